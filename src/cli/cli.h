@@ -1,0 +1,36 @@
+#pragma once
+// The `halvard` command: one function per sub-command, each registered on the CLI11 app by `add*Command`.
+// Exit status: 0 success, 1 usage error, 2 the image or volume cannot be read (or the work failed).
+#include <CLI/CLI.hpp>
+#include <iosfwd>
+#include <string>
+
+namespace halvard::cli {
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitUsage = 1;
+inline constexpr int kExitFailed = 2;
+
+// Where a command writes: results to `out`, errors and progress to `err`.
+struct Streams {
+    std::ostream& out;
+    std::ostream& err;
+    bool errIsTerminal = false;
+};
+
+// Each sub-command stores its exit status here when it has run.
+struct CommandContext {
+    Streams streams;
+    int exitCode = kExitOk;
+};
+
+void addInfoCommand(CLI::App& app, CommandContext& context);
+void addExportCommand(CLI::App& app, CommandContext& context);
+
+// Parses `argv` and runs the chosen command; returns the exit status.
+int run(int argc, const char* const* argv, Streams streams);
+
+// One error line: "halvard: <text>".
+void printError(const Streams& streams, const std::string& text);
+
+}  // namespace halvard::cli

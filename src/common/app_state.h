@@ -1,0 +1,35 @@
+#pragma once
+// The process-wide state every page and engine shares: the active reader, the disk size, the user's overrides of
+// the image geometry, the "drive was formatted" choice and the label of every tree's top item.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "image/read_write_interface.h"
+
+namespace halvard {
+
+// Page id of the image page; later pages recreate the active reader only when an image was chosen there.
+inline constexpr std::int32_t kImagePageId = 142;
+
+struct ApplicationState {
+    std::uint8_t formattedDriveFlag = 0;
+    std::uint64_t totalSectors = 0;
+    std::unique_ptr<readWriteInterface> activeReader;
+    std::int32_t sourcePage = 0;
+    ImageOverrides overrides;  // userDiskSize, userBlockSize, userLogicalSectorSize
+    std::string rootName = "ROOT";
+
+    // Deletes the active reader first, then installs the new one (which the caller opens afterwards).
+    readWriteInterface* replaceActiveReader(std::unique_ptr<readWriteInterface> reader) {
+        activeReader.reset();
+        activeReader = std::move(reader);
+        return activeReader.get();
+    }
+    void dropActiveReader() {
+        activeReader.reset();
+        totalSectors = 0;
+    }
+};
+
+}  // namespace halvard

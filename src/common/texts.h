@@ -1,0 +1,40 @@
+#pragma once
+// The texts every list shows: size text, time text, attribute text.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace halvard {
+
+// "%.2f GB" / "%.2f MB" / "%.2f KB" by the largest unit whose quotient is at least 1, else "%lld Bytes".
+std::string sizeText(std::int64_t bytes);
+
+// A broken-down calendar time as the engines produce it (already in the zone they show).
+struct CalendarTime {
+    int year = 0;
+    int month = 0;  // 1..12
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+};
+
+// "MM/DD/YYYY  hh:mm AM" or "... PM"; hours above 12 count from 1 PM, noon itself reads AM.
+std::string timeText(const CalendarTime& t);
+
+// Calendar time of a Unix time (seconds since 1970, UTC) in the host's local zone.
+CalendarTime localCalendarTime(std::int64_t unixSeconds);
+
+// ISO-8601 text ("2024-05-01T13:05:00") for JSON output.
+std::string isoText(const CalendarTime& t);
+
+// One attribute bit and the short code shown when it is set ("-R", "-H", ...).
+struct AttributeCode {
+    std::uint64_t bit;
+    const char* code;
+};
+
+// Concatenates the codes of the set bits, in table order.
+std::string attributeText(std::uint64_t flags, const std::vector<AttributeCode>& table);
+
+}  // namespace halvard

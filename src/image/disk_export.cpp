@@ -1,0 +1,162 @@
+#include "image/disk_export.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/statvfs.h>
+#include <unistd.h>
+#include <vector>
+
+#include "common/bytes.h"
+
+namespace halvard {
+
+namespace {
+
+constexpr std::uint64_t kProgressStep = 10 * 1024 * 1024;
+constexpr const char* kInsufficientSpace = "Insufficient Disk Space in saving Location";
+
+bool exists(const std::string& path) {
+    std::error_code ec;
+    return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found && !ec;
+}
+
+// Reserves `bytes` for the output. Returns 0, or the errno that tells why the target cannot hold it.
+int reserveSpace(int fd, const std::string& path, std::uint64_t bytes) {
+    if (bytes == 0) return 0;
+    const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes));
+    if (rc == 0) return 0;
+    if (rc != EOPNOTSUPP && rc != EINVAL) return rc;
+    // The file system cannot reserve: compare with its free space instead.
+    struct statvfs vfs {};
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (::statvfs(folder.empty() ? "." : folder.c_str(), &vfs) == 0 &&
+        static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize < bytes)
+        return ENOSPC;
+    return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 ? 0 : errno;
+}
+
+bool writeAll(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset, int& error) {
+    std::size_t done = 0;
+    while (done < length) {
+        const ssize_t n = ::pwrite(fd, data + done, length - done, static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error = errno;
+            return false;
+        }
+        if (n == 0) {
+            error = ENOSPC;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Sectors of one chunk that cannot be read; they stay zeros in `buffer`.
+std::uint64_t countUnreadable(readWriteInterface& reader, std::uint64_t offset, std::uint8_t* buffer,
+                              std::size_t length) {
+    std::uint64_t unreadable = 0;
+    for (std::size_t at = 0; at < length; at += kSectorSize) {
+        const std::size_t n = std::min<std::size_t>(kSectorSize, length - at);
+        reader.seek(static_cast<std::int64_t>(offset + at));
+        if (!reader.read(buffer + at, n)) ++unreadable;
+    }
+    return unreadable;
+}
+
+}  // namespace
+
+std::string chooseExportPath(const std::string& folder, const std::string& imagePath) {
+    std::string dir = folder;
+    if (dir.empty() || dir.back() != '/') dir += '/';
+    const std::string name = std::filesystem::path(imagePath).filename().string();
+    const std::string base = name.empty() ? std::string("Recovered_diskimg.img") : name + ".img";
+    std::string candidate = dir + base;
+    for (unsigned n = 1; exists(candidate); ++n) candidate = dir + std::to_string(n) + base;
+    return candidate;
+}
+
+std::string exportProgressText(std::uint64_t bytesDone, std::uint64_t totalBytes) {
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, "%llu MB of %llu MB or %Lf GB of %Lf GB Saved",
+                  static_cast<unsigned long long>(bytesDone / 1048576),
+                  static_cast<unsigned long long>(totalBytes / 1048576),
+                  static_cast<long double>(bytesDone) / 1073741824.0L,
+                  static_cast<long double>(totalBytes) / 1073741824.0L);
+    return buffer;
+}
+
+ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSectors, const std::string& outputPath,
+                             const Reporting& reporting, const StopPoll& stop) {
+    ExportResult result;
+    if (totalSectors == 0) totalSectors = reader.imageFileSize / kSectorSize;
+    result.totalBytes = totalSectors * kSectorSize;
+    auto failWith = [&](ExportOutcome outcome, const std::string& message) {
+        result.outcome = outcome;
+        result.message = message;
+        reporting.inform(message);
+        return result;
+    };
+
+    const int fd = ::open(outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
+    if (const int rc = reserveSpace(fd, outputPath, result.totalBytes); rc != 0) {
+        ::close(fd);
+        ::unlink(outputPath.c_str());
+        if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) return failWith(ExportOutcome::InsufficientSpace, kInsufficientSpace);
+        return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
+    }
+
+    // The progress bar holds 32-bit positions: disks past 2 TiB count in larger units.
+    unsigned shift = 0;
+    while ((totalSectors >> shift) > 0x7FFFFFFFULL) ++shift;
+    reporting.setRange(0, static_cast<std::uint32_t>(totalSectors >> shift));
+    reporting.setPosition(0);
+
+    std::vector<std::uint8_t> buffer(kExportChunkSize);
+    reader.seek(0);
+    while (result.bytesDone < result.totalBytes) {
+        const std::size_t length =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - result.bytesDone));
+        if (!reader.read(buffer.data(), length))
+            result.unreadableSectors += countUnreadable(reader, result.bytesDone, buffer.data(), length);
+        // The reserved file reads as zeros already, so zero chunks need no write.
+        if (!allZero(Bytes(buffer.data(), length))) {
+            int error = 0;
+            if (!writeAll(fd, buffer.data(), length, result.bytesDone, error)) {
+                if (error == ENOSPC || error == EDQUOT)
+                    failWith(ExportOutcome::WriteFailed, kInsufficientSpace);
+                else
+                    failWith(ExportOutcome::WriteFailed, "Error " + std::to_string(error) + " while writing in File");
+                break;
+            }
+        }
+        result.bytesDone += length;
+        if (stop.stopNow()) {
+            result.outcome = ExportOutcome::Stopped;
+            break;
+        }
+        if (result.bytesDone % kProgressStep == 0)
+            reporting.setPosition(static_cast<std::uint32_t>((result.bytesDone / kSectorSize) >> shift));
+        reporting.setStatus(exportProgressText(result.bytesDone, result.totalBytes));
+        reader.seek(static_cast<std::int64_t>(result.bytesDone));
+    }
+
+    // A copy that did not finish must not look whole: cut the reservation back to what was written.
+    if (result.bytesDone < result.totalBytes) {
+        if (::ftruncate(fd, static_cast<off_t>(result.bytesDone)) != 0) { /* the partial file stays as it is */ }
+    }
+    if (::close(fd) != 0 && result.outcome == ExportOutcome::Completed) {
+        const int error = errno;
+        failWith(ExportOutcome::WriteFailed, error == ENOSPC ? std::string(kInsufficientSpace)
+                                                             : "Error " + std::to_string(error) + " while writing in File");
+    }
+    reporting.setStatus(kExportDoneText);
+    return result;
+}
+
+}  // namespace halvard

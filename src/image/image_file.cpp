@@ -1,0 +1,73 @@
+#include "image/image_file.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace halvard {
+
+ImageFile::~ImageFile() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+bool ImageFile::open(const std::string& path) {
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+    size_ = 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        error_ = std::strerror(errno);
+        return false;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        error_ = std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
+        error_ = "is a directory";
+        ::close(fd);
+        return false;
+    }
+    if (S_ISBLK(st.st_mode)) {
+        const off_t end = ::lseek(fd, 0, SEEK_END);
+        size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;
+    } else {
+        size_ = static_cast<std::uint64_t>(st.st_size);
+    }
+    fd_ = fd;
+    error_.clear();
+    return true;
+}
+
+std::size_t ImageFile::readAt(std::uint64_t offset, void* buffer, std::size_t length) const {
+    if (fd_ < 0) return 0;
+    auto* out = static_cast<char*>(buffer);
+    std::size_t done = 0;
+    while (done < length) {
+        const std::uint64_t at = offset + done;
+        if (at > static_cast<std::uint64_t>(INT64_MAX)) break;
+        const ssize_t n = ::pread(fd_, out + done, length - done, static_cast<off_t>(at));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            error_ = std::strerror(errno);
+            break;
+        }
+        if (n == 0) break;  // end of file
+        done += static_cast<std::size_t>(n);
+    }
+    return done;
+}
+
+std::vector<std::uint8_t> ImageFile::readVector(std::uint64_t offset, std::size_t length) const {
+    std::vector<std::uint8_t> data(length);
+    data.resize(readAt(offset, data.data(), length));
+    return data;
+}
+
+}  // namespace halvard

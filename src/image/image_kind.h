@@ -1,0 +1,27 @@
+#pragma once
+// Which reader an image needs, told by its signature (never by its name), and the one place that creates readers.
+#include <memory>
+#include <string>
+
+#include "image/read_write_interface.h"
+
+namespace halvard {
+
+enum class ImageKind { Vhdx, Vhd, Vdi, Vmdk, Raw };
+
+std::string imageKindName(ImageKind kind);
+
+// Looks at the signatures of an open file: "vhdxfile" at 0, "conectix" at 0 or in the last sector, the VDI
+// signature at 64, "KDMV" or a VMDK descriptor at 0; anything else is a flat raw image.
+ImageKind detectImageKind(const ImageFile& file);
+
+struct OpenedImage {
+    std::unique_ptr<readWriteInterface> reader;  // null on failure
+    ImageKind kind = ImageKind::Raw;
+    std::string error;  // one line, when reader is null
+};
+
+// Opens `path` with the reader its signature calls for.
+OpenedImage openImage(const std::string& path, const ImageOverrides& overrides = {}, MessageSink* messages = nullptr);
+
+}  // namespace halvard

@@ -1,0 +1,16 @@
+#pragma once
+#include "image/read_write_interface.h"
+
+namespace halvard {
+
+// A flat image: the file is the disk, byte for byte. The block map has one entry per MiB of the file.
+class FileReadSeekRaw final : public readWriteInterface {
+public:
+    bool open(const std::string& path) override;
+    std::string formatName() const override { return "RAW"; }
+
+protected:
+    SectorMapping mapSector(std::uint64_t sector) const override;
+};
+
+}  // namespace halvard

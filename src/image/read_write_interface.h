@@ -1,0 +1,89 @@
+#pragma once
+// The one way every part reads the virtual disk. Callers address the disk as the guest saw it, by byte offsets
+// relative to `volumeBaseOffset`; the concrete reader maps each sector to its place in the image file, and sectors
+// of blocks the image never allocated read as zeros.
+//
+// Use: seek(offset), then read(buffer, length); read moves on by itself.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "common/sinks.h"
+#include "image/image_file.h"
+
+namespace halvard {
+
+inline constexpr std::uint64_t kSectorSize = 512;
+
+// Geometry the user typed on the image page; 0 keeps the image's own value.
+struct ImageOverrides {
+    std::int64_t userDiskSize = 0;            // bytes
+    std::uint32_t userBlockSize = 0;          // bytes
+    std::uint32_t userLogicalSectorSize = 0;  // bytes
+};
+
+// Where one sector of the virtual disk lives.
+struct SectorMapping {
+    enum class State { BeyondMap, Unallocated, Allocated };
+    State state = State::BeyondMap;
+    std::uint64_t fileOffset = 0;  // of the sector's first byte, when Allocated
+    // Sectors from this one on that map the same way and, when allocated, lie back to back in the file
+    // (at least 1). Lets a read serve them with one file read.
+    std::uint64_t runSectors = 1;
+};
+
+class readWriteInterface {
+public:
+    readWriteInterface() = default;
+    readWriteInterface(const readWriteInterface&) = delete;
+    readWriteInterface& operator=(const readWriteInterface&) = delete;
+    virtual ~readWriteInterface() = default;
+
+    // Opens the image and builds `blockMap`. On failure returns false; `lastError()` says why, and the text is
+    // also shown through the message sink when one is set.
+    virtual bool open(const std::string& path) = 0;
+
+    // Reads `length` bytes from the current position into `buffer`. Sectors of unallocated blocks read as zeros.
+    // Returns false when any part of the request could not be read (beyond the block map, or a failed or short
+    // read of the image file); those bytes are zeros in `buffer` and the rest is read all the same.
+    virtual bool read(void* buffer, std::size_t length);
+
+    // Makes `offset` (+ `volumeBaseOffset`) the current position. `origin` must be 0 (from the disk's start).
+    // Returns false when the sector lies beyond the block map, the map is empty, or the offset is negative.
+    virtual bool seek(std::int64_t offset, int origin = 0);
+
+    // Short name of the format ("VHDX", "RAW", ...).
+    virtual std::string formatName() const = 0;
+
+    std::vector<std::uint64_t> blockMap;
+    std::int64_t volumeBaseOffset = 0;
+    std::uint64_t imageFileSize = 0;
+    bool lastBlockAllocated = true;
+    // Virtual disk size / 512 as `open` found it (after the overrides); the application copies it.
+    std::uint64_t totalSectors = 0;
+
+    void setOverrides(const ImageOverrides& overrides) { overrides_ = overrides; }
+    void setMessageSink(MessageSink* messages) { messages_ = messages; }
+    const std::string& lastError() const { return lastError_; }
+    const std::string& lastErrorDetail() const { return lastErrorDetail_; }
+    std::int64_t currentPosition() const { return currentPosition_; }
+
+protected:
+    // Maps one virtual-disk sector (volumeBaseOffset already added).
+    virtual SectorMapping mapSector(std::uint64_t sector) const = 0;
+
+    // Records a failure of `open`: `text` is the user's message, `detail` the system's reason if any.
+    bool fail(const std::string& text, const std::string& detail = {});
+
+    ImageFile file_;
+    ImageOverrides overrides_;
+    MessageSink* messages_ = nullptr;
+    std::int64_t currentPosition_ = 0;
+
+private:
+    std::string lastError_;
+    std::string lastErrorDetail_;
+};
+
+}  // namespace halvard

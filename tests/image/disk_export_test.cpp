@@ -1,0 +1,139 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "image/disk_export.h"
+#include "image/vhdx_reader.h"
+#include "support/vhdx_builder.h"
+
+namespace halvard {
+namespace {
+
+using testing::TempDir;
+using testing::VhdxSpec;
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+struct Recorder final : ProgressSink, StatusSink, MessageSink {
+    std::vector<std::string> statuses, messages;
+    std::vector<std::uint32_t> positions;
+    std::uint32_t upper = 0;
+    void setRange(std::uint32_t, std::uint32_t u) override { upper = u; }
+    void setPosition(std::uint32_t p) override { positions.push_back(p); }
+    void setStatus(const std::string& t) override { statuses.push_back(t); }
+    void information(const std::string& t) override { messages.push_back(t); }
+    bool question(const std::string&) override { return true; }
+    Reporting reporting() { return {this, this, this}; }
+};
+
+class DiskExportTest : public ::testing::Test {
+protected:
+    std::unique_ptr<FileReadSeekVHDX> open(const VhdxSpec& spec) {
+        const std::string path = dir.file("disk.vhdx");
+        testing::writeFile(path, testing::buildVhdx(spec));
+        auto reader = std::make_unique<FileReadSeekVHDX>();
+        EXPECT_TRUE(reader->open(path));
+        return reader;
+    }
+    TempDir dir;
+    Recorder recorder;
+};
+
+TEST_F(DiskExportTest, CopiesTheWholeDiskInFiveMebibyteChunks) {
+    VhdxSpec spec;
+    spec.virtualSize = 12 * kMiB + 512;  // two whole chunks and a last one of 2 MiB + 512 bytes
+    spec.allocatedBlocks = {0, 4, 11, 12};
+    auto reader = open(spec);
+    const std::string out = dir.file("out.img");
+    const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(), {});
+    EXPECT_EQ(result.outcome, ExportOutcome::Completed);
+    EXPECT_EQ(result.bytesDone, spec.virtualSize);
+    EXPECT_EQ(result.unreadableSectors, 0u);
+    EXPECT_EQ(testing::readFile(out), testing::expectedDisk(spec));
+    ASSERT_EQ(recorder.statuses.size(), 4u);
+    EXPECT_EQ(recorder.statuses[0], "5 MB of 12 MB or 0.004883 GB of 0.011719 GB Saved");
+    EXPECT_EQ(recorder.statuses[2], "12 MB of 12 MB or 0.011719 GB of 0.011719 GB Saved");
+    EXPECT_EQ(recorder.statuses.back(), kExportDoneText);
+    EXPECT_EQ(recorder.upper, spec.virtualSize / 512);
+    EXPECT_EQ(recorder.positions, (std::vector<std::uint32_t>{0, 10 * 2048}));  // every 10 MiB
+    EXPECT_TRUE(recorder.messages.empty());
+}
+
+TEST_F(DiskExportTest, ProgressTextMatchesTheOneGibibyteExample) {
+    EXPECT_EQ(exportProgressText(5 * kMiB, 1024 * kMiB), "5 MB of 1024 MB or 0.004883 GB of 1.000000 GB Saved");
+}
+
+TEST_F(DiskExportTest, StopLeavesAFileAsLongAsWhatWasWritten) {
+    VhdxSpec spec;
+    spec.virtualSize = 16 * kMiB;
+    spec.allocatedBlocks = {0, 1, 2, 3, 4, 5, 6, 7};
+    auto reader = open(spec);
+    StopFlag stop{1};
+    const std::string out = dir.file("out.img");
+    const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(),
+                                                StopPoll(&stop, nullptr));
+    EXPECT_EQ(result.outcome, ExportOutcome::Stopped);
+    EXPECT_EQ(result.bytesDone, 5 * kMiB);
+    EXPECT_EQ(std::filesystem::file_size(out), 5 * kMiB);
+    EXPECT_EQ(recorder.statuses.back(), kExportDoneText);
+}
+
+TEST_F(DiskExportTest, UnreadableSectorsAreWrittenAsZerosAndCounted) {
+    VhdxSpec spec;
+    spec.virtualSize = 4 * kMiB;
+    spec.allocatedBlocks = {0, 3};
+    spec.payloadPastEnd = kMiB / 2;  // half of block 3 is missing from the file
+    auto reader = open(spec);
+    const std::string out = dir.file("out.img");
+    const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(), {});
+    EXPECT_EQ(result.outcome, ExportOutcome::Completed);
+    EXPECT_EQ(result.unreadableSectors, kMiB / 2 / 512);
+    auto expected = testing::expectedDisk(spec);
+    std::fill(expected.end() - kMiB / 2, expected.end(), 0);
+    EXPECT_EQ(testing::readFile(out), expected);
+}
+
+TEST_F(DiskExportTest, NamesFollowTheImageAndNeverReplaceAFile) {
+    const std::string folder = dir.path();
+    EXPECT_EQ(chooseExportPath(folder, "/images/disk.vhdx"), folder + "/disk.vhdx.img");
+    testing::writeFile(folder + "/disk.vhdx.img", {1});
+    EXPECT_EQ(chooseExportPath(folder + "/", "/images/disk.vhdx"), folder + "/1disk.vhdx.img");
+    testing::writeFile(folder + "/1disk.vhdx.img", {1});
+    EXPECT_EQ(chooseExportPath(folder, "disk.vhdx"), folder + "/2disk.vhdx.img");
+    EXPECT_EQ(chooseExportPath(folder, "/images/"), folder + "/Recovered_diskimg.img");
+    testing::writeFile(folder + "/Recovered_diskimg.img", {1});
+    EXPECT_EQ(chooseExportPath(folder, ""), folder + "/1Recovered_diskimg.img");
+}
+
+TEST_F(DiskExportTest, CreationFailureIsReported) {
+    VhdxSpec spec;
+    spec.allocatedBlocks = {0};
+    auto reader = open(spec);
+    const ExportResult result =
+        exportDiskImage(*reader, reader->totalSectors, dir.file("no/such/folder/out.img"), recorder.reporting(), {});
+    EXPECT_EQ(result.outcome, ExportOutcome::CreateFailed);
+    EXPECT_EQ(recorder.messages, (std::vector<std::string>{"File cannot be Created"}));
+}
+
+// A real small file system as the target: the reservation must fail before anything is copied.
+TEST_F(DiskExportTest, TooSmallTargetIsRefusedBeforeCopying) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    const std::string mountPoint = dir.file("small");
+    std::filesystem::create_directory(mountPoint);
+    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "tmpfs mount refused";
+    VhdxSpec spec;
+    spec.virtualSize = 8 * kMiB;
+    spec.allocatedBlocks = {0};
+    auto reader = open(spec);
+    const std::string out = mountPoint + "/out.img";
+    const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(), {});
+    EXPECT_EQ(result.outcome, ExportOutcome::InsufficientSpace);
+    EXPECT_EQ(recorder.messages, (std::vector<std::string>{"Insufficient Disk Space in saving Location"}));
+    EXPECT_FALSE(std::filesystem::exists(out));
+    ::umount(mountPoint.c_str());
+}
+
+}  // namespace
+}  // namespace halvard

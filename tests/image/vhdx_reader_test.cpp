@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "image/vhdx_reader.h"
+#include "support/vhdx_builder.h"
+
+namespace halvard {
+namespace {
+
+using testing::TempDir;
+using testing::VhdxSpec;
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+struct RecordingMessages final : MessageSink {
+    std::vector<std::string> shown;
+    void information(const std::string& text) override { shown.push_back(text); }
+    bool question(const std::string&) override { return false; }
+};
+
+class VhdxReaderTest : public ::testing::Test {
+protected:
+    std::string write(const VhdxSpec& spec, const std::string& name = "disk.vhdx") {
+        const std::string path = dir.file(name);
+        testing::writeFile(path, testing::buildVhdx(spec));
+        return path;
+    }
+    std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
+                                     bool* ok = nullptr) {
+        std::vector<std::uint8_t> data(length, 0xEE);
+        reader.seek(offset);
+        const bool result = reader.read(data.data(), length);
+        if (ok) *ok = result;
+        return data;
+    }
+    TempDir dir;
+};
+
+TEST_F(VhdxReaderTest, ReadsTheWholeDiskAsTheImageHoldsIt) {
+    VhdxSpec spec;
+    spec.virtualSize = 8 * kMiB;
+    spec.allocatedBlocks = {0, 2, 3, 7};
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_EQ(reader.totalSectors, spec.virtualSize / 512);
+    EXPECT_EQ(reader.sectorsPerBlock(), 2048u);
+    EXPECT_EQ(reader.allocatedBlocks(), 4u);
+    bool ok = false;
+    // Odd request sizes cross block boundaries and allocated/unallocated edges.
+    const auto expected = testing::expectedDisk(spec);
+    for (std::uint64_t at = 0; at < spec.virtualSize;) {
+        const std::size_t length = std::min<std::uint64_t>(777 * 1024 + 512, spec.virtualSize - at);
+        const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
+        ASSERT_TRUE(ok) << at;
+        ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
+        at += length;
+    }
+}
+
+TEST_F(VhdxReaderTest, SectorLevelEdgeCases) {
+    VhdxSpec spec;
+    spec.virtualSize = 4 * kMiB;
+    spec.allocatedBlocks = {0, 2};
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    const auto expected = testing::expectedDisk(spec);
+    bool ok = false;
+
+    // 4096 bytes from the last sector of an allocated block into an unallocated one.
+    auto got = readAt(reader, static_cast<std::int64_t>(kMiB - 512), 4096, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(0, std::memcmp(got.data(), expected.data() + kMiB - 512, 512));
+    EXPECT_TRUE(std::all_of(got.begin() + 512, got.end(), [](auto b) { return b == 0; }));
+
+    // One sector of an unallocated block: zeros and true; the flag then describes the next sector.
+    got = readAt(reader, static_cast<std::int64_t>(kMiB), 512, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](auto b) { return b == 0; }));
+    EXPECT_FALSE(reader.lastBlockAllocated);
+    got = readAt(reader, static_cast<std::int64_t>(2 * kMiB - 512), 512, &ok);
+    EXPECT_TRUE(reader.lastBlockAllocated);  // the following sector opens allocated block 2
+
+    // 1023 bytes: one whole sector and 511 bytes of the next.
+    got = readAt(reader, 0, 1023, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(0, std::memcmp(got.data(), expected.data(), 1023));
+    EXPECT_EQ(reader.currentPosition(), 1023);
+
+    // An offset inside a sector reads from that byte.
+    got = readAt(reader, 2 * kMiB + 100, 10, &ok);
+    EXPECT_EQ(0, std::memcmp(got.data(), expected.data() + 2 * kMiB + 100, 10));
+
+    // The last sector of the map reads fine; running off the map after it is not a failure.
+    got = readAt(reader, static_cast<std::int64_t>(spec.virtualSize - 512), 512, &ok);
+    EXPECT_TRUE(ok);
+
+    // A block index equal to the map's length is beyond it.
+    EXPECT_FALSE(reader.seek(static_cast<std::int64_t>(reader.blockMap.size() * kMiB)));
+    EXPECT_FALSE(reader.seek(-512));
+    // A read past the map is served as zeros and reported.
+    got = readAt(reader, static_cast<std::int64_t>(reader.blockMap.size() * kMiB - 512), 1024, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(std::all_of(got.begin() + 512, got.end(), [](auto b) { return b == 0; }));
+}
+
+TEST_F(VhdxReaderTest, VolumeBaseOffsetMakesOffsetsVolumeRelative) {
+    VhdxSpec spec;
+    spec.virtualSize = 4 * kMiB;
+    spec.allocatedBlocks = {1};
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    const auto expected = testing::expectedDisk(spec);
+    reader.volumeBaseOffset = 2048 * 512;
+    std::vector<std::uint8_t> data(1536);
+    ASSERT_TRUE(reader.seek(0));
+    EXPECT_EQ(reader.currentPosition(), 0);
+    ASSERT_TRUE(reader.read(data.data(), 512));
+    EXPECT_EQ(reader.currentPosition(), 512);
+    ASSERT_TRUE(reader.read(data.data() + 512, 1024));
+    EXPECT_EQ(reader.currentPosition(), 1536);
+    EXPECT_EQ(0, std::memcmp(data.data(), expected.data() + kMiB, data.size()));
+}
+
+TEST_F(VhdxReaderTest, BatSkipsSectorBitmapEntriesByChunkRatio) {
+    // 10 GiB with 32 MiB blocks and 512-byte sectors: chunk ratio 128, so BAT entry 128 is a bitmap entry.
+    VhdxSpec spec;
+    spec.virtualSize = 10ULL * 1024 * kMiB;
+    spec.blockSize = 32 * kMiB;
+    spec.allocatedBlocks = {127, 128};
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_EQ(reader.chunkRatio(), 128u);
+    EXPECT_EQ(reader.sectorsPerBlock(), 65536u);
+    ASSERT_GE(reader.blockMap.size(), 256u);
+    EXPECT_NE(reader.blockMap[127], 0u);
+    EXPECT_NE(reader.blockMap[128], 0u);
+    EXPECT_EQ(reader.blockMap[128] - reader.blockMap[127], 32u * 2048);
+    std::vector<std::uint8_t> data(512);
+    ASSERT_TRUE(reader.seek(static_cast<std::int64_t>(128 * 32 * kMiB + 10 * 512)));
+    ASSERT_TRUE(reader.read(data.data(), 512));
+    EXPECT_EQ(data[3], testing::patternByte(128 * 32 * kMiB + 10 * 512 + 3));
+
+    spec.logicalSectorSize = 4096;
+    spec.allocatedBlocks = {0};
+    FileReadSeekVHDX big;
+    ASSERT_TRUE(big.open(write(spec, "4k.vhdx")));
+    EXPECT_EQ(big.chunkRatio(), 1024u);
+    EXPECT_EQ(big.logicalSectorSize(), 4096u);
+}
+
+TEST_F(VhdxReaderTest, FindsRegionsAndItemsByGuidWhateverTheirOrder) {
+    // Metadata region listed first, and a page-83 item between the disk size and the sector size: reading by
+    // position would take the page-83 bytes as the sector size.
+    VhdxSpec spec;
+    spec.logicalSectorSize = 4096;
+    spec.metadataRegionFirst = true;
+    spec.page83BeforeSectorSize = true;
+    spec.allocatedBlocks = {0, 5};
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_TRUE(reader.layout().regionsByGuid);
+    EXPECT_TRUE(reader.layout().metadataByGuid);
+    EXPECT_EQ(reader.logicalSectorSize(), 4096u);
+    EXPECT_EQ(reader.layout().physicalSectorSize, 4096u);
+    EXPECT_EQ(reader.virtualDiskSize(), spec.virtualSize);
+    const auto expected = testing::expectedDisk(spec);
+    std::vector<std::uint8_t> data(spec.virtualSize);
+    reader.seek(0);
+    ASSERT_TRUE(reader.read(data.data(), data.size()));
+    EXPECT_EQ(data, expected);
+}
+
+TEST_F(VhdxReaderTest, FallsBackToPositionsWithoutKnownGuids) {
+    VhdxSpec spec;
+    spec.withGuids = false;
+    spec.page83BeforeSectorSize = false;  // the older reading expects exactly params, size, sector size
+    spec.allocatedBlocks = {1};
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_FALSE(reader.layout().regionsByGuid);
+    EXPECT_EQ(reader.blockSize(), spec.blockSize);
+    EXPECT_EQ(reader.virtualDiskSize(), spec.virtualSize);
+
+    // Metadata first: the table at entry 1 (the BAT) shows no items, the one at entry 0 lists four, not five,
+    // so the older rule keeps entry 1 and finds no geometry.
+    spec.metadataRegionFirst = true;
+    FileReadSeekVHDX misplaced;
+    EXPECT_FALSE(misplaced.open(write(spec, "meta-first.vhdx")));
+    EXPECT_NE(misplaced.lastError().find("block size"), std::string::npos);
+}
+
+TEST_F(VhdxReaderTest, DamagedRegionTableFallsBackToItsCopy) {
+    VhdxSpec spec;
+    spec.damagePrimaryRegionTable = true;
+    spec.allocatedBlocks = {0};
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_EQ(reader.layout().regionTableOffset, 256u * 1024);
+    EXPECT_EQ(reader.allocatedBlocks(), 1u);
+}
+
+TEST_F(VhdxReaderTest, RefusesWhatItCannotReadWithTheUsersMessage) {
+    RecordingMessages messages;
+    auto openWith = [&](const std::string& path, const ImageOverrides& overrides = {}) {
+        FileReadSeekVHDX reader;
+        reader.setMessageSink(&messages);
+        reader.setOverrides(overrides);
+        const bool ok = reader.open(path);
+        return std::make_pair(ok, reader.lastError());
+    };
+    VhdxSpec spec;
+    spec.allocatedBlocks = {0};
+    const std::string good = write(spec);
+
+    EXPECT_EQ(openWith(write(spec, "disk.vhd")), std::make_pair(false, std::string("not a vhd file")));
+    EXPECT_TRUE(openWith(write(spec, "disk.VHDX")).first);
+    EXPECT_TRUE(openWith(write(spec, "snap.avhdx")).first);
+    EXPECT_EQ(openWith(dir.file("missing.vhdx")).second, "invalid handle ...");
+    EXPECT_EQ(messages.shown.back(), "invalid handle ...");
+
+    VhdxSpec one = spec;
+    one.regionEntryCount = 1;
+    EXPECT_EQ(openWith(write(one, "one.vhdx")).second, "Region entry corrupt");
+
+    testing::writeFile(dir.file("empty.vhdx"), {});
+    EXPECT_EQ(openWith(dir.file("empty.vhdx")).second, "Region entry corrupt");
+    auto truncated = testing::buildVhdx(spec);
+    truncated.resize(200 * 1024);  // cut inside the first region table
+    testing::writeFile(dir.file("cut.vhdx"), truncated);
+    EXPECT_FALSE(openWith(dir.file("cut.vhdx")).first);
+
+    VhdxSpec odd = spec;
+    odd.blockSize = 3 * 512 * 1024;
+    EXPECT_NE(openWith(write(odd, "odd.vhdx")).second.find("block size"), std::string::npos);
+    VhdxSpec sectors = spec;
+    sectors.logicalSectorSize = 1024;
+    EXPECT_NE(openWith(write(sectors, "sectors.vhdx")).second.find("sector size"), std::string::npos);
+    // The user's override mends what the image states.
+    EXPECT_TRUE(openWith(write(sectors, "mended.vhdx"), ImageOverrides{0, 0, 512}).first);
+    EXPECT_NE(openWith(good, ImageOverrides{0, 1000, 0}).second.find("block size"), std::string::npos);
+}
+
+TEST_F(VhdxReaderTest, OverridesReplaceTheImagesGeometry) {
+    VhdxSpec spec;
+    spec.blockSize = 2 * kMiB;
+    spec.allocatedBlocks = {0};
+    const std::string path = write(spec);
+    FileReadSeekVHDX reader;
+    reader.setOverrides({static_cast<std::int64_t>(16 * kMiB), static_cast<std::uint32_t>(kMiB), 0});
+    ASSERT_TRUE(reader.open(path));
+    EXPECT_EQ(reader.blockSize(), kMiB);
+    EXPECT_EQ(reader.sectorsPerBlock(), 2048u);
+    EXPECT_EQ(reader.chunkRatio(), 4096u);
+    EXPECT_EQ(reader.totalSectors, 16 * kMiB / 512);
+}
+
+TEST_F(VhdxReaderTest, BlocksPastTheEndOfATruncatedImageReadAsZerosAndAreReported) {
+    VhdxSpec spec;
+    spec.allocatedBlocks = {0, 1};
+    spec.payloadPastEnd = kMiB + 4096;  // the last block and a bit of the one before are missing
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_EQ(reader.blocksPastEnd(), 1u);
+    const auto expected = testing::expectedDisk(spec);
+    std::vector<std::uint8_t> data(2 * kMiB);
+    reader.seek(0);
+    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_EQ(0, std::memcmp(data.data(), expected.data(), kMiB - 4096));
+    EXPECT_TRUE(std::all_of(data.begin() + kMiB - 4096, data.end(), [](auto b) { return b == 0; }));
+}
+
+TEST_F(VhdxReaderTest, NeverWritesToTheImage) {
+    VhdxSpec spec;
+    spec.allocatedBlocks = {0, 3};
+    const std::string path = write(spec);
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0444));
+    const auto before = testing::readFile(path);
+    struct stat st0 {};
+    ::stat(path.c_str(), &st0);
+    {
+        FileReadSeekVHDX reader;
+        ASSERT_TRUE(reader.open(path));
+        std::vector<std::uint8_t> data(spec.virtualSize);
+        reader.seek(0);
+        reader.read(data.data(), data.size());
+    }
+    struct stat st1 {};
+    ::stat(path.c_str(), &st1);
+    EXPECT_EQ(before, testing::readFile(path));
+    EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
+    EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
+}
+
+}  // namespace
+}  // namespace halvard
