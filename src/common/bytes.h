@@ -4,6 +4,7 @@
 // a short buffer test `fits` first.
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string>
 
@@ -53,10 +54,10 @@ inline bool hasSignature(Bytes data, std::uint64_t offset, std::string_view text
     return true;
 }
 
+// Compares the span with itself shifted by one byte, which the library's memcmp does at memory speed.
 inline bool allZero(Bytes data) {
-    for (std::uint8_t b : data)
-        if (b != 0) return false;
-    return true;
+    if (data.empty()) return true;
+    return data[0] == 0 && std::memcmp(data.data(), data.data() + 1, data.size() - 1) == 0;
 }
 
 }  // namespace halvard

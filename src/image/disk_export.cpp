@@ -23,17 +23,13 @@ bool exists(const std::string& path) {
     return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found && !ec;
 }
 
-// Reserves `bytes` for the output. Returns 0, or the errno that tells why the target cannot hold it.
-int reserveSpace(int fd, const std::string& path, std::uint64_t bytes) {
-    if (bytes == 0) return 0;
-    const int rc = ::posix_fallocate(fd, 0, static_cast<off_t>(bytes));
-    if (rc == 0) return 0;
-    if (rc != EOPNOTSUPP && rc != EINVAL) return rc;
-    // The file system cannot reserve: compare with its free space instead.
+// Checks that the target can hold `bytes` and sizes the file to them. Returns 0, or the errno that tells why not.
+// The file stays sparse: zero runs of the disk are never written, as a raw image of a mostly empty disk should be.
+int reserveSpace(int fd, std::uint64_t bytes) {
     struct statvfs vfs {};
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    if (::statvfs(folder.empty() ? "." : folder.c_str(), &vfs) == 0 &&
-        static_cast<std::uint64_t>(vfs.f_bavail) * vfs.f_frsize < bytes)
+    // Some file systems (a few FUSE ones) report no sizes at all; then only the writes can tell.
+    if (::fstatvfs(fd, &vfs) == 0 && vfs.f_blocks != 0 &&
+        static_cast<unsigned __int128>(vfs.f_bavail) * vfs.f_frsize < bytes)
         return ENOSPC;
     return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 ? 0 : errno;
 }
@@ -104,7 +100,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
 
     const int fd = ::open(outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
-    if (const int rc = reserveSpace(fd, outputPath, result.totalBytes); rc != 0) {
+    if (const int rc = reserveSpace(fd, result.totalBytes); rc != 0) {
         ::close(fd);
         ::unlink(outputPath.c_str());
         if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) return failWith(ExportOutcome::InsufficientSpace, kInsufficientSpace);
@@ -124,7 +120,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
             static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - result.bytesDone));
         if (!reader.read(buffer.data(), length))
             result.unreadableSectors += countUnreadable(reader, result.bytesDone, buffer.data(), length);
-        // The reserved file reads as zeros already, so zero chunks need no write.
+        // The sized file reads as zeros already, so zero chunks need no write.
         if (!allZero(Bytes(buffer.data(), length))) {
             int error = 0;
             if (!writeAll(fd, buffer.data(), length, result.bytesDone, error)) {
@@ -146,7 +142,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         reader.seek(static_cast<std::int64_t>(result.bytesDone));
     }
 
-    // A copy that did not finish must not look whole: cut the reservation back to what was written.
+    // A copy that did not finish must not look whole: cut the file back to what was written.
     if (result.bytesDone < result.totalBytes) {
         if (::ftruncate(fd, static_cast<off_t>(result.bytesDone)) != 0) { /* the partial file stays as it is */ }
     }

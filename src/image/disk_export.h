@@ -20,7 +20,7 @@ enum class ExportOutcome {
     Completed,           // every byte written
     Stopped,             // the user stopped it; the partial file stays
     CreateFailed,        // "File cannot be Created"
-    InsufficientSpace,   // the target cannot hold the whole image; nothing written, no file left
+    InsufficientSpace,   // the target has less free space than the disk's size; nothing written, no file left
     WriteFailed,         // disk full or another write error; the partial file stays
 };
 
@@ -40,8 +40,8 @@ std::string exportProgressText(std::uint64_t bytesDone, std::uint64_t totalBytes
 inline constexpr const char* kExportDoneText = "Image Saved, click next to continue recovery proess.";
 
 // Exports the disk behind `reader` (opened, volumeBaseOffset 0) of `totalSectors` sectors (0: the image file's
-// size) into `outputPath`, replacing any file of that name. Reserves the whole size first, so a target that is
-// too small fails before anything is copied. Polls `stop` once per chunk. Messages go through `reporting` as they
+// size) into `outputPath`, replacing any file of that name. Checks the target's free space first, so a target
+// that is too small fails before anything is copied; zero runs are left as holes. Polls `stop` once per chunk. Messages go through `reporting` as they
 // happen; the result tells the outcome. A stopped or failed copy leaves the file as long as what was written.
 ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSectors, const std::string& outputPath,
                              const Reporting& reporting, const StopPoll& stop);
