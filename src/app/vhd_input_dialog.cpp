@@ -1,0 +1,256 @@
+#include "app/vhd_input_dialog.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QVBoxLayout>
+
+#include "image/image_file.h"
+#include "image/vhdx_format.h"
+
+namespace halvard::gui {
+
+namespace {
+
+const char* const kNotVhdx = "Please select valid vhdx file to continue the recovery process.";
+const char* const kRegionCorrupt = "Region entry corrupt";
+const char* const kDifferencing = "This is a differencing VHDX.";
+const char* const kNoPath = "Please select valid path to continue the recovery process.";
+const char* const kNoDiskSize = "Please enter Hard disk Size to process the recovery.";
+const char* const kNoBlockSize = "Please enter Block Size to process the recovery.";
+const char* const kNoSectorSize = "to process the recovery Logical sector Size to process the recovery.";
+
+// Shown on the file type box; the pattern behind it is "*vhdx", so differencing children (".avhdx") show too.
+// The file dialog takes the last parenthesised group as the patterns and, with the details hidden, shows the
+// text before it.
+const char* const kImageFilter = ".VHDX Files (*.vhdx) (*vhdx)";
+
+constexpr std::uint64_t kMiB = 1048576;
+
+QLineEdit* makeNumberEdit(QWidget* parent, const char* name) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    edit->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), edit));
+    edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    edit->setMinimumWidth(150);
+    return edit;
+}
+
+QLabel* makeLabel(const QString& text, QWidget* parent, const char* name) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    return label;
+}
+
+// Restores the normal cursor however the reading ends.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+}  // namespace
+
+VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
+    : WizardPage(state, tr("Choose the virtual hard-disk image to recover from"), parent) {
+    setObjectName(QStringLiteral("VhdInputDialog"));
+
+    // The image path.
+    auto* fileGroup = new QGroupBox(QStringLiteral("File Path:"), this);
+    fileGroup->setObjectName(QStringLiteral("filePathGroup"));
+    auto* fileRow = new QHBoxLayout(fileGroup);
+    pathEdit_ = new QLineEdit(fileGroup);
+    pathEdit_->setObjectName(QStringLiteral("pathEdit"));
+    pathEdit_->setEnabled(false);  // shows the choice; only the browse button changes it
+    browseButton_ = new QPushButton(QStringLiteral("..."), fileGroup);
+    browseButton_->setObjectName(QStringLiteral("browseButton"));
+    browseButton_->setAutoDefault(false);
+    browseButton_->setFixedWidth(44);
+    browseButton_->setToolTip(tr("Choose a VHDX image"));
+    connect(browseButton_, &QPushButton::clicked, this, &VhdInputDialog::browse);
+    fileRow->addWidget(pathEdit_, 1);
+    fileRow->addWidget(browseButton_);
+    contentLayout()->addWidget(fileGroup);
+
+    // What the image says about itself; hidden until an image has been read.
+    auto* infoGroup = new QGroupBox(QStringLiteral("File Information:"), this);
+    infoGroup->setObjectName(QStringLiteral("fileInformationGroup"));
+    auto* grid = new QGridLayout(infoGroup);
+    grid->setHorizontalSpacing(12);
+    grid->setVerticalSpacing(8);
+    grid->setColumnStretch(3, 1);
+
+    QLabel* versionLabel = makeLabel(QStringLiteral("File Format Version:"), infoGroup, "versionLabel");
+    versionValue_ = makeLabel(QString(), infoGroup, "versionValue");
+    QLabel* sizeLabel = makeLabel(QStringLiteral("Size of HDD:"), infoGroup, "sizeLabel");
+    sizeEdit_ = makeNumberEdit(infoGroup, "sizeEdit");
+    QLabel* sizeUnit = makeLabel(QStringLiteral("MB"), infoGroup, "sizeUnit");
+    QLabel* blockLabel = makeLabel(QStringLiteral("Block Size:"), infoGroup, "blockSizeLabel");
+    blockSizeEdit_ = makeNumberEdit(infoGroup, "blockSizeEdit");
+    QLabel* blockUnit = makeLabel(QStringLiteral("Bytes"), infoGroup, "blockSizeUnit");
+    QLabel* sectorLabel = makeLabel(QStringLiteral("Logical Sector Size:"), infoGroup, "sectorSizeLabel");
+    sectorSizeEdit_ = makeNumberEdit(infoGroup, "sectorSizeEdit");
+    QLabel* sectorUnit = makeLabel(QStringLiteral("Bytes"), infoGroup, "sectorSizeUnit");
+
+    grid->addWidget(versionLabel, 0, 0);
+    grid->addWidget(versionValue_, 0, 1);
+    grid->addWidget(sizeLabel, 1, 0);
+    grid->addWidget(sizeEdit_, 1, 1);
+    grid->addWidget(sizeUnit, 1, 2);
+    grid->addWidget(blockLabel, 2, 0);
+    grid->addWidget(blockSizeEdit_, 2, 1);
+    grid->addWidget(blockUnit, 2, 2);
+    grid->addWidget(sectorLabel, 3, 0);
+    grid->addWidget(sectorSizeEdit_, 3, 1);
+    grid->addWidget(sectorUnit, 3, 2);
+    contentLayout()->addWidget(infoGroup);
+    contentLayout()->addStretch(1);
+
+    informationWidgets_ = {versionLabel,   versionValue_, sizeLabel,   sizeEdit_,       sizeUnit,  blockLabel,
+                           blockSizeEdit_, blockUnit,     sectorLabel, sectorSizeEdit_, sectorUnit};
+    // The rows keep their place while hidden, so the page does not jump when they appear.
+    for (QWidget* widget : informationWidgets_) {
+        QSizePolicy policy = widget->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        widget->setSizePolicy(policy);
+    }
+    showInformation(false);
+
+    nextButton_ = new QPushButton(QStringLiteral("Next"), this);
+    nextButton_->setObjectName(QStringLiteral("nextButton"));
+    nextButton_->setMinimumWidth(96);
+    nextButton_->setEnabled(false);
+    connect(nextButton_, &QPushButton::clicked, this, &VhdInputDialog::next);
+    addNavigationButton(nextButton_);
+
+    resize(600, 440);
+    setMinimumSize(520, 400);
+}
+
+QString VhdInputDialog::imagePath() const { return pathEdit_->text(); }
+QString VhdInputDialog::diskSizeText() const { return sizeEdit_->text(); }
+QString VhdInputDialog::blockSizeText() const { return blockSizeEdit_->text(); }
+QString VhdInputDialog::logicalSectorSizeText() const { return sectorSizeEdit_->text(); }
+
+QFileDialog* VhdInputDialog::makeImageFileDialog(QWidget* parent) {
+    auto* dialog = new QFileDialog(parent);
+    dialog->setObjectName(QStringLiteral("imageFileDialog"));
+    dialog->setWindowTitle(tr("Open"));
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    // Qt's own dialog, so the filter behaves the same everywhere; read-only, since the chooser has no business
+    // renaming or deleting anything.
+    dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
+                       QFileDialog::ReadOnly);
+    dialog->setNameFilter(QString::fromLatin1(kImageFilter));
+    return dialog;
+}
+
+void VhdInputDialog::browse() {
+    QFileDialog* dialog = makeImageFileDialog(this);
+    QString path;
+    if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
+        path = dialog->selectedFiles().constFirst();
+    delete dialog;
+    chooseImage(path);
+}
+
+void VhdInputDialog::chooseImage(const QString& path) {
+    if (!path.isEmpty()) pathEdit_->setText(path);
+    // Next is enabled even for a cancelled chooser: its own check then refuses the empty path.
+    nextButton_->setEnabled(true);
+    imageChosen_ = true;
+    if (path.isEmpty()) return;
+
+    state().sourcePage = kImagePageId;
+    chosenPath_ = path;
+    if (!readImageInformation()) {
+        nextButton_->setEnabled(false);
+        return;
+    }
+    pathEdit_->setText(path);
+    showInformation(true);
+}
+
+bool VhdInputDialog::readImageInformation() {
+    if (chosenPath_.size() > 3 && chosenPath_.right(4).compare(QStringLiteral("vhdx"), Qt::CaseInsensitive) != 0) {
+        messages().information(kNotVhdx);
+        return false;
+    }
+
+    WaitCursor wait;
+    ImageFile file;
+    // An image that cannot be opened leaves the fields as they are; Next then finds what is missing.
+    if (!file.open(QFile::encodeName(chosenPath_).toStdString())) return true;
+
+    const vhdx::Layout layout = vhdx::readLayout(file, vhdx::PositionalRule::ImagePage);
+    versionValue_->setText(QString::number(layout.version));
+    if (!layout.ok) {
+        messages().information(layout.error.empty() ? std::string(kRegionCorrupt) : layout.error);
+        return false;
+    }
+
+    state().totalSectors = layout.virtualDiskSize / kSectorSize;
+    blockSizeEdit_->setText(QString::number(layout.blockSize));
+    sectorSizeEdit_->setText(QString::number(layout.logicalSectorSize));
+    sizeEdit_->setText(QString::number(layout.virtualDiskSize / kMiB));
+
+    if (layout.hasParent()) messages().information(kDifferencing);
+    return true;
+}
+
+void VhdInputDialog::showInformation(bool visible) {
+    for (QWidget* widget : informationWidgets_) widget->setVisible(visible);
+}
+
+void VhdInputDialog::next() {
+    if (!QFileInfo::exists(pathEdit_->text())) {
+        messages().information(kNoPath);
+        return;
+    }
+    if (sizeEdit_->text().isEmpty()) {
+        messages().information(kNoDiskSize);
+        return;
+    }
+    if (blockSizeEdit_->text().isEmpty()) {
+        messages().information(kNoBlockSize);
+        return;
+    }
+    if (sectorSizeEdit_->text().isEmpty()) {
+        messages().information(kNoSectorSize);
+        return;
+    }
+
+    if (!nextPage_) return;
+    QWidget* page = nextPage_(*this);
+    if (!page) return;
+    page->show();
+    hide();
+}
+
+void VhdInputDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (enter && plain) {
+        // A focused button takes Enter as a click; anywhere else Enter closes the page, and with it the
+        // application, without asking.
+        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()); button && button->isEnabled()) {
+            button->click();
+        } else {
+            accept();
+        }
+        return;
+    }
+    WizardPage::keyPressEvent(event);
+}
+
+}  // namespace halvard::gui

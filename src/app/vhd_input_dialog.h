@@ -1,0 +1,73 @@
+#pragma once
+// The first page of the wizard: the user picks a VHDX image, the page reads its headers, region table and metadata
+// and shows the format version, disk size, block size and logical sector size in fields the user may correct,
+// and Next hands the path and the three values on to the parsing-modes page.
+//
+// The page is the main window; it stays alive, hidden, while later pages run, and they read its fields.
+#include <QList>
+#include <QString>
+#include <functional>
+
+#include "app/wizard_page.h"
+
+class QFileDialog;
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace halvard::gui {
+
+class VhdInputDialog : public WizardPage {
+    Q_OBJECT
+public:
+    // Makes the page that follows, with this page as its parent. Returns null when it cannot be made; the page
+    // then stays where it is.
+    using NextPageFactory = std::function<QWidget*(VhdInputDialog&)>;
+
+    explicit VhdInputDialog(ApplicationState& state, QWidget* parent = nullptr);
+
+    void setNextPageFactory(NextPageFactory factory) { nextPage_ = std::move(factory); }
+
+    // The file chooser this page shows. Only names ending in "vhdx" are offered (".avhdx" included).
+    static QFileDialog* makeImageFileDialog(QWidget* parent);
+
+    // Everything that happens once the file chooser has closed. An empty path is a cancelled chooser.
+    void chooseImage(const QString& path);
+
+    // Handover to the next page: the path field and the three value fields as the user left them.
+    QString imagePath() const;
+    QString diskSizeText() const;  // MiB
+    QString blockSizeText() const;  // bytes
+    QString logicalSectorSizeText() const;  // bytes
+    // The path last chosen with the browse button, and whether the button was ever used.
+    const QString& chosenPath() const { return chosenPath_; }
+    bool imageChosen() const { return imageChosen_; }
+
+public slots:
+    void browse();
+    void next();
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    // Reads the image's key values into the fields. False when the image is refused (a message says why).
+    bool readImageInformation();
+    void showInformation(bool visible);
+
+    QLineEdit* pathEdit_;
+    QPushButton* browseButton_;
+    QLabel* versionValue_;
+    QLineEdit* sizeEdit_;
+    QLineEdit* blockSizeEdit_;
+    QLineEdit* sectorSizeEdit_;
+    QPushButton* nextButton_;
+    QList<QWidget*> informationWidgets_;
+
+    QString chosenPath_;
+    bool imageChosen_ = false;
+    NextPageFactory nextPage_;
+};
+
+}  // namespace halvard::gui

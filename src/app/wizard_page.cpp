@@ -1,0 +1,132 @@
+#include "app/wizard_page.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/banner.h"
+#include "app/qt_sinks.h"
+
+namespace halvard::gui {
+
+QUrl homePageUrl() { return QUrl(QString::fromLatin1(kHomePageUrl)); }
+
+QUrl helpPageUrl() {
+    return QUrl::fromLocalFile(
+        QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(kHelpPageFileName)));
+}
+
+QString versionText() { return QStringLiteral(HALVARD_VERSION); }
+
+WizardPage::WizardPage(ApplicationState& state, const QString& bannerSubtitle, QWidget* parent)
+    : QDialog(parent),
+      state_(state),
+      boxes_(std::make_unique<QtMessageSink>(this)),
+      messages_(boxes_.get()),
+      openUrl_(&QDesktopServices::openUrl) {
+    setWindowTitle(QString::fromUtf8(kProductName));
+
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+
+    banner_ = new Banner(bannerSubtitle, this);
+    banner_->setObjectName(QStringLiteral("banner"));
+    outer->addWidget(banner_);
+
+    auto* body = new QWidget(this);
+    content_ = new QVBoxLayout(body);
+    content_->setContentsMargins(18, 16, 18, 8);
+    content_->setSpacing(12);
+    outer->addWidget(body, 1);
+
+    auto* rule = new QFrame(this);
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+    outer->addWidget(rule);
+
+    auto* buttonBar = new QWidget(this);
+    buttons_ = new QHBoxLayout(buttonBar);
+    buttons_->setContentsMargins(18, 10, 18, 14);
+    outer->addWidget(buttonBar);
+
+    auto* help = new QPushButton(tr("Help"), this);
+    help->setObjectName(QStringLiteral("helpButton"));
+    help->setAutoDefault(false);
+    auto* menu = new QMenu(help);
+    QAction* helpAction = menu->addAction(QStringLiteral("Help"), this, &WizardPage::openHelpPage);
+    helpAction->setObjectName(QStringLiteral("helpAction"));
+    QAction* homeAction = menu->addAction(QStringLiteral("Software Homepage"), this, &WizardPage::openHomePage);
+    homeAction->setObjectName(QStringLiteral("homePageAction"));
+    QAction* aboutAction = menu->addAction(QStringLiteral("About"), this, &WizardPage::showAbout);
+    aboutAction->setObjectName(QStringLiteral("aboutAction"));
+    help->setMenu(menu);
+    buttons_->addWidget(help);
+    buttons_->addStretch(1);
+}
+
+WizardPage::~WizardPage() = default;
+
+void WizardPage::setMessageSink(MessageSink* sink) { messages_ = sink ? sink : boxes_.get(); }
+
+void WizardPage::setUrlOpener(UrlOpener opener) {
+    openUrl_ = opener ? std::move(opener) : UrlOpener(&QDesktopServices::openUrl);
+}
+
+void WizardPage::openHelpPage() { openUrl_(helpPageUrl()); }
+
+void WizardPage::openHomePage() { openUrl_(homePageUrl()); }
+
+void WizardPage::showAbout() {
+    QDialog about(this);
+    about.setObjectName(QStringLiteral("aboutBox"));
+    about.setWindowTitle(tr("About %1").arg(QString::fromUtf8(kProductName)));
+
+    auto* layout = new QVBoxLayout(&about);
+    layout->setContentsMargins(0, 0, 0, 12);
+    layout->addWidget(new Banner(tr("Version %1").arg(versionText()), &about));
+
+    auto* text = new QLabel(&about);
+    text->setWordWrap(true);
+    text->setTextFormat(Qt::RichText);
+    text->setOpenExternalLinks(true);
+    text->setText(tr("<p><b>%1</b> %2</p>"
+                     "<p>Finds the volumes on a VHDX virtual hard disk and recovers folders and files from them, "
+                     "deleted ones included: NTFS, FAT12/16, FAT32, exFAT, ext2/3 and HFS+.</p>"
+                     "<p>The image is only ever read; files are written only where you save them.</p>"
+                     "<p><a href=\"%3\">%3</a></p>")
+                      .arg(QString::fromUtf8(kProductName), versionText(), homePageUrl().toString()));
+    text->setContentsMargins(18, 12, 18, 0);
+    layout->addWidget(text);
+
+    auto* ok = new QDialogButtonBox(QDialogButtonBox::Ok, &about);
+    ok->setContentsMargins(18, 0, 18, 0);
+    connect(ok, &QDialogButtonBox::accepted, &about, &QDialog::accept);
+    layout->addWidget(ok);
+    about.setFixedWidth(420);
+    about.exec();
+}
+
+void WizardPage::reject() {
+    if (!messages_->question(kCloseQuestion)) return;
+    openHomePage();
+    closeApplication();
+}
+
+void WizardPage::addNavigationButton(QPushButton* button) {
+    // Enter is the page's own command, so no button takes it as the default.
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    buttons_->addWidget(button);
+}
+
+void WizardPage::closeApplication() { QDialog::reject(); }
+
+}  // namespace halvard::gui

@@ -1,0 +1,76 @@
+#pragma once
+// What every page of the wizard shares: the banner across the top, the Help menu button, message boxes through a
+// replaceable sink, the web pages, and the close box that asks before the application ends.
+//
+// A page puts its own controls into contentLayout() and its Back/Next buttons into the button row with
+// addNavigationButton(); the Help button sits at the row's left end.
+#include <QDialog>
+#include <QString>
+#include <QUrl>
+#include <functional>
+#include <memory>
+
+#include "common/app_state.h"
+#include "common/sinks.h"
+
+class QAction;
+class QHBoxLayout;
+class QPushButton;
+class QVBoxLayout;
+
+namespace halvard::gui {
+
+class Banner;
+class QtMessageSink;
+
+// The product's home page. The help page is a file that ships beside the program.
+inline constexpr const char* kHomePageUrl = "https://www.halvard-recovery.example/";
+inline constexpr const char* kHelpPageFileName = "how-it-works.html";
+inline constexpr const char* kCloseQuestion = "Do you want to Close Application ?";
+
+QUrl homePageUrl();
+QUrl helpPageUrl();  // the help page in the program's own folder
+QString versionText();
+
+class WizardPage : public QDialog {
+    Q_OBJECT
+public:
+    using UrlOpener = std::function<bool(const QUrl&)>;
+
+    WizardPage(ApplicationState& state, const QString& bannerSubtitle, QWidget* parent = nullptr);
+    ~WizardPage() override;
+
+    ApplicationState& state() { return state_; }
+
+    // Where the page's message boxes go. Null restores the real message boxes.
+    MessageSink& messages() { return *messages_; }
+    void setMessageSink(MessageSink* sink);
+
+    // How web pages are opened. Null restores the desktop's default browser.
+    void setUrlOpener(UrlOpener opener);
+
+    void openHelpPage();
+    void openHomePage();
+    void showAbout();
+
+    // Escape and the close box: ask before the application ends.
+    void reject() override;
+
+protected:
+    QVBoxLayout* contentLayout() const { return content_; }
+    void addNavigationButton(QPushButton* button);
+
+    // The close question was answered Yes and the home page is open: end the application from this page.
+    virtual void closeApplication();
+
+private:
+    ApplicationState& state_;
+    std::unique_ptr<QtMessageSink> boxes_;
+    MessageSink* messages_;
+    UrlOpener openUrl_;
+    Banner* banner_;
+    QVBoxLayout* content_;
+    QHBoxLayout* buttons_;
+};
+
+}  // namespace halvard::gui
