@@ -7,6 +7,8 @@ namespace halvard {
 
 namespace {
 
+constexpr std::uint64_t kMaxFileOffsetMB = 1ULL << 40;  // 1 EiB
+
 bool endsWithVhdx(const std::string& path) {
     if (path.size() <= 3) return true;  // too short to carry the extension; the open below decides
     std::string tail = path.substr(path.size() - 4);
@@ -51,6 +53,8 @@ bool FileReadSeekVHDX::open(const std::string& path) {
     // Every chunk-ratio payload entries one sector-bitmap entry follows; it is dropped.
     blockMap.clear();
     blockMap.reserve(entries);
+    allocatedBlocks_ = 0;
+    blocksPastEnd_ = 0;
     std::uint64_t inChunk = 0;
     for (std::uint64_t i = 0; i < entries; ++i) {
         const std::uint64_t entry = le64(bat, i * 8);
@@ -59,7 +63,8 @@ bool FileReadSeekVHDX::open(const std::string& path) {
             inChunk = 0;
             continue;
         }
-        const std::uint64_t sectors = vhdx::batFileOffsetMB(entry) * 2048;
+        // Offsets beyond any real file are kept, but capped so that the byte arithmetic cannot wrap.
+        const std::uint64_t sectors = std::min<std::uint64_t>(vhdx::batFileOffsetMB(entry), kMaxFileOffsetMB) * 2048;
         blockMap.push_back(sectors);
         if (sectors != 0) {
             ++allocatedBlocks_;

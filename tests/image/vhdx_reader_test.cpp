@@ -296,3 +296,72 @@ TEST_F(VhdxReaderTest, NeverWritesToTheImage) {
 
 }  // namespace
 }  // namespace halvard
+
+namespace halvard {
+namespace {
+
+void put32(std::vector<std::uint8_t>& f, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+TEST(VhdxHostileInput, AbsurdCountsAndOffsetsAreBounded) {
+    testing::TempDir dir;
+    testing::VhdxSpec spec;
+    spec.allocatedBlocks = {0, 1};
+    auto f = testing::buildVhdx(spec);
+    // Both region tables claim four billion entries; the BAT entry of block 1 points 2^43 MiB into the file;
+    // the metadata table claims 65535 items.
+    put32(f, 192 * 1024 + 8, 0xFFFFFFFF);
+    put32(f, 256 * 1024 + 8, 0xFFFFFFFF);
+    for (int i = 0; i < 8; ++i) f[3 * 1024 * 1024 + 8 + i] = 0xFF;
+    f[2 * 1024 * 1024 + 10] = 0xFF;
+    f[2 * 1024 * 1024 + 11] = 0xFF;
+    const std::string path = dir.file("absurd.vhdx");
+    testing::writeFile(path, f);
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(path));
+    EXPECT_EQ(reader.layout().regionTable.entries.size(), vhdx::kMaxRegionEntries);
+    EXPECT_EQ(reader.blocksPastEnd(), 1u);
+    std::vector<std::uint8_t> data(2 * 1024 * 1024);
+    reader.seek(0);
+    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_EQ(data[5], testing::patternByte(5));
+    EXPECT_TRUE(std::all_of(data.begin() + 1024 * 1024, data.end(), [](auto b) { return b == 0; }));
+}
+
+// Damage anywhere in the structures must end in a refusal or in reads, never in a crash or a read outside a
+// buffer (this runs under the sanitizers too).
+TEST(VhdxHostileInput, RandomDamageNeverCrashes) {
+    testing::TempDir dir;
+    testing::VhdxSpec spec;
+    spec.virtualSize = 3 * 1024 * 1024;
+    spec.allocatedBlocks = {0, 2};
+    const auto pristine = testing::buildVhdx(spec);
+    const std::size_t hotSpots[] = {0, 64 * 1024, 128 * 1024, 192 * 1024, 256 * 1024, 2 * 1024 * 1024,
+                                    2 * 1024 * 1024 + 64 * 1024, 3 * 1024 * 1024};
+    std::uint32_t seed = 12345;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const std::string path = dir.file("damaged.vhdx");
+    for (int round = 0; round < 150; ++round) {
+        auto f = pristine;
+        for (int k = 0; k < 12; ++k) {
+            const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 96;
+            f[at] = static_cast<std::uint8_t>(next());
+        }
+        if (round % 10 == 0) f.resize(next() % f.size());
+        testing::writeFile(path, f);
+        FileReadSeekVHDX reader;
+        if (!reader.open(path)) continue;
+        std::vector<std::uint8_t> data(64 * 1024);
+        for (std::int64_t at : {std::int64_t{0}, std::int64_t{1024 * 1024 - 512}, std::int64_t{1} << 40}) {
+            reader.seek(at);
+            reader.read(data.data(), data.size());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace halvard
