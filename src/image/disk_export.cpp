@@ -151,6 +151,9 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         failWith(ExportOutcome::WriteFailed, error == ENOSPC ? std::string(kInsufficientSpace)
                                                              : "Error " + std::to_string(error) + " while writing in File");
     }
+    // The bar moves every 10 MiB; a finished copy shows it full whatever the disk's size.
+    if (result.outcome == ExportOutcome::Completed)
+        reporting.setPosition(static_cast<std::uint32_t>(totalSectors >> shift));
     reporting.setStatus(kExportDoneText);
     return result;
 }

@@ -57,7 +57,8 @@ TEST_F(DiskExportTest, CopiesTheWholeDiskInFiveMebibyteChunks) {
     EXPECT_EQ(recorder.statuses[2], "12 MB of 12 MB or 0.011719 GB of 0.011719 GB Saved");
     EXPECT_EQ(recorder.statuses.back(), kExportDoneText);
     EXPECT_EQ(recorder.upper, spec.virtualSize / 512);
-    EXPECT_EQ(recorder.positions, (std::vector<std::uint32_t>{0, 10 * 2048}));  // every 10 MiB
+    // Every 10 MiB, and full at the end.
+    EXPECT_EQ(recorder.positions, (std::vector<std::uint32_t>{0, 10 * 2048, 12 * 2048 + 1}));
     EXPECT_TRUE(recorder.messages.empty());
 }
 
