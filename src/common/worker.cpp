@@ -5,17 +5,20 @@ namespace halvard {
 void PauseGate::pause() {
     std::lock_guard lock(mutex_);
     ++depth_;
+    paused_.store(true);
 }
 
 void PauseGate::resume() {
     {
         std::lock_guard lock(mutex_);
         if (depth_ > 0) --depth_;
+        paused_.store(depth_ > 0);
     }
     resumed_.notify_all();
 }
 
 void PauseGate::waitWhilePaused() {
+    if (!paused_.load()) return;
     std::unique_lock lock(mutex_);
     resumed_.wait(lock, [this] { return depth_ == 0; });
 }
@@ -29,6 +32,7 @@ void PauseGate::releaseAll() {
     {
         std::lock_guard lock(mutex_);
         depth_ = 0;
+        paused_.store(false);
     }
     resumed_.notify_all();
 }

@@ -28,6 +28,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable resumed_;
     int depth_ = 0;
+    // Mirrors depth_ so that the poll in hot loops costs one load while nothing is paused.
+    std::atomic<bool> paused_{false};
 };
 
 // A stop flag as engines and pages hold it: 0 = run, 1 = stop.

@@ -56,6 +56,9 @@ public:
     // Short name of the format ("VHDX", "RAW", ...).
     virtual std::string formatName() const = 0;
 
+    // The sector size the guest used (partition tables count in it); reads still address 512-byte sectors.
+    virtual std::uint64_t logicalSectorSize() const { return kSectorSize; }
+
     std::vector<std::uint64_t> blockMap;
     std::int64_t volumeBaseOffset = 0;
     std::uint64_t imageFileSize = 0;

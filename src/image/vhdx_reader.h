@@ -17,7 +17,7 @@ public:
 
     std::uint32_t sectorsPerBlock() const { return sectorsPerBlock_; }
     std::uint64_t blockSize() const { return blockSize_; }
-    std::uint64_t logicalSectorSize() const { return logicalSectorSize_; }
+    std::uint64_t logicalSectorSize() const override { return logicalSectorSize_; }
     std::uint64_t virtualDiskSize() const { return virtualDiskSize_; }
     std::uint64_t chunkRatio() const { return chunkRatio_; }
     const vhdx::Layout& layout() const { return layout_; }

@@ -1,0 +1,105 @@
+#include "volume/boot_sector.h"
+
+namespace halvard {
+
+namespace {
+
+bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+bool hasFatJump(Bytes s) {
+    const std::uint8_t b1 = u8(s, 1);
+    return u8(s, 0) == 0xEB && (b1 == 0x3C || b1 == 0x58 || b1 == 0x76);
+}
+
+std::uint64_t fatTotalSectors(Bytes s) {
+    const auto small = static_cast<std::int16_t>(le16(s, 19));
+    return small > 0 ? static_cast<std::uint64_t>(small) : le32(s, 32);
+}
+
+}  // namespace
+
+bool isPlausibleFatBpb(Bytes s) {
+    if (!fits(s, 0, 512)) return false;
+    const std::uint8_t jump = u8(s, 0);
+    if (!((jump == 0xEB && u8(s, 2) == 0x90) || jump == 0xE9 || hasFatJump(s))) return false;
+    const std::uint16_t bytesPerSector = le16(s, 11);
+    const std::uint8_t sectorsPerCluster = u8(s, 13);
+    const std::uint8_t fats = u8(s, 16);
+    return bytesPerSector >= 512 && bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector) &&
+           isPowerOfTwo(sectorsPerCluster) && le16(s, 14) > 0 && (fats == 1 || fats == 2) &&
+           (le16(s, 19) != 0 || le32(s, 32) != 0);
+}
+
+bool isExfatBootSector(Bytes s) { return hasFatJump(s) && hasSignature(s, 3, "EXFA"); }
+
+bool isHfsPlusHeader(Bytes s) {
+    return (hasSignature(s, 0, "H+") || hasSignature(s, 0, "HX")) && fits(s, 2, 1) && u8(s, 2) == 0;
+}
+
+BootSectorFacts hfsPlusFacts(Bytes s) {
+    BootSectorFacts facts;
+    if (!isHfsPlusHeader(s)) return facts;
+    facts.kind = BootKind::HfsPlus;
+    facts.sizeBytes = static_cast<std::uint64_t>(be32(s, 40)) * be32(s, 44);
+    facts.extentSectors = facts.sizeBytes / 512;
+    return facts;
+}
+
+BootSectorFacts classifyBootSector(Bytes s, const BootSectorRules& rules) {
+    BootSectorFacts facts;
+    if (!fits(s, 0, 512)) return facts;
+
+    // NTFS. Its total-sectors field leaves out the backup boot sector in the volume's last sector.
+    if (u8(s, 0) == 0xEB && u8(s, 1) == 0x52) {
+        const std::uint16_t bytesPerSector = le16(s, 11);
+        const bool hasText = hasSignature(s, 3, "NTFS");
+        const bool sectorOk = hasText ? (bytesPerSector >= 512 && bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector))
+                                      : bytesPerSector == 512;
+        if ((hasText || !rules.requireNtfsText) && sectorOk) {
+            const std::uint64_t total = le64(s, 40);
+            facts.kind = BootKind::Ntfs;
+            if (total <= (~0ULL >> 13)) {
+                facts.sizeBytes = total * bytesPerSector;
+                facts.extentSectors = facts.sizeBytes / 512 + bytesPerSector / 512;
+            }
+            return facts;
+        }
+    }
+
+    if (isExfatBootSector(s)) {
+        // Sector size as a power of two at offset 108 (9 to 12); older readings took 512 for granted.
+        const std::uint8_t shift = u8(s, 108);
+        const std::uint64_t bytesPerSector = (shift >= 9 && shift <= 12) ? (1ULL << shift) : 512;
+        const std::uint64_t length = le64(s, 72);
+        facts.kind = BootKind::Exfat;
+        if (length <= (~0ULL >> 13)) {
+            facts.sizeBytes = length * bytesPerSector;
+            facts.extentSectors = facts.sizeBytes / 512;
+        }
+        return facts;
+    }
+
+    const bool msdos = hasFatJump(s) && hasSignature(s, 3, "MSDO");
+    const bool plausible = isPlausibleFatBpb(s);
+    if (msdos || plausible) {
+        const std::uint16_t sectorsPerFat = le16(s, 22);
+        const std::uint64_t bytesPerSector = plausible ? le16(s, 11) : 512;
+        if (sectorsPerFat == 0 && (msdos || le32(s, 36) != 0)) {
+            facts.kind = BootKind::Fat32;
+            facts.sizeBytes = static_cast<std::uint64_t>(le32(s, 32)) * bytesPerSector;
+        } else if ((msdos && (sectorsPerFat == 200 || sectorsPerFat == 256 ||
+                              (rules.acceptFat16With128 && sectorsPerFat == 128))) ||
+                   (plausible && sectorsPerFat != 0)) {
+            facts.kind = BootKind::Fat16;
+            facts.sizeBytes = fatTotalSectors(s) * bytesPerSector;
+        } else {
+            facts.kind = BootKind::FatOther;
+            return facts;
+        }
+        facts.extentSectors = facts.sizeBytes / 512;
+        return facts;
+    }
+    return facts;
+}
+
+}  // namespace halvard

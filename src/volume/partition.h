@@ -1,0 +1,58 @@
+#pragma once
+// The volume scanner. The standard scan walks the partition tables (the MBR with its chain of extended boot
+// records, or the GPT); the advanced scan reads the whole disk, or a sector range, and tests every sector for a
+// boot sector or volume header. Both read through the reader with volumeBaseOffset 0 and append one
+// VolumeRecord per volume to the vector they are given.
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+#include "common/sinks.h"
+#include "common/worker.h"
+#include "image/read_write_interface.h"
+#include "volume/volume_record.h"
+
+namespace halvard {
+
+// The end of the standard scan's progress range.
+inline constexpr std::uint32_t kScanProgressEnd = 1000;
+
+class Partition {
+public:
+    explicit Partition(std::vector<VolumeRecord>& records) : records_(records) {}
+
+    // Wiring, set by the page before a scan.
+    Reporting reporting;                    // status texts and progress (0..1000)
+    StopFlag stopRequested{0};              // set by Stop; polled between volumes and before each sector
+    PauseGate* pauseGate = nullptr;         // the worker's pause gate, when the scan runs on one
+    bool gptFlag = false;                   // standard scan: walk the GPT instead of the MBR
+    bool volumeSizeFlag = true;             // advanced scan: jump over each volume found
+    std::int64_t startSector = 0;           // advanced scan range; 0 = not set
+    std::int64_t endSector = 0;
+    // Advanced scan: called for each listed volume right after it is appended (the page lists it at once).
+    std::function<void(const VolumeRecord&)> onVolumeFound;
+
+    // Returns 0 when done, or an error code when a table sector cannot be read (the records so far stay).
+    int standardScan(readWriteInterface& reader);
+    // Returns 1 when the run ends normally (end of disk, end sector passed, stop), else an error code.
+    int advancedScan(readWriteInterface& reader, std::uint64_t totalSectors);
+
+    // Probes of the sector at `sector` (the exFAT boot sector; the HFS+ header two sectors further on).
+    bool exfatProbe(readWriteInterface& reader, std::uint64_t sector);
+    bool hfsPlusProbe(readWriteInterface& reader, std::uint64_t sector);
+
+private:
+    int walkMbr(readWriteInterface& reader);
+    int walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase, std::uint64_t lbaScale);
+    std::string classifyMbrEntry(readWriteInterface& reader, std::uint8_t type, std::uint64_t start, bool logical);
+    int walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t logicalSectorSize);
+    void append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector);
+    bool stopNow() const { return StopPoll(&stopRequested, pauseGate).stopNow(); }
+    bool readSectors(readWriteInterface& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer);
+
+    std::vector<VolumeRecord>& records_;
+    std::uint64_t diskSectors_ = 0;  // 0 when unknown
+    int ntfsCount_ = 0;
+};
+
+}  // namespace halvard

@@ -1,0 +1,131 @@
+// The advanced scan: every sector of the disk (or of a range) is tested for a boot sector or volume header.
+#include <algorithm>
+#include <cstdio>
+
+#include "volume/boot_sector.h"
+#include "volume/partition.h"
+
+namespace halvard {
+
+namespace {
+
+constexpr std::uint64_t kChunkBytes = 1024 * 1024;
+constexpr std::uint64_t kChunkSectors = kChunkBytes / 512;
+constexpr std::uint64_t kLargestHfsMiB = 20971519;
+
+std::string format(const char* pattern, long long value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+}  // namespace
+
+int Partition::advancedScan(readWriteInterface& reader, std::uint64_t totalSectors) {
+    diskSectors_ = totalSectors;
+    ntfsCount_ = 0;
+    reporting.setStatus("Scanning partition.....");
+    stopRequested.store(0);
+    std::uint64_t current = startSector > 0 ? static_cast<std::uint64_t>(startSector) : 0;
+    const bool hasEnd = endSector > 0;
+    const auto end = static_cast<std::uint64_t>(endSector);
+    reporting.setRange(0, kScanProgressEnd);
+
+    std::vector<std::uint8_t> chunk(kChunkBytes, 0);
+    const BootSectorRules rules;  // the NTFS text is required here; FAT16 with 128 sectors per FAT is accepted
+
+    // Tests sector `index` of the chunk; returns the index to test next (behind a volume when skipping) and
+    // tells through `hit` whether a boot sector or header was found, listed or not.
+    bool hit = false;
+    auto testSector = [&](std::uint64_t index) -> std::uint64_t {
+        const Bytes sector = slice(chunk, index * 512, 512);
+        const std::uint64_t number = current + index;
+        std::uint64_t volumeStart = number;
+        BootSectorFacts facts;
+        bool listed = false;
+        if (isHfsPlusHeader(sector)) {
+            // The header lies 1024 bytes into its volume.
+            facts = hfsPlusFacts(sector);
+            if (number < 2) return index + 1;
+            hit = true;
+            volumeStart = number - 2;
+            const std::uint64_t mib = facts.sizeBytes / 1048576;
+            if (mib >= 1 && mib <= kLargestHfsMiB) {
+                reporting.setStatus("found HFS+...");
+                append("HFS+", format("%lld  MB", static_cast<long long>(mib)), static_cast<std::int64_t>(volumeStart));
+                listed = true;
+            }
+            listed = listed || mib > 0;  // a larger volume is still jumped over
+        } else {
+            facts = classifyBootSector(sector, rules);
+            const long long mib = static_cast<long long>(facts.sizeBytes / 1048576);
+            if (facts.kind == BootKind::None) return index + 1;
+            hit = true;
+            switch (facts.kind) {
+                case BootKind::Ntfs:
+                    if (mib > 0) {
+                        reporting.setStatus(format("found NTFS %d...", ++ntfsCount_));
+                        append("NTFS", format("%d   MB", mib), static_cast<std::int64_t>(number));
+                    }
+                    break;
+                case BootKind::Fat32:
+                    reporting.setStatus("found FAT 32...");
+                    if (mib > 0) append("FAT32", format("%lld  MB", mib), static_cast<std::int64_t>(number));
+                    break;
+                case BootKind::Fat16:
+                    reporting.setStatus("found FAT 16...");
+                    if (mib > 0) append("FAT16", format("%lld  MB", mib), static_cast<std::int64_t>(number));
+                    break;
+                case BootKind::FatOther:
+                    reporting.setStatus("found unknown...");
+                    break;
+                case BootKind::Exfat:
+                    reporting.setStatus("found FAT 64...");
+                    if (mib > 0) append("FAT64", format("%lld  MB", mib), static_cast<std::int64_t>(number));
+                    break;
+                default:
+                    break;
+            }
+            listed = mib > 0 && facts.kind != BootKind::FatOther;
+        }
+        // Go on right behind the volume: its first sector after its last one.
+        if (volumeSizeFlag && listed && facts.extentSectors > 0) {
+            const std::uint64_t behind = volumeStart + std::min(facts.extentSectors, totalSectors);
+            if (behind > number) return behind - current;
+        }
+        return index + 1;
+    };
+
+    bool stopped = false;
+    while (current < totalSectors && !stopped) {
+        if (hasEnd && end < current) break;
+        reader.seek(static_cast<std::int64_t>(current * 512));
+        // An unreadable part (a truncated image) reads as zeros and holds nothing to find; the scan goes on.
+        reader.read(chunk.data(), chunk.size());
+        const std::uint64_t limit = std::min<std::uint64_t>(kChunkSectors, totalSectors - current);
+        std::uint64_t index = 0;
+        while (index < limit) {
+            if (stopNow()) {
+                stopped = true;
+                break;
+            }
+            hit = false;
+            const std::uint64_t next = testSector(index);
+            if (hit && stopNow()) {
+                index = next;
+                stopped = true;
+                break;
+            }
+            index = next;
+        }
+        current += std::max<std::uint64_t>(index, 1);
+        if (!stopped && stopNow()) stopped = true;
+        reporting.setPosition(static_cast<std::uint32_t>(
+            std::min<long double>(1.0L, static_cast<long double>(current) / static_cast<long double>(totalSectors)) *
+            kScanProgressEnd));
+    }
+    if (stopped) reporting.setStatus("Scanned Partitions");
+    return 1;
+}
+
+}  // namespace halvard

@@ -1,0 +1,266 @@
+// The standard scan: the MBR with its extended boot record chain, or the GPT.
+#include <cerrno>
+#include <cstdio>
+#include <set>
+
+#include "common/utf16.h"
+#include "volume/boot_sector.h"
+#include "volume/partition.h"
+
+namespace halvard {
+
+namespace {
+
+constexpr std::size_t kMbrTable = 446;
+constexpr unsigned kMaxExtendedRecords = 50;
+constexpr const char* kReservedPartitionName = "Microsoft reserved partition";
+
+struct MbrEntry {
+    std::uint8_t type = 0;
+    std::uint32_t firstSector = 0;
+    std::uint32_t sectorCount = 0;
+};
+
+MbrEntry mbrEntry(Bytes sector, int index) {
+    const std::size_t at = kMbrTable + 16 * static_cast<std::size_t>(index);
+    return {u8(sector, at + 4), le32(sector, at + 8), le32(sector, at + 12)};
+}
+
+bool isExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type == 0x85; }
+
+bool hasBootSignature(Bytes sector) { return u8(sector, 510) == 0x55 && u8(sector, 511) == 0xAA; }
+
+std::string format(const char* pattern, long long value) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, pattern, value);
+    return buffer;
+}
+
+}  // namespace
+
+bool Partition::readSectors(readWriteInterface& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer) {
+    reader.seek(static_cast<std::int64_t>(byteOffset));
+    return reader.read(buffer.data(), buffer.size());
+}
+
+void Partition::append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector) {
+    VolumeRecord record;
+    record.fileSystem = fileSystem;
+    record.volumeName = std::to_string(records_.size());
+    record.sizeText = sizeText;
+    record.startSector = startSector;
+    records_.push_back(record);
+    if (onVolumeFound) onVolumeFound(records_.back());
+}
+
+bool Partition::exfatProbe(readWriteInterface& reader, std::uint64_t sector) {
+    std::vector<std::uint8_t> buffer(512);
+    return readSectors(reader, sector * 512, buffer) && isExfatBootSector(buffer);
+}
+
+bool Partition::hfsPlusProbe(readWriteInterface& reader, std::uint64_t sector) {
+    std::vector<std::uint8_t> buffer(512);
+    return readSectors(reader, (sector + 2) * 512, buffer) && isHfsPlusHeader(buffer);
+}
+
+// The file-system text of a primary or logical MBR slot, by its type (and, for 0x07 and unknown types, by a look
+// at the volume), with the status text of the find.
+std::string Partition::classifyMbrEntry(readWriteInterface& reader, std::uint8_t type, std::uint64_t start,
+                                        bool logical) {
+    switch (type) {
+        case 0x01:
+            return "FAT12";
+        case 0x04:
+        case 0x06:
+        case 0x0E:
+            reporting.setStatus("found FAT 16...");
+            return "FAT16";
+        case 0x07:
+            if (exfatProbe(reader, start)) {
+                reporting.setStatus("found FAT64...");
+                return "FAT64";
+            }
+            reporting.setStatus(logical ? std::string("found NTFS...") : format("found NTFS %d...", ++ntfsCount_));
+            return "NTFS";
+        case 0x0B:
+        case 0x0C:
+            reporting.setStatus("found FAT 32...");
+            return "FAT32";
+        case 0x42:
+            if (!logical) {
+                reporting.setStatus("NTFS...");
+                return "NTFS";
+            }
+            break;
+        case 0x83:
+            reporting.setStatus(logical ? "found extx..." : "found ext2...");
+            return "extX";
+        default:
+            // HFS+ partitions carry types the table does not know (0xAF); their header tells.
+            if (hfsPlusProbe(reader, start)) {
+                reporting.setStatus("found HFS+...");
+                return "HFS+";
+            }
+            break;
+    }
+    reporting.setStatus("found UNKNOWN...");
+    return "Unknown";
+}
+
+int Partition::standardScan(readWriteInterface& reader) {
+    diskSectors_ = reader.totalSectors;
+    ntfsCount_ = 0;
+    const std::uint64_t sectorSize = reader.logicalSectorSize();
+    std::vector<std::uint8_t> head(2 * sectorSize);
+    int result;
+    if (readSectors(reader, 0, head) && gptFlag) {
+        const Bytes header = Bytes(head).subspan(sectorSize);
+        if (hasSignature(header, 0, "EFI PART")) {
+            result = walkGpt(reader, header, sectorSize);
+        } else {
+            reporting.setStatus("No GPT header found; reading the MBR...");
+            result = walkMbr(reader);
+        }
+    } else {
+        result = walkMbr(reader);
+    }
+    reporting.setPosition(kScanProgressEnd);
+    return result;
+}
+
+// Records primaries in table order, then the logical volumes of the extended chain. Empty slots are skipped
+// rather than ending the walk, and slots after the extended partition are read too: both occur on disks that
+// were repartitioned.
+int Partition::walkMbr(readWriteInterface& reader) {
+    const std::uint64_t scale = reader.logicalSectorSize() / 512;
+    std::vector<std::uint8_t> mbr(512);
+    if (!readSectors(reader, 0, mbr)) return EIO;
+    if (!hasBootSignature(mbr)) {
+        reporting.setStatus("No partition table found (no boot signature in sector 0).");
+        return 0;
+    }
+    std::uint64_t extendedBase = 0;
+    for (int i = 0; i < 4; ++i) {
+        const MbrEntry entry = mbrEntry(mbr, i);
+        if (entry.type == 0 || entry.firstSector == 0) continue;
+        if (isExtended(entry.type)) {
+            if (extendedBase == 0) extendedBase = entry.firstSector;
+            continue;
+        }
+        const std::uint64_t start = static_cast<std::uint64_t>(entry.firstSector) * scale;
+        if (diskSectors_ && start >= diskSectors_) continue;  // a slot pointing past the disk is garbage
+        const std::string fileSystem = classifyMbrEntry(reader, entry.type, start, false);
+        append(fileSystem, format("%lld   MB", static_cast<long long>(entry.sectorCount * scale / 2048)),
+               static_cast<std::int64_t>(start));
+    }
+    if (extendedBase != 0) return walkExtendedChain(reader, extendedBase, scale);
+    return 0;
+}
+
+int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase, std::uint64_t scale) {
+    std::uint64_t ebr = extendedBase;
+    std::uint64_t ebrOffset = 0;  // the current record's position relative to the extended base
+    std::set<std::uint64_t> visited;
+    std::vector<std::uint8_t> sector(512);
+    for (unsigned count = 0; count < kMaxExtendedRecords; ++count) {
+        if (!visited.insert(ebr).second) break;  // a link back to a record already read
+        if (diskSectors_ && ebr * scale >= diskSectors_) break;
+        if (!readSectors(reader, ebr * scale * 512, sector)) return EIO;
+        if (!hasBootSignature(sector)) break;
+        bool linked = false;
+        std::uint64_t nextOffset = 0;
+        for (int i = 0; i < 4; ++i) {
+            const MbrEntry entry = mbrEntry(sector, i);
+            if (entry.type == 0 || entry.firstSector == 0) continue;  // a deleted logical volume leaves a hole
+            if (isExtended(entry.type)) {
+                linked = true;
+                nextOffset = entry.firstSector;
+                break;
+            }
+            const std::uint64_t start = (extendedBase + ebrOffset + entry.firstSector) * scale;
+            if (diskSectors_ && start >= diskSectors_) continue;
+            const std::string fileSystem = classifyMbrEntry(reader, entry.type, start, true);
+            append(fileSystem, format("%d   MB", static_cast<long long>(entry.sectorCount * scale / 2048)),
+                   static_cast<std::int64_t>(start));
+        }
+        if (!linked) break;
+        ebr = extendedBase + nextOffset;
+        ebrOffset = nextOffset;
+    }
+    return 0;
+}
+
+int Partition::walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t sectorSize) {
+    // The whole 64-bit entry array position, and the header's own count and entry size, within sane bounds.
+    const std::uint64_t arrayLba = le64(header, 72);
+    std::uint32_t count = le32(header, 80);
+    std::uint32_t entrySize = le32(header, 84);
+    if (entrySize < 128 || entrySize > 4096 || entrySize % 8 != 0) entrySize = 128;
+    if (count == 0) count = 128;
+    count = std::min<std::uint32_t>(count, (1024 * 1024) / entrySize);
+    if (arrayLba < 2 || arrayLba > (~0ULL >> 13) / sectorSize) return 0;
+    std::vector<std::uint8_t> array(static_cast<std::size_t>(count) * entrySize);
+    readSectors(reader, arrayLba * sectorSize, array);  // whatever cannot be read stays zero: no entries there
+
+    const std::uint64_t scale = sectorSize / 512;
+    struct GptEntry {
+        std::uint64_t first, last;
+        std::string name;
+    };
+    std::vector<GptEntry> entries;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        const Bytes entry = slice(array, static_cast<std::uint64_t>(i) * entrySize, entrySize);
+        if (allZero(slice(entry, 0, 16))) continue;  // an unused slot; later ones may still be used
+        const std::uint64_t first = le64(entry, 32);
+        const std::uint64_t last = le64(entry, 40);
+        if (first <= 2 || last < first || first > (~0ULL >> 13) / scale) continue;
+        if (diskSectors_ && first * scale >= diskSectors_) continue;
+        entries.push_back({first, last, utf16leToUtf8(entry, 56, 36, true)});
+    }
+
+    BootSectorRules rules;
+    rules.requireNtfsText = false;
+    rules.acceptFat16With128 = false;
+    std::vector<std::uint8_t> boot(512);
+    for (const GptEntry& entry : entries) {
+        const std::uint64_t start = entry.first * scale;
+        const bool readOk = readSectors(reader, start * 512, boot);
+        if (entry.name == kReservedPartitionName) continue;
+        if (!readOk) return EIO;
+        const BootSectorFacts facts = classifyBootSector(boot, rules);
+        const long long mib = static_cast<long long>(facts.sizeBytes / 1048576);
+        switch (facts.kind) {
+            case BootKind::Ntfs:
+                if (mib > 0) {
+                    reporting.setStatus(format("found NTFS %d...", ++ntfsCount_));
+                    append("NTFS", format("%d   MB", mib), static_cast<std::int64_t>(start));
+                }
+                break;
+            case BootKind::Fat32:
+                reporting.setStatus("found FAT 32...");
+                if (mib > 0) append("FAT32", format("%lld  MB", mib), static_cast<std::int64_t>(start));
+                break;
+            case BootKind::Fat16:
+                reporting.setStatus("found FAT 16...");
+                if (mib > 0) append("FAT16", format("%lld  MB", mib), static_cast<std::int64_t>(start));
+                break;
+            case BootKind::FatOther:
+                reporting.setStatus("found unknown...");
+                break;
+            case BootKind::Exfat:
+                reporting.setStatus("found FAT 64...");
+                if (mib > 0) append("FAT64", format("%lld  MB", mib), static_cast<std::int64_t>(start));
+                break;
+            default: {
+                const std::string fileSystem = hfsPlusProbe(reader, start) ? "HFS+" : entry.name;
+                append(fileSystem, format("%lld", static_cast<long long>((entry.last - entry.first) * scale / 2048)),
+                       static_cast<std::int64_t>(start));
+                continue;
+            }
+        }
+        if (stopNow()) break;
+    }
+    return 0;
+}
+
+}  // namespace halvard
