@@ -12,6 +12,7 @@ int run(int argc, const char* const* argv, Streams streams) {
     app.set_version_flag("--version", std::string("halvard 0.1.0"));
     CommandContext context{streams};
     addInfoCommand(app, context);
+    addVolumesCommand(app, context);
     addExportCommand(app, context);
     try {
         app.parse(argc, argv);

@@ -15,8 +15,8 @@ struct InfoOptions {
     bool json = false;
 };
 
-nlohmann::json toJson(const ImageInfo& info) {
-    nlohmann::json j;
+nlohmann::ordered_json toJson(const ImageInfo& info) {
+    nlohmann::ordered_json j;
     j["format"] = info.format;
     if (info.version.empty())
         j["version"] = nullptr;

@@ -11,9 +11,11 @@ bool hasFatJump(Bytes s) {
     return u8(s, 0) == 0xEB && (b1 == 0x3C || b1 == 0x58 || b1 == 0x76);
 }
 
+// The 16-bit count, or the 32-bit one when it is 0. (Read as signed, counts from 32768 to 65535, volumes of 16 to
+// 32 MiB, would look negative and the volume would be lost.)
 std::uint64_t fatTotalSectors(Bytes s) {
-    const auto small = static_cast<std::int16_t>(le16(s, 19));
-    return small > 0 ? static_cast<std::uint64_t>(small) : le32(s, 32);
+    const std::uint16_t small = le16(s, 19);
+    return small != 0 ? small : le32(s, 32);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "common/bytes.h"
 #include "common/sinks.h"
 #include "common/worker.h"
 #include "image/read_write_interface.h"

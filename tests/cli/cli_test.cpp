@@ -136,3 +136,58 @@ TEST_F(CliTest, ExportOfATruncatedImageSaysWhatIsMissing) {
 
 }  // namespace
 }  // namespace halvard
+
+#include "support/disk_builder.h"
+
+namespace halvard {
+namespace {
+
+TEST(CliVolumes, ListsTablesAndFindsGptByItself) {
+    testing::TempDir dir;
+    const std::string image = dir.file("disk.raw");
+    {
+        testing::DiskBuilder d(image, 400000);
+        d.putGpt({{"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 2048, 206847, "Basic data partition"}});
+        d.putSector(2048, testing::ntfsBootSector(204799));
+        d.putSector(206847, testing::ntfsBootSector(204799));
+    }
+    CliRun run = halvardCli({"volumes", image, "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("walking the GPT"), std::string::npos);
+    const auto j = nlohmann::json::parse(run.out);
+    ASSERT_EQ(j.size(), 1u);
+    EXPECT_EQ(j[0]["volume"], 0);
+    EXPECT_EQ(j[0]["file_system"], "NTFS");
+    EXPECT_EQ(j[0]["size_text"], "99   MB");
+    EXPECT_EQ(j[0]["size_mib"], 99);
+    EXPECT_EQ(j[0]["start_sector"], 2048);
+
+    run = halvardCli({"volumes", image});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_NE(run.out.find("VOLUME   FILE_SYSTEM"), std::string::npos);
+    EXPECT_NE(run.out.find("0        NTFS                           99   MB        2048"), std::string::npos)
+        << run.out;
+
+    // The whole-disk scan, with its range and without skipping.
+    run = halvardCli({"volumes", image, "--advanced", "--no-skip", "--json"});
+    ASSERT_EQ(run.status, 0);
+    EXPECT_EQ(nlohmann::json::parse(run.out).size(), 2u);  // the boot sector and its backup
+    // A range that starts inside the volume finds only its backup boot sector.
+    run = halvardCli({"volumes", image, "--advanced", "--start", "4096", "--json"});
+    const auto found = nlohmann::json::parse(run.out);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0]["start_sector"], 206847);
+    EXPECT_EQ(halvardCli({"volumes", image, "--start", "-5"}).status, 1);
+}
+
+TEST(CliVolumes, AnEmptyDiskSaysSo) {
+    testing::TempDir dir;
+    const std::string image = dir.file("blank.raw");
+    { testing::DiskBuilder d(image, 4096); }
+    const CliRun run = halvardCli({"volumes", image});
+    EXPECT_EQ(run.status, 0);
+    EXPECT_NE(run.err.find("no volumes found; try --advanced"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace halvard

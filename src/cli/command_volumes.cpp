@@ -1,0 +1,70 @@
+// halvard volumes IMAGE [--gpt] [--advanced [--start S] [--end E] [--no-skip]] [--json]
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "cli/volume_selection.h"
+#include "image/image_kind.h"
+
+namespace halvard::cli {
+
+namespace {
+
+struct VolumesOptions {
+    std::string image;
+    ScanOptions scan;
+    bool json = false;
+};
+
+void printTable(std::ostream& out, const std::vector<VolumeRecord>& records) {
+    char line[256];
+    std::snprintf(line, sizeof line, "%-8s %-30s %-14s %s\n", "VOLUME", "FILE_SYSTEM", "VOLUME_SIZE", "START_SECTOR");
+    out << line;
+    for (const VolumeRecord& r : records) {
+        std::snprintf(line, sizeof line, "%-8s %-30s %-14s %lld\n", r.volumeName.c_str(), r.fileSystem.c_str(),
+                      r.sizeText.c_str(), static_cast<long long>(r.startSector));
+        out << line;
+    }
+}
+
+nlohmann::ordered_json toJson(const std::vector<VolumeRecord>& records) {
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const VolumeRecord& r = records[i];
+        list.push_back({{"volume", i},
+                        {"file_system", r.fileSystem},
+                        {"size_text", r.sizeText},
+                        {"size_mib", sizeMiB(r)},
+                        {"start_sector", r.startSector}});
+    }
+    return list;
+}
+
+int runVolumes(const VolumesOptions& options, const Streams& s) {
+    OpenedImage opened = openImage(options.image);
+    if (!opened.reader) {
+        printError(s, opened.error);
+        return kExitFailed;
+    }
+    const std::vector<VolumeRecord> records = scanVolumes(*opened.reader, options.scan, s);
+    if (options.json)
+        s.out << toJson(records).dump(2) << '\n';
+    else if (records.empty())
+        s.err << "halvard: no volumes found" << (options.scan.advanced ? "" : "; try --advanced") << '\n';
+    else
+        printTable(s.out, records);
+    return kExitOk;
+}
+
+}  // namespace
+
+void addVolumesCommand(CLI::App& app, CommandContext& context) {
+    auto options = std::make_shared<VolumesOptions>();
+    CLI::App* cmd = app.add_subcommand("volumes", "List the volumes of the virtual disk");
+    cmd->add_option("IMAGE", options->image, "Virtual disk image")->required();
+    addScanOptions(*cmd, options->scan);
+    cmd->add_flag("--json", options->json, "Print a JSON array");
+    cmd->callback([options, &context] { context.exitCode = runVolumes(*options, context.streams); });
+}
+
+}  // namespace halvard::cli

@@ -1,0 +1,74 @@
+#include "cli/volume_selection.h"
+
+#include <charconv>
+
+#include "cli/terminal_reporting.h"
+#include "volume/partition.h"
+#include "volume/volume_choices.h"
+
+namespace halvard::cli {
+
+void addScanOptions(CLI::App& command, ScanOptions& options) {
+    command.add_flag("--gpt", options.gpt, "Walk the GPT (found by itself when sector 1 says \"EFI PART\")");
+    command.add_flag("--advanced", options.advanced, "Scan the whole disk for boot sectors instead of the tables");
+    command.add_option("--start", options.start, "Advanced scan: first sector")->check(CLI::NonNegativeNumber);
+    command.add_option("--end", options.end, "Advanced scan: last sector")->check(CLI::NonNegativeNumber);
+    command.add_flag("--no-skip", options.noSkip,
+                     "Advanced scan: go on inside each volume found (finds backup boot sectors, older volumes)");
+}
+
+std::vector<VolumeRecord> scanVolumes(readWriteInterface& reader, const ScanOptions& options, const Streams& streams) {
+    std::vector<VolumeRecord> records;
+    TerminalReporting terminal(streams.err, streams.errIsTerminal);
+    Partition scanner(records);
+    scanner.reporting = {&terminal, &terminal, nullptr};
+    reader.volumeBaseOffset = 0;
+    if (options.advanced) {
+        scanner.volumeSizeFlag = !options.noSkip;
+        scanner.startSector = options.start;
+        scanner.endSector = options.end;
+        scanner.advancedScan(reader, reader.totalSectors);
+    } else {
+        scanner.gptFlag = options.gpt;
+        if (!options.gpt) {
+            std::vector<std::uint8_t> header(512);
+            const std::int64_t at = static_cast<std::int64_t>(reader.logicalSectorSize());
+            reader.seek(at);
+            if (reader.read(header.data(), header.size()) && hasSignature(header, 0, "EFI PART")) {
+                scanner.gptFlag = true;
+                terminal.finish();
+                streams.err << "halvard: sector 1 holds a GPT header; walking the GPT\n";
+            }
+        }
+        scanner.standardScan(reader);
+    }
+    terminal.finish();
+    // The list numbers the volumes by their place in it.
+    for (std::size_t i = 0; i < records.size(); ++i) records[i].volumeName = std::to_string(i);
+    return records;
+}
+
+std::optional<VolumeRecord> selectVolume(readWriteInterface& reader, const std::string& volume,
+                                         const ScanOptions& options, const Streams& streams) {
+    if (volume.rfind("custom:", 0) == 0) {
+        std::string error;
+        auto record = parseCustomVolume(volume, error);
+        if (!record) printError(streams, "--volume " + volume + ": " + error);
+        return record;
+    }
+    std::size_t index = 0;
+    const auto [end, ec] = std::from_chars(volume.data(), volume.data() + volume.size(), index);
+    if (ec != std::errc() || end != volume.data() + volume.size()) {
+        printError(streams, "--volume takes a VOLUME number from 'halvard volumes' or custom:FS:START:SIZE_MB");
+        return std::nullopt;
+    }
+    const std::vector<VolumeRecord> records = scanVolumes(reader, options, streams);
+    if (index >= records.size()) {
+        printError(streams, "there is no volume " + volume + " (the scan found " + std::to_string(records.size()) +
+                                ")");
+        return std::nullopt;
+    }
+    return records[index];
+}
+
+}  // namespace halvard::cli

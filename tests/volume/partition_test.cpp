@@ -1,0 +1,280 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "image/raw_reader.h"
+#include "image/vhdx_reader.h"
+#include "support/disk_builder.h"
+#include "support/vhdx_builder.h"
+#include "volume/partition.h"
+
+namespace halvard {
+namespace {
+
+using testing::DiskBuilder;
+using testing::Sector;
+
+struct StatusLog final : StatusSink, ProgressSink {
+    std::vector<std::string> texts;
+    std::uint32_t position = 0;
+    void setStatus(const std::string& t) override { texts.push_back(t); }
+    void setRange(std::uint32_t, std::uint32_t) override {}
+    void setPosition(std::uint32_t p) override { position = p; }
+    bool saw(const std::string& t) const { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
+};
+
+struct Found {
+    std::string fileSystem, sizeText;
+    std::int64_t start;
+    bool operator==(const Found&) const = default;
+};
+std::ostream& operator<<(std::ostream& os, const Found& f) {
+    return os << "{" << f.fileSystem << ", '" << f.sizeText << "', " << f.start << "}";
+}
+
+class ScannerTest : public ::testing::Test {
+protected:
+    DiskBuilder disk(std::uint64_t sectors) { return DiskBuilder(dir.file("disk.raw"), sectors); }
+
+    std::vector<Found> scan(bool gpt = false) { return run([&](Partition& p, readWriteInterface& r) {
+        p.gptFlag = gpt;
+        p.standardScan(r);
+    }); }
+    std::vector<Found> advanced(bool skip = true, std::int64_t start = 0, std::int64_t end = 0) {
+        return run([&](Partition& p, readWriteInterface& r) {
+            p.volumeSizeFlag = skip;
+            p.startSector = start;
+            p.endSector = end;
+            EXPECT_EQ(p.advancedScan(r, r.totalSectors), 1);
+        });
+    }
+    template <typename Body>
+    std::vector<Found> run(Body body) {
+        FileReadSeekRaw reader;
+        EXPECT_TRUE(reader.open(dir.file("disk.raw")));
+        records.clear();
+        log = {};
+        Partition scanner(records);
+        scanner.reporting = {&log, &log, nullptr};
+        body(scanner, reader);
+        std::vector<Found> found;
+        for (const auto& r : records) found.push_back({r.fileSystem, r.sizeText, r.startSector});
+        return found;
+    }
+
+    testing::TempDir dir;
+    std::vector<VolumeRecord> records;
+    StatusLog log;
+};
+
+TEST_F(ScannerTest, PrimaryNtfsEntry) {
+    auto d = disk(20971520 + 4096);
+    d.putMbr(0, {{0x07, 2048, 20971520}});
+    d.putSector(2048, testing::ntfsBootSector(20971519));
+    EXPECT_EQ(scan(), (std::vector<Found>{{"NTFS", "10240   MB", 2048}}));
+    EXPECT_EQ(records[0].volumeName, "0");
+    EXPECT_TRUE(log.saw("found NTFS 1..."));
+    EXPECT_EQ(log.position, kScanProgressEnd);
+}
+
+TEST_F(ScannerTest, PrimaryTypesAndExfatBehindType07) {
+    auto d = disk(600000);
+    d.putMbr(0, {{0x06, 2048, 40960}, {0x0C, 43008, 81920}, {0x07, 124928, 40960}, {0x83, 165888, 20480}});
+    d.putSector(124928, testing::exfatBootSector(40960));
+    EXPECT_EQ(scan(), (std::vector<Found>{{"FAT16", "20   MB", 2048},
+                                          {"FAT32", "40   MB", 43008},
+                                          {"FAT64", "20   MB", 124928},
+                                          {"extX", "10   MB", 165888}}));
+    EXPECT_TRUE(log.saw("found FAT 16..."));
+    EXPECT_TRUE(log.saw("found FAT64..."));
+    EXPECT_TRUE(log.saw("found ext2..."));
+}
+
+TEST_F(ScannerTest, ExtendedChainWithPrimariesOnBothSides) {
+    auto d = disk(2100000);
+    // Entry 0 is empty (a deleted first partition), the extended partition sits in entry 1 and a primary in
+    // entry 2 behind it; both happen on repartitioned disks and must not hide volumes.
+    d.putMbr(0, {{0x00, 0, 0}, {0x0F, 1000000, 1000000}, {0x83, 2048, 204800}});
+    d.putMbr(1000000, {{0x0C, 2048, 409600}, {0x05, 411648, 413696}});
+    d.putMbr(1411648, {{0x0B, 2048, 411648}});
+    EXPECT_EQ(scan(), (std::vector<Found>{{"extX", "100   MB", 2048},
+                                          {"FAT32", "200   MB", 1002048},
+                                          {"FAT32", "201   MB", 1413696}}));
+    EXPECT_TRUE(log.saw("found ext2..."));
+}
+
+TEST_F(ScannerTest, ExtendedChainStopsOnALoopAndOnGarbage) {
+    auto d = disk(300000);
+    d.putMbr(0, {{0x05, 100000, 100000}});
+    d.putMbr(100000, {{0x07, 63, 1000}, {0x05, 2000, 2000}});
+    d.putMbr(102000, {{0x07, 63, 1000}, {0x05, 0x7FFFFFF0, 2000}});  // links far past the disk
+    EXPECT_EQ(scan().size(), 2u);
+    d.putMbr(102000, {{0x07, 63, 1000}, {0x05, 0, 2000}});  // links back to the first record
+    EXPECT_EQ(scan().size(), 2u);
+    d.putMbr(102000, {{0x07, 63, 1000}, {0x05, 2000, 2000}});  // links to itself
+    EXPECT_EQ(scan().size(), 2u);
+}
+
+TEST_F(ScannerTest, NoTableNoRecords) {
+    auto d = disk(10000);
+    EXPECT_TRUE(scan().empty());  // a zeroed disk
+    Sector garbage(512, 0xA7);
+    d.putSector(0, garbage);  // no boot signature
+    EXPECT_TRUE(scan().empty());
+    d.putMbr(0, {{0x07, 20000, 100}, {0x0C, 5000, 0xFFFFFFFF}});  // the first starts past the disk's end
+    EXPECT_EQ(scan(), (std::vector<Found>{{"FAT32", "2097151   MB", 5000}}));
+}
+
+TEST_F(ScannerTest, GptWalkClassifiesByBootSector) {
+    auto d = disk(400000);
+    d.putGpt({{"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", 2048, 206847, "EFI system partition"},
+              {"E3C9E316-0B5C-4DB8-817D-F92DF00215AE", 206848, 239615, "Microsoft reserved partition"},
+              {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 239616, 300000, "Basic data partition"},
+              {"0FC63DAF-8483-4772-8E79-3D69D8477DE4", 300001, 399000, "Linux filesystem"}});
+    d.putSector(2048, testing::fat32BootSector(204800, "mkfs.fat"));  // not "MSDOS": found by its parameters
+    d.putSector(239616, testing::ntfsBootSector(60384));
+    EXPECT_EQ(scan(true), (std::vector<Found>{{"FAT32", "100  MB", 2048},
+                                              {"NTFS", "29   MB", 239616},
+                                              {"Linux filesystem", "48", 300001}}));
+    // Without the GPT box the protective entry is all the MBR shows.
+    EXPECT_EQ(scan(false), (std::vector<Found>{{"Unknown", "2097151   MB", 1}}));
+}
+
+TEST_F(ScannerTest, GptEntriesAreReadWhereTheHeaderSays) {
+    auto d = disk(800000);
+    // A gap in the entry array, 4096-byte logical sectors do not apply here, and the array far from LBA 2.
+    d.putGpt({{"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 2048, 4095, "first"},
+              {"00000000-0000-0000-0000-000000000000", 0, 0, ""},
+              {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 700000, 799000, "after the gap"}},
+             512, 200, 600000);
+    d.putSector(700000, testing::fat16BootSector(99001, 97, "mkfs.fat"));
+    EXPECT_EQ(scan(true), (std::vector<Found>{{"first", "0", 2048}, {"FAT16", "48  MB", 700000}}));
+
+    // An absurd entry count or size is bounded, not trusted.
+    Sector header(512, 0);
+    std::memcpy(header.data(), "EFI PART", 8);
+    header[72] = 2;
+    std::fill(header.begin() + 80, header.begin() + 88, 0xFF);
+    d.put(512, header);
+    EXPECT_NO_FATAL_FAILURE(scan(true));
+}
+
+TEST_F(ScannerTest, GptFat16WithAnOddFatSizeNeedsAPlausibleBpb) {
+    auto d = disk(100000);
+    d.putGpt({{"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 2048, 43007, "Basic data partition"}});
+    Sector odd = testing::fat16BootSector(40960, 97);
+    odd[16] = 7;  // seven FATs: not a real parameter block
+    d.putSector(2048, odd);
+    EXPECT_TRUE(scan(true).empty());
+    EXPECT_TRUE(log.saw("found unknown..."));
+    d.putSector(2048, testing::fat16BootSector(40960, 97));
+    EXPECT_EQ(scan(true), (std::vector<Found>{{"FAT16", "20  MB", 2048}}));
+}
+
+TEST_F(ScannerTest, GptOnFourKibibyteSectorDisks) {
+    // 4096-byte logical sectors: LBAs count 4 KiB units, records still count 512-byte sectors.
+    testing::VhdxSpec spec;
+    spec.virtualSize = 64 * 1024 * 1024;
+    spec.logicalSectorSize = 4096;
+    spec.allocatedBlocks = {0, 1, 2};
+    const std::string image = dir.file("4k.vhdx");
+    testing::writeFile(image, testing::buildVhdx(spec));
+    {
+        // Lay a GPT over the first blocks of the file's payload through a raw disk of the same content.
+        DiskBuilder d(dir.file("plain.raw"), spec.virtualSize / 512);
+        d.putGpt({{"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 256, 4095, "Basic data partition"}}, 4096);
+        d.putSector(2048, testing::ntfsBootSector(3839, 4096));
+    }
+    auto plain = testing::readFile(dir.file("plain.raw"));
+    auto file = testing::readFile(image);
+    // The builder stores block 0 at the first payload offset, which it writes right behind the BAT.
+    const std::size_t payload = file.size() - 3 * spec.blockSize;
+    std::copy(plain.begin(), plain.begin() + 3 * spec.blockSize, file.begin() + static_cast<std::ptrdiff_t>(payload));
+    testing::writeFile(image, file);
+
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(image));
+    ASSERT_EQ(reader.logicalSectorSize(), 4096u);
+    records.clear();
+    Partition scanner(records);
+    scanner.gptFlag = true;
+    scanner.standardScan(reader);
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].fileSystem, "NTFS");
+    EXPECT_EQ(records[0].startSector, 2048);
+    EXPECT_EQ(records[0].sizeText, "14   MB");
+}
+
+TEST_F(ScannerTest, AdvancedScanFindsVolumesWithoutTables) {
+    auto d = disk(500000);
+    d.putSector(2048, testing::ntfsBootSector(204799));
+    d.putSector(2048 + 204799, testing::ntfsBootSector(204799));  // the backup boot sector
+    // A FAT32 volume right behind the NTFS one, an exFAT volume right behind that one.
+    d.putSector(206848, testing::fat32BootSector(102400, "mkfs.fat"));
+    d.putSector(206848 + 6, testing::fat32BootSector(102400, "mkfs.fat"));  // its backup
+    d.putSector(309248, testing::exfatBootSector(65536));
+    d.putSector(409642, testing::hfsPlusHeader(4096, 5120));
+
+    EXPECT_EQ(advanced(), (std::vector<Found>{{"NTFS", "99   MB", 2048},
+                                              {"FAT32", "50  MB", 206848},
+                                              {"FAT64", "32  MB", 309248},
+                                              {"HFS+", "20  MB", 409640}}));
+    EXPECT_TRUE(log.saw("found HFS+..."));
+    EXPECT_EQ(log.position, kScanProgressEnd);
+
+    EXPECT_EQ(advanced(false), (std::vector<Found>{{"NTFS", "99   MB", 2048},
+                                                   {"NTFS", "99   MB", 206847},
+                                                   {"FAT32", "50  MB", 206848},
+                                                   {"FAT32", "50  MB", 206854},
+                                                   {"FAT64", "32  MB", 309248},
+                                                   {"HFS+", "20  MB", 409640}}));
+}
+
+TEST_F(ScannerTest, AdvancedScanHonoursItsRange) {
+    auto d = disk(3000000);
+    d.putSector(500000, testing::fat16BootSector(40960, 128));  // 128 sectors per FAT is accepted here
+    d.putSector(1500000, testing::fat16BootSector(40960, 128));
+    d.putSector(2500000, testing::fat16BootSector(40960, 128));
+    EXPECT_EQ(advanced(true, 1000000, 2000000), (std::vector<Found>{{"FAT16", "20  MB", 1500000}}));
+    // A start above the end scans nothing.
+    EXPECT_TRUE(advanced(true, 2000000, 1000000).empty());
+}
+
+TEST_F(ScannerTest, AdvancedScanStopsWhenAsked) {
+    auto d = disk(200000);
+    d.putSector(4096, testing::ntfsBootSector(20479));
+    d.putSector(100000, testing::ntfsBootSector(20479));
+    std::size_t seen = 0;
+    auto found = run([&](Partition& p, readWriteInterface& r) {
+        p.onVolumeFound = [&](const VolumeRecord&) {
+            if (++seen == 1) p.stopRequested = 1;
+        };
+        p.advancedScan(r, r.totalSectors);
+    });
+    EXPECT_EQ(found.size(), 1u);
+    EXPECT_EQ(log.texts.back(), "Scanned Partitions");
+}
+
+TEST_F(ScannerTest, HostileSectorsNeverCrashTheScans) {
+    auto d = disk(40000);
+    std::uint32_t seed = 99;
+    auto next = [&seed] { return (seed = seed * 1664525u + 1013904223u) >> 8; };
+    for (int round = 0; round < 40; ++round) {
+        Sector s(512);
+        for (auto& b : s) b = static_cast<std::uint8_t>(next());
+        s[0] = round % 2 ? 0xEB : 'H';
+        s[1] = round % 3 ? 0x52 : '+';
+        s[2] = round % 4 ? 0x90 : 0;
+        d.putSector(next() % 40000, s);
+    }
+    d.putMbr(0, {{0x05, 10, 0xFFFFFFFF}, {0x07, 3, 5}, {0xEE, 1, 1}, {0x0F, 20, 20}});
+    d.putGpt({{"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 0xFFFFFFFFFFFFull, 0xFFFFFFFFFFFFFull, "x"}});
+    scan(true);
+    scan(false);
+    advanced(true);
+    advanced(false);
+}
+
+}  // namespace
+}  // namespace halvard

@@ -1,0 +1,81 @@
+#include <gtest/gtest.h>
+
+#include "volume/volume_choices.h"
+
+namespace halvard {
+namespace {
+
+VolumeRecord record(std::string fs, std::string size, std::int64_t start) {
+    VolumeRecord r;
+    r.fileSystem = std::move(fs);
+    r.sizeText = std::move(size);
+    r.startSector = start;
+    return r;
+}
+
+TEST(VolumeChoices, SizeAndEndSectorComeFromTheSizeText) {
+    EXPECT_EQ(sizeMiB(record("NTFS", "1024   MB", 2048)), 1024);
+    EXPECT_EQ(endSectorOf(record("NTFS", "1024   MB", 2048)), 2099199);
+    EXPECT_EQ(endSectorOf(record("CUSTOM ", "0", 0)), 0);
+    EXPECT_EQ(volumeSizeBytes(record("FAT32", "100  MB", 0)), 100u * 1048576);
+    EXPECT_EQ(sizeMiB(record("x", "99999999999999999999999", 0)), INT64_MAX);
+    EXPECT_EQ(sizeMiB(record("x", "MB", 0)), 0);
+}
+
+TEST(VolumeChoices, CustomSettingsOverrideStartSizeAndType) {
+    VolumeRecord r = record("Unknown", "5   MB", 63);
+    applyCustomSettings(r, 2048, 206847, "NTFS");
+    EXPECT_EQ(r.fileSystem, "ntfs");
+    EXPECT_EQ(r.sizeText, "100");
+    EXPECT_EQ(r.startSector, 2048);
+    applyCustomSettings(r, 5000, 4000, "extx");
+    EXPECT_EQ(r.fileSystem, "extX");
+    EXPECT_EQ(r.sizeText, "0");
+    applyCustomSettings(r, 0, 2047, std::nullopt);
+    EXPECT_EQ(r.fileSystem, "extX");
+    EXPECT_EQ(r.sizeText, "1");
+    applyCustomSettings(r, 0, 2047, "RAW");
+    EXPECT_EQ(r.fileSystem, "RAW");
+}
+
+TEST(VolumeChoices, ListClickSelectsTheMatchingChoice) {
+    EXPECT_EQ(choiceForFileSystem("NTFS"), "NTFS");
+    EXPECT_EQ(choiceForFileSystem("FAT32"), "FAT32");
+    EXPECT_EQ(choiceForFileSystem("extX"), "EXTX");
+    EXPECT_EQ(choiceForFileSystem("FAT"), "FAT16");  // the first that begins with it
+    EXPECT_EQ(choiceForFileSystem("Unknown"), std::nullopt);
+    EXPECT_EQ(choiceForFileSystem(""), std::nullopt);
+}
+
+TEST(VolumeChoices, FilterKeepsVolumesOneSectorBehindTheirPredecessor) {
+    const std::vector<VolumeRecord> records{record("NTFS", "1", 63), record("NTFS", "1", 64),
+                                            record("NTFS", "1", 2048), record("NTFS", "1", 2049)};
+    EXPECT_EQ(filterEntries(records), (std::vector<std::size_t>{3, 1}));
+    EXPECT_TRUE(filterEntries({records[0]}).empty());
+}
+
+TEST(VolumeChoices, UnknownVolumesInEitherSpelling) {
+    EXPECT_TRUE(isUnknownVolume(record("Unknown", "", 0)));
+    EXPECT_TRUE(isUnknownVolume(record("UNKNOWN", "", 0)));
+    EXPECT_FALSE(isUnknownVolume(record("CUSTOM ", "", 0)));
+}
+
+TEST(VolumeChoices, HandMadeVolumesOnTheCommandLine) {
+    std::string error;
+    auto r = parseCustomVolume("custom:NTFS:2048:100", error);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->fileSystem, "ntfs");
+    EXPECT_EQ(r->startSector, 2048);
+    EXPECT_EQ(r->sizeText, "100");
+    EXPECT_EQ(parseCustomVolume("custom:exfat:0:5", error)->fileSystem, "fat64");
+    EXPECT_EQ(parseCustomVolume("custom:raw:63:0", error)->fileSystem, "RAW");
+    for (const char* bad : {"custom:NTFS:2048", "custom:ZFS:1:1", "custom:NTFS:-1:5", "custom:NTFS:1:x",
+                            "custom:NTFS:1:2:3", "NTFS:1:2"}) {
+        error.clear();
+        EXPECT_FALSE(parseCustomVolume(bad, error)) << bad;
+        EXPECT_FALSE(error.empty()) << bad;
+    }
+}
+
+}  // namespace
+}  // namespace halvard
