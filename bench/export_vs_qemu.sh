@@ -13,6 +13,8 @@ set -euo pipefail
 die() { echo "export_vs_qemu: $*" >&2; exit 1; }
 
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=lib.sh
+source "$HERE/lib.sh"
 BUILD=$(readlink -f "${1:-$HERE/../build}")
 HALVARD=$BUILD/src/cli/halvard
 DATA=$BUILD/bench-data
@@ -127,28 +129,14 @@ echo "export_vs_qemu: $VHDX: $(($(stat -c %s "$VHDX") >> 20)) MiB file, $((DISK_
 
 OUT_H=$DATA/out-halvard.img
 OUT_Q=$DATA/out-qemu.img
+before_run() { rm -f "$current_out"; }
 run_halvard() { "$HALVARD" export "$VHDX" "$OUT_H" >/dev/null; }
 run_qemu() { qemu-img convert -f vhdx -O raw "$VHDX" "$OUT_Q"; }
 
-# timed NAME OUTPUT: one warm-up, then RUNS timed runs; prints the median in seconds.
-timed() {
-    local name=$1 out=$2 times=() i t0 t1
-    for ((i = 0; i <= RUNS; i++)); do
-        rm -f "$out"
-        sync
-        t0=$(date +%s.%N)
-        "run_$name"
-        t1=$(date +%s.%N)
-        if ((i > 0)); then
-            times+=("$(python3 -c "print('%.3f' % ($t1 - $t0))")")
-            echo "  $name run $i: ${times[-1]} s" >&2
-        fi
-    done
-    printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((RUNS + 1) / 2))p"
-}
-
-t_h=$(timed halvard "$OUT_H")
-t_q=$(timed qemu "$OUT_Q")
+current_out=$OUT_H
+t_h=$(median_seconds "$RUNS" run_halvard)
+current_out=$OUT_Q
+t_q=$(median_seconds "$RUNS" run_qemu)
 
 if cmp -s "$OUT_H" "$OUT_Q"; then
     same="identical"
@@ -159,6 +147,6 @@ rm -f "$OUT_H" "$OUT_Q"
 
 echo "halvard export:         $t_h s (median of $RUNS)"
 echo "qemu-img convert -O raw: $t_q s (median of $RUNS)"
-echo "ratio halvard/qemu:     $(python3 -c "print('%.2f' % ($t_h / $t_q))")"
+echo "ratio halvard/qemu:     $(ratio "$t_h" "$t_q")"
 echo "outputs:                $same"
 [[ $same == identical ]]
