@@ -13,6 +13,8 @@ int run(int argc, const char* const* argv, Streams streams) {
     CommandContext context{streams};
     addInfoCommand(app, context);
     addVolumesCommand(app, context);
+    addLsCommand(app, context);
+    addSaveCommand(app, context);
     addExportCommand(app, context);
     try {
         app.parse(argc, argv);

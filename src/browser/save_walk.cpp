@@ -1,0 +1,159 @@
+#include "browser/save_walk.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "common/host_files.h"
+
+namespace halvard {
+
+namespace {
+
+class Walker {
+public:
+    Walker(VolumeView& view, const SaveReporting& reporting, const StopPoll& stop)
+        : view_(view), reporting_(reporting), stop_(stop) {}
+
+    void walk(EntryId folder, const std::string& target) {
+        // A damaged volume can link a folder below itself; each folder is walked once on the way down.
+        if (std::find(ancestors_.begin(), ancestors_.end(), folder) != ancestors_.end()) return;
+        ancestors_.push_back(folder);
+        walkChildren(folder, target);
+        ancestors_.pop_back();
+    }
+
+    void walkChildren(EntryId folder, const std::string& target) {
+        for (EntryId child : childrenOf(view_, folder)) {
+            if (summary.stopped || summary.diskFull) return;
+            if (stop_.stopNow()) {
+                summary.stopped = true;
+                return;
+            }
+            reporting_.reporting.setPosition(static_cast<std::uint32_t>(filesDone_));
+            if (view_.isFolder(child)) {
+                if (!view_.descendWhenSaving(child)) continue;
+                const std::string name = view_.name(child);
+                std::string below = target;
+                if (!name.empty()) {
+                    below = makeFolder(hostPathFor(target, name));
+                    if (below.empty()) continue;
+                }
+                walk(child, below);
+            } else {
+                saveFile(child, target);
+            }
+        }
+    }
+
+    void saveFile(EntryId file, const std::string& folder) {
+        ++filesDone_;
+        if (view_.skipWhenSaving(file)) {
+            ++summary.skipped;
+            return;
+        }
+        const std::string path = uniquePath(hostPathFor(folder, view_.name(file)));
+        reporting_.reporting.setStatus("saving File  " + path);
+        if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("File size: " + view_.details(file).sizeText);
+        const FileSaveResult result = view_.saveFile(file, path);
+        if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("");
+        if (!result.written) {
+            summary.failures.push_back(path + ": " + (result.error.empty() ? "not written" : result.error));
+            summary.diskFull = summary.diskFull || result.diskFull;
+            return;
+        }
+        ++summary.files;
+        summary.bytes += result.bytes;
+        if (result.damaged) ++summary.damaged;
+        summary.diskFull = summary.diskFull || result.diskFull;
+    }
+
+    SaveSummary summary;
+
+private:
+    // Creates the folder, or takes the existing one (folders of one name are merged). Where a file of that name
+    // is in the way, the folder gets a numbered name. Returns the folder's path, empty when it cannot be made.
+    std::string makeFolder(const std::string& path) {
+        for (unsigned n = 0; n < 1000; ++n) {
+            const std::string candidate = n == 0 ? path : path + " (" + std::to_string(n) + ")";
+            if (::mkdir(candidate.c_str(), 0755) == 0) {
+                ++summary.folders;
+                return candidate;
+            }
+            const int error = errno;
+            struct stat st {};
+            if (error == EEXIST && ::lstat(candidate.c_str(), &st) == 0) {
+                if (S_ISDIR(st.st_mode)) return candidate;
+                continue;
+            }
+            summary.failures.push_back(candidate + ": " + std::strerror(error));
+            if (error == ENOSPC || error == EDQUOT) summary.diskFull = true;
+            return {};
+        }
+        return {};
+    }
+
+    // Two entries of one name in one folder (a deleted file beside a live one) must not overwrite each other:
+    // the second becomes "name (1).ext".
+    static std::string uniquePath(const std::string& path) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0) return path;
+        const std::size_t slash = path.rfind('/');
+        const std::size_t dot = path.rfind('.');
+        const bool hasExtension = dot != std::string::npos && dot > slash + 1;
+        const std::string stem = hasExtension ? path.substr(0, dot) : path;
+        const std::string extension = hasExtension ? path.substr(dot) : "";
+        for (unsigned n = 1;; ++n) {
+            std::string candidate = stem + " (" + std::to_string(n) + ")" + extension;
+            if (::lstat(candidate.c_str(), &st) != 0) return candidate;
+        }
+    }
+
+    VolumeView& view_;
+    const SaveReporting& reporting_;
+    const StopPoll& stop_;
+    std::uint64_t filesDone_ = 0;
+    std::vector<EntryId> ancestors_;
+};
+
+std::uint64_t countBelow(const VolumeView& view, EntryId folder, const StopPoll& stop,
+                         std::vector<EntryId>& ancestors) {
+    if (std::find(ancestors.begin(), ancestors.end(), folder) != ancestors.end()) return 0;
+    ancestors.push_back(folder);
+    std::uint64_t count = 0;
+    for (EntryId child : childrenOf(view, folder)) {
+        if (stop.stopNow()) break;
+        if (view.isFolder(child)) {
+            if (view.descendWhenSaving(child)) count += countBelow(view, child, stop, ancestors);
+        } else {
+            ++count;
+        }
+    }
+    ancestors.pop_back();
+    return count;
+}
+
+}  // namespace
+
+std::uint64_t countFiles(const VolumeView& view, EntryId folder, const StopPoll& stop) {
+    std::vector<EntryId> ancestors;
+    return countBelow(view, folder, stop, ancestors);
+}
+
+SaveSummary saveFolder(VolumeView& view, EntryId folder, const std::string& outputFolder,
+                       const SaveReporting& reporting, const StopPoll& stop) {
+    Walker walker(view, reporting, stop);
+    walker.walk(folder, outputFolder);
+    return walker.summary;
+}
+
+SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outputFolder) {
+    const SaveReporting reporting;
+    const StopPoll stop;
+    Walker walker(view, reporting, stop);
+    walker.saveFile(file, outputFolder);
+    return walker.summary;
+}
+
+}  // namespace halvard

@@ -1,0 +1,41 @@
+#pragma once
+// Saving a folder of a parsed volume to a host folder: count the files, recreate the sub-folders, have the
+// engine write each file. Shared by the browser page and the command line.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "browser/volume_view.h"
+
+namespace halvard {
+
+// What a save did, for the final message and the command line's summary.
+struct SaveSummary {
+    std::uint64_t files = 0;        // files written
+    std::uint64_t folders = 0;      // sub-folders created (or already there)
+    std::uint64_t bytes = 0;        // content bytes written
+    std::uint64_t damaged = 0;      // files written with unreadable parts as zeros
+    std::uint64_t skipped = 0;      // files the engine passes over ("$BadClus")
+    std::vector<std::string> failures;  // "host path: reason", one per file or folder that could not be written
+    bool diskFull = false;          // the target ran out of space; the walk stopped there
+    bool stopped = false;           // the user stopped it
+};
+
+// Reports of the walk: the status line ("saving File  " + path), the file-size line ("File size: " + size text)
+// and the progress (0..count, one step per file).
+struct SaveReporting {
+    Reporting reporting;
+    StatusSink* fileSizeLine = nullptr;
+};
+
+// Number of files below `folder`, sub-folders included.
+std::uint64_t countFiles(const VolumeView& view, EntryId folder, const StopPoll& stop = {});
+
+// Writes the folder's content (not the folder itself) into `outputFolder`, which must exist.
+SaveSummary saveFolder(VolumeView& view, EntryId folder, const std::string& outputFolder,
+                       const SaveReporting& reporting = {}, const StopPoll& stop = {});
+
+// Writes one file into `outputFolder`.
+SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outputFolder);
+
+}  // namespace halvard

@@ -1,0 +1,103 @@
+#pragma once
+// The one face every file-system engine shows to the browser page, the save walk, the search and the command
+// line. Each engine has one adapter implementing it; nothing else switches on the file-system type.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/sinks.h"
+#include "common/texts.h"
+#include "common/tree_control.h"
+#include "common/worker.h"
+#include "image/read_write_interface.h"
+#include "volume/volume_record.h"
+
+namespace halvard {
+
+// An engine's handle of one entry (NTFS: the entry's index). Stored as the data of its tree item.
+using EntryId = std::uint64_t;
+
+// The volume's top item ("ROOT"): a folder whose children are the view's top level. Engines never use this id.
+inline constexpr EntryId kVolumeRoot = ~0ULL;
+
+enum class ParseMode { Standard = 1, Advanced = 2, Deep = 3 };
+
+// What a list row shows of an entry, and what the command line prints.
+struct EntryDetails {
+    std::string name;
+    bool folder = false;
+    bool deleted = false;
+    std::uint64_t size = 0;  // the byte count the engine's size text shows
+    std::string sizeText;
+    std::optional<CalendarTime> created, accessed, modified;  // in the zone the engine shows them
+    std::string attributes;                                   // the engine's attribute letters
+};
+
+// Host times for a saved file: seconds since 1970 (UTC), with nanoseconds.
+struct HostTime {
+    std::int64_t seconds = 0;
+    std::uint32_t nanoseconds = 0;
+};
+
+// The outcome of writing one file.
+struct FileSaveResult {
+    bool written = false;    // the file was created and its content written as far as it could be read
+    bool damaged = false;    // parts could not be read (outside the volume, unreadable) and were written as zeros
+    std::uint64_t bytes = 0; // bytes written
+    std::string error;       // why not, when !written
+    bool diskFull = false;   // the host ran out of space while writing it
+};
+
+// Where a parse reports: the tree to fill (may be null), progress and status, and the stop flag it polls.
+struct ParseContext {
+    TreeControl* tree = nullptr;
+    Reporting reporting;
+    StopPoll stop;
+    std::string rootName = "ROOT";
+};
+
+class VolumeView {
+public:
+    virtual ~VolumeView() = default;
+
+    // Runs the engine's parse in the given mode (on the caller's thread: the page's worker). Fills the tree's
+    // top level when the context has a tree. Returns false when the volume is not of the engine's kind.
+    virtual bool parse(const ParseContext& context, ParseMode mode) = 0;
+
+    // The entries under the volume's top item, in the engine's order (the orphan folder among them).
+    virtual std::vector<EntryId> topLevel() const = 0;
+    // The children of a folder, in the engine's child-chain order.
+    virtual std::vector<EntryId> children(EntryId folder) const = 0;
+    virtual bool hasChildren(EntryId folder) const = 0;
+
+    virtual std::string name(EntryId entry) const = 0;
+    virtual bool isFolder(EntryId entry) const = 0;
+    virtual bool isDeleted(EntryId entry) const = 0;
+    // Everything a list row shows (reads the entry's record where the engine keeps its times there).
+    virtual EntryDetails details(EntryId entry) const = 0;
+
+    // Writes the file's content to `hostPath` (created anew) and sets its time stamps.
+    virtual FileSaveResult saveFile(EntryId entry, const std::string& hostPath) = 0;
+
+    // Entries the save walk passes over (NTFS: "$BadClus"), and folders it does not descend into (NTFS: ".").
+    virtual bool skipWhenSaving(EntryId) const { return false; }
+    virtual bool descendWhenSaving(EntryId) const { return true; }
+
+    // The engine's own id of an entry, for the command line's JSON (NTFS: the MFT record number).
+    virtual std::string entryIdText(EntryId entry) const { return std::to_string(entry); }
+
+    // Message shown when a save ends ("Saving process done." or "Saving process done").
+    virtual std::string saveDoneText() const { return "Saving process done"; }
+};
+
+// Children and folder test that also know the volume's top item.
+std::vector<EntryId> childrenOf(const VolumeView& view, EntryId folder);
+bool isFolderEntry(const VolumeView& view, EntryId entry);
+
+// Creates the view for a volume's file-system text (compared without regard to case), reading through `reader`
+// (whose volumeBaseOffset the parse sets). Null when no engine reads that type.
+std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& reader, const VolumeRecord& volume);
+
+}  // namespace halvard

@@ -1,0 +1,63 @@
+// halvard ls IMAGE --volume N [--mode standard|deep] [--path P] [--recursive] [--deleted-only] [--json]
+#include <cstdio>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "browser/entry_walk.h"
+#include "cli/volume_view_session.h"
+#include "cli/entry_output.h"
+
+namespace halvard::cli {
+
+namespace {
+
+struct LsOptions {
+    VolumeOptions volume;
+    std::string path = "/";
+    bool recursive = false;
+    bool deletedOnly = false;
+    bool json = false;
+};
+
+int runLs(const LsOptions& options, const Streams& s) {
+    int status = kExitOk;
+    auto parsed = openParsedVolume(options.volume, s, status);
+    if (!parsed) return status;
+    const VolumeView& view = *parsed->view;
+    const auto start = findEntry(view, options.path);
+    if (!start) {
+        printError(s, "no entry " + options.path + " on volume " + options.volume.volume);
+        return kExitFailed;
+    }
+    const std::string base = options.path.empty() ? "/" : options.path;
+    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    auto visit = [&](const std::string& path, EntryId entry) {
+        if (options.deletedOnly && !view.isDeleted(entry)) return true;
+        if (options.json)
+            list.push_back(entryJson(view, path, entry));
+        else
+            printEntryLine(s.out, view, path, entry);
+        return true;
+    };
+    if (isFolderEntry(view, *start))
+        visitEntries(view, *start, base, options.recursive, visit);
+    else
+        visit(base, *start);
+    if (options.json) s.out << list.dump(2) << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+void addLsCommand(CLI::App& app, CommandContext& context) {
+    auto options = std::make_shared<LsOptions>();
+    CLI::App* cmd = app.add_subcommand("ls", "List the files and folders of a volume, deleted ones included");
+    addVolumeOptions(*cmd, options->volume);
+    cmd->add_option("--path", options->path, "Folder (or file) to list, \"/\"-joined from the volume root");
+    cmd->add_flag("--recursive", options->recursive, "Also list everything below");
+    cmd->add_flag("--deleted-only", options->deletedOnly, "Only deleted entries");
+    cmd->add_flag("--json", options->json, "Print a JSON array");
+    cmd->callback([options, &context] { context.exitCode = runLs(*options, context.streams); });
+}
+
+}  // namespace halvard::cli

@@ -1,0 +1,72 @@
+// halvard save IMAGE --volume N --path P --out DIR: a folder with its sub-folders, or one file, with time stamps.
+#include <filesystem>
+#include <memory>
+
+#include "browser/entry_walk.h"
+#include "browser/save_walk.h"
+#include "cli/terminal_reporting.h"
+#include "cli/volume_view_session.h"
+
+namespace halvard::cli {
+
+namespace {
+
+struct SaveOptions {
+    VolumeOptions volume;
+    std::string path;
+    std::string out;
+};
+
+int runSave(const SaveOptions& options, const Streams& s) {
+    std::error_code ec;
+    std::filesystem::create_directories(options.out, ec);
+    if (!std::filesystem::is_directory(options.out, ec)) {
+        printError(s, options.out + ": cannot create the output folder");
+        return kExitFailed;
+    }
+    int status = kExitOk;
+    auto parsed = openParsedVolume(options.volume, s, status);
+    if (!parsed) return status;
+    VolumeView& view = *parsed->view;
+    const auto entry = findEntry(view, options.path);
+    if (!entry) {
+        printError(s, "no entry " + options.path + " on volume " + options.volume.volume);
+        return kExitFailed;
+    }
+
+    SaveSummary summary;
+    if (isFolderEntry(view, *entry)) {
+        TerminalReporting terminal(s.err, s.errIsTerminal);
+        const std::uint64_t count = countFiles(view, *entry);
+        terminal.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
+        SaveReporting reporting;
+        reporting.reporting = {&terminal, &terminal, nullptr};
+        summary = saveFolder(view, *entry, options.out, reporting);
+        terminal.setPosition(static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
+        terminal.finish();
+    } else {
+        summary = saveOneFile(view, *entry, options.out);
+    }
+
+    s.out << summary.files << " files written (" << summary.bytes << " bytes), " << summary.folders
+          << " folders created";
+    if (summary.damaged) s.out << ", " << summary.damaged << " with unreadable parts written as zeros";
+    if (summary.skipped) s.out << ", " << summary.skipped << " skipped";
+    s.out << ", " << summary.failures.size() << " failed\n";
+    for (const std::string& failure : summary.failures) printError(s, "not saved: " + failure);
+    if (summary.diskFull) printError(s, "the output folder's disk is full; the save stopped there");
+    return summary.failures.empty() && !summary.diskFull ? kExitOk : kExitFailed;
+}
+
+}  // namespace
+
+void addSaveCommand(CLI::App& app, CommandContext& context) {
+    auto options = std::make_shared<SaveOptions>();
+    CLI::App* cmd = app.add_subcommand("save", "Save a folder (with its sub-folders) or one file, with time stamps");
+    addVolumeOptions(*cmd, options->volume);
+    cmd->add_option("--path", options->path, "Folder or file to save, \"/\"-joined from the volume root")->required();
+    cmd->add_option("--out", options->out, "Output folder (created if missing)")->required();
+    cmd->callback([options, &context] { context.exitCode = runSave(*options, context.streams); });
+}
+
+}  // namespace halvard::cli

@@ -1,0 +1,68 @@
+#pragma once
+// An in-memory volume for tests of what sits on top of the engines.
+#include <map>
+#include <string>
+#include <vector>
+
+#include "browser/volume_view.h"
+#include "common/host_files.h"
+
+namespace halvard::testing {
+
+class FakeView final : public VolumeView {
+public:
+    struct Entry {
+        std::string name;
+        bool folder = false;
+        bool deleted = false;
+        std::string content;
+        std::vector<EntryId> children;
+    };
+
+    EntryId add(EntryId parent, const std::string& name, bool folder, const std::string& content = {},
+                bool deleted = false) {
+        const EntryId id = entries.size();
+        entries.push_back({name, folder, deleted, content, {}});
+        (parent == kVolumeRoot ? top : entries[parent].children).push_back(id);
+        return id;
+    }
+
+    bool parse(const ParseContext&, ParseMode) override { return true; }
+    std::vector<EntryId> topLevel() const override { return top; }
+    std::vector<EntryId> children(EntryId f) const override { return entries.at(f).children; }
+    bool hasChildren(EntryId f) const override { return !entries.at(f).children.empty(); }
+    std::string name(EntryId e) const override { return entries.at(e).name; }
+    bool isFolder(EntryId e) const override { return entries.at(e).folder; }
+    bool isDeleted(EntryId e) const override { return entries.at(e).deleted; }
+    EntryDetails details(EntryId e) const override {
+        EntryDetails d;
+        d.name = entries.at(e).name;
+        d.folder = entries.at(e).folder;
+        d.deleted = entries.at(e).deleted;
+        d.size = entries.at(e).content.size();
+        d.sizeText = std::to_string(d.size) + " Bytes";
+        return d;
+    }
+    FileSaveResult saveFile(EntryId e, const std::string& hostPath) override {
+        FileSaveResult result;
+        HostFile file;
+        if (!file.create(hostPath) || !file.write(entries.at(e).content.data(), entries.at(e).content.size()) ||
+            !file.close()) {
+            result.error = file.error();
+            result.diskFull = file.diskFull();
+            return result;
+        }
+        result.written = true;
+        result.bytes = entries.at(e).content.size();
+        savedPaths.push_back(hostPath);
+        return result;
+    }
+    bool skipWhenSaving(EntryId e) const override { return entries.at(e).name == "$BadClus"; }
+    bool descendWhenSaving(EntryId e) const override { return entries.at(e).name != "."; }
+
+    std::vector<Entry> entries;
+    std::vector<EntryId> top;
+    std::vector<std::string> savedPaths;
+};
+
+}  // namespace halvard::testing

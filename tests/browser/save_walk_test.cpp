@@ -1,0 +1,170 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include "browser/entry_walk.h"
+#include "browser/save_walk.h"
+#include "browser/fake_view.h"
+#include "support/vhdx_builder.h"
+
+namespace halvard {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::FakeView;
+
+std::string slurp(const std::string& path) {
+    const auto bytes = testing::readFile(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+struct Lines final : StatusSink, ProgressSink {
+    std::vector<std::string> texts;
+    std::uint32_t position = 0;
+    void setStatus(const std::string& t) override { texts.push_back(t); }
+    void setRange(std::uint32_t, std::uint32_t) override {}
+    void setPosition(std::uint32_t p) override { position = p; }
+};
+
+TEST(SaveWalk, RecreatesTheFolderTreeAndWritesEveryFile) {
+    FakeView view;
+    const EntryId docs = view.add(kVolumeRoot, "Docs", true);
+    view.add(docs, "a.txt", false, "alpha");
+    const EntryId deep = view.add(docs, "Deep", true);
+    view.add(deep, "b.bin", false, std::string(5000, 'b'));
+    view.add(docs, "Empty", true);
+    view.add(docs, "$BadClus", false, "never");
+    view.add(docs, ".", true);  // a self link some volumes carry
+    EXPECT_EQ(countFiles(view, docs), 3u);
+
+    testing::TempDir out;
+    Lines status, size;
+    SaveReporting reporting;
+    reporting.reporting = {&status, &status, nullptr};
+    reporting.fileSizeLine = &size;
+    const SaveSummary summary = saveFolder(view, docs, out.path(), reporting);
+    EXPECT_EQ(summary.files, 2u);
+    EXPECT_EQ(summary.skipped, 1u);
+    EXPECT_EQ(summary.folders, 2u);
+    EXPECT_EQ(summary.bytes, 5005u);
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_EQ(slurp(out.file("a.txt")), "alpha");
+    EXPECT_EQ(slurp(out.file("Deep/b.bin")), std::string(5000, 'b'));
+    EXPECT_TRUE(fs::is_directory(out.file("Empty")));
+    EXPECT_FALSE(fs::exists(out.file("$BadClus")));
+    EXPECT_EQ(status.texts.front(), "saving File  " + out.file("a.txt"));
+    EXPECT_EQ(size.texts.front(), "File size: 5 Bytes");
+    EXPECT_EQ(size.texts.back(), "");
+}
+
+TEST(SaveWalk, NamesFromTheImageStayInsideTheOutputFolder) {
+    FakeView view;
+    const EntryId root = view.add(kVolumeRoot, "r", true);
+    view.add(root, "../escape.txt", false, "1");
+    view.add(root, "..", false, "2");
+    view.add(root, "a\x01" "b", false, "3");
+    const EntryId sneaky = view.add(root, "..", true);
+    view.add(sneaky, "inner.txt", false, "4");
+    const EntryId unnamed = view.add(root, "", true);
+    view.add(unnamed, "lands-in-parent.txt", false, "5");
+    testing::TempDir out;
+    const std::string target = out.file("target");
+    fs::create_directory(target);
+    const SaveSummary summary = saveFolder(view, root, target);
+    EXPECT_EQ(summary.files, 5u);
+    for (const std::string& path : view.savedPaths) EXPECT_EQ(path.rfind(target + "/", 0), 0u) << path;
+    EXPECT_EQ(slurp(target + "/.._escape.txt"), "1");
+    EXPECT_EQ(slurp(target + "/_.."), "2");
+    EXPECT_EQ(slurp(target + "/a_b"), "3");
+    EXPECT_EQ(slurp(target + "/_.. (1)/inner.txt"), "4");  // the file "_.." is in the way
+    EXPECT_EQ(slurp(target + "/lands-in-parent.txt"), "5");
+    EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);
+}
+
+TEST(SaveWalk, SameNamesDoNotOverwriteEachOther) {
+    FakeView view;
+    const EntryId root = view.add(kVolumeRoot, "r", true);
+    view.add(root, "report.doc", false, "live");
+    view.add(root, "report.doc", false, "deleted", true);
+    view.add(root, "README", false, "x");
+    view.add(root, "README", false, "y");
+    const EntryId a = view.add(root, "Sub", true);
+    const EntryId b = view.add(root, "Sub", true);  // two folders of one name are merged
+    view.add(a, "1", false, "one");
+    view.add(b, "2", false, "two");
+    testing::TempDir out;
+    const SaveSummary summary = saveFolder(view, root, out.path());
+    EXPECT_EQ(summary.files, 6u);
+    EXPECT_EQ(slurp(out.file("report.doc")), "live");
+    EXPECT_EQ(slurp(out.file("report (1).doc")), "deleted");
+    EXPECT_EQ(slurp(out.file("README (1)")), "y");
+    EXPECT_EQ(slurp(out.file("Sub/1")), "one");
+    EXPECT_EQ(slurp(out.file("Sub/2")), "two");
+}
+
+TEST(SaveWalk, StopEndsTheWalkAndCyclesEndOnTheirOwn) {
+    FakeView view;
+    const EntryId root = view.add(kVolumeRoot, "r", true);
+    for (int i = 0; i < 10; ++i) view.add(root, "f" + std::to_string(i), false, "x");
+    StopFlag stop{1};
+    testing::TempDir out;
+    SaveSummary summary = saveFolder(view, root, out.path(), {}, StopPoll(&stop, nullptr));
+    EXPECT_TRUE(summary.stopped);
+    EXPECT_EQ(summary.files, 0u);
+
+    // A folder that lists itself as its own child, as a damaged volume can.
+    const EntryId loop = view.add(root, "loop", true);
+    view.entries[loop].children.push_back(loop);
+    summary = saveFolder(view, root, out.path());
+    EXPECT_EQ(summary.files, 10u);
+    EXPECT_FALSE(summary.stopped);
+}
+
+TEST(SaveWalk, AFullDiskStopsTheWalkAndSaysSo) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    testing::TempDir out;
+    const std::string small = out.file("small");
+    fs::create_directory(small);
+    if (::mount("tmpfs", small.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "tmpfs mount refused";
+    FakeView view;
+    const EntryId root = view.add(kVolumeRoot, "r", true);
+    for (int i = 0; i < 8; ++i) view.add(root, "big" + std::to_string(i), false, std::string(20000, 'z'));
+    const SaveSummary summary = saveFolder(view, root, small);
+    ::umount(small.c_str());
+    EXPECT_TRUE(summary.diskFull);
+    EXPECT_LT(summary.files, 8u);
+    EXPECT_FALSE(summary.failures.empty());
+}
+
+TEST(EntryWalk, PathsPreferLiveEntriesAndWalkDepthFirst) {
+    FakeView view;
+    const EntryId docs = view.add(kVolumeRoot, "Docs", true);
+    view.add(docs, "x.txt", false, "old", true);
+    const EntryId live = view.add(docs, "x.txt", false, "new");
+    const EntryId sub = view.add(docs, "Sub", true);
+    view.add(sub, "y", false, "y");
+    EXPECT_EQ(findEntry(view, "/"), kVolumeRoot);
+    EXPECT_EQ(findEntry(view, ""), kVolumeRoot);
+    EXPECT_EQ(findEntry(view, "/Docs/x.txt"), live);
+    EXPECT_EQ(findEntry(view, "Docs//Sub/"), sub);
+    EXPECT_EQ(findEntry(view, "/Docs/x.txt/more"), std::nullopt);
+    EXPECT_EQ(findEntry(view, "/Nope"), std::nullopt);
+
+    std::vector<std::string> paths;
+    visitEntries(view, kVolumeRoot, "/", true, [&](const std::string& p, EntryId) {
+        paths.push_back(p);
+        return true;
+    });
+    EXPECT_EQ(paths, (std::vector<std::string>{"/Docs", "/Docs/x.txt", "/Docs/x.txt", "/Docs/Sub", "/Docs/Sub/y"}));
+    paths.clear();
+    visitEntries(view, docs, "/Docs", false, [&](const std::string& p, EntryId) {
+        paths.push_back(p);
+        return paths.size() < 2;
+    });
+    EXPECT_EQ(paths.size(), 2u);
+}
+
+}  // namespace
+}  // namespace halvard
