@@ -87,8 +87,9 @@ BootSectorFacts classifyBootSector(Bytes s, const BootSectorRules& rules) {
         const std::uint16_t sectorsPerFat = le16(s, 22);
         const std::uint64_t bytesPerSector = plausible ? le16(s, 11) : 512;
         if (sectorsPerFat == 0 && (msdos || le32(s, 36) != 0)) {
+            // Small FAT32 volumes keep their sector count in the 16-bit field.
             facts.kind = BootKind::Fat32;
-            facts.sizeBytes = static_cast<std::uint64_t>(le32(s, 32)) * bytesPerSector;
+            facts.sizeBytes = fatTotalSectors(s) * bytesPerSector;
         } else if ((msdos && (sectorsPerFat == 200 || sectorsPerFat == 256 ||
                               (rules.acceptFat16With128 && sectorsPerFat == 128))) ||
                    (plausible && sectorsPerFat != 0)) {

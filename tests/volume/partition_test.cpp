@@ -170,6 +170,13 @@ TEST_F(ScannerTest, GptFat16WithAnOddFatSizeNeedsAPlausibleBpb) {
     EXPECT_TRUE(log.saw("found unknown..."));
     d.putSector(2048, testing::fat16BootSector(40960, 97));
     EXPECT_EQ(scan(true), (std::vector<Found>{{"FAT16", "20  MB", 2048}}));
+
+    // A small FAT32 volume keeps its sector count in the 16-bit field, as mkfs.fat writes it.
+    Sector small = testing::fat32BootSector(0, "mkfs.fat");
+    small[19] = 0x00;
+    small[20] = 0xA0;  // 40960 sectors
+    d.putSector(2048, small);
+    EXPECT_EQ(scan(true), (std::vector<Found>{{"FAT32", "20  MB", 2048}}));
 }
 
 TEST_F(ScannerTest, GptOnFourKibibyteSectorDisks) {
