@@ -86,7 +86,7 @@ int runExport(const ExportOptions& options, const Streams& s) {
 void addExportCommand(CLI::App& app, CommandContext& context) {
     auto options = std::make_shared<ExportOptions>();
     CLI::App* cmd = app.add_subcommand("export", "Write the whole virtual disk as a flat raw image");
-    cmd->add_option("IMAGE", options->image, "Virtual disk image (VHDX or flat raw)")->required();
+    cmd->add_option("IMAGE", options->image, "Virtual disk image (VHDX, VHD, VDI, VMDK or flat raw)")->required();
     cmd->add_option("OUT", options->output,
                     "Output file, or a folder to name it in (<image name>.img, then 1<image name>.img, ...)")
         ->required();

@@ -18,10 +18,13 @@ struct InfoOptions {
 nlohmann::ordered_json toJson(const ImageInfo& info) {
     nlohmann::ordered_json j;
     j["format"] = info.format;
+    // A number where the format's version is one ("1"), else its text ("1.1").
     if (info.version.empty())
         j["version"] = nullptr;
-    else
+    else if (info.version.find_first_not_of("0123456789") == std::string::npos && info.version.size() < 9)
         j["version"] = std::stoi(info.version);
+    else
+        j["version"] = info.version;
     j["file_size"] = info.fileSize;
     j["virtual_size"] = info.virtualSize;
     j["block_size"] = info.blockSize;
@@ -57,7 +60,7 @@ void printText(std::ostream& out, const ImageInfo& info) {
 void addInfoCommand(CLI::App& app, CommandContext& context) {
     auto options = std::make_shared<InfoOptions>();
     CLI::App* cmd = app.add_subcommand("info", "Show the image's format version, disk size, block size and sector size");
-    cmd->add_option("IMAGE", options->image, "Virtual disk image (VHDX or flat raw)")->required();
+    cmd->add_option("IMAGE", options->image, "Virtual disk image (VHDX, VHD, VDI, VMDK or flat raw)")->required();
     cmd->add_flag("--json", options->json, "Print one JSON object");
     cmd->callback([options, &context] {
         const Streams& s = context.streams;

@@ -1,8 +1,120 @@
 #include "image/image_info.h"
 
+#include "image/vdi_reader.h"
+#include "image/vhd_reader.h"
 #include "image/vhdx_reader.h"
+#include "image/vmdk_reader.h"
 
 namespace halvard {
+
+namespace {
+
+std::uint64_t blocksFor(std::uint64_t size, std::uint64_t blockSize) {
+    return blockSize ? size / blockSize + (size % blockSize != 0) : 0;
+}
+
+std::string pastEndWarning(std::uint64_t count, const char* what) {
+    return std::to_string(count) + " allocated " + what +
+           " lie past the end of the image file (truncated image?); they read as zeros";
+}
+
+void describeVhdx(const FileReadSeekVHDX& vhdx, ImageInfo& info) {
+    const vhdx::Layout& layout = vhdx.layout();
+    info.version = std::to_string(layout.version);
+    info.virtualSize = vhdx.virtualDiskSize();
+    info.blockSize = vhdx.blockSize();
+    info.logicalSectorSize = vhdx.logicalSectorSize();
+    info.physicalSectorSize = layout.physicalSectorSize;
+    info.differencing = layout.hasParent();
+    info.allocatedBlocks = vhdx.allocatedBlocks();
+    // Only the blocks that the virtual size needs count; the BAT region is usually longer.
+    if (info.blockSize) info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
+    info.notes = layout.notes;
+    if (vhdx.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vhdx.blocksPastEnd(), "blocks"));
+    if (info.differencing) info.warnings.push_back("differencing disk: blocks kept in the parent image read as zeros");
+}
+
+void describeVhd(const FileReadSeekVHD& vhd, ImageInfo& info) {
+    const vhd::Layout& layout = vhd.layout();
+    const vhd::Footer& footer = layout.footer;
+    info.version = vhd::versionText(footer.formatVersion);
+    info.virtualSize = footer.currentSize;
+    info.logicalSectorSize = kSectorSize;
+    info.differencing = footer.diskType == vhd::kDifferencing;
+    const std::string creator = " (created by \"" + footer.creatorApplication + "\")";
+    if (vhd.isFixed()) {
+        info.notes.push_back("fixed disk: the data lies flat in the file, before the footer" + creator);
+        info.totalBlocks = 0;
+    } else {
+        info.blockSize = vhd.blockSize();
+        info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
+        info.allocatedBlocks = vhd.allocatedBlocks();
+        info.notes.push_back(std::string(info.differencing ? "differencing" : "dynamic") + " disk" + creator);
+    }
+    const std::uint64_t chs = static_cast<std::uint64_t>(footer.cylinders) * footer.heads * footer.sectorsPerTrack;
+    if (chs * kSectorSize != footer.currentSize)
+        info.notes.push_back("CHS geometry " + std::to_string(footer.cylinders) + "/" + std::to_string(footer.heads) +
+                             "/" + std::to_string(footer.sectorsPerTrack) + " covers " +
+                             std::to_string(chs * kSectorSize) + " bytes; the footer's current size is used");
+    if (info.differencing && !layout.header.parentName.empty())
+        info.notes.push_back("parent image: " + layout.header.parentName);
+    for (const auto& note : layout.notes) info.notes.push_back(note);
+    if (vhd.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vhd.blocksPastEnd(), "blocks"));
+    if (info.differencing) info.warnings.push_back("differencing disk: blocks kept in the parent image read as zeros");
+}
+
+void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {
+    const vdi::Header& h = vdi.header();
+    info.version = vdi::versionText(h.version);
+    info.virtualSize = h.diskSize;
+    info.blockSize = h.blockSize;
+    info.logicalSectorSize = kSectorSize;
+    info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
+    info.allocatedBlocks = vdi.allocatedBlocks();
+    info.differencing = h.imageType == vdi::kDifferencing || h.imageType == vdi::kUndo;
+    switch (h.imageType) {
+        case vdi::kDynamic: info.notes.push_back("dynamic image"); break;
+        case vdi::kStatic: info.notes.push_back("fixed image: every block is stored"); break;
+        case vdi::kUndo: info.notes.push_back("undo image"); break;
+        case vdi::kDifferencing: info.notes.push_back("differencing image"); break;
+        default: info.notes.push_back("image type " + std::to_string(h.imageType) + " (unknown)"); break;
+    }
+    if (info.differencing) info.notes.push_back("parent image UUID: " + h.parentUuid.text());
+    if (vdi.zeroBlocks()) info.notes.push_back(std::to_string(vdi.zeroBlocks()) + " blocks are marked as zero blocks");
+    for (const auto& note : vdi.notes()) info.notes.push_back(note);
+    if (vdi.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vdi.blocksPastEnd(), "blocks"));
+    if (info.differencing) info.warnings.push_back("differencing image: blocks kept in the parent image read as zeros");
+}
+
+void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
+    const vmdk::Descriptor& d = vmdk.descriptor();
+    info.logicalSectorSize = kSectorSize;
+    info.differencing = d.hasParent();
+    if (!d.createType.empty()) info.notes.push_back("create type " + d.createType);
+    if (vmdk.isFlat()) {
+        info.version = d.version;
+        info.totalBlocks = 0;
+    } else {
+        info.version = std::to_string(vmdk.header().version);
+        info.blockSize = vmdk.grainSize() * kSectorSize;
+        info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
+        const FileReadSeekVmdk::GrainCount grains = vmdk.countGrains();
+        info.allocatedBlocks = grains.allocated;
+        if (vmdk.isCompressed()) info.notes.push_back("compressed grains (stream-optimised)");
+        if (grains.zero) info.notes.push_back(std::to_string(grains.zero) + " grains are marked as zero grains");
+        if (grains.pastEnd) info.warnings.push_back(pastEndWarning(grains.pastEnd, "grains"));
+        if (!grains.complete) info.warnings.push_back("some grain tables could not be read; they read as errors");
+    }
+    if (info.version.empty() || info.version.find_first_not_of("0123456789") != std::string::npos)
+        info.version = "";  // a damaged descriptor's text is no version number
+    if (info.differencing) {
+        if (!d.parentFileNameHint.empty()) info.notes.push_back("parent image: " + d.parentFileNameHint);
+        info.warnings.push_back("child disk: grains kept in the parent image read as zeros");
+    }
+    for (const auto& note : vmdk.notes()) info.notes.push_back(note);
+}
+
+}  // namespace
 
 ImageInfo describeImage(const std::string& path) {
     ImageInfo info;
@@ -18,23 +130,13 @@ ImageInfo describeImage(const std::string& path) {
     info.virtualSize = reader.totalSectors * kSectorSize;
     info.totalBlocks = reader.blockMap.size();
     if (auto* vhdx = dynamic_cast<FileReadSeekVHDX*>(&reader)) {
-        const vhdx::Layout& layout = vhdx->layout();
-        info.version = std::to_string(layout.version);
-        info.virtualSize = vhdx->virtualDiskSize();
-        info.blockSize = vhdx->blockSize();
-        info.logicalSectorSize = vhdx->logicalSectorSize();
-        info.physicalSectorSize = layout.physicalSectorSize;
-        info.differencing = layout.hasParent();
-        info.allocatedBlocks = vhdx->allocatedBlocks();
-        // Only the blocks that the virtual size needs count; the BAT region is usually longer.
-        if (info.blockSize) info.totalBlocks = (info.virtualSize + info.blockSize - 1) / info.blockSize;
-        info.notes = layout.notes;
-        if (vhdx->blocksPastEnd())
-            info.warnings.push_back(std::to_string(vhdx->blocksPastEnd()) +
-                                    " allocated blocks lie past the end of the image file (truncated image?); "
-                                    "they read as zeros");
-        if (info.differencing)
-            info.warnings.push_back("differencing disk: blocks kept in the parent image read as zeros");
+        describeVhdx(*vhdx, info);
+    } else if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(&reader)) {
+        describeVhd(*vhd, info);
+    } else if (auto* vdi = dynamic_cast<FileReadSeekVdi*>(&reader)) {
+        describeVdi(*vdi, info);
+    } else if (auto* vmdk = dynamic_cast<FileReadSeekVmdk*>(&reader)) {
+        describeVmdk(*vmdk, info);
     } else {
         info.version = "";
         info.blockSize = 1024 * 1024;

@@ -6,7 +6,10 @@
 #include <optional>
 
 #include "image/raw_reader.h"
+#include "image/vdi_reader.h"
+#include "image/vhd_reader.h"
 #include "image/vhdx_reader.h"
+#include "image/vmdk_reader.h"
 
 namespace halvard {
 
@@ -71,12 +74,21 @@ OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, 
             reader = std::move(vhdx);
             break;
         }
+        case ImageKind::Vhd: {
+            auto vhd = std::make_unique<FileReadSeekVHD>();
+            vhd->setRequireVhdName(false);
+            reader = std::move(vhd);
+            break;
+        }
+        case ImageKind::Vdi:
+            reader = std::make_unique<FileReadSeekVdi>();
+            break;
+        case ImageKind::Vmdk:
+            reader = std::make_unique<FileReadSeekVmdk>();
+            break;
         case ImageKind::Raw:
             reader = std::make_unique<FileReadSeekRaw>();
             break;
-        default:
-            result.error = path + ": " + imageKindName(result.kind) + " images are not supported yet";
-            return result;
     }
     reader->setOverrides(overrides);
     reader->setMessageSink(messages);

@@ -1,6 +1,7 @@
 #include "image/read_write_interface.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace halvard {
@@ -12,12 +13,24 @@ bool readWriteInterface::fail(const std::string& text, const std::string& detail
     return false;
 }
 
+namespace {
+
+// position + base as a disk offset; false when it is negative or does not fit (hostile offsets from a volume).
+bool diskOffset(std::int64_t position, std::int64_t base, std::uint64_t& out) {
+    std::int64_t sum = 0;
+    if (__builtin_add_overflow(position, base, &sum) || sum < 0) return false;
+    out = static_cast<std::uint64_t>(sum);
+    return true;
+}
+
+}  // namespace
+
 bool readWriteInterface::seek(std::int64_t offset, int origin) {
     currentPosition_ = offset;
     if (origin != 0 || blockMap.empty()) return false;
-    const std::int64_t virtualOffset = offset + volumeBaseOffset;
-    if (virtualOffset < 0) return false;
-    const SectorMapping mapping = mapSector(static_cast<std::uint64_t>(virtualOffset) / kSectorSize);
+    std::uint64_t virtualOffset = 0;
+    if (!diskOffset(offset, volumeBaseOffset, virtualOffset)) return false;
+    const SectorMapping mapping = mapSector(virtualOffset / kSectorSize);
     if (mapping.state == SectorMapping::State::BeyondMap) return false;
     lastBlockAllocated = mapping.state == SectorMapping::State::Allocated;
     return true;
@@ -31,14 +44,13 @@ bool readWriteInterface::read(void* buffer, std::size_t length) {
     std::int64_t position = currentPosition_;
     std::size_t done = 0;
     while (done < length) {
-        const std::int64_t virtualOffset = position + volumeBaseOffset;
+        std::uint64_t v = 0;
         std::size_t chunk;
-        if (virtualOffset < 0 || blockMap.empty()) {
+        if (!diskOffset(position, volumeBaseOffset, v) || blockMap.empty()) {
             chunk = std::min<std::size_t>(length - done, kSectorSize);
             std::memset(out + done, 0, chunk);
             complete = false;
         } else {
-            const auto v = static_cast<std::uint64_t>(virtualOffset);
             const std::uint64_t inSector = v % kSectorSize;
             const SectorMapping mapping = mapSector(v / kSectorSize);
             const std::uint64_t runBytes = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
@@ -55,14 +67,18 @@ bool readWriteInterface::read(void* buffer, std::size_t length) {
             }
         }
         done += chunk;
-        position += static_cast<std::int64_t>(chunk);
+        if (__builtin_add_overflow(position, static_cast<std::int64_t>(chunk), &position)) {
+            std::memset(out + done, 0, length - done);  // nothing lies past the largest offset
+            currentPosition_ = INT64_MAX;
+            return false;
+        }
     }
     currentPosition_ = position;
     // Map the next position as a seek would, so lastBlockAllocated describes it; running off the end of the
     // map after the last requested byte is not a failure of this read.
-    const std::int64_t next = position + volumeBaseOffset;
-    if (next >= 0 && !blockMap.empty()) {
-        const SectorMapping mapping = mapSector(static_cast<std::uint64_t>(next) / kSectorSize);
+    std::uint64_t next = 0;
+    if (diskOffset(position, volumeBaseOffset, next) && !blockMap.empty()) {
+        const SectorMapping mapping = mapSector(next / kSectorSize);
         if (mapping.state != SectorMapping::State::BeyondMap)
             lastBlockAllocated = mapping.state == SectorMapping::State::Allocated;
     }

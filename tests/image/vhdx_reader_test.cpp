@@ -365,3 +365,26 @@ TEST(VhdxHostileInput, RandomDamageNeverCrashes) {
 
 }  // namespace
 }  // namespace halvard
+
+namespace halvard {
+namespace {
+
+TEST(ReaderOffsets, OffsetsNearTheLimitAreRefusedNotWrapped) {
+    testing::TempDir dir;
+    testing::VhdxSpec spec;
+    spec.allocatedBlocks = {0};
+    const std::string path = dir.file("d.vhdx");
+    testing::writeFile(path, testing::buildVhdx(spec));
+    FileReadSeekVHDX reader;
+    ASSERT_TRUE(reader.open(path));
+    reader.volumeBaseOffset = INT64_MAX - 100;
+    EXPECT_FALSE(reader.seek(200));
+    std::vector<std::uint8_t> data(4096, 0xEE);
+    reader.volumeBaseOffset = 0;
+    reader.seek(INT64_MAX - 1000);
+    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_TRUE(std::all_of(data.begin(), data.end(), [](auto b) { return b == 0; }));
+}
+
+}  // namespace
+}  // namespace halvard

@@ -40,6 +40,27 @@ Guid unknownGuid(std::uint8_t seed) {
 
 std::uint64_t payloadBlocks(const VhdxSpec& spec) { return (spec.virtualSize + spec.blockSize - 1) / spec.blockSize; }
 
+// The listed blocks and those the overlays touch.
+std::set<std::uint64_t> storedBlocks(const VhdxSpec& spec) {
+    std::set<std::uint64_t> blocks = spec.allocatedBlocks;
+    for (const auto& [offset, bytes] : spec.overlays) {
+        if (bytes.empty()) continue;
+        if (offset + bytes.size() > spec.virtualSize) throw std::invalid_argument("overlay beyond the disk");
+        for (std::uint64_t b = offset / spec.blockSize; b <= (offset + bytes.size() - 1) / spec.blockSize; ++b)
+            blocks.insert(b);
+    }
+    return blocks;
+}
+
+// Content of the stored block `block`: the pattern, with the overlays that reach into it on top.
+void fillBlock(const VhdxSpec& spec, std::uint64_t block, std::uint8_t* out) {
+    const std::uint64_t first = block * spec.blockSize;
+    for (std::uint64_t i = 0; i < spec.blockSize; ++i) out[i] = patternByte(first + i);
+    for (const auto& [offset, bytes] : spec.overlays)
+        for (std::uint64_t i = 0; i < bytes.size(); ++i)
+            if (offset + i >= first && offset + i < first + spec.blockSize) out[offset + i - first] = bytes[i];
+}
+
 }  // namespace
 
 std::uint8_t patternByte(std::uint64_t offset) {
@@ -53,7 +74,8 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
     const std::uint64_t batEntries = blocks + (ratio ? (blocks - 1) / ratio : 0) + 1;
     const std::uint64_t batLength = ((batEntries * 8 + kMiB - 1) / kMiB) * kMiB;
     const std::uint64_t payloadStart = kBatRegion + batLength;
-    const std::uint64_t fileSize = payloadStart + spec.allocatedBlocks.size() * spec.blockSize;
+    const std::set<std::uint64_t> stored = storedBlocks(spec);
+    const std::uint64_t fileSize = payloadStart + stored.size() * spec.blockSize;
     std::vector<std::uint8_t> f(fileSize, 0);
 
     putText(f, 0, "vhdxfile");
@@ -119,12 +141,11 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
 
     // BAT and payload.
     std::uint64_t nextPayload = payloadStart;
-    for (std::uint64_t block : spec.allocatedBlocks) {
+    for (std::uint64_t block : stored) {
         if (block >= blocks) throw std::invalid_argument("allocated block beyond the disk");
         const std::uint64_t entryIndex = block + (ratio ? block / ratio : 0);
         put64(f, kBatRegion + 8 * entryIndex, ((nextPayload / kMiB) << 20) | 6);
-        for (std::uint64_t i = 0; i < spec.blockSize; ++i)
-            f[nextPayload + i] = patternByte(block * spec.blockSize + i);
+        fillBlock(spec, block, f.data() + nextPayload);
         nextPayload += spec.blockSize;
     }
     if (spec.payloadPastEnd) f.resize(f.size() - std::min<std::uint64_t>(spec.payloadPastEnd, f.size()));
@@ -133,9 +154,12 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
 
 std::vector<std::uint8_t> expectedDisk(const VhdxSpec& spec) {
     std::vector<std::uint8_t> disk(spec.virtualSize, 0);
-    for (std::uint64_t block : spec.allocatedBlocks)
+    std::vector<std::uint8_t> content(spec.blockSize);
+    for (std::uint64_t block : storedBlocks(spec)) {
+        fillBlock(spec, block, content.data());
         for (std::uint64_t i = 0; i < spec.blockSize && block * spec.blockSize + i < spec.virtualSize; ++i)
-            disk[block * spec.blockSize + i] = patternByte(block * spec.blockSize + i);
+            disk[block * spec.blockSize + i] = content[i];
+    }
     return disk;
 }
 

@@ -3,6 +3,7 @@
 // item order in the metadata table, region order, damaged tables, and payload blocks placed past the end.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -24,6 +25,9 @@ struct VhdxSpec {
     bool damagePrimaryRegionTable = false;
     std::uint32_t regionEntryCount = 2;  // entries claimed by the region table header
     std::uint64_t payloadPastEnd = 0;    // drop this many bytes from the file's end (truncated image)
+    // Bytes placed at virtual-disk offsets over the pattern (partition tables, boot sectors). The blocks they
+    // touch are stored even when allocatedBlocks does not list them.
+    std::map<std::uint64_t, std::vector<std::uint8_t>> overlays;
 };
 
 // Content of virtual byte `offset` in an allocated block (unallocated blocks read as zeros).

@@ -1,0 +1,42 @@
+#pragma once
+#include "image/read_write_interface.h"
+#include "image/vhd_format.h"
+
+namespace halvard {
+
+// Reader for VHD images. Dynamic and differencing disks: the block allocation table becomes `blockMap` (entry i =
+// sector of block i's bitmap in the file, 0xFFFFFFFF = not allocated); each block's data follows its sector
+// bitmap. Fixed disks: the file before the footer is the disk. A differencing disk's parent is not consulted:
+// blocks it leaves to the parent read as zeros.
+class FileReadSeekVHD final : public readWriteInterface {
+public:
+    bool open(const std::string& path) override;
+    std::string formatName() const override { return "VHD"; }
+
+    // The pages accept only names ending in "vhd"; the command line detects the format by signature and turns
+    // this off.
+    void setRequireVhdName(bool require) { requireVhdName_ = require; }
+
+    const vhd::Layout& layout() const { return layout_; }
+    bool isFixed() const { return layout_.fixed; }
+    std::uint32_t blockSize() const { return layout_.blockSize; }
+    std::uint64_t sectorsPerBlock() const { return sectorsPerBlock_; }
+    std::uint64_t virtualDiskSize() const { return layout_.footer.currentSize; }
+    // Blocks the BAT places in the file (among those the disk size needs), and those placed past its end.
+    std::uint64_t allocatedBlocks() const { return allocatedBlocks_; }
+    std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
+
+protected:
+    SectorMapping mapSector(std::uint64_t sector) const override;
+
+private:
+    bool requireVhdName_ = true;
+    vhd::Layout layout_;
+    std::uint64_t sectorsPerBlock_ = 0;
+    std::uint64_t bitmapBytes_ = 0;
+    std::uint64_t dataSectors_ = 0;  // fixed disks
+    std::uint64_t allocatedBlocks_ = 0;
+    std::uint64_t blocksPastEnd_ = 0;
+};
+
+}  // namespace halvard

@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "image/image_info.h"
+#include "image/image_kind.h"
+#include "image/vdi_reader.h"
+#include "support/vdi_builder.h"
+#include "support/vhdx_builder.h"
+
+namespace halvard {
+namespace {
+
+using testing::TempDir;
+using testing::VdiSpec;
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+bool allZero(const std::vector<std::uint8_t>& v, std::size_t from = 0) {
+    return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from), v.end(), [](auto b) { return b == 0; });
+}
+
+class VdiReaderTest : public ::testing::Test {
+protected:
+    std::string write(const std::vector<std::uint8_t>& bytes, const std::string& name = "disk.vdi") {
+        const std::string path = dir.file(name);
+        testing::writeFile(path, bytes);
+        return path;
+    }
+    std::string write(const VdiSpec& spec, const std::string& name = "disk.vdi") {
+        return write(testing::buildVdi(spec), name);
+    }
+    static std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
+                                            bool* ok = nullptr) {
+        std::vector<std::uint8_t> data(length, 0xEE);
+        reader.seek(offset);
+        const bool result = reader.read(data.data(), length);
+        if (ok) *ok = result;
+        return data;
+    }
+    static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
+        ASSERT_EQ(reader.totalSectors * 512, expected.size());
+        for (std::uint64_t at = 0; at < expected.size();) {
+            const std::size_t length = std::min<std::uint64_t>(300 * 1024 + 1536 + 3, expected.size() - at);
+            bool ok = false;
+            const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
+            ASSERT_TRUE(ok) << "at " << at;
+            ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
+            at += length;
+        }
+    }
+    TempDir dir;
+};
+
+TEST_F(VdiReaderTest, DynamicImageReadsThroughItsBlockMap) {
+    VdiSpec spec;
+    spec.virtualSize = 6 * kMiB + 4096;
+    spec.allocatedBlocks = {0, 1, 4, 6};
+    spec.zeroBlocks = {2};
+    FileReadSeekVdi reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_EQ(reader.allocatedBlocks(), 4u);
+    EXPECT_EQ(reader.zeroBlocks(), 1u);
+    expectWholeDisk(reader, testing::expectedVdiDisk(spec));
+
+    // The last sector of block 1, then the zero block: one sector of data, then zeros, and no failure.
+    bool ok = false;
+    const auto got = readAt(reader, static_cast<std::int64_t>(2 * kMiB - 512), 4096, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(got[7], testing::patternByte(2 * kMiB - 512 + 7));
+    EXPECT_TRUE(allZero(got, 512));
+    EXPECT_FALSE(reader.lastBlockAllocated);
+    EXPECT_FALSE(reader.seek(static_cast<std::int64_t>(reader.blockMap.size() * kMiB)));
+}
+
+TEST_F(VdiReaderTest, ZeroBlocksReadAsZerosWhateverTheFileHolds) {
+    // 0xFFFFFFFE taken as an index would point far past the data; it must read as zeros.
+    VdiSpec spec;
+    spec.virtualSize = 2 * kMiB;
+    spec.allocatedBlocks = {1};
+    spec.zeroBlocks = {0};
+    FileReadSeekVdi reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_EQ(reader.blockMap[0], 0xFFFFFFFEu);
+    bool ok = false;
+    const auto got = readAt(reader, 0, kMiB, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(allZero(got));
+    EXPECT_EQ(reader.blocksPastEnd(), 0u);
+}
+
+TEST_F(VdiReaderTest, BlockOffsetIsIndexTimesBlockSizePlusDataOffset) {
+    // 1 MiB blocks, data at 0x200000, block 0 stored as index 3: byte 4096 lies at 3 x 1 MiB + 0x200000 + 4096.
+    VdiSpec spec;
+    spec.virtualSize = 4 * kMiB;
+    spec.dataOffset = 0x200000;
+    spec.allocatedBlocks = {0, 1, 2, 3};  // stored last first: block 0 gets index 3
+    auto bytes = testing::buildVdi(spec);
+    std::memcpy(bytes.data() + 3 * kMiB + 0x200000 + 4096, "here", 4);
+    FileReadSeekVdi reader;
+    ASSERT_TRUE(reader.open(write(bytes)));
+    EXPECT_EQ(reader.blockMap[0], 3u);
+    const auto got = readAt(reader, 4096, 4);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "here");
+}
+
+TEST_F(VdiReaderTest, FixedImagesAndExtraBytesPerBlock) {
+    VdiSpec fixed;
+    fixed.imageType = 2;
+    fixed.virtualSize = 5 * kMiB;
+    fixed.blockSize = 512 * 1024;
+    FileReadSeekVdi reader;
+    ASSERT_TRUE(reader.open(write(fixed)));
+    EXPECT_EQ(reader.allocatedBlocks(), 10u);
+    expectWholeDisk(reader, testing::expectedVdiDisk(fixed));
+
+    // Bytes kept in front of each block's data are skipped.
+    VdiSpec extra;
+    extra.virtualSize = 3 * kMiB;
+    extra.blockExtra = 4096;
+    extra.allocatedBlocks = {0, 2};
+    FileReadSeekVdi withExtra;
+    ASSERT_TRUE(withExtra.open(write(extra, "extra.vdi")));
+    expectWholeDisk(withExtra, testing::expectedVdiDisk(extra));
+    VdiSpec extraFixed = fixed;
+    extraFixed.blockExtra = 512;
+    FileReadSeekVdi fixedExtra;
+    ASSERT_TRUE(fixedExtra.open(write(extraFixed, "fixed-extra.vdi")));
+    expectWholeDisk(fixedExtra, testing::expectedVdiDisk(extraFixed));
+}
+
+TEST_F(VdiReaderTest, AnEmptyImageOpensAndReadsAsZeros) {
+    // A freshly created dynamic image has no allocated block; it is a valid disk of zeros.
+    VdiSpec spec;
+    spec.virtualSize = 2 * kMiB;
+    FileReadSeekVdi reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    bool ok = false;
+    EXPECT_TRUE(allZero(readAt(reader, 0, 2 * kMiB, &ok)));
+    EXPECT_TRUE(ok);
+}
+
+TEST_F(VdiReaderTest, RefusesHeadersItCannotReadWith) {
+    auto refusal = [&](const std::vector<std::uint8_t>& bytes) {
+        FileReadSeekVdi reader;
+        return reader.open(write(bytes, "bad.vdi")) ? std::string("opened") : reader.lastError();
+    };
+    VdiSpec spec;
+    spec.allocatedBlocks = {0};
+    const auto good = testing::buildVdi(spec);
+    auto with32 = [&](std::size_t at, std::uint32_t v) {
+        auto f = good;
+        testing::putLe32(f, at, v);
+        return refusal(f);
+    };
+    EXPECT_NE(with32(376, 0).find("block size"), std::string::npos);
+    EXPECT_NE(with32(376, 3000).find("block size"), std::string::npos);
+    EXPECT_NE(with32(376, 1U << 31).find("block size"), std::string::npos);
+    EXPECT_NE(with32(380, 0xFFFFFFF0).find("extra bytes"), std::string::npos);
+    EXPECT_NE(with32(72, 0).find("damaged"), std::string::npos);
+    EXPECT_NE(with32(68, 0x00010000).find("version 1.0"), std::string::npos);
+    auto sizeless = good;
+    testing::putLe64(sizeless, 368, 0);
+    EXPECT_NE(refusal(sizeless).find("damaged"), std::string::npos);
+    EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 400)).find("cut short"),
+              std::string::npos);
+    FileReadSeekVdi missing;
+    EXPECT_FALSE(missing.open(dir.file("missing.vdi")));
+    EXPECT_EQ(missing.lastError(), "Invalid handle ...");
+}
+
+TEST_F(VdiReaderTest, InfoAndDetection) {
+    VdiSpec spec;
+    spec.imageType = 4;
+    spec.allocatedBlocks = {1, 2};
+    spec.zeroBlocks = {5};
+    const std::string path = write(spec, "child.bin");
+    const OpenedImage opened = openImage(path);
+    ASSERT_TRUE(opened.reader) << opened.error;
+    EXPECT_EQ(opened.kind, ImageKind::Vdi);
+    const ImageInfo info = describeImage(path);
+    ASSERT_TRUE(info.ok) << info.error;
+    EXPECT_EQ(info.format, "VDI");
+    EXPECT_EQ(info.version, "1.1");
+    EXPECT_EQ(info.virtualSize, spec.virtualSize);
+    EXPECT_EQ(info.blockSize, kMiB);
+    EXPECT_EQ(info.totalBlocks, 8u);
+    EXPECT_EQ(info.allocatedBlocks, 2u);
+    EXPECT_TRUE(info.differencing);
+    EXPECT_FALSE(info.warnings.empty());
+}
+
+TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {
+    TempDir dir;
+    VdiSpec spec;
+    spec.allocatedBlocks = {0, 1};
+    auto f = testing::buildVdi(spec);
+    testing::putLe32(f, 384, 0xFFFFFFFF);          // number of blocks
+    testing::putLe32(f, 512 + 4, 0xFFFFFFF0);      // block 1 at an index far past the file
+    const std::string path = dir.file("absurd.vdi");
+    testing::writeFile(path, f);
+    FileReadSeekVdi reader;
+    ASSERT_TRUE(reader.open(path));
+    EXPECT_LE(reader.blockMap.size(), f.size() / 4);
+    EXPECT_EQ(reader.blocksPastEnd(), 1u);
+    std::vector<std::uint8_t> data(2 * kMiB, 0xEE);
+    reader.seek(0);
+    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_EQ(data[9], testing::patternByte(9));
+    EXPECT_TRUE(allZero(data, kMiB));
+
+    // A block map past the end of the file: nothing could be read, so the image is refused.
+    auto g = testing::buildVdi(spec);
+    testing::putLe32(g, 340, 0xFFFFFF00);
+    testing::writeFile(path, g);
+    FileReadSeekVdi mapless;
+    EXPECT_FALSE(mapless.open(path));
+    EXPECT_NE(mapless.lastError().find("block map"), std::string::npos);
+}
+
+TEST(VdiHostileInput, RandomDamageNeverCrashes) {
+    TempDir dir;
+    VdiSpec spec;
+    spec.virtualSize = 3 * kMiB;
+    spec.blockSize = 256 * 1024;
+    spec.allocatedBlocks = {0, 5, 11};
+    const auto pristine = testing::buildVdi(spec);
+    const std::size_t hotSpots[] = {64, 336, 368, 380, 512};
+    std::uint32_t seed = 777;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const std::string path = dir.file("damaged.vdi");
+    for (int round = 0; round < 200; ++round) {
+        auto f = pristine;
+        for (int k = 0; k < 8; ++k) {
+            const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 48;
+            f[at] = static_cast<std::uint8_t>(next());
+        }
+        if (round % 10 == 0) f.resize(next() % f.size());
+        testing::writeFile(path, f);
+        FileReadSeekVdi reader;
+        if (!reader.open(path)) continue;
+        std::vector<std::uint8_t> data(64 * 1024);
+        for (std::int64_t at : {std::int64_t{0}, std::int64_t{256 * 1024 - 512}, std::int64_t{1} << 40}) {
+            reader.seek(at);
+            reader.read(data.data(), data.size());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace halvard

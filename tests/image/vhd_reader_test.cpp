@@ -1,0 +1,362 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "image/image_info.h"
+#include "image/image_kind.h"
+#include "image/vhd_reader.h"
+#include "support/vhd_builder.h"
+#include "support/vhdx_builder.h"
+
+namespace halvard {
+namespace {
+
+using testing::TempDir;
+using testing::VhdSpec;
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+VhdSpec fixedSpec(std::uint64_t size) {
+    VhdSpec spec;
+    spec.fixed = true;
+    spec.virtualSize = size;
+    return spec;
+}
+
+bool allZero(const std::vector<std::uint8_t>& v, std::size_t from = 0, std::size_t to = SIZE_MAX) {
+    return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from),
+                       v.begin() + static_cast<std::ptrdiff_t>(std::min(to, v.size())), [](auto b) { return b == 0; });
+}
+
+class VhdReaderTest : public ::testing::Test {
+protected:
+    std::string write(const std::vector<std::uint8_t>& bytes, const std::string& name = "disk.vhd") {
+        const std::string path = dir.file(name);
+        testing::writeFile(path, bytes);
+        return path;
+    }
+    std::string write(const VhdSpec& spec, const std::string& name = "disk.vhd") {
+        return write(testing::buildVhd(spec), name);
+    }
+    static std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
+                                            bool* ok = nullptr) {
+        std::vector<std::uint8_t> data(length, 0xEE);
+        reader.seek(offset);
+        const bool result = reader.read(data.data(), length);
+        if (ok) *ok = result;
+        return data;
+    }
+    // Reads the whole disk in odd-sized pieces that cross block boundaries and allocated/unallocated edges.
+    static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
+        ASSERT_EQ(reader.totalSectors * 512, expected.size());
+        for (std::uint64_t at = 0; at < expected.size();) {
+            const std::size_t length = std::min<std::uint64_t>(333 * 1024 + 512 + 17, expected.size() - at);
+            bool ok = false;
+            const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
+            ASSERT_TRUE(ok) << "at " << at;
+            ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
+            at += length;
+        }
+    }
+    TempDir dir;
+};
+
+TEST_F(VhdReaderTest, DynamicDiskReadsThroughTheBatAndSkipsEachBlocksBitmap) {
+    VhdSpec spec;
+    spec.virtualSize = 10 * kMiB + 512;  // a last block the disk uses only in part
+    spec.allocatedBlocks = {0, 2, 3, 5};
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_FALSE(reader.isFixed());
+    EXPECT_EQ(reader.sectorsPerBlock(), 4096u);
+    EXPECT_EQ(reader.allocatedBlocks(), 4u);
+    expectWholeDisk(reader, testing::expectedVhdDisk(spec));
+
+    // 4096 bytes from the last sector of an allocated block into an unallocated one.
+    bool ok = false;
+    auto got = readAt(reader, static_cast<std::int64_t>(8 * kMiB - 512), 4096, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(got[0], testing::patternByte(8 * kMiB - 512));
+    EXPECT_TRUE(allZero(got, 512));
+    EXPECT_FALSE(reader.lastBlockAllocated);
+
+    // The block index equal to the table's length is beyond the map.
+    EXPECT_FALSE(reader.seek(static_cast<std::int64_t>(reader.blockMap.size() * 2 * kMiB)));
+}
+
+TEST_F(VhdReaderTest, BatAndBlockSizeComeFromTheDynamicHeader) {
+    // The table away from 1536 (with junk at 1536), and block sizes whose bitmap is not one sector: 4 MiB blocks
+    // have 1024 bytes of bitmap, 64 KiB blocks 16 bytes rounded up to a sector.
+    for (std::uint32_t blockSize : {4u * 1024 * 1024, 512u * 1024, 64u * 1024}) {
+        VhdSpec spec;
+        spec.blockSize = blockSize;
+        spec.virtualSize = 8 * kMiB;
+        spec.tableOffset = 64 * 1024;
+        spec.allocatedBlocks = {0, 1, spec.virtualSize / blockSize - 1};
+        auto bytes = testing::buildVhd(spec);
+        for (int i = 0; i < 64; ++i) bytes[1536 + i] = static_cast<std::uint8_t>(i);
+        FileReadSeekVHD reader;
+        ASSERT_TRUE(reader.open(write(bytes))) << blockSize;
+        EXPECT_EQ(reader.blockSize(), blockSize);
+        EXPECT_TRUE(reader.layout().notes.empty());
+        expectWholeDisk(reader, testing::expectedVhdDisk(spec));
+    }
+}
+
+TEST_F(VhdReaderTest, SectorMapsBehindTheBitmapOfItsBlock) {
+    // An 8 GiB disk whose block 2 the BAT places at sector 0x1003: sector 8192 + 7 lies at
+    // 0x1003 x 512 + 512 + 7 x 512.
+    VhdSpec spec;
+    spec.virtualSize = 8ULL * 1024 * kMiB;
+    auto bytes = testing::buildVhd(spec);
+    const std::uint64_t target = 0x1003ULL * 512 + 512 + 7 * 512;
+    bytes.resize(target + 1024, 0);
+    testing::putBe32(bytes, 1536 + 2 * 4, 0x1003);
+    std::memcpy(bytes.data() + target, "sector 8199", 11);
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(write(bytes)));
+    EXPECT_EQ(reader.totalSectors, spec.virtualSize / 512);
+    const auto got = readAt(reader, (8192 + 7) * 512, 512);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(got.data()), 11), "sector 8199");
+    EXPECT_TRUE(allZero(readAt(reader, 3 * 2 * kMiB, 512)));  // block 3: 0xFFFFFFFF
+}
+
+TEST_F(VhdReaderTest, FixedDiskIsTheFileBeforeItsFooter) {
+    VhdSpec spec;
+    spec.fixed = true;
+    spec.virtualSize = 3 * kMiB + 1024;
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_TRUE(reader.isFixed());
+    expectWholeDisk(reader, testing::expectedVhdDisk(spec));
+    // The footer is not part of the disk.
+    bool ok = true;
+    const auto past = readAt(reader, static_cast<std::int64_t>(spec.virtualSize), 512, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(allZero(past));
+
+    // Old tools wrote a 511-byte footer.
+    spec.oldShortFooter = true;
+    FileReadSeekVHD old;
+    ASSERT_TRUE(old.open(write(spec, "old.vhd")));
+    EXPECT_TRUE(old.isFixed());
+    expectWholeDisk(old, testing::expectedVhdDisk(spec));
+
+    // A fixed disk cut short: what is left reads, the rest is reported.
+    auto cut = testing::buildVhd(fixedSpec(2 * kMiB));
+    cut.erase(cut.begin() + static_cast<std::ptrdiff_t>(kMiB), cut.end() - 512);
+    FileReadSeekVHD shortDisk;
+    ASSERT_TRUE(shortDisk.open(write(cut, "cut.vhd")));
+    EXPECT_EQ(shortDisk.totalSectors, 2 * kMiB / 512);
+    const auto got = readAt(shortDisk, static_cast<std::int64_t>(kMiB - 512), 1024, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_EQ(got[0], testing::patternByte(kMiB - 512));
+    EXPECT_TRUE(allZero(got, 512));
+}
+
+TEST_F(VhdReaderTest, EitherFooterServesWhenTheOtherIsDamaged) {
+    VhdSpec spec;
+    spec.allocatedBlocks = {1};
+    const auto expected = testing::expectedVhdDisk(spec);
+
+    auto headless = testing::buildVhd(spec);
+    std::memcpy(headless.data(), "garbage!", 8);
+    FileReadSeekVHD fromEnd;
+    ASSERT_TRUE(fromEnd.open(write(headless, "headless.vhd")));
+    EXPECT_FALSE(fromEnd.isFixed());
+    expectWholeDisk(fromEnd, expected);
+    EXPECT_FALSE(fromEnd.layout().notes.empty());
+
+    // The footer at the end lost (a copy cut short): the copy at the start serves.
+    auto tailless = testing::buildVhd(spec);
+    tailless.resize(tailless.size() - 512);
+    FileReadSeekVHD fromStart;
+    ASSERT_TRUE(fromStart.open(write(tailless, "tailless.vhd")));
+    expectWholeDisk(fromStart, expected);
+
+    // Footer copy with a bad checksum, intact footer with another size at the end: the intact one wins.
+    auto differing = testing::buildVhd(spec);
+    testing::putBe64(differing, 48, 4 * kMiB);
+    FileReadSeekVHD checked;
+    ASSERT_TRUE(checked.open(write(differing, "differing.vhd")));
+    EXPECT_EQ(checked.totalSectors, spec.virtualSize / 512);
+}
+
+TEST_F(VhdReaderTest, NameCheckOnlyWhenAsked) {
+    VhdSpec spec;
+    spec.allocatedBlocks = {0};
+    const auto bytes = testing::buildVhd(spec);
+    FileReadSeekVHD named;
+    EXPECT_FALSE(named.open(write(bytes, "disk.vhdx")));
+    EXPECT_EQ(named.lastError(), "Not a vhd file");
+    FileReadSeekVHD upper;
+    EXPECT_TRUE(upper.open(write(bytes, "DISK.VHD")));
+    FileReadSeekVHD unchecked;
+    unchecked.setRequireVhdName(false);
+    EXPECT_TRUE(unchecked.open(write(bytes, "disk.img")));
+    FileReadSeekVHD missing;
+    EXPECT_FALSE(missing.open(dir.file("missing.vhd")));
+    EXPECT_EQ(missing.lastError(), "Invalid handle ...");
+
+    // The command line goes by the signature, whatever the name.
+    const OpenedImage opened = openImage(write(bytes, "disk.bin"));
+    ASSERT_TRUE(opened.reader) << opened.error;
+    EXPECT_EQ(opened.kind, ImageKind::Vhd);
+    VhdSpec fixed;
+    fixed.fixed = true;
+    fixed.virtualSize = kMiB;
+    const OpenedImage flat = openImage(write(fixed, "fixed.raw"));
+    ASSERT_TRUE(flat.reader) << flat.error;
+    EXPECT_EQ(flat.reader->totalSectors, kMiB / 512);
+}
+
+TEST_F(VhdReaderTest, RefusesFilesWithoutVhdStructures) {
+    auto openBytes = [&](const std::vector<std::uint8_t>& bytes) {
+        FileReadSeekVHD reader;
+        const bool ok = reader.open(write(bytes, "x.vhd"));
+        return ok ? std::string("opened") : reader.lastError();
+    };
+    EXPECT_NE(openBytes({}).find("no footer"), std::string::npos);
+    EXPECT_NE(openBytes(std::vector<std::uint8_t>(4096, 0x11)).find("no footer"), std::string::npos);
+
+    VhdSpec spec;
+    spec.allocatedBlocks = {0};
+    auto noHeader = testing::buildVhd(spec);
+    std::memcpy(noHeader.data() + 512, "notsparse", 8);
+    EXPECT_NE(openBytes(noHeader).find("dynamic disk header"), std::string::npos);
+
+    auto truncated = testing::buildVhd(spec);
+    truncated.resize(700);  // inside the dynamic header, before the table
+    EXPECT_NE(openBytes(truncated).find("block table"), std::string::npos);
+
+    auto unknownType = testing::buildVhd(fixedSpec(kMiB));
+    testing::putBe32(unknownType, unknownType.size() - 512 + 60, 7);
+    EXPECT_NE(openBytes(unknownType).find("disk type 7"), std::string::npos);
+}
+
+TEST_F(VhdReaderTest, DifferencingDiskIsReportedWithItsParent) {
+    VhdSpec spec;
+    spec.differencing = true;
+    spec.parentName = "base.vhd";
+    spec.allocatedBlocks = {2};
+    const std::string path = write(spec, "child.vhd");
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(path));
+    expectWholeDisk(reader, testing::expectedVhdDisk(spec));
+    const ImageInfo info = describeImage(path);
+    ASSERT_TRUE(info.ok) << info.error;
+    EXPECT_EQ(info.format, "VHD");
+    EXPECT_EQ(info.version, "1.0");
+    EXPECT_TRUE(info.differencing);
+    EXPECT_EQ(info.blockSize, 2 * kMiB);
+    EXPECT_EQ(info.allocatedBlocks, 1u);
+    EXPECT_EQ(info.totalBlocks, 4u);
+    EXPECT_NE(std::find(info.notes.begin(), info.notes.end(), "parent image: base.vhd"), info.notes.end());
+    EXPECT_FALSE(info.warnings.empty());
+}
+
+TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
+    TempDir dir;
+    VhdSpec spec;
+    spec.allocatedBlocks = {0, 1};
+    auto f = testing::buildVhd(spec);
+    testing::putBe32(f, 512 + 28, 0xFFFFFFFF);  // max table entries
+    testing::putBe32(f, 1536 + 4, 0xFFFFFFF0);  // block 1 far past the end of the file
+    const std::string path = dir.file("absurd.vhd");
+    testing::writeFile(path, f);
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(path));
+    EXPECT_LE(reader.blockMap.size(), f.size() / 4);
+    EXPECT_EQ(reader.blocksPastEnd(), 1u);
+    std::vector<std::uint8_t> data(4 * kMiB, 0xEE);
+    reader.seek(0);
+    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_EQ(data[5], testing::patternByte(5));
+    EXPECT_TRUE(allZero(data, 2 * kMiB));
+
+    // An absurd disk size in both footers: the disk is as large as it says, but only the table's blocks map.
+    testing::putBe64(f, 48, ~0ULL >> 1);
+    testing::putBe64(f, f.size() - 512 + 48, ~0ULL >> 1);
+    testing::writeFile(path, f);
+    FileReadSeekVHD huge;
+    ASSERT_TRUE(huge.open(path));
+    EXPECT_EQ(huge.totalSectors, (~0ULL >> 1) / 512);
+    EXPECT_FALSE(huge.seek(std::int64_t{1} << 50));
+    EXPECT_FALSE(huge.read(data.data(), 512));
+
+    // A table offset outside the file and an unusable block size fall back to the classic layout.
+    auto g = testing::buildVhd(spec);
+    testing::putBe64(g, 512 + 16, 1ULL << 60);
+    testing::putBe32(g, 512 + 32, 3000);
+    testing::writeFile(path, g);
+    FileReadSeekVHD fallback;
+    ASSERT_TRUE(fallback.open(path));
+    EXPECT_EQ(fallback.layout().tableOffset, 1536u);
+    EXPECT_EQ(fallback.blockSize(), 2 * kMiB);
+    EXPECT_EQ(fallback.layout().notes.size(), 2u);
+    std::vector<std::uint8_t> block(512);
+    fallback.seek(static_cast<std::int64_t>(2 * kMiB + 512));
+    EXPECT_TRUE(fallback.read(block.data(), block.size()));
+    EXPECT_EQ(block[0], testing::patternByte(2 * kMiB + 512));
+}
+
+// Damage anywhere in the structures must end in a refusal or in reads, never in a crash or a read outside a
+// buffer (this runs under the sanitizers too).
+TEST(VhdHostileInput, RandomDamageNeverCrashes) {
+    TempDir dir;
+    VhdSpec spec;
+    spec.virtualSize = 5 * kMiB;
+    spec.blockSize = 512 * 1024;
+    spec.allocatedBlocks = {0, 3, 9};
+    const auto pristine = testing::buildVhd(spec);
+    const std::size_t hotSpots[] = {0, 40, 512, 512 + 24, 1536, pristine.size() - 512};
+    std::uint32_t seed = 4242;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    const std::string path = dir.file("damaged.vhd");
+    for (int round = 0; round < 200; ++round) {
+        auto f = pristine;
+        for (int k = 0; k < 10; ++k) {
+            const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 64;
+            if (at < f.size()) f[at] = static_cast<std::uint8_t>(next());
+        }
+        if (round % 10 == 0) f.resize(next() % f.size());
+        testing::writeFile(path, f);
+        FileReadSeekVHD reader;
+        if (!reader.open(path)) continue;
+        std::vector<std::uint8_t> data(64 * 1024);
+        for (std::int64_t at : {std::int64_t{0}, std::int64_t{512 * 1024 - 512}, std::int64_t{1} << 40}) {
+            reader.seek(at);
+            reader.read(data.data(), data.size());
+        }
+    }
+}
+
+TEST_F(VhdReaderTest, NeverWritesToTheImage) {
+    VhdSpec spec;
+    spec.allocatedBlocks = {0, 3};
+    const std::string path = write(spec);
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0444));
+    const auto before = testing::readFile(path);
+    struct stat st0 {};
+    ::stat(path.c_str(), &st0);
+    {
+        FileReadSeekVHD reader;
+        ASSERT_TRUE(reader.open(path));
+        std::vector<std::uint8_t> data(spec.virtualSize);
+        reader.seek(0);
+        reader.read(data.data(), data.size());
+    }
+    struct stat st1 {};
+    ::stat(path.c_str(), &st1);
+    EXPECT_EQ(before, testing::readFile(path));
+    EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
+    EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
+}
+
+}  // namespace
+}  // namespace halvard

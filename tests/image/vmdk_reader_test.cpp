@@ -1,0 +1,385 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "image/image_info.h"
+#include "image/image_kind.h"
+#include "image/vmdk_reader.h"
+#include "support/vdi_builder.h"
+#include "support/vhdx_builder.h"
+#include "support/vmdk_builder.h"
+
+namespace halvard {
+namespace {
+
+using testing::TempDir;
+using testing::VmdkLayout;
+using testing::VmdkSpec;
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+
+bool allZero(const std::vector<std::uint8_t>& v, std::size_t from = 0) {
+    return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from), v.end(), [](auto b) { return b == 0; });
+}
+
+std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
+                                 bool* ok = nullptr) {
+    std::vector<std::uint8_t> data(length, 0xEE);
+    reader.seek(offset);
+    const bool result = reader.read(data.data(), length);
+    if (ok) *ok = result;
+    return data;
+}
+
+class VmdkReaderTest : public ::testing::Test {
+protected:
+    std::string write(const std::vector<std::uint8_t>& bytes, const std::string& name = "disk.vmdk") {
+        const std::string path = dir.file(name);
+        testing::writeFile(path, bytes);
+        return path;
+    }
+    std::string write(const VmdkSpec& spec, const std::string& name = "disk.vmdk") {
+        return write(testing::buildVmdk(spec), name);
+    }
+    std::string writeText(const std::string& text, const std::string& name) {
+        return write(std::vector<std::uint8_t>(text.begin(), text.end()), name);
+    }
+    static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
+        ASSERT_EQ(reader.totalSectors * 512, expected.size());
+        for (std::uint64_t at = 0; at < expected.size();) {
+            const std::size_t length = std::min<std::uint64_t>(100 * 1024 + 512 + 9, expected.size() - at);
+            bool ok = false;
+            const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
+            ASSERT_TRUE(ok) << "at " << at;
+            ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
+            at += length;
+        }
+    }
+    std::string refusal(const std::vector<std::uint8_t>& bytes) {
+        FileReadSeekVmdk reader;
+        return reader.open(write(bytes, "bad.vmdk")) ? std::string("opened") : reader.lastError();
+    }
+    TempDir dir;
+};
+
+TEST_F(VmdkReaderTest, SparseExtentReadsThroughDirectoryAndTables) {
+    VmdkSpec spec;
+    spec.capacity = 3 * 65536 + 1000;  // four grain tables, the last used in part
+    spec.allocatedGrains = {0, 1, 2, 5, 511, 512, 513, 1030, 1541};
+    spec.zeroGrains = {3, 514};
+    FileReadSeekVmdk reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_EQ(reader.grainSize(), 128u);
+    EXPECT_EQ(reader.entriesPerGrainTable(), 512u);
+    EXPECT_EQ(reader.descriptor().createType, "monolithicSparse");
+    expectWholeDisk(reader, testing::expectedVmdkDisk(spec));
+
+    // Grains 0 to 2 lie last-first in the file, so a read over them is split at each grain.
+    bool ok = false;
+    auto got = readAt(reader, 64 * 1024 - 512, 4096, &ok);  // the end of grain 0 into grain 1
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(got[0], testing::patternByte(64 * 1024 - 512));
+    EXPECT_EQ(got[600], testing::patternByte(64 * 1024 - 512 + 600));
+    // The zero grain and the unallocated grain after it read as zeros, without failure.
+    got = readAt(reader, 3 * 64 * 1024 - 512, 2 * 64 * 1024, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(got[1], testing::patternByte(3 * 64 * 1024 - 511));
+    EXPECT_TRUE(allZero(got, 512));
+
+    const FileReadSeekVmdk::GrainCount count = reader.countGrains();
+    EXPECT_EQ(count.allocated, spec.allocatedGrains.size());
+    EXPECT_EQ(count.zero, 2u);
+    EXPECT_TRUE(count.complete);
+}
+
+TEST_F(VmdkReaderTest, GrainTablesAndGrainsOfAnySize) {
+    for (std::uint32_t entries : {128u, 1024u, 4096u}) {
+        for (std::uint64_t grainSize : {8u, 16u}) {
+            VmdkSpec spec;
+            spec.capacity = (entries + 3) * grainSize + 5;  // a second table, used in part
+            spec.grainSize = grainSize;
+            spec.gtEntries = entries;
+            spec.allocatedGrains = {0, 7, entries - 1, entries, entries + 3};
+            FileReadSeekVmdk reader;
+            ASSERT_TRUE(reader.open(write(spec))) << entries << " " << grainSize;
+            EXPECT_EQ(reader.sectorsPerGrainTable(), grainSize * entries);
+            expectWholeDisk(reader, testing::expectedVmdkDisk(spec));
+        }
+    }
+}
+
+TEST_F(VmdkReaderTest, SectorMapsIntoItsGrain) {
+    // Grain size 128, 512 entries per table, grain table 0's entry 1 = 2048: sector 130 lies at (2048 + 2) x 512.
+    VmdkSpec spec;
+    spec.allocatedGrains = {0};
+    VmdkLayout layout;
+    auto bytes = testing::buildVmdk(spec, &layout);
+    bytes.resize(2100 * 512, 0);
+    testing::putLe32(bytes, layout.tables[0] * 512 + 4, 2048);
+    std::memcpy(bytes.data() + (2048 + 2) * 512, "sector 130", 10);
+    FileReadSeekVmdk reader;
+    ASSERT_TRUE(reader.open(write(bytes)));
+    const auto got = readAt(reader, 130 * 512, 10);
+    EXPECT_EQ(std::string(got.begin(), got.end()), "sector 130");
+}
+
+TEST_F(VmdkReaderTest, RedundantDirectoryServesWhenThePrimaryLiesOutsideTheFile) {
+    VmdkSpec spec;
+    spec.allocatedGrains = {4, 100};
+    auto bytes = testing::buildVmdk(spec);
+    testing::putLe64(bytes, 56, 1ULL << 40);
+    FileReadSeekVmdk reader;
+    ASSERT_TRUE(reader.open(write(bytes)));
+    EXPECT_FALSE(reader.notes().empty());
+    expectWholeDisk(reader, testing::expectedVmdkDisk(spec));
+    testing::putLe64(bytes, 48, 0);
+    EXPECT_NE(refusal(bytes).find("grain directory"), std::string::npos);
+}
+
+TEST_F(VmdkReaderTest, CompressedGrainsBehindMarkers) {
+    VmdkSpec spec;
+    spec.compressed = true;
+    spec.version = 3;
+    spec.createType = "streamOptimized";
+    spec.grainDirectoryAtEnd = true;  // as written in one pass: the footer locates the directory
+    spec.allocatedGrains = {0, 1, 2, 9, 70, 127};
+    spec.zeroGrains = {10};
+    FileReadSeekVmdk reader;
+    ASSERT_TRUE(reader.open(write(spec)));
+    EXPECT_TRUE(reader.isCompressed());
+    expectWholeDisk(reader, testing::expectedVmdkDisk(spec));
+    // Reads inside a grain and across grains, from the decompressed grain.
+    bool ok = false;
+    auto got = readAt(reader, 9 * 65536 + 1000, 70000, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(got[0], testing::patternByte(9 * 65536 + 1000));
+    EXPECT_TRUE(allZero(got, 65536 - 1000));
+    EXPECT_FALSE(reader.lastBlockAllocated);
+    // A request that would run past the largest offset fails without wrapping around.
+    readAt(reader, INT64_MAX - 100, 512, &ok);
+    EXPECT_FALSE(ok);
+
+    // A damaged grain reads as zeros and is reported; its neighbours still read.
+    VmdkLayout layout;
+    auto bytes = testing::buildVmdk(spec, &layout);
+    const std::uint64_t grain9 = layout.firstGrain;  // stored last-first: 127, 70, 9, ...
+    const std::uint32_t entry = static_cast<std::uint32_t>(bytes[layout.tables[0] * 512 + 9 * 4]) |
+                                static_cast<std::uint32_t>(bytes[layout.tables[0] * 512 + 9 * 4 + 1]) << 8;
+    ASSERT_GT(entry, grain9);
+    bytes[entry * 512 + 12 + 100] ^= 0xFF;  // inside the stored data: the checksum no longer matches
+    FileReadSeekVmdk damaged;
+    ASSERT_TRUE(damaged.open(write(bytes, "damaged.vmdk")));
+    got = readAt(damaged, 9 * 65536, 512, &ok);
+    EXPECT_FALSE(ok);
+    EXPECT_TRUE(allZero(got));
+    got = readAt(damaged, 2 * 65536, 512, &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(got[3], testing::patternByte(2 * 65536 + 3));
+    testing::putLe32(bytes, entry * 512 + 8, 0xFFFFFFFF);  // an absurd compressed size
+    FileReadSeekVmdk absurd;
+    ASSERT_TRUE(absurd.open(write(bytes, "absurd.vmdk")));
+    readAt(absurd, 9 * 65536, 512, &ok);
+    EXPECT_FALSE(ok);
+
+    // Without the footer, nothing locates the directory.
+    auto cut = testing::buildVmdk(spec);
+    cut.resize(cut.size() - 1536);
+    EXPECT_NE(refusal(cut).find("footer"), std::string::npos);
+}
+
+TEST_F(VmdkReaderTest, RefusesWhatIsNoSparseExtentOrCannotBeRead) {
+    EXPECT_NE(refusal(std::vector<std::uint8_t>(4096, 0x33)).find("KDMV"), std::string::npos);
+    EXPECT_NE(refusal({}).find("KDMV"), std::string::npos);
+    // By signature, a .vmdk without the magic is refused on the command line too rather than read as a flat disk.
+    const OpenedImage opened = openImage(write(std::vector<std::uint8_t>(4096, 0x33), "other.vmdk"));
+    EXPECT_FALSE(opened.reader);
+    EXPECT_NE(opened.error.find("not a VMDK image"), std::string::npos);
+
+    VmdkSpec spec;
+    spec.allocatedGrains = {0};
+    const auto good = testing::buildVmdk(spec);
+    auto with = [&](std::size_t at, std::uint64_t value, int width) {
+        auto f = good;
+        if (width == 8) testing::putLe64(f, at, value);
+        else testing::putLe32(f, at, static_cast<std::uint32_t>(value));
+        return refusal(f);
+    };
+    EXPECT_NE(with(20, 0, 8).find("grain size"), std::string::npos);
+    EXPECT_NE(with(20, 100, 8).find("grain size"), std::string::npos);
+    EXPECT_NE(with(20, 1ULL << 40, 8).find("grain size"), std::string::npos);
+    EXPECT_NE(with(44, 0, 4).find("grain table"), std::string::npos);
+    EXPECT_NE(with(44, 0xFFFFFFFF, 4).find("grain table"), std::string::npos);
+    EXPECT_NE(with(12, 0, 8).find("size of 0"), std::string::npos);
+    EXPECT_NE(with(4, 7, 4).find("version 7"), std::string::npos);
+    auto algorithm = good;
+    testing::putLe32(algorithm, 8, 3 | (1U << 16));
+    algorithm[77] = 9;
+    EXPECT_NE(refusal(algorithm).find("compression algorithm 9"), std::string::npos);
+    EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 300)).find("cut short"),
+              std::string::npos);
+    FileReadSeekVmdk missing;
+    EXPECT_FALSE(missing.open(dir.file("missing.vmdk")));
+    EXPECT_EQ(missing.lastError(), "Invalid handle ...");
+}
+
+TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
+    // A flat extent, starting 4 sectors into its file.
+    std::vector<std::uint8_t> flat(4 * 512 + 2 * kMiB);
+    for (std::size_t i = 0; i < 2 * kMiB; ++i) flat[4 * 512 + i] = testing::patternByte(i);
+    write(flat, "disk-flat.vmdk");
+    const std::string descriptor = writeText(
+        "# Disk DescriptorFile\nversion=1\nCID=fffffffe\nparentCID=ffffffff\ncreateType=\"monolithicFlat\"\n\n"
+        "# Extent description\nRW 4096 FLAT \"disk-flat.vmdk\" 4\n\n# The Disk Data Base\n#DDB\n"
+        "ddb.adapterType = \"lsilogic\"\n",
+        "disk.vmdk");
+    FileReadSeekVmdk reader;
+    ASSERT_TRUE(reader.open(descriptor)) << reader.lastError();
+    EXPECT_TRUE(reader.isFlat());
+    EXPECT_EQ(reader.descriptor().adapterType, "lsilogic");
+    std::vector<std::uint8_t> expected(2 * kMiB);
+    for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = testing::patternByte(i);
+    expectWholeDisk(reader, expected);
+    const ImageInfo info = describeImage(descriptor);
+    ASSERT_TRUE(info.ok) << info.error;
+    EXPECT_EQ(info.virtualSize, 2 * kMiB);
+
+    // A sparse extent in its own file.
+    VmdkSpec spec;
+    spec.createType = "";
+    spec.capacity = 4096;
+    spec.allocatedGrains = {1, 3};
+    write(spec, "split-s001.vmdk");
+    const std::string split = writeText(
+        "# Disk DescriptorFile\nversion=1\ncreateType=\"twoGbMaxExtentSparse\"\nRW 4096 SPARSE \"split-s001.vmdk\"\n",
+        "split.vmdk");
+    FileReadSeekVmdk sparse;
+    ASSERT_TRUE(sparse.open(split)) << sparse.lastError();
+    expectWholeDisk(sparse, testing::expectedVmdkDisk(spec));
+    EXPECT_EQ(sparse.descriptor().createType, "twoGbMaxExtentSparse");
+}
+
+TEST_F(VmdkReaderTest, DescriptorFilesItCannotServeAreRefusedClearly) {
+    auto refusedText = [&](const std::string& extents) {
+        const std::string path =
+            writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\n" + extents, "d.vmdk");
+        FileReadSeekVmdk reader;
+        return reader.open(path) ? std::string("opened") : reader.lastError();
+    };
+    EXPECT_NE(refusedText("RW 100 SPARSE \"a.vmdk\"\nRW 100 SPARSE \"b.vmdk\"\n").find("several extent files"),
+              std::string::npos);
+    EXPECT_NE(refusedText("").find("no extents"), std::string::npos);
+    EXPECT_NE(refusedText("RW 100 ZERO\n").find("type ZERO"), std::string::npos);
+    EXPECT_NE(refusedText("RW 100 FLAT \"../outside.img\" 0\n").find("beside the descriptor"), std::string::npos);
+    EXPECT_NE(refusedText("RW 100 FLAT \"/etc/hostname\" 0\n").find("beside the descriptor"), std::string::npos);
+    EXPECT_NE(refusedText("RW 100 FLAT \"absent.img\" 0\n").find("Cannot open"), std::string::npos);
+    write(std::vector<std::uint8_t>(4096, 1), "plain.img");
+    EXPECT_NE(refusedText("RW 100 SPARSE \"plain.img\"\n").find("KDMV"), std::string::npos);
+    EXPECT_NE(refusedText("RW 100 FLAT \"plain.img\" 99\n").find("past the end"), std::string::npos);
+    EXPECT_NE(refusedText("RW 0 FLAT \"plain.img\" 0\n").find("size of 0"), std::string::npos);
+}
+
+TEST_F(VmdkReaderTest, InfoReportsGrainsAndParent) {
+    VmdkSpec spec;
+    spec.parentCID = "1a2b3c4d";
+    spec.createType = "monolithicSparse";
+    spec.parentFileNameHint = "base.vmdk";
+    spec.allocatedGrains = {0, 5, 6};
+    spec.zeroGrains = {7};
+    const std::string path = write(spec, "child.img");
+    const ImageInfo info = describeImage(path);
+    ASSERT_TRUE(info.ok) << info.error;
+    EXPECT_EQ(info.kind, ImageKind::Vmdk);
+    EXPECT_EQ(info.format, "VMDK");
+    EXPECT_EQ(info.version, "1");
+    EXPECT_EQ(info.virtualSize, spec.capacity * 512);
+    EXPECT_EQ(info.blockSize, 65536u);
+    EXPECT_EQ(info.totalBlocks, 128u);
+    EXPECT_EQ(info.allocatedBlocks, 3u);
+    EXPECT_TRUE(info.differencing);
+    EXPECT_NE(std::find(info.notes.begin(), info.notes.end(), "parent image: base.vmdk"), info.notes.end());
+}
+
+TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {
+    TempDir dir;
+    VmdkSpec spec;
+    spec.allocatedGrains = {0, 1};
+    VmdkLayout layout;
+    auto f = testing::buildVmdk(spec, &layout);
+    testing::putLe32(f, layout.tables[0] * 512 + 4, 0xFFFFFFF0);  // grain 1 far past the end
+    testing::putLe64(f, 36, ~0ULL);                               // descriptor size
+    const std::string path = dir.file("absurd.vmdk");
+    testing::writeFile(path, f);
+    FileReadSeekVmdk reader;
+    ASSERT_TRUE(reader.open(path));
+    std::vector<std::uint8_t> data(256 * 1024, 0xEE);
+    reader.seek(0);
+    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_EQ(data[5], testing::patternByte(5));
+    EXPECT_TRUE(allZero(data, 65536));
+    EXPECT_EQ(reader.countGrains().pastEnd, 1u);
+
+    // A capacity that asks for billions of directory entries gets what the file holds.
+    testing::putLe64(f, 12, ~0ULL >> 2);
+    testing::writeFile(path, f);
+    FileReadSeekVmdk huge;
+    ASSERT_TRUE(huge.open(path));
+    EXPECT_LE(huge.blockMap.size(), f.size() / 4);
+    EXPECT_FALSE(huge.notes().empty());
+    EXPECT_EQ(readAt(huge, 7, 1)[0], testing::patternByte(7));
+    huge.countGrains();
+
+    // A grain table past the end of the file: its sectors cannot be read.
+    auto g = testing::buildVmdk(spec, &layout);
+    testing::putLe32(g, layout.directory * 512, 0x7FFFFFF0);
+    testing::writeFile(path, g);
+    FileReadSeekVmdk lost;
+    ASSERT_TRUE(lost.open(path));
+    EXPECT_FALSE(lost.seek(0));
+    EXPECT_FALSE(lost.read(data.data(), 512));
+    EXPECT_FALSE(lost.countGrains().complete);
+}
+
+TEST(VmdkHostileInput, RandomDamageNeverCrashes) {
+    TempDir dir;
+    for (bool compressed : {false, true}) {
+        VmdkSpec spec;
+        spec.capacity = 3000;
+        spec.grainSize = 16;
+        spec.gtEntries = 64;
+        spec.compressed = compressed;
+        spec.allocatedGrains = {0, 3, 64, 150};
+        spec.zeroGrains = {4};
+        VmdkLayout layout;
+        const auto pristine = testing::buildVmdk(spec, &layout);
+        const std::size_t hotSpots[] = {0, 40, 512, layout.directory * 512, layout.tables[0] * 512,
+                                        layout.firstGrain * 512};
+        std::uint32_t seed = compressed ? 31337 : 2024;
+        auto next = [&seed] {
+            seed = seed * 1664525u + 1013904223u;
+            return seed >> 8;
+        };
+        const std::string path = dir.file("damaged.vmdk");
+        for (int round = 0; round < 200; ++round) {
+            auto f = pristine;
+            for (int k = 0; k < 10; ++k) {
+                const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 80;
+                if (at < f.size()) f[at] = static_cast<std::uint8_t>(next());
+            }
+            if (round % 10 == 0) f.resize(next() % f.size());
+            testing::writeFile(path, f);
+            FileReadSeekVmdk reader;
+            if (!reader.open(path)) continue;
+            std::vector<std::uint8_t> data(40 * 1024);
+            for (std::int64_t at : {std::int64_t{0}, std::int64_t{8192 - 512}, std::int64_t{1} << 40}) {
+                reader.seek(at);
+                reader.read(data.data(), data.size());
+            }
+            reader.countGrains();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace halvard

@@ -1,0 +1,32 @@
+#pragma once
+// Builds small VDI files for tests: dynamic and fixed images, zero blocks, blocks stored out of order, extra bytes
+// in front of each block, and the header fields damaged variants need.
+#include <cstdint>
+#include <set>
+#include <vector>
+
+namespace halvard::testing {
+
+struct VdiSpec {
+    std::uint64_t virtualSize = 8 * 1024 * 1024;
+    std::uint32_t blockSize = 1024 * 1024;
+    std::uint32_t imageType = 1;              // 1 dynamic, 2 fixed, 4 differencing
+    std::set<std::uint64_t> allocatedBlocks;  // stored in the file (last block first); a fixed image stores all
+    std::set<std::uint64_t> zeroBlocks;       // marked 0xFFFFFFFE
+    std::uint32_t blockExtra = 0;
+    std::uint32_t blockMapOffset = 512;
+    std::uint32_t dataOffset = 0;             // 0: right after the block map, on a sector boundary
+    std::uint32_t version = 0x00010001;
+    std::uint32_t allocatedField = 0xFFFFFFFF;  // the header's allocated-blocks count; all ones: the true count
+};
+
+// The file's bytes. Stored blocks hold patternByte() of their virtual offset.
+std::vector<std::uint8_t> buildVdi(const VdiSpec& spec);
+
+// The virtual disk the file holds, as a reader must return it.
+std::vector<std::uint8_t> expectedVdiDisk(const VdiSpec& spec);
+
+void putLe32(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint32_t value);
+void putLe64(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint64_t value);
+
+}  // namespace halvard::testing

@@ -1,0 +1,34 @@
+#pragma once
+// Builds small VHD files for tests: fixed, dynamic and differencing disks, with the BAT where the dynamic header
+// says, any block size, blocks stored out of order, and knobs for damaged variants.
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace halvard::testing {
+
+struct VhdSpec {
+    std::uint64_t virtualSize = 8 * 1024 * 1024;
+    std::uint32_t blockSize = 2 * 1024 * 1024;
+    bool fixed = false;
+    bool differencing = false;
+    std::string parentName;                   // differencing disks
+    std::set<std::uint64_t> allocatedBlocks;  // dynamic: blocks stored in the file (last block first)
+    std::uint64_t tableOffset = 1536;         // where the BAT lies
+    std::uint32_t maxTableEntries = 0;        // 0: as many as the disk needs
+    std::string creator = "test";
+    bool oldShortFooter = false;              // fixed: a 511-byte footer, as some old tools wrote
+};
+
+// The file's bytes. Data bytes follow patternByte() of their virtual offset (every sector of a fixed disk).
+std::vector<std::uint8_t> buildVhd(const VhdSpec& spec);
+
+// The virtual disk the file holds, as a reader must return it.
+std::vector<std::uint8_t> expectedVhdDisk(const VhdSpec& spec);
+
+// Big-endian store into a file image, for damaging built files.
+void putBe32(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint32_t value);
+void putBe64(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint64_t value);
+
+}  // namespace halvard::testing
