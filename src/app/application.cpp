@@ -4,6 +4,7 @@
 
 #include "app/qt_sinks.h"
 #include "app/vhd_input_dialog.h"
+#include "app/wizard_flow.h"
 
 namespace halvard::gui {
 
@@ -25,6 +26,7 @@ int Application::run() {
     state_.totalSectors = 0;
 
     imagePage_ = std::make_unique<VhdInputDialog>(state_);
+    wireImagePage(*imagePage_, state_);
     // Later pages hide this one without ending it; only its closing (Enter, or a confirmed close) ends the run.
     QObject::connect(imagePage_.get(), &QDialog::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);
     imagePage_->show();

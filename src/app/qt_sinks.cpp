@@ -40,6 +40,24 @@ bool QtMessageSink::question(const std::string& text) {
     return yes;
 }
 
+ForwardingMessageSink::ForwardingMessageSink(std::function<MessageSink*()> target) : target_(std::move(target)) {}
+
+void ForwardingMessageSink::information(const std::string& text) {
+    runOnUiThread([this, &text] {
+        if (silenced_) return;
+        if (MessageSink* target = target_()) target->information(text);
+    });
+}
+
+bool ForwardingMessageSink::question(const std::string& text) {
+    bool yes = false;
+    runOnUiThread([this, &text, &yes] {
+        if (silenced_) return;
+        if (MessageSink* target = target_()) yes = target->question(text);
+    });
+    return yes;
+}
+
 QtProgressSink::QtProgressSink(QProgressBar* bar) : bar_(bar) {}
 
 void QtProgressSink::setRange(std::uint32_t lower, std::uint32_t upper) {

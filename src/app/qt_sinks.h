@@ -4,6 +4,7 @@
 // worker still reports makes the calls do nothing instead of touching freed memory.
 #include <QPointer>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/sinks.h"
@@ -23,6 +24,22 @@ public:
 
 private:
     QPointer<QWidget> owner_;
+};
+
+// Hands messages on to whatever sink a page uses at the moment of the call (looked up on the user-interface
+// thread, so a page may swap its sink), and drops them once silenced: a page that is going away shows nothing more.
+// With nothing to ask, a question is answered No.
+class ForwardingMessageSink : public MessageSink {
+public:
+    explicit ForwardingMessageSink(std::function<MessageSink*()> target);
+    void information(const std::string& text) override;
+    bool question(const std::string& text) override;
+    // User-interface thread only.
+    void silence() { silenced_ = true; }
+
+private:
+    std::function<MessageSink*()> target_;
+    bool silenced_ = false;  // only touched on the user-interface thread
 };
 
 // A progress bar driven by range and position. A range whose upper bound is not above its lower bound shows an

@@ -7,7 +7,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -135,6 +134,8 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     setMinimumSize(520, 400);
 }
 
+VhdInputDialog::~VhdInputDialog() { destroyLaterPages(); }
+
 QString VhdInputDialog::imagePath() const { return pathEdit_->text(); }
 QString VhdInputDialog::diskSizeText() const { return sizeEdit_->text(); }
 QString VhdInputDialog::blockSizeText() const { return blockSizeEdit_->text(); }
@@ -234,23 +235,6 @@ void VhdInputDialog::next() {
     if (!page) return;
     page->show();
     hide();
-}
-
-void VhdInputDialog::keyPressEvent(QKeyEvent* event) {
-    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-    const bool plain = event->modifiers() == Qt::NoModifier ||
-                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
-    if (enter && plain) {
-        // A focused button takes Enter as a click; anywhere else Enter closes the page, and with it the
-        // application, without asking.
-        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()); button && button->isEnabled()) {
-            button->click();
-        } else {
-            accept();
-        }
-        return;
-    }
-    WizardPage::keyPressEvent(event);
 }
 
 }  // namespace halvard::gui

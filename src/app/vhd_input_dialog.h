@@ -11,7 +11,6 @@
 #include "app/wizard_page.h"
 
 class QFileDialog;
-class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -26,6 +25,7 @@ public:
     using NextPageFactory = std::function<QWidget*(VhdInputDialog&)>;
 
     explicit VhdInputDialog(ApplicationState& state, QWidget* parent = nullptr);
+    ~VhdInputDialog() override;
 
     void setNextPageFactory(NextPageFactory factory) { nextPage_ = std::move(factory); }
 
@@ -47,9 +47,6 @@ public:
 public slots:
     void browse();
     void next();
-
-protected:
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     // Reads the image's key values into the fields. False when the image is refused (a message says why).

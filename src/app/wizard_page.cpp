@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
@@ -32,6 +33,11 @@ WizardPage::WizardPage(ApplicationState& state, const QString& bannerSubtitle, Q
       messages_(boxes_.get()),
       openUrl_(&QDesktopServices::openUrl) {
     setWindowTitle(QString::fromUtf8(kProductName));
+    // A page made by another page shows its messages and opens web pages the way that page does.
+    if (auto* previous = qobject_cast<WizardPage*>(parent)) {
+        if (previous->messages_ != previous->boxes_.get()) messages_ = previous->messages_;
+        openUrl_ = previous->openUrl_;
+    }
 
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
@@ -72,7 +78,12 @@ WizardPage::WizardPage(ApplicationState& state, const QString& bannerSubtitle, Q
     buttons_->addStretch(1);
 }
 
-WizardPage::~WizardPage() = default;
+WizardPage::~WizardPage() { destroyLaterPages(); }
+
+void WizardPage::destroyLaterPages() {
+    const QList<WizardPage*> later = findChildren<WizardPage*>(QString(), Qt::FindDirectChildrenOnly);
+    qDeleteAll(later);
+}
 
 void WizardPage::setMessageSink(MessageSink* sink) { messages_ = sink ? sink : boxes_.get(); }
 
@@ -128,5 +139,31 @@ void WizardPage::addNavigationButton(QPushButton* button) {
 }
 
 void WizardPage::closeApplication() { QDialog::reject(); }
+
+void WizardPage::endApplication() {
+    WizardPage* first = this;
+    for (QWidget* widget = parentWidget(); widget; widget = widget->parentWidget())
+        if (auto* page = qobject_cast<WizardPage*>(widget)) first = page;
+    if (first == this) {
+        QDialog::reject();
+        return;
+    }
+    hide();
+    first->done(QDialog::Rejected);
+}
+
+void WizardPage::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    const bool plain = event->modifiers() == Qt::NoModifier ||
+                       (event->modifiers() == Qt::KeypadModifier && event->key() == Qt::Key_Enter);
+    if (enter && plain) {
+        if (auto* button = qobject_cast<QAbstractButton*>(focusWidget()); button && button->isEnabled())
+            button->click();
+        else
+            accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
 
 }  // namespace halvard::gui

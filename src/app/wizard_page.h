@@ -15,6 +15,7 @@
 
 class QAction;
 class QHBoxLayout;
+class QKeyEvent;
 class QPushButton;
 class QVBoxLayout;
 
@@ -62,6 +63,17 @@ protected:
 
     // The close question was answered Yes and the home page is open: end the application from this page.
     virtual void closeApplication();
+
+    // Ends the application from any page of the chain: the first page (the main window) closes, which ends the
+    // run. A page without a page above it closes itself.
+    void endApplication();
+
+    // Destroys the pages this page made (and theirs), each waiting for its own worker. Every page calls it first
+    // thing in its destructor, so that the later pages go while this one is still whole.
+    void destroyLaterPages();
+
+    // A focused button takes Enter as a click; anywhere else Enter is the page's OK command (accept()).
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     ApplicationState& state_;

@@ -25,7 +25,8 @@ int Partition::advancedScan(readWriteInterface& reader, std::uint64_t totalSecto
     diskSectors_ = totalSectors;
     ntfsCount_ = 0;
     reporting.setStatus("Scanning partition.....");
-    stopRequested.store(0);
+    // The flag is not cleared here: a Stop pressed between the worker's start and this point must still count.
+    // Every scan has a fresh scanner.
     std::uint64_t current = startSector > 0 ? static_cast<std::uint64_t>(startSector) : 0;
     const bool hasEnd = endSector > 0;
     const auto end = static_cast<std::uint64_t>(endSector);

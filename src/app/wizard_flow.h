@@ -1,0 +1,13 @@
+#pragma once
+// How the pages follow one another: each page makes the next with itself as parent, so the chain of parents is
+// the way back. Later pages plug in here.
+#include "common/app_state.h"
+
+namespace halvard::gui {
+
+class VhdInputDialog;
+
+// Makes the image page's Next lead to the parsing-modes page, and on from there.
+void wireImagePage(VhdInputDialog& page, ApplicationState& state);
+
+}  // namespace halvard::gui

@@ -1,0 +1,161 @@
+// The way through the pages: the image page leads to the parsing-modes page and that to the volume list page;
+// Back shows the page before and destroys the current one; Enter and the close box end the application from any
+// page. And the application wires its first page this way at start-up.
+#include <QApplication>
+#include <QPointer>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/application.h"
+#include "app/drive_parsing_modes.h"
+#include "app/populate_drive_dlg.h"
+#include "app/vhd_input_dialog.h"
+#include "app/wizard_flow.h"
+#include "disk_images.h"
+#include "recording_sink.h"
+
+using halvard::ApplicationState;
+using halvard::gui::DriveParsingModes;
+using halvard::gui::PopulateDriveDlg;
+using halvard::gui::VhdInputDialog;
+using halvard::gui::testing::kMiB;
+using halvard::gui::testing::RecordingMessageSink;
+
+namespace {
+
+QPushButton* button(QWidget* page, const char* name) {
+    auto* found = page->findChild<QPushButton*>(QString::fromLatin1(name));
+    if (!found) qFatal("no button named %s", name);
+    return found;
+}
+
+// The image page of a run, wired, with an image chosen.
+struct Run {
+    ApplicationState state;
+    RecordingMessageSink messages;
+    std::vector<QUrl> opened;
+    VhdInputDialog image{state};
+
+    explicit Run(const QString& path) {
+        image.setMessageSink(&messages);
+        image.setUrlOpener([this](const QUrl& url) {
+            opened.push_back(url);
+            return true;
+        });
+        halvard::gui::wireImagePage(image, state);
+        image.show();
+        image.chooseImage(path);
+    }
+
+    DriveParsingModes* toModes() {
+        button(&image, "nextButton")->click();
+        return image.findChild<DriveParsingModes*>();
+    }
+};
+
+}  // namespace
+
+class WizardFlowTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir_;
+    QString disk_;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        using namespace halvard::gui::testing;
+        disk_ = writeImage(dir_.path(), QStringLiteral("disk.vhdx"),
+                           diskSpec(16 * kMiB, {{0, mbrSector({{0x07, 2048, 8192}})}}));
+    }
+
+    void forwardAndBackThroughThePages() {
+        Run run(disk_);
+        QPointer<DriveParsingModes> modes = run.toModes();
+        QVERIFY(modes);
+        QVERIFY(modes->isVisible());
+        QVERIFY(!run.image.isVisible());
+        QCOMPARE(modes->imagePath(), disk_);
+
+        button(modes, "nextButton")->click();
+        QPointer<PopulateDriveDlg> list = modes->volumeListPage();
+        QVERIFY(list);
+        QVERIFY(list->isVisible());
+        QVERIFY(!modes->isVisible());
+        QCOMPARE(list->findChild<QTableWidget*>()->rowCount(), 1);
+        QVERIFY(run.state.activeReader);
+
+        button(list, "backButton")->click();
+        QVERIFY(modes->isVisible());
+        QTRY_VERIFY(!list);
+        // The reader stays for the next volume list page.
+        QVERIFY(run.state.activeReader);
+
+        button(modes, "nextButton")->click();
+        list = modes->volumeListPage();
+        QVERIFY(list && list->isVisible());
+        button(list, "backButton")->click();
+        button(modes, "backButton")->click();
+        QVERIFY(run.image.isVisible());
+        QTRY_VERIFY(!modes);
+        QTRY_VERIFY(!list);
+        QVERIFY(run.messages.shown.isEmpty());
+    }
+
+    void enterOnALaterPageEndsTheApplication() {
+        Run run(disk_);
+        QSignalSpy finished(&run.image, &QDialog::finished);
+        DriveParsingModes* modes = run.toModes();
+        button(modes, "nextButton")->click();
+        PopulateDriveDlg* list = modes->volumeListPage();
+        QVERIFY(list);
+
+        auto* table = list->findChild<QTableWidget*>();
+        table->setFocus();
+        QTest::keyClick(list, Qt::Key_Return);
+        QCOMPARE(finished.count(), 1);
+        QVERIFY(!list->isVisible());
+        QVERIFY(run.messages.shown.isEmpty());  // no question
+    }
+
+    void closeBoxOnALaterPageAsksFirst() {
+        Run run(disk_);
+        QSignalSpy finished(&run.image, &QDialog::finished);
+        DriveParsingModes* modes = run.toModes();
+
+        run.messages.answers = {false, true};
+        QTest::keyClick(modes, Qt::Key_Escape);
+        QCOMPARE(finished.count(), 0);
+        QVERIFY(modes->isVisible());
+        QTest::keyClick(modes, Qt::Key_Escape);
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(run.messages.shown, (QStringList{QStringLiteral("? Do you want to Close Application ?"),
+                                                  QStringLiteral("? Do you want to Close Application ?")}));
+        // The home page opens on Yes, the way the image page opens it.
+        QCOMPARE(run.opened.size(), std::size_t(1));
+        QCOMPARE(run.opened[0], halvard::gui::homePageUrl());
+    }
+
+    void startUpLeadsFromTheImagePageToTheParsingModesPage() {
+        QTemporaryDir lockDir;
+        halvard::gui::Application application(lockDir.path());
+        bool modesShown = false;
+        QTimer::singleShot(0, [&] {
+            VhdInputDialog* image = application.imagePage();
+            image->chooseImage(disk_);
+            button(image, "nextButton")->click();
+            auto* modes = image->findChild<DriveParsingModes*>();
+            modesShown = modes && modes->isVisible() && !image->isVisible();
+            if (modes) modes->accept();  // Enter on the later page ends the run
+        });
+        QCOMPARE(application.run(), 0);
+        QVERIFY(modesShown);
+    }
+};
+
+QTEST_MAIN(WizardFlowTest)
+#include "wizard_flow_test.moc"
