@@ -2,13 +2,15 @@
 #include <algorithm>
 #include <cctype>
 
+#include "browser/ntfs_view.h"
 #include "browser/volume_view.h"
 
 namespace halvard {
 
-std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& /*reader*/, const VolumeRecord& volume) {
+std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& reader, const VolumeRecord& volume) {
     std::string type = volume.fileSystem;
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
+    if (type == "ntfs") return makeNtfsView(reader, volume);
     return nullptr;
 }
 

@@ -1,0 +1,137 @@
+#include "browser/ntfs_view.h"
+
+#include <new>
+
+#include "common/host_files.h"
+
+namespace halvard {
+
+NtfsView::NtfsView(readWriteInterface& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+
+bool NtfsView::parse(const ParseContext& context, ParseMode mode) {
+    // The advanced road needs the candidate and cluster size that the advanced options page lets the user pick;
+    // it is driven from that page through the engine, not from here.
+    if (mode == ParseMode::Advanced) return false;
+    try {
+        return runParse(context, mode);
+    } catch (const std::bad_alloc&) {
+        // A damaged volume can claim more records than memory holds.
+        return false;
+    }
+}
+
+bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
+    engine_.resetParse();
+    engine_.treeControl = context.tree;
+    engine_.reporting = context.reporting;
+    engine_.stop = context.stop;
+    engine_.rootName = context.rootName;
+
+    engine_.attachVolumeBase();
+    if (engine_.treeControl) engine_.insertRootItem();
+    engine_.readBootSector();
+    engine_.parseMode = static_cast<int>(mode);
+    if (mode == ParseMode::Standard) {
+        context.reporting.setStatus(" ParsingBasedOnMFT is going on....");
+        engine_.ParsingBasedOnMFT();
+    } else {
+        context.reporting.setStatus(" scanning for mft entries in deep mode ....");
+        engine_.deepScanMft();
+    }
+    engine_.loadMftRecords();
+    engine_.buildEntryTree();
+    if (context.tree) placeholderPass(*context.tree);
+    return true;
+}
+
+void NtfsView::placeholderPass(TreeControl& tree) {
+    const auto& entries = engine_.entries;
+    for (TreeItemId item = tree.firstChild(engine_.rootItem()); item != kNoTreeItem; item = tree.nextSibling(item)) {
+        const auto data = tree.itemData(item);
+        if (!data || *data >= entries.size()) continue;
+        const NtfsEntry& e = entries[*data];
+        if (e.kind == 'D' && e.firstChild > 0) tree.insertItem(item, kPlaceholderText, TreeIcon::Placeholder);
+    }
+}
+
+std::vector<EntryId> NtfsView::topLevel() const { return engine_.topLevelEntries(); }
+
+std::vector<EntryId> NtfsView::children(EntryId folder) const { return engine_.childEntries(folder); }
+
+bool NtfsView::hasChildren(EntryId folder) const {
+    const auto& entries = engine_.entries;
+    if (folder >= entries.size()) return false;
+    const std::int64_t first = entries[folder].firstChild;
+    return first > 0 && static_cast<std::uint64_t>(first) < entries.size();
+}
+
+std::string NtfsView::name(EntryId entry) const { return engine_.entryName(entry); }
+
+bool NtfsView::isFolder(EntryId entry) const {
+    return entry < engine_.entries.size() && engine_.entries[entry].kind == 'D';
+}
+
+bool NtfsView::isDeleted(EntryId entry) const {
+    return entry < engine_.entries.size() && engine_.entries[entry].deleted();
+}
+
+namespace {
+std::optional<CalendarTime> localTime(std::uint64_t fileTime) {
+    return localCalendarTime(unixSecondsFromFileTime(fileTime));
+}
+}  // namespace
+
+EntryDetails NtfsView::details(EntryId entry) const {
+    EntryDetails d;
+    if (entry >= engine_.entries.size()) return d;
+    d.name = engine_.entryName(entry);
+    d.folder = isFolder(entry);
+    d.deleted = isDeleted(entry);
+    if (!engine_.isSynthetic(entry)) {
+        // One read of the record serves the size, the times and the attribute letters.
+        std::vector<std::uint8_t> record;
+        engine_.readEntryRecord(entry, record);
+        if (!record.empty()) {
+            d.size = engine_.entrySize(entry, record);
+            const NtfsFileTimes times = ntfs::getFileTimeStructure(record);
+            if (times.known) {
+                d.created = localTime(times.created);
+                d.accessed = localTime(times.accessed);
+                d.modified = localTime(times.modified);
+            }
+            d.attributes = times.attributes;
+        }
+    }
+    d.sizeText = sizeText(static_cast<std::int64_t>(d.size));
+    return d;
+}
+
+FileSaveResult NtfsView::saveFile(EntryId entry, const std::string& hostPath) {
+    NtfsSaveResult r;
+    try {
+        r = engine_.getMftEntry(entry, hostPath);
+    } catch (const std::bad_alloc&) {
+        r.error = "out of memory";
+    }
+    FileSaveResult result;
+    result.written = r.written;
+    result.damaged = r.damaged;
+    result.bytes = r.bytes;
+    result.error = r.error;
+    return result;
+}
+
+bool NtfsView::skipWhenSaving(EntryId entry) const { return name(entry) == "$BadClus"; }
+
+bool NtfsView::descendWhenSaving(EntryId entry) const { return name(entry) != "."; }
+
+std::string NtfsView::entryIdText(EntryId entry) const {
+    if (entry >= engine_.entries.size()) return std::to_string(entry);
+    return std::to_string(engine_.entries[entry].recordNumber);
+}
+
+std::unique_ptr<VolumeView> makeNtfsView(readWriteInterface& reader, const VolumeRecord& volume) {
+    return std::make_unique<NtfsView>(reader, volume);
+}
+
+}  // namespace halvard

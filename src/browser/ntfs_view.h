@@ -1,0 +1,56 @@
+#pragma once
+// The NTFS engine behind the browser's interface: its parse in the order the NTFS page runs it, its child chains,
+// list details and file saving. An EntryId is the engine's entry index (the MFT record number in standard mode).
+//
+// Threads:
+//  - parse() runs on the page's worker. It inserts tree items only at its very end, when every entry is complete
+//    and linked, and after that it only adds placeholder items.
+//  - While parse() runs, other threads may call topLevel/children/hasChildren/name/isFolder/isDeleted/details/
+//    saveFile only for entries whose tree items they have seen (or, without a tree, not before parse returned):
+//    the entry table does not change any more once items exist.
+//  - details() and saveFile() read the disk; the engine serialises its reads, so they may run beside each other
+//    and beside any later reading the worker does through this view.
+#include <memory>
+
+#include "browser/volume_view.h"
+#include "fs/ntfs/ntfs.h"
+
+namespace halvard {
+
+class NtfsView final : public VolumeView {
+public:
+    NtfsView(readWriteInterface& reader, const VolumeRecord& volume);
+
+    bool parse(const ParseContext& context, ParseMode mode) override;
+
+    std::vector<EntryId> topLevel() const override;
+    std::vector<EntryId> children(EntryId folder) const override;
+    bool hasChildren(EntryId folder) const override;
+
+    std::string name(EntryId entry) const override;
+    bool isFolder(EntryId entry) const override;
+    bool isDeleted(EntryId entry) const override;
+    EntryDetails details(EntryId entry) const override;
+
+    FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+
+    bool skipWhenSaving(EntryId entry) const override;
+    bool descendWhenSaving(EntryId entry) const override;
+    std::string entryIdText(EntryId entry) const override;
+    std::string saveDoneText() const override { return "Saving process done."; }
+
+    ntfs& engine() { return engine_; }
+    const ntfs& engine() const { return engine_; }
+
+private:
+    bool runParse(const ParseContext& context, ParseMode mode);
+    // Folders among the top-level items get a "..DUMY.." child when they have children, so that they can be
+    // expanded before their children are inserted.
+    void placeholderPass(TreeControl& tree);
+
+    ntfs engine_;
+};
+
+std::unique_ptr<VolumeView> makeNtfsView(readWriteInterface& reader, const VolumeRecord& volume);
+
+}  // namespace halvard

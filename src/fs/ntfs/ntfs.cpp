@@ -1,0 +1,732 @@
+#include "fs/ntfs/ntfs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <unordered_set>
+
+#include "common/texts.h"
+#include "fs/ntfs/ntfs_boot_sector.h"
+
+namespace halvard {
+
+using namespace ntfs_format;
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1024 * 1024;
+// Record slots are read this much at a time and parsed from memory.
+constexpr std::uint64_t kLoadChunkBytes = 4 * kMiB;
+constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+
+bool mulFits(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
+    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) return false;
+    out = a * b;
+    return true;
+}
+
+}  // namespace
+
+ntfs::ntfs(readWriteInterface& reader, VolumeRecord volume) : reader_(reader), volume_(std::move(volume)) {
+    const std::int64_t start = volume_.startSector;
+    volumeBase_ = start > 0 && start <= std::numeric_limits<std::int64_t>::max() / 512 ? start * 512 : 0;
+}
+
+void ntfs::resetParse() {
+    entries.clear();
+    mftRuns.clear();
+    mftMap_ = RunMap();
+    entriesFromMap_ = false;
+    lastChild_.clear();
+    rootIndex = 5;
+    orphanIndex = -1;
+    mftRunReady = false;
+    takeRunFromFirstEntry = true;
+    rootItem_ = kNoTreeItem;
+}
+
+void ntfs::attachVolumeBase() {
+    std::lock_guard lock(readerMutex_);
+    reader_.volumeBaseOffset = volumeBase_;
+}
+
+// ---- reading ------------------------------------------------------------------------------------------------
+
+bool ntfs::readVolume(std::uint64_t offset, void* buffer, std::size_t length) const {
+    if (length == 0) return true;
+    if (offset > kMaxInt64 - length) {
+        std::memset(buffer, 0, length);
+        return false;
+    }
+    std::lock_guard lock(readerMutex_);
+    // Set on every read: whoever else used the reader in between may have moved the base.
+    reader_.volumeBaseOffset = volumeBase_;
+    if (!reader_.seek(static_cast<std::int64_t>(offset))) {
+        std::memset(buffer, 0, length);
+        return false;
+    }
+    return reader_.read(buffer, length);
+}
+
+bool ntfs::clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const {
+    if (cluster < 0 || clusterSize == 0) return false;
+    std::uint64_t end = 0;
+    if (!mulFits(static_cast<std::uint64_t>(cluster) + count, clusterSize, end) ||
+        static_cast<std::uint64_t>(cluster) + count < count)
+        return false;
+    if (end > kMaxInt64) return false;
+    return volumeSize == 0 || end <= volumeSize;
+}
+
+bool ntfs::readMftStream(std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const {
+    return readStream(mftMap_, streamOffset, buffer, length);
+}
+
+bool ntfs::readStream(const RunMap& map, std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const {
+    bool complete = true;
+    const std::uint64_t cs = clusterSize ? clusterSize : 4096;
+    while (length > 0) {
+        const std::uint64_t vcn = streamOffset / cs;
+        const std::uint64_t within = streamOffset % cs;
+        const RunMap::Piece* piece = map.find(vcn);
+        std::uint64_t span = cs - within;
+        if (piece) span = saturatingMultiply(piece->vcn + piece->length - vcn, cs) - within;
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(span, length));
+        if (!piece) {
+            std::memset(buffer, 0, n);
+            complete = false;
+        } else if (piece->sparse) {
+            std::memset(buffer, 0, n);
+        } else {
+            const std::int64_t cluster = piece->lcn + static_cast<std::int64_t>(vcn - piece->vcn);
+            const std::uint64_t clusters = (within + n + cs - 1) / cs;
+            if (!clusterRangeInVolume(cluster, clusters)) {
+                std::memset(buffer, 0, n);
+                complete = false;
+            } else if (!readVolume(static_cast<std::uint64_t>(cluster) * cs + within, buffer, n)) {
+                complete = false;
+            }
+        }
+        buffer += n;
+        length -= n;
+        streamOffset += n;
+    }
+    return complete;
+}
+
+std::uint64_t ntfs::mftOffsetOfRecord(std::uint64_t recordNumber) const {
+    const std::uint64_t cs = clusterSize ? clusterSize : 4096;
+    std::uint64_t stream = 0;
+    if (!mulFits(recordNumber, recordSize, stream)) return 0;
+    const RunMap::Piece* piece = mftMap_.find(stream / cs);
+    if (!piece || piece->sparse) return 0;
+    const std::int64_t cluster = piece->lcn + static_cast<std::int64_t>(stream / cs - piece->vcn);
+    if (cluster < 0) return 0;
+    return saturatingMultiply(static_cast<std::uint64_t>(cluster), cs) + stream % cs;
+}
+
+bool ntfs::readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& record) const {
+    record.assign(recordSize, 0);
+    const bool ok = readVolume(offset, record.data(), record.size());
+    applyFixups(record);
+    return ok;
+}
+
+bool ntfs::readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8_t>& record) const {
+    std::uint64_t stream = 0;
+    const std::uint64_t cs = clusterSize ? clusterSize : 4096;
+    if (mftMap_.pieces().empty() || !mulFits(recordNumber, recordSize, stream) || stream / cs >= mftMap_.endVcn()) {
+        record.clear();
+        return false;
+    }
+    record.assign(recordSize, 0);
+    const bool ok = readMftStream(stream, record.data(), record.size());
+    applyFixups(record);
+    return ok;
+}
+
+bool ntfs::readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& record) const {
+    if (index >= entries.size() || isSynthetic(index)) {
+        record.clear();
+        return false;
+    }
+    if (entriesFromMap_) return readRecordByNumber(index, record);
+    return readRecordAt(entries[index].recordOffset, record);
+}
+
+// ---- boot sector and MFT ------------------------------------------------------------------------------------
+
+bool ntfs::readBootSector() {
+    boot_.assign(512, 0);
+    readVolume(0, boot_.data(), boot_.size());
+    bootValid_ = NtfsBootSector::read(boot_).signature;
+    usedBackupBoot_ = false;
+    if (!bootValid_) {
+        // NTFS keeps a copy of its boot sector in the volume's last sector.
+        const std::uint64_t size = volumeSizeBytes(volume_);
+        if (size >= 1024 && size != ~0ULL) {
+            std::vector<std::uint8_t> backup(512, 0);
+            if (readVolume(size - 512, backup.data(), backup.size())) {
+                const NtfsBootSector b = NtfsBootSector::read(backup);
+                if (b.signature && b.clusterSize() != 0) {
+                    boot_ = std::move(backup);
+                    bootValid_ = true;
+                    usedBackupBoot_ = true;
+                }
+            }
+        }
+    }
+    volumeSize = 0;
+    if (bootValid_) {
+        const NtfsBootSector b = NtfsBootSector::read(boot_);
+        std::uint64_t size = 0;
+        if (mulFits(b.totalSectors, b.sectorSize(), size)) volumeSize = size;
+    }
+    if (volumeSize == 0 || volumeSize == ~0ULL) volumeSize = volumeSizeBytes(volume_);
+    if (volumeSize == ~0ULL) volumeSize = 0;
+    // Never past the end of the virtual disk: a damaged size must not send the scans into the void.
+    const std::uint64_t diskBytes = reader_.totalSectors * kSectorSize;
+    const auto base = static_cast<std::uint64_t>(volumeBase_);
+    if (reader_.totalSectors > 0 && diskBytes > base) volumeSize = std::min(volumeSize, diskBytes - base);
+    takeRecordSizeFromBoot();
+    return volumeSize != 0;
+}
+
+std::uint64_t ntfs::bootClusterSize() const {
+    if (boot_.empty()) return 0;
+    return NtfsBootSector::read(boot_).clusterSize();
+}
+
+void ntfs::takeRecordSizeFromBoot() {
+    recordSize = kDefaultRecordSize;
+    recordSizeFromBoot_ = false;
+    if (!bootValid_) return;
+    const NtfsBootSector b = NtfsBootSector::read(boot_);
+    if (const std::uint64_t size = b.recordSize(b.clusterSize()); size != 0) {
+        recordSize = size;
+        recordSizeFromBoot_ = true;
+    }
+}
+
+bool ntfs::adoptRecordSizeFrom(Bytes record) {
+    if (recordSizeFromBoot_) return false;
+    // A record states its own allocated size; the update sequence covers exactly that many 512-byte strides.
+    const std::uint64_t allocated = le32(record, 0x1C);
+    const std::uint64_t count = le16(record, 0x06);
+    if (NtfsBootSector::powerOfTwo(allocated) && allocated >= 512 && allocated <= 65536 &&
+        count == allocated / kFixupStride + 1) {
+        recordSize = allocated;
+        recordSizeFromBoot_ = true;  // one record decides for the whole scan
+        return true;
+    }
+    return false;
+}
+
+void ntfs::insertRootItem() {
+    if (treeControl) rootItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
+}
+
+bool ntfs::recordLooksLikeMft(Bytes record) const {
+    const MftRecordHeader header = MftRecordHeader::read(record);
+    if (!header.isFile()) return false;
+    if (header.hasRecordNumber && header.recordNumber == 0 && header.baseRecord == 0) return true;
+    bool named = false;
+    forEachAttribute(record, [&](const AttributeHeader& h) {
+        if (h.type == kFileName && !h.nonResident) {
+            const auto fn = FileNameValue::read(h.value(record));
+            if (fn && fn->name == "$MFT") named = true;
+        }
+        return !named;
+    });
+    return named;
+}
+
+RunMap ntfs::mftMapFromRecord(Bytes record) const {
+    struct Piece {
+        std::uint64_t firstVcn;
+        std::vector<DataRun> runs;
+    };
+    std::vector<Piece> pieces;
+    auto collect = [&](Bytes rec, std::optional<std::uint64_t> wantedVcn) {
+        forEachAttribute(rec, [&](const AttributeHeader& h) {
+            if (h.type != kData || !h.nonResident || h.nameLength != 0) return true;
+            if (wantedVcn && h.firstVcn != *wantedVcn) return true;
+            const std::uint64_t limit = h.lastVcn >= h.firstVcn ? h.lastVcn - h.firstVcn + 1 : 0;
+            pieces.push_back({h.firstVcn, decodeRunList(h.runList(rec), limit).runs});
+            return true;
+        });
+    };
+    collect(record, std::nullopt);
+    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.firstVcn < b.firstVcn; });
+    RunMap map;
+    for (const Piece& p : pieces) map.append(p.runs, p.firstVcn);
+    if (map.pieces().empty()) return map;
+
+    // A fragmented MFT continues in extension records that an attribute list names; they lie in the part of
+    // the MFT already mapped.
+    for (const AttributeListRecord& piece : setAttributListVector(record)) {
+        if (piece.startVcn < map.endVcn()) continue;
+        std::uint64_t stream = 0;
+        if (!mulFits(piece.recordNumber, recordSize, stream)) continue;
+        std::vector<std::uint8_t> extension(recordSize, 0);
+        if (!readStream(map, stream, extension.data(), extension.size())) continue;
+        applyFixups(extension);
+        pieces.clear();
+        collect(extension, piece.startVcn);
+        for (const Piece& p : pieces) map.append(p.runs, p.firstVcn);
+    }
+    return map;
+}
+
+std::vector<DataRun> ntfs::runsFromMapInOrder(const RunMap& map) const {
+    std::vector<DataRun> runs;
+    std::uint64_t vcn = 0;
+    for (const RunMap::Piece& p : map.pieces()) {
+        if (p.vcn > vcn) runs.push_back({0, p.vcn - vcn, true});  // a piece that could not be found reads as a hole
+        runs.push_back({p.sparse ? 0 : p.lcn, p.length, p.sparse});
+        vcn = p.vcn + p.length;
+    }
+    return runs;
+}
+
+bool ntfs::takeMftFrom(std::uint64_t offset) {
+    std::vector<std::uint8_t> record;
+    if (!readRecordAt(offset, record) || !recordLooksLikeMft(record)) return false;
+    RunMap map = mftMapFromRecord(record);
+    if (map.pieces().empty()) return false;
+    mftRuns = runsFromMapInOrder(map);
+    mftMap_ = std::move(map);
+    return true;
+}
+
+bool ntfs::ParsingBasedOnMFT() {
+    clusterSize = boot_.empty() ? 4096 : bootClusterSize();
+    if (!bootValid_ || clusterSize == 0) {
+        clusterSize = 4096;
+        return scanForFirstMft();
+    }
+    mftRunReady = true;
+    const NtfsBootSector b = NtfsBootSector::read(boot_);
+    reporting.setStatus("boot sector is fine.Getting run of mft entry...");
+    std::uint64_t mftOffset = 0, mirrorOffset = 0;
+    bool found = mulFits(b.mftCluster, clusterSize, mftOffset) && takeMftFrom(mftOffset);
+    // The mirror keeps a copy of the first records, $MFT's own among them.
+    if (!found && mulFits(b.mirrorCluster, clusterSize, mirrorOffset)) found = takeMftFrom(mirrorOffset);
+    reporting.setStatus("Got run...");
+    takeRunFromFirstEntry = false;
+    if (!found) {
+        // Neither copy of $MFT's record is readable: find it by its signature instead of listing nothing.
+        mftRunReady = false;
+        return scanForFirstMft();
+    }
+    return true;
+}
+
+void ntfs::loadMftRecords() {
+    if (!mftRunReady || stop.stopNow()) return;
+    if (clusterSize == 0) clusterSize = 4096;
+    if (takeRunFromFirstEntry && !entries.empty()) {
+        reporting.setStatus("getting run of mft...");
+        mftRuns = getRun2(entries[0].recordOffset, kData);
+        reporting.setStatus("got run...");
+    }
+    entries.clear();
+    mftMap_ = RunMap(mftRuns);
+    entriesFromMap_ = true;
+
+    std::uint64_t streamBytes = 0;
+    if (!mulFits(mftMap_.endVcn(), clusterSize, streamBytes)) streamBytes = ~0ULL;
+    // The MFT lies within its volume; a damaged run list must not claim more slots than the volume holds.
+    if (volumeSize > 0) streamBytes = std::min(streamBytes, volumeSize);
+    const std::uint64_t count = streamBytes / recordSize;
+    const std::uint64_t perChunk = std::max<std::uint64_t>(1, kLoadChunkBytes / recordSize);
+    reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
+    try {
+        entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 22)));
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(perChunk * recordSize));
+        const RunMap::Piece* lastPiece = nullptr;
+        for (std::uint64_t k = 0; k < count;) {
+            if (stop.stopNow()) break;
+            const std::uint64_t n = std::min(perChunk, count - k);
+            const std::uint64_t stream = k * recordSize;
+            const RunMap::Piece* piece = mftMap_.find(stream / clusterSize);
+            if (piece && piece != lastPiece) {
+                reporting.setStatus("parsing " + std::to_string(piece->lcn) + " cluster of MFT run.");
+                lastPiece = piece;
+            }
+            // A slot that cannot be read stays as an empty entry, so indices keep matching record numbers.
+            readMftStream(stream, buffer.data(), static_cast<std::size_t>(n * recordSize));
+            for (std::uint64_t j = 0; j < n; ++j) {
+                std::uint8_t* slot = buffer.data() + j * recordSize;
+                NtfsEntry entry;
+                std::memcpy(entry.signature.data(), slot, 4);
+                entry.recordOffset = mftOffsetOfRecord(k + j);
+                entry.ownIndex = k + j;
+                entries.push_back(std::move(entry));
+                applyFixupsInPlace(slot, static_cast<std::size_t>(recordSize));
+                parseMftRecord(Bytes(slot, static_cast<std::size_t>(recordSize)), k + j);
+            }
+            k += n;
+            reporting.setStatus("parsing MFT entry " + std::to_string(k - 1) + "...");
+            reporting.setPosition(static_cast<std::uint32_t>(std::min<std::uint64_t>(k, 0xFFFFFFFFu)));
+        }
+    } catch (const std::bad_alloc&) {
+        // A damaged run list can claim more records than memory holds: keep what was read.
+    }
+}
+
+bool ntfs::parseMftRecord(std::uint64_t recordOffset, std::uint64_t index) {
+    std::vector<std::uint8_t> record;
+    const bool ok = readRecordAt(recordOffset, record);
+    if (index < entries.size()) parseMftRecord(record, index);
+    return ok;
+}
+
+void ntfs::parseMftRecord(Bytes record, std::uint64_t index) {
+    if (index >= entries.size()) return;
+    NtfsEntry& e = entries[index];
+    e.name.clear();
+    e.hasName = false;
+    e.kind = 0;
+    const MftRecordHeader header = MftRecordHeader::read(record);
+    e.recordFlags = header.flags;
+    e.recordNumber = !entriesFromMap_ && header.hasRecordNumber ? header.recordNumber : index;
+
+    // A record carries one file-name attribute per name: the short DOS name and the long name, or one per hard
+    // link. The long name is the one to show; the DOS name only when there is no other.
+    std::optional<FileNameValue> longName, dosName;
+    forEachAttribute(record, [&](const AttributeHeader& h) {
+        if (h.type != kFileName || h.nonResident) return true;
+        auto value = FileNameValue::read(h.value(record));
+        if (!value) return true;
+        if (value->fileFlags & kFileNameDirectory) e.kind = 'D';
+        // A length of 255 is a legal name only when all 255 characters are there.
+        if (value->nameLength == 0xFF && !value->nameComplete) return true;
+        if (value->nameSpace == kDosNameSpace)
+            dosName = std::move(value);
+        else
+            longName = std::move(value);
+        return true;
+    });
+    const std::optional<FileNameValue>& chosen = longName ? longName : dosName;
+    if (!chosen) return;
+    e.name = chosen->name;
+    e.hasName = true;
+    e.size = chosen->allocatedSize;
+    e.parentIndex = static_cast<std::int64_t>(chosen->parentRecord);
+}
+
+// ---- linking ------------------------------------------------------------------------------------------------
+
+void ntfs::linkToParent(std::uint64_t index) {
+    const std::uint64_t count = entries.size();
+    if (index == 0 || index >= count) return;
+    NtfsEntry& e = entries[index];
+    const std::int64_t p = e.parentIndex;
+    if (p <= 0 || static_cast<std::uint64_t>(p) >= count || static_cast<std::uint64_t>(p) == index) return;
+    if (lastChild_.size() != count) lastChild_.assign(count, 0);
+    NtfsEntry& parent = entries[static_cast<std::size_t>(p)];
+    const auto i = static_cast<std::int64_t>(index);
+    e.nextSibling = 0;
+    if (parent.firstChild <= 0) {
+        parent.firstChild = i;
+    } else {
+        // Appending at the remembered tail keeps MFT order without walking the chain for each child.
+        std::int64_t tail = lastChild_[static_cast<std::size_t>(p)];
+        if (tail <= 0) {
+            tail = parent.firstChild;
+            for (std::uint64_t steps = 0; steps < count; ++steps) {
+                const std::int64_t next = entries[static_cast<std::size_t>(tail)].nextSibling;
+                if (next <= 0 || static_cast<std::uint64_t>(next) >= count) break;
+                tail = next;
+            }
+        }
+        if (tail == i) return;
+        entries[static_cast<std::size_t>(tail)].nextSibling = i;
+    }
+    lastChild_[static_cast<std::size_t>(p)] = i;
+}
+
+void ntfs::placeEntries() {
+    const std::uint64_t count = entries.size();
+    lastChild_.assign(count, 0);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        NtfsEntry& e = entries[i];
+        if (!e.hasName) continue;
+        const std::int64_t p = e.parentIndex;
+        if (p < 0 || static_cast<std::uint64_t>(p) >= count) {
+            e.orphan = 1;
+            continue;
+        }
+        if (static_cast<std::uint64_t>(p) == i) continue;  // the root; anything else is found unreachable later
+        // A parent that is not a directory cannot show children, wherever it lies in the MFT.
+        if (entries[static_cast<std::size_t>(p)].kind != 'D') {
+            e.orphan = 1;
+            continue;
+        }
+        linkToParent(i);
+    }
+}
+
+void ntfs::pushOrphan(std::uint64_t index) {
+    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
+    NtfsEntry& e = entries[index];
+    e.parentIndex = orphanIndex;
+    if (folder.firstChild <= 0) {
+        folder.firstChild = static_cast<std::int64_t>(index);
+        e.nextSibling = -1;
+    } else {
+        e.nextSibling = folder.firstChild;
+        folder.firstChild = static_cast<std::int64_t>(index);
+    }
+}
+
+void ntfs::relinkOrphans() {
+    const std::uint64_t count = entries.size();
+    reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
+    if (orphanIndex < 0) return;
+    if (parseMode == 3) {
+        deepRelink();
+        return;
+    }
+    for (std::uint64_t i = 0; i < count; ++i)
+        if (entries[i].orphan == 1 && !isSynthetic(i)) pushOrphan(i);
+}
+
+void ntfs::deepRelink() {
+    const std::uint64_t count = entries.size();
+    NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
+    std::int64_t current = orphanIndex;
+    std::uint64_t directories = 0;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (isSynthetic(i) || static_cast<std::int64_t>(i) == rootIndex) continue;
+        NtfsEntry& e = entries[i];
+        e.firstChild = 0;
+        e.parentIndex = 0;
+        e.nextSibling = 0;
+        if (!e.hasName) continue;
+        if (e.kind == 'D' && directories < 100000) {
+            e.parentIndex = orphanIndex;
+            e.nextSibling = folder.firstChild > 0 ? folder.firstChild : -1;
+            folder.firstChild = static_cast<std::int64_t>(i);
+            current = static_cast<std::int64_t>(i);
+            ++directories;
+        } else {
+            NtfsEntry& holder = entries[static_cast<std::size_t>(current)];
+            e.nextSibling = holder.firstChild > 0 ? holder.firstChild : 0;
+            holder.firstChild = static_cast<std::int64_t>(i);
+        }
+    }
+}
+
+void ntfs::attachUnreachableEntries() {
+    // An entry can be linked under a folder that is itself not in the tree: a folder whose own parent is gone,
+    // or two folders naming each other. Each such group is hung under the orphan folder by its topmost folder.
+    const std::uint64_t count = entries.size();
+    std::vector<std::uint8_t> reachable(count, 0);
+    std::vector<std::uint64_t> pending;
+    auto markFrom = [&](std::uint64_t start) {
+        pending.push_back(start);
+        reachable[start] = 1;
+        while (!pending.empty()) {
+            const std::uint64_t f = pending.back();
+            pending.pop_back();
+            std::int64_t c = entries[f].firstChild;
+            for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
+                const auto ci = static_cast<std::uint64_t>(c);
+                if (reachable[ci]) break;
+                reachable[ci] = 1;
+                if (entries[ci].kind == 'D') pending.push_back(ci);
+                c = entries[ci].nextSibling;
+            }
+        }
+    };
+    if (rootIndex >= 0 && static_cast<std::uint64_t>(rootIndex) < count) markFrom(static_cast<std::uint64_t>(rootIndex));
+    markFrom(static_cast<std::uint64_t>(orphanIndex));
+
+    std::vector<std::uint64_t> stamp(count, 0);
+    for (std::uint64_t i = 1; i < count; ++i) {
+        if (reachable[i] || !entries[i].hasName) continue;
+        std::uint64_t top = i;
+        stamp[top] = i;
+        while (true) {
+            const std::int64_t p = entries[top].parentIndex;
+            if (p <= 0 || static_cast<std::uint64_t>(p) >= count) break;
+            const auto pi = static_cast<std::uint64_t>(p);
+            if (reachable[pi] || stamp[pi] == i || entries[pi].kind != 'D' || !entries[pi].hasName) break;
+            stamp[pi] = i;
+            top = pi;
+        }
+        // Take it out of its parent's chain first, or hanging it elsewhere would cut that chain.
+        const std::int64_t p = entries[top].parentIndex;
+        if (p > 0 && static_cast<std::uint64_t>(p) < count && static_cast<std::uint64_t>(p) != top) {
+            NtfsEntry& parent = entries[static_cast<std::size_t>(p)];
+            const auto t = static_cast<std::int64_t>(top);
+            if (parent.firstChild == t) {
+                parent.firstChild = std::max<std::int64_t>(entries[top].nextSibling, 0);
+            } else {
+                std::int64_t c = parent.firstChild;
+                for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
+                    NtfsEntry& ce = entries[static_cast<std::size_t>(c)];
+                    if (ce.nextSibling == t) {
+                        ce.nextSibling = entries[top].nextSibling;
+                        break;
+                    }
+                    c = ce.nextSibling;
+                }
+            }
+        }
+        entries[top].orphan = 1;
+        entries[top].nextSibling = 0;
+        pushOrphan(top);
+        markFrom(top);
+    }
+}
+
+void ntfs::buildEntryTree() {
+    const std::uint64_t count = entries.size();
+    // Linking runs even after a stop, so that what was read is shown.
+    if (parseMode != 3) placeEntries();
+
+    NtfsEntry orphan;
+    orphan.signature = {'F', 'I', 'L', 'E'};
+    orphan.name = kOrphanEntryName;
+    orphan.hasName = true;
+    orphan.kind = 'D';
+    orphan.recordFlags = kRecordInUse;
+    orphan.ownIndex = count;
+    orphan.recordNumber = count;
+    entries.push_back(orphan);
+    orphanIndex = static_cast<std::int64_t>(count);
+
+    rootIndex = -1;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        if (entries[i].hasName && entries[i].name == ".") {
+            rootIndex = static_cast<std::int64_t>(i);
+            break;
+        }
+    }
+    if (rootIndex >= 0) {
+        NtfsEntry& o = entries[static_cast<std::size_t>(orphanIndex)];
+        o.parentIndex = rootIndex;
+        o.nextSibling = 0;
+        std::int64_t c = entries[static_cast<std::size_t>(rootIndex)].firstChild;
+        for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
+            NtfsEntry& ce = entries[static_cast<std::size_t>(c)];
+            if (ce.nextSibling <= 0 || static_cast<std::uint64_t>(ce.nextSibling) >= count) {
+                ce.nextSibling = orphanIndex;
+                break;
+            }
+            c = ce.nextSibling;
+        }
+    }
+    relinkOrphans();
+    if (parseMode != 3) attachUnreachableEntries();
+    lastChild_.clear();
+    lastChild_.shrink_to_fit();
+    insertTopLevelItems();
+}
+
+std::vector<std::uint64_t> ntfs::childEntries(std::uint64_t folder) const {
+    std::vector<std::uint64_t> out;
+    const std::uint64_t count = entries.size();
+    if (folder >= count) return out;
+    std::unordered_set<std::uint64_t> seen;
+    std::int64_t c = entries[folder].firstChild;
+    while (c > 0 && static_cast<std::uint64_t>(c) < count) {
+        const auto ci = static_cast<std::uint64_t>(c);
+        if (!seen.insert(ci).second) break;
+        out.push_back(ci);
+        c = entries[ci].nextSibling;
+    }
+    return out;
+}
+
+std::vector<std::uint64_t> ntfs::topLevelEntries() const {
+    std::vector<std::uint64_t> out;
+    bool orphanSeen = false;
+    if (parseMode != 3 && rootIndex >= 0) {
+        for (std::uint64_t c : childEntries(static_cast<std::uint64_t>(rootIndex))) {
+            if (isSynthetic(c)) orphanSeen = true;
+            out.push_back(c);
+        }
+    }
+    // The orphan folder is shown even without a root: on a damaged volume it may hold everything found.
+    if (!orphanSeen && orphanIndex >= 0 && static_cast<std::uint64_t>(orphanIndex) < entries.size())
+        out.push_back(static_cast<std::uint64_t>(orphanIndex));
+    return out;
+}
+
+void ntfs::insertTopLevelItems() {
+    if (!treeControl) return;
+    for (std::uint64_t index : topLevelEntries()) {
+        const NtfsEntry& e = entries[index];
+        treeControl->insertItem(rootItem_, e.name, e.kind == 'D' ? TreeIcon::Folder : TreeIcon::File,
+                                e.deleted() ? TreeColour::Deleted : TreeColour::Normal, index);
+    }
+    treeControl->expandItem(rootItem_);
+}
+
+void ntfs::freeEntryNames() {
+    std::lock_guard lock(nameMutex_);
+    for (NtfsEntry& e : entries) {
+        if (isSynthetic(e.ownIndex)) continue;
+        e.name.clear();
+        e.name.shrink_to_fit();
+        e.hasName = false;
+    }
+}
+
+std::string ntfs::entryName(std::uint64_t index) const {
+    if (index >= entries.size()) return {};
+    std::lock_guard lock(nameMutex_);
+    return entries[index].name;
+}
+
+void ntfs::renameEntry(std::uint64_t index, const std::string& name) {
+    if (index >= entries.size()) return;
+    std::lock_guard lock(nameMutex_);
+    entries[index].name = name;
+    entries[index].hasName = true;
+}
+
+// ---- list texts ---------------------------------------------------------------------------------------------
+
+NtfsFileTimes ntfs::getFileTimeStructure(Bytes record) {
+    static const std::vector<AttributeCode> kCodes = {
+        {0x0001, "-R"}, {0x0002, "-H"}, {0x0200, "-S"}, {0x0020, "-A"}, {0x0800, "-C"}, {0x4000, "-E"}};
+    NtfsFileTimes times;
+    std::uint32_t nameFlags = 0, standardFlags = 0;
+    bool haveStandardFlags = false;
+    forEachAttribute(record, [&](const AttributeHeader& h) {
+        if (h.nonResident) return true;
+        if (h.type == kStandardInformation) {
+            if (const auto si = StandardInformation::read(h.value(record))) {
+                times.known = true;
+                times.created = si->created;
+                times.modified = si->modified;
+                times.accessed = si->accessed;
+                if (si->hasFileAttributes) {
+                    standardFlags = si->fileAttributes;
+                    haveStandardFlags = true;
+                }
+            }
+        } else if (h.type == kFileName) {
+            if (const auto fn = FileNameValue::read(h.value(record))) nameFlags = fn->fileFlags;
+        }
+        return true;
+    });
+    // The standard information holds the live attribute flags; the file-name copy is refreshed only on renames.
+    times.attributes = attributeText((haveStandardFlags ? standardFlags : nameFlags) & 0xFFFF, kCodes);
+    return times;
+}
+
+NtfsFileTimes ntfs::getFileTimeStructure(std::uint64_t index) const {
+    std::vector<std::uint8_t> record;
+    readEntryRecord(index, record);
+    if (record.empty()) return {};
+    return getFileTimeStructure(record);
+}
+
+}  // namespace halvard

@@ -1,0 +1,250 @@
+#pragma once
+// The NTFS engine: turns a volume into a flat table of MFT entries linked into a directory tree, fills the top of
+// the browser's tree, gives each entry's list texts and writes a file's content to the host.
+//
+// Entries live in one vector. In standard and advanced modes there is one entry per MFT record slot, so an
+// entry's index is its MFT record number and parent references index the vector directly. In deep mode (and after
+// a scan that did not find $MFT) the index is the discovery order.
+//
+// Threads: the parse (readBootSector ... buildEntryTree) runs on one worker. Tree items are inserted only at its
+// end, when every entry is complete and linked; from then on the entries do not change (but for renameEntry) and
+// the reading calls (getFileTimeStructure, entrySize, getMftEntry, readEntryRecord) may run on any thread: every
+// access to the reader is serialised inside the engine.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/bytes.h"
+#include "common/sinks.h"
+#include "common/tree_control.h"
+#include "common/worker.h"
+#include "fs/ntfs/data_runs.h"
+#include "fs/ntfs/mft_record.h"
+#include "image/read_write_interface.h"
+#include "volume/volume_record.h"
+
+namespace halvard {
+
+class HostFile;
+
+inline constexpr const char* kOrphanEntryName = "ORPHAN_ENTRY";
+
+struct NtfsEntry {
+    std::array<char, 4> signature{};  // first four bytes of the record slot ("FILE" for a valid record)
+    std::uint64_t recordOffset = 0;   // of the slot's first byte, from the volume start
+    std::string name;                 // UTF-8; meaningful when hasName
+    bool hasName = false;             // the record gave a name (possibly empty)
+    std::int64_t parentIndex = 0;     // parent's entry index (its MFT record number)
+    std::uint64_t size = 0;           // allocated size from the file-name value
+    std::uint16_t recordFlags = 0;    // record header flags (bit 0: in use)
+    char kind = 0;                    // 'D' directory, 0 file
+    std::uint64_t ownIndex = 0;
+    std::uint8_t orphan = 0;          // 1 when the entry could not be placed under its parent
+    std::int64_t firstChild = 0;      // 0: none
+    std::int64_t nextSibling = 0;     // 0 or negative ends the chain
+    std::uint64_t recordNumber = 0;   // MFT record number (the index in standard mode)
+
+    bool isFileRecord() const { return signature == std::array<char, 4>{'F', 'I', 'L', 'E'}; }
+    bool deleted() const { return (recordFlags & ntfs_format::kRecordInUse) == 0; }
+};
+
+// One record's unnamed $DATA attribute.
+struct DataDescription {
+    std::uint32_t attributeOffset = 0;  // of the attribute header within the record
+    std::uint32_t dataOffset = 0;       // resident: value offset within the record; non-resident: run-list offset within the attribute
+    std::uint32_t dataLength = 0;       // resident: value length; non-resident: attribute length - run-list offset
+    std::uint16_t compressionUnitExponent = 0;
+    std::uint64_t firstVcn = 0, lastVcn = 0;
+    char form = 0;                      // 'N' non-resident, 'R' resident, 0 none
+    const char* classification = nullptr;  // "Compressed", "Encrypted", "Normal" or null
+    std::uint16_t flags = 0;
+    std::uint64_t allocatedSize = 0;
+    std::uint64_t realSize = 0;
+    std::uint64_t initializedSize = 0;
+};
+
+// Standard-information times (Windows file times) and the attribute letters of one record.
+struct NtfsFileTimes {
+    bool known = false;  // the record had a $STANDARD_INFORMATION value
+    std::uint64_t created = 0, modified = 0, accessed = 0;
+    std::string attributes;
+};
+
+struct NtfsSaveResult {
+    bool written = false;
+    bool damaged = false;
+    std::uint64_t bytes = 0;
+    std::string error;
+};
+
+// One $DATA piece named by an attribute list.
+struct AttributeListRecord {
+    std::uint64_t recordNumber = 0;
+    std::uint64_t startVcn = 0;
+};
+
+class ntfs {
+public:
+    ntfs(readWriteInterface& reader, VolumeRecord volume);
+    ntfs(const ntfs&) = delete;
+    ntfs& operator=(const ntfs&) = delete;
+
+    // Wiring, set before any work.
+    TreeControl* treeControl = nullptr;
+    Reporting reporting;
+    StopPoll stop;
+    std::string rootName = "ROOT";
+    int parseMode = 1;  // 1 standard, 2 advanced, 3 deep
+
+    // Geometry.
+    std::uint64_t clusterSize = 0;
+    std::uint64_t volumeSize = 0;
+    std::uint64_t recordSize = ntfs_format::kDefaultRecordSize;
+
+    std::vector<ntfs_format::DataRun> mftRuns;
+    std::vector<NtfsEntry> entries;
+    std::vector<NtfsEntry> mftCandidates;
+    std::int64_t rootIndex = 5;
+    std::int64_t orphanIndex = -1;
+    bool mftRunReady = false;
+    bool takeRunFromFirstEntry = true;
+    bool stopAtFirstMft = true;
+
+    // ---- volume and MFT ----
+    // Forgets what an earlier parse found, so that the engine can parse again.
+    void resetParse();
+    // Sets the reader's volume base to the volume's start; every offset the engine uses is relative to it.
+    void attachVolumeBase();
+    bool readBootSector();
+    void insertRootItem();
+    bool ParsingBasedOnMFT();
+    void loadMftRecords();
+    void buildEntryTree();
+    // Reads the record at `recordOffset` and fills entry `index` from it (name, kind, parent, flags).
+    bool parseMftRecord(std::uint64_t recordOffset, std::uint64_t index);
+    // Same from a fixed-up record in memory.
+    void parseMftRecord(Bytes record, std::uint64_t index);
+    void linkToParent(std::uint64_t index);
+    void relinkOrphans();
+    void insertTopLevelItems();
+    void freeEntryNames();
+
+    // The entries under the volume's top item, as insertTopLevelItems walks them.
+    std::vector<std::uint64_t> topLevelEntries() const;
+    // A folder's children along firstChild / nextSibling, each at most once.
+    std::vector<std::uint64_t> childEntries(std::uint64_t folder) const;
+    TreeItemId rootItem() const { return rootItem_; }
+    bool isSynthetic(std::uint64_t index) const { return orphanIndex >= 0 && index == static_cast<std::uint64_t>(orphanIndex); }
+
+    std::string entryName(std::uint64_t index) const;
+    // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
+    void renameEntry(std::uint64_t index, const std::string& name);
+
+    // ---- records ----
+    // The entry's record, fixed up. False (and an empty buffer) when it cannot be located.
+    bool readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& record) const;
+    bool readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& record) const;
+
+    // ---- file data ----
+    static NtfsFileTimes getFileTimeStructure(Bytes record);
+    NtfsFileTimes getFileTimeStructure(std::uint64_t index) const;
+    static DataDescription getDatStruct(Bytes record);
+    // The runs of the record's first non-resident attribute of `type` (unnamed when `type` is $DATA).
+    static std::vector<ntfs_format::DataRun> getRun2(Bytes record, std::uint32_t type,
+                                                      std::uint64_t* clusterCount = nullptr);
+    std::vector<ntfs_format::DataRun> getRun2(std::uint64_t recordOffset, std::uint32_t type) const;
+    // Cluster numbers of `count` clusters from `firstVcn` on (-1 where nothing is allocated).
+    static std::vector<std::int64_t> getRun(const ntfs_format::RunMap& map, std::uint64_t firstVcn,
+                                            std::uint64_t count);
+    // The unnamed $DATA pieces an attribute list names, sorted by starting VCN.
+    std::vector<AttributeListRecord> setAttributListVector(Bytes record) const;
+
+    // Size as the list shows it: the unnamed $DATA's real size.
+    std::uint64_t entrySize(std::uint64_t index) const;
+    std::uint64_t entrySize(std::uint64_t index, Bytes record) const;
+    // Writes the entry's content to exactly `hostPath` and sets its access and modification times.
+    NtfsSaveResult getMftEntry(std::uint64_t index, const std::string& hostPath) const;
+
+    // ---- searches when the boot sector does not lead to the MFT ----
+    bool scanForFirstMft();
+    void deepScanMft();
+    std::uint64_t findMftEntries(std::uint64_t limit);
+    bool takeMftRunFromCandidate(std::uint64_t index);
+
+    const std::vector<std::uint8_t>& bootSector() const { return boot_; }
+    bool bootSectorValid() const { return bootValid_; }
+    bool usedBackupBootSector() const { return usedBackupBoot_; }
+
+    // Whether the record slots come from the MFT's own runs (record number = index).
+    bool entriesFollowMft() const { return entriesFromMap_; }
+
+private:
+    struct FileData;
+
+    bool readVolume(std::uint64_t offset, void* buffer, std::size_t length) const;
+    bool clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const;
+    bool readMftStream(std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const;
+    // Reads bytes of an attribute's content by its run map: holes read as zeros; false where clusters could not be
+    // read or lie outside the volume (zeros there too).
+    bool readStream(const ntfs_format::RunMap& map, std::uint64_t streamOffset, std::uint8_t* buffer,
+                    std::size_t length) const;
+    bool readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8_t>& record) const;
+    std::uint64_t mftOffsetOfRecord(std::uint64_t recordNumber) const;
+
+    // Geometry from the boot buffer; 0 when it gives none.
+    std::uint64_t bootClusterSize() const;
+    void takeRecordSizeFromBoot();
+
+    // $MFT's own runs, following its attribute list when the MFT is too fragmented for one record.
+    ntfs_format::RunMap mftMapFromRecord(Bytes record) const;
+    std::vector<ntfs_format::DataRun> runsFromMapInOrder(const ntfs_format::RunMap& map) const;
+    bool recordLooksLikeMft(Bytes record) const;
+    bool takeMftFrom(std::uint64_t offset);
+    std::uint64_t inferClusterSize(Bytes mftRecord, std::uint64_t mftRecordOffset, Bytes nextRecord) const;
+    bool adoptRecordSizeFrom(Bytes record);
+
+    // Reads [0, limit) of the volume in 10 MiB chunks and offers every 512-byte slot to `slot`, which answers how
+    // far to move on (0: start the next chunk at this slot; ~0: end the walk). `beforeChunk` false ends it too.
+    void scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
+                    const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& slot);
+    void appendScannedEntry(Bytes record, std::uint64_t offset);
+    void placeEntries();
+    void deepRelink();
+    void attachUnreachableEntries();
+    void pushOrphan(std::uint64_t index);
+
+    FileData collectFileData(std::uint64_t index, Bytes record) const;
+    // Bytes to write for a non-resident file.
+    std::uint64_t contentLength(const FileData& data, NtfsSaveResult& result) const;
+    bool tooMuchInvented(std::uint64_t zeros) const;
+    // Zeros for the end of a file whose last run pieces are missing, so that it keeps its length.
+    bool padMissingTail(const FileData& data, HostFile& out, std::uint64_t remaining) const;
+    bool writeResident(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
+    bool writePlain(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
+    bool writeCompressed(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
+    bool AttributeListDataToFile(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
+    // Reads `clusters` clusters from `cluster` on, zeros where they lie outside the volume. False when any did.
+    bool readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8_t* buffer) const;
+
+    readWriteInterface& reader_;
+    VolumeRecord volume_;
+    std::int64_t volumeBase_ = 0;
+    mutable std::mutex readerMutex_;
+    mutable std::mutex nameMutex_;
+
+    std::vector<std::uint8_t> boot_;
+    bool bootValid_ = false;
+    bool usedBackupBoot_ = false;
+    bool recordSizeFromBoot_ = false;
+
+    ntfs_format::RunMap mftMap_;  // VCN -> LCN of the MFT ($DATA of record 0)
+    bool entriesFromMap_ = false;
+    std::vector<std::int64_t> lastChild_;  // tail of each parent's child chain while linking
+    TreeItemId rootItem_ = kNoTreeItem;
+};
+
+}  // namespace halvard
