@@ -50,10 +50,10 @@ std::uint64_t fileTime(std::int64_t unixSeconds, std::uint32_t hundredNanos) {
     return static_cast<std::uint64_t>(unixSeconds + 11644473600LL) * 10000000ULL + hundredNanos;
 }
 
-ByteVector encodeRuns(const std::vector<RunSpec>& runs) {
+ByteVector encodeRuns(const std::vector<RunPlan>& runs) {
     ByteVector out;
     std::int64_t previous = 0;
-    for (const RunSpec& r : runs) {
+    for (const RunPlan& r : runs) {
         const unsigned l = unsignedBytes(r.length);
         unsigned o = 0;
         std::int64_t delta = 0;
@@ -157,10 +157,10 @@ RecordBuilder& RecordBuilder::nonResident(std::uint32_t type, const ByteVector& 
     return raw(a);
 }
 
-RecordBuilder& RecordBuilder::data(const std::vector<RunSpec>& runs, std::uint64_t size, std::uint64_t,
+RecordBuilder& RecordBuilder::data(const std::vector<RunPlan>& runs, std::uint64_t size, std::uint64_t,
                                    std::uint16_t flags, std::uint8_t compressionExponent) {
     std::uint64_t clusters = 0;
-    for (const RunSpec& r : runs) clusters += r.length;
+    for (const RunPlan& r : runs) clusters += r.length;
     return nonResident(0x80, encodeRuns(runs), 0, clusters - 1, size, flags, compressionExponent);
 }
 

@@ -14,13 +14,13 @@ using ByteVector = std::vector<std::uint8_t>;
 // Windows file time of a Unix time.
 std::uint64_t fileTime(std::int64_t unixSeconds, std::uint32_t hundredNanos = 0);
 
-struct RunSpec {
+struct RunPlan {
     std::uint64_t length;
     std::int64_t cluster;  // absolute start cluster; ignored when sparse
     bool sparse = false;
 };
 // Encodes runs as a run list with the shortest fields, terminator included.
-ByteVector encodeRuns(const std::vector<RunSpec>& runs);
+ByteVector encodeRuns(const std::vector<RunPlan>& runs);
 
 ByteVector fileNameValue(std::uint64_t parent, const std::string& name, bool directory = false,
                          std::uint8_t nameSpace = 1, std::uint64_t allocatedSize = 0);
@@ -41,7 +41,7 @@ public:
                                std::uint8_t compressionExponent = 0, const std::string& name = "",
                                std::uint64_t allocatedSize = 0);
     // The unnamed $DATA of `size` bytes in `runs` of `clusterSize` clusters.
-    RecordBuilder& data(const std::vector<RunSpec>& runs, std::uint64_t size, std::uint64_t clusterSize,
+    RecordBuilder& data(const std::vector<RunPlan>& runs, std::uint64_t size, std::uint64_t clusterSize,
                         std::uint16_t flags = 0, std::uint8_t compressionExponent = 0);
     // An attribute list with entries (type, record number, starting VCN, name).
     struct ListEntry {
