@@ -11,6 +11,7 @@
 #include "common/sinks.h"
 #include "common/worker.h"
 #include "image/read_write_interface.h"
+#include "volume/boot_sector.h"
 #include "volume/volume_record.h"
 
 namespace halvard {
@@ -47,6 +48,9 @@ private:
     int walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase, std::uint64_t lbaScale);
     std::string classifyMbrEntry(readWriteInterface& reader, std::uint8_t type, std::uint64_t start, bool logical);
     int walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t logicalSectorSize);
+    // Lists an NTFS, FAT or exFAT volume found by its boot sector (when its size is at least 1 MiB) with its
+    // status text; true when listed.
+    bool recordBootSector(const BootSectorFacts& facts, std::int64_t start);
     void append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector);
     bool stopNow() const { return StopPoll(&stopRequested, pauseGate).stopNow(); }
     bool readSectors(readWriteInterface& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer);

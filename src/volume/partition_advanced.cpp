@@ -59,35 +59,9 @@ int Partition::advancedScan(readWriteInterface& reader, std::uint64_t totalSecto
             listed = listed || mib > 0;  // a larger volume is still jumped over
         } else {
             facts = classifyBootSector(sector, rules);
-            const long long mib = static_cast<long long>(facts.sizeBytes / 1048576);
             if (facts.kind == BootKind::None) return index + 1;
             hit = true;
-            switch (facts.kind) {
-                case BootKind::Ntfs:
-                    if (mib > 0) {
-                        reporting.setStatus(format("found NTFS %d...", ++ntfsCount_));
-                        append("NTFS", format("%d   MB", mib), static_cast<std::int64_t>(number));
-                    }
-                    break;
-                case BootKind::Fat32:
-                    reporting.setStatus("found FAT 32...");
-                    if (mib > 0) append("FAT32", format("%lld  MB", mib), static_cast<std::int64_t>(number));
-                    break;
-                case BootKind::Fat16:
-                    reporting.setStatus("found FAT 16...");
-                    if (mib > 0) append("FAT16", format("%lld  MB", mib), static_cast<std::int64_t>(number));
-                    break;
-                case BootKind::FatOther:
-                    reporting.setStatus("found unknown...");
-                    break;
-                case BootKind::Exfat:
-                    reporting.setStatus("found FAT 64...");
-                    if (mib > 0) append("FAT64", format("%lld  MB", mib), static_cast<std::int64_t>(number));
-                    break;
-                default:
-                    break;
-            }
-            listed = mib > 0 && facts.kind != BootKind::FatOther;
+            listed = recordBootSector(facts, static_cast<std::int64_t>(number));
         }
         // Go on right behind the volume: its first sector after its last one.
         if (volumeSizeFlag && listed && facts.extentSectors > 0) {

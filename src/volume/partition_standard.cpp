@@ -107,6 +107,34 @@ std::string Partition::classifyMbrEntry(readWriteInterface& reader, std::uint8_t
     return "Unknown";
 }
 
+bool Partition::recordBootSector(const BootSectorFacts& facts, std::int64_t start) {
+    const long long mib = static_cast<long long>(facts.sizeBytes / 1048576);
+    switch (facts.kind) {
+        case BootKind::Ntfs:
+            if (mib <= 0) return false;
+            reporting.setStatus(format("found NTFS %d...", ++ntfsCount_));
+            append("NTFS", format("%d   MB", mib), start);
+            return true;
+        case BootKind::Fat32:
+            reporting.setStatus("found FAT 32...");
+            if (mib > 0) append("FAT32", format("%lld  MB", mib), start);
+            return mib > 0;
+        case BootKind::Fat16:
+            reporting.setStatus("found FAT 16...");
+            if (mib > 0) append("FAT16", format("%lld  MB", mib), start);
+            return mib > 0;
+        case BootKind::Exfat:
+            reporting.setStatus("found FAT 64...");
+            if (mib > 0) append("FAT64", format("%lld  MB", mib), start);
+            return mib > 0;
+        case BootKind::FatOther:
+            reporting.setStatus("found unknown...");
+            return false;
+        default:
+            return false;
+    }
+}
+
 int Partition::standardScan(readWriteInterface& reader) {
     diskSectors_ = reader.totalSectors;
     ntfsCount_ = 0;
@@ -228,28 +256,13 @@ int Partition::walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t s
         if (entry.name == kReservedPartitionName) continue;
         if (!readOk) return EIO;
         const BootSectorFacts facts = classifyBootSector(boot, rules);
-        const long long mib = static_cast<long long>(facts.sizeBytes / 1048576);
         switch (facts.kind) {
             case BootKind::Ntfs:
-                if (mib > 0) {
-                    reporting.setStatus(format("found NTFS %d...", ++ntfsCount_));
-                    append("NTFS", format("%d   MB", mib), static_cast<std::int64_t>(start));
-                }
-                break;
             case BootKind::Fat32:
-                reporting.setStatus("found FAT 32...");
-                if (mib > 0) append("FAT32", format("%lld  MB", mib), static_cast<std::int64_t>(start));
-                break;
             case BootKind::Fat16:
-                reporting.setStatus("found FAT 16...");
-                if (mib > 0) append("FAT16", format("%lld  MB", mib), static_cast<std::int64_t>(start));
-                break;
             case BootKind::FatOther:
-                reporting.setStatus("found unknown...");
-                break;
             case BootKind::Exfat:
-                reporting.setStatus("found FAT 64...");
-                if (mib > 0) append("FAT64", format("%lld  MB", mib), static_cast<std::int64_t>(start));
+                recordBootSector(facts, static_cast<std::int64_t>(start));
                 break;
             default: {
                 const std::string fileSystem = hfsPlusProbe(reader, start) ? "HFS+" : entry.name;
