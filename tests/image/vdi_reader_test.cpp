@@ -6,11 +6,14 @@
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vdi_reader.h"
+#include "support/reader_checks.h"
 #include "support/vdi_builder.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
 namespace {
+
+using testing::readAt;
 
 using testing::TempDir;
 using testing::VdiSpec;
@@ -31,24 +34,8 @@ protected:
     std::string write(const VdiSpec& spec, const std::string& name = "disk.vdi") {
         return write(testing::buildVdi(spec), name);
     }
-    static std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
-                                            bool* ok = nullptr) {
-        std::vector<std::uint8_t> data(length, 0xEE);
-        reader.seek(offset);
-        const bool result = reader.read(data.data(), length);
-        if (ok) *ok = result;
-        return data;
-    }
     static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
-        ASSERT_EQ(reader.totalSectors * 512, expected.size());
-        for (std::uint64_t at = 0; at < expected.size();) {
-            const std::size_t length = std::min<std::uint64_t>(300 * 1024 + 1536 + 3, expected.size() - at);
-            bool ok = false;
-            const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
-            ASSERT_TRUE(ok) << "at " << at;
-            ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
-            at += length;
-        }
+        testing::expectWholeDisk(reader, expected, 300 * 1024 + 1536 + 3);
     }
     TempDir dir;
 };

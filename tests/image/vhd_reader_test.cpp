@@ -7,11 +7,14 @@
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vhd_reader.h"
+#include "support/reader_checks.h"
 #include "support/vhd_builder.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
 namespace {
+
+using testing::readAt;
 
 using testing::TempDir;
 using testing::VhdSpec;
@@ -40,25 +43,9 @@ protected:
     std::string write(const VhdSpec& spec, const std::string& name = "disk.vhd") {
         return write(testing::buildVhd(spec), name);
     }
-    static std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
-                                            bool* ok = nullptr) {
-        std::vector<std::uint8_t> data(length, 0xEE);
-        reader.seek(offset);
-        const bool result = reader.read(data.data(), length);
-        if (ok) *ok = result;
-        return data;
-    }
     // Reads the whole disk in odd-sized pieces that cross block boundaries and allocated/unallocated edges.
     static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
-        ASSERT_EQ(reader.totalSectors * 512, expected.size());
-        for (std::uint64_t at = 0; at < expected.size();) {
-            const std::size_t length = std::min<std::uint64_t>(333 * 1024 + 512 + 17, expected.size() - at);
-            bool ok = false;
-            const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
-            ASSERT_TRUE(ok) << "at " << at;
-            ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
-            at += length;
-        }
+        testing::expectWholeDisk(reader, expected, 333 * 1024 + 512 + 17);
     }
     TempDir dir;
 };

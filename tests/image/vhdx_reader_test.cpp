@@ -5,10 +5,13 @@
 #include <sys/stat.h>
 
 #include "image/vhdx_reader.h"
+#include "support/reader_checks.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
 namespace {
+
+using testing::readAt;
 
 using testing::TempDir;
 using testing::VhdxSpec;
@@ -27,14 +30,6 @@ protected:
         const std::string path = dir.file(name);
         testing::writeFile(path, testing::buildVhdx(spec));
         return path;
-    }
-    std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
-                                     bool* ok = nullptr) {
-        std::vector<std::uint8_t> data(length, 0xEE);
-        reader.seek(offset);
-        const bool result = reader.read(data.data(), length);
-        if (ok) *ok = result;
-        return data;
     }
     TempDir dir;
 };

@@ -7,12 +7,15 @@
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vmdk_reader.h"
+#include "support/reader_checks.h"
 #include "support/vdi_builder.h"
 #include "support/vhdx_builder.h"
 #include "support/vmdk_builder.h"
 
 namespace halvard {
 namespace {
+
+using testing::readAt;
 
 using testing::TempDir;
 using testing::VmdkLayout;
@@ -22,15 +25,6 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 
 bool allZero(const std::vector<std::uint8_t>& v, std::size_t from = 0) {
     return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from), v.end(), [](auto b) { return b == 0; });
-}
-
-std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
-                                 bool* ok = nullptr) {
-    std::vector<std::uint8_t> data(length, 0xEE);
-    reader.seek(offset);
-    const bool result = reader.read(data.data(), length);
-    if (ok) *ok = result;
-    return data;
 }
 
 class VmdkReaderTest : public ::testing::Test {
@@ -47,15 +41,7 @@ protected:
         return write(std::vector<std::uint8_t>(text.begin(), text.end()), name);
     }
     static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
-        ASSERT_EQ(reader.totalSectors * 512, expected.size());
-        for (std::uint64_t at = 0; at < expected.size();) {
-            const std::size_t length = std::min<std::uint64_t>(100 * 1024 + 512 + 9, expected.size() - at);
-            bool ok = false;
-            const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
-            ASSERT_TRUE(ok) << "at " << at;
-            ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
-            at += length;
-        }
+        testing::expectWholeDisk(reader, expected, 100 * 1024 + 512 + 9);
     }
     std::string refusal(const std::vector<std::uint8_t>& bytes) {
         FileReadSeekVmdk reader;

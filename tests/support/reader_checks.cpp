@@ -1,0 +1,30 @@
+#include "support/reader_checks.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace halvard::testing {
+
+std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length, bool* ok) {
+    std::vector<std::uint8_t> data(length, 0xEE);
+    reader.seek(offset);
+    const bool result = reader.read(data.data(), length);
+    if (ok) *ok = result;
+    return data;
+}
+
+void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength) {
+    ASSERT_EQ(reader.totalSectors * 512, expected.size());
+    for (std::uint64_t at = 0; at < expected.size();) {
+        const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(pieceLength, expected.size() - at));
+        bool ok = false;
+        const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
+        ASSERT_TRUE(ok) << "at " << at;
+        ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
+        at += length;
+    }
+}
+
+}  // namespace halvard::testing
