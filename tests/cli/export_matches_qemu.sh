@@ -10,17 +10,9 @@
 #   export_matches_qemu.sh BUILD_DIR FIXTURE_DIR
 set -euo pipefail
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 BUILD_DIR FIXTURE_DIR" >&2
-    exit 2
-fi
-HALVARD=$1/src/cli/halvard
-FIXTURES=$2
-
-for tool in qemu-img python3 cmp sha256sum; do
-    command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
-done
-[[ -x $HALVARD ]] || { echo "no halvard binary at $HALVARD" >&2; exit 2; }
+SCRIPT_ARGS=("$@")
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
+check_setup "BUILD_DIR FIXTURE_DIR" qemu-img python3 cmp sha256sum
 
 shopt -s nullglob
 images=("$FIXTURES"/*.vhdx)
@@ -29,17 +21,6 @@ if [[ ${#images[@]} -eq 0 ]]; then
     echo "no .vhdx fixtures in $FIXTURES (run tests/fixtures/make_fixtures.sh $FIXTURES)" >&2
     exit 2
 fi
-
-TMP=$(mktemp -d /tmp/halvard-export-test.XXXXXX)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-pass() { echo "PASS $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL $*"; failed=$((failed + 1)); }
-
-# fingerprint FILE: content hash and modification time (nanoseconds)
-fingerprint() { echo "$(sha256sum <"$1" | cut -d' ' -f1) $(stat -c %.9Y "$1")"; }
 
 # Compares `halvard info --json` with `qemu-img info` and with the image's own block
 # table; prints one "ok|bad<TAB>what" line per field.
@@ -165,5 +146,4 @@ for img in "${images[@]}"; do
     fi
 done
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+check_end

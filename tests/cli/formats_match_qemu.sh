@@ -10,17 +10,9 @@
 #   formats_match_qemu.sh BUILD_DIR FIXTURE_DIR
 set -euo pipefail
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 BUILD_DIR FIXTURE_DIR" >&2
-    exit 2
-fi
-HALVARD=$1/src/cli/halvard
-FIXTURES=$2
-
-for tool in qemu-img python3 cmp sha256sum; do
-    command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
-done
-[[ -x $HALVARD ]] || { echo "no halvard binary at $HALVARD" >&2; exit 2; }
+SCRIPT_ARGS=("$@")
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
+check_setup "BUILD_DIR FIXTURE_DIR" qemu-img python3 cmp sha256sum
 
 # image name, qemu's driver, the format halvard must report
 IMAGES=(
@@ -31,17 +23,6 @@ IMAGES=(
     "formats_sparse.vmdk vmdk VMDK"
     "formats_stream.vmdk vmdk VMDK"
 )
-
-TMP=$(mktemp -d /tmp/halvard-formats-test.XXXXXX)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-pass() { echo "PASS $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL $*"; failed=$((failed + 1)); }
-
-# fingerprint FILE: content hash and modification time (nanoseconds)
-fingerprint() { echo "$(sha256sum <"$1" | cut -d' ' -f1) $(stat -c %.9Y "$1")"; }
 
 # info_fields INFO_JSON QEMU_JSON: halvard's format, virtual_size and block_size, then qemu's
 # cluster-size ("-" where missing), on one line
@@ -125,5 +106,4 @@ for entry in "${IMAGES[@]}"; do
     fi
 done
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+check_end
