@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Cross-checks the NTFS engine, through the command line, against The Sleuth Kit on every NTFS
+# volume of the fixtures (made by tests/fixtures/make_fixtures.sh):
+#   - the live regular files of `halvard ls --recursive --json` (path and size) are exactly the
+#     allocated regular files of `fls -r -p` (metadata files and named streams aside);
+#   - every file `halvard save` writes from the volume root equals what `icat` reads (compressed,
+#     sparse, fragmented and attribute-list files among them);
+#   - on the manifest's disk, deleted files are listed as deleted and come back with their content;
+#   - the image is not changed.
+# A VHDX twin is read by halvard where TSK reads the raw disk it was made from.
+#
+#   ntfs_matches_tsk.sh BUILD_DIR FIXTURE_DIR
+set -euo pipefail
+
+SCRIPT_ARGS=("$@")
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
+check_setup "BUILD_DIR FIXTURE_DIR" fls icat python3 sha256sum
+
+# image halvard reads, the raw disk TSK reads
+PAIRS=(
+    "ntfs_disk.raw ntfs_disk.raw"
+    "ntfs_1m.vhdx ntfs_disk.raw"
+    "ntfs_512.raw ntfs_512.raw"
+    "formats_disk.raw formats_disk.raw"
+    "mbr_mixed.raw mbr_mixed.raw"
+    "gpt_mixed.vhdx gpt_mixed.raw"
+)
+
+# compare.py OURS_JSON FLS_OUT SAVED_DIR RAW START: prints "ok|bad<TAB>what" lines
+cat >"$TMP/compare.py" <<'PY'
+import json, subprocess, sys
+
+ours_path, fls_path, saved, raw, start = sys.argv[1:6]
+
+
+def metadata(path):
+    return path.split("/")[0].startswith("$")
+
+
+ours = {}
+for e in json.load(open(ours_path)):
+    path = e["path"].lstrip("/")
+    if not e["is_dir"] and not e["deleted"] and not metadata(path):
+        ours[path] = e["size"]
+
+theirs = {}
+for line in open(fls_path, encoding="utf-8", errors="surrogateescape"):
+    fields = line.rstrip("\n").split("\t")
+    kind, inode = fields[0].split(" ")[0], fields[0].split(" ")[-1].rstrip(":")
+    path = fields[1]
+    if kind != "r/r" or ":" in path or metadata(path):
+        continue
+    theirs[path] = (int(fields[6]), inode)
+
+missing = sorted(set(theirs) - set(ours))
+extra = sorted(set(ours) - set(theirs))
+print("%s\tlive files: %d listed, fls %d%s%s" % (
+    "bad" if missing or extra else "ok", len(ours), len(theirs),
+    "; missing " + ", ".join(missing[:5]) if missing else "", "; extra " + ", ".join(extra[:5]) if extra else ""))
+wrong = [p for p in theirs if p in ours and ours[p] != theirs[p][0]]
+print("%s\tsizes equal fls's%s" % ("bad" if wrong else "ok", ": " + ", ".join(wrong[:5]) if wrong else ""))
+
+differ = []
+for path, (size, inode) in sorted(theirs.items()):
+    want = subprocess.run(["icat", "-o", start, raw, inode], capture_output=True).stdout
+    try:
+        got = open(saved + "/" + path, "rb").read()
+    except OSError:
+        got = None
+    if got != want:
+        differ.append(path)
+print("%s\tsaved content equals icat's for %d files%s" % (
+    "bad" if differ else "ok", len(theirs), ": differ " + ", ".join(differ[:5]) if differ else ""))
+PY
+
+# deleted.py OURS_JSON MANIFEST: the manifest's deleted files must be listed as deleted
+cat >"$TMP/deleted.py" <<'PY'
+import json, sys
+
+listed = {e["path"].lstrip("/"): e for e in json.load(open(sys.argv[1]))}
+for line in open(sys.argv[2], encoding="utf-8"):
+    if line.startswith("#"):
+        continue
+    kind, state, size, digest, attrs, created, modified, path = line.rstrip("\n").split("\t")
+    if state == "deleted":
+        e = listed.get(path)
+        print("%s\t%s listed as deleted" % ("ok" if e and e["deleted"] and e["size"] == int(size) else "bad", path))
+        print("%s\t%s" % (path, digest), file=sys.stderr)
+PY
+
+report() {
+    local verdict what
+    while IFS=$'\t' read -r verdict what; do
+        if [[ $verdict == ok ]]; then pass "$1: $what"; else fail "$1: $what"; fi
+    done
+}
+
+for pair in "${PAIRS[@]}"; do
+    read -r image raw <<<"$pair"
+    if [[ ! -f $FIXTURES/$image || ! -f $FIXTURES/$raw ]]; then
+        fail "$image: missing from $FIXTURES (run tests/fixtures/make_fixtures.sh $FIXTURES)"
+        continue
+    fi
+    before=$(fingerprint "$FIXTURES/$image")
+    "$HALVARD" volumes "$FIXTURES/$image" --json >"$TMP/volumes.json" 2>/dev/null
+    volumes=$(python3 -c 'import json,sys
+for v in json.load(open(sys.argv[1])):
+    if v["file_system"].upper() == "NTFS": print(v["volume"], v["start_sector"])' "$TMP/volumes.json")
+    [[ -n $volumes ]] || fail "$image: no NTFS volume found"
+    while read -r volume start; do
+        [[ -n $volume ]] || continue
+        name="$image volume $volume"
+        rm -rf "$TMP/saved"
+        mkdir "$TMP/saved"
+        if ! "$HALVARD" ls "$FIXTURES/$image" --volume "$volume" --recursive --json >"$TMP/ls.json" 2>"$TMP/err"; then
+            fail "$name: ls failed ($(head -1 "$TMP/err"))"
+            continue
+        fi
+        if ! "$HALVARD" save "$FIXTURES/$image" --volume "$volume" --path / --out "$TMP/saved" >/dev/null 2>"$TMP/err"; then
+            fail "$name: save failed ($(tail -1 "$TMP/err"))"
+        fi
+        fls -r -p -l -u -o "$start" "$FIXTURES/$raw" >"$TMP/fls.txt"
+        report "$name" < <(python3 "$TMP/compare.py" "$TMP/ls.json" "$TMP/fls.txt" "$TMP/saved" "$FIXTURES/$raw" "$start")
+
+        if [[ $image == ntfs_disk.raw ]]; then
+            report "$name" < <(python3 "$TMP/deleted.py" "$TMP/ls.json" "$FIXTURES/manifest.txt" 2>"$TMP/deleted.txt")
+            while IFS=$'\t' read -r path digest; do
+                rm -rf "$TMP/one" && mkdir "$TMP/one"
+                "$HALVARD" save "$FIXTURES/$image" --volume "$volume" --path "$path" --out "$TMP/one" >/dev/null 2>&1 || true
+                got=$(sha256sum <"$TMP/one/$(basename "$path")" 2>/dev/null | cut -d' ' -f1)
+                if [[ $got == "$digest" ]]; then
+                    pass "$name: deleted $path comes back intact"
+                else
+                    fail "$name: deleted $path does not come back intact"
+                fi
+            done <"$TMP/deleted.txt"
+        fi
+    done <<<"$volumes"
+    if [[ $(fingerprint "$FIXTURES/$image") == "$before" ]]; then
+        pass "$image: image content and mtime unchanged"
+    else
+        fail "$image: image was modified"
+    fi
+done
+
+check_end
