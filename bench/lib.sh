@@ -21,3 +21,27 @@ median_seconds() {
 }
 
 ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }
+
+# bench_cached FILE SCRIPT: true when FILE exists and was built by this version of SCRIPT (its stamp FILE.stamp
+# holds the script's hash); bench_stamp FILE SCRIPT records that after a build.
+bench_cached() { [[ -f $1 && -f $1.stamp && $(cat "$1.stamp") == $(sha256sum <"$2" | cut -d' ' -f1) ]]; }
+bench_stamp() { sha256sum <"$2" | cut -d' ' -f1 >"$1.stamp"; }
+
+# ntfs_volume_from_folder IMAGE SIZE_MIB FOLDER: a bare NTFS volume (no partition table) made by mkntfs and filled
+# with a copy of FOLDER through ntfs-3g. Needs root and FUSE.
+ntfs_volume_from_folder() {
+    local image=$1 size_mib=$2 folder=$3 mnt pid
+    [[ $EUID -eq 0 && -e /dev/fuse ]] || { echo "building an NTFS volume needs root and FUSE" >&2; return 1; }
+    rm -f "$image"
+    truncate -s $((size_mib << 20)) "$image"
+    mkntfs -q -F -Q -c 4096 "$image" >/dev/null 2>&1
+    mnt=$(mktemp -d /tmp/halvard-bench-mnt.XXXXXX)
+    ntfs-3g -o no_detach,noatime,big_writes "$image" "$mnt" >/dev/null 2>&1 &
+    pid=$!
+    for _ in $(seq 100); do mountpoint -q "$mnt" && break; sleep 0.1; done
+    mountpoint -q "$mnt" || { echo "ntfs-3g could not mount $image" >&2; return 1; }
+    cp -a "$folder/." "$mnt/"
+    umount "$mnt"
+    wait "$pid" || true
+    rmdir "$mnt"
+}

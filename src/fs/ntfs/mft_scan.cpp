@@ -70,6 +70,23 @@ std::uint64_t ntfs::inferClusterSize(Bytes mftRecord, std::uint64_t mftRecordOff
     return mirror ? match(nextRecord) : 0;
 }
 
+void ntfs::copyScannedRecord(Bytes chunk, std::uint64_t o, std::vector<std::uint8_t>& record) const {
+    record.assign(recordSize, 0);
+    if (o < chunk.size()) {
+        const Bytes available = slice(chunk, o, std::min<std::uint64_t>(recordSize, chunk.size() - o));
+        std::copy(available.begin(), available.end(), record.begin());
+    }
+    applyFixups(record);
+}
+
+bool ntfs::takeScannedRecord(Bytes chunk, std::uint64_t o, std::uint64_t offset, std::vector<std::uint8_t>& record) {
+    adoptRecordSizeFrom(slice(chunk, o, 0x30));
+    if (o > 0 && o + recordSize > chunk.size() && offset + recordSize <= volumeSize) return false;
+    copyScannedRecord(chunk, o, record);
+    appendScannedEntry(record, offset);
+    return true;
+}
+
 void ntfs::appendScannedEntry(Bytes record, std::uint64_t offset) {
     NtfsEntry entry;
     std::memcpy(entry.signature.data(), record.data(), std::min<std::size_t>(4, record.size()));
@@ -105,21 +122,12 @@ bool ntfs::scanForFirstMft() {
         },
         [&](Bytes chunk, std::uint64_t o, std::uint64_t offset) -> std::uint64_t {
             if (!hasSignature(chunk, o, "FILE")) return kSlot;
-            adoptRecordSizeFrom(slice(chunk, o, 0x30));
-            if (o > 0 && o + recordSize > chunk.size() && offset + recordSize <= volumeSize) return 0;
-            record.assign(recordSize, 0);
-            const Bytes available = slice(chunk, o, std::min<std::uint64_t>(recordSize, chunk.size() - o));
-            std::copy(available.begin(), available.end(), record.begin());
-            applyFixups(record);
-            appendScannedEntry(record, offset);
+            if (!takeScannedRecord(chunk, o, offset, record)) return 0;
             const NtfsEntry& e = entries.back();
             // Only $MFT's own record: the mirror's record ($MFTMirr) maps just the mirror.
             if (stopAtFirstMft && e.hasName && e.name == "$MFT") {
                 reporting.setStatus("found mft entry.getting its run ...");
-                next.assign(recordSize, 0);
-                const Bytes after = slice(chunk, o + recordSize, recordSize);
-                std::copy(after.begin(), after.end(), next.begin());
-                applyFixups(next);
+                copyScannedRecord(chunk, o + recordSize, next);
                 const std::uint64_t inferred = inferClusterSize(record, offset, next);
                 const std::uint64_t previous = clusterSize;
                 clusterSize = inferred ? inferred : fallbackCluster;
@@ -161,13 +169,7 @@ void ntfs::deepScanMft() {
         [&](Bytes chunk, std::uint64_t o, std::uint64_t offset) -> std::uint64_t {
             if (stop.stopNow()) return kEndWalk;
             if (!plausibleRecordStart(chunk, o)) return kSlot;
-            adoptRecordSizeFrom(slice(chunk, o, 0x30));
-            if (o > 0 && o + recordSize > chunk.size() && offset + recordSize <= volumeSize) return 0;
-            record.assign(recordSize, 0);
-            const Bytes available = slice(chunk, o, std::min<std::uint64_t>(recordSize, chunk.size() - o));
-            std::copy(available.begin(), available.end(), record.begin());
-            applyFixups(record);
-            appendScannedEntry(record, offset);
+            if (!takeScannedRecord(chunk, o, offset, record)) return 0;
             NtfsEntry& e = entries.back();
             if (!e.hasName) {
                 entries.pop_back();
@@ -179,10 +181,7 @@ void ntfs::deepScanMft() {
             if (named == 1 || named % 1024 == 0)
                 reporting.setStatus("MFT ENTRY " + std::to_string(entries.size()) + " Found.Parsing it ..");
             if (!clusterKnown && e.name == "$MFT") {
-                next.assign(recordSize, 0);
-                const Bytes after = slice(chunk, o + recordSize, recordSize);
-                std::copy(after.begin(), after.end(), next.begin());
-                applyFixups(next);
+                copyScannedRecord(chunk, o + recordSize, next);
                 if (const std::uint64_t inferred = inferClusterSize(record, offset, next)) {
                     clusterSize = inferred;
                     clusterKnown = true;
@@ -220,13 +219,7 @@ std::uint64_t ntfs::findMftEntries(std::uint64_t limit) {
         [&](Bytes chunk, std::uint64_t o, std::uint64_t offset) -> std::uint64_t {
             if (stop.stopNow()) return kEndWalk;
             if (!plausibleRecordStart(chunk, o)) return kSlot;
-            adoptRecordSizeFrom(slice(chunk, o, 0x30));
-            if (o > 0 && o + recordSize > chunk.size() && offset + recordSize <= volumeSize) return 0;
-            record.assign(recordSize, 0);
-            const Bytes available = slice(chunk, o, std::min<std::uint64_t>(recordSize, chunk.size() - o));
-            std::copy(available.begin(), available.end(), record.begin());
-            applyFixups(record);
-            appendScannedEntry(record, offset);
+            if (!takeScannedRecord(chunk, o, offset, record)) return 0;
             // $MFT is record 0 and $Boot record 7 of one run of records: seven places apart.
             const std::size_t count = entries.size();
             const NtfsEntry& last = entries.back();

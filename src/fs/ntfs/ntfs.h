@@ -211,6 +211,11 @@ private:
     // far to move on (0: start the next chunk at this slot; ~0: end the walk). `beforeChunk` false ends it too.
     void scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                     const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& slot);
+    // The record at `o` of a scanned chunk, zero-filled past the chunk's end, with its fixups undone.
+    void copyScannedRecord(Bytes chunk, std::uint64_t o, std::vector<std::uint8_t>& record) const;
+    // Takes the record at `o` into `entries`; false when it runs past the chunk but not past the volume (the walk
+    // then starts the next chunk with it).
+    bool takeScannedRecord(Bytes chunk, std::uint64_t o, std::uint64_t offset, std::vector<std::uint8_t>& record);
     void appendScannedEntry(Bytes record, std::uint64_t offset);
     void placeEntries();
     void deepRelink();

@@ -45,7 +45,7 @@ public:
 
 private:
     RealVolume() {
-        const auto script = std::filesystem::path(__FILE__).parent_path() / "make_ntfs_test_volume.sh";
+        const auto script = std::filesystem::path(HALVARD_TESTS_DIR) / "fs/ntfs/make_ntfs_test_volume.sh";
         const std::string command = script.string() + " " + dir_.path() + " >" + dir_.file("make.log") + " 2>&1";
         const int rc = std::system(command.c_str());
         if (rc != 0) {
