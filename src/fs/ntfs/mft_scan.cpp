@@ -135,7 +135,7 @@ bool ntfs::scanForFirstMft() {
                 reporting.setStatus("got run ...");
                 if (!map.pieces().empty()) {
                     mftRuns = runsFromMapInOrder(map);
-                    mftMap_ = std::move(map);
+                    useMftMap(std::move(map));
                     mftRunReady = true;
                     takeRunFromFirstEntry = false;
                     entries.clear();
@@ -245,7 +245,7 @@ bool ntfs::takeMftRunFromCandidate(std::uint64_t index) {
     RunMap map = mftMapFromRecord(record);
     if (map.pieces().empty()) return false;
     mftRuns = runsFromMapInOrder(map);
-    mftMap_ = std::move(map);
+    useMftMap(std::move(map));
     mftRunReady = true;
     takeRunFromFirstEntry = false;
     return true;

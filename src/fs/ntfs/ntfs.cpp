@@ -18,6 +18,7 @@ namespace {
 constexpr std::uint64_t kMiB = 1024 * 1024;
 // Record slots are read this much at a time and parsed from memory.
 constexpr std::uint64_t kLoadChunkBytes = 4 * kMiB;
+constexpr std::uint64_t kRecordWindowBytes = 256 * 1024;
 constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
 bool mulFits(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
@@ -36,7 +37,7 @@ ntfs::ntfs(readWriteInterface& reader, VolumeRecord volume) : reader_(reader), v
 void ntfs::resetParse() {
     entries.clear();
     mftRuns.clear();
-    mftMap_ = RunMap();
+    useMftMap(RunMap());
     entriesFromMap_ = false;
     lastChild_.clear();
     rootIndex = 5;
@@ -134,16 +135,38 @@ bool ntfs::readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& record)
 }
 
 bool ntfs::readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8_t>& record) const {
-    std::uint64_t stream = 0;
+    std::uint64_t stream = 0, streamEnd = 0;
     const std::uint64_t cs = clusterSize ? clusterSize : 4096;
-    if (mftMap_.pieces().empty() || !mulFits(recordNumber, recordSize, stream) || stream / cs >= mftMap_.endVcn()) {
+    if (mftMap_.pieces().empty() || !mulFits(recordNumber, recordSize, stream) ||
+        !mulFits(mftMap_.endVcn(), cs, streamEnd) || stream >= streamEnd) {
         record.clear();
         return false;
     }
     record.assign(recordSize, 0);
-    const bool ok = readMftStream(stream, record.data(), record.size());
+    bool ok = false;
+    {
+        std::lock_guard<std::mutex> lock(windowMutex_);
+        RecordWindow& w = recordWindow_;
+        if (w.bytes.empty() || stream < w.start || stream + recordSize > w.start + w.bytes.size()) {
+            w.start = stream - stream % kRecordWindowBytes;
+            w.bytes.assign(static_cast<std::size_t>(std::min(kRecordWindowBytes, streamEnd - w.start)), 0);
+            // A window with an unreadable part is not kept: its readable records are read one by one.
+            if (!readMftStream(w.start, w.bytes.data(), w.bytes.size())) w.bytes.clear();
+        }
+        if (stream + recordSize <= w.start + w.bytes.size() && !w.bytes.empty()) {
+            std::memcpy(record.data(), w.bytes.data() + (stream - w.start), static_cast<std::size_t>(recordSize));
+            ok = true;
+        }
+    }
+    if (!ok) ok = readMftStream(stream, record.data(), record.size());
     applyFixups(record);
     return ok;
+}
+
+void ntfs::useMftMap(RunMap map) {
+    mftMap_ = std::move(map);
+    std::lock_guard<std::mutex> lock(windowMutex_);
+    recordWindow_ = {};
 }
 
 bool ntfs::readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& record) const {
@@ -296,7 +319,7 @@ bool ntfs::takeMftFrom(std::uint64_t offset) {
     RunMap map = mftMapFromRecord(record);
     if (map.pieces().empty()) return false;
     mftRuns = runsFromMapInOrder(map);
-    mftMap_ = std::move(map);
+    useMftMap(std::move(map));
     return true;
 }
 
@@ -332,7 +355,7 @@ void ntfs::loadMftRecords() {
         reporting.setStatus("got run...");
     }
     entries.clear();
-    mftMap_ = RunMap(mftRuns);
+    useMftMap(RunMap(mftRuns));
     entriesFromMap_ = true;
 
     std::uint64_t streamBytes = 0;
@@ -343,7 +366,8 @@ void ntfs::loadMftRecords() {
     const std::uint64_t perChunk = std::max<std::uint64_t>(1, kLoadChunkBytes / recordSize);
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
     try {
-        entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 22)));
+        // One more for the orphan folder the tree adds, so that adding it does not move every entry.
+        entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 22)) + 1);
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(perChunk * recordSize));
         const RunMap::Piece* lastPiece = nullptr;
         for (std::uint64_t k = 0; k < count;) {

@@ -193,6 +193,7 @@ private:
     bool readStream(const ntfs_format::RunMap& map, std::uint64_t streamOffset, std::uint8_t* buffer,
                     std::size_t length) const;
     bool readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8_t>& record) const;
+    void useMftMap(ntfs_format::RunMap map);
     std::uint64_t mftOffsetOfRecord(std::uint64_t recordNumber) const;
 
     // Geometry from the boot buffer; 0 when it gives none.
@@ -246,7 +247,16 @@ private:
     bool usedBackupBoot_ = false;
     bool recordSizeFromBoot_ = false;
 
-    ntfs_format::RunMap mftMap_;  // VCN -> LCN of the MFT ($DATA of record 0)
+    ntfs_format::RunMap mftMap_;  // VCN -> LCN of the MFT ($DATA of record 0); set through useMftMap
+    // The stretch of the MFT that the last record read by number came from: lists read the records of a folder's
+    // children one by one, and those mostly lie side by side. Guarded by windowMutex_ (lists and saves may read
+    // from different threads).
+    struct RecordWindow {
+        std::uint64_t start = 0;
+        std::vector<std::uint8_t> bytes;  // empty: nothing held
+    };
+    mutable RecordWindow recordWindow_;
+    mutable std::mutex windowMutex_;
     bool entriesFromMap_ = false;
     std::vector<std::int64_t> lastChild_;  // tail of each parent's child chain while linking
     TreeItemId rootItem_ = kNoTreeItem;
