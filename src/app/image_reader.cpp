@@ -1,11 +1,15 @@
 #include "app/image_reader.h"
 
+#include "image/image_kind.h"
 #include "image/vhdx_reader.h"
 
 namespace halvard::gui {
 
 std::unique_ptr<readWriteInterface> makeImageReader(const ApplicationState& state, MessageSink* messages) {
-    // The pages open VHDX images only, and only under a name that says so.
+    // VHD, VDI and VMDK images are told by their signatures; everything else is opened as VHDX, and only under a
+    // name that says so.
+    if (state.imageKind == ImageKind::Vhd || state.imageKind == ImageKind::Vdi || state.imageKind == ImageKind::Vmdk)
+        return makeReader(state.imageKind, state.overrides, messages);
     auto reader = std::make_unique<FileReadSeekVHDX>();
     reader->setRequireVhdxName(true);
     reader->setOverrides(state.overrides);

@@ -14,6 +14,8 @@
 #include <QVBoxLayout>
 
 #include "image/image_file.h"
+#include "image/image_info.h"
+#include "image/image_kind.h"
 #include "image/vhdx_format.h"
 
 namespace halvard::gui {
@@ -32,6 +34,8 @@ const char* const kNoSectorSize = "to process the recovery Logical sector Size t
 // The file dialog takes the last parenthesised group as the patterns and, with the details hidden, shows the
 // text before it.
 const char* const kImageFilter = ".VHDX Files (*.vhdx) (*vhdx)";
+// Offered first: every kind the pages read (VHD, VDI and VMDK are told by their signatures).
+const char* const kAllImagesFilter = "Virtual Disk Files (*vhdx *.vhd *.vdi *.vmdk)";
 
 constexpr std::uint64_t kMiB = 1048576;
 
@@ -151,7 +155,7 @@ QFileDialog* VhdInputDialog::makeImageFileDialog(QWidget* parent) {
     // renaming or deleting anything.
     dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
                        QFileDialog::ReadOnly);
-    dialog->setNameFilter(QString::fromLatin1(kImageFilter));
+    dialog->setNameFilters({QString::fromLatin1(kAllImagesFilter), QString::fromLatin1(kImageFilter)});
     return dialog;
 }
 
@@ -182,15 +186,20 @@ void VhdInputDialog::chooseImage(const QString& path) {
 }
 
 bool VhdInputDialog::readImageInformation() {
+    WaitCursor wait;
+    const std::string path = QFile::encodeName(chosenPath_).toStdString();
+    ImageFile file;
+    const bool opened = file.open(path);
+    const ImageKind kind = opened ? detectImageKind(file) : ImageKind::Vhdx;
+    if (kind == ImageKind::Vhd || kind == ImageKind::Vdi || kind == ImageKind::Vmdk) return readOtherImage(path, kind);
+
+    state().imageKind = ImageKind::Vhdx;
     if (chosenPath_.size() > 3 && chosenPath_.right(4).compare(QStringLiteral("vhdx"), Qt::CaseInsensitive) != 0) {
         messages().information(kNotVhdx);
         return false;
     }
-
-    WaitCursor wait;
-    ImageFile file;
     // An image that cannot be opened leaves the fields as they are; Next then finds what is missing.
-    if (!file.open(QFile::encodeName(chosenPath_).toStdString())) return true;
+    if (!opened) return true;
 
     const vhdx::Layout layout = vhdx::readLayout(file, vhdx::PositionalRule::ImagePage);
     versionValue_->setText(QString::number(layout.version));
@@ -205,6 +214,21 @@ bool VhdInputDialog::readImageInformation() {
     sizeEdit_->setText(QString::number(layout.virtualDiskSize / kMiB));
 
     if (layout.hasParent()) messages().information(kDifferencing);
+    return true;
+}
+
+bool VhdInputDialog::readOtherImage(const std::string& path, ImageKind kind) {
+    const ImageInfo info = describeImage(path);
+    versionValue_->setText(QString::fromStdString(info.version));
+    if (!info.ok) {
+        messages().information(info.error);
+        return false;
+    }
+    state().imageKind = kind;
+    state().totalSectors = info.virtualSize / kSectorSize;
+    blockSizeEdit_->setText(QString::number(info.blockSize));
+    sectorSizeEdit_->setText(QString::number(info.logicalSectorSize ? info.logicalSectorSize : kSectorSize));
+    sizeEdit_->setText(QString::number(info.virtualSize / kMiB));
     return true;
 }
 

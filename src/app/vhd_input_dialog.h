@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "app/wizard_page.h"
+#include "image/image_kind.h"
 
 class QFileDialog;
 class QLabel;
@@ -51,6 +52,8 @@ public slots:
 private:
     // Reads the image's key values into the fields. False when the image is refused (a message says why).
     bool readImageInformation();
+    // The information of a VHD, VDI or VMDK image.
+    bool readOtherImage(const std::string& path, ImageKind kind);
     void showInformation(bool visible);
 
     QLineEdit* pathEdit_;

@@ -1,10 +1,11 @@
 #pragma once
 // The process-wide state every page and engine shares: the active reader, the disk size, the user's overrides of
-// the image geometry, the "drive was formatted" choice and the label of every tree's top item.
+// the image geometry, the chosen image's kind, the "drive was formatted" choice and the label of every tree's top item.
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "image/image_kind.h"
 #include "image/read_write_interface.h"
 
 namespace halvard {
@@ -18,6 +19,7 @@ struct ApplicationState {
     std::unique_ptr<readWriteInterface> activeReader;
     std::int32_t sourcePage = 0;
     ImageOverrides overrides;  // userDiskSize, userBlockSize, userLogicalSectorSize
+    ImageKind imageKind = ImageKind::Vhdx;  // what the image page found the chosen image to be
     std::string rootName = "ROOT";
 
     // Deletes the active reader first, then installs the new one (which the caller opens afterwards).

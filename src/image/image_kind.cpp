@@ -53,21 +53,10 @@ std::optional<ImageKind> kindByExtension(const std::string& path) {
 
 }  // namespace
 
-OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, MessageSink* messages) {
-    OpenedImage result;
-    ImageFile probe;
-    if (!probe.open(path)) {
-        result.error = path + ": cannot open: " + probe.error();
-        return result;
-    }
-    result.kind = detectImageKind(probe);
-    if (const auto claimed = kindByExtension(path); claimed && result.kind == ImageKind::Raw) {
-        // A damaged header must not turn a virtual-disk file silently into a "flat disk" of its own bytes.
-        result.error = path + ": not a " + imageKindName(*claimed) + " image (its signature is missing or damaged)";
-        return result;
-    }
+std::unique_ptr<readWriteInterface> makeReader(ImageKind kind, const ImageOverrides& overrides,
+                                               MessageSink* messages) {
     std::unique_ptr<readWriteInterface> reader;
-    switch (result.kind) {
+    switch (kind) {
         case ImageKind::Vhdx: {
             auto vhdx = std::make_unique<FileReadSeekVHDX>();
             vhdx->setRequireVhdxName(false);
@@ -92,6 +81,23 @@ OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, 
     }
     reader->setOverrides(overrides);
     reader->setMessageSink(messages);
+    return reader;
+}
+
+OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, MessageSink* messages) {
+    OpenedImage result;
+    ImageFile probe;
+    if (!probe.open(path)) {
+        result.error = path + ": cannot open: " + probe.error();
+        return result;
+    }
+    result.kind = detectImageKind(probe);
+    if (const auto claimed = kindByExtension(path); claimed && result.kind == ImageKind::Raw) {
+        // A damaged header must not turn a virtual-disk file silently into a "flat disk" of its own bytes.
+        result.error = path + ": not a " + imageKindName(*claimed) + " image (its signature is missing or damaged)";
+        return result;
+    }
+    std::unique_ptr<readWriteInterface> reader = makeReader(result.kind, overrides, messages);
     if (!reader->open(path)) {
         result.error = path + ": " + reader->lastError();
         if (!reader->lastErrorDetail().empty()) result.error += " (" + reader->lastErrorDetail() + ")";

@@ -21,6 +21,11 @@ struct OpenedImage {
     std::string error;  // one line, when reader is null
 };
 
+// A new, unopened reader of that kind (the VHDX and VHD readers without their name rules), carrying the overrides
+// and reporting through `messages`.
+std::unique_ptr<readWriteInterface> makeReader(ImageKind kind, const ImageOverrides& overrides = {},
+                                               MessageSink* messages = nullptr);
+
 // Opens `path` with the reader its signature calls for.
 OpenedImage openImage(const std::string& path, const ImageOverrides& overrides = {}, MessageSink* messages = nullptr);
 

@@ -455,17 +455,17 @@ private slots:
         QVERIFY(text.contains("Halvard Disk Recovery"));
     }
 
-    void fileChooserOffersEveryNameEndingInVhdx() {
+    void fileChooserOffersEveryImageKindThenVhdxAlone() {
         QTemporaryDir folder;
-        for (const char* name : {"a.vhdx", "b.AVHDX", "c.vhd", "d.vhdx.txt", "e.img"}) {
+        for (const char* name : {"a.vhdx", "b.AVHDX", "c.vhd", "d.vhdx.txt", "e.img", "f.vdi", "g.vmdk"}) {
             QFile file(QDir(folder.path()).filePath(QString::fromLatin1(name)));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
         std::unique_ptr<QFileDialog> chooser(VhdInputDialog::makeImageFileDialog(nullptr));
         auto* types = chooser->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
         QVERIFY(types);
-        QCOMPARE(types->count(), 1);
-        QCOMPARE(types->currentText(), QStringLiteral(".VHDX Files (*.vhdx)"));
+        QCOMPARE(types->count(), 2);
+        QCOMPARE(types->itemText(1), QStringLiteral(".VHDX Files (*.vhdx)"));
 
         chooser->setDirectory(folder.path());
         chooser->show();
@@ -478,6 +478,8 @@ private slots:
             names.sort();
             return names;
         };
+        QTRY_COMPARE(listed(), (QStringList{"a.vhdx", "b.AVHDX", "c.vhd", "f.vdi", "g.vmdk"}));
+        chooser->selectNameFilter(chooser->nameFilters().at(1));
         QTRY_COMPARE(listed(), (QStringList{"a.vhdx", "b.AVHDX"}));
     }
 };
