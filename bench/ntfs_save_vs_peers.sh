@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times saving 1 GiB of small and large files from an NTFS volume: `halvard save` of the volume root against
 # The Sleuth Kit's `tsk_recover -e` of the same volume and against `cp -r` of the same files from a host folder
-# (the host's floor: creating the files dominates). All three write into BUILD_DIR/bench-data, on the same disk.
+# (the host's floor: creating the files dominates). All three write into a new ext4 file system each run, held in
+# a file in BUILD_DIR/bench-data, on the same disk as the image.
 #
 #   bench/ntfs_save_vs_peers.sh [BUILD_DIR]      (default: build/ beside bench/)
 #
@@ -51,7 +52,20 @@ fi
 volume=custom:NTFS:0:$(($(stat -c %s "$IMAGE") >> 20))
 echo "ntfs_save_vs_peers: $(du -sh --apparent-size "$SOURCE" | cut -f1) in $(find "$SOURCE" -type f | wc -l) files"
 
-before_run() { rm -rf "$OUT"; mkdir -p "$OUT"; }
+# Each run writes into a new ext4 file system (a file on the same disk, loop-mounted): writing into a folder where
+# the previous run's 20,000 files were just deleted makes ext4 pass over their inodes one by one, which would
+# slow each run by what the runs before it left.
+OUT_FS=$DATA/save-out.ext4
+mkdir -p "$OUT"
+finish() { mountpoint -q "$OUT" && umount "$OUT"; rm -f "$OUT_FS"; rmdir "$OUT" 2>/dev/null || true; }
+trap finish EXIT
+before_run() {
+    mountpoint -q "$OUT" && umount "$OUT"
+    rm -f "$OUT_FS"
+    truncate -s 3G "$OUT_FS"
+    mkfs.ext4 -q -F "$OUT_FS"
+    mount -o loop "$OUT_FS" "$OUT"
+}
 run_cp() { cp -r "$SOURCE" "$OUT/copy"; }
 run_tsk() { tsk_recover -e "$IMAGE" "$OUT" >/dev/null; }
 run_halvard() { "$HALVARD" save "$IMAGE" --volume "$volume" --path / --out "$OUT" >/dev/null 2>&1; }
@@ -67,7 +81,6 @@ else
     echo "saved files differ from the source:" >&2
     diff -rq "$SOURCE" "$OUT" 2>&1 | grep -v "^Only in $OUT" | head -5 >&2
 fi
-rm -rf "$OUT"
 echo "cp -r:          $t_cp s (median of $RUNS)"
 echo "tsk_recover -e: $t_tsk s"
 echo "halvard save:   $t_ours s, ratio to cp $(ratio "$t_ours" "$t_cp"), to tsk_recover $(ratio "$t_ours" "$t_tsk")"

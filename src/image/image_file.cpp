@@ -18,6 +18,7 @@ bool ImageFile::open(const std::string& path) {
         fd_ = -1;
     }
     size_ = 0;
+    overlay_.reset();
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         error_ = std::strerror(errno);
@@ -61,6 +62,15 @@ std::size_t ImageFile::readAt(std::uint64_t offset, void* buffer, std::size_t le
         if (n == 0) break;  // end of file
         done += static_cast<std::size_t>(n);
     }
+    if (!overlay_) return done;
+    // Past the file's real end the overlay's extent counts as the file; an I/O error inside it still ends the read.
+    const std::uint64_t end = size();
+    if (done < length && offset + done >= size_ && offset + done < end) {
+        const std::size_t extra = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, end - offset - done));
+        std::memset(out + done, 0, extra);
+        done += extra;
+    }
+    overlay_->applyTo(offset, reinterpret_cast<std::uint8_t*>(out), done);
     return done;
 }
 

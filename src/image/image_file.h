@@ -1,9 +1,13 @@
 #pragma once
 // An image file opened read-only. The program never writes to an image: there is no write path here at all.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "image/file_overlay.h"
 
 namespace halvard {
 
@@ -17,7 +21,11 @@ public:
     // Opens `path` for reading. On failure returns false and `error()` holds the system's reason.
     bool open(const std::string& path);
     bool isOpen() const { return fd_ >= 0; }
-    std::uint64_t size() const { return size_; }
+    // The file's size; with an overlay that reaches further, the overlay's end.
+    std::uint64_t size() const { return overlay_ ? std::max(size_, overlay_->end()) : size_; }
+    // Reads from now on see `overlay` over the file's bytes (bytes past the file's end but below the overlay's end
+    // read as zeros where it writes nothing). Null removes it.
+    void setOverlay(std::shared_ptr<const FileOverlay> overlay) { overlay_ = std::move(overlay); }
     const std::string& error() const { return error_; }
 
     // Reads up to `length` bytes at `offset`; returns the count read (short at the end of the file, and after
@@ -30,6 +38,7 @@ public:
 private:
     int fd_ = -1;
     std::uint64_t size_ = 0;
+    std::shared_ptr<const FileOverlay> overlay_;
     mutable std::string error_;
 };
 

@@ -56,7 +56,8 @@ bool readWriteInterface::read(void* buffer, std::size_t length) {
             const std::uint64_t runBytes = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
             chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, runBytes));
             if (mapping.state == SectorMapping::State::Allocated) {
-                const std::size_t got = file_.readAt(mapping.fileOffset + inSector, out + done, chunk);
+                const ImageFile& source = mapping.source ? *mapping.source : file_;
+                const std::size_t got = source.readAt(mapping.fileOffset + inSector, out + done, chunk);
                 if (got < chunk) {
                     std::memset(out + done + got, 0, chunk - got);
                     complete = false;

@@ -16,11 +16,14 @@ namespace halvard {
 
 inline constexpr std::uint64_t kSectorSize = 512;
 
-// Geometry the user typed on the image page; 0 keeps the image's own value.
+// Geometry the user typed on the image page (0 keeps the image's own value), and how a VHDX is opened.
 struct ImageOverrides {
     std::int64_t userDiskSize = 0;            // bytes
     std::uint32_t userBlockSize = 0;          // bytes
     std::uint32_t userLogicalSectorSize = 0;  // bytes
+    bool replayLog = true;                    // lay a VHDX's pending log over it (in memory)
+    std::string parentPath;                   // a differencing disk's parent, instead of the one its locator names
+    bool forceParent = false;                 // read through a parent whose data-write GUID does not match
 };
 
 // Where one sector of the virtual disk lives.
@@ -28,6 +31,7 @@ struct SectorMapping {
     enum class State { BeyondMap, Unallocated, Allocated };
     State state = State::BeyondMap;
     std::uint64_t fileOffset = 0;  // of the sector's first byte, when Allocated
+    const ImageFile* source = nullptr;  // the file it lies in, when not the reader's own (a differencing parent)
     // Sectors from this one on that map the same way and, when allocated, lie back to back in the file
     // (at least 1). Lets a read serve them with one file read.
     std::uint64_t runSectors = 1;
@@ -55,6 +59,13 @@ public:
 
     // Short name of the format ("VHDX", "RAW", ...).
     virtual std::string formatName() const = 0;
+
+    // Where a sector of the virtual disk lives (`source` filled in), for a child image reading through this one.
+    SectorMapping locate(std::uint64_t sector) const {
+        SectorMapping mapping = mapSector(sector);
+        if (!mapping.source) mapping.source = &file_;
+        return mapping;
+    }
 
     // The sector size the guest used (partition tables count in it); reads still address 512-byte sectors.
     virtual std::uint64_t logicalSectorSize() const { return kSectorSize; }

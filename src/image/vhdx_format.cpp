@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "image/crc32c.h"
+
 namespace halvard::vhdx {
 
 const Guid kBatRegion = Guid::fromText("2DC27766-F623-4200-9D64-115E9BFD4A08");
@@ -17,8 +19,11 @@ bool hasFileIdentifier(Bytes firstBytes) { return hasSignature(firstBytes, 0, "v
 Header parseHeader(Bytes data) {
     Header h;
     h.signatureOk = hasSignature(data, 0, "head");
+    h.checksumOk = data.size() >= 4096 && checksumMatches(data.first(4096), 4);
     h.checksum = le32(data, 4);
     h.sequenceNumber = le64(data, 8);
+    h.fileWriteGuid = Guid::fromBytes(data, 16);
+    h.dataWriteGuid = Guid::fromBytes(data, 32);
     h.logGuid = Guid::fromBytes(data, 48);
     h.logVersion = le16(data, 64);
     h.version = le16(data, 66);
@@ -30,6 +35,7 @@ Header parseHeader(Bytes data) {
 RegionTable parseRegionTable(Bytes data) {
     RegionTable table;
     table.signatureOk = hasSignature(data, 0, "regi");
+    table.checksumOk = data.size() >= kRegionTableSize && checksumMatches(data.first(kRegionTableSize), 4);
     table.entryCount = le32(data, 8);
     const std::uint64_t count = std::min<std::uint64_t>(table.entryCount, kMaxRegionEntries);
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -76,6 +82,18 @@ std::string checkLogicalSectorSize(std::uint64_t logicalSectorSize) {
     return {};
 }
 
+const char* blockStateName(unsigned state) {
+    switch (state) {
+        case kNotPresent: return "not present";
+        case kUndefined: return "undefined";
+        case kZero: return "zero";
+        case kUnmapped: return "unmapped";
+        case kFullyPresent: return "fully present";
+        case kPartiallyPresent: return "partially present";
+        default: return "invalid";
+    }
+}
+
 std::uint64_t chunkRatio(std::uint64_t logicalSectorSize, std::uint64_t blockSize) {
     if (blockSize == 0) return 0;
     return ((1ULL << 23) * logicalSectorSize) / blockSize;
@@ -110,21 +128,48 @@ std::uint64_t readItem(const ImageFile& file, std::uint64_t regionOffset, const 
 
 }  // namespace
 
-Layout readLayout(const ImageFile& file, PositionalRule rule) {
-    Layout layout;
+void readHeaders(const ImageFile& file, Layout& layout) {
     layout.header1 = parseHeader(file.readVector(kHeader1Offset, 4096));
     layout.header2 = parseHeader(file.readVector(kHeader2Offset, 4096));
     layout.version = layout.header1.signatureOk || !layout.header2.signatureOk ? layout.header1.version
                                                                                 : layout.header2.version;
+    // A crash while one header is being rewritten leaves it torn: the other, older one is then current.
+    const bool good1 = layout.header1.signatureOk && layout.header1.checksumOk;
+    const bool good2 = layout.header2.signatureOk && layout.header2.checksumOk;
+    if (good1 && good2)
+        layout.currentHeaderNumber = layout.header2.sequenceNumber > layout.header1.sequenceNumber ? 2 : 1;
+    else
+        layout.currentHeaderNumber = good1 ? 1 : good2 ? 2 : 0;
+    if (layout.currentHeaderNumber == 0)
+        layout.notes.push_back("neither header's checksum verifies; header 1 is read as it stands");
+}
 
-    // Region table: the one at 192 KiB unless its signature or count is bad, then the copy at 256 KiB.
+Layout readLayout(const ImageFile& file, PositionalRule rule) {
+    Layout layout;
+    readHeaders(file, layout);
+
+    // Region table: the first copy that verifies; when neither does, the one at 192 KiB unless its signature or
+    // count is bad, then the copy at 256 KiB.
+    RegionTable first = parseRegionTable(file.readVector(kRegionTable1Offset, kRegionTableSize));
+    RegionTable second = parseRegionTable(file.readVector(kRegionTable2Offset, kRegionTableSize));
     layout.regionTableOffset = kRegionTable1Offset;
-    layout.regionTable = parseRegionTable(file.readVector(kRegionTable1Offset, kRegionTableSize));
-    if (!layout.regionTable.signatureOk || layout.regionTable.entryCount < 2 ||
-        layout.regionTable.entryCount > kMaxRegionEntries) {
+    if (first.signatureOk && first.checksumOk) {
+        layout.regionTable = std::move(first);
+        layout.regionTableVerified = true;
+    } else if (second.signatureOk && second.checksumOk) {
         layout.regionTableOffset = kRegionTable2Offset;
-        layout.regionTable = parseRegionTable(file.readVector(kRegionTable2Offset, kRegionTableSize));
-        layout.notes.push_back("the region table at 192 KiB is damaged; the copy at 256 KiB was used");
+        layout.regionTable = std::move(second);
+        layout.regionTableVerified = true;
+        layout.notes.push_back("the region table at 192 KiB does not verify; the copy at 256 KiB was used");
+    } else {
+        layout.notes.push_back("neither region table's checksum verifies");
+        layout.regionTable = std::move(first);
+        if (!layout.regionTable.signatureOk || layout.regionTable.entryCount < 2 ||
+            layout.regionTable.entryCount > kMaxRegionEntries) {
+            layout.regionTableOffset = kRegionTable2Offset;
+            layout.regionTable = std::move(second);
+            layout.notes.push_back("the region table at 192 KiB is damaged; the copy at 256 KiB was used");
+        }
     }
     const RegionTable& regions = layout.regionTable;
     if (regions.entries.size() < 2) {
@@ -138,6 +183,7 @@ Layout readLayout(const ImageFile& file, PositionalRule rule) {
     if (bat && metadata) {
         layout.regionsByGuid = true;
         layout.metadataOffset = metadata->fileOffset;
+        layout.metadataLength = metadata->length;
         table = readMetadataTable(file, layout.metadataOffset);
     } else {
         // Older reading by position: entry 0 is the BAT; the metadata table is at entry 1 unless its count looks
@@ -177,6 +223,9 @@ Layout readLayout(const ImageFile& file, PositionalRule rule) {
     layout.virtualDiskSize = readItem(file, layout.metadataOffset, diskSize, 8);
     layout.logicalSectorSize = static_cast<std::uint32_t>(readItem(file, layout.metadataOffset, sectorSize, 4));
     layout.physicalSectorSize = static_cast<std::uint32_t>(readItem(file, layout.metadataOffset, physical, 4));
+    if (const MetadataEntry* locator = findItem(table, kParentLocator); locator && locator->length <= kMetadataTableSize)
+        layout.parentLocator = file.readVector(layout.metadataOffset + locator->offset, locator->length);
+    layout.metadataTable = std::move(table);
     layout.ok = true;
     return layout;
 }

@@ -38,9 +38,12 @@ bool hasFileIdentifier(Bytes firstBytes);
 
 struct Header {  // 4 KiB at 64 KiB and 128 KiB
     bool signatureOk = false;  // "head"
+    bool checksumOk = false;   // CRC-32C over the 4 KiB
     std::uint32_t checksum = 0;
     std::uint64_t sequenceNumber = 0;
-    Guid logGuid;
+    Guid fileWriteGuid;
+    Guid dataWriteGuid;  // changes whenever the disk's content does; a child names its parent's in parent_linkage
+    Guid logGuid;        // zero: the log is empty
     std::uint16_t logVersion = 0;
     std::uint16_t version = 0;  // offset 66
     std::uint32_t logLength = 0;
@@ -56,6 +59,7 @@ struct RegionEntry {  // 32 bytes
 };
 struct RegionTable {
     bool signatureOk = false;  // "regi"
+    bool checksumOk = false;   // CRC-32C over the 64 KiB
     std::uint32_t entryCount = 0;
     std::vector<RegionEntry> entries;  // as many as the count says and the span holds, at most kMaxRegionEntries
 };
@@ -84,14 +88,21 @@ struct Layout {
     std::string error;  // the user's message when !ok ("Region entry corrupt")
 
     Header header1, header2;
+    // 1 or 2: of the headers whose checksum verifies, the one with the higher sequence number; 0 when neither
+    // verifies (header 1 is then read as it stands).
+    int currentHeaderNumber = 0;
+    const Header& currentHeader() const { return currentHeaderNumber == 2 ? header2 : header1; }
     std::uint16_t version = 0;  // header 1's Version field (header 2's when header 1 is unreadable)
 
     RegionTable regionTable;
     std::uint64_t regionTableOffset = 0;
+    bool regionTableVerified = false;  // the table in use passed its checksum
     bool regionsByGuid = false;
     std::uint64_t batOffset = 0;
     std::uint64_t batLength = 0;
     std::uint64_t metadataOffset = 0;
+    std::uint32_t metadataLength = 0;  // 0 when the region was taken by position
+    MetadataTable metadataTable;
     bool metadataByGuid = false;
 
     // Values as the image states them; missing items stay 0.
@@ -101,12 +112,18 @@ struct Layout {
     std::uint32_t logicalSectorSize = 0;
     std::uint32_t physicalSectorSize = 0;
     bool hasParent() const { return (fileParameterFlags & 0x2) != 0; }
+    std::vector<std::uint8_t> parentLocator;  // the parent locator item's bytes, when there is one
 
     std::vector<std::string> notes;  // fallbacks taken, for the information command
 };
 
-// Reads the headers, region table and metadata of an open image file.
+// Reads the headers, region table and metadata of an open image file (through its overlay, when the log was
+// replayed into one).
 Layout readLayout(const ImageFile& file, PositionalRule rule = PositionalRule::Reader);
+
+// The two headers and which one is current, without the rest of the layout (the log must be replayed before
+// the region table and metadata are read).
+void readHeaders(const ImageFile& file, Layout& layout);
 
 // Geometry checks shared by the reader and the image page; empty when fine, else the message.
 std::string checkBlockSize(std::uint64_t blockSize);
@@ -118,5 +135,16 @@ std::uint64_t chunkRatio(std::uint64_t logicalSectorSize, std::uint64_t blockSiz
 // BAT entry fields.
 inline std::uint64_t batFileOffsetMB(std::uint64_t entry) { return entry >> 20; }
 inline unsigned batState(std::uint64_t entry) { return static_cast<unsigned>(entry & 7); }
+
+// Payload block states (sector-bitmap entries use 0 for "not present" and 6 for "present").
+enum BlockState : unsigned {
+    kNotPresent = 0,
+    kUndefined = 1,
+    kZero = 2,
+    kUnmapped = 3,
+    kFullyPresent = 6,
+    kPartiallyPresent = 7,
+};
+const char* blockStateName(unsigned state);
 
 }  // namespace halvard::vhdx

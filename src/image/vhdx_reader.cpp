@@ -2,12 +2,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
+
+#include "image/vhdx_parent.h"
 
 namespace halvard {
 
 namespace {
 
 constexpr std::uint64_t kMaxFileOffsetMB = 1ULL << 40;  // 1 EiB
+constexpr std::size_t kMaxParentChain = 64;
+constexpr std::uint64_t kSectorBitmapBytes = 1ULL << 20;  // one bit per logical sector of a chunk
 
 bool endsWithVhdx(const std::string& path) {
     if (path.size() <= 3) return true;  // too short to carry the extension; the open below decides
@@ -16,11 +21,23 @@ bool endsWithVhdx(const std::string& path) {
     return tail == "vhdx";
 }
 
+std::string canonical(const std::string& path) {
+    std::error_code error;
+    const auto p = std::filesystem::weakly_canonical(path, error);
+    return error ? path : p.string();
+}
+
 }  // namespace
 
 bool FileReadSeekVHDX::open(const std::string& path) {
     if (requireVhdxName_ && !endsWithVhdx(path)) return fail("not a vhd file");
+    return openLink(path, {});
+}
+
+bool FileReadSeekVHDX::openLink(const std::string& path, std::vector<std::string> chain) {
     if (!file_.open(path)) return fail("invalid handle ...", file_.error());
+    chain.push_back(canonical(path));
+    logState_ = vhdx::applyLog(file_, overrides_.replayLog);
     imageFileSize = file_.size();
 
     layout_ = vhdx::readLayout(file_, vhdx::PositionalRule::Reader);
@@ -39,7 +56,56 @@ bool FileReadSeekVHDX::open(const std::string& path) {
     sectorsPerBlock_ = static_cast<std::uint32_t>(blockSize_ / kSectorSize);
     chunkRatio_ = vhdx::chunkRatio(logicalSectorSize_, blockSize_);
     totalSectors = virtualDiskSize_ / kSectorSize;
+    readBat();
 
+    if (!layout_.hasParent()) return true;
+    const vhdx::ParentLocator locator = vhdx::parseParentLocator(layout_.parentLocator);
+    if (!overrides_.parentPath.empty()) return openParent(overrides_.parentPath, chain);
+    const std::vector<std::string> candidates = vhdx::parentCandidates(locator, path);
+    for (const std::string& candidate : candidates)
+        if (std::filesystem::is_regular_file(candidate)) return openParent(candidate, chain);
+    std::string tried;
+    for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + candidate;
+    return fail("the parent image of this differencing disk was not found" +
+                (tried.empty() ? std::string(" (its locator names no path)") : " (looked for " + tried + ")") +
+                "; name it with --parent");
+}
+
+bool FileReadSeekVHDX::openParent(const std::string& path, const std::vector<std::string>& chain) {
+    if (chain.size() >= kMaxParentChain) return fail("the chain of parent images is longer than 64");
+    if (std::find(chain.begin(), chain.end(), canonical(path)) != chain.end())
+        return fail("the parent images form a loop at " + path);
+    auto parent = std::make_unique<FileReadSeekVHDX>();
+    ImageOverrides overrides;
+    overrides.replayLog = overrides_.replayLog;
+    overrides.forceParent = overrides_.forceParent;
+    parent->setOverrides(overrides);
+    if (!parent->openLink(path, chain)) return fail("the parent image " + path + " cannot be read: " + parent->lastError());
+
+    // The child names the content of the parent it was made from; a parent written since then would mix the two.
+    const vhdx::ParentLocator locator = vhdx::parseParentLocator(layout_.parentLocator);
+    const Guid have = parent->layout().currentHeader().dataWriteGuid;
+    bool matches = false;
+    for (const char* key : {"parent_linkage", "parent_linkage2"}) {
+        const auto it = locator.entries.find(key);
+        matches = matches || (it != locator.entries.end() && vhdx::linkageGuid(it->second) == have);
+    }
+    if (!matches) {
+        const std::string text = "the parent image " + path + " is not the one this disk was made from (its data-write GUID " +
+                                 have.text() + " differs from the child's parent_linkage)";
+        if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
+        parentNotes_.push_back(text + "; read through it as asked");
+    }
+    if (parent->virtualDiskSize() != virtualDiskSize_)
+        parentNotes_.push_back("the parent's disk size differs from the child's");
+    parentChain_ = {path};
+    parentChain_.insert(parentChain_.end(), parent->parentChain().begin(), parent->parentChain().end());
+    parentNotes_.insert(parentNotes_.end(), parent->parentNotes().begin(), parent->parentNotes().end());
+    parent_ = std::move(parent);
+    return true;
+}
+
+void FileReadSeekVHDX::readBat() {
     // The BAT as the region states it, but never more than the file holds.
     std::uint64_t batBytes = layout_.batLength;
     if (layout_.batOffset >= imageFileSize)
@@ -50,28 +116,61 @@ bool FileReadSeekVHDX::open(const std::string& path) {
     std::vector<std::uint8_t> bat(entries * 8, 0);
     file_.readAt(layout_.batOffset, bat.data(), batBytes);  // a short read leaves the rest unallocated
 
-    // Every chunk-ratio payload entries one sector-bitmap entry follows; it is dropped.
+    // Every chunk-ratio payload entries one sector-bitmap entry follows; it is kept apart from the block map.
     blockMap.clear();
     blockMap.reserve(entries);
+    blockStates_.clear();
+    bitmapOffsets_.clear();
+    batEntries_.clear();
     allocatedBlocks_ = 0;
     blocksPastEnd_ = 0;
+    blocksByState_ = {};
     std::uint64_t inChunk = 0;
     for (std::uint64_t i = 0; i < entries; ++i) {
         const std::uint64_t entry = le64(bat, i * 8);
+        // Offsets beyond any real file are kept, but capped so that the byte arithmetic cannot wrap.
+        const std::uint64_t sectors = std::min<std::uint64_t>(vhdx::batFileOffsetMB(entry), kMaxFileOffsetMB) * 2048;
+        const unsigned state = vhdx::batState(entry);
         ++inChunk;
         if (chunkRatio_ < (1ULL << 32) && inChunk > chunkRatio_) {
             inChunk = 0;
+            bitmapOffsets_.push_back(state == vhdx::kFullyPresent ? sectors * kSectorSize : 0);
+            batEntries_.push_back({sectors * kSectorSize, state, true});
             continue;
         }
-        // Offsets beyond any real file are kept, but capped so that the byte arithmetic cannot wrap.
-        const std::uint64_t sectors = std::min<std::uint64_t>(vhdx::batFileOffsetMB(entry), kMaxFileOffsetMB) * 2048;
         blockMap.push_back(sectors);
+        blockStates_.push_back(static_cast<std::uint8_t>(state));
+        batEntries_.push_back({sectors * kSectorSize, state, false});
+        ++blocksByState_[state];
         if (sectors != 0) {
             ++allocatedBlocks_;
             if (sectors * kSectorSize >= imageFileSize) ++blocksPastEnd_;
         }
     }
-    return true;
+}
+
+bool FileReadSeekVHDX::sectorInThisFile(std::uint64_t logicalSector) const {
+    const std::uint64_t perChunk = kSectorBitmapBytes * 8;
+    const std::uint64_t chunk = logicalSector / perChunk;
+    if (chunk >= bitmapOffsets_.size() || bitmapOffsets_[chunk] == 0) return false;
+    std::lock_guard<std::mutex> lock(bitmapMutex_);
+    auto it = bitmaps_.find(chunk);
+    if (it == bitmaps_.end()) {
+        // A bitmap that cannot be read sends its sectors to the parent.
+        std::vector<std::uint8_t> bits(kSectorBitmapBytes, 0);
+        file_.readAt(bitmapOffsets_[chunk], bits.data(), bits.size());
+        it = bitmaps_.emplace(chunk, std::move(bits)).first;
+    }
+    const std::uint64_t bit = logicalSector % perChunk;
+    return (it->second[bit / 8] >> (bit % 8)) & 1;
+}
+
+SectorMapping FileReadSeekVHDX::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
+    SectorMapping mapping = parent_->locate(sector);
+    // A child larger than its parent reads zeros past the parent's end.
+    if (mapping.state == SectorMapping::State::BeyondMap) mapping.state = SectorMapping::State::Unallocated;
+    mapping.runSectors = std::max<std::uint64_t>(1, std::min(mapping.runSectors, runLimit));
+    return mapping;
 }
 
 SectorMapping FileReadSeekVHDX::mapSector(std::uint64_t sector) const {
@@ -82,10 +181,26 @@ SectorMapping FileReadSeekVHDX::mapSector(std::uint64_t sector) const {
     if (block >= blockMap.size() || block > 0xFFFFFFFFULL) return mapping;
     mapping.runSectors = sectorsPerBlock_ - within;
     const std::uint64_t entry = blockMap[block];
+    const unsigned state = blockStates_[block];
+    if (parent_) {
+        if (state == vhdx::kNotPresent || state == vhdx::kUndefined) return parentMapping(sector, mapping.runSectors);
+        if (state == vhdx::kPartiallyPresent && entry != 0) {
+            // The sector bitmap says, per logical sector, whether this file or the parent holds it.
+            const std::uint64_t perLogical = std::max<std::uint64_t>(1, logicalSectorSize_ / kSectorSize);
+            const bool here = sectorInThisFile(sector / perLogical);
+            std::uint64_t run = perLogical - sector % perLogical;
+            while (run < mapping.runSectors && sectorInThisFile((sector + run) / perLogical) == here) run += perLogical;
+            run = std::min(run, mapping.runSectors);
+            if (!here) return parentMapping(sector, run);
+            mapping.runSectors = run;
+        }
+    }
     if (entry == 0 || entry == 0xFFFFFFFFULL) {
         mapping.state = SectorMapping::State::Unallocated;
         return mapping;
     }
+    // A block whose state says zero or unmapped but that still carries an offset is read from it: stale data can
+    // be someone's lost file.
     mapping.state = SectorMapping::State::Allocated;
     mapping.fileOffset = (entry + within) * kSectorSize;
     return mapping;

@@ -1,11 +1,20 @@
 #pragma once
+#include <array>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
 #include "image/read_write_interface.h"
 #include "image/vhdx_format.h"
+#include "image/vhdx_log.h"
 
 namespace halvard {
 
 // Reader for VHDX images: the block allocation table becomes `blockMap` (entry i = file position of payload
-// block i in sectors, 0 = not allocated); the sector-bitmap entries interleaved in the BAT are dropped.
+// block i in sectors, 0 = not allocated). A pending log is laid over the file first (in memory), unless the
+// overrides say not to. A differencing disk reads the blocks and sectors it does not hold through its parent.
 class FileReadSeekVHDX final : public readWriteInterface {
 public:
     bool open(const std::string& path) override;
@@ -21,14 +30,35 @@ public:
     std::uint64_t virtualDiskSize() const { return virtualDiskSize_; }
     std::uint64_t chunkRatio() const { return chunkRatio_; }
     const vhdx::Layout& layout() const { return layout_; }
+    const vhdx::LogState& logState() const { return logState_; }
     // Payload blocks the BAT places in the file, and those placed past the file's end (a truncated image).
     std::uint64_t allocatedBlocks() const { return allocatedBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
+    // Payload blocks by their BAT state (index = state, 0 to 7).
+    const std::array<std::uint64_t, 8>& blocksByState() const { return blocksByState_; }
+    // The parents read through, nearest first (empty for a disk without a parent), and what was noticed on the way.
+    const std::vector<std::string>& parentChain() const { return parentChain_; }
+    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
+    // Payload and sector-bitmap entries as the BAT holds them (file offsets in bytes), for the integrity check.
+    struct BatEntry {
+        std::uint64_t fileOffset = 0;
+        unsigned state = 0;
+        bool sectorBitmap = false;
+    };
+    const std::vector<BatEntry>& batEntries() const { return batEntries_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
 
 private:
+    // Opens the image as one link of a parent chain; `chain` holds the files already opened below it.
+    bool openLink(const std::string& path, std::vector<std::string> chain);
+    bool openParent(const std::string& path, const std::vector<std::string>& chain);
+    void readBat();
+    SectorMapping parentMapping(std::uint64_t sector, std::uint64_t runLimit) const;
+    // Bit `logicalSector` of its chunk's sector bitmap (1: the sector is in this file).
+    bool sectorInThisFile(std::uint64_t logicalSector) const;
+
     bool requireVhdxName_ = true;
     std::uint32_t sectorsPerBlock_ = 0;
     std::uint64_t blockSize_ = 0;
@@ -37,7 +67,18 @@ private:
     std::uint64_t chunkRatio_ = 0;
     std::uint64_t allocatedBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
+    std::array<std::uint64_t, 8> blocksByState_{};
     vhdx::Layout layout_;
+    vhdx::LogState logState_;
+
+    std::vector<std::uint8_t> blockStates_;       // per payload block
+    std::vector<std::uint64_t> bitmapOffsets_;    // per chunk: the sector bitmap's file offset, 0 = none
+    std::vector<BatEntry> batEntries_;
+    std::unique_ptr<FileReadSeekVHDX> parent_;
+    std::vector<std::string> parentChain_;
+    std::vector<std::string> parentNotes_;
+    mutable std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by chunk, read when first needed
+    mutable std::mutex bitmapMutex_;
 };
 
 }  // namespace halvard

@@ -11,6 +11,15 @@
 namespace halvard {
 namespace {
 
+ImageOverrides geometry(std::int64_t diskSize, std::uint32_t blockSize, std::uint32_t sectorSize) {
+    ImageOverrides overrides;
+    overrides.userDiskSize = diskSize;
+    overrides.userBlockSize = blockSize;
+    overrides.userLogicalSectorSize = sectorSize;
+    return overrides;
+}
+
+
 using testing::readAt;
 
 using testing::TempDir;
@@ -234,8 +243,8 @@ TEST_F(VhdxReaderTest, RefusesWhatItCannotReadWithTheUsersMessage) {
     sectors.logicalSectorSize = 1024;
     EXPECT_NE(openWith(write(sectors, "sectors.vhdx")).second.find("sector size"), std::string::npos);
     // The user's override mends what the image states.
-    EXPECT_TRUE(openWith(write(sectors, "mended.vhdx"), ImageOverrides{0, 0, 512}).first);
-    EXPECT_NE(openWith(good, ImageOverrides{0, 1000, 0}).second.find("block size"), std::string::npos);
+    EXPECT_TRUE(openWith(write(sectors, "mended.vhdx"), geometry(0, 0, 512)).first);
+    EXPECT_NE(openWith(good, geometry(0, 1000, 0)).second.find("block size"), std::string::npos);
 }
 
 TEST_F(VhdxReaderTest, OverridesReplaceTheImagesGeometry) {
@@ -244,7 +253,7 @@ TEST_F(VhdxReaderTest, OverridesReplaceTheImagesGeometry) {
     spec.allocatedBlocks = {0};
     const std::string path = write(spec);
     FileReadSeekVHDX reader;
-    reader.setOverrides({static_cast<std::int64_t>(16 * kMiB), static_cast<std::uint32_t>(kMiB), 0});
+    reader.setOverrides(geometry(static_cast<std::int64_t>(16 * kMiB), static_cast<std::uint32_t>(kMiB), 0));
     ASSERT_TRUE(reader.open(path));
     EXPECT_EQ(reader.blockSize(), kMiB);
     EXPECT_EQ(reader.sectorsPerBlock(), 2048u);
