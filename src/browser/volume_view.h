@@ -33,6 +33,7 @@ struct EntryDetails {
     std::string sizeText;
     std::optional<CalendarTime> created, accessed, modified;  // in the zone the engine shows them
     std::string attributes;                                   // the engine's attribute letters
+    bool accessedDateOnly = false;  // the engine keeps no time of day for the last access (FAT): show the date
 };
 
 // Host times for a saved file: seconds since 1970 (UTC), with nanoseconds.
@@ -56,6 +57,8 @@ struct ParseContext {
     Reporting reporting;
     StopPoll stop;
     std::string rootName = "ROOT";
+    // "Is Drive Formated..?": the FAT family then trusts no cluster chain.
+    bool formattedDrive = false;
 };
 
 class VolumeView {
