@@ -162,19 +162,13 @@ bool Fat64Class::isFolder(std::size_t index) const {
     return index < entries.size() && isExfatDirectoryAttribute(entries[index].attributes);
 }
 
-FatEntryFacts Fat64Class::facts(std::size_t index) const {
-    FatEntryFacts f;
-    if (index >= entries.size()) return f;
+void Fat64Class::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
     const ExFatEntry& e = entries[index];
-    f.name = entryName(index);
-    f.folder = isFolder(index);
-    f.deleted = e.deleted;
     f.size = e.dataLength;
     f.created = stampTime(e.createStamp, e.create10ms);
     f.accessed = stampTime(e.accessStamp);
     f.modified = stampTime(e.modifyStamp, e.modify10ms);
     f.attributes = fatAttributeText(static_cast<std::uint8_t>(e.attributes));
-    return f;
 }
 
 std::string Fat64Class::entrySizeText(const ExFatEntry& entry) { return sizeText(static_cast<std::int64_t>(entry.dataLength)); }
@@ -188,15 +182,12 @@ FatSaveResult Fat64Class::saveFile(std::size_t index, const std::string& hostPat
     const std::uint64_t total = std::min(e.dataLength, heapBytes);
     // Past the valid data length a file reads as zeros.
     const std::uint64_t data = std::min(e.validDataLength, total);
-    FatHostTimes times;
-    const auto modified = stampTime(e.modifyStamp, e.modify10ms);
-    const auto accessed = stampTime(e.accessStamp);
-    times.set = modified || accessed;
-    if (times.set) {
-        times.modified = modified ? exfatHostSeconds(*modified, e.modifyUtcOffset)
-                                  : exfatHostSeconds(*accessed, e.accessUtcOffset);
-        times.accessed = accessed ? exfatHostSeconds(*accessed, e.accessUtcOffset) : times.modified;
-    }
+    auto seconds = [](std::uint32_t stamp, std::uint8_t tenMs, std::uint8_t utcOffset) {
+        const auto t = stampTime(stamp, tenMs);
+        return t ? std::optional<std::int64_t>(exfatHostSeconds(*t, utcOffset)) : std::nullopt;
+    };
+    const FatHostTimes times = FatHostTimes::from(seconds(e.modifyStamp, e.modify10ms, e.modifyUtcOffset),
+                                                  seconds(e.accessStamp, 0, e.accessUtcOffset));
     return writeFile(hostPath, dataChain(e, (data + cs - 1) / cs), data, total - data, times);
 }
 

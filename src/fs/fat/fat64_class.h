@@ -48,13 +48,13 @@ public:
     std::size_t recordCount() const override { return entries.size(); }
     const FatFamilyRecord& record(std::size_t index) const override { return entries[index]; }
     bool isFolder(std::size_t index) const override;
-    FatEntryFacts facts(std::size_t index) const override;
     FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
 
     static std::string entrySizeText(const ExFatEntry& entry);
 
 protected:
     FatFamilyRecord& mutableRecord(std::size_t index) override { return entries[index]; }
+    void addEntryFacts(std::size_t index, FatEntryFacts& facts) const override;
     WalkStep takeNextEntry(DirectoryFrame& frame) override;
     std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) override;
 

@@ -93,6 +93,23 @@ std::size_t FatClass::parseRootDirectory() {
     return entries.size();
 }
 
+bool FatClass::parseStandard() {
+    if (!checkBootSector()) return false;
+    prepareRoot();
+    reporting.setStatus(findingText());
+    parseRootDirectory();
+    reporting.setStatus("maintaining tree Structure in vector...");
+    linkEntries(showsProgress());
+    reporting.setStatus("Creating Tree Structure....");
+    fillTree();
+    reporting.setStatus("Tree Structure Created.");
+    if (showsProgress()) {
+        reporting.setRange(0, 100);
+        reporting.setPosition(100);
+    }
+    return true;
+}
+
 FatFamilyEngine::WalkStep FatClass::takeNextEntry(DirectoryFrame& frame) {
     const Bytes bytes(frame.bytes);
     LongName longName;
@@ -162,20 +179,14 @@ bool FatClass::isFolder(std::size_t index) const {
     return index < entries.size() && isFatDirectoryAttribute(entries[index].attributes);
 }
 
-FatEntryFacts FatClass::facts(std::size_t index) const {
-    FatEntryFacts f;
-    if (index >= entries.size()) return f;
+void FatClass::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
     const FatEntry& e = entries[index];
-    f.name = entryName(index);
-    f.folder = isFolder(index);
-    f.deleted = e.deleted;
     f.size = e.size;
     f.created = dosCalendarTime(e.createDate, e.createTime, e.createTenths / 100);
     f.accessed = dosCalendarTime(e.accessDate, 0);
     f.accessDateOnly = true;
     f.modified = dosCalendarTime(e.writeDate, e.writeTime);
     f.attributes = fatAttributeText(e.attributes);
-    return f;
 }
 
 std::string FatClass::entrySizeText(const FatEntry& entry) { return sizeText(entry.size); }
@@ -190,14 +201,12 @@ FatSaveResult FatClass::saveFile(std::size_t index, const std::string& hostPath)
         way = ClusterChain::Way::Contiguous;
     else if (e.deleted)
         way = ClusterChain::Way::FirstOnly;
-    FatHostTimes times;
-    const auto modified = dosCalendarTime(e.writeDate, e.writeTime);
-    const auto accessed = dosCalendarTime(e.accessDate, 0);
-    times.set = modified || accessed;
-    if (times.set) {
-        times.modified = hostSecondsFromLocal(modified ? *modified : *accessed);
-        times.accessed = hostSecondsFromLocal(accessed ? *accessed : *modified);
-    }
+    // DOS times are the writer's local time.
+    auto seconds = [](const std::optional<CalendarTime>& t) {
+        return t ? std::optional<std::int64_t>(hostSecondsFromLocal(*t)) : std::nullopt;
+    };
+    const FatHostTimes times = FatHostTimes::from(seconds(dosCalendarTime(e.writeDate, e.writeTime)),
+                                                  seconds(dosCalendarTime(e.accessDate, 0)));
     return writeFile(hostPath, ClusterChain(fat_, e.firstCluster(), way), e.size, 0, times);
 }
 
@@ -212,20 +221,9 @@ void Fat16Class::loadRootDirectory() {
     readVolume(geometry_.rootStart, root_.data(), root_.size());
 }
 
-bool Fat16Class::parseStandard() {
-    if (!checkBootSector()) return false;
+void Fat16Class::prepareRoot() {
     loadFat();
     loadRootDirectory();
-    reporting.setStatus("Finding Fat16 File And Directory entries recursively....");
-    parseRootDirectory();
-    reporting.setStatus("maintaining tree Structure in vector...");
-    linkEntries(true);
-    reporting.setStatus("Creating Tree Structure....");
-    fillTree();
-    reporting.setStatus("Tree Structure Created.");
-    reporting.setRange(0, 100);
-    reporting.setPosition(100);
-    return true;
 }
 
 // ---- FAT32 -------------------------------------------------------------------------------------------------
@@ -268,18 +266,9 @@ void Fat32Class::loadRootDirectory() {
     if (!rootClusters.empty()) geometry_.rootCluster = rootClusters.front();
 }
 
-bool Fat32Class::parseStandard() {
-    if (!checkBootSector()) return false;
+void Fat32Class::prepareRoot() {
     countRootClusters();
     loadRootDirectory();
-    reporting.setStatus("Finding Fat32 File And Directory entries recursively....");
-    parseRootDirectory();
-    reporting.setStatus("maintaining tree Structure in vector...");
-    linkEntries(false);
-    reporting.setStatus("Creating Tree Structure....");
-    fillTree();
-    reporting.setStatus("Tree Structure Created.");
-    return true;
 }
 
 }  // namespace halvard

@@ -38,11 +38,12 @@ public:
     std::uint32_t nextCluster(std::uint32_t cluster) const;
     // Walks the root directory, loaded before, and every directory below it. Returns the record count.
     std::size_t parseRootDirectory();
+    // Boot check, the variant's root loading, the walk, the links and the tree, with the page's status texts.
+    bool parseStandard() final;
 
     std::size_t recordCount() const override { return entries.size(); }
     const FatFamilyRecord& record(std::size_t index) const override { return entries[index]; }
     bool isFolder(std::size_t index) const override;
-    FatEntryFacts facts(std::size_t index) const override;
     FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
 
     // Size text of a FAT entry.
@@ -51,8 +52,15 @@ public:
 protected:
     virtual bool isOwnKind(const FatBootSector& boot) const = 0;
     virtual bool fat12Hint() const { return false; }
+    // Finds and reads the root directory into root_.
+    virtual void prepareRoot() = 0;
+    // "Finding Fat16 File And Directory entries recursively...." or the FAT32 text.
+    virtual std::string findingText() const = 0;
+    // FAT12/16 shows the links' progress (0..1000) and ends with a full 0..100 bar.
+    virtual bool showsProgress() const { return false; }
 
     FatFamilyRecord& mutableRecord(std::size_t index) override { return entries[index]; }
+    void addEntryFacts(std::size_t index, FatEntryFacts& facts) const override;
     WalkStep takeNextEntry(DirectoryFrame& frame) override;
     std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) override;
 
@@ -71,7 +79,6 @@ public:
     Fat16Class(readWriteInterface& reader, VolumeRecord volume, bool fat12 = false)
         : FatClass(reader, std::move(volume)), fat12_(fat12) {}
 
-    bool parseStandard() override;
     std::string notInFormatText() const override { return "Selected Drive is not in Fat16 Format"; }
 
     void loadFat();
@@ -80,6 +87,9 @@ public:
 protected:
     bool isOwnKind(const FatBootSector& boot) const override;
     bool fat12Hint() const override { return fat12_; }
+    void prepareRoot() override;
+    std::string findingText() const override { return "Finding Fat16 File And Directory entries recursively...."; }
+    bool showsProgress() const override { return true; }
 
 private:
     bool fat12_;
@@ -89,7 +99,6 @@ class Fat32Class final : public FatClass {
 public:
     using FatClass::FatClass;
 
-    bool parseStandard() override;
     std::string notInFormatText() const override { return "Selected Drive is not in Fat32 Format"; }
     std::string saveDoneText() const override { return "Saving process done."; }
 
@@ -102,6 +111,8 @@ public:
 
 protected:
     bool isOwnKind(const FatBootSector& boot) const override;
+    void prepareRoot() override;
+    std::string findingText() const override { return "Finding Fat32 File And Directory entries recursively...."; }
 };
 
 }  // namespace halvard

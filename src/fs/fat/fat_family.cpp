@@ -5,11 +5,11 @@
 #include <limits>
 
 #include "common/host_files.h"
+#include "image/volume_read.h"
 
 namespace halvard {
 
 namespace {
-constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 // Files are copied this much at a time.
 constexpr std::uint64_t kCopyChunk = 4 * 1024 * 1024;
 // The tree's status line is refreshed once per this many records: each refresh waits for the page.
@@ -35,19 +35,8 @@ bool FatFamilyEngine::attachReader() {
 }
 
 bool FatFamilyEngine::readVolume(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const {
-    if (length == 0) return true;
-    if (offset > kMaxInt64 - length) {
-        std::memset(buffer, 0, length);
-        return false;
-    }
     std::lock_guard lock(readerMutex_);
-    // Set on every read: whoever else used the reader in between may have moved the base.
-    reader_.volumeBaseOffset = volumeBase_;
-    if (!reader_.seek(static_cast<std::int64_t>(offset))) {
-        std::memset(buffer, 0, length);
-        return false;
-    }
-    return reader_.read(buffer, length);
+    return readFromVolume(reader_, volumeBase_, offset, buffer, length);
 }
 
 bool FatFamilyEngine::readBootSector() {
@@ -154,6 +143,16 @@ std::vector<std::size_t> FatFamilyEngine::children(std::size_t index) const {
          c = record(c).nextSibling)
         out.push_back(static_cast<std::size_t>(c));
     return out;
+}
+
+FatEntryFacts FatFamilyEngine::facts(std::size_t index) const {
+    FatEntryFacts f;
+    if (index >= recordCount()) return f;
+    f.name = entryName(index);
+    f.folder = isFolder(index);
+    f.deleted = record(index).deleted;
+    addEntryFacts(index, f);
+    return f;
 }
 
 std::string FatFamilyEngine::entryName(std::size_t index) const {

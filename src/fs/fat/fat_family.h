@@ -63,6 +63,17 @@ struct FatHostTimes {
     bool set = false;  // false when the entry recorded no time
     std::int64_t accessed = 0;
     std::int64_t modified = 0;
+
+    // A time the entry lacks takes the other's value.
+    static FatHostTimes from(std::optional<std::int64_t> modified, std::optional<std::int64_t> accessed) {
+        FatHostTimes t;
+        t.set = modified || accessed;
+        if (t.set) {
+            t.modified = modified ? *modified : *accessed;
+            t.accessed = accessed ? *accessed : *modified;
+        }
+        return t;
+    }
 };
 
 class FatFamilyEngine {
@@ -93,7 +104,7 @@ public:
     virtual std::size_t recordCount() const = 0;
     virtual const FatFamilyRecord& record(std::size_t index) const = 0;
     virtual bool isFolder(std::size_t index) const = 0;
-    virtual FatEntryFacts facts(std::size_t index) const = 0;
+    FatEntryFacts facts(std::size_t index) const;
     // Writes the entry's content to `hostPath` (created anew) and sets its access and modification times.
     virtual FatSaveResult saveFile(std::size_t index, const std::string& hostPath) = 0;
 
@@ -124,6 +135,8 @@ protected:
     };
 
     virtual FatFamilyRecord& mutableRecord(std::size_t index) = 0;
+    // The size, times and attribute letters of a record.
+    virtual void addEntryFacts(std::size_t index, FatEntryFacts& facts) const = 0;
     // Takes the next entry of `frame` into the record list (or merges it) and moves past it.
     virtual WalkStep takeNextEntry(DirectoryFrame& frame) = 0;
     // Reads the directory of record `index`, found in `parent`; nullopt when it is not to be walked.
