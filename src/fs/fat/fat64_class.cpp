@@ -68,12 +68,7 @@ std::size_t Fat64Class::parseRootDirectory() {
     placeholder.entryType = 0x85;
     placeholder.attributes = 0x10;
     entries.push_back(std::move(placeholder));
-    DirectoryFrame root;
-    root.ownIndex = 0;
-    root.firstCluster = geometry_.rootCluster;
-    root.bytes = std::move(root_);
-    root_.clear();
-    walkDirectories(std::move(root));
+    walkDirectories();
     return entries.size();
 }
 

@@ -62,8 +62,6 @@ private:
     // The clusters of an entry's data: contiguous when flagged so (or when the drive was formatted), else along
     // the FAT; at most `maxClusters`.
     ClusterChain dataChain(const ExFatEntry& e, std::uint64_t maxClusters) const;
-
-    std::vector<std::uint8_t> root_;
 };
 
 }  // namespace halvard

@@ -84,12 +84,7 @@ std::size_t FatClass::parseRootDirectory() {
     FatEntry placeholder = slotFields(root_);
     placeholder.name = kDummyEntryName;
     entries.push_back(std::move(placeholder));
-    DirectoryFrame root;
-    root.ownIndex = 0;
-    root.firstCluster = geometry_.rootCluster;
-    root.bytes = std::move(root_);
-    root_.clear();
-    walkDirectories(std::move(root));
+    walkDirectories();
     return entries.size();
 }
 

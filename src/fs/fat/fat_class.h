@@ -67,9 +67,6 @@ protected:
     // How clusters after a directory's or a file's first are found: along the FAT, or, when the drive was
     // formatted, not at all for directories and contiguously for files.
     ClusterChain::Way chainWay() const;
-
-    // The root directory's bytes, loaded by the variant.
-    std::vector<std::uint8_t> root_;
 };
 
 class Fat16Class final : public FatClass {

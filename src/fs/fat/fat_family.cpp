@@ -73,10 +73,12 @@ std::vector<std::uint8_t> FatFamilyEngine::readDirectoryClusters(ClusterChain ch
     return bytes;
 }
 
-void FatFamilyEngine::walkDirectories(DirectoryFrame root) {
-    std::vector<DirectoryFrame> frames;
-    parentStack.assign(1, root.ownIndex);
-    frames.push_back(std::move(root));
+void FatFamilyEngine::walkDirectories() {
+    std::vector<DirectoryFrame> frames(1);
+    frames[0].firstCluster = geometry_.rootCluster;
+    frames[0].bytes = std::move(root_);
+    root_.clear();
+    parentStack.assign(1, 0);
     while (!frames.empty()) {
         if (stop.stopNow()) break;
         const WalkStep step = takeNextEntry(frames.back());

@@ -142,9 +142,10 @@ protected:
     // Reads the directory of record `index`, found in `parent`; nullopt when it is not to be walked.
     virtual std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) = 0;
 
-    // Walks `root` and, depth first, every directory below it. The parent stack holds the directories being
-    // walked; the walk keeps its own stack rather than recursing, so that a deep tree cannot exhaust the thread's.
-    void walkDirectories(DirectoryFrame root);
+    // Walks the root directory (root_, whose record is 0) and, depth first, every directory below it. The parent
+    // stack holds the directories being walked; the walk keeps its own stack rather than recursing, so that a deep
+    // tree cannot exhaust the thread's.
+    void walkDirectories();
     // For a directory record about to be added as `newIndex`: when an earlier record of the same directory names
     // the same first cluster (a rename leaves the old slot deleted beside the new one), that record takes this
     // name, the live one winning over a deleted one, and its index is returned. Otherwise -1, and the cluster is
@@ -179,6 +180,7 @@ protected:
     std::vector<std::uint8_t> boot_;
     FatGeometry geometry_;
     FatTable fat_;
+    std::vector<std::uint8_t> root_;  // the root directory's bytes, loaded by the engine
     std::unordered_set<std::uint32_t> readDirClusters;
     std::vector<std::int32_t> parentStack;
     TreeItemId rootItem_ = kNoTreeItem;
