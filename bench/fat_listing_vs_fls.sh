@@ -34,10 +34,11 @@ if [[ ! -f $DISK || ! -f $STAMP || $(cat "$STAMP") != "$SCRIPT_HASH" ]]; then
 import os, sys
 root = sys.argv[1]
 for d in range(30):
-    folder = os.path.join(root, "folder number %02d" % d)
+    folder = os.path.join(root, "%02d folder with a long name" % d)
     os.makedirs(folder)
     for f in range(1000):
-        with open(os.path.join(folder, "a file with a long name %04d.txt" % f), "w") as out:
+        # Long names whose first characters differ: mtools then finds a free 8.3 alias at once.
+        with open(os.path.join(folder, "%04d a file with a long name.txt" % f), "w") as out:
             out.write("%d/%d\n" % (d, f))
 PY
     part=$tmp/part.raw
