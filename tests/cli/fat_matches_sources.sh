@@ -11,7 +11,9 @@
 #     its name: its first letter is gone); modification times are the DOS
 #     times written (the source files' mtimes, in UTC).
 #   - `save --path /`: every live file's content equals its source, and its modification time is the source's.
-#   - `save --path /deleted-note.txt`: the deleted one-cluster file comes back intact.
+#   - `save --path /deleted-note.txt`: the deleted one-cluster file comes back intact; with `--formatted` the
+#     deleted "OldStuff/old-two.txt" (1,500 bytes written in one piece: three clusters on the FAT32 volume) comes back
+#     whole too.
 # The VHDX form of the disk lists the same.
 set -euo pipefail
 if [[ $# -ne 2 ]]; then
@@ -134,6 +136,14 @@ for v in manifest["volumes"]:
     host = os.path.join(target, "deleted-note.txt")
     ok = r.returncode == 0 and os.path.exists(host) and hashlib.sha256(open(host, "rb").read()).hexdigest() == note["sha256"]
     check(ok, "%s: the deleted one-cluster file comes back intact" % fs, r.stderr)
+
+    two = next(d for d in v["deleted"] if d["path"] == "/OldStuff/old-two.txt")
+    listed = next((e["path"] for e in by_path.get(two["path"], []) + by_path.get(deleted_key(two["path"]), [])), None)
+    target = os.path.join(out, fs + "-formatted")
+    r = run("save", raw, "--volume", str(n), "--formatted", "--path", listed or two["path"], "--out", target)
+    host = os.path.join(target, (listed or "").rpartition("/")[2])
+    ok = r.returncode == 0 and os.path.isfile(host) and hashlib.sha256(open(host, "rb").read()).hexdigest() == two["sha256"]
+    check(ok, "%s: with --formatted a deleted file comes back whole" % fs, r.stderr)
 
     check(ls(vhdx, n) == entries, "%s: the VHDX form lists the same" % fs)
 
