@@ -36,6 +36,12 @@ struct EntryDetails {
     bool accessedDateOnly = false;  // the engine keeps no time of day for the last access (FAT): show the date
 };
 
+// The access column of a list row: the time text, or the date text alone when the engine keeps no time of day.
+inline std::string accessedText(const EntryDetails& d) {
+    if (!d.accessed) return {};
+    return d.accessedDateOnly ? dateText(*d.accessed) : timeText(*d.accessed);
+}
+
 // Host times for a saved file: seconds since 1970 (UTC), with nanoseconds.
 struct HostTime {
     std::int64_t seconds = 0;

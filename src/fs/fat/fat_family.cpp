@@ -157,6 +157,16 @@ FatEntryFacts FatFamilyEngine::facts(std::size_t index) const {
     return f;
 }
 
+FatEntryTexts FatFamilyEngine::entryText(std::size_t index) const {
+    const FatEntryFacts f = facts(index);
+    FatEntryTexts t;
+    if (f.created) t.created = timeText(*f.created);
+    if (f.accessed) t.accessed = f.accessDateOnly ? dateText(*f.accessed) : timeText(*f.accessed);
+    if (f.modified) t.modified = timeText(*f.modified);
+    t.attributes = f.attributes;
+    return t;
+}
+
 std::string FatFamilyEngine::entryName(std::size_t index) const {
     if (index >= recordCount()) return {};
     std::lock_guard lock(nameMutex_);

@@ -50,6 +50,11 @@ struct FatEntryFacts {
     std::string attributes;
 };
 
+// The list's texts of an entry: creation, last access, last write, attributes.
+struct FatEntryTexts {
+    std::string created, accessed, modified, attributes;
+};
+
 struct FatSaveResult {
     bool written = false;
     bool damaged = false;  // fewer bytes than the entry's size could be found
@@ -105,6 +110,7 @@ public:
     virtual const FatFamilyRecord& record(std::size_t index) const = 0;
     virtual bool isFolder(std::size_t index) const = 0;
     FatEntryFacts facts(std::size_t index) const;
+    FatEntryTexts entryText(std::size_t index) const;
     // Writes the entry's content to `hostPath` (created anew) and sets its access and modification times.
     virtual FatSaveResult saveFile(std::size_t index, const std::string& hostPath) = 0;
 

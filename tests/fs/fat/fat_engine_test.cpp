@@ -82,6 +82,7 @@ TEST(FatNames, ShortNameFormsAndCaseBits) {
     lower[12] = 0x18;
     EXPECT_EQ(shortName(lower), "lower.txt");
     EXPECT_EQ(shortName(shortSlot("GONE    TXT", 0x20, 0, 0, 0xE5)), "\xEF\xBF\xA5ONE.TXT");  // U+FFE5
+    EXPECT_EQ(dateText(*dosCalendarTime(0x5067, 0)), "03/07/2020 ");
     EXPECT_EQ(fatAttributeText(0x27), "-R-H-S-A");
     EXPECT_EQ(fatAttributeText(0x10), "");
 }
