@@ -29,11 +29,9 @@ struct ExFatEntry : FatFamilyRecord {
 // A file entry's 16-bit attributes: 0x10 marks a directory.
 inline bool isExfatDirectoryAttribute(std::uint16_t attributes) { return (attributes & 0x10) != 0; }
 
-class Fat64Class final : public FatFamilyEngine {
+class Fat64Class final : public FatRecordsOf<ExFatEntry> {
 public:
-    using FatFamilyEngine::FatFamilyEngine;
-
-    std::vector<ExFatEntry> entries;
+    using FatRecordsOf<ExFatEntry>::FatRecordsOf;
 
     bool parseStandard() override;
     std::string notInFormatText() const override { return "Selected Drive is not in exFat Format"; }
@@ -45,15 +43,12 @@ public:
     std::size_t parseRootDirectory();
     std::uint32_t nextCluster(std::uint32_t cluster) const;
 
-    std::size_t recordCount() const override { return entries.size(); }
-    const FatFamilyRecord& record(std::size_t index) const override { return entries[index]; }
     bool isFolder(std::size_t index) const override;
     FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
 
     static std::string entrySizeText(const ExFatEntry& entry);
 
 protected:
-    FatFamilyRecord& mutableRecord(std::size_t index) override { return entries[index]; }
     void addEntryFacts(std::size_t index, FatEntryFacts& facts) const override;
     WalkStep takeNextEntry(DirectoryFrame& frame) override;
     std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) override;

@@ -25,11 +25,9 @@ struct FatEntry : FatFamilyRecord {
 // long-name slot and 0x08 without 0x10 the volume label.
 bool isFatDirectoryAttribute(std::uint8_t attributes);
 
-class FatClass : public FatFamilyEngine {
+class FatClass : public FatRecordsOf<FatEntry> {
 public:
-    using FatFamilyEngine::FatFamilyEngine;
-
-    std::vector<FatEntry> entries;
+    using FatRecordsOf<FatEntry>::FatRecordsOf;
 
     // Accepts the volume's first sector when it names its maker ("MSDOS", on FAT32 also "BSD") or carries a BIOS
     // parameter block a formatting tool could have written, and it is of this engine's kind.
@@ -41,8 +39,6 @@ public:
     // Boot check, the variant's root loading, the walk, the links and the tree, with the page's status texts.
     bool parseStandard() final;
 
-    std::size_t recordCount() const override { return entries.size(); }
-    const FatFamilyRecord& record(std::size_t index) const override { return entries[index]; }
     bool isFolder(std::size_t index) const override;
     FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
 
@@ -59,7 +55,6 @@ protected:
     // FAT12/16 shows the links' progress (0..1000) and ends with a full 0..100 bar.
     virtual bool showsProgress() const { return false; }
 
-    FatFamilyRecord& mutableRecord(std::size_t index) override { return entries[index]; }
     void addEntryFacts(std::size_t index, FatEntryFacts& facts) const override;
     WalkStep takeNextEntry(DirectoryFrame& frame) override;
     std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) override;

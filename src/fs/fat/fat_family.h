@@ -192,4 +192,19 @@ protected:
     TreeItemId rootItem_ = kNoTreeItem;
 };
 
+// An engine's records, of its own entry type, in one vector.
+template <class Entry>
+class FatRecordsOf : public FatFamilyEngine {
+public:
+    using FatFamilyEngine::FatFamilyEngine;
+
+    std::vector<Entry> entries;
+
+    std::size_t recordCount() const override { return entries.size(); }
+    const FatFamilyRecord& record(std::size_t index) const override { return entries[index]; }
+
+protected:
+    FatFamilyRecord& mutableRecord(std::size_t index) override { return entries[index]; }
+};
+
 }  // namespace halvard
