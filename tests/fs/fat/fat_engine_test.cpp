@@ -2,6 +2,7 @@
 // directory loops, reused clusters, 12-bit chains, chain loops, exFAT entry sets with bad counts.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -34,7 +35,9 @@ struct Parsed {
         VolumeRecord record;
         record.fileSystem = fileSystem;
         record.sizeText = "2   MB";
-        view = createVolumeView(reader, record);
+        std::string type = fileSystem;
+        for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        view = makeFatView(reader, record, type);
         ParseContext context;
         context.tree = &tree;
         context.formattedDrive = formatted;
