@@ -5,6 +5,7 @@
 #include <cctype>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
 #include "browser/entry_walk.h"
@@ -90,14 +91,9 @@ TEST(FatNames, ShortNameFormsAndCaseBits) {
     EXPECT_EQ(fatAttributeText(0x10), "");
 }
 
-// A FAT16 volume whose root holds: a long name of 11 slots; a name left over from an earlier entry (wrong
-// checksum); a folder renamed (its old slot deleted, naming the same cluster); a folder that names its own
-// parent's cluster (a loop); a deleted folder whose cluster now holds file data; a deleted folder whose cluster
-// another folder took.
-TEST(FatDirectoryWalk, NamesMergesLoopsAndReusedClusters) {
+ByteVector mixedFat16Volume(const std::string& longName) {
     FatVolumeBuilder v(16, 4200);
     std::vector<ByteVector> root;
-    const std::string longName(140, 'x');  // 11 slots
     const ByteVector longShort = shortSlot("XXXXXX~1TXT", 0x20, 10, 3);
     for (auto& s : longNameSlots(longName, shortNameChecksum(longShort))) root.push_back(s);
     root.push_back(longShort);
@@ -126,7 +122,16 @@ TEST(FatDirectoryWalk, NamesMergesLoopsAndReusedClusters) {
     v.putSlots(v.clusterOffset(40) + 64, {shortSlot("OWNED   TXT", 0x20, 42, 1)});
     for (std::uint32_t c : {10, 11, 20, 21, 41, 40, 42}) v.chain({c});
 
-    Parsed p(v.image, "FAT16");
+    return v.image;
+}
+
+// A FAT16 volume whose root holds: a long name of 11 slots; a name left over from an earlier entry (wrong
+// checksum); a folder renamed (its old slot deleted, naming the same cluster); a folder that names its own
+// parent's cluster (a loop); a deleted folder whose cluster now holds file data; a deleted folder whose cluster
+// another folder took.
+TEST(FatDirectoryWalk, NamesMergesLoopsAndReusedClusters) {
+    const std::string longName(140, 'x');  // 11 slots
+    Parsed p(mixedFat16Volume(longName), "FAT16");
     ASSERT_TRUE(p.parsed);
     EXPECT_EQ(paths(p.listing()), (std::vector<std::string>{
                                       "/New Name", "/New Name/INSIDE.TXT", "/New Name/LOOP", "/OWNER", "/OWNER/SUB",
@@ -229,9 +234,7 @@ TEST(FatBootSectors, KindsAreKeptApart) {
     EXPECT_FALSE(Parsed(garbage, "FAT64").parsed);
 }
 
-// exFAT sets: a secondary count that says 0 or too many, a set without a stream extension, a name cut to its
-// length, a deleted set; a contiguous file read whole; a root and a folder over two clusters along their chains.
-TEST(ExfatEntrySets, SetsAreReadByTheirStructure) {
+ByteVector mixedExfatVolume() {
     ExfatVolumeBuilder v;
     std::vector<ByteVector> root;
     auto add = [&](const ExfatSet& s) {
@@ -262,7 +265,13 @@ TEST(ExfatEntrySets, SetsAreReadByTheirStructure) {
     v.putEntries(v.clusterOffset(30), folder);  // 15 entries: 480 bytes
     auto last = exfatEntrySet({.name = "second-cluster", .firstCluster = 0, .length = 0, .flags = 0});
     v.putEntries(v.clusterOffset(33), last);
-    Parsed p(v.image, "FAT64");
+    return v.image;
+}
+
+// exFAT sets: a secondary count that says 0 or too many, a set without a stream extension, a name cut to its
+// length, a deleted set; a contiguous file read whole; a root and a folder over two clusters along their chains.
+TEST(ExfatEntrySets, SetsAreReadByTheirStructure) {
+    Parsed p(mixedExfatVolume(), "FAT64");
     ASSERT_TRUE(p.parsed);
     EXPECT_EQ(paths(p.listing()),
               (std::vector<std::string>{"/Folder", "/Folder/file-0", "/Folder/file-1", "/Folder/file-2", "/Folder/file-3",
@@ -273,6 +282,30 @@ TEST(ExfatEntrySets, SetsAreReadByTheirStructure) {
     EXPECT_EQ(p.saved("/whole.bin"), std::string(1024, 'w') + std::string(76, 'z'));
     const EntryDetails d = p.view->details(*findEntry(*p.view, "/whole.bin"));
     EXPECT_EQ(timeText(*d.modified), "05/05/2020  01:32 PM");
+}
+
+// Damage anywhere in the volumes' first 64 KiB (boot sector, FAT, directories): every parse ends, and listing and
+// saving whatever it found neither crashes nor reads outside its buffers.
+TEST(FatHostileVolumes, RandomDamageNeitherCrashesNorHangs) {
+    const std::vector<std::pair<ByteVector, std::string>> volumes{
+        {mixedFat16Volume(std::string(140, 'x')), "FAT16"}, {mixedExfatVolume(), "FAT64"}};
+    for (const auto& [clean, type] : volumes) {
+        for (unsigned seed = 0; seed < 60; ++seed) {
+            std::mt19937 rnd(seed);
+            ByteVector image = clean;
+            const unsigned flips = 1u << (seed % 10);
+            const std::size_t region = std::min<std::size_t>(image.size(), 65536);
+            for (unsigned k = 0; k < flips; ++k) image[rnd() % region] = static_cast<std::uint8_t>(rnd());
+            Parsed p(image, type, seed % 3 == 0);
+            if (!p.parsed) continue;
+            std::size_t files = 0;
+            visitEntries(*p.view, kVolumeRoot, "", true, [&](const std::string&, EntryId id) {
+                p.view->details(id);
+                if (!p.view->isFolder(id) && files++ < 20) p.view->saveFile(id, ::testing::TempDir() + "fat_hostile");
+                return true;
+            });
+        }
+    }
 }
 
 }  // namespace
