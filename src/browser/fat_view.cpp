@@ -85,6 +85,10 @@ EntryDetails FatView::details(EntryId entry) const {
     return d;
 }
 
+void FatView::renameEntry(EntryId entry, const std::string& name) {
+    if (entry < engine_->recordCount()) engine_->renameEntry(static_cast<std::size_t>(entry), name);
+}
+
 FileSaveResult FatView::saveFile(EntryId entry, const std::string& hostPath) {
     FileSaveResult result;
     if (entry >= engine_->recordCount()) {

@@ -32,6 +32,9 @@ public:
     FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
     std::string saveDoneText() const override { return engine_->saveDoneText(); }
 
+    // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
+    void renameEntry(EntryId entry, const std::string& name);
+
     FatFamilyEngine& engine() { return *engine_; }
     const FatFamilyEngine& engine() const { return *engine_; }
 
