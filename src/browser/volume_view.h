@@ -33,7 +33,14 @@ struct EntryDetails {
     std::string sizeText;
     std::optional<CalendarTime> created, accessed, modified;  // in the zone the engine shows them
     std::string attributes;                                   // the engine's attribute letters
+    bool accessedDateOnly = false;  // the engine keeps no time of day for the last access (FAT): show the date
 };
+
+// The access column of a list row: the time text, or the date text alone when the engine keeps no time of day.
+inline std::string accessedText(const EntryDetails& d) {
+    if (!d.accessed) return {};
+    return d.accessedDateOnly ? dateText(*d.accessed) : timeText(*d.accessed);
+}
 
 // Host times for a saved file: seconds since 1970 (UTC), with nanoseconds.
 struct HostTime {
@@ -56,6 +63,8 @@ struct ParseContext {
     Reporting reporting;
     StopPoll stop;
     std::string rootName = "ROOT";
+    // "Is Drive Formated..?": the FAT family then trusts no cluster chain.
+    bool formattedDrive = false;
 };
 
 class VolumeView {

@@ -11,6 +11,8 @@ void addVolumeOptions(CLI::App& command, VolumeOptions& options) {
         ->required();
     command.add_option("--mode", options.mode, "standard, or deep (every MFT record found on the volume)")
         ->check(CLI::IsMember({"standard", "deep"}));
+    command.add_flag("--formatted", options.formatted,
+                     "The drive was formatted: FAT and exFAT files are read as one piece from their first cluster");
     addScanOptions(command, options.scan);
 }
 
@@ -39,6 +41,7 @@ std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const
     TerminalReporting terminal(streams.err, streams.errIsTerminal);
     ParseContext context;
     context.reporting = {&terminal, &terminal, nullptr};
+    context.formattedDrive = options.formatted;
     const ParseMode mode = options.mode == "deep" ? ParseMode::Deep : ParseMode::Standard;
     if (!parsed.view->parse(context, mode)) {
         terminal.finish();

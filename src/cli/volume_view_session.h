@@ -14,6 +14,7 @@ struct VolumeOptions {
     std::string volume;
     ScanOptions scan;
     std::string mode = "standard";
+    bool formatted = false;  // the drive was formatted: FAT-family chains are not trusted
 };
 
 // Adds IMAGE, --volume, --mode and the scan options to a command.

@@ -35,6 +35,12 @@ CalendarTime localCalendarTime(std::int64_t unixSeconds) {
     return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec};
 }
 
+std::string dateText(const CalendarTime& t) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%02d/%02d/%d ", t.month, t.day, t.year);
+    return buffer;
+}
+
 std::string isoText(const CalendarTime& t) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,

@@ -22,6 +22,9 @@ struct CalendarTime {
 // "MM/DD/YYYY  hh:mm AM" or "... PM"; hours above 12 count from 1 PM, noon itself reads AM.
 std::string timeText(const CalendarTime& t);
 
+// "MM/DD/YYYY " (with the trailing blank): the date alone, where an engine keeps no time of day.
+std::string dateText(const CalendarTime& t);
+
 // Calendar time of a Unix time (seconds since 1970, UTC) in the host's local zone.
 CalendarTime localCalendarTime(std::int64_t unixSeconds);
 

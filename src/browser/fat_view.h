@@ -1,0 +1,52 @@
+#pragma once
+// The FAT12/16, FAT32 and exFAT engines behind the browser's interface: their standard road, their child chains,
+// list details and file saving. An EntryId is the index of the entry's record in the engine.
+//
+// Threads: as for the NTFS view. parse() runs on the page's worker and inserts tree items only when every record
+// is complete and linked; saveFile and details may then run on any thread.
+#include <memory>
+
+#include "browser/volume_view.h"
+#include "fs/fat/fat_family.h"
+
+namespace halvard {
+
+class FatView final : public VolumeView {
+public:
+    explicit FatView(std::unique_ptr<FatFamilyEngine> engine);
+
+    // The standard road. A refused boot sector is told through the message sink with the engine's text
+    // ("Selected Drive is not in Fat32 Format") and ends the parse with false; the advanced and deep roads are
+    // not this view's.
+    bool parse(const ParseContext& context, ParseMode mode) override;
+
+    std::vector<EntryId> topLevel() const override;
+    std::vector<EntryId> children(EntryId folder) const override;
+    bool hasChildren(EntryId folder) const override;
+
+    std::string name(EntryId entry) const override;
+    bool isFolder(EntryId entry) const override;
+    bool isDeleted(EntryId entry) const override;
+    EntryDetails details(EntryId entry) const override;
+
+    FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+    std::string saveDoneText() const override { return engine_->saveDoneText(); }
+
+    // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
+    void renameEntry(EntryId entry, const std::string& name);
+
+    FatFamilyEngine& engine() { return *engine_; }
+    const FatFamilyEngine& engine() const { return *engine_; }
+
+private:
+    // Folders among the top-level items get a "..DUMY.." child when they have children.
+    void placeholderPass(TreeControl& tree);
+
+    std::unique_ptr<FatFamilyEngine> engine_;
+};
+
+// Views for the file-system texts "fat12", "fat16"/"fat", "fat32" and "fat64"/"exfat" (lower case).
+std::unique_ptr<VolumeView> makeFatView(readWriteInterface& reader, const VolumeRecord& volume,
+                                        const std::string& type);
+
+}  // namespace halvard

@@ -1,0 +1,62 @@
+#pragma once
+// The exFAT engine ("FAT64" throughout the program): entry sets of a file entry, a stream extension and name
+// entries; directories and files along the FAT or, flagged so, in one contiguous piece.
+#include "fs/fat/fat_family.h"
+
+namespace halvard {
+
+struct ExFatEntry : FatFamilyRecord {
+    std::uint8_t entryType = 0;  // of the file entry: 0x85 live, 0x05 deleted
+    std::uint16_t attributes = 0;
+    std::uint32_t createStamp = 0;  // DOS date in the high half, DOS time in the low half
+    std::uint32_t modifyStamp = 0;
+    std::uint32_t accessStamp = 0;
+    std::uint8_t create10ms = 0;
+    std::uint8_t modify10ms = 0;
+    std::uint8_t createUtcOffset = 0;
+    std::uint8_t modifyUtcOffset = 0;
+    std::uint8_t accessUtcOffset = 0;
+    std::uint8_t streamType = 0;   // 0xC0 live, 0x40 deleted
+    std::uint8_t streamFlags = 0;  // bit 0: clusters allocated; bit 1: contiguous, no FAT chain
+    std::uint8_t nameLength = 0;
+    std::uint64_t validDataLength = 0;
+    std::uint32_t firstCluster = 0;
+    std::uint64_t dataLength = 0;
+
+    bool contiguous() const { return (streamFlags & 0x02) != 0; }
+};
+
+// A file entry's 16-bit attributes: 0x10 marks a directory.
+inline bool isExfatDirectoryAttribute(std::uint16_t attributes) { return (attributes & 0x10) != 0; }
+
+class Fat64Class final : public FatRecordsOf<ExFatEntry> {
+public:
+    using FatRecordsOf<ExFatEntry>::FatRecordsOf;
+
+    bool parseStandard() override;
+    std::string notInFormatText() const override { return "Selected Drive is not in exFat Format"; }
+
+    // Needs "EXFAT" at offset 3 and sector and cluster sizes an exFAT volume can have.
+    bool checkBootSector();
+    // Reads the whole root directory along its chain. False when there is no root cluster to read.
+    bool loadRootDirectory();
+    std::size_t parseRootDirectory();
+    std::uint32_t nextCluster(std::uint32_t cluster) const;
+
+    bool isFolder(std::size_t index) const override;
+    FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
+
+    static std::string entrySizeText(const ExFatEntry& entry);
+
+protected:
+    void addEntryFacts(std::size_t index, FatEntryFacts& facts) const override;
+    WalkStep takeNextEntry(DirectoryFrame& frame) override;
+    std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) override;
+
+private:
+    // The clusters of an entry's data: contiguous when flagged so (or when the drive was formatted), else along
+    // the FAT; at most `maxClusters`.
+    ClusterChain dataChain(const ExFatEntry& e, std::uint64_t maxClusters) const;
+};
+
+}  // namespace halvard

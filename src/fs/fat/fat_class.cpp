@@ -1,0 +1,269 @@
+#include "fs/fat/fat_class.h"
+
+#include "common/utf16.h"
+#include "fs/fat/fat_names.h"
+
+namespace halvard {
+
+namespace {
+
+constexpr std::size_t kSlot = 32;
+// A FAT directory holds at most 65,536 slots; a longer chain is damage (or a file's chain).
+constexpr std::uint64_t kMaxDirectoryBytes = 65536 * kSlot;
+// A long name has at most 255 characters: 20 slots of 13.
+constexpr std::size_t kMaxLongNameSlots = 20;
+constexpr std::uint8_t kLongNameAttribute = 0x0F;
+
+FatEntry slotFields(Bytes slot) {
+    FatEntry e;
+    e.attributes = u8(slot, 11);
+    e.createTenths = u8(slot, 13);
+    e.createTime = le16(slot, 14);
+    e.createDate = le16(slot, 16);
+    e.accessDate = le16(slot, 18);
+    e.clusterHigh = le16(slot, 20);
+    e.writeTime = le16(slot, 22);
+    e.writeDate = le16(slot, 24);
+    e.clusterLow = le16(slot, 26);
+    e.size = le32(slot, 28);
+    return e;
+}
+
+bool isVolumeLabel(std::uint8_t attributes) { return (attributes & 0x08) != 0 && (attributes & 0x10) == 0; }
+
+// A run of long-name slots, kept until the short slot it belongs to.
+struct LongName {
+    std::vector<std::vector<std::uint16_t>> parts;  // in disk order: the end of the name first
+    bool deleted = false;
+    std::uint8_t checksum = 0;
+
+    void add(Bytes slot) {
+        const std::uint8_t first = u8(slot, 0);
+        const bool live = first != 0xE5;
+        // A live slot with the 0x40 flag opens a name; a run too long for one name starts over.
+        if (parts.empty() || (live && (first & 0x40)) || parts.size() >= kMaxLongNameSlots) {
+            parts.clear();
+            deleted = !live;
+            checksum = u8(slot, 13);
+        }
+        parts.emplace_back();
+        appendLongNamePart(slot, parts.back());
+    }
+    std::string text() const {
+        std::vector<std::uint16_t> units;
+        for (auto it = parts.rbegin(); it != parts.rend(); ++it) units.insert(units.end(), it->begin(), it->end());
+        return utf16ToUtf8(units);
+    }
+};
+
+}  // namespace
+
+bool isFatDirectoryAttribute(std::uint8_t attributes) {
+    return attributes != kLongNameAttribute && (attributes & 0x10) != 0 && (attributes & 0x08) == 0;
+}
+
+bool FatClass::checkBootSector() {
+    readBootSector();
+    const FatBootSector b = FatBootSector::read(boot_);
+    if (!(b.oemMsdos || b.oemBsd || b.plausibleBpb) || !isOwnKind(b) || !b.usableGeometry()) return false;
+    useGeometry(b.geometry(volumeSize, fat12Hint()), false);
+    return geometry_.clusterSize != 0;
+}
+
+ClusterChain::Way FatClass::chainWay() const {
+    return formattedDriveFlag ? ClusterChain::Way::FirstOnly : ClusterChain::Way::Fat;
+}
+
+std::uint32_t FatClass::nextCluster(std::uint32_t cluster) const {
+    if (formattedDriveFlag || !geometry_.validCluster(cluster)) return 0xFFFFFFFF;
+    return fat_.entry(cluster);
+}
+
+std::size_t FatClass::parseRootDirectory() {
+    entries.clear();
+    FatEntry placeholder = slotFields(root_);
+    placeholder.name = kDummyEntryName;
+    entries.push_back(std::move(placeholder));
+    walkDirectories();
+    return entries.size();
+}
+
+bool FatClass::parseStandard() {
+    if (!checkBootSector()) return false;
+    prepareRoot();
+    reporting.setStatus(findingText());
+    parseRootDirectory();
+    reporting.setStatus("maintaining tree Structure in vector...");
+    linkEntries(showsProgress());
+    reporting.setStatus("Creating Tree Structure....");
+    fillTree();
+    reporting.setStatus("Tree Structure Created.");
+    if (showsProgress()) {
+        reporting.setRange(0, 100);
+        reporting.setPosition(100);
+    }
+    return true;
+}
+
+FatFamilyEngine::WalkStep FatClass::takeNextEntry(DirectoryFrame& frame) {
+    const Bytes bytes(frame.bytes);
+    LongName longName;
+    while (frame.offset + kSlot <= bytes.size()) {
+        const Bytes slot = bytes.subspan(frame.offset, kSlot);
+        const std::uint8_t first = slot[0];
+        const std::uint8_t attributes = slot[11];
+        if (first == 0x00) break;  // the directory ends here
+        frame.offset += kSlot;
+        if (attributes == kLongNameAttribute) {
+            longName.add(slot);
+            continue;
+        }
+        if (first == '.' || isVolumeLabel(attributes)) {
+            longName.parts.clear();
+            continue;
+        }
+        FatEntry e = slotFields(slot);
+        e.deleted = first == 0xE5;
+        // A live name must belong to this slot: its checksum tells a name left over from an earlier entry.
+        const bool useLong = !longName.parts.empty() &&
+                             (longName.deleted || e.deleted || longName.checksum == shortNameChecksum(slot));
+        if (useLong) {
+            e.name = longName.text();
+            e.deleted = e.deleted || longName.deleted;
+        } else {
+            e.name = shortName(slot);
+        }
+        e.parentIndex = frame.ownIndex;
+        const auto index = static_cast<std::int32_t>(entries.size());
+        e.ownIndex = index;
+        if (!isFatDirectoryAttribute(attributes)) {
+            entries.push_back(std::move(e));
+            return {};
+        }
+        if (mergedInto(frame, e.firstCluster(), e.name, e.deleted, index) >= 0) return {};
+        entries.push_back(std::move(e));
+        return {false, index};
+    }
+    return {true, -1};
+}
+
+std::optional<FatFamilyEngine::DirectoryFrame> FatClass::openDirectory(std::int32_t index,
+                                                                         const DirectoryFrame& parent) {
+    const FatEntry& e = entries[index];
+    const std::uint32_t cluster = e.firstCluster();
+    if (!geometry_.validCluster(cluster) || readDirClusters.count(cluster)) return std::nullopt;
+    std::vector<std::uint8_t> head(static_cast<std::size_t>(geometry_.clusterSize));
+    readClusters(cluster, 1, head.data());
+    // A directory starts with its "." entry; without it the cluster now holds something else.
+    if (head[0] != '.') return std::nullopt;
+    if (e.deleted) {
+        // The cluster of a deleted directory may since belong to another directory: its "." and ".." must name
+        // this directory and the one it was found in.
+        const std::uint32_t self = static_cast<std::uint32_t>(le16(head, 20)) << 16 | le16(head, 26);
+        const std::uint32_t up = static_cast<std::uint32_t>(le16(head, 52)) << 16 | le16(head, 58);
+        const bool upMatches = up == parent.firstCluster || (parent.ownIndex == 0 && up == 0);
+        if (self != cluster || u8(head, 32) != '.' || u8(head, 33) != '.' || !upMatches) return std::nullopt;
+    }
+    DirectoryFrame frame;
+    frame.firstCluster = cluster;
+    frame.bytes = readDirectoryClusters(ClusterChain(fat_, cluster, chainWay()), kMaxDirectoryBytes);
+    return frame;
+}
+
+bool FatClass::isFolder(std::size_t index) const {
+    return index < entries.size() && isFatDirectoryAttribute(entries[index].attributes);
+}
+
+void FatClass::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
+    const FatEntry& e = entries[index];
+    f.size = e.size;
+    f.created = dosCalendarTime(e.createDate, e.createTime, e.createTenths / 100);
+    f.accessed = dosCalendarTime(e.accessDate, 0);
+    f.accessDateOnly = true;
+    f.modified = dosCalendarTime(e.writeDate, e.writeTime);
+    f.attributes = fatAttributeText(e.attributes);
+}
+
+std::string FatClass::entrySizeText(const FatEntry& entry) { return sizeText(entry.size); }
+
+FatSaveResult FatClass::saveFile(std::size_t index, const std::string& hostPath) {
+    if (index >= entries.size()) return {};
+    const FatEntry& e = entries[index];
+    // A deleted file's chain is freed: only its first cluster is known to be its own, unless the drive was
+    // formatted, when the file is taken to lie in one piece.
+    ClusterChain::Way way = ClusterChain::Way::Fat;
+    if (formattedDriveFlag)
+        way = ClusterChain::Way::Contiguous;
+    else if (e.deleted)
+        way = ClusterChain::Way::FirstOnly;
+    // DOS times are the writer's local time.
+    auto seconds = [](const std::optional<CalendarTime>& t) {
+        return t ? std::optional<std::int64_t>(hostSecondsFromLocal(*t)) : std::nullopt;
+    };
+    const FatHostTimes times = FatHostTimes::from(seconds(dosCalendarTime(e.writeDate, e.writeTime)),
+                                                  seconds(dosCalendarTime(e.accessDate, 0)));
+    return writeFile(hostPath, ClusterChain(fat_, e.firstCluster(), way), e.size, 0, times);
+}
+
+// ---- FAT12/16 ----------------------------------------------------------------------------------------------
+
+bool Fat16Class::isOwnKind(const FatBootSector& boot) const { return boot.fatSize16 != 0; }
+
+void Fat16Class::loadFat() { fat_.entry(0); }
+
+void Fat16Class::loadRootDirectory() {
+    root_.assign(static_cast<std::size_t>(geometry_.rootBytes), 0);
+    readVolume(geometry_.rootStart, root_.data(), root_.size());
+}
+
+void Fat16Class::prepareRoot() {
+    loadFat();
+    loadRootDirectory();
+}
+
+// ---- FAT32 -------------------------------------------------------------------------------------------------
+
+bool Fat32Class::isOwnKind(const FatBootSector& boot) const { return boot.fatSize16 == 0 && boot.fatSize32 != 0; }
+
+void Fat32Class::countRootClusters() {
+    rootClusters.clear();
+    const std::uint64_t maxClusters = kMaxDirectoryBytes / geometry_.clusterSize + 1;
+    if (geometry_.validCluster(geometry_.rootCluster)) {
+        // The root's chain is read even when the drive was formatted: without it there is no root at all.
+        ClusterChain chain(fat_, geometry_.rootCluster, ClusterChain::Way::Fat, maxClusters);
+        for (std::uint32_t c = 0; chain.next(c);) rootClusters.push_back(c);
+        return;
+    }
+    // A damaged root-cluster field: take the root to start at cluster 2 and to continue where the first FAT
+    // sector's entries 2, 3, ... point, up to the entry that ends the first FAT sector's first chain.
+    std::uint8_t sector[512];
+    readVolume(geometry_.fatStart, sector, sizeof sector);
+    const Bytes fat(sector, sizeof sector);
+    std::uint32_t count = 0;
+    while (count < 127 && (le32(fat, count * 4) & 0x0FFFFFFF) < 0x0FFFFFF8) ++count;
+    if (count < 2) return;
+    rootClusters.push_back(2);
+    for (std::uint32_t k = 2; k + 1 < count; ++k) {
+        const std::uint32_t c = le32(fat, k * 4) & 0x0FFFFFFF;
+        if (geometry_.validCluster(c)) rootClusters.push_back(c);
+    }
+}
+
+void Fat32Class::loadRootDirectory() {
+    root_.clear();
+    const std::size_t cs = static_cast<std::size_t>(geometry_.clusterSize);
+    for (std::uint32_t c : rootClusters) {
+        if (!readDirClusters.insert(c).second) break;
+        const std::size_t at = root_.size();
+        root_.resize(at + cs);
+        readClusters(c, 1, root_.data() + at);
+    }
+    if (!rootClusters.empty()) geometry_.rootCluster = rootClusters.front();
+}
+
+void Fat32Class::prepareRoot() {
+    countRootClusters();
+    loadRootDirectory();
+}
+
+}  // namespace halvard

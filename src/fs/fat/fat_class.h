@@ -1,0 +1,110 @@
+#pragma once
+// The FAT12/16 and FAT32 engines. They share the entry record, the directory walk (long names, the dot rule, the
+// merge of directory slots that name one cluster), the chain lookups and the save; they differ in the boot sector
+// they accept and in where the root directory lies: a fixed region on FAT12/16, a cluster chain on FAT32.
+#include "fs/fat/fat_family.h"
+
+namespace halvard {
+
+struct FatEntry : FatFamilyRecord {
+    std::uint8_t attributes = 0;
+    std::uint8_t createTenths = 0;  // creation time's 10 ms units (0..199)
+    std::uint16_t createTime = 0;
+    std::uint16_t createDate = 0;
+    std::uint16_t accessDate = 0;
+    std::uint16_t clusterHigh = 0;
+    std::uint16_t writeTime = 0;
+    std::uint16_t writeDate = 0;
+    std::uint16_t clusterLow = 0;
+    std::uint32_t size = 0;
+
+    std::uint32_t firstCluster() const { return static_cast<std::uint32_t>(clusterHigh) << 16 | clusterLow; }
+};
+
+// A slot's attribute byte: a directory has 0x10 set (with any of read-only, hidden, system, archive); 0x0F marks a
+// long-name slot and 0x08 without 0x10 the volume label.
+bool isFatDirectoryAttribute(std::uint8_t attributes);
+
+class FatClass : public FatRecordsOf<FatEntry> {
+public:
+    using FatRecordsOf<FatEntry>::FatRecordsOf;
+
+    // Accepts the volume's first sector when it names its maker ("MSDOS", on FAT32 also "BSD") or carries a BIOS
+    // parameter block a formatting tool could have written, and it is of this engine's kind.
+    bool checkBootSector();
+    // The FAT entry of a cluster; the end mark when the drive was formatted (its chains are gone).
+    std::uint32_t nextCluster(std::uint32_t cluster) const;
+    // Walks the root directory, loaded before, and every directory below it. Returns the record count.
+    std::size_t parseRootDirectory();
+    // Boot check, the variant's root loading, the walk, the links and the tree, with the page's status texts.
+    bool parseStandard() final;
+
+    bool isFolder(std::size_t index) const override;
+    FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
+
+    // Size text of a FAT entry.
+    static std::string entrySizeText(const FatEntry& entry);
+
+protected:
+    virtual bool isOwnKind(const FatBootSector& boot) const = 0;
+    virtual bool fat12Hint() const { return false; }
+    // Finds and reads the root directory into root_.
+    virtual void prepareRoot() = 0;
+    // "Finding Fat16 File And Directory entries recursively...." or the FAT32 text.
+    virtual std::string findingText() const = 0;
+    // FAT12/16 shows the links' progress (0..1000) and ends with a full 0..100 bar.
+    virtual bool showsProgress() const { return false; }
+
+    void addEntryFacts(std::size_t index, FatEntryFacts& facts) const override;
+    WalkStep takeNextEntry(DirectoryFrame& frame) override;
+    std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) override;
+
+    // How clusters after a directory's or a file's first are found: along the FAT, or, when the drive was
+    // formatted, not at all for directories and contiguously for files.
+    ClusterChain::Way chainWay() const;
+};
+
+class Fat16Class final : public FatClass {
+public:
+    // `fat12` when the volume is known as FAT12 (the entry width is still taken from the cluster count when the
+    // boot sector gives one).
+    Fat16Class(readWriteInterface& reader, VolumeRecord volume, bool fat12 = false)
+        : FatClass(reader, std::move(volume)), fat12_(fat12) {}
+
+    std::string notInFormatText() const override { return "Selected Drive is not in Fat16 Format"; }
+
+    void loadFat();
+    void loadRootDirectory();
+
+protected:
+    bool isOwnKind(const FatBootSector& boot) const override;
+    bool fat12Hint() const override { return fat12_; }
+    void prepareRoot() override;
+    std::string findingText() const override { return "Finding Fat16 File And Directory entries recursively...."; }
+    bool showsProgress() const override { return true; }
+
+private:
+    bool fat12_;
+};
+
+class Fat32Class final : public FatClass {
+public:
+    using FatClass::FatClass;
+
+    std::string notInFormatText() const override { return "Selected Drive is not in Fat32 Format"; }
+    std::string saveDoneText() const override { return "Saving process done."; }
+
+    // Finds the root directory's clusters: along its chain from the boot sector's root cluster, or, when that
+    // field is out of range, cluster 2 followed by the clusters the first FAT sector names.
+    void countRootClusters();
+    void loadRootDirectory();
+
+    std::vector<std::uint32_t> rootClusters;
+
+protected:
+    bool isOwnKind(const FatBootSector& boot) const override;
+    void prepareRoot() override;
+    std::string findingText() const override { return "Finding Fat32 File And Directory entries recursively...."; }
+};
+
+}  // namespace halvard

@@ -1,0 +1,210 @@
+#pragma once
+// What the FAT12/16, FAT32 and exFAT engines share: the wiring to the page, reading the volume, the FAT, the
+// depth-first directory walk with its parent stack, linking the records into a tree, filling the tree's top level,
+// and writing a file's clusters to the host.
+//
+// Threads: the parse runs on the page's worker and inserts tree items only at its end, when every record is
+// complete and linked. From then on the records do not change (but for renameEntry), and facts/saveFile may run on
+// any thread: reads of the volume and of the FAT are serialised inside the engine.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "common/sinks.h"
+#include "common/texts.h"
+#include "common/tree_control.h"
+#include "common/worker.h"
+#include "fs/fat/fat_boot_sector.h"
+#include "fs/fat/fat_table.h"
+#include "image/read_write_interface.h"
+#include "volume/volume_record.h"
+
+namespace halvard {
+
+inline constexpr const char* kDummyEntryName = "DUMMY ENTRY";
+
+// The part of an entry record that places it in the tree. Links are indexes into the engine's record list (-1:
+// none), so they stay valid whatever happens to the list's storage.
+struct FatFamilyRecord {
+    std::string name;  // UTF-8
+    bool deleted = false;
+    std::int32_t parentIndex = 0;
+    std::int32_t ownIndex = 0;
+    std::int32_t firstChild = -1;
+    std::int32_t nextSibling = -1;
+};
+
+// What the file list shows of an entry.
+struct FatEntryFacts {
+    std::string name;
+    bool folder = false;
+    bool deleted = false;
+    std::uint64_t size = 0;
+    std::optional<CalendarTime> created, accessed, modified;  // as stored: the writer's local time
+    bool accessDateOnly = false;                              // FAT keeps no last-access time of day
+    std::string attributes;
+};
+
+// The list's texts of an entry: creation, last access, last write, attributes.
+struct FatEntryTexts {
+    std::string created, accessed, modified, attributes;
+};
+
+struct FatSaveResult {
+    bool written = false;
+    bool damaged = false;  // fewer bytes than the entry's size could be found
+    std::uint64_t bytes = 0;
+    std::string error;
+    bool diskFull = false;
+};
+
+// Host times to give a saved file (seconds since 1970).
+struct FatHostTimes {
+    bool set = false;  // false when the entry recorded no time
+    std::int64_t accessed = 0;
+    std::int64_t modified = 0;
+
+    // A time the entry lacks takes the other's value.
+    static FatHostTimes from(std::optional<std::int64_t> modified, std::optional<std::int64_t> accessed) {
+        FatHostTimes t;
+        t.set = modified || accessed;
+        if (t.set) {
+            t.modified = modified ? *modified : *accessed;
+            t.accessed = accessed ? *accessed : *modified;
+        }
+        return t;
+    }
+};
+
+class FatFamilyEngine {
+public:
+    FatFamilyEngine(readWriteInterface& reader, VolumeRecord volume);
+    FatFamilyEngine(const FatFamilyEngine&) = delete;
+    FatFamilyEngine& operator=(const FatFamilyEngine&) = delete;
+    virtual ~FatFamilyEngine() = default;
+
+    // Wiring, set before the parse.
+    TreeControl* treeControl = nullptr;
+    Reporting reporting;
+    StopPoll stop;
+    std::string rootName = "ROOT";
+    std::uint8_t formattedDriveFlag = 0;  // the drive was formatted: chains are not trusted
+    std::uint64_t volumeSize = 0;         // bytes: the volume record's size text x 1048576
+
+    // Sets the reader's volume base to the volume's start and inserts the tree's top item. Always true.
+    bool attachReader();
+    // The standard road after attachReader, in the page's order with its status texts. False when the boot
+    // sector is not of this engine's kind (then nothing else is read).
+    virtual bool parseStandard() = 0;
+    // The message shown when the boot sector is refused.
+    virtual std::string notInFormatText() const = 0;
+    // The message a finished save ends with.
+    virtual std::string saveDoneText() const { return "Saving process done"; }
+
+    virtual std::size_t recordCount() const = 0;
+    virtual const FatFamilyRecord& record(std::size_t index) const = 0;
+    virtual bool isFolder(std::size_t index) const = 0;
+    FatEntryFacts facts(std::size_t index) const;
+    FatEntryTexts entryText(std::size_t index) const;
+    // Writes the entry's content to `hostPath` (created anew) and sets its access and modification times.
+    virtual FatSaveResult saveFile(std::size_t index, const std::string& hostPath) = 0;
+
+    // Children of record 0 (the root placeholder) and of any other record, along the links.
+    std::vector<std::size_t> topLevel() const { return children(0); }
+    std::vector<std::size_t> children(std::size_t index) const;
+    void renameEntry(std::size_t index, const std::string& name);
+    std::string entryName(std::size_t index) const;
+
+    TreeItemId rootItem() const { return rootItem_; }
+    const FatGeometry& geometry() const { return geometry_; }
+    const std::vector<std::uint8_t>& bootSector() const { return boot_; }
+
+protected:
+    // What the walk does with the next entry of a directory.
+    struct WalkStep {
+        bool end = false;                 // the directory has no further entries
+        std::int32_t descendInto = -1;    // a record whose directory is to be walked now
+    };
+    // One directory being walked: its bytes, where the walk is in them, and the clusters its sub-directory
+    // records were merged by.
+    struct DirectoryFrame {
+        std::int32_t ownIndex = 0;
+        std::uint32_t firstCluster = 0;  // 0 for a fixed root region
+        std::vector<std::uint8_t> bytes;
+        std::size_t offset = 0;
+        std::unordered_map<std::uint32_t, std::int32_t> byCluster;
+    };
+
+    virtual FatFamilyRecord& mutableRecord(std::size_t index) = 0;
+    // The size, times and attribute letters of a record.
+    virtual void addEntryFacts(std::size_t index, FatEntryFacts& facts) const = 0;
+    // Takes the next entry of `frame` into the record list (or merges it) and moves past it.
+    virtual WalkStep takeNextEntry(DirectoryFrame& frame) = 0;
+    // Reads the directory of record `index`, found in `parent`; nullopt when it is not to be walked.
+    virtual std::optional<DirectoryFrame> openDirectory(std::int32_t index, const DirectoryFrame& parent) = 0;
+
+    // Walks the root directory (root_, whose record is 0) and, depth first, every directory below it. The parent
+    // stack holds the directories being walked; the walk keeps its own stack rather than recursing, so that a deep
+    // tree cannot exhaust the thread's.
+    void walkDirectories();
+    // For a directory record about to be added as `newIndex`: when an earlier record of the same directory names
+    // the same first cluster (a rename leaves the old slot deleted beside the new one), that record takes this
+    // name, the live one winning over a deleted one, and its index is returned. Otherwise -1, and the cluster is
+    // remembered.
+    std::int32_t mergedInto(DirectoryFrame& frame, std::uint32_t cluster, std::string& name, bool deleted,
+                            std::int32_t newIndex);
+    // Sets firstChild and nextSibling from the parent indexes (record 0 is the root's placeholder, its own
+    // parent). With `reportProgress` the page's progress runs 0..1000 over the records.
+    std::size_t linkEntries(bool reportProgress);
+    // Puts the root's records under the top item: folders expanded, deleted ones in red.
+    void fillTree();
+
+    // Reads the first 512 bytes of the volume into the boot sector buffer.
+    bool readBootSector();
+    bool readVolume(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const;
+    // Reads a run of clusters; false (and zeros) for the part outside the volume or unreadable.
+    bool readClusters(std::uint32_t first, std::uint64_t count, std::uint8_t* buffer) const;
+    // Reads the clusters of a directory in chain order, at most `maxBytes`, claiming each in readDirClusters; a
+    // cluster already claimed ends it (a loop, or a cluster two directories name).
+    std::vector<std::uint8_t> readDirectoryClusters(ClusterChain chain, std::uint64_t maxBytes);
+    void useGeometry(const FatGeometry& geometry, bool exfat);
+
+    // Writes `dataBytes` from the chain's clusters and then `zeroTail` zero bytes to a new host file.
+    FatSaveResult writeFile(const std::string& hostPath, ClusterChain chain, std::uint64_t dataBytes,
+                            std::uint64_t zeroTail, const FatHostTimes& times) const;
+
+    readWriteInterface& reader_;
+    VolumeRecord volume_;
+    std::int64_t volumeBase_ = 0;
+    mutable std::mutex readerMutex_;
+    mutable std::mutex nameMutex_;
+    std::vector<std::uint8_t> boot_;
+    FatGeometry geometry_;
+    FatTable fat_;
+    std::vector<std::uint8_t> root_;  // the root directory's bytes, loaded by the engine
+    std::unordered_set<std::uint32_t> readDirClusters;
+    std::vector<std::int32_t> parentStack;
+    TreeItemId rootItem_ = kNoTreeItem;
+};
+
+// An engine's records, of its own entry type, in one vector.
+template <class Entry>
+class FatRecordsOf : public FatFamilyEngine {
+public:
+    using FatFamilyEngine::FatFamilyEngine;
+
+    std::vector<Entry> entries;
+
+    std::size_t recordCount() const override { return entries.size(); }
+    const FatFamilyRecord& record(std::size_t index) const override { return entries[index]; }
+
+protected:
+    FatFamilyRecord& mutableRecord(std::size_t index) override { return entries[index]; }
+};
+
+}  // namespace halvard
