@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "browser/ext_view.h"
 #include "browser/ntfs_view.h"
 #include "browser/volume_view.h"
 
@@ -11,6 +12,7 @@ std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& reader, const V
     std::string type = volume.fileSystem;
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
     if (type == "ntfs") return makeNtfsView(reader, volume);
+    if (type == "extx") return makeExtView(reader, volume);
     return nullptr;
 }
 
