@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "browser/ext_view.h"
+#include "browser/hfs_view.h"
 #include "browser/ntfs_view.h"
 #include "browser/volume_view.h"
 
@@ -13,6 +14,7 @@ std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& reader, const V
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
     if (type == "ntfs") return makeNtfsView(reader, volume);
     if (type == "extx") return makeExtView(reader, volume);
+    if (type == "hfs+") return makeHfsView(reader, volume);
     return nullptr;
 }
 

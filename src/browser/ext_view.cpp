@@ -3,6 +3,7 @@
 #include <new>
 
 #include "browser/placeholder_pass.h"
+#include "browser/save_outcome.h"
 
 namespace halvard {
 
@@ -78,16 +79,6 @@ FileSaveResult ExtView::saveFile(EntryId entry, const std::string& hostPath) {
         result.error = "out of memory";
         return result;
     }
-}
-
-FileSaveResult toFileSaveResult(const SaveOutcome& outcome) {
-    FileSaveResult result;
-    result.written = outcome.written;
-    result.damaged = outcome.damaged;
-    result.bytes = outcome.bytes;
-    result.error = outcome.error;
-    result.diskFull = outcome.diskFull;
-    return result;
 }
 
 std::unique_ptr<VolumeView> makeExtView(readWriteInterface& reader, const VolumeRecord& volume) {

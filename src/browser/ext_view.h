@@ -38,7 +38,4 @@ private:
 
 std::unique_ptr<VolumeView> makeExtView(readWriteInterface& reader, const VolumeRecord& volume);
 
-// The engines' save outcome as the browser reports it.
-FileSaveResult toFileSaveResult(const SaveOutcome& outcome);
-
 }  // namespace halvard
