@@ -3,7 +3,7 @@
 #include <new>
 
 #include "browser/placeholder_pass.h"
-#include "browser/save_outcome.h"
+#include "browser/engine_adapter.h"
 
 namespace halvard {
 
@@ -18,10 +18,7 @@ bool ExtView::parse(const ParseContext& context, ParseMode mode) {
 }
 
 bool ExtView::runParse(const ParseContext& context) {
-    engine_.treeControl = context.tree;
-    engine_.reporting = context.reporting;
-    engine_.stop = context.stop;
-    engine_.rootName = context.rootName;
+    wireEngine(engine_, context);
     engine_.attachVolume();
     if (engine_.volumeSize() == 0 || !engine_.readSuperblock() || !engine_.readGroupDescriptors()) return false;
     engine_.collectInodes();
@@ -72,13 +69,7 @@ EntryDetails ExtView::details(EntryId entry) const {
 
 FileSaveResult ExtView::saveFile(EntryId entry, const std::string& hostPath) {
     if (entry > 0xFFFFFFFFULL) return {};
-    try {
-        return toFileSaveResult(engine_.saveExtFile(hostPath, static_cast<std::uint32_t>(entry)));
-    } catch (const std::bad_alloc&) {
-        FileSaveResult result;
-        result.error = "out of memory";
-        return result;
-    }
+    return guardedSave([&] { return engine_.saveExtFile(hostPath, static_cast<std::uint32_t>(entry)); });
 }
 
 std::unique_ptr<VolumeView> makeExtView(readWriteInterface& reader, const VolumeRecord& volume) {

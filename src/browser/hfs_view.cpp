@@ -3,7 +3,7 @@
 #include <new>
 
 #include "browser/placeholder_pass.h"
-#include "browser/save_outcome.h"
+#include "browser/engine_adapter.h"
 #include "common/texts.h"
 
 namespace halvard {
@@ -30,10 +30,7 @@ bool HfsView::parse(const ParseContext& context, ParseMode mode) {
 }
 
 bool HfsView::runParse(const ParseContext& context, ParseMode mode) {
-    engine_.treeControl = context.tree;
-    engine_.reporting = context.reporting;
-    engine_.stop = context.stop;
-    engine_.rootName = context.rootName;
+    wireEngine(engine_, context);
     engine_.attachVolume();
     engine_.insertTopItem();
     if (!engine_.readVolumeHeader()) return false;
@@ -100,13 +97,7 @@ EntryDetails HfsView::details(EntryId id) const {
 FileSaveResult HfsView::saveFile(EntryId id, const std::string& hostPath) {
     const HfsEntry* e = entry(id);
     if (!e) return {};
-    try {
-        return toFileSaveResult(engine_.fillExtentBlocksOfFile(e->id, hostPath));
-    } catch (const std::bad_alloc&) {
-        FileSaveResult result;
-        result.error = "out of memory";
-        return result;
-    }
+    return guardedSave([&] { return engine_.fillExtentBlocksOfFile(e->id, hostPath); });
 }
 
 std::unique_ptr<VolumeView> makeHfsView(readWriteInterface& reader, const VolumeRecord& volume) {

@@ -13,11 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "common/sinks.h"
 #include "common/texts.h"
-#include "common/tree_control.h"
-#include "common/worker.h"
 #include "fs/block_file.h"
+#include "fs/engine_wiring.h"
 #include "fs/ext/ext_format.h"
 #include "fs/volume_reader.h"
 
@@ -44,17 +42,11 @@ struct ExtEntry {
 
 inline constexpr std::uint32_t kExtRootKey = 2;
 
-class ext2Class {
+class ext2Class : public EngineWiring {
 public:
     ext2Class(readWriteInterface& reader, const VolumeRecord& volume);
     ext2Class(const ext2Class&) = delete;
     ext2Class& operator=(const ext2Class&) = delete;
-
-    // Wiring, set before the parse.
-    TreeControl* treeControl = nullptr;
-    Reporting reporting;
-    StopPoll stop;
-    std::string rootName = "ROOT";
 
     // The parse, in this order (the steps after readGroupDescriptors only when both reads succeeded).
     void attachVolume();

@@ -124,6 +124,20 @@ bool HFSP::readHeaderNode(const std::vector<Extent>& extents, HeaderRecord& head
     return NodeDescriptor::read(node).knownKind() && header.nodeSizeValid() && header.nodeSize <= kMaxNodeSize;
 }
 
+void HFSP::forEachNode(const std::vector<Extent>& extents, std::uint64_t nodeSize, std::uint64_t total,
+                       bool reportProgress, const std::function<void(std::uint64_t, Bytes)>& visit) const {
+    std::vector<std::uint8_t> buffer;
+    const std::uint64_t perChunk = std::max<std::uint64_t>(kNodeChunk / nodeSize, 1);
+    for (std::uint64_t n = 1; n < total; n += perChunk) {
+        if (pollStop()) break;
+        if (reportProgress) reporting.setPosition(static_cast<std::uint32_t>(n));
+        const std::uint64_t count = std::min(perChunk, total - n);
+        buffer.assign(count * nodeSize, 0);
+        readFork(extents, n * nodeSize, buffer);
+        for (std::uint64_t k = 0; k < count; ++k) visit(n + k, slice(buffer, k * nodeSize, nodeSize));
+    }
+}
+
 bool HFSP::indexExtentsOverflow() {
     overflow_.clear();
     if (!header_.blockSizeValid() || header_.blockSize > kMaxBlockSize) return false;
@@ -131,25 +145,16 @@ bool HFSP::indexExtentsOverflow() {
     HeaderRecord tree;
     std::vector<std::uint8_t> buffer;
     if (!readHeaderNode(extents, tree, buffer)) return false;
-    const std::uint64_t nodeSize = tree.nodeSize;
-    const std::uint64_t total = std::min<std::uint64_t>(tree.totalNodes, blocksOf(extents) * header_.blockSize / nodeSize);
-    const std::uint64_t perChunk = std::max<std::uint64_t>(kNodeChunk / nodeSize, 1);
-    for (std::uint64_t n = 1; n < total; n += perChunk) {
-        if (pollStop()) break;
-        const std::uint64_t count = std::min(perChunk, total - n);
-        buffer.assign(count * nodeSize, 0);
-        readFork(extents, n * nodeSize, buffer);
-        for (std::uint64_t k = 0; k < count; ++k) {
-            const Bytes node = slice(buffer, k * nodeSize, nodeSize);
-            const NodeDescriptor d = NodeDescriptor::read(node);
-            if (d.kind != kLeafNode) continue;
-            for (std::uint16_t offset : recordOffsets(node, d.records)) {
-                const auto r = readExtentsRecord(node, offset);
-                // Only data forks are ever saved; a resource fork's record must not stand in for them.
-                if (r && r->forkType == 0) overflow_.emplace(OverflowKey{r->fileId, r->startBlock}, r->extents);
-            }
+    const std::uint64_t total = std::min<std::uint64_t>(tree.totalNodes, blocksOf(extents) * header_.blockSize / tree.nodeSize);
+    forEachNode(extents, tree.nodeSize, total, false, [&](std::uint64_t, Bytes node) {
+        const NodeDescriptor d = NodeDescriptor::read(node);
+        if (d.kind != kLeafNode) return;
+        for (std::uint16_t offset : recordOffsets(node, d.records)) {
+            const auto r = readExtentsRecord(node, offset);
+            // Only data forks are ever saved; a resource fork's record must not stand in for them.
+            if (r && r->forkType == 0) overflow_.emplace(OverflowKey{r->fileId, r->startBlock}, r->extents);
         }
-    }
+    });
     return true;
 }
 
@@ -165,20 +170,11 @@ bool HFSP::readCatalogNodes() {
     std::uint64_t total = tree.totalNodes;
     if (volumeSize_ != 0) total = std::min<std::uint64_t>(total, volumeSize_ / nodeSize_);
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFULL)));
-    const std::uint64_t perChunk = std::max<std::uint64_t>(kNodeChunk / nodeSize_, 1);
-    for (std::uint64_t n = 1; n < total; n += perChunk) {
-        if (pollStop()) break;
-        reporting.setPosition(static_cast<std::uint32_t>(n));
-        const std::uint64_t count = std::min(perChunk, total - n);
-        buffer.assign(count * nodeSize_, 0);
-        readFork(catalogExtents_, n * nodeSize_, buffer);
-        for (std::uint64_t k = 0; k < count; ++k) {
-            const Bytes node = slice(buffer, k * nodeSize_, nodeSize_);
-            const NodeDescriptor d = NodeDescriptor::read(node);
-            if (!d.knownKind() || d.records == 0) continue;
-            catalogNodes_.push_back({n + k, 0, d.kind, d.height, d.records, d.forwardLink, recordOffsets(node, d.records)});
-        }
-    }
+    forEachNode(catalogExtents_, nodeSize_, total, true, [&](std::uint64_t number, Bytes node) {
+        const NodeDescriptor d = NodeDescriptor::read(node);
+        if (d.knownKind() && d.records != 0)
+            catalogNodes_.push_back({number, 0, d.kind, d.height, d.records, d.forwardLink, recordOffsets(node, d.records)});
+    });
     return true;
 }
 

@@ -11,16 +11,15 @@
 //
 // Threads: as for the ext engine; the maps do not change once tree items exist, and reads are serialised.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "common/sinks.h"
-#include "common/tree_control.h"
-#include "common/worker.h"
 #include "fs/block_file.h"
+#include "fs/engine_wiring.h"
 #include "fs/hfsplus/hfs_format.h"
 #include "fs/volume_reader.h"
 
@@ -56,16 +55,11 @@ struct CatalogNode {
     std::vector<std::uint16_t> offsets;
 };
 
-class HFSP {
+class HFSP : public EngineWiring {
 public:
     HFSP(readWriteInterface& reader, const VolumeRecord& volume);
     HFSP(const HFSP&) = delete;
     HFSP& operator=(const HFSP&) = delete;
-
-    TreeControl* treeControl = nullptr;
-    Reporting reporting;
-    StopPoll stop;
-    std::string rootName = "ROOT";
 
     void attachVolume();
     // Inserts the volume's top item (when there is a tree).
@@ -115,6 +109,9 @@ private:
     // Reads node 0 of a B-tree file: its header record. False when it is not a header node of a usable size.
     bool readHeaderNode(const std::vector<hfs_format::Extent>& extents, hfs_format::HeaderRecord& header,
                         std::vector<std::uint8_t>& node) const;
+    // Reads nodes 1 .. total - 1 of a B-tree file, a chunk at a time, and hands each to `visit`.
+    void forEachNode(const std::vector<hfs_format::Extent>& extents, std::uint64_t nodeSize, std::uint64_t total,
+                     bool reportProgress, const std::function<void(std::uint64_t number, Bytes node)>& visit) const;
     void takeRecords(const CatalogNode& node, Bytes bytes, bool live);
     bool pollStop() const;
 
