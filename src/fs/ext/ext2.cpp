@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <unordered_map>
 
 namespace halvard {
 
@@ -14,6 +13,7 @@ namespace {
 constexpr std::uint64_t kSearchChunk = 1 << 20;
 // A descriptor table larger than this belongs to a damaged superblock.
 constexpr std::uint64_t kMaxDescriptorTable = 256ULL << 20;
+constexpr std::uint64_t kTablePiece = 256 * 1024;
 // Status and progress are sent this often in per-entry loops (each send waits for the page).
 constexpr std::uint64_t kReportEvery = 256;
 
@@ -91,6 +91,10 @@ void ext2Class::collectInodes() {
     reporting.setRange(0, static_cast<std::uint32_t>(groupCount_));
     inodeEntries_.clear();
     directories_.clear();
+    // Room for the inodes in use, as the superblock counts them.
+    inodeEntries_.reserve(inodeCount_ - std::min<std::uint64_t>(super_.freeInodeCount, inodeCount_));
+    // A table is read a piece at a time into one small buffer that stays in the cache.
+    const std::uint64_t perPiece = std::max<std::uint64_t>(kTablePiece / inodeSize_, 1);
     std::vector<std::uint8_t> table;
     std::uint64_t base = 0;  // inode index of the group's first slot
     for (std::uint64_t g = 0; g < groupCount_ && base < inodeCount_; ++g, base += inodesPerGroup_) {
@@ -101,11 +105,13 @@ void ext2Class::collectInodes() {
                                                          descriptorSize_);
         const std::uint64_t tableBlocks = (inodesPerGroup_ * inodeSize_ + blockSize_ - 1) / blockSize_;
         if (tableBlock == 0 || !blockInVolume(tableBlock, tableBlocks)) continue;
-        table.assign(inodesPerGroup_ * inodeSize_, 0);
-        // Unreadable parts read as zeros, which are empty slots.
-        readBytes(shift_ + tableBlock * blockSize_, table);
         for (std::uint64_t i = 0; i < inodesPerGroup_ && base + i < inodeCount_; ++i) {
-            const Inode inode = Inode::read(slice(table, i * inodeSize_, inodeSize_));
+            if (i % perPiece == 0) {
+                // Unreadable parts read as zeros, which are empty slots.
+                table.resize(std::min(perPiece, inodesPerGroup_ - i) * inodeSize_);
+                readBytes(shift_ + tableBlock * blockSize_ + i * inodeSize_, table);
+            }
+            const Inode inode = Inode::read(slice(table, (i % perPiece) * inodeSize_, inodeSize_));
             if (inode.mode == 0) continue;
             ExtEntry e;
             e.inodeIndex = static_cast<std::uint32_t>(base + i);
@@ -195,19 +201,21 @@ void ext2Class::parseDirectories() {
 
 void ext2Class::buildEntryMap() {
     reporting.setStatus("clearing vector....");
-    entryMap_.clear();
-    for (ExtEntry& e : inodeEntries_)
-        if (e.hasName) entryMap_.emplace(e.inodeIndex, std::move(e));
+    // The named entries, in key order, become the map; its entries do not move from here on.
     for (auto& [key, e] : namedEmpty_)
-        if (e.hasName) entryMap_.emplace(key, std::move(e));
+        if (e.hasName) inodeEntries_.push_back(std::move(e));
+    namedEmpty_.clear();
+    std::erase_if(inodeEntries_, [](const ExtEntry& e) { return !e.hasName || e.inodeIndex == kExtRootKey; });
     ExtEntry root;
     root.name = rootName;
     root.hasName = true;
     root.inodeIndex = kExtRootKey;
     root.mode = root.inodeMode = 0x4000;
-    entryMap_.insert_or_assign(kExtRootKey, std::move(root));
+    inodeEntries_.push_back(std::move(root));
+    std::sort(inodeEntries_.begin(), inodeEntries_.end(),
+              [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex < b.inodeIndex; });
+    entryMap_ = std::move(inodeEntries_);
     inodeEntries_ = {};
-    namedEmpty_.clear();
     directories_ = {};
 }
 
@@ -216,24 +224,22 @@ void ext2Class::linkParentChild() {
     const std::uint64_t size = entryMap_.size();
     reporting.setRange(0, static_cast<std::uint32_t>(size));
     // The last child of each parent so far: children stay in key order without walking the chains.
-    std::unordered_map<std::uint32_t, std::uint32_t> lastChild;
-    std::uint64_t k = 0;
-    for (auto& [key, e] : entryMap_) {
+    std::vector<std::int64_t> lastChild(entryMap_.size(), -1);
+    for (std::uint64_t k = 0; k < size; ++k) {
         if (!stopCleared_ && stop.stopNow()) break;
         if (k % kReportEvery == 0 || k + 1 == size) {
             reporting.setStatus(formatted("Maintaining Parent Child for record %d of %d....", k + 1, size));
             reporting.setPosition(static_cast<std::uint32_t>(k + 1));
         }
-        ++k;
-        if (e.parentKey < 1 || e.parentKey == key || e.parentKey > 0xFFFFFFFFLL) continue;
-        const auto parent = entryMap_.find(static_cast<std::uint32_t>(e.parentKey));
-        if (parent == entryMap_.end()) continue;
-        const auto last = lastChild.find(parent->first);
-        if (last == lastChild.end())
-            parent->second.firstChild = key;
+        ExtEntry& e = entryMap_[k];
+        const ExtEntry* parent = entry(e.parentKey);
+        if (e.parentKey < 1 || !parent || parent == &e) continue;
+        const std::size_t p = static_cast<std::size_t>(parent - entryMap_.data());
+        if (lastChild[p] < 0)
+            entryMap_[p].firstChild = e.inodeIndex;
         else
-            entryMap_[last->second].nextSibling = key;
-        lastChild[parent->first] = key;
+            entryMap_[static_cast<std::size_t>(lastChild[p])].nextSibling = e.inodeIndex;
+        lastChild[p] = static_cast<std::int64_t>(k);
     }
 }
 
@@ -242,7 +248,7 @@ void ext2Class::fillRootEntries() {
     if (!treeControl) return;
     rootItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
     for (std::uint32_t key : childKeys(kExtRootKey)) {
-        const ExtEntry& e = entryMap_.at(key);
+        const ExtEntry& e = *entry(key);
         treeControl->insertItem(rootItem_, e.name, e.isFolder() ? TreeIcon::Folder : TreeIcon::File,
                                 TreeColour::Normal, key);
     }
@@ -251,8 +257,9 @@ void ext2Class::fillRootEntries() {
 
 const ExtEntry* ext2Class::entry(std::int64_t key) const {
     if (key < 0 || key > 0xFFFFFFFFLL) return nullptr;
-    const auto it = entryMap_.find(static_cast<std::uint32_t>(key));
-    return it == entryMap_.end() ? nullptr : &it->second;
+    const auto it = std::lower_bound(entryMap_.begin(), entryMap_.end(), static_cast<std::uint32_t>(key),
+                                     [](const ExtEntry& e, std::uint32_t k) { return e.inodeIndex < k; });
+    return it != entryMap_.end() && it->inodeIndex == key ? &*it : nullptr;
 }
 
 std::vector<std::uint32_t> ext2Class::childKeys(std::int64_t key) const {

@@ -25,14 +25,14 @@ struct ExtEntry {
     std::string name;
     bool hasName = false;            // a directory named it
     std::uint32_t inodeIndex = 0;    // inode number - 1: the entry's key
-    std::int64_t parentKey = -1;
+    std::int32_t parentKey = -1;
     std::uint16_t mode = 0;          // the inode's mode, or 0x4000 / 0x8000 from a typed directory record
     std::uint16_t inodeMode = 0;     // the inode's own mode (permission letters)
     std::uint64_t size = 0;
     std::uint64_t tableBlock = 0;    // first block of the inode table of the inode's group
     std::uint32_t indexInGroup = 0;
-    std::int64_t firstChild = -1;
-    std::int64_t nextSibling = -1;
+    std::int32_t firstChild = -1;
+    std::int32_t nextSibling = -1;
     std::uint32_t accessTime = 0, changeTime = 0, modifyTime = 0;
 
     bool isFolder() const { return (mode & 0xF000) == 0x4000; }
@@ -74,7 +74,6 @@ public:
     // Bytes by which the file system sits later than the volume record says (a superblock found elsewhere).
     std::uint64_t shift() const { return shift_; }
     TreeItemId rootItem() const { return rootItem_; }
-    const std::map<std::uint32_t, ExtEntry>& entryMap() const { return entryMap_; }
 
 private:
     struct DirectoryInode {
@@ -113,7 +112,8 @@ private:
     // Inodes that a directory names although their slot is empty.
     std::map<std::uint32_t, ExtEntry> namedEmpty_;
     std::vector<DirectoryInode> directories_;
-    std::map<std::uint32_t, ExtEntry> entryMap_;
+    // The named entries and ROOT, in key order: the engine's map from key to entry.
+    std::vector<ExtEntry> entryMap_;
     TreeItemId rootItem_ = kNoTreeItem;
 };
 

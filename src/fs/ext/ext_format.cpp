@@ -83,6 +83,7 @@ Superblock Superblock::read(Bytes d) {
     Superblock s;
     s.inodeCount = le32(d, 0x00);
     s.blockCount = le32(d, 0x04);
+    s.freeInodeCount = le32(d, 0x10);
     s.firstDataBlock = le32(d, 0x14);
     s.logBlockSize = le32(d, 0x18);
     s.blocksPerGroup = le32(d, 0x20);

@@ -25,6 +25,7 @@ inline constexpr std::size_t kBlockArea = 60;  // the 15 block pointers, or an e
 struct Superblock {
     std::uint32_t inodeCount = 0;         // 0x00
     std::uint64_t blockCount = 0;         // 0x04 (+ 0x150 high part on 64-bit volumes)
+    std::uint32_t freeInodeCount = 0;     // 0x10
     std::uint32_t firstDataBlock = 0;     // 0x14: 1 with 1024-byte blocks, else 0
     std::uint32_t logBlockSize = 0;       // 0x18: block size = 1024 << value
     std::uint32_t blocksPerGroup = 0;     // 0x20
