@@ -49,10 +49,7 @@ bool ext2Class::readSuperblock() {
     if (volumeSize_ <= 1536) return false;
     std::vector<std::uint8_t> chunk;
     for (std::uint64_t start = kSuperblockOffset; start + 512 < volumeSize_; start += kSearchChunk) {
-        if (stop.stopNow()) {
-            stopCleared_ = true;
-            return false;
-        }
+        if (pollStop()) return false;
         // One chunk plus the rest of the last copy that starts inside it.
         chunk.assign(std::min<std::uint64_t>(kSearchChunk + kSuperblockSize, volumeSize_ - start), 0);
         readBytes(start, chunk);

@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include "browser/hfs_view.h"
+#include "common/memory_tree.h"
 #include "fs/hfsplus/hfs_format.h"
 #include "support/ntfs_builder.h"
 
@@ -150,7 +151,16 @@ TEST(HfsEngine, ReadsASplitCatalogOverflowExtentsAndKeepsLiveRecordsFirst) {
     testing::MemoryReader reader(smallVolume());
     VolumeRecord record{"HFS+", "", "0", "1", 0};
     HfsView view(reader, record);
-    ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+    MemoryTree tree;
+    ParseContext context;
+    context.tree = &tree;
+    ASSERT_TRUE(view.parse(context, ParseMode::Standard));
+    // The top item holds the first level; folders with children carry the placeholder.
+    const TreeItemId topItem = tree.firstChild(kNoTreeItem);
+    EXPECT_EQ(tree.itemText(topItem), "ROOT");
+    const TreeItemId dirItem = tree.firstChild(topItem);
+    EXPECT_EQ(tree.itemText(dirItem), "dir");
+    EXPECT_EQ(tree.itemText(tree.firstChild(dirItem)), kPlaceholderText);
 
     std::map<std::string, EntryId> top;
     for (EntryId e : view.topLevel()) top[view.name(e)] = e;
