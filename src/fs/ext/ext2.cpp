@@ -14,6 +14,7 @@ constexpr std::uint64_t kSearchChunk = 1 << 20;
 // A descriptor table larger than this belongs to a damaged superblock.
 constexpr std::uint64_t kMaxDescriptorTable = 256ULL << 20;
 constexpr std::uint64_t kTablePiece = 256 * 1024;
+constexpr std::uint64_t kMaxReserved = 1 << 20;
 // Status and progress are sent this often in per-entry loops (each send waits for the page).
 constexpr std::uint64_t kReportEvery = 256;
 
@@ -88,8 +89,9 @@ void ext2Class::collectInodes() {
     reporting.setRange(0, static_cast<std::uint32_t>(groupCount_));
     inodeEntries_.clear();
     directories_.clear();
-    // Room for the inodes in use, as the superblock counts them.
-    inodeEntries_.reserve(inodeCount_ - std::min<std::uint64_t>(super_.freeInodeCount, inodeCount_));
+    // Room for the inodes in use, as the superblock counts them (a damaged count only up to a bound).
+    inodeEntries_.reserve(std::min<std::uint64_t>(inodeCount_ - std::min<std::uint64_t>(super_.freeInodeCount, inodeCount_),
+                                                  kMaxReserved));
     // A table is read a piece at a time into one small buffer that stays in the cache.
     const std::uint64_t perPiece = std::max<std::uint64_t>(kTablePiece / inodeSize_, 1);
     std::vector<std::uint8_t> table;

@@ -138,6 +138,13 @@ void HFSP::forEachNode(const std::vector<Extent>& extents, std::uint64_t nodeSiz
     }
 }
 
+std::uint64_t HFSP::nodesToRead(const HeaderRecord& tree, std::uint64_t forkBlocks) const {
+    // A damaged header can claim billions of nodes: no more are read than the file and the volume hold.
+    std::uint64_t total = std::min<std::uint64_t>(tree.totalNodes, forkBlocks * header_.blockSize / tree.nodeSize);
+    if (volumeSize_ != 0) total = std::min<std::uint64_t>(total, volumeSize_ / tree.nodeSize);
+    return total;
+}
+
 bool HFSP::indexExtentsOverflow() {
     overflow_.clear();
     if (!header_.blockSizeValid() || header_.blockSize > kMaxBlockSize) return false;
@@ -145,7 +152,7 @@ bool HFSP::indexExtentsOverflow() {
     HeaderRecord tree;
     std::vector<std::uint8_t> buffer;
     if (!readHeaderNode(extents, tree, buffer)) return false;
-    const std::uint64_t total = std::min<std::uint64_t>(tree.totalNodes, blocksOf(extents) * header_.blockSize / tree.nodeSize);
+    const std::uint64_t total = nodesToRead(tree, blocksOf(extents));
     forEachNode(extents, tree.nodeSize, total, false, [&](std::uint64_t, Bytes node) {
         const NodeDescriptor d = NodeDescriptor::read(node);
         if (d.kind != kLeafNode) return;
@@ -167,8 +174,8 @@ bool HFSP::readCatalogNodes() {
     if (!readHeaderNode(catalogExtents_, tree, buffer)) return false;
     nodeSize_ = tree.nodeSize;
     firstLeafNode_ = tree.firstLeafNode;
-    std::uint64_t total = tree.totalNodes;
-    if (volumeSize_ != 0) total = std::min<std::uint64_t>(total, volumeSize_ / nodeSize_);
+    const std::uint64_t total =
+        nodesToRead(tree, std::max<std::uint64_t>(blocksOf(catalogExtents_), header_.catalogFile.totalBlocks));
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(total, 0xFFFFFFFFULL)));
     forEachNode(catalogExtents_, nodeSize_, total, true, [&](std::uint64_t number, Bytes node) {
         const NodeDescriptor d = NodeDescriptor::read(node);

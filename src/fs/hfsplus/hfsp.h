@@ -109,6 +109,7 @@ private:
     // Reads node 0 of a B-tree file: its header record. False when it is not a header node of a usable size.
     bool readHeaderNode(const std::vector<hfs_format::Extent>& extents, hfs_format::HeaderRecord& header,
                         std::vector<std::uint8_t>& node) const;
+    std::uint64_t nodesToRead(const hfs_format::HeaderRecord& tree, std::uint64_t forkBlocks) const;
     // Reads nodes 1 .. total - 1 of a B-tree file, a chunk at a time, and hands each to `visit`.
     void forEachNode(const std::vector<hfs_format::Extent>& extents, std::uint64_t nodeSize, std::uint64_t total,
                      bool reportProgress, const std::function<void(std::uint64_t number, Bytes node)>& visit) const;

@@ -10,6 +10,7 @@
 #include "browser/ext_view.h"
 #include "fs/ext/ext_format.h"
 #include "support/ntfs_builder.h"
+#include "support/view_exercise.h"
 
 namespace halvard {
 namespace {
@@ -230,6 +231,24 @@ TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
     EXPECT_EQ(content.substr(0, 3), "abc");
     EXPECT_EQ(content[1024], '\0');
     std::filesystem::remove(path);
+}
+
+TEST(ExtEngine, DamagedMetadataNeverLeadsOutsideItsBuffers) {
+    const ByteVector clean = smallVolume();
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    std::uint32_t seed = 1;
+    for (int round = 0; round < 300; ++round) {
+        ByteVector damaged = clean;
+        // Superblock, descriptors, inode table and directory blocks: bytes 1024 .. 22 KiB.
+        for (int i = 0; i < 24; ++i) {
+            seed = seed * 1103515245 + 12345;
+            damaged[1024 + (seed >> 8) % (21 * 1024)] = static_cast<std::uint8_t>(seed >> 24);
+        }
+        testing::MemoryReader reader(damaged);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        if (view.parse({}, ParseMode::Standard)) testing::exerciseView(view, folder);
+    }
+    std::filesystem::remove(std::filesystem::path(folder) / "saved");
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "common/memory_tree.h"
 #include "fs/hfsplus/hfs_format.h"
 #include "support/ntfs_builder.h"
+#include "support/view_exercise.h"
 
 namespace halvard {
 namespace {
@@ -200,6 +201,29 @@ TEST(HfsEngine, ABlockSizeThatIsNoPowerOfTwoAbortsTheParse) {
     HfsView view(reader, VolumeRecord{"HFS+", "", "0", "1", 0});
     EXPECT_FALSE(view.parse({}, ParseMode::Standard));
     EXPECT_FALSE(view.parse({}, ParseMode::Deep));
+}
+
+TEST(HfsEngine, DamagedNodesNeverLeadOutsideTheirBuffers) {
+    const ByteVector clean = smallVolume();
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    std::uint32_t seed = 7;
+    // The volume header and the nodes of both B-trees.
+    const std::vector<std::pair<std::size_t, std::size_t>> areas = {
+        {1024, 512}, {2 * kBlock, 2 * kBlock}, {10 * kBlock, kBlock}, {20 * kBlock, 2 * kBlock}};
+    for (int round = 0; round < 300; ++round) {
+        ByteVector damaged = clean;
+        for (int i = 0; i < 24; ++i) {
+            seed = seed * 1103515245 + 12345;
+            const auto& [start, length] = areas[(seed >> 4) % areas.size()];
+            damaged[start + (seed >> 8) % length] = static_cast<std::uint8_t>(seed >> 24);
+        }
+        testing::MemoryReader reader(damaged);
+        for (ParseMode mode : {ParseMode::Standard, ParseMode::Deep}) {
+            HfsView view(reader, VolumeRecord{"HFS+", "", "0", "1", 0});
+            if (view.parse({}, mode)) testing::exerciseView(view, folder);
+        }
+    }
+    std::filesystem::remove(std::filesystem::path(folder) / "saved");
 }
 
 }  // namespace
