@@ -100,14 +100,16 @@ void ext2Class::collectInodes() {
         if (pollStop()) break;
         reporting.setStatus(formatted("parsing group %d  of %d ", g + 1, groupCount_));
         reporting.setPosition(static_cast<std::uint32_t>(g + 1));
-        const std::uint64_t tableBlock = inodeTableBlock(slice(descriptors_, g * descriptorSize_, descriptorSize_),
-                                                         descriptorSize_);
+        const GroupDescriptor group =
+            GroupDescriptor::read(slice(descriptors_, g * descriptorSize_, descriptorSize_), descriptorSize_);
+        const std::uint64_t tableBlock = group.inodeTable;
+        const std::uint64_t slots = group.usableSlots(inodesPerGroup_, super_.hasGroupChecksums());
         const std::uint64_t tableBlocks = (inodesPerGroup_ * inodeSize_ + blockSize_ - 1) / blockSize_;
         if (tableBlock == 0 || !blockInVolume(tableBlock, tableBlocks)) continue;
-        for (std::uint64_t i = 0; i < inodesPerGroup_ && base + i < inodeCount_; ++i) {
+        for (std::uint64_t i = 0; i < slots && base + i < inodeCount_; ++i) {
             if (i % perPiece == 0) {
                 // Unreadable parts read as zeros, which are empty slots.
-                table.resize(std::min(perPiece, inodesPerGroup_ - i) * inodeSize_);
+                table.resize(std::min(perPiece, slots - i) * inodeSize_);
                 readBytes(shift_ + tableBlock * blockSize_ + i * inodeSize_, table);
             }
             const Inode inode = Inode::read(slice(table, (i % perPiece) * inodeSize_, inodeSize_));

@@ -93,6 +93,7 @@ Superblock Superblock::read(Bytes d) {
     s.inodeSizeField = le16(d, 0x58);
     s.blockGroupNumber = le16(d, 0x5A);
     s.incompatible = le32(d, 0x60);
+    s.readOnlyCompatible = le32(d, 0x64);
     s.descriptorSizeField = le16(d, 0xFE);
     if (s.incompatible & kIncompat64Bit) s.blockCount |= static_cast<std::uint64_t>(le32(d, 0x150)) << 32;
     return s;
@@ -132,10 +133,22 @@ std::uint64_t Superblock::expectedOffset() const {
     return (static_cast<std::uint64_t>(blockGroupNumber) * blocksPerGroup + firstDataBlock) * blockSize();
 }
 
-std::uint64_t inodeTableBlock(Bytes descriptor, std::uint64_t descriptorSize) {
-    std::uint64_t block = le32(descriptor, 0x08);
-    if (descriptorSize >= 64) block |= static_cast<std::uint64_t>(le32(descriptor, 0x28)) << 32;
-    return block;
+GroupDescriptor GroupDescriptor::read(Bytes d, std::uint64_t descriptorSize) {
+    GroupDescriptor g;
+    g.inodeTable = le32(d, 0x08);
+    g.flags = le16(d, 0x12);
+    g.unusedInodes = le16(d, 0x1C);
+    if (descriptorSize >= 64) {
+        g.inodeTable |= static_cast<std::uint64_t>(le32(d, 0x28)) << 32;
+        g.unusedInodes |= static_cast<std::uint32_t>(le16(d, 0x32)) << 16;
+    }
+    return g;
+}
+
+std::uint64_t GroupDescriptor::usableSlots(std::uint64_t inodesPerGroup, bool groupChecksums) const {
+    if (!groupChecksums) return inodesPerGroup;
+    if (flags & kGroupInodesUninitialised) return 0;
+    return inodesPerGroup - std::min<std::uint64_t>(unusedInodes, inodesPerGroup);
 }
 
 Inode Inode::read(Bytes d) {

@@ -19,6 +19,8 @@ inline constexpr std::uint64_t kMaxBlockSize = 65536;
 inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
 inline constexpr std::uint32_t kInodeFlagExtents = 0x00080000;
+inline constexpr std::uint32_t kRoCompatGroupChecksums = 0x0010 | 0x0400;  // group descriptor or metadata checksums
+inline constexpr std::uint16_t kGroupInodesUninitialised = 0x0001;
 inline constexpr std::uint16_t kExtentMagic = 0xF30A;
 inline constexpr std::size_t kBlockArea = 60;  // the 15 block pointers, or an extent header and four entries
 
@@ -35,6 +37,7 @@ struct Superblock {
     std::uint16_t inodeSizeField = 0;     // 0x58
     std::uint16_t blockGroupNumber = 0;   // 0x5A: the group this copy sits in
     std::uint32_t incompatible = 0;       // 0x60
+    std::uint32_t readOnlyCompatible = 0;  // 0x64
     std::uint16_t descriptorSizeField = 0;  // 0xFE (64-bit volumes)
 
     static Superblock read(Bytes data);
@@ -46,14 +49,23 @@ struct Superblock {
     // Every group, the last partial one included.
     std::uint64_t groupCount() const;
     bool hasFileType() const { return (incompatible & kIncompatFileType) != 0; }
+    bool hasGroupChecksums() const { return (readOnlyCompatible & kRoCompatGroupChecksums) != 0; }
     // Magic and a geometry that can be walked without reading nonsense.
     bool usable() const;
     // Byte offset of this copy when it sits where the format puts it in its group.
     std::uint64_t expectedOffset() const;
 };
 
-// First block of a group's inode table, from its descriptor.
-std::uint64_t inodeTableBlock(Bytes descriptor, std::uint64_t descriptorSize);
+struct GroupDescriptor {
+    std::uint64_t inodeTable = 0;    // 0x08 (+ 0x28 high part in 64-byte descriptors)
+    std::uint16_t flags = 0;         // 0x12
+    std::uint32_t unusedInodes = 0;  // 0x1C (+ 0x32 high part): slots at the table's end never used
+
+    static GroupDescriptor read(Bytes descriptor, std::uint64_t descriptorSize);
+    // The slots of the table that may hold inodes: where the volume keeps group checksums, a table that was never
+    // initialised holds whatever the disk held before and is not read.
+    std::uint64_t usableSlots(std::uint64_t inodesPerGroup, bool groupChecksums) const;
+};
 
 struct Inode {
     std::uint16_t mode = 0;        // 0x00
