@@ -141,15 +141,20 @@ TEST(ExtBlockMap, ExtentTreesAreFollowedThroughIndexNodes) {
     EXPECT_TRUE(blocksOfInode(inode, 1024, 100, source.reader()).empty());
 }
 
-TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
+// A superblock of a volume with 1024-byte blocks and 8192 blocks per group (revision 0: 128-byte inodes).
+ByteVector superblock(std::uint32_t inodes, std::uint32_t blocks, std::uint32_t inodesPerGroup) {
     ByteVector sb(1024, 0);
-    put32(sb, 0x00, 1792);
-    put32(sb, 0x04, 12288);
+    put32(sb, 0x00, inodes);
+    put32(sb, 0x04, blocks);
     put32(sb, 0x14, 1);
-    put32(sb, 0x18, 0);
     put32(sb, 0x20, 8192);
-    put32(sb, 0x28, 896);
+    put32(sb, 0x28, inodesPerGroup);
     put16(sb, 0x38, kMagic);
+    return sb;
+}
+
+TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
+    ByteVector sb = superblock(1792, 12288, 896);
     Superblock s = Superblock::read(sb);
     EXPECT_EQ(s.groupCount(), 2u);
     EXPECT_EQ(s.inodeSize(), 128u);  // revision 0: fixed inode size
@@ -165,13 +170,7 @@ TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
 // pointer is its device number, and a sub-folder; the file's content in block 30.
 ByteVector smallVolume() {
     ByteVector v(64 * 1024, 0);
-    ByteVector sb(1024, 0);
-    put32(sb, 0x00, 16);
-    put32(sb, 0x04, 64);
-    put32(sb, 0x14, 1);
-    put32(sb, 0x20, 8192);
-    put32(sb, 0x28, 16);
-    put16(sb, 0x38, kMagic);
+    ByteVector sb = superblock(16, 64, 16);
     put32(sb, 0x4C, 1);
     put16(sb, 0x58, 128);
     put32(sb, 0x60, kIncompatFileType);
