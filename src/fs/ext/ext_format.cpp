@@ -211,7 +211,7 @@ void walkDirectoryBlock(Bytes block, bool fileType, std::uint64_t inodeCount,
         if (fileType && record.inode > inodeCount) break;
         record.fileType = fileType ? u8(block, offset + 7) : 0;
         const Bytes name = slice(block, offset + 8, nameLength);
-        record.name.assign(name.begin(), name.end());
+        record.name = std::string_view(reinterpret_cast<const char*>(name.data()), name.size());
         visit(record);
         // A record longer than its name by at least 4 bytes holds slack (a removed entry's remains): the next
         // record starts after the whole record, not after the name.

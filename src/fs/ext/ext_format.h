@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/bytes.h"
@@ -106,7 +107,7 @@ BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64
 struct DirectoryRecord {
     std::uint32_t inode = 0;
     std::uint8_t fileType = 0;  // 1 regular file, 2 directory, ... (file-type volumes only)
-    std::string name;
+    std::string_view name;      // into the block
 };
 
 // Walks the records of one directory block from its start. The walk ends at a zero name length or record length,

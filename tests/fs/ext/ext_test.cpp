@@ -35,7 +35,7 @@ void putRecord(ByteVector& block, std::size_t at, std::uint32_t inode, std::uint
 
 std::vector<std::string> namesIn(const ByteVector& block, bool fileType = true) {
     std::vector<std::string> names;
-    walkDirectoryBlock(block, fileType, 100, [&](const DirectoryRecord& r) { names.push_back(r.name); });
+    walkDirectoryBlock(block, fileType, 100, [&](const DirectoryRecord& r) { names.emplace_back(r.name); });
     return names;
 }
 
