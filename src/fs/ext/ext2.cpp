@@ -67,7 +67,11 @@ bool ext2Class::readSuperblock() {
             inodesPerGroup_ = super_.inodesPerGroup;
             inodeSize_ = super_.inodeSize();
             descriptorSize_ = super_.descriptorSize();
-            inodeCount_ = std::min<std::uint64_t>(super_.inodeCount, groupCount_ * inodesPerGroup_);
+            // Inode numbers are 32-bit, so a group count that large already holds them all (and the product
+            // below could wrap).
+            inodeCount_ = groupCount_ >= super_.inodeCount
+                              ? super_.inodeCount
+                              : std::min<std::uint64_t>(super_.inodeCount, groupCount_ * inodesPerGroup_);
             hasFileType_ = super_.hasFileType();
             return true;
         }
@@ -78,8 +82,8 @@ bool ext2Class::readSuperblock() {
 bool ext2Class::readGroupDescriptors() {
     if (blockSize_ == 0) return false;
     const std::uint64_t superBlock = (superblockOffset_ - shift_) / blockSize_;
+    if (groupCount_ > kMaxDescriptorTable / descriptorSize_) return false;
     std::uint64_t length = groupCount_ * descriptorSize_;
-    if (length > kMaxDescriptorTable) return false;
     if (length % blockSize_ != 0) length = (length + 511) / 512 * 512;
     descriptors_.assign(length, 0);
     return readBytes(shift_ + (superBlock + 1) * blockSize_, descriptors_);
