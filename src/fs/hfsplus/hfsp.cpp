@@ -60,11 +60,10 @@ bool HFSP::readVolumeHeader() {
     return true;
 }
 
-bool HFSP::blocksInVolume(std::uint64_t start, std::uint64_t count) const {
+std::uint64_t HFSP::volumeBlocks() const {
     const std::uint64_t bs = header_.blockSize;
-    std::uint64_t total = header_.totalBlocks;
-    if (total == 0 && bs != 0) total = volumeSize_ / bs;
-    return start < total && count <= total - start;
+    if (header_.totalBlocks == 0 && bs != 0) return volumeSize_ / bs;
+    return header_.totalBlocks;
 }
 
 std::optional<HFSP::Piece> HFSP::locate(const std::vector<Extent>& extents, std::uint64_t forkOffset) const {
@@ -75,15 +74,17 @@ std::optional<HFSP::Piece> HFSP::locate(const std::vector<Extent>& extents, std:
     std::uint64_t covered = 0;
     for (const Extent& e : extents) {
         if (block < covered + e.blockCount) {
+            // The piece ends with its extent, or where the volume ends.
             const std::uint64_t physical = e.startBlock + (block - covered);
-            if (!blocksInVolume(physical, covered + e.blockCount - block)) return std::nullopt;
-            return Piece{physical * bs + within, (covered + e.blockCount - block) * bs - within};
+            if (physical >= volumeBlocks()) return std::nullopt;
+            const std::uint64_t blocks = std::min(covered + e.blockCount - block, volumeBlocks() - physical);
+            return Piece{physical * bs + within, blocks * bs - within};
         }
         covered += e.blockCount;
     }
     // Past the known extents: read on as if the file continued from its first extent.
     const std::uint64_t physical = extents.front().startBlock + block;
-    if (!blocksInVolume(physical, 1)) return std::nullopt;
+    if (physical >= volumeBlocks()) return std::nullopt;
     return Piece{physical * bs + within, bs - within};
 }
 
@@ -384,7 +385,7 @@ SaveOutcome HFSP::fillExtentBlocksOfFile(std::uint32_t id, const std::string& ho
     BlockFile file;
     file.blockSize = header_.blockSize;
     file.size = e->logicalSize;
-    file.volumeBlocks = header_.totalBlocks != 0 || file.blockSize == 0 ? header_.totalBlocks : volumeSize_ / file.blockSize;
+    file.volumeBlocks = volumeBlocks();
     // The creation date cannot be set on a host file; the access and content dates are.
     file.accessTime = static_cast<std::int64_t>(e->accessDate) - kHfsEpochOffset;
     file.modifyTime = static_cast<std::int64_t>(e->contentModDate) - kHfsEpochOffset;

@@ -102,7 +102,8 @@ private:
     };
     std::optional<Piece> locate(const std::vector<hfs_format::Extent>& extents, std::uint64_t forkOffset) const;
     bool readFork(const std::vector<hfs_format::Extent>& extents, std::uint64_t forkOffset, std::vector<std::uint8_t>& buffer) const;
-    bool blocksInVolume(std::uint64_t start, std::uint64_t count) const;
+    // The volume's size in blocks: the header's count, or the volume record's size when the header gives none.
+    std::uint64_t volumeBlocks() const;
     // The fork's extents, followed by those of the extents-overflow file until `totalBlocks` are covered.
     std::vector<hfs_format::Extent> forkExtents(std::uint32_t fileId, const std::vector<hfs_format::Extent>& first,
                                                 std::uint64_t totalBlocks) const;
