@@ -21,6 +21,13 @@ void VolumeReader::attach() {
     reader_.seek(0);
 }
 
+std::uint64_t VolumeReader::diskBytesFromStart() const {
+    std::lock_guard lock(mutex_);
+    const std::uint64_t disk = reader_.totalSectors * 512;
+    const auto base = static_cast<std::uint64_t>(base_);
+    return disk > base ? disk - base : 0;
+}
+
 bool VolumeReader::read(std::uint64_t offset, void* buffer, std::size_t length) const {
     if (length == 0) return true;
     if (offset > kMaxOffset || length > kMaxOffset - offset) {

@@ -26,6 +26,9 @@ public:
         return read(offset, buffer.data(), buffer.size());
     }
 
+    // Bytes of the disk from the volume's start on; 0 when the reader does not know the disk's size.
+    std::uint64_t diskBytesFromStart() const;
+
     // The size the volume record gives (its size text in MiB x 1 MiB); 0 when it gives none.
     std::uint64_t volumeSize() const { return volumeSize_; }
 

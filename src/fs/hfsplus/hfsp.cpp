@@ -198,7 +198,13 @@ bool HFSP::scanCatalogLeafNodes() {
     nodeSize_ = readHeaderNode(nonEmpty(header_.catalogFile.extents), tree, buffer) ? tree.nodeSize
                                                                                      : kDefaultCatalogNodeSize;
     scanned_ = true;
-    const std::uint64_t volumeBytes = volumeSize_ != 0 ? volumeSize_ : std::uint64_t{header_.totalBlocks} * bs;
+    // The volume record's size is whole MiB; the header's own size reaches the last block, as far as the disk goes.
+    std::uint64_t volumeBytes = std::max<std::uint64_t>(volumeSize_, std::uint64_t{header_.totalBlocks} * bs);
+    const std::uint64_t disk = reader_.diskBytesFromStart();
+    if (disk != 0)
+        volumeBytes = std::min(volumeBytes, std::max(disk, volumeSize_));
+    else if (volumeSize_ != 0)
+        volumeBytes = volumeSize_;
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(volumeBytes / bs, 0xFFFFFFFFULL)));
     // Nodes start at block boundaries of the catalog file, and at node boundaries inside a block.
     const std::uint64_t step = std::min<std::uint64_t>(bs, nodeSize_);
