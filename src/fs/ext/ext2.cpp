@@ -206,19 +206,21 @@ void ext2Class::parseDirectories() {
 
 void ext2Class::buildEntryMap() {
     reporting.setStatus("clearing vector....");
-    // The named entries, in key order, become the map; its entries do not move from here on.
-    for (auto& [key, e] : namedEmpty_)
-        if (e.hasName) inodeEntries_.push_back(std::move(e));
-    namedEmpty_.clear();
+    // The named entries, in key order (the order they were collected in), become the map; its entries do not
+    // move from here on.
     std::erase_if(inodeEntries_, [](const ExtEntry& e) { return !e.hasName || e.inodeIndex == kExtRootKey; });
     ExtEntry root;
     root.name = rootName;
     root.hasName = true;
     root.inodeIndex = kExtRootKey;
     root.mode = root.inodeMode = 0x4000;
-    inodeEntries_.push_back(std::move(root));
-    std::sort(inodeEntries_.begin(), inodeEntries_.end(),
-              [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex < b.inodeIndex; });
+    namedEmpty_.insert_or_assign(kExtRootKey, std::move(root));
+    const std::ptrdiff_t collected = static_cast<std::ptrdiff_t>(inodeEntries_.size());
+    for (auto& [key, e] : namedEmpty_)
+        if (e.hasName) inodeEntries_.push_back(std::move(e));
+    namedEmpty_.clear();
+    std::inplace_merge(inodeEntries_.begin(), inodeEntries_.begin() + collected, inodeEntries_.end(),
+                       [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex < b.inodeIndex; });
     entryMap_ = std::move(inodeEntries_);
     inodeEntries_ = {};
     directories_ = {};
