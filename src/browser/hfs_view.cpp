@@ -84,7 +84,7 @@ EntryDetails HfsView::details(EntryId id) const {
     d.deleted = e->deleted;
     // Folders show no times, permissions or size.
     if (!d.folder) {
-        d.size = e->logicalSize;
+        d.size = engine_.contentOf(*e).logicalSize;
         d.created = hfsLocalTime(e->createDate);
         d.accessed = hfsLocalTime(e->accessDate);
         d.modified = hfsLocalTime(e->contentModDate);

@@ -86,6 +86,9 @@ std::optional<CatalogRecord> readCatalogRecord(Bytes node, std::uint64_t offset)
     r.attributeModDate = be32(node, data + 0x14);
     r.accessDate = be32(node, data + 0x18);
     r.fileMode = be16(node, data + 0x2A);
+    r.special = be32(node, data + 0x2C);
+    r.fileType = be32(node, data + 0x30);
+    r.creator = be32(node, data + 0x34);
     return r;
 }
 

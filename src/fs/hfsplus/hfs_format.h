@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/bytes.h"
@@ -18,6 +19,8 @@ inline constexpr std::int8_t kLeafNode = -1, kIndexNode = 0, kHeaderNode = 1, kM
 inline constexpr std::uint16_t kFolderRecord = 1, kFileRecord = 2;
 inline constexpr std::uint32_t kRootParentId = 1, kRootFolderId = 2;
 inline constexpr std::uint32_t kExtentsFileId = 3, kCatalogFileId = 4;
+// The folder at the root that holds the files hard links point to (its name begins with four NULs).
+inline constexpr std::string_view kPrivateDataFolder{"\0\0\0\0HFS+ Private Data", 21};
 // Seconds from 1904-01-01 (HFS+ dates) to 1970-01-01.
 inline constexpr std::int64_t kHfsEpochOffset = 2082844800;
 
@@ -82,7 +85,12 @@ struct CatalogRecord {
     std::uint32_t id = 0;  // folder or file ID
     std::uint32_t createDate = 0, contentModDate = 0, attributeModDate = 0, accessDate = 0;
     std::uint16_t fileMode = 0;
+    std::uint32_t special = 0;  // a hard link's inode number
+    std::uint32_t fileType = 0, creator = 0;  // Finder type and creator codes (files)
     ForkData dataFork;  // files only
+
+    // A hard link: its content is the file "iNode<special>" in the private data folder.
+    bool isHardLink() const { return type == kFileRecord && fileType == 0x686C6E6B && creator == 0x6866732B; }
 };
 
 // Reads the record at `offset`; nullopt when its key or data do not fit in the node, the key is not a catalog

@@ -240,6 +240,7 @@ void HFSP::takeRecords(const CatalogNode& node, Bytes bytes, bool live) {
         e.attributeModDate = r->attributeModDate;
         e.accessDate = r->accessDate;
         e.fileMode = r->fileMode;
+        if (r->isHardLink()) e.linkInode = r->special;
         e.deleted = !live;
         if (r->type == kFileRecord) {
             e.logicalSize = r->dataFork.logicalSize;
@@ -313,6 +314,7 @@ void HFSP::linkCatalogEntries() {
             orphans.push_back(id);
         }
     }
+    findLinkTargets();
     if (orphans.empty() || entriesById_.empty()) return;
     // Entries whose folder is gone are gathered under one synthetic folder at the top level.
     orphanId_ = static_cast<std::int64_t>(entriesById_.rbegin()->first) + 1;
@@ -328,6 +330,27 @@ void HFSP::linkCatalogEntries() {
         orphan.firstChild = id;
     }
     entriesById_.emplace(orphan.id, std::move(orphan));
+}
+
+void HFSP::findLinkTargets() {
+    linkTargets_.clear();
+    for (const auto& [id, folder] : entriesById_) {
+        if (folder.parentId != kRootFolderId || !folder.isFolder() || folder.name != kPrivateDataFolder) continue;
+        for (std::uint32_t child : childIds(id)) {
+            const std::string& name = entriesById_.at(child).name;
+            if (name.rfind("iNode", 0) != 0 || name.size() > 15) continue;
+            const std::string digits = name.substr(5);
+            if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) continue;
+            linkTargets_.emplace(static_cast<std::uint32_t>(std::stoull(digits)), child);
+        }
+    }
+}
+
+const HfsEntry& HFSP::contentOf(const HfsEntry& file) const {
+    if (file.linkInode == 0) return file;
+    const auto target = linkTargets_.find(file.linkInode);
+    const HfsEntry* e = target == linkTargets_.end() ? nullptr : entry(target->second);
+    return e && !e->isFolder() ? *e : file;
 }
 
 void HFSP::fillTopLevel() {
@@ -382,19 +405,21 @@ std::string HFSP::permissionText(std::uint16_t mode) {
 }
 
 SaveOutcome HFSP::fillExtentBlocksOfFile(std::uint32_t id, const std::string& hostPath) const {
-    const HfsEntry* e = entry(id);
-    if (!e || e->isFolder()) {
+    const HfsEntry* link = entry(id);
+    if (!link || link->isFolder()) {
         SaveOutcome result;
         result.error = "not a file";
         return result;
     }
+    // A hard link keeps its own dates; its content is its inode file's.
+    const HfsEntry* e = &contentOf(*link);
     BlockFile file;
     file.blockSize = header_.blockSize;
     file.size = e->logicalSize;
     file.volumeBlocks = volumeBlocks();
     // The creation date cannot be set on a host file; the access and content dates are.
-    file.accessTime = static_cast<std::int64_t>(e->accessDate) - kHfsEpochOffset;
-    file.modifyTime = static_cast<std::int64_t>(e->contentModDate) - kHfsEpochOffset;
+    file.accessTime = static_cast<std::int64_t>(link->accessDate) - kHfsEpochOffset;
+    file.modifyTime = static_cast<std::int64_t>(link->contentModDate) - kHfsEpochOffset;
     std::uint64_t logical = 0;
     for (const Extent& x : forkExtents(e->id, e->extents, e->totalBlocks)) {
         file.runs.push_back({logical, x.startBlock, x.blockCount, false});

@@ -39,6 +39,7 @@ struct HfsEntry {
     std::int64_t nextSibling = -1;
     std::uint32_t createDate = 0, contentModDate = 0, attributeModDate = 0, accessDate = 0;
     std::uint16_t fileMode = 0;
+    std::uint32_t linkInode = 0;  // a hard link: the inode number of the file that holds its content
     bool deleted = false;  // only a free or stale node holds its record
 
     bool isFolder() const { return kind == hfs_format::kFolderRecord; }
@@ -79,6 +80,8 @@ public:
     SaveOutcome fillExtentBlocksOfFile(std::uint32_t id, const std::string& hostPath) const;
 
     const HfsEntry* entry(std::int64_t id) const;
+    // The entry whose data fork holds a file's content: a hard link's inode file, else the file itself.
+    const HfsEntry& contentOf(const HfsEntry& file) const;
     // The entries the tree's first level shows, in ID order.
     std::vector<std::uint32_t> topLevelIds() const;
     std::vector<std::uint32_t> childIds(std::int64_t id) const;
@@ -114,6 +117,8 @@ private:
     // Reads nodes 1 .. total - 1 of a B-tree file, a chunk at a time, and hands each to `visit`.
     void forEachNode(const std::vector<hfs_format::Extent>& extents, std::uint64_t nodeSize, std::uint64_t total,
                      bool reportProgress, const std::function<void(std::uint64_t number, Bytes node)>& visit) const;
+    // The inode files of hard links, by inode number, from the private data folder.
+    void findLinkTargets();
     void takeRecords(const CatalogNode& node, Bytes bytes, bool live);
     bool pollStop() const;
 
@@ -129,6 +134,8 @@ private:
     std::map<OverflowKey, hfs_format::ExtentRecord> overflow_;
     std::map<std::uint32_t, HfsEntry> entriesById_;
     std::int64_t orphanId_ = -1;
+    std::map<std::uint32_t, std::uint32_t> linkTargets_;  // inode number -> ID of the file "iNode<number>"
+
     TreeItemId topItem_ = kNoTreeItem;
 };
 

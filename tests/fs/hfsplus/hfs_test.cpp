@@ -62,7 +62,8 @@ ByteVector headerNode(std::uint32_t firstLeaf, std::uint32_t totalNodes) {
 }
 
 ByteVector catalogRecord(std::uint32_t parent, const std::string& name, std::uint16_t type, std::uint32_t id,
-                         std::uint64_t size = 0, std::vector<Extent> extents = {}, std::uint32_t totalBlocks = 0) {
+                         std::uint64_t size = 0, std::vector<Extent> extents = {}, std::uint32_t totalBlocks = 0,
+                         std::uint32_t hardLinkTo = 0) {
     ByteVector r(8 + 2 * name.size(), 0);
     put16(r, 0, static_cast<std::uint16_t>(6 + 2 * name.size()));
     put32(r, 2, parent);
@@ -73,6 +74,11 @@ ByteVector catalogRecord(std::uint32_t parent, const std::string& name, std::uin
     put32(data, 8, id);
     put32(data, 0x10, 3786912000u);  // 2024-01-01 00:00 UTC
     put16(data, 0x2A, 0x81A4);
+    if (hardLinkTo != 0) {
+        put32(data, 0x2C, hardLinkTo);
+        put32(data, 0x30, 0x686C6E6B);  // "hlnk"
+        put32(data, 0x34, 0x6866732B);  // "hfs+"
+    }
     if (type == kFileRecord) {
         for (int i = 0; i < 8; ++i) data[0x58 + i] = static_cast<std::uint8_t>(size >> (56 - 8 * i));
         put32(data, 0x64, totalBlocks);
@@ -118,6 +124,9 @@ ByteVector smallVolume() {
     live.add(catalogRecord(1, "vol", kFolderRecord, 2));
     live.add(catalogRecord(2, "dir", kFolderRecord, 16));
     live.add(catalogRecord(16, "f.txt", kFileRecord, 21, 5000, {{30, 1}}, 2));
+    live.add(catalogRecord(2, std::string(kPrivateDataFolder), kFolderRecord, 17));
+    live.add(catalogRecord(17, "iNode24", kFileRecord, 24, 3, {{31, 1}}, 1));
+    live.add(catalogRecord(16, "link.txt", kFileRecord, 25, 0, {}, 0, 24));
     place(20, live.bytes());
     Node stale(kLeafNode, 1);  // a free node: not in the leaf chain
     stale.add(catalogRecord(16, "stale.txt", kFileRecord, 21, 10, {{50, 1}}, 1));
@@ -127,6 +136,7 @@ ByteVector smallVolume() {
 
     std::memset(v.data() + 30 * kBlock, 'a', kBlock);
     std::memset(v.data() + 40 * kBlock, 'b', kBlock);
+    std::memset(v.data() + 31 * kBlock, 'c', kBlock);
     return v;
 }
 
@@ -165,11 +175,11 @@ TEST(HfsEngine, ReadsASplitCatalogOverflowExtentsAndKeepsLiveRecordsFirst) {
 
     std::map<std::string, EntryId> top;
     for (EntryId e : view.topLevel()) top[view.name(e)] = e;
-    ASSERT_EQ(top.size(), 2u);  // dir, and ORPHAN_ENTRY holding the file whose folder is gone
+    ASSERT_EQ(top.size(), 3u);  // dir, the private data folder, and ORPHAN_ENTRY with the file whose folder is gone
     ASSERT_TRUE(top.count("dir") && top.count("ORPHAN_ENTRY"));
     std::map<std::string, EntryId> inDir;
     for (EntryId e : view.children(top["dir"])) inDir[view.name(e)] = e;
-    ASSERT_EQ(inDir.size(), 2u);
+    ASSERT_EQ(inDir.size(), 3u);
     EXPECT_FALSE(view.isDeleted(inDir["f.txt"]));
     EXPECT_TRUE(view.isDeleted(inDir["gone.txt"]));
     EXPECT_EQ(view.details(inDir["f.txt"]).size, 5000u);
@@ -181,6 +191,14 @@ TEST(HfsEngine, ReadsASplitCatalogOverflowExtentsAndKeepsLiveRecordsFirst) {
     std::ifstream in(path, std::ios::binary);
     const std::string content((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(content, std::string(kBlock, 'a') + std::string(5000 - kBlock, 'b'));
+
+    // A hard link shows and saves its inode file's content.
+    EXPECT_EQ(view.details(inDir["link.txt"]).size, 3u);
+    const auto linkPath = path + ".link";
+    EXPECT_TRUE(view.saveFile(inDir["link.txt"], linkPath).written);
+    std::ifstream linkIn(linkPath, std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(linkIn)), {}), "ccc");
+    std::filesystem::remove(linkPath);
     struct stat st {};
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mtime, 1704067200);  // the content-modify date, 2024-01-01 00:00 UTC
