@@ -3,6 +3,8 @@
 #include <cctype>
 
 #include "browser/fat_view.h"
+#include "browser/ext_view.h"
+#include "browser/hfs_view.h"
 #include "browser/ntfs_view.h"
 #include "browser/volume_view.h"
 
@@ -13,6 +15,8 @@ std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& reader, const V
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
     if (type == "ntfs") return makeNtfsView(reader, volume);
     if (auto fat = makeFatView(reader, volume, type)) return fat;
+    if (type == "extx") return makeExtView(reader, volume);
+    if (type == "hfs+") return makeHfsView(reader, volume);
     return nullptr;
 }
 

@@ -1,0 +1,79 @@
+#include "browser/ext_view.h"
+
+#include <new>
+
+#include "browser/placeholder_pass.h"
+#include "browser/engine_adapter.h"
+
+namespace halvard {
+
+bool ExtView::parse(const ParseContext& context, ParseMode mode) {
+    if (mode != ParseMode::Standard) return false;
+    try {
+        return runParse(context);
+    } catch (const std::bad_alloc&) {
+        // A damaged superblock can claim more inodes than memory holds.
+        return false;
+    }
+}
+
+bool ExtView::runParse(const ParseContext& context) {
+    wireEngine(engine_, context);
+    engine_.attachVolume();
+    if (engine_.volumeSize() == 0 || !engine_.readSuperblock() || !engine_.readGroupDescriptors()) return false;
+    engine_.collectInodes();
+    engine_.parseDirectories();
+    engine_.buildEntryMap();
+    engine_.linkParentChild();
+    engine_.fillRootEntries();
+    if (context.tree) insertPlaceholders(*context.tree, engine_.rootItem(), *this);
+    return true;
+}
+
+std::vector<EntryId> ExtView::topLevel() const { return children(kExtRootKey); }
+
+std::vector<EntryId> ExtView::children(EntryId folder) const {
+    if (folder > 0xFFFFFFFFULL) return {};
+    const auto keys = engine_.childKeys(static_cast<std::int64_t>(folder));
+    return {keys.begin(), keys.end()};
+}
+
+bool ExtView::hasChildren(EntryId folder) const { return !children(folder).empty(); }
+
+std::string ExtView::name(EntryId entry) const {
+    const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
+    return e ? e->name : std::string();
+}
+
+bool ExtView::isFolder(EntryId entry) const {
+    const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
+    return e && e->isFolder();
+}
+
+EntryDetails ExtView::details(EntryId entry) const {
+    EntryDetails d;
+    const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
+    if (!e) return d;
+    d.name = e->name;
+    d.folder = e->isFolder();
+    d.size = e->size;
+    d.sizeText = sizeText(static_cast<std::int64_t>(e->size));
+    if (entry != kExtRootKey) {
+        d.created = localCalendarTime(e->changeTime);
+        d.accessed = localCalendarTime(e->accessTime);
+        d.modified = localCalendarTime(e->modifyTime);
+        d.attributes = ext2Class::permissionText(e->inodeMode);
+    }
+    return d;
+}
+
+FileSaveResult ExtView::saveFile(EntryId entry, const std::string& hostPath) {
+    if (entry > 0xFFFFFFFFULL) return {};
+    return guardedSave([&] { return engine_.saveExtFile(hostPath, static_cast<std::uint32_t>(entry)); });
+}
+
+std::unique_ptr<VolumeView> makeExtView(readWriteInterface& reader, const VolumeRecord& volume) {
+    return std::make_unique<ExtView>(reader, volume);
+}
+
+}  // namespace halvard

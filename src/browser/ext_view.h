@@ -1,0 +1,41 @@
+#pragma once
+// The ext2/3 engine behind the browser's interface. An EntryId is the engine's key (inode number - 1); the list
+// and the command line show the inode number. Only the standard mode exists for ext volumes.
+//
+// Threads: as for the NTFS view; the entry map does not change once tree items exist, and reads are serialised.
+#include <memory>
+
+#include "browser/volume_view.h"
+#include "fs/ext/ext2.h"
+
+namespace halvard {
+
+class ExtView final : public VolumeView {
+public:
+    ExtView(readWriteInterface& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+
+    bool parse(const ParseContext& context, ParseMode mode) override;
+
+    std::vector<EntryId> topLevel() const override;
+    std::vector<EntryId> children(EntryId folder) const override;
+    bool hasChildren(EntryId folder) const override;
+
+    std::string name(EntryId entry) const override;
+    bool isFolder(EntryId entry) const override;
+    bool isDeleted(EntryId) const override { return false; }
+    EntryDetails details(EntryId entry) const override;
+
+    FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+    std::string entryIdText(EntryId entry) const override { return std::to_string(entry + 1); }
+
+    const ext2Class& engine() const { return engine_; }
+
+private:
+    bool runParse(const ParseContext& context);
+
+    ext2Class engine_;
+};
+
+std::unique_ptr<VolumeView> makeExtView(readWriteInterface& reader, const VolumeRecord& volume);
+
+}  // namespace halvard

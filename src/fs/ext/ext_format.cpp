@@ -1,0 +1,223 @@
+#include "fs/ext/ext_format.h"
+
+#include <algorithm>
+
+namespace halvard::ext_format {
+
+namespace {
+
+constexpr std::uint64_t kMaxExtentDepth = 5;
+
+bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
+
+// Joins blocks that continue the previous run.
+class RunBuilder {
+public:
+    void add(std::uint64_t logical, std::uint64_t physical, std::uint64_t count, bool unwritten = false) {
+        if (count == 0) return;
+        if (!list.empty()) {
+            BlockRun& last = list.back();
+            if (!last.unwritten && !unwritten && last.logical + last.count == logical &&
+                last.physical + last.count == physical) {
+                last.count += count;
+                return;
+            }
+        }
+        list.push_back({logical, physical, count, unwritten});
+    }
+    BlockList list;
+};
+
+// Walks one pointer of the indirect scheme: `level` 0 names a data block, 1 a block of data-block numbers, ...
+void walkPointer(std::uint32_t pointer, int level, std::uint64_t logical, std::uint64_t perBlock,
+                 std::uint64_t wantBlocks, const ReadBlock& readBlock, std::vector<std::uint8_t>& scratch,
+                 RunBuilder& runs) {
+    if (pointer == 0 || logical >= wantBlocks) return;
+    if (level == 0) {
+        runs.add(logical, pointer, 1);
+        return;
+    }
+    std::uint64_t span = 1;  // logical blocks under one number of this block
+    for (int i = 1; i < level; ++i) span *= perBlock;
+    if (!readBlock(pointer, scratch)) return;
+    // The child walks reuse the scratch buffer, so the numbers are taken out first.
+    std::vector<std::uint32_t> numbers(perBlock);
+    for (std::uint64_t i = 0; i < perBlock; ++i) numbers[i] = le32(scratch, i * 4);
+    for (std::uint64_t i = 0; i < perBlock; ++i) {
+        const std::uint64_t childLogical = logical + i * span;
+        if (childLogical >= wantBlocks) break;
+        walkPointer(numbers[i], level - 1, childLogical, perBlock, wantBlocks, readBlock, scratch, runs);
+    }
+}
+
+void walkExtentNode(Bytes node, std::uint64_t depthBudget, std::uint64_t wantBlocks, const ReadBlock& readBlock,
+                    RunBuilder& runs) {
+    if (le16(node, 0) != kExtentMagic || node.size() < 12) return;
+    const std::uint64_t depth = le16(node, 6);
+    const std::uint64_t count = std::min<std::uint64_t>(le16(node, 2), (node.size() - 12) / 12);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const Bytes entry = slice(node, 12 + i * 12, 12);
+        if (depth == 0) {
+            const std::uint64_t logical = le32(entry, 0);
+            std::uint64_t length = le16(entry, 4);
+            const bool unwritten = length > 32768;
+            if (unwritten) length -= 32768;
+            const std::uint64_t physical = (static_cast<std::uint64_t>(le16(entry, 6)) << 32) | le32(entry, 8);
+            if (logical >= wantBlocks) continue;
+            runs.add(logical, physical, std::min(length, wantBlocks - logical), unwritten);
+        } else {
+            // A tree deeper than the format allows, or a child that is not one level down, is damaged.
+            if (depthBudget == 0) return;
+            const std::uint64_t child = (static_cast<std::uint64_t>(le16(entry, 8)) << 32) | le32(entry, 4);
+            std::vector<std::uint8_t> block;
+            if (!readBlock(child, block)) continue;
+            if (std::uint64_t{le16(block, 6)} + 1 != depth) continue;
+            walkExtentNode(block, depthBudget - 1, wantBlocks, readBlock, runs);
+        }
+    }
+}
+
+}  // namespace
+
+Superblock Superblock::read(Bytes d) {
+    Superblock s;
+    s.inodeCount = le32(d, 0x00);
+    s.blockCount = le32(d, 0x04);
+    s.freeInodeCount = le32(d, 0x10);
+    s.firstDataBlock = le32(d, 0x14);
+    s.logBlockSize = le32(d, 0x18);
+    s.blocksPerGroup = le32(d, 0x20);
+    s.inodesPerGroup = le32(d, 0x28);
+    s.magic = le16(d, 0x38);
+    s.revision = le32(d, 0x4C);
+    s.inodeSizeField = le16(d, 0x58);
+    s.blockGroupNumber = le16(d, 0x5A);
+    s.incompatible = le32(d, 0x60);
+    s.readOnlyCompatible = le32(d, 0x64);
+    s.descriptorSizeField = le16(d, 0xFE);
+    if (s.incompatible & kIncompat64Bit) s.blockCount |= static_cast<std::uint64_t>(le32(d, 0x150)) << 32;
+    return s;
+}
+
+std::uint64_t Superblock::blockSize() const {
+    if (logBlockSize > 6) return 0;
+    return 1024ULL << logBlockSize;
+}
+
+std::uint64_t Superblock::inodeSize() const {
+    if (revision == 0) return 128;
+    const std::uint64_t size = inodeSizeField;
+    return size >= 128 && isPowerOfTwo(size) && size <= blockSize() ? size : 0;
+}
+
+std::uint64_t Superblock::descriptorSize() const {
+    if (!(incompatible & kIncompat64Bit)) return 32;
+    const std::uint64_t size = descriptorSizeField;
+    return size >= 32 && isPowerOfTwo(size) && size <= 1024 ? size : 0;
+}
+
+std::uint64_t Superblock::groupCount() const {
+    if (blocksPerGroup == 0 || blockCount <= firstDataBlock) return 0;
+    return (blockCount - firstDataBlock + blocksPerGroup - 1) / blocksPerGroup;
+}
+
+bool Superblock::usable() const {
+    const std::uint64_t bs = blockSize();
+    return hasMagic() && bs != 0 && inodeSize() != 0 && descriptorSize() != 0 && blocksPerGroup != 0 &&
+           blocksPerGroup <= bs * 8 && inodesPerGroup != 0 && inodesPerGroup <= bs * 8 && inodeCount != 0 &&
+           groupCount() != 0;
+}
+
+std::uint64_t Superblock::expectedOffset() const {
+    if (blockGroupNumber == 0) return kSuperblockOffset;
+    return (static_cast<std::uint64_t>(blockGroupNumber) * blocksPerGroup + firstDataBlock) * blockSize();
+}
+
+GroupDescriptor GroupDescriptor::read(Bytes d, std::uint64_t descriptorSize) {
+    GroupDescriptor g;
+    g.inodeTable = le32(d, 0x08);
+    g.flags = le16(d, 0x12);
+    g.unusedInodes = le16(d, 0x1C);
+    if (descriptorSize >= 64) {
+        g.inodeTable |= static_cast<std::uint64_t>(le32(d, 0x28)) << 32;
+        g.unusedInodes |= static_cast<std::uint32_t>(le16(d, 0x32)) << 16;
+    }
+    return g;
+}
+
+std::uint64_t GroupDescriptor::usableSlots(std::uint64_t inodesPerGroup, bool groupChecksums) const {
+    if (!groupChecksums) return inodesPerGroup;
+    if (flags & kGroupInodesUninitialised) return 0;
+    return inodesPerGroup - std::min<std::uint64_t>(unusedInodes, inodesPerGroup);
+}
+
+Inode Inode::read(Bytes d) {
+    Inode i;
+    i.mode = le16(d, 0x00);
+    i.size = le32(d, 0x04) | (static_cast<std::uint64_t>(le32(d, 0x6C)) << 32);
+    i.accessTime = le32(d, 0x08);
+    i.changeTime = le32(d, 0x0C);
+    i.modifyTime = le32(d, 0x10);
+    i.sectors = le32(d, 0x1C);
+    i.flags = le32(d, 0x20);
+    const Bytes area = slice(d, 0x28, kBlockArea);
+    std::copy(area.begin(), area.end(), i.blocks.begin());
+    return i;
+}
+
+BlockList FillarrayofBlocks(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
+                            const ReadBlock& readBlock) {
+    RunBuilder runs;
+    const std::uint64_t perBlock = blockSize / 4;
+    if (perBlock == 0) return {};
+    std::vector<std::uint8_t> scratch;
+    for (std::uint64_t i = 0; i < 12; ++i) walkPointer(le32(inode.blocks, i * 4), 0, i, perBlock, wantBlocks, readBlock, scratch, runs);
+    std::uint64_t logical = 12;
+    std::uint64_t span = perBlock;
+    for (int level = 1; level <= 3; ++level) {
+        walkPointer(le32(inode.blocks, (11 + level) * 4), level, logical, perBlock, wantBlocks, readBlock, scratch,
+                    runs);
+        logical += span;
+        span *= perBlock;
+    }
+    return std::move(runs.list);
+}
+
+BlockList extentBlocks(const Inode& inode, std::uint64_t, std::uint64_t wantBlocks, const ReadBlock& readBlock) {
+    RunBuilder runs;
+    walkExtentNode(inode.blocks, kMaxExtentDepth, wantBlocks, readBlock, runs);
+    BlockList list = std::move(runs.list);
+    std::stable_sort(list.begin(), list.end(), [](const BlockRun& a, const BlockRun& b) { return a.logical < b.logical; });
+    return list;
+}
+
+BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
+                        const ReadBlock& readBlock) {
+    if (inode.usesExtents()) return extentBlocks(inode, blockSize, wantBlocks, readBlock);
+    return FillarrayofBlocks(inode, blockSize, wantBlocks, readBlock);
+}
+
+void walkDirectoryBlock(Bytes block, bool fileType, std::uint64_t inodeCount,
+                        const std::function<void(const DirectoryRecord&)>& visit) {
+    std::uint64_t offset = 0;
+    DirectoryRecord record;
+    while (offset + 8 <= block.size()) {
+        const std::uint64_t recordLength = le16(block, offset + 4);
+        const std::uint64_t nameLength = fileType ? u8(block, offset + 6) : le16(block, offset + 6);
+        if (recordLength == 0 || nameLength == 0 || (!fileType && nameLength > 1024)) break;
+        if (recordLength < 8 || recordLength > block.size() - offset) break;
+        if (8 + nameLength > block.size() - offset) break;
+        record.inode = le32(block, offset);
+        if (fileType && record.inode > inodeCount) break;
+        record.fileType = fileType ? u8(block, offset + 7) : 0;
+        const Bytes name = slice(block, offset + 8, nameLength);
+        record.name = std::string_view(reinterpret_cast<const char*>(name.data()), name.size());
+        visit(record);
+        // A record longer than its name by at least 4 bytes holds slack (a removed entry's remains): the next
+        // record starts after the whole record, not after the name.
+        const std::uint64_t rounded = (8 + nameLength + 3) & ~3ULL;
+        offset += fileType && recordLength < rounded + 4 ? rounded : recordLength;
+    }
+}
+
+}  // namespace halvard::ext_format

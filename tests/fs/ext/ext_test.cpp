@@ -1,0 +1,254 @@
+// ext2/3 structures and engine on synthetic bytes: directory records, block maps with holes and bad numbers,
+// extent trees, superblock geometry, and a whole small volume whose start the volume record gets wrong.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "browser/ext_view.h"
+#include "fs/ext/ext_format.h"
+#include "support/ntfs_builder.h"
+#include "support/view_exercise.h"
+
+namespace halvard {
+namespace {
+
+using namespace ext_format;
+using ByteVector = std::vector<std::uint8_t>;
+
+void put16(ByteVector& b, std::size_t at, std::uint16_t v) { b[at] = v & 0xFF; b[at + 1] = v >> 8; }
+void put32(ByteVector& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = (v >> (8 * i)) & 0xFF;
+}
+
+// One directory record with a file-type byte.
+void putRecord(ByteVector& block, std::size_t at, std::uint32_t inode, std::uint16_t recordLength,
+               const std::string& name, std::uint8_t type = 1) {
+    put32(block, at, inode);
+    put16(block, at + 4, recordLength);
+    block[at + 6] = static_cast<std::uint8_t>(name.size());
+    block[at + 7] = type;
+    std::memcpy(block.data() + at + 8, name.data(), name.size());
+}
+
+std::vector<std::string> namesIn(const ByteVector& block, bool fileType = true) {
+    std::vector<std::string> names;
+    walkDirectoryBlock(block, fileType, 100, [&](const DirectoryRecord& r) { names.emplace_back(r.name); });
+    return names;
+}
+
+TEST(ExtDirectoryBlock, SlackIsSkippedAndARecordLeavingTheBlockEndsTheWalk) {
+    ByteVector block(1024, 0);
+    putRecord(block, 0, 2, 12, ".", 2);
+    putRecord(block, 12, 12, 40, "kept");  // 24 bytes of slack: a removed entry's remains
+    putRecord(block, 28, 13, 12, "gone");  // inside the slack: not a live record
+    putRecord(block, 52, 14, 2000, "bad");  // would leave the block
+    EXPECT_EQ(namesIn(block), (std::vector<std::string>{".", "kept"}));
+
+    putRecord(block, 52, 14, 972, "last");
+    EXPECT_EQ(namesIn(block), (std::vector<std::string>{".", "kept", "last"}));
+
+    // A record length below a record's header, or an inode number beyond the volume, ends it too.
+    put16(block, 52 + 4, 4);
+    EXPECT_EQ(namesIn(block).size(), 2u);
+    putRecord(block, 52, 101, 972, "last");
+    EXPECT_EQ(namesIn(block).size(), 2u);
+}
+
+TEST(ExtDirectoryBlock, VolumesWithoutFileTypesHaveSixteenBitNameLengths) {
+    ByteVector block(1024, 0);
+    put32(block, 0, 11);
+    put16(block, 4, 1024);
+    put16(block, 6, 3);
+    std::memcpy(block.data() + 8, "abc", 3);
+    EXPECT_EQ(namesIn(block, false), (std::vector<std::string>{"abc"}));
+    put16(block, 6, 1020);  // would run past the block
+    EXPECT_TRUE(namesIn(block, false).empty());
+}
+
+// Blocks served from a map; every request is recorded.
+struct BlockSource {
+    std::map<std::uint64_t, ByteVector> blocks;
+    std::uint64_t volumeBlocks = 1000;
+    std::vector<std::uint64_t> requested;
+    ReadBlock reader() {
+        return [this](std::uint64_t block, std::vector<std::uint8_t>& out) {
+            out.assign(1024, 0);
+            if (block >= volumeBlocks) return false;
+            requested.push_back(block);
+            auto it = blocks.find(block);
+            if (it != blocks.end()) out = it->second;
+            return true;
+        };
+    }
+};
+
+TEST(ExtBlockMap, HolesKeepTheirPlaceAndNumbersBeyondTheVolumeAreNotRead) {
+    Inode inode;
+    auto setPointer = [&](int i, std::uint32_t v) { std::memcpy(inode.blocks.data() + i * 4, &v, 4); };
+    setPointer(0, 100);
+    setPointer(2, 102);  // block 1 is a hole
+    setPointer(12, 200);  // single indirect
+    setPointer(13, 5000);  // double indirect beyond the volume
+    BlockSource source;
+    source.blocks[200] = ByteVector(1024, 0);
+    put32(source.blocks[200], 0, 300);
+    put32(source.blocks[200], 8, 302);
+    const BlockList runs = FillarrayofBlocks(inode, 1024, 12 + 256 + 10, source.reader());
+    ASSERT_EQ(runs.size(), 4u);
+    EXPECT_EQ(runs[0].logical, 0u);
+    EXPECT_EQ(runs[1].logical, 2u);
+    EXPECT_EQ(runs[2].logical, 12u);
+    EXPECT_EQ(runs[2].physical, 300u);
+    EXPECT_EQ(runs[3].logical, 14u);
+    EXPECT_EQ(source.requested, (std::vector<std::uint64_t>{200}));
+}
+
+TEST(ExtBlockMap, ExtentTreesAreFollowedThroughIndexNodes) {
+    auto header = [](ByteVector& b, std::size_t at, std::uint16_t entries, std::uint16_t depth) {
+        put16(b, at, kExtentMagic);
+        put16(b, at + 2, entries);
+        put16(b, at + 4, 4);
+        put16(b, at + 6, depth);
+    };
+    ByteVector area(kBlockArea, 0);
+    header(area, 0, 1, 1);
+    put32(area, 12, 0);    // index: first logical block
+    put32(area, 16, 50);   // leaf node at block 50
+    BlockSource source;
+    ByteVector& leaf = source.blocks[50] = ByteVector(1024, 0);
+    header(leaf, 0, 2, 0);
+    put32(leaf, 12, 0);
+    put16(leaf, 16, 3);
+    put32(leaf, 20, 400);
+    put32(leaf, 24, 10);
+    put16(leaf, 28, 32768 + 2);  // unwritten
+    put32(leaf, 32, 500);
+    Inode inode;
+    std::memcpy(inode.blocks.data(), area.data(), kBlockArea);
+    inode.flags = kInodeFlagExtents;
+    const BlockList runs = blocksOfInode(inode, 1024, 100, source.reader());
+    ASSERT_EQ(runs.size(), 2u);
+    EXPECT_EQ(runs[0].physical, 400u);
+    EXPECT_EQ(runs[0].count, 3u);
+    EXPECT_EQ(runs[1].logical, 10u);
+    EXPECT_TRUE(runs[1].unwritten);
+
+    // A child that does not sit one level down is damage: nothing of it is taken.
+    header(leaf, 0, 2, 3);
+    EXPECT_TRUE(blocksOfInode(inode, 1024, 100, source.reader()).empty());
+}
+
+// A superblock of a volume with 1024-byte blocks and 8192 blocks per group (revision 0: 128-byte inodes).
+ByteVector superblock(std::uint32_t inodes, std::uint32_t blocks, std::uint32_t inodesPerGroup) {
+    ByteVector sb(1024, 0);
+    put32(sb, 0x00, inodes);
+    put32(sb, 0x04, blocks);
+    put32(sb, 0x14, 1);
+    put32(sb, 0x20, 8192);
+    put32(sb, 0x28, inodesPerGroup);
+    put16(sb, 0x38, kMagic);
+    return sb;
+}
+
+TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
+    ByteVector sb = superblock(1792, 12288, 896);
+    Superblock s = Superblock::read(sb);
+    EXPECT_EQ(s.groupCount(), 2u);
+    EXPECT_EQ(s.inodeSize(), 128u);  // revision 0: fixed inode size
+    EXPECT_TRUE(s.usable());
+    put32(sb, 0x18, 40);  // block size shift out of range
+    EXPECT_FALSE(Superblock::read(sb).usable());
+    put32(sb, 0x18, 0);
+    put32(sb, 0x28, 0);
+    EXPECT_FALSE(Superblock::read(sb).usable());
+}
+
+// A one-group ext2 volume with 1024-byte blocks: root (inode 2) holding a file, a block device whose first block
+// pointer is its device number, and a sub-folder; the file's content in block 30.
+ByteVector smallVolume() {
+    ByteVector v(64 * 1024, 0);
+    ByteVector sb = superblock(16, 64, 16);
+    put32(sb, 0x4C, 1);
+    put16(sb, 0x58, 128);
+    put32(sb, 0x60, kIncompatFileType);
+    std::memcpy(v.data() + 1024, sb.data(), sb.size());
+    put32(v, 2048 + 8, 5);  // inode table at block 5
+    auto inode = [&](std::uint32_t number, std::uint16_t mode, std::uint32_t size, std::uint32_t block) {
+        const std::size_t at = 5 * 1024 + (number - 1) * 128;
+        put16(v, at, mode);
+        put32(v, at + 4, size);
+        put32(v, at + 0x10, 1686830400);
+        put32(v, at + 0x28, block);
+    };
+    inode(2, 0x41ED, 1024, 20);
+    inode(12, 0x81A4, 1500, 30);
+    inode(13, 0x61A4, 0, 0x0700);
+    inode(14, 0x41ED, 1024, 21);
+    ByteVector root(1024, 0);
+    putRecord(root, 0, 2, 12, ".", 2);
+    putRecord(root, 12, 2, 12, "..", 2);
+    putRecord(root, 24, 12, 16, "file.txt", 1);
+    putRecord(root, 40, 13, 16, "loop0", 4);
+    putRecord(root, 56, 14, 1024 - 56, "sub", 2);
+    std::memcpy(v.data() + 20 * 1024, root.data(), root.size());
+    ByteVector sub(1024, 0);
+    putRecord(sub, 0, 14, 12, ".", 2);
+    putRecord(sub, 12, 2, 1012, "..", 2);
+    std::memcpy(v.data() + 21 * 1024, sub.data(), sub.size());
+    for (int i = 0; i < 1024; ++i) v[30 * 1024 + i] = static_cast<std::uint8_t>('a' + i % 26);
+    return v;
+}
+
+TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
+    ByteVector shifted(512, 0);
+    const ByteVector volume = smallVolume();
+    shifted.insert(shifted.end(), volume.begin(), volume.end());
+    shifted.resize(2 * 1024 * 1024, 0);
+    testing::MemoryReader reader(shifted);
+    VolumeRecord record{"extX", "", "0", "2", 0};
+    ExtView view(reader, record);
+    ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+    EXPECT_EQ(view.engine().shift(), 512u);
+
+    std::map<std::string, EntryId> top;
+    for (EntryId e : view.topLevel()) top[view.name(e)] = e;
+    EXPECT_EQ(top.size(), 3u);  // ".", file.txt, sub; the device node is neither file nor folder
+    ASSERT_TRUE(top.count("file.txt") && top.count("sub"));
+    EXPECT_TRUE(view.isFolder(top["sub"]));
+    EXPECT_EQ(view.details(top["file.txt"]).attributes, "-OR-GR-UW-UR");
+
+    const auto path = (std::filesystem::temp_directory_path() / "halvard_ext_test_file.txt").string();
+    const FileSaveResult saved = view.saveFile(top["file.txt"], path);
+    EXPECT_TRUE(saved.written);
+    EXPECT_FALSE(saved.damaged);  // its second block is a hole: zeros
+    std::ifstream in(path, std::ios::binary);
+    const std::string content((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(content.size(), 1500u);
+    EXPECT_EQ(content.substr(0, 3), "abc");
+    EXPECT_EQ(content[1024], '\0');
+    std::filesystem::remove(path);
+}
+
+TEST(ExtEngine, DamagedMetadataNeverLeadsOutsideItsBuffers) {
+    const ByteVector clean = smallVolume();
+    const std::string folder = std::filesystem::temp_directory_path().string();
+    std::uint32_t seed = 1;
+    for (int round = 0; round < 300; ++round) {
+        ByteVector damaged = clean;
+        // Superblock, descriptors, inode table and directory blocks: bytes 1024 .. 22 KiB.
+        for (int i = 0; i < 24; ++i) {
+            seed = seed * 1103515245 + 12345;
+            damaged[1024 + (seed >> 8) % (21 * 1024)] = static_cast<std::uint8_t>(seed >> 24);
+        }
+        testing::MemoryReader reader(damaged);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        if (view.parse({}, ParseMode::Standard)) testing::exerciseView(view, folder);
+    }
+    std::filesystem::remove(std::filesystem::path(folder) / "saved");
+}
+
+}  // namespace
+}  // namespace halvard
