@@ -90,7 +90,7 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
                              QStringLiteral("SIZE"), QStringLiteral("ATTRIB")},
                             splitter);
     list_->setObjectName(QStringLiteral("fileList"));
-    const int widths[] = {200, 135, 135, 135, 80, 70};
+    const int widths[] = {180, 150, 150, 150, 85, 70};
     for (int column = 0; column < 6; ++column) list_->setColumnWidth(column, widths[column]);
     connect(list_, &CheckedList::rowCheckToggled, this, &VolumeScanDlg::rowCheckToggled);
     splitter->addWidget(tree_);
