@@ -1,11 +1,9 @@
 // halvard search IMAGE --volume N PATTERN [--json]: files whose names match a regular expression ("|" joins
 // patterns, case ignored), with the same fields as ls.
 #include <memory>
-#include <nlohmann/json.hpp>
 
 #include "browser/search.h"
 #include "cli/entry_output.h"
-#include "cli/terminal_reporting.h"
 #include "cli/volume_view_session.h"
 
 namespace halvard::cli {
@@ -27,17 +25,11 @@ int runSearch(const SearchOptions& options, const Streams& s) {
     int status = kExitOk;
     auto parsed = openParsedVolume(options.volume, s, status);
     if (!parsed) return status;
-    const VolumeView& view = *parsed->view;
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    EntryPrinter printer(s.out, *parsed->view, options.json);
     SearchHooks hooks;
-    hooks.found = [&](const std::string& path, EntryId entry) {
-        if (options.json)
-            list.push_back(entryJson(view, path, entry));
-        else
-            printEntryLine(s.out, view, path, entry);
-    };
-    searchVolume(view, options.pattern, SearchPathStyle{"", '/'}, hooks);
-    if (options.json) s.out << list.dump(2) << '\n';
+    hooks.found = [&printer](const std::string& path, EntryId entry) { printer.add(path, entry); };
+    searchVolume(*parsed->view, options.pattern, SearchPathStyle{"", '/'}, hooks);
+    printer.finish();
     return kExitOk;
 }
 

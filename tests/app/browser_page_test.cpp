@@ -305,6 +305,18 @@ private:
         QVERIFY(list->checkHeader()->isChecked());
         for (int i = 0; i < folder->childCount(); ++i) folder->child(i)->setCheckState(0, Qt::Checked);
         QCOMPARE(folder->checkState(0), Qt::Checked);
+        // The header unticks every row again; a click on a tree item's check box ticks it and lists nothing.
+        auto* header = list->horizontalHeader();
+        QTest::mouseClick(header->viewport(), Qt::LeftButton, {}, QPoint(header->sectionSize(0) / 2, header->height() / 2));
+        QVERIFY(!list->checkHeader()->isChecked());
+        QCOMPARE(list->item(0, 0)->checkState(), Qt::Unchecked);
+        QTreeWidgetItem* parent = folder->parent();
+        QTreeWidgetItem* other = parent->child(parent->indexOfChild(folder) == 0 ? 1 : 0);
+        tree->scrollToItem(other);
+        const QRect otherRect = tree->visualItemRect(other);
+        QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(otherRect.left() + 8, otherRect.center().y()));
+        QCOMPARE(other->checkState(0), Qt::Checked);
+        QCOMPARE(firstColumn(list), rows);
 
         if (expandFirst && qEnvironmentVariableIsSet("HALVARD_SCREENSHOT")) {
             page->resize(1100, 680);
