@@ -1,16 +1,33 @@
 #include "app/wizard_flow.h"
 
 #include "app/drive_parsing_modes.h"
+#include "app/parce_mode_ntfs_dlg.h"
 #include "app/populate_drive_dlg.h"
 #include "app/vhd_input_dialog.h"
+#include "app/volume_scan_dlg.h"
 
 namespace halvard::gui {
 
 namespace {
 
+// The advanced options page is not there yet: Advanced goes straight to the browser, whose engine may refuse it.
+QWidget* makeBrowserPage(ParceModeNtfsDlg& modes) {
+    auto* page = new VolumeScanDlg(modes.state(), modes.volume(), modes.recoveryMode(), &modes);
+    page->start();
+    return page;
+}
+
+QWidget* makeRecoveryModePage(PopulateDriveDlg& list, PopulateDriveDlg::NextTarget target) {
+    // The raw recovery page comes with its own wiring.
+    if (target != PopulateDriveDlg::NextTarget::RecoveryMode || !list.selectedVolume()) return nullptr;
+    auto* page = new ParceModeNtfsDlg(list.state(), *list.selectedVolume(), &list);
+    page->setNextPageFactory(&makeBrowserPage);
+    return page;
+}
+
 PopulateDriveDlg* makeVolumeListPage(DriveParsingModes& modes, const ScanChoices& choices) {
     auto* page = new PopulateDriveDlg(modes.state(), choices, &modes);
-    // The recovery mode page and the raw recovery page come with their own pages' wiring.
+    page->setNextPageFactory(&makeRecoveryModePage);
     return page;
 }
 

@@ -121,6 +121,12 @@ FileSaveResult NtfsView::saveFile(EntryId entry, const std::string& hostPath) {
     return result;
 }
 
+ParseTexts NtfsView::parseTexts() const {
+    ParseTexts texts;
+    texts.selected = "ntfs partition selected....";
+    return texts;
+}
+
 bool NtfsView::skipWhenSaving(EntryId entry) const { return name(entry) == "$BadClus"; }
 
 bool NtfsView::descendWhenSaving(EntryId entry) const { return name(entry) != "."; }

@@ -38,6 +38,8 @@ public:
     bool descendWhenSaving(EntryId entry) const override;
     std::string entryIdText(EntryId entry) const override;
     std::string saveDoneText() const override { return "Saving process done."; }
+    ParseTexts parseTexts() const override;
+    void renameEntry(EntryId entry, const std::string& name) override { engine_.renameEntry(entry, name); }
 
     ntfs& engine() { return engine_; }
     const ntfs& engine() const { return engine_; }

@@ -67,6 +67,14 @@ struct ParseContext {
     bool formattedDrive = false;
 };
 
+// What the browser page says about a parse: when it starts, when it ends, and when the engine refused the volume.
+struct ParseTexts {
+    std::string selected;                               // status as the parse starts; empty: none
+    std::string done = "Scanning process completed.";   // message box when it ends; empty: no box
+    std::string doneStatus = "Processing done...";      // status after it; empty: the parse's own last status stays
+    std::string failed = "The selected volume could not be read in this recovery mode.";
+};
+
 class VolumeView {
 public:
     virtual ~VolumeView() = default;
@@ -99,6 +107,17 @@ public:
 
     // Message shown when a save ends ("Saving process done." or "Saving process done").
     virtual std::string saveDoneText() const { return "Saving process done"; }
+
+    virtual ParseTexts parseTexts() const { return {}; }
+
+    // Whether a list or tree shows the entry as deleted (red) when the folder holding it is opened by a click on
+    // its label; `folderShownDeleted` tells how that folder itself is shown. Engines whose deleted folders mark
+    // their content as deleted too answer from both.
+    virtual bool shownDeleted(EntryId entry, bool /*folderShownDeleted*/) const { return isDeleted(entry); }
+
+    // Gives an entry another name (the recycle-bin pass: recycled files take the name they had before). Engines
+    // that cannot rename keep the name.
+    virtual void renameEntry(EntryId /*entry*/, const std::string& /*name*/) {}
 };
 
 // Children and folder test that also know the volume's top item.

@@ -15,6 +15,7 @@ int run(int argc, const char* const* argv, Streams streams) {
     addVolumesCommand(app, context);
     addLsCommand(app, context);
     addSaveCommand(app, context);
+    addSearchCommand(app, context);
     addExportCommand(app, context);
     try {
         app.parse(argc, argv);

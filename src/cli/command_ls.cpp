@@ -30,20 +30,16 @@ int runLs(const LsOptions& options, const Streams& s) {
         return kExitFailed;
     }
     const std::string base = options.path.empty() ? "/" : options.path;
-    nlohmann::ordered_json list = nlohmann::ordered_json::array();
+    EntryPrinter printer(s.out, view, options.json);
     auto visit = [&](const std::string& path, EntryId entry) {
-        if (options.deletedOnly && !view.isDeleted(entry)) return true;
-        if (options.json)
-            list.push_back(entryJson(view, path, entry));
-        else
-            printEntryLine(s.out, view, path, entry);
+        if (!options.deletedOnly || view.isDeleted(entry)) printer.add(path, entry);
         return true;
     };
     if (isFolderEntry(view, *start))
         visitEntries(view, *start, base, options.recursive, visit);
     else
         visit(base, *start);
-    if (options.json) s.out << list.dump(2) << '\n';
+    printer.finish();
     return kExitOk;
 }
 

@@ -41,4 +41,15 @@ void printEntryLine(std::ostream& out, const VolumeView& view, const std::string
     out << line << path << (d.folder ? "/" : "") << '\n';
 }
 
+void EntryPrinter::add(const std::string& path, EntryId entry) {
+    if (json_)
+        list_.push_back(entryJson(view_, path, entry));
+    else
+        printEntryLine(out_, view_, path, entry);
+}
+
+void EntryPrinter::finish() {
+    if (json_) out_ << list_.dump(2) << '\n';
+}
+
 }  // namespace halvard::cli

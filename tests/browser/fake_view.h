@@ -59,6 +59,7 @@ public:
     }
     bool skipWhenSaving(EntryId e) const override { return entries.at(e).name == "$BadClus"; }
     bool descendWhenSaving(EntryId e) const override { return entries.at(e).name != "."; }
+    void renameEntry(EntryId e, const std::string& name) override { entries.at(e).name = name; }
 
     std::vector<Entry> entries;
     std::vector<EntryId> top;

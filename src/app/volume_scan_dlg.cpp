@@ -1,0 +1,456 @@
+#include "app/volume_scan_dlg.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QVBoxLayout>
+
+#include "app/checked_list.h"
+#include "app/qt_tree_control.h"
+#include "app/ui_thread.h"
+#include "browser/entry_walk.h"
+#include "browser/recycle_bin.h"
+#include "browser/search.h"
+
+namespace halvard::gui {
+
+namespace {
+
+const char* const kRestart = "Please Restart the program to re begin necessary initialization...";
+const char* const kNotValidDrive = "Not a valid drive.";
+const char* const kNotValidStatus = "Not a valid Drive .Go back";
+const char* const kSelectOutput = "Select output folder";
+const char* const kSearchFinished = "Searching Finished";
+
+enum RowRole { TreeItemRole = Qt::UserRole, EntryRole };
+
+QPushButton* makeButton(const QString& text, QWidget* parent, const char* name) {
+    auto* button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    return button;
+}
+
+QString pickFolder(QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Please choose a folder."), QString(),
+                                             QFileDialog::ShowDirsOnly);
+}
+
+std::uint32_t barValue(std::uint64_t value) { return static_cast<std::uint32_t>(std::min<std::uint64_t>(value, 0xFFFFFFFFu)); }
+
+}  // namespace
+
+VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume, ParseMode mode, QWidget* parent)
+    : WizardPage(state, tr("Browse the volume, search and save"), parent),
+      volume_(volume),
+      recoveryMode_(mode),
+      chooseFolder_(&pickFolder) {
+    setObjectName(QStringLiteral("VolumeScanDlg"));
+    setWindowTitle(QStringLiteral("VOLUME-SCAN"));
+
+    auto* top = new QHBoxLayout;
+    top->addWidget(new QLabel(QStringLiteral("Volume Data:"), this));
+    volumeData_ = new QLineEdit(this);
+    volumeData_->setObjectName(QStringLiteral("volumeData"));
+    volumeData_->setReadOnly(true);
+    volumeData_->setMaximumWidth(120);
+    top->addWidget(volumeData_);
+    top->addStretch(1);
+    searchEdit_ = new QLineEdit(this);
+    searchEdit_->setObjectName(QStringLiteral("searchEdit"));
+    searchEdit_->setMinimumWidth(200);
+    top->addWidget(searchEdit_);
+    searchButton_ = makeButton(QStringLiteral("Search"), this, "searchButton");
+    connect(searchButton_, &QPushButton::clicked, this, &VolumeScanDlg::search);
+    top->addWidget(searchButton_);
+    contentLayout()->addLayout(top);
+    auto* hint = new QLabel(QStringLiteral("* Use \"|\" to find multiple file type "), this);
+    hint->setTextFormat(Qt::PlainText);
+    hint->setAlignment(Qt::AlignRight);
+    contentLayout()->addWidget(hint);
+
+    auto* splitter = new QSplitter(this);
+    tree_ = new BrowserTree(splitter);
+    tree_->setObjectName(QStringLiteral("volumeTree"));
+    tree_->setHeaderHidden(true);
+    tree_->setUniformRowHeights(true);
+    treeControl_ = std::make_unique<QtTreeControl>(*tree_);
+    connect(tree_, &BrowserTree::labelClicked, this, &VolumeScanDlg::labelClicked);
+    connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::itemExpanded);
+    connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { itemDoubleClicked(item); });
+    list_ = new CheckedList({QStringLiteral("FILES LIST "), QStringLiteral("CREATION TIME "),
+                             QStringLiteral("ACCESS TIME "), QStringLiteral("MODIFICATION TIME "),
+                             QStringLiteral("SIZE"), QStringLiteral("ATTRIB")},
+                            splitter);
+    list_->setObjectName(QStringLiteral("fileList"));
+    const int widths[] = {180, 150, 150, 150, 85, 70};
+    for (int column = 0; column < 6; ++column) list_->setColumnWidth(column, widths[column]);
+    connect(list_, &CheckedList::rowCheckToggled, this, &VolumeScanDlg::rowCheckToggled);
+    splitter->addWidget(tree_);
+    splitter->addWidget(list_);
+    splitter->setStretchFactor(0, 2);
+    splitter->setStretchFactor(1, 5);
+    contentLayout()->addWidget(splitter, 1);
+
+    auto* progressRow = new QHBoxLayout;
+    progress_ = new QProgressBar(this);
+    progress_->setObjectName(QStringLiteral("progressBar"));
+    progress_->setTextVisible(false);
+    progressRow->addWidget(progress_, 1);
+    pauseButton_ = makeButton(QStringLiteral("pause"), this, "pauseButton");
+    resumeButton_ = makeButton(QStringLiteral("Resume"), this, "resumeButton");
+    stopButton_ = makeButton(QStringLiteral("Stop"), this, "stopButton");
+    connect(pauseButton_, &QPushButton::clicked, this, &VolumeScanDlg::pause);
+    connect(resumeButton_, &QPushButton::clicked, this, &VolumeScanDlg::resume);
+    connect(stopButton_, &QPushButton::clicked, this, &VolumeScanDlg::stop);
+    for (QPushButton* button : {pauseButton_, resumeButton_, stopButton_}) progressRow->addWidget(button);
+    for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
+                            static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)}) {
+        QSizePolicy policy = widget->sizePolicy();
+        policy.setRetainSizeWhenHidden(true);
+        widget->setSizePolicy(policy);
+    }
+    contentLayout()->addLayout(progressRow);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("statusText"));
+    fileSize_ = new QLabel(this);
+    fileSize_->setObjectName(QStringLiteral("fileSizeText"));
+    for (QLabel* label : {status_, fileSize_}) label->setTextFormat(Qt::PlainText);
+    contentLayout()->addWidget(status_);
+    contentLayout()->addWidget(fileSize_);
+
+    backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
+    connect(backButton_, &QPushButton::clicked, this, &VolumeScanDlg::back);
+    addNavigationButton(backButton_);
+    saveButton_ = makeButton(QStringLiteral("Save"), this, "saveButton");
+    connect(saveButton_, &QPushButton::clicked, this, &VolumeScanDlg::save);
+    addNavigationButton(saveButton_);
+    for (QPushButton* button : {backButton_, saveButton_}) button->setMinimumWidth(96);
+    auto* exitButton = makeButton(QStringLiteral("EXIT"), this, "exitButton");
+    exitButton->hide();
+    connect(exitButton, &QPushButton::clicked, this, &VolumeScanDlg::exitApplication);
+
+    fileSizeSink_ = std::make_unique<QtStatusSink>(fileSize_);
+    worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
+    resize(1000, 660);
+    setMinimumSize(760, 520);
+}
+
+VolumeScanDlg::~VolumeScanDlg() {
+    destroyLaterPages();
+    worker_->shutDown([this] { stopRequested_.store(1); });
+}
+
+void VolumeScanDlg::setFolderChooser(FolderChooser chooser) { chooseFolder_ = chooser ? std::move(chooser) : &pickFolder; }
+
+StopPoll VolumeScanDlg::stopPoll() { return StopPoll(&stopRequested_, &worker_->gate()); }
+
+void VolumeScanDlg::start() {
+    parseRunning_ = true;
+    backButton_->setEnabled(false);
+    volumeData_->setText(QString::fromStdString(volume_.label.empty() ? volume_.volumeName : volume_.label));
+    readWriteInterface* reader = state().activeReader.get();
+    view_ = reader ? createVolumeView(*reader, volume_) : nullptr;
+    if (!view_) {
+        // Nothing can be parsed; let the user go back and choose again.
+        parseRunning_ = false;
+        backButton_->setEnabled(true);
+        showWorkerControls(false);
+        if (!reader) {
+            status_->setText(QString::fromLatin1(kRestart));
+            messages().information(kRestart);
+        } else {
+            status_->setText(QString::fromLatin1(kNotValidStatus));
+            messages().information(kNotValidDrive);
+        }
+        return;
+    }
+    texts_ = view_->parseTexts();
+    if (!texts_.selected.empty()) status_->setText(QString::fromStdString(texts_.selected));
+
+    parsedTree_ = std::make_unique<MemoryTree>();
+    ParseContext context;
+    context.tree = parsedTree_.get();
+    context.reporting = worker_->reporting();
+    context.stop = stopPoll();
+    context.rootName = state().rootName;
+    VolumeView* view = view_.get();
+    const ParseMode mode = recoveryMode_;
+    const std::string scratch = QDir::tempPath().toStdString();
+    startWork(
+        [this, view, context, mode, scratch] {
+            parseOk_ = view->parse(context, mode);
+            if (parseOk_ && !context.stop.stopNow()) renameRecycledFiles(*view, scratch);
+        },
+        [this] { parseEnded(); });
+}
+
+void VolumeScanDlg::parseEnded() {
+    copyTree(*parsedTree_, *treeControl_);
+    parsedTree_.reset();
+    if (QTreeWidgetItem* root = tree_->topLevelItem(0)) root->setExpanded(true);
+    backButton_->setEnabled(true);
+    if (!parseOk_)
+        messages().information(texts_.failed);
+    else if (!texts_.done.empty())
+        messages().information(texts_.done);
+    if (!texts_.doneStatus.empty()) status_->setText(QString::fromStdString(texts_.doneStatus));
+    parseRunning_ = false;
+}
+
+bool VolumeScanDlg::startWork(std::function<void()> body, std::function<void()> endSteps) {
+    if (worker_->busy()) {
+        messages().information(kWaitForProcess);
+        return false;
+    }
+    stopRequested_.store(0);
+    showWorkerControls(true);
+    return worker_->start(std::move(body), [this, endSteps = std::move(endSteps)] {
+        showWorkerControls(false);
+        if (endSteps) endSteps();
+    });
+}
+
+void VolumeScanDlg::showWorkerControls(bool visible) {
+    for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
+                            static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
+        widget->setVisible(visible);
+}
+
+void VolumeScanDlg::pause() {
+    if (!worker_->busy()) return;
+    worker_->gate().pause();
+    status_->setText(QStringLiteral("Pause button pressed"));
+}
+
+void VolumeScanDlg::resume() {
+    if (!worker_->busy()) return;
+    worker_->gate().resume();
+    status_->setText(QStringLiteral("Resume button pressed"));
+}
+
+void VolumeScanDlg::stop() {
+    if (!view_) return;
+    stopRequested_.store(1);
+    status_->setText(QStringLiteral("stop button pressed.Please wait for the process to be stopped."));
+}
+
+void VolumeScanDlg::back() {
+    if (parseRunning_) return;
+    if (QWidget* previous = parentWidget()) previous->show();
+    hide();
+    deleteLater();
+}
+
+void VolumeScanDlg::exitApplication() {
+    if (view_) {
+        stopRequested_.store(1);
+        status_->setText(QStringLiteral("All thread Stopped"));
+    }
+    // A paused worker must be able to reach its stop; the page's destruction waits for it.
+    worker_->gate().releaseAll();
+    endApplication();
+}
+
+void VolumeScanDlg::accept() { exitApplication(); }
+
+void VolumeScanDlg::closeApplication() { exitApplication(); }
+
+void VolumeScanDlg::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    // Enter in the search box searches; it must not end the application.
+    if (enter && focusWidget() == searchEdit_) {
+        search();
+        return;
+    }
+    WizardPage::keyPressEvent(event);
+}
+
+// ---- tree and list ------------------------------------------------------------------------------------------
+
+void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
+    list_->clearRows();
+    for (const ListRow& row : rows) addRow(row);
+}
+
+void VolumeScanDlg::addRow(const ListRow& row) {
+    QStringList texts;
+    for (const std::string& text : row.columns) texts << QString::fromStdString(text);
+    const int at = list_->addRow(texts, row.deleted);
+    QTableWidgetItem* first = list_->item(at, 0);
+    first->setData(TreeItemRole, QVariant::fromValue<qulonglong>(row.item));
+    first->setData(EntryRole, QVariant::fromValue<qulonglong>(row.entry));
+}
+
+void VolumeScanDlg::labelClicked(QTreeWidgetItem* item) {
+    if (!view_ || parseRunning_) return;
+    const TreeItemId id = treeControl_->idOf(item);
+    if (!entryOfItem(*treeControl_, id)) return;
+    fillChildren(*treeControl_, *view_, id, ChildFill::LabelClick);
+    showingSearchResults_ = false;
+    showRows(fileRows(*treeControl_, *view_, id));
+}
+
+void VolumeScanDlg::itemExpanded(QTreeWidgetItem* item) {
+    if (!view_ || parseRunning_) return;
+    fillChildren(*treeControl_, *view_, treeControl_->idOf(item), ChildFill::Expanding);
+}
+
+void VolumeScanDlg::itemDoubleClicked(QTreeWidgetItem* item) {
+    if (!view_ || parseRunning_) return;
+    const TreeItemId id = treeControl_->idOf(item);
+    const auto entry = entryOfItem(*treeControl_, id);
+    if (!entry) return;
+    if (!isFolderEntry(*view_, *entry)) {
+        extractFile(*entry);
+        return;
+    }
+    fillChildren(*treeControl_, *view_, id, ChildFill::Expanding);
+    showingSearchResults_ = false;
+    showRows(fileRows(*treeControl_, *view_, id));
+}
+
+void VolumeScanDlg::rowCheckToggled(int row, bool checked) {
+    if (showingSearchResults_) return;
+    const QTableWidgetItem* first = list_->item(row, 0);
+    const TreeItemId item = first ? first->data(TreeItemRole).toULongLong() : kNoTreeItem;
+    if (item != kNoTreeItem) treeControl_->setChecked(item, checked);
+}
+
+// ---- saving -------------------------------------------------------------------------------------------------
+
+bool VolumeScanDlg::chooseOutputFolder() {
+    outputFolder_ = chooseFolder_(this);
+    if (outputFolder_.isEmpty()) {
+        messages().information(kSelectOutput);
+        return false;
+    }
+    return true;
+}
+
+void VolumeScanDlg::reportSaveFailures(const SaveSummary& summary) {
+    if (summary.failures.empty() && !summary.diskFull) return;
+    std::string text = std::to_string(summary.failures.size()) + " item(s) could not be saved";
+    if (!summary.failures.empty()) text += ", the first: " + summary.failures.front();
+    if (summary.diskFull) text += "\nThe output folder's disk is full; the save stopped there.";
+    messages().information(text);
+}
+
+void VolumeScanDlg::save() {
+    if (parseRunning_ || worker_->busy()) {
+        messages().information(kWaitForProcess);
+        return;
+    }
+    if (!view_ || !chooseOutputFolder()) return;
+    const auto folder = entryOfItem(*treeControl_, treeControl_->idOf(tree_->currentItem()));
+    if (!folder || !isFolderEntry(*view_, *folder)) return;
+
+    struct Outcome {
+        bool confirmed = false;
+        SaveSummary summary;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    VolumeView* view = view_.get();
+    const std::string target = QFile::encodeName(outputFolder_).toStdString();
+    SaveReporting reporting{worker_->reporting(), fileSizeSink_.get()};
+    MessageSink* questions = worker_->messages();
+    const StopPoll poll = stopPoll();
+    startWork(
+        [=] {
+            const std::uint64_t count = countFiles(*view, *folder, poll);
+            reporting.reporting.setRange(0, barValue(count));
+            outcome->confirmed = questions->question("number of files found inside this folder = " +
+                                                     std::to_string(count) +
+                                                     " .do u want to continue dumping these files..?");
+            if (!outcome->confirmed) return;
+            outcome->summary = saveFolder(*view, *folder, target, reporting, poll);
+            reporting.reporting.setPosition(barValue(count));
+        },
+        [this, outcome] {
+            if (!outcome->confirmed) return;
+            messages().information(view_->saveDoneText());
+            reportSaveFailures(outcome->summary);
+        });
+}
+
+void VolumeScanDlg::extractFile(EntryId file) {
+    if (worker_->busy()) {
+        messages().information(kWaitForProcess);
+        return;
+    }
+    if (outputFolder_.isEmpty() && !chooseOutputFolder()) return;
+    auto summary = std::make_shared<SaveSummary>();
+    VolumeView* view = view_.get();
+    const std::string target = QFile::encodeName(outputFolder_).toStdString();
+    startWork([=] { *summary = saveOneFile(*view, file, target); },
+              [this, summary, target] {
+                  if (summary->files > 0) messages().information("file is dumped in path  :  " + target + "   ");
+                  reportSaveFailures(*summary);
+              });
+}
+
+// ---- search -------------------------------------------------------------------------------------------------
+
+void VolumeScanDlg::greyTree(bool grey) {
+    tree_->setEnabled(!grey);
+    searchButton_->setEnabled(!grey);
+    saveButton_->setEnabled(!grey);
+    if (!grey) {
+        tree_->setPalette(QPalette());
+        return;
+    }
+    QPalette palette = tree_->palette();
+    QColor base = palette.color(QPalette::Base);
+    auto lower = [](int value) { return value < 10 ? value : value - 10; };
+    base.setRgb(lower(base.red()), lower(base.green()), lower(base.blue()));
+    palette.setColor(QPalette::Base, base);
+    palette.setColor(QPalette::Text, palette.color(QPalette::Disabled, QPalette::Text));
+    tree_->setPalette(palette);
+}
+
+void VolumeScanDlg::search() {
+    if (parseRunning_ || worker_->busy()) {
+        messages().information(kWaitForProcess);
+        return;
+    }
+    if (!view_) return;
+    list_->clearRows();
+    showingSearchResults_ = true;
+    const std::string pattern = searchEdit_->text().toStdString();
+    auto outcome = std::make_shared<SearchOutcome>();
+    const VolumeView* view = view_.get();
+    SearchHooks hooks;
+    hooks.reporting = worker_->reporting();
+    hooks.found = [this, view](const std::string& path, EntryId entry) {
+        const ListRow row = listRow(*view, entry, path);
+        runOnUiThread([this, &row] {
+            if (!worker_->shuttingDown()) addRow(row);
+        });
+    };
+    hooks.folderWalk = [this](bool walking) {
+        runOnUiThread([this, walking] {
+            if (!worker_->shuttingDown()) greyTree(walking);
+        });
+    };
+    const SearchPathStyle style{state().rootName, '\\'};
+    const StopPoll poll = stopPoll();
+    startWork([=] { *outcome = searchVolume(*view, pattern, style, hooks, poll); },
+              [this, outcome] {
+                  greyTree(false);
+                  if (outcome->patternRefused) {
+                      messages().information(kPatternRefused);
+                      return;
+                  }
+                  messages().information(kSearchFinished);
+                  status_->setText(QString::fromLatin1(kSearchFinished));
+              });
+}
+
+}  // namespace halvard::gui

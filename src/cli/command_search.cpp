@@ -1,0 +1,49 @@
+// halvard search IMAGE --volume N PATTERN [--json]: files whose names match a regular expression ("|" joins
+// patterns, case ignored), with the same fields as ls.
+#include <memory>
+
+#include "browser/search.h"
+#include "cli/entry_output.h"
+#include "cli/volume_view_session.h"
+
+namespace halvard::cli {
+
+namespace {
+
+struct SearchOptions {
+    VolumeOptions volume;
+    std::string pattern;
+    bool json = false;
+};
+
+int runSearch(const SearchOptions& options, const Streams& s) {
+    // Refuse a bad pattern before the volume is read.
+    if (!NamePattern::compile(options.pattern)) {
+        printError(s, kPatternRefused);
+        return kExitUsage;
+    }
+    int status = kExitOk;
+    auto parsed = openParsedVolume(options.volume, s, status);
+    if (!parsed) return status;
+    EntryPrinter printer(s.out, *parsed->view, options.json);
+    SearchHooks hooks;
+    hooks.found = [&printer](const std::string& path, EntryId entry) { printer.add(path, entry); };
+    searchVolume(*parsed->view, options.pattern, SearchPathStyle{"", '/'}, hooks);
+    printer.finish();
+    return kExitOk;
+}
+
+}  // namespace
+
+void addSearchCommand(CLI::App& app, CommandContext& context) {
+    auto options = std::make_shared<SearchOptions>();
+    CLI::App* cmd = app.add_subcommand("search", "Find files whose names match a pattern, deleted ones included");
+    addVolumeOptions(*cmd, options->volume);
+    cmd->add_option("PATTERN", options->pattern,
+                    "Regular expression found anywhere in the name, case ignored; \"|\" joins patterns (\"txt|jpg\")")
+        ->required();
+    cmd->add_flag("--json", options->json, "Print a JSON array");
+    cmd->callback([options, &context] { context.exitCode = runSearch(*options, context.streams); });
+}
+
+}  // namespace halvard::cli
