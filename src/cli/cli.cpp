@@ -16,6 +16,7 @@ int run(int argc, const char* const* argv, Streams streams) {
     addLsCommand(app, context);
     addSaveCommand(app, context);
     addExportCommand(app, context);
+    addCarveCommand(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

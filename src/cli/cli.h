@@ -29,6 +29,7 @@ void addExportCommand(CLI::App& app, CommandContext& context);
 void addVolumesCommand(CLI::App& app, CommandContext& context);
 void addLsCommand(CLI::App& app, CommandContext& context);
 void addSaveCommand(CLI::App& app, CommandContext& context);
+void addCarveCommand(CLI::App& app, CommandContext& context);
 
 // Parses `argv` and runs the chosen command; returns the exit status.
 int run(int argc, const char* const* argv, Streams streams);
