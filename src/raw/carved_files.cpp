@@ -59,7 +59,7 @@ std::string freeHostPath(const std::string& folder, const std::string& name) {
     const std::filesystem::path base(first);
     const std::string stem = base.stem().string(), extension = base.extension().string();
     for (unsigned n = 2;; ++n) {
-        const std::string candidate = (base.parent_path() / (stem + " (" + std::to_string(n) + ")" + extension)).string();
+        const std::string candidate = (base.parent_path() / (stem + "(" + std::to_string(n) + ")" + extension)).string();
         if (!taken(candidate)) return candidate;
     }
 }

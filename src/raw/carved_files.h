@@ -1,7 +1,8 @@
 #pragma once
 // Writing carved files: the bytes [start, start + length) of each chosen result, read through the reader (its
 // volumeBaseOffset at the volume's start), into one folder under the result's name. Existing files are never
-// replaced: a name already taken gets " (2)", " (3)", ... before its extension.
+// replaced: a name already taken gets "(2)", "(3)", ... before its extension
+// ("1048576 .jpg" becomes "1048576 (2).jpg").
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,7 +25,7 @@ struct CarvedFilesOutcome {
 CarvedFilesOutcome writeCarvedFiles(readWriteInterface& reader, const std::vector<CarveResult>& chosen,
                                     const std::string& folder, const Reporting& reporting, StopPoll stop);
 
-// `folder`/`name` through safeHostName, or the first free "stem (n).ext" beside it.
+// `folder`/`name` through safeHostName, or the first free "stem(n).ext" beside it.
 std::string freeHostPath(const std::string& folder, const std::string& name);
 
 }  // namespace halvard

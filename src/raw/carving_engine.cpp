@@ -160,7 +160,9 @@ void myJpg::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t
     if (const int found = matchStart(buffer.data() + o); found >= 0) {
         const SignatureDefinition& d = definitions_[static_cast<std::size_t>(found)];
         if (d.hasEndSignature()) {
-            pendingStarts_[static_cast<std::size_t>(found)].push_back(at);
+            auto& pending = pendingStarts_[static_cast<std::size_t>(found)];
+            if (!pending.empty() && pending.back().nextStart == 0) pending.back().nextStart = at;
+            pending.push_back({at, 0});
             endSearchFrom_[static_cast<std::size_t>(found)] =
                 at + static_cast<std::uint64_t>(d.startSignatureOffset) + d.startSignature.size();
         } else if (!d.usesSizeField()) {
@@ -196,7 +198,7 @@ void myJpg::carveBySizeField(const SignatureDefinition& d, const std::uint8_t* w
 void myJpg::searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {
     const std::uint64_t at = blockStart + o;
     for (std::size_t i = 0; i < definitions_.size(); ++i) {
-        std::vector<std::uint64_t>& pending = pendingStarts_[i];
+        std::vector<PendingStart>& pending = pendingStarts_[i];
         if (pending.empty()) continue;
         const SignatureDefinition& d = definitions_[i];
         const std::size_t length = d.endSignature.size();
@@ -206,7 +208,7 @@ void myJpg::searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t bl
                                                 static_cast<std::size_t>(o + kSector), d.endSignature);
             if (p >= buffer.size()) break;
             const std::uint64_t end = blockStart + p + length + static_cast<std::uint64_t>(d.endTrailerLength);
-            const std::uint64_t start = pending.back();
+            const std::uint64_t start = pending.back().start;
             pending.pop_back();
             record(i, start, static_cast<std::int64_t>(end - start));
             from = blockStart + p + length;
@@ -215,19 +217,18 @@ void myJpg::searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t bl
         // The newest pending start is out of reach once any end found from here on would make the file larger
         // than its largest expected size: settle the stack instead of searching on.
         if (!pending.empty() && d.approxFileSize > 0 &&
-            at + kSector - pending.back() > static_cast<std::uint64_t>(d.approxFileSize))
+            at + kSector - pending.back().start > static_cast<std::uint64_t>(d.approxFileSize))
             settleLeftoverStarts(i);
     }
 }
 
 void myJpg::settleLeftoverStarts(std::size_t definition) {
-    std::vector<std::uint64_t>& pending = pendingStarts_[definition];
+    std::vector<PendingStart>& pending = pendingStarts_[definition];
     const std::int64_t approx = definitions_[definition].approxFileSize;
-    // Oldest first: each runs up to the next newer start; the newest gets the approximate size.
-    for (std::size_t k = 0; k < pending.size(); ++k) {
-        const std::int64_t length =
-            k + 1 < pending.size() ? static_cast<std::int64_t>(pending[k + 1] - pending[k]) : approx;
-        if (length > 0) record(definition, pending[k], length);
+    // Oldest first: each runs up to the start found after it, the newest up to its approximate size.
+    for (const PendingStart& p : pending) {
+        const std::int64_t length = p.nextStart ? static_cast<std::int64_t>(p.nextStart - p.start) : approx;
+        if (length > 0) record(definition, p.start, length);
     }
     pending.clear();
 }

@@ -66,7 +66,13 @@ private:
 
     std::vector<SignatureDefinition> definitions_;
     std::vector<MatchEntry> startEntries_;
-    std::vector<std::vector<std::uint64_t>> pendingStarts_;
+    // A start still waiting for its end signature, with the start found after it (0: none yet), where an
+    // unpaired file must end at the latest.
+    struct PendingStart {
+        std::uint64_t start = 0;
+        std::uint64_t nextStart = 0;
+    };
+    std::vector<std::vector<PendingStart>> pendingStarts_;
     std::vector<std::uint64_t> endSearchFrom_;  // per definition: ends are searched from here on
     std::vector<CarveResult> results_;
     std::map<std::string, std::int64_t> categoryCounts_;
