@@ -1,8 +1,6 @@
 #include "raw/carved_files.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 #include "common/host_files.h"
 
@@ -11,11 +9,6 @@ namespace halvard {
 namespace {
 
 constexpr std::size_t kChunk = 1048576;
-
-bool taken(const std::string& path) {
-    std::error_code ec;
-    return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
-}
 
 // Copies one result; false when the host file failed (the message is shown). `unreadable` is set when a read
 // of the image failed.
@@ -53,17 +46,6 @@ bool writeOne(readWriteInterface& reader, const CarveResult& result, const std::
 
 }  // namespace
 
-std::string freeHostPath(const std::string& folder, const std::string& name) {
-    const std::string first = hostPathFor(folder, name);
-    if (!taken(first)) return first;
-    const std::filesystem::path base(first);
-    const std::string stem = base.stem().string(), extension = base.extension().string();
-    for (unsigned n = 2;; ++n) {
-        const std::string candidate = (base.parent_path() / (stem + "(" + std::to_string(n) + ")" + extension)).string();
-        if (!taken(candidate)) return candidate;
-    }
-}
-
 CarvedFilesOutcome writeCarvedFiles(readWriteInterface& reader, const std::vector<CarveResult>& chosen,
                                     const std::string& folder, const Reporting& reporting, StopPoll stop) {
     CarvedFilesOutcome outcome;
@@ -78,7 +60,7 @@ CarvedFilesOutcome writeCarvedFiles(readWriteInterface& reader, const std::vecto
         }
         reporting.setStatus("Saving " + chosen[i].name);
         bool unreadable = false;
-        if (writeOne(reader, chosen[i], freeHostPath(folder, chosen[i].name), reporting, stop, buffer, unreadable,
+        if (writeOne(reader, chosen[i], uniqueHostPath(hostPathFor(folder, chosen[i].name)), reporting, stop, buffer, unreadable,
                      outcome.stopped)) {
             ++outcome.filesWritten;
             if (unreadable) ++outcome.unreadableFiles;

@@ -1,8 +1,7 @@
 #pragma once
 // Writing carved files: the bytes [start, start + length) of each chosen result, read through the reader (its
 // volumeBaseOffset at the volume's start), into one folder under the result's name. Existing files are never
-// replaced: a name already taken gets "(2)", "(3)", ... before its extension
-// ("1048576 .jpg" becomes "1048576 (2).jpg").
+// replaced: a name already taken gets " (1)", " (2)", ... before its extension.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,8 +23,5 @@ struct CarvedFilesOutcome {
 // Progress counts files; the status line names the file being written.
 CarvedFilesOutcome writeCarvedFiles(readWriteInterface& reader, const std::vector<CarveResult>& chosen,
                                     const std::string& folder, const Reporting& reporting, StopPoll stop);
-
-// `folder`/`name` through safeHostName, or the first free "stem(n).ext" beside it.
-std::string freeHostPath(const std::string& folder, const std::string& name);
 
 }  // namespace halvard

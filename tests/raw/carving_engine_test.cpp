@@ -153,7 +153,7 @@ TEST(CarvingEngine, CarvedFilesAreWrittenWithoutReplacingOthers) {
     const CarvedFilesOutcome outcome = writeCarvedFiles(reader, chosen, dir.path(), {}, {});
     EXPECT_EQ(outcome.filesWritten, 2u);
     EXPECT_EQ(testing::readFile(dir.file("512 .bin")), (std::vector<std::uint8_t>{1, 2, 3}));
-    EXPECT_EQ(testing::readFile(dir.file("512 (2).bin")),
+    EXPECT_EQ(testing::readFile(dir.file("512  (1).bin")),
               std::vector<std::uint8_t>(volume.begin() + 512, volume.begin() + 3512));
     EXPECT_EQ(std::filesystem::file_size(dir.file(safeHostName("../0 .bin"))), 10u);
 }
