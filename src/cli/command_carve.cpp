@@ -26,8 +26,9 @@ struct CarveOptions {
     bool json = false;
 };
 
-// The default file first (unless refused), then each user file; false when a user file is unusable.
-bool loadDefinitions(myJpg& engine, const CarveOptions& options, const Reporting& reporting) {
+// The default file first (unless refused), then each user file; false (with the file named) when a user file is
+// unusable.
+bool loadDefinitions(myJpg& engine, const CarveOptions& options, const Reporting& reporting, const Streams& s) {
     if (!options.noDefault) {
         if (auto defaults = readSignatureFile(defaultSignaturePath(), SignatureFileKind::Default, 0, reporting))
             engine.addDefinitions(std::move(*defaults));
@@ -35,7 +36,10 @@ bool loadDefinitions(myJpg& engine, const CarveOptions& options, const Reporting
     for (const std::string& path : options.signatures) {
         auto definitions =
             readSignatureFile(path, SignatureFileKind::User, engine.definitions().size(), reporting);
-        if (!definitions) return false;
+        if (!definitions) {
+            printError(s, "signature file " + path + " cannot be used");
+            return false;
+        }
         engine.addDefinitions(std::move(*definitions));
     }
     return true;
@@ -88,7 +92,7 @@ int runCarve(const CarveOptions& options, const Streams& s) {
 
     TerminalReporting terminal(s.err, s.errIsTerminal);
     myJpg engine;
-    if (!loadDefinitions(engine, options, terminal.reporting())) return kExitUsage;
+    if (!loadDefinitions(engine, options, terminal.reporting(), s)) return kExitUsage;
     if (engine.definitions().empty()) {
         printError(s, "Enter the info file first..");
         return kExitUsage;

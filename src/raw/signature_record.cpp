@@ -1,7 +1,6 @@
 #include "raw/signature_record.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace halvard {
 
@@ -60,8 +59,8 @@ SignatureRecordBytes encodeSignatureRecord(const SignatureRecord& r) {
     out[kExtensionLength] = r.extensionLength;
     const std::size_t startLength = std::min(r.startSignature.size(), kMaxSignatureLength);
     const std::size_t endLength = std::min(r.endSignature.size(), kMaxSignatureLength);
-    std::memcpy(&out[kStartSignature], r.startSignature.data(), startLength);
-    std::memcpy(&out[kEndSignature], r.endSignature.data(), endLength);
+    std::copy_n(r.startSignature.begin(), startLength, out.begin() + kStartSignature);
+    std::copy_n(r.endSignature.begin(), endLength, out.begin() + kEndSignature);
     out[kStartLength] = static_cast<std::uint8_t>(startLength);
     out[kEndLength] = static_cast<std::uint8_t>(endLength);
     out[kRecordIndex] = r.recordIndex;

@@ -143,6 +143,39 @@ TEST(CarvingEngine, SizeFieldsGiveTheLengthAndSkipTheFile) {
               (std::vector<Carved>{{0, 1004, "sz"}, {1024, 20, "sz"}, {8192, 100, "ap"}, {kMiB, 100, "ap"}}));
 }
 
+// Stops when the progress reaches a block, as a user pressing Stop while that block is due.
+class StopAtBlock final : public ProgressSink {
+public:
+    StopAtBlock(StopFlag& flag, std::uint32_t block) : flag_(flag), block_(block) {}
+    void setRange(std::uint32_t, std::uint32_t) override {}
+    void setPosition(std::uint32_t position) override {
+        if (position == block_) flag_.store(1);
+    }
+
+private:
+    StopFlag& flag_;
+    std::uint32_t block_;
+};
+
+TEST(CarvingEngine, StopEndsTheScanButKeepsStartsFoundSoFar) {
+    std::vector<std::uint8_t> volume(3 * kMiB, 0);
+    put(volume, 4096, {0x53, 0x54});      // no end before the stop
+    put(volume, 2 * kMiB, {0x53, 0x54});  // in a block the scan never reaches
+    testing::MemoryReader reader(volume);
+    StopFlag flag{0};
+    StopAtBlock progress(flag, 1);
+    myJpg engine;
+    engine.addDefinitions({definition("st", {0x53, 0x54}, {0x45, 0x4E}, 2 * kMiB)});
+    engine.setVolumeSize(volume.size());
+    engine.setReader(&reader);
+    engine.setReporting({&progress, nullptr, nullptr});
+    engine.setStopPoll(StopPoll(&flag, nullptr));
+    EXPECT_TRUE(engine.carveVolume("out"));
+    ASSERT_EQ(engine.results().size(), 1u);
+    EXPECT_EQ(engine.results()[0].startOffset, 4096u);
+    EXPECT_EQ(engine.results()[0].length, static_cast<std::int64_t>(2 * kMiB));
+}
+
 TEST(CarvingEngine, CarvedFilesAreWrittenWithoutReplacingOthers) {
     std::vector<std::uint8_t> volume(kMiB, 0);
     for (std::size_t i = 0; i < volume.size(); ++i) volume[i] = static_cast<std::uint8_t>(i * 7);
