@@ -12,7 +12,8 @@ namespace halvard {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
-constexpr std::uint8_t kWildcard = 0x2A;  // '*' in a signature matches any byte
+constexpr std::uint8_t kWildcard = 0x2A;
+constexpr std::size_t kMaxPendingStarts = 1 << 20;  // '*' in a signature matches any byte
 
 bool matchesAt(const std::uint8_t* data, const std::uint8_t* signature, std::size_t length) {
     for (std::size_t k = 0; k < length; ++k)
@@ -161,6 +162,8 @@ void myJpg::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t
         const SignatureDefinition& d = definitions_[static_cast<std::size_t>(found)];
         if (d.hasEndSignature()) {
             auto& pending = pendingStarts_[static_cast<std::size_t>(found)];
+            // A signature that matches nearly every sector with no end in sight must not fill the memory.
+            if (pending.size() >= kMaxPendingStarts) settleLeftoverStarts(static_cast<std::size_t>(found));
             if (!pending.empty() && pending.back().nextStart == 0) pending.back().nextStart = at;
             pending.push_back({at, 0});
             endSearchFrom_[static_cast<std::size_t>(found)] =
