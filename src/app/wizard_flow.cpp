@@ -3,6 +3,7 @@
 #include "app/drive_parsing_modes.h"
 #include "app/parce_mode_ntfs_dlg.h"
 #include "app/populate_drive_dlg.h"
+#include "app/raw_recovery_dialog.h"
 #include "app/vhd_input_dialog.h"
 #include "app/volume_scan_dlg.h"
 
@@ -17,9 +18,12 @@ QWidget* makeBrowserPage(ParceModeNtfsDlg& modes) {
     return page;
 }
 
-QWidget* makeRecoveryModePage(PopulateDriveDlg& list, PopulateDriveDlg::NextTarget target) {
-    // The raw recovery page comes with its own wiring.
-    if (target != PopulateDriveDlg::NextTarget::RecoveryMode || !list.selectedVolume()) return nullptr;
+// The page after the volume list: the recovery mode page for a file system, the raw recovery page for "RAW".
+QWidget* makeNextPage(PopulateDriveDlg& list, PopulateDriveDlg::NextTarget target) {
+    if (!list.selectedVolume()) return nullptr;
+    if (target == PopulateDriveDlg::NextTarget::RawRecovery)
+        return new RawRecoveryDialog(list.state(), *list.selectedVolume(), list.imagePath(),
+                                     list.choices().imageChosen, &list);
     auto* page = new ParceModeNtfsDlg(list.state(), *list.selectedVolume(), &list);
     page->setNextPageFactory(&makeBrowserPage);
     return page;
@@ -27,7 +31,7 @@ QWidget* makeRecoveryModePage(PopulateDriveDlg& list, PopulateDriveDlg::NextTarg
 
 PopulateDriveDlg* makeVolumeListPage(DriveParsingModes& modes, const ScanChoices& choices) {
     auto* page = new PopulateDriveDlg(modes.state(), choices, &modes);
-    page->setNextPageFactory(&makeRecoveryModePage);
+    page->setNextPageFactory(&makeNextPage);
     return page;
 }
 

@@ -17,6 +17,7 @@ int run(int argc, const char* const* argv, Streams streams) {
     addSaveCommand(app, context);
     addSearchCommand(app, context);
     addExportCommand(app, context);
+    addCarveCommand(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

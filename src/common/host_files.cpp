@@ -35,6 +35,20 @@ std::string hostPathFor(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + safeHostName(name) : folder + "/" + safeHostName(name);
 }
 
+std::string uniqueHostPath(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return path;
+    const std::size_t slash = path.rfind('/');
+    const std::size_t dot = path.rfind('.');
+    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+    const std::string stem = hasExtension ? path.substr(0, dot) : path;
+    const std::string extension = hasExtension ? path.substr(dot) : "";
+    for (unsigned n = 1;; ++n) {
+        std::string candidate = stem + " (" + std::to_string(n) + ")" + extension;
+        if (::lstat(candidate.c_str(), &st) != 0) return candidate;
+    }
+}
+
 std::int64_t unixSecondsFromFileTime(std::uint64_t fileTime) {
     return static_cast<std::int64_t>(fileTime / 10000000ULL) - 11644473600LL;
 }

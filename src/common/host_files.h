@@ -15,6 +15,10 @@ std::string safeHostName(const std::string& name);
 // Joins a folder and a name from an image through safeHostName.
 std::string hostPathFor(const std::string& folder, const std::string& name);
 
+// `path` when nothing is there yet, else the first free "stem (n).ext" (n = 1, 2, ...): a recovered file never
+// replaces another.
+std::string uniqueHostPath(const std::string& path);
+
 // Seconds since 1970 (UTC) of a Windows file time (100 ns units since 1601).
 std::int64_t unixSecondsFromFileTime(std::uint64_t fileTime);
 

@@ -1,0 +1,324 @@
+#include "app/raw_recovery_dialog.h"
+
+#include <QCheckBox>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include "app/image_reader.h"
+#include "app/raw_result_tree.h"
+#include "app/raw_setting_dlg.h"
+#include "raw/carved_files.h"
+#include "raw/signature_file.h"
+
+namespace halvard::gui {
+
+namespace {
+
+constexpr const char* kWait = "Please wait for the running process.";
+constexpr const char* kScanDone = "Scanning processing done.Select save button to save the data.";
+
+QString chooseTextFile(QWidget* parent) {
+    return QFileDialog::getOpenFileName(parent, QString(), QString(), QStringLiteral("Text Files (*.txt)"));
+}
+
+QString chooseFolder(QWidget* parent) {
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("Please choose a folder."));
+}
+
+void openSignatureEditor(QWidget* parent) {
+    RawSettingDlg editor(parent);
+    editor.exec();
+}
+
+QPushButton* button(const char* name, const char* text) {
+    auto* b = new QPushButton(QString::fromLatin1(text));
+    b->setObjectName(QString::fromLatin1(name));
+    return b;
+}
+
+}  // namespace
+
+RawRecoveryDialog::RawRecoveryDialog(ApplicationState& state, const VolumeRecord& volume, const QString& imagePath,
+                                     bool imageChosen, QWidget* parent)
+    : WizardPage(state, QStringLiteral("Raw recovery"), parent), volume_(volume), imagePath_(imagePath),
+      imageChosen_(imageChosen), defaultPath_(QString::fromStdString(defaultSignaturePath())),
+      chooseSignatureFile_(&chooseTextFile), chooseFolder_(&chooseFolder), openEditor_(&openSignatureEditor) {
+    setWindowTitle(QString::fromLatin1(kProductName));
+
+    auto* input = new QGroupBox(QStringLiteral(
+        "Click Parse button to add default file settings or create your own file to process raw recovery."));
+    auto* inputRow = new QHBoxLayout(input);
+    pathEdit_ = new QLineEdit(defaultPath_);
+    pathEdit_->setObjectName(QStringLiteral("signaturePath"));
+    browseButton_ = button("browse", "...");
+    parseButton_ = button("parse", "Parse");
+    loadDefault_ = new QCheckBox(QStringLiteral("Load Default Items "));
+    loadDefault_->setObjectName(QStringLiteral("loadDefault"));
+    loadDefault_->setChecked(true);
+    settingButton_ = button("setting", "Setting");
+    inputRow->addWidget(pathEdit_, 1);
+    inputRow->addWidget(browseButton_);
+    inputRow->addWidget(parseButton_);
+    inputRow->addWidget(loadDefault_);
+    inputRow->addWidget(settingButton_);
+    inputRow->addWidget(new QLabel(QStringLiteral("[Add new signatures in \n new/existing file]")));
+    contentLayout()->addWidget(input);
+
+    auto* splitter = new QSplitter;
+    treeWidget_ = new QTreeWidget;
+    treeWidget_->setObjectName(QStringLiteral("tree"));
+    treeWidget_->setHeaderHidden(true);
+    list_ = new QListWidget;
+    list_->setObjectName(QStringLiteral("fileList"));
+    list_->setToolTip(QStringLiteral("File(s) List"));
+    splitter->addWidget(treeWidget_);
+    splitter->addWidget(list_);
+    contentLayout()->addWidget(splitter, 1);
+    tree_ = std::make_unique<RawResultTree>(treeWidget_);
+
+    auto* workerRow = new QHBoxLayout;
+    progress_ = new QProgressBar;
+    progress_->setObjectName(QStringLiteral("progress"));
+    pauseButton_ = button("pause", "Pause");
+    resumeButton_ = button("resume", "Resume");
+    stopButton_ = button("stop", "Stop");
+    workerRow->addWidget(progress_, 1);
+    workerRow->addWidget(pauseButton_);
+    workerRow->addWidget(resumeButton_);
+    workerRow->addWidget(stopButton_);
+    contentLayout()->addLayout(workerRow);
+    status_ = new QLabel;
+    status_->setObjectName(QStringLiteral("status"));
+    contentLayout()->addWidget(status_);
+
+    backButton_ = button("back", "Back");
+    saveButton_ = button("save", "Save");
+    addNavigationButton(backButton_);
+    addNavigationButton(saveButton_);
+
+    connect(browseButton_, &QPushButton::clicked, this, &RawRecoveryDialog::chooseSignatureFile);
+    connect(parseButton_, &QPushButton::clicked, this, &RawRecoveryDialog::parse);
+    connect(settingButton_, &QPushButton::clicked, this, &RawRecoveryDialog::openSettings);
+    connect(pauseButton_, &QPushButton::clicked, this, &RawRecoveryDialog::pause);
+    connect(resumeButton_, &QPushButton::clicked, this, &RawRecoveryDialog::resume);
+    connect(stopButton_, &QPushButton::clicked, this, &RawRecoveryDialog::stop);
+    connect(backButton_, &QPushButton::clicked, this, &RawRecoveryDialog::back);
+    connect(saveButton_, &QPushButton::clicked, this, &RawRecoveryDialog::save);
+    connect(treeWidget_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { categoryClicked(item); });
+
+    worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
+    showWorkerControls(false);
+    status_->setText(QStringLiteral("Please select parse button to scan the default file."));
+    resize(720, 560);
+}
+
+RawRecoveryDialog::~RawRecoveryDialog() {
+    destroyLaterPages();
+    worker_->shutDown([this] { stopRequested_.store(1); });
+}
+
+void RawRecoveryDialog::setDefaultSignaturePath(const QString& path) {
+    if (pathEdit_->text() == defaultPath_) pathEdit_->setText(path);
+    defaultPath_ = path;
+}
+
+void RawRecoveryDialog::showWorkerControls(bool visible) {
+    for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
+                       static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
+        w->setVisible(visible);
+}
+
+bool RawRecoveryDialog::loadInto(const QString& path, bool userFile) {
+    if (!engine_) engine_ = std::make_unique<myJpg>();
+    const Reporting reporting{nullptr, nullptr, &messages()};
+    auto definitions = readSignatureFile(QFile::encodeName(path).toStdString(),
+                                         userFile ? SignatureFileKind::User : SignatureFileKind::Default,
+                                         engine_->definitions().size(), reporting);
+    if (!definitions) return false;
+    engine_->addDefinitions(std::move(*definitions));
+    return true;
+}
+
+void RawRecoveryDialog::parseEnded(bool enableFileControls) {
+    backButton_->setEnabled(true);
+    saveButton_->setEnabled(true);
+    if (enableFileControls) {
+        browseButton_->setEnabled(true);
+        pathEdit_->setEnabled(true);
+    }
+    showWorkerControls(false);
+    status_->setText(QString::fromLatin1(kScanDone));
+}
+
+void RawRecoveryDialog::parse() {
+    if (worker_->busy()) {
+        messages().information(kWait);
+        return;
+    }
+    showWorkerControls(true);
+    settingButton_->setEnabled(false);
+    parseButton_->setEnabled(false);  // one scan per visit
+    if (loadDefault_->isChecked()) {
+        engine_.reset();  // the default file always starts a new engine
+        loadInto(defaultPath_, false);
+    }
+    if (!pathEdit_->text().isEmpty() && !loadInto(pathEdit_->text(), true)) {
+        parseEnded(false);
+        return;
+    }
+    if (!engine_ || engine_->definitions().empty()) {
+        messages().information("Enter the info file first..");
+        parseEnded(false);
+        return;
+    }
+    browseButton_->setEnabled(false);
+    pathEdit_->setEnabled(false);
+    const std::uint64_t volumeSize = volumeSizeBytes(volume_);
+    if (volumeSize == 0) {
+        messages().information("zero size volume..");
+        parseEnded(true);
+        return;
+    }
+    if (state().sourcePage == kImagePageId && imageChosen_) {
+        readWriteInterface* reader = state().replaceActiveReader(makeImageReader(state(), worker_->messages()));
+        if (!reader || !reader->open(QFile::encodeName(imagePath_).toStdString())) {
+            state().replaceActiveReader(nullptr);
+            messages().information("File not opened..");
+            parseEnded(true);
+            return;
+        }
+    }
+    readWriteInterface* reader = state().activeReader.get();
+    if (!reader) {
+        messages().information("File not opened..");
+        parseEnded(true);
+        return;
+    }
+    reader->volumeBaseOffset = volume_.startSector * static_cast<std::int64_t>(kSectorSize);
+    backButton_->setEnabled(false);
+    saveButton_->setEnabled(false);
+    stopRequested_.store(0);
+    myJpg* engine = engine_.get();
+    engine->setVolumeSize(volumeSize);
+    engine->setReader(reader);
+    engine->setTreeControl(tree_.get());
+    engine->setReporting(worker_->reporting());
+    engine->setStopPoll(StopPoll(&stopRequested_, &worker_->gate()));
+    status_->setText(QStringLiteral("Processing....."));
+    // The output folder is chosen only when saving; the engine merely keeps the text.
+    worker_->start([engine] { engine->carveVolume(std::string()); },
+                   [this] {
+                       backButton_->setEnabled(true);
+                       settingButton_->setEnabled(true);
+                       saveButton_->setEnabled(true);
+                       status_->setText(QStringLiteral("Scanning processing done.Select save button to save the data"));
+                       showWorkerControls(false);
+                   });
+}
+
+void RawRecoveryDialog::chooseSignatureFile() {
+    if (worker_->busy()) {
+        messages().information(kWait);
+        return;
+    }
+    const QString path = chooseSignatureFile_ ? chooseSignatureFile_(this) : QString();
+    if (!path.isEmpty() && QFileInfo::exists(path)) pathEdit_->setText(path);
+}
+
+void RawRecoveryDialog::openSettings() {
+    if (worker_->busy()) {
+        messages().information(kWait);
+        return;
+    }
+    if (openEditor_) openEditor_(this);
+}
+
+std::vector<CarveResult> RawRecoveryDialog::tickedResults() const {
+    std::vector<CarveResult> chosen;
+    if (!engine_) return chosen;
+    // Carved-file items carry their result's position; a ticked category or top item ticks all below it.
+    std::vector<TreeItemId> pending{tree_->firstChild(kNoTreeItem)};
+    while (!pending.empty()) {
+        const TreeItemId item = pending.back();
+        pending.pop_back();
+        if (item == kNoTreeItem) continue;
+        pending.push_back(tree_->nextSibling(item));
+        pending.push_back(tree_->firstChild(item));
+        const auto data = tree_->itemData(item);
+        if (data && *data < engine_->results().size() && tree_->checkState(item) == CheckState::Checked)
+            chosen.push_back(engine_->results()[*data]);
+    }
+    return chosen;
+}
+
+void RawRecoveryDialog::save() {
+    std::vector<CarveResult> chosen = tickedResults();
+    if (chosen.empty()) {
+        messages().information("Please select folder to continue the saving process.");
+        return;
+    }
+    if (worker_->busy()) {
+        messages().information(kWait);
+        return;
+    }
+    const QString folder = chooseFolder_ ? chooseFolder_(this) : QString();
+    readWriteInterface* reader = state().activeReader.get();
+    if (folder.isEmpty() || !reader) return;
+    backButton_->setEnabled(false);
+    saveButton_->setEnabled(false);
+    showWorkerControls(true);
+    stopRequested_.store(0);
+    const Reporting reporting = worker_->reporting();
+    const StopPoll poll(&stopRequested_, &worker_->gate());
+    auto outcome = std::make_shared<CarvedFilesOutcome>();
+    const std::string path = QFile::encodeName(folder).toStdString();
+    worker_->start([reader, chosen = std::move(chosen), path, reporting, poll,
+                    outcome] { *outcome = writeCarvedFiles(*reader, chosen, path, reporting, poll); },
+                   [this, outcome, folder] {
+                       backButton_->setEnabled(true);
+                       saveButton_->setEnabled(true);
+                       showWorkerControls(false);
+                       status_->setText(QStringLiteral("%1 files saved in %2").arg(outcome->filesWritten).arg(folder));
+                   });
+}
+
+void RawRecoveryDialog::pause() { worker_->gate().pause(); }
+
+void RawRecoveryDialog::resume() { worker_->gate().resume(); }
+
+void RawRecoveryDialog::stop() {
+    if (!worker_->busy()) return;
+    if (messages().question("Are you sure to stop the running process?")) stopRequested_.store(1);
+}
+
+void RawRecoveryDialog::back() {
+    if (worker_->busy()) return;
+    if (QWidget* previous = parentWidget()) previous->show();
+    hide();
+    deleteLater();
+}
+
+void RawRecoveryDialog::categoryClicked(QTreeWidgetItem* item) {
+    list_->clear();
+    if (!item) return;
+    for (int i = 0; i < item->childCount(); ++i) {
+        QTreeWidgetItem* child = item->child(i);
+        if (tree_->itemIcon(tree_->idOf(child)) != TreeIcon::File) continue;
+        auto* row = new QListWidgetItem(child->text(0), list_);
+        row->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(tree_->idOf(child)));
+    }
+}
+
+}  // namespace halvard::gui

@@ -1,0 +1,88 @@
+#pragma once
+// myJpg: finds files in a volume by their signatures. It reads the volume in 1 MiB blocks, compares the start of
+// every sector with the start signatures, searches the data after a pending start for its end signature, and
+// records each carved file as a result {start, length} with an item under its category in the tree.
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "common/sinks.h"
+#include "common/tree_control.h"
+#include "common/worker.h"
+#include "image/read_write_interface.h"
+#include "raw/signature_definition.h"
+
+namespace halvard {
+
+struct CarveResult {
+    std::uint64_t startOffset = 0;  // bytes from the start of the scanned area
+    std::int64_t length = 0;
+    std::uint16_t definition = 0;   // index into the engine's definitions
+    std::string name;               // "<start> .<extension>", as the tree shows it
+};
+
+class myJpg {
+public:
+    static constexpr std::uint64_t kBlockSize = 1048576;
+
+    // Appends definitions in load order and numbers them. Refused (false, nothing added) past 256 in all.
+    bool addDefinitions(std::vector<SignatureDefinition> definitions);
+    const std::vector<SignatureDefinition>& definitions() const { return definitions_; }
+
+    void setVolumeSize(std::uint64_t bytes) { volumeSize_ = bytes; }
+    // The reader's volumeBaseOffset must already point at the volume's start.
+    void setReader(readWriteInterface* reader) { reader_ = reader; }
+    void setTreeControl(TreeControl* tree) { tree_ = tree; }
+    void setReporting(const Reporting& reporting) { reporting_ = reporting; }
+    void setStopPoll(StopPoll poll) { stop_ = poll; }
+
+    // The whole scan. `outputPath` is only kept for the page; nothing is written. False when the match table
+    // cannot be built ("not properly initialized"). Results accumulate over repeated scans.
+    bool carveVolume(const std::string& outputPath);
+
+    const std::vector<CarveResult>& results() const { return results_; }
+    const std::string& outputPath() const { return outputPath_; }
+    const std::map<std::string, std::int64_t>& categoryCounts() const { return categoryCounts_; }
+
+private:
+    struct MatchEntry {
+        std::uint8_t length = 0;
+        std::uint16_t definition = 0;
+        std::uint16_t offset = 0;
+        std::uint8_t bytes[10] = {};
+    };
+
+    bool buildMatchTable();
+    void prepareTree();
+    void readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer);
+    // Examines the sector at `o` of the block; sets next_ to the next offset to examine.
+    void examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o);
+    int matchStart(const std::uint8_t* window) const;
+    void carveBySizeField(const SignatureDefinition& d, const std::uint8_t* window, std::uint64_t at);
+    void searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o);
+    void settleLeftoverStarts(std::size_t definition);
+    void record(std::size_t definition, std::uint64_t start, std::int64_t length);
+
+    std::vector<SignatureDefinition> definitions_;
+    std::vector<MatchEntry> startEntries_;
+    // A start still waiting for its end signature, with the start found after it (0: none yet), where an
+    // unpaired file must end at the latest.
+    struct PendingStart {
+        std::uint64_t start = 0;
+        std::uint64_t nextStart = 0;
+    };
+    std::vector<std::vector<PendingStart>> pendingStarts_;
+    std::vector<std::uint64_t> endSearchFrom_;  // per definition: ends are searched from here on
+    std::vector<CarveResult> results_;
+    std::map<std::string, std::int64_t> categoryCounts_;
+    std::uint64_t volumeSize_ = 0;
+    std::uint64_t next_ = 0;  // offset of the next sector to examine
+    readWriteInterface* reader_ = nullptr;
+    TreeControl* tree_ = nullptr;
+    Reporting reporting_;
+    StopPoll stop_;
+    std::string outputPath_;
+};
+
+}  // namespace halvard

@@ -1,0 +1,127 @@
+// The raw recovery page and the signature editor: a record written by the editor reads back; Parse loads the
+// default file (here also named in the path box, so loaded twice) and carves the volume on its worker; a ticked
+// category is saved into a folder; without definitions Parse refuses.
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <fstream>
+
+#include "app/raw_recovery_dialog.h"
+#include "app/raw_result_tree.h"
+#include "app/raw_setting_dlg.h"
+#include "image/image_kind.h"
+#include "raw/signature_file.h"
+#include "recording_sink.h"
+
+using halvard::ApplicationState;
+using halvard::VolumeRecord;
+using halvard::gui::RawRecoveryDialog;
+using halvard::gui::RawSettingDlg;
+using halvard::gui::testing::RecordingMessageSink;
+
+namespace {
+
+constexpr std::size_t kMiB = 1048576;
+
+std::vector<char> pngLike() {
+    std::vector<char> bytes(3000, 'x');
+    const char start[] = "\x89PNG";
+    const char end[] = "IEND";
+    std::copy(start, start + 4, bytes.begin());
+    std::copy(end, end + 4, bytes.end() - 4);
+    return bytes;
+}
+
+template <typename T>
+T* child(QWidget& parent, const char* name) {
+    T* widget = parent.findChild<T*>(QString::fromLatin1(name));
+    if (!widget) qFatal("no control named %s", name);
+    return widget;
+}
+
+}  // namespace
+
+class RawRecoveryPageTest : public QObject {
+    Q_OBJECT
+private slots:
+    void editorWritesAndPageCarvesAndSaves();
+    void parseWithoutDefinitionsRefuses();
+
+private:
+    QTemporaryDir dir_;
+};
+
+void RawRecoveryPageTest::editorWritesAndPageCarvesAndSaves() {
+    const QString signatures = dir_.filePath(QStringLiteral("signatures.txt"));
+    RecordingMessageSink editorMessages;
+    RawSettingDlg editor;
+    editor.setMessageSink(&editorMessages);
+    editor.setFileChooser([&](QWidget*) { return signatures; });
+    child<QLineEdit>(editor, "extension")->setText(QStringLiteral("png"));
+    child<QLineEdit>(editor, "startSignature")->setText(QStringLiteral("0x89,0x50,0x4E,0x47"));
+    child<QLineEdit>(editor, "endSignature")->setText(QStringLiteral("49,45,4E,44"));
+    child<QLineEdit>(editor, "approxSize")->setText(QStringLiteral("20000"));
+    child<QLineEdit>(editor, "category")->setText(QStringLiteral("Pictures"));
+    child<QPushButton>(editor, "browse")->click();
+    child<QPushButton>(editor, "save")->click();
+    QCOMPARE(editorMessages.shown, QStringList{QStringLiteral("everything initialized well.....")});
+    const auto readBack = halvard::readSignatureFile(signatures.toStdString(), halvard::SignatureFileKind::User, 0, {});
+    QVERIFY(readBack && readBack->size() == 1);
+    QCOMPARE(readBack->front().endSignature.size(), std::size_t{4});
+
+    // A 2 MiB volume with one file at its second MiB.
+    const QString image = dir_.filePath(QStringLiteral("disk.img"));
+    std::vector<char> disk(2 * kMiB, 0);
+    const std::vector<char> file = pngLike();
+    std::copy(file.begin(), file.end(), disk.begin() + kMiB);
+    std::ofstream(image.toStdString(), std::ios::binary).write(disk.data(), static_cast<std::streamsize>(disk.size()));
+
+    ApplicationState state;
+    state.activeReader = halvard::openImage(image.toStdString()).reader;
+    QVERIFY(state.activeReader);
+    VolumeRecord volume{"RAW", "", "0", "2", 0};
+    RecordingMessageSink messages;
+    RawRecoveryDialog page(state, volume, image, false);
+    page.setMessageSink(&messages);
+    page.setDefaultSignaturePath(signatures);  // the path box keeps it too: the file is loaded twice
+    page.show();
+    page.parse();
+    QTRY_VERIFY(!page.working());
+    QCOMPARE(messages.shown, QStringList{QStringLiteral("done..")});
+    QCOMPARE(page.engine()->definitions().size(), std::size_t{2});
+
+    auto& tree = page.resultTree();
+    const auto top = tree.firstChild(halvard::kNoTreeItem);
+    QCOMPARE(tree.itemText(top), std::string("RAW RECOVERY "));
+    const auto category = tree.firstChild(top);
+    QCOMPARE(tree.itemText(category), std::string("Pictures (1)"));
+    QCOMPARE(tree.itemText(tree.firstChild(category)), std::string("1048576 .png"));
+
+    const QString out = dir_.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkpath(out));
+    page.setFolderChooser([&](QWidget*) { return out; });
+    tree.setChecked(category, true);
+    page.save();
+    QTRY_VERIFY(!page.working());
+    QFile saved(out + QStringLiteral("/1048576 .png"));
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), QByteArray(file.data(), static_cast<int>(file.size())));
+}
+
+void RawRecoveryPageTest::parseWithoutDefinitionsRefuses() {
+    ApplicationState state;
+    RecordingMessageSink messages;
+    RawRecoveryDialog page(state, VolumeRecord{"RAW", "", "0", "2", 0}, QString(), false);
+    page.setMessageSink(&messages);
+    child<QCheckBox>(page, "loadDefault")->setChecked(false);
+    child<QLineEdit>(page, "signaturePath")->clear();
+    page.parse();
+    QCOMPARE(messages.shown, QStringList{QStringLiteral("Enter the info file first..")});
+    QVERIFY(!child<QPushButton>(page, "parse")->isEnabled());
+    QVERIFY(child<QPushButton>(page, "back")->isEnabled());
+}
+
+QTEST_MAIN(RawRecoveryPageTest)
+#include "raw_recovery_page_test.moc"

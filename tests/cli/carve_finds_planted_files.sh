@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Checks `halvard carve` on the raw recovery fixture (made by tests/fixtures/make_carve_fixtures.sh) with the
+# default FileSetting.txt:
+#   - every planted file, deleted ones included, is listed at its exact offset with the right extension, with
+#     its exact length for the formats carved by end signature or size field (JPEG, PNG, GIF, PDF, ZIP, office,
+#     WAV) and at least its length for the approximate ones (MP3, SQLite);
+#   - with --out, the written files equal the originals byte for byte, or begin with them (approximate formats);
+#   - the numbered volume and a custom RAW volume over the same sectors give the same results;
+#   - the image is not changed; without definitions the command refuses to run.
+#
+#   carve_finds_planted_files.sh BUILD_DIR FIXTURE_DIR
+set -euo pipefail
+
+SCRIPT_ARGS=("$@")
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
+check_setup "BUILD_DIR FIXTURE_DIR" python3 cmp sha256sum
+
+IMAGE=$FIXTURES/carve.vhdx
+before=$(fingerprint "$IMAGE")
+
+"$HALVARD" carve "$IMAGE" --volume 0 --json --out "$TMP/out" >"$TMP/numbered.json" 2>"$TMP/err" ||
+    { cat "$TMP/err"; fail "carve --volume 0 --out exits 0"; }
+"$HALVARD" carve "$IMAGE" --volume custom:RAW:2048:16 --json >"$TMP/custom.json"
+if cmp -s "$TMP/numbered.json" "$TMP/custom.json"; then
+    pass "volume 0 and custom:RAW:2048:16 give the same results"
+else
+    fail "volume 0 and custom:RAW:2048:16 give the same results"
+fi
+
+cat >"$TMP/compare.py" <<'PY'
+import json, os, sys
+results, manifest, originals, written = sys.argv[1:]
+by_offset = {r["offset"]: r for r in json.load(open(results))}
+approximate = {".mp3", ".sqlite"}
+extension_of = {".sqlite": ".db"}
+for line in open(manifest):
+    if line.startswith("#"):
+        continue
+    name, offset, length, deleted = line.split()
+    offset, length = int(offset), int(length)
+    ext = os.path.splitext(name)[1]
+    label = f"{name}{' (deleted)' if deleted == '1' else ''} at {offset}"
+    r = by_offset.get(offset)
+    if r is None or not r["name"].endswith(" " + extension_of.get(ext, ext)):
+        print(f"FAIL {label}: found as {r}")
+        continue
+    exact = ext not in approximate
+    if (r["length"] != length) if exact else (r["length"] < length):
+        print(f"FAIL {label}: length {r['length']}, planted {length}")
+        continue
+    print(f"PASS {label}: listed, length {r['length']}")
+    original = open(f"{originals}/{name}", "rb").read()
+    carved = open(f"{written}/{r['name']}", "rb").read()
+    same = carved == original if exact else carved[:len(original)] == original
+    print(f"{'PASS' if same else 'FAIL'} {label}: written file {'equals' if exact else 'begins with'} the original")
+PY
+while read -r verdict what; do
+    if [[ $verdict == PASS ]]; then pass "$what"; else fail "$what"; fi
+done < <(python3 "$TMP/compare.py" "$TMP/numbered.json" "$FIXTURES/carve_manifest.txt" "$FIXTURES/carve_files" \
+    "$TMP/out" 2>&1 || echo "FAIL compare.py ran to its end")
+
+status=0
+"$HALVARD" carve "$IMAGE" --volume 0 --no-default >/dev/null 2>"$TMP/err" || status=$?
+if [[ $status -eq 1 ]] && grep -q "Enter the info file first.." "$TMP/err"; then
+    pass "without definitions: exit 1 and \"Enter the info file first..\""
+else
+    fail "without definitions: exit 1 and \"Enter the info file first..\" (exit $status)"
+fi
+
+[[ $(fingerprint "$IMAGE") == "$before" ]] && pass "image unchanged" || fail "image unchanged"
+check_end
