@@ -416,6 +416,7 @@ void ntfs::parseMftRecord(Bytes record, std::uint64_t index) {
     const MftRecordHeader header = MftRecordHeader::read(record);
     e.recordFlags = header.flags;
     e.recordNumber = !entriesFromMap_ && header.hasRecordNumber ? header.recordNumber : index;
+    e.numbered = header.hasRecordNumber;
 
     // A record carries one file-name attribute per name: the short DOS name and the long name, or one per hard
     // link. The long name is the one to show; the DOS name only when there is no other.
@@ -519,24 +520,49 @@ void ntfs::relinkOrphans() {
 }
 
 void ntfs::deepRelink() {
+    // Records written since NTFS 3.1 state their own number, so a record whose parent folder's record was found
+    // goes under that folder, and the volume's folders come back as they were; what sat in the root goes straight
+    // under the orphan folder. A record whose parent was not found goes where the scan order suggests: a folder
+    // to the front of the orphan folder, a file into the folder record found last before it.
     const std::uint64_t count = entries.size();
+    std::unordered_map<std::uint64_t, std::uint64_t> folderByNumber;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const NtfsEntry& e = entries[i];
+        if (isSynthetic(i) || !e.hasName || !e.numbered || e.kind != 'D') continue;
+        auto [at, added] = folderByNumber.emplace(e.recordNumber, i);
+        // Stale copies of a folder record lose against the one in use.
+        if (!added && entries[at->second].deleted() && !e.deleted()) at->second = i;
+    }
+    lastChild_.assign(count, 0);
     NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
     std::int64_t current = orphanIndex;
     std::uint64_t directories = 0;
     for (std::uint64_t i = 0; i < count; ++i) {
         if (isSynthetic(i) || static_cast<std::int64_t>(i) == rootIndex) continue;
         NtfsEntry& e = entries[i];
+        const std::int64_t parentRecord = e.parentIndex;
         e.firstChild = 0;
         e.parentIndex = 0;
         e.nextSibling = 0;
         if (!e.hasName) continue;
+        bool placed = false;
+        if (parentRecord >= 0) {
+            const auto found = folderByNumber.find(static_cast<std::uint64_t>(parentRecord));
+            if (found != folderByNumber.end() && found->second != i) {
+                const bool inRoot = static_cast<std::int64_t>(found->second) == rootIndex;
+                e.parentIndex = inRoot ? orphanIndex : static_cast<std::int64_t>(found->second);
+                linkToParent(i);
+                placed = true;
+            }
+        }
         if (e.kind == 'D' && directories < 100000) {
+            current = static_cast<std::int64_t>(i);
+            if (placed) continue;
             e.parentIndex = orphanIndex;
             e.nextSibling = folder.firstChild > 0 ? folder.firstChild : -1;
             folder.firstChild = static_cast<std::int64_t>(i);
-            current = static_cast<std::int64_t>(i);
             ++directories;
-        } else {
+        } else if (!placed) {
             NtfsEntry& holder = entries[static_cast<std::size_t>(current)];
             e.nextSibling = holder.firstChild > 0 ? holder.firstChild : 0;
             holder.firstChild = static_cast<std::int64_t>(i);
@@ -646,7 +672,7 @@ void ntfs::buildEntryTree() {
         }
     }
     relinkOrphans();
-    if (parseMode != 3) attachUnreachableEntries();
+    attachUnreachableEntries();
     lastChild_.clear();
     lastChild_.shrink_to_fit();
     insertTopLevelItems();

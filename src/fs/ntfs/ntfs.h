@@ -38,6 +38,7 @@ struct NtfsEntry {
     std::uint64_t recordOffset = 0;   // of the slot's first byte, from the volume start
     std::string name;                 // UTF-8; meaningful when hasName
     bool hasName = false;             // the record gave a name (possibly empty)
+    bool numbered = false;            // the record header states its own MFT record number
     std::int64_t parentIndex = 0;     // parent's entry index (its MFT record number)
     std::uint64_t size = 0;           // allocated size from the file-name value
     std::uint16_t recordFlags = 0;    // record header flags (bit 0: in use)

@@ -422,14 +422,28 @@ TEST(NtfsScan, DeepModeHangsNamedRecordsUnderTheOrphanFolder) {
     Parsed p(image, ParseMode::Deep, 8);
     EXPECT_EQ(p.names(p.view.topLevel()), std::vector<std::string>{"ORPHAN_ENTRY"});
     const auto all = p.listing();
-    // Folders first (latest in front), each file in the folder found before it.
+    // Each record under its parent folder's record; what sat in the root under the orphan folder.
     EXPECT_TRUE(all.count("/ORPHAN_ENTRY/Docs/a.txt"));
     EXPECT_TRUE(all.count("/ORPHAN_ENTRY/Docs/b.bin"));
     EXPECT_TRUE(all.count("/ORPHAN_ENTRY/$MFT"));
     EXPECT_EQ(p.save(all.at("/ORPHAN_ENTRY/Docs/b.bin")), bytesOf("bee"));
     // Copies in the mirror are found too; the unnamed record is not listed.
-    EXPECT_EQ(std::count_if(all.begin(), all.end(), [](const auto& e) { return e.first.ends_with("/$MFTMirr"); }), 2);
+    const auto inOrphan = p.names(p.view.children(all.at("/ORPHAN_ENTRY")));
+    EXPECT_EQ(std::count(inOrphan.begin(), inOrphan.end(), "$MFTMirr"), 2);
     EXPECT_EQ(p.view.entryIdText(all.at("/ORPHAN_ENTRY/Docs")), "16");
+
+    // A file whose folder record is gone goes into the folder record found before it; two folders naming each
+    // other still come up under the orphan folder, with their content.
+    NtfsVolumeBuilder lost(4096, 2048, 1024, 32, 64);
+    lost.setRecord(16, named(5, "Docs", true).build());
+    lost.setRecord(17, named(99, "lost.txt").build());
+    lost.setRecord(18, named(19, "A", true).build());
+    lost.setRecord(19, named(18, "B", true).build());
+    lost.setRecord(20, named(19, "inner.txt").build());
+    Parsed strays(lost.image(), ParseMode::Deep, 8);
+    const auto found = strays.listing();
+    EXPECT_TRUE(found.count("/ORPHAN_ENTRY/Docs/lost.txt"));
+    EXPECT_TRUE(found.count("/ORPHAN_ENTRY/A/B/inner.txt") || found.count("/ORPHAN_ENTRY/B/inner.txt"));
 
     // Without the root record the found records are still shown.
     NtfsVolumeBuilder v;
