@@ -27,7 +27,7 @@
 #include "app/volume_scan_dlg.h"
 #include "app/wizard_flow.h"
 #include "image/image_kind.h"
-#include "recording_sink.h"
+#include "wizard_road.h"
 
 using halvard::ApplicationState;
 using halvard::ParseMode;
@@ -36,29 +36,11 @@ using halvard::gui::ParceModeNtfsDlg;
 using halvard::gui::VhdInputDialog;
 using halvard::gui::VolumeScanDlg;
 using halvard::gui::testing::RecordingMessageSink;
+using namespace halvard::gui::testing;
 
 namespace {
 
 const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
-
-template <typename T = QPushButton>
-T* child(QWidget* page, const char* name) {
-    auto* found = page->findChild<T*>(QString::fromLatin1(name));
-    if (!found) qFatal("no child named %s", name);
-    return found;
-}
-
-QTreeWidgetItem* childNamed(QTreeWidgetItem* parent, const QString& text) {
-    for (int i = 0; i < parent->childCount(); ++i)
-        if (parent->child(i)->text(0) == text) return parent->child(i);
-    return nullptr;
-}
-
-QStringList firstColumn(QTableWidget* list) {
-    QStringList texts;
-    for (int row = 0; row < list->rowCount(); ++row) texts << list->item(row, 0)->text();
-    return texts;
-}
 
 struct ManifestLine {
     bool folder = false;
@@ -83,54 +65,6 @@ QList<ManifestLine> readManifest() {
     return lines;
 }
 
-// The wizard from its first page, on the NTFS fixture, up to the recovery mode page.
-struct Road {
-    ApplicationState state;
-    RecordingMessageSink messages;
-    VhdInputDialog image{state};
-
-    Road() {
-        image.setMessageSink(&messages);
-        image.setUrlOpener([](const QUrl&) { return true; });
-        halvard::gui::wireImagePage(image, state);
-        image.show();
-        image.chooseImage(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
-    }
-
-    ParceModeNtfsDlg* toRecoveryMode() {
-        child(&image, "nextButton")->click();
-        auto* modes = image.findChild<halvard::gui::DriveParsingModes*>();
-        child(modes, "nextButton")->click();
-        halvard::gui::PopulateDriveDlg* list = modes->volumeListPage();
-        auto* table = child<QTableWidget>(list, "volumeList");
-        if (table->rowCount() != 1) return nullptr;
-        table->selectRow(0);
-        child(list, "nextButton")->click();
-        return list->findChild<ParceModeNtfsDlg*>();
-    }
-
-    VolumeScanDlg* toBrowser(const char* mode) {
-        ParceModeNtfsDlg* recovery = toRecoveryMode();
-        if (!recovery) return nullptr;
-        child<QRadioButton>(recovery, mode)->click();
-        child(recovery, "nextButton")->click();
-        return recovery->findChild<VolumeScanDlg*>();
-    }
-};
-
-bool waitForWork(VolumeScanDlg* page) {
-    QElapsedTimer timer;
-    timer.start();
-    while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < 20000) QTest::qWait(10);
-    return !page->workerBusy() && !page->parseRunning();
-}
-
-void clickLabel(QTreeWidget* tree, QTreeWidgetItem* item) {
-    tree->scrollToItem(item);
-    const QRect rect = tree->visualItemRect(item);
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 4, rect.center().y()));
-}
-
 }  // namespace
 
 class BrowserPageTest : public QObject {
@@ -148,7 +82,7 @@ private slots:
     }
 
     void pauseStopResumeEndsTheParseNormally() {
-        Road road;
+        Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
         VolumeScanDlg* page = road.toBrowser("standardMode");
         QVERIFY(page && page->isVisible());
         // The worker waits for its first status report until events are served, so the pause lands in the parse.
@@ -170,7 +104,7 @@ private slots:
     void exitDuringAParseStopsAndJoinsTheWorker() {
         QPointer<VolumeScanDlg> page;
         {
-            Road road;
+            Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
             QSignalSpy finished(&road.image, &QDialog::finished);
             page = road.toBrowser("deepMode");
             QVERIFY(page);
@@ -185,7 +119,7 @@ private slots:
     }
 
     void advancedModeRefusedByTheEngineLeavesBackOpen() {
-        Road road;
+        Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
         VolumeScanDlg* page = road.toBrowser("advancedMode");
         QVERIFY(page);
         QVERIFY(waitForWork(page));
@@ -257,7 +191,7 @@ private:
     void wholeRoad(const char* mode, const QStringList& rootPath, bool expandFirst) {
         const QStringList folderPath = rootPath + QStringList{QStringLiteral("Documents")};
         const QString rootPrefix = rootPath.isEmpty() ? QString() : rootPath.join(u'/') + u'/';
-        Road road;
+        Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
         VolumeScanDlg* page = road.toBrowser(mode);
         QVERIFY(page && page->isVisible());
         QVERIFY(!child(page, "backButton")->isEnabled());

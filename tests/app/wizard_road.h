@@ -1,0 +1,91 @@
+#pragma once
+// Drives the wizard the way a user does, from the image page to the browser page, for the tests that walk the
+// whole road on a fixture image.
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/drive_parsing_modes.h"
+#include "app/parce_mode_ntfs_dlg.h"
+#include "app/populate_drive_dlg.h"
+#include "app/vhd_input_dialog.h"
+#include "app/volume_scan_dlg.h"
+#include "app/wizard_flow.h"
+#include "recording_sink.h"
+
+namespace halvard::gui::testing {
+
+template <typename T = QPushButton>
+T* child(QWidget* page, const char* name) {
+    auto* found = page->findChild<T*>(QString::fromLatin1(name));
+    if (!found) qFatal("no child named %s", name);
+    return found;
+}
+
+inline QTreeWidgetItem* childNamed(QTreeWidgetItem* parent, const QString& text) {
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (parent->child(i)->text(0) == text) return parent->child(i);
+    return nullptr;
+}
+
+inline QStringList firstColumn(QTableWidget* list) {
+    QStringList texts;
+    for (int row = 0; row < list->rowCount(); ++row) texts << list->item(row, 0)->text();
+    return texts;
+}
+
+// The wizard from its first page on one image, up to the recovery mode page or the browser.
+struct Road {
+    ApplicationState state;
+    RecordingMessageSink messages;
+    VhdInputDialog image{state};
+
+    explicit Road(const QString& imagePath) {
+        image.setMessageSink(&messages);
+        image.setUrlOpener([](const QUrl&) { return true; });
+        wireImagePage(image, state);
+        image.show();
+        image.chooseImage(imagePath);
+    }
+
+    // `volumes` is how many volumes the list must show, `row` the one to take.
+    ParceModeNtfsDlg* toRecoveryMode(int volumes = 1, int row = 0) {
+        child(&image, "nextButton")->click();
+        auto* modes = image.findChild<DriveParsingModes*>();
+        if (!modes) return nullptr;
+        child(modes, "nextButton")->click();
+        PopulateDriveDlg* list = modes->volumeListPage();
+        if (!list) return nullptr;
+        auto* table = child<QTableWidget>(list, "volumeList");
+        if (table->rowCount() != volumes) return nullptr;
+        table->selectRow(row);
+        child(list, "nextButton")->click();
+        return list->findChild<ParceModeNtfsDlg*>();
+    }
+
+    VolumeScanDlg* toBrowser(const char* mode, int volumes = 1, int row = 0) {
+        ParceModeNtfsDlg* recovery = toRecoveryMode(volumes, row);
+        if (!recovery) return nullptr;
+        child<QRadioButton>(recovery, mode)->click();
+        child(recovery, "nextButton")->click();
+        return recovery->findChild<VolumeScanDlg*>();
+    }
+};
+
+inline bool waitForWork(VolumeScanDlg* page) {
+    QElapsedTimer timer;
+    timer.start();
+    while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < 20000) QTest::qWait(10);
+    return !page->workerBusy() && !page->parseRunning();
+}
+
+inline void clickLabel(QTreeWidget* tree, QTreeWidgetItem* item) {
+    tree->scrollToItem(item);
+    const QRect rect = tree->visualItemRect(item);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, QPoint(rect.right() - 4, rect.center().y()));
+}
+
+}  // namespace halvard::gui::testing
