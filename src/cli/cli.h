@@ -10,6 +10,7 @@ namespace halvard::cli {
 inline constexpr int kExitOk = 0;
 inline constexpr int kExitUsage = 1;
 inline constexpr int kExitFailed = 2;
+inline constexpr int kExitDamaged = 3;  // info --check: the image is damaged but readable
 
 // Where a command writes: results to `out`, errors and progress to `err`.
 struct Streams {

@@ -3,6 +3,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "cli/image_argument.h"
 #include "cli/interrupt_stop.h"
 #include "cli/terminal_reporting.h"
 #include "cli/volume_selection.h"
@@ -18,6 +19,7 @@ namespace {
 
 struct CarveOptions {
     std::string image;
+    ImageOverrides overrides;
     std::string volume;
     ScanOptions scan;
     std::vector<std::string> signatures;
@@ -81,7 +83,7 @@ void printResults(const myJpg& engine, const std::vector<const CarveResult*>& re
 }
 
 int runCarve(const CarveOptions& options, const Streams& s) {
-    OpenedImage opened = openImage(options.image);
+    OpenedImage opened = openImage(options.image, options.overrides);
     if (!opened.reader) {
         printError(s, opened.error);
         return kExitFailed;
@@ -145,7 +147,7 @@ int runCarve(const CarveOptions& options, const Streams& s) {
 void addCarveCommand(CLI::App& app, CommandContext& context) {
     auto options = std::make_shared<CarveOptions>();
     CLI::App* cmd = app.add_subcommand("carve", "Find files in a volume by their signatures (raw recovery)");
-    cmd->add_option("IMAGE", options->image, "Virtual disk image")->required();
+    addImageArgument(*cmd, options->image, options->overrides);
     cmd->add_option("--volume", options->volume, "VOLUME number of 'halvard volumes', or custom:RAW:START:SIZE_MB")
         ->required();
     addScanOptions(*cmd, options->scan);

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "cli/image_argument.h"
 #include "cli/cli.h"
 #include "cli/terminal_reporting.h"
 #include "image/disk_export.h"
@@ -14,6 +15,7 @@ namespace {
 
 struct ExportOptions {
     std::string image;
+    ImageOverrides overrides;
     std::string output;
     bool force = false;
 };
@@ -44,7 +46,7 @@ int runExport(const ExportOptions& options, const Streams& s) {
         }
     }
 
-    OpenedImage opened = openImage(options.image);
+    OpenedImage opened = openImage(options.image, options.overrides);
     if (!opened.reader) {
         printError(s, opened.error);
         return kExitFailed;
@@ -86,7 +88,7 @@ int runExport(const ExportOptions& options, const Streams& s) {
 void addExportCommand(CLI::App& app, CommandContext& context) {
     auto options = std::make_shared<ExportOptions>();
     CLI::App* cmd = app.add_subcommand("export", "Write the whole virtual disk as a flat raw image");
-    cmd->add_option("IMAGE", options->image, "Virtual disk image (VHDX, VHD, VDI, VMDK or flat raw)")->required();
+    addImageArgument(*cmd, options->image, options->overrides);
     cmd->add_option("OUT", options->output,
                     "Output file, or a folder to name it in (<image name>.img, then 1<image name>.img, ...)")
         ->required();

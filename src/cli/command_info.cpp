@@ -1,7 +1,9 @@
-// halvard info IMAGE [--json]: what the image says about the disk it holds.
+// halvard info IMAGE [--check] [--json]: what the image says about the disk it holds, and with --check what is
+// damaged in it.
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "cli/image_argument.h"
 #include "cli/cli.h"
 #include "common/texts.h"
 #include "image/image_info.h"
@@ -12,10 +14,20 @@ namespace {
 
 struct InfoOptions {
     std::string image;
+    ImageOverrides overrides;
     bool json = false;
+    bool check = false;
 };
 
-nlohmann::ordered_json toJson(const ImageInfo& info) {
+std::string logText(const ImageInfo& info) {
+    const std::string entries = std::to_string(info.log.entries) + (info.log.entries == 1 ? " entry" : " entries");
+    if (!info.log.present) return "none (the image was closed cleanly)";
+    if (info.log.entries == 0) return "named by the header, but no complete sequence of entries; not replayed";
+    if (info.log.replayed) return "replayed: " + entries + " laid over the image in memory (the file is not written)";
+    return "pending: " + entries + ", not replayed (--no-log-replay)";
+}
+
+nlohmann::ordered_json toJson(const ImageInfo& info, bool check) {
     nlohmann::ordered_json j;
     j["format"] = info.format;
     // A number where the format's version is one ("1"), else its text ("1.1").
@@ -35,10 +47,18 @@ nlohmann::ordered_json toJson(const ImageInfo& info) {
     j["allocated_blocks"] = info.allocatedBlocks;
     j["warnings"] = info.warnings;
     j["notes"] = info.notes;
+    if (info.kind == ImageKind::Vhdx) {
+        j["log"] = {{"present", info.log.present}, {"replayed", info.log.replayed}, {"entries", info.log.entries}};
+        j["parents"] = info.parents;
+        nlohmann::ordered_json states = nlohmann::ordered_json::object();
+        for (const auto& [name, count] : info.blocksByState) states[name] = count;
+        j["blocks_by_state"] = states;
+    }
+    if (check) j["damage"] = info.damage;
     return j;
 }
 
-void printText(std::ostream& out, const ImageInfo& info) {
+void printText(std::ostream& out, const ImageInfo& info, bool check) {
     auto row = [&](const char* label, const std::string& value) { out << label << value << '\n'; };
     auto bytes = [](std::uint64_t n) { return std::to_string(n) + " bytes"; };
     row("Format:               ", info.format);
@@ -52,7 +72,18 @@ void printText(std::ostream& out, const ImageInfo& info) {
     row("Differencing:         ", info.differencing ? "yes" : "no");
     row("Allocated blocks:     ", std::to_string(info.allocatedBlocks) + " of " + std::to_string(info.totalBlocks));
     row("Image file size:      ", bytes(info.fileSize));
+    if (info.kind == ImageKind::Vhdx) {
+        row("Log:                  ", logText(info));
+        for (const auto& parent : info.parents) row("Parent:               ", parent);
+        std::string states;
+        for (const auto& [name, count] : info.blocksByState)
+            states += (states.empty() ? "" : ", ") + name + " " + std::to_string(count);
+        if (!states.empty()) row("Blocks by state:      ", states);
+    }
     for (const auto& note : info.notes) row("Note:                 ", note);
+    if (!check) return;
+    if (info.damage.empty()) row("Check:                ", "no damage found");
+    for (const auto& damage : info.damage) row("Damage:               ", damage);
 }
 
 }  // namespace
@@ -60,11 +91,14 @@ void printText(std::ostream& out, const ImageInfo& info) {
 void addInfoCommand(CLI::App& app, CommandContext& context) {
     auto options = std::make_shared<InfoOptions>();
     CLI::App* cmd = app.add_subcommand("info", "Show the image's format version, disk size, block size and sector size");
-    cmd->add_option("IMAGE", options->image, "Virtual disk image (VHDX, VHD, VDI, VMDK or flat raw)")->required();
+    addImageArgument(*cmd, options->image, options->overrides);
+    cmd->add_flag("--check", options->check,
+                  "Check the image's integrity (VHDX: headers, region tables, metadata, log, block table); exit "
+                  "status 3 when it is damaged but readable");
     cmd->add_flag("--json", options->json, "Print one JSON object");
     cmd->callback([options, &context] {
         const Streams& s = context.streams;
-        const ImageInfo info = describeImage(options->image);
+        const ImageInfo info = describeImage(options->image, options->overrides);
         if (!info.ok) {
             printError(s, info.error);
             context.exitCode = kExitFailed;
@@ -72,10 +106,10 @@ void addInfoCommand(CLI::App& app, CommandContext& context) {
         }
         for (const auto& warning : info.warnings) printError(s, "warning: " + warning);
         if (options->json)
-            s.out << toJson(info).dump(2) << '\n';
+            s.out << toJson(info, options->check).dump(2) << '\n';
         else
-            printText(s.out, info);
-        context.exitCode = kExitOk;
+            printText(s.out, info, options->check);
+        context.exitCode = options->check && !info.damage.empty() ? kExitDamaged : kExitOk;
     });
 }
 

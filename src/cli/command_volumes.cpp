@@ -3,6 +3,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "cli/image_argument.h"
 #include "cli/volume_selection.h"
 #include "image/image_kind.h"
 
@@ -12,6 +13,7 @@ namespace {
 
 struct VolumesOptions {
     std::string image;
+    ImageOverrides overrides;
     ScanOptions scan;
     bool json = false;
 };
@@ -41,7 +43,7 @@ nlohmann::ordered_json toJson(const std::vector<VolumeRecord>& records) {
 }
 
 int runVolumes(const VolumesOptions& options, const Streams& s) {
-    OpenedImage opened = openImage(options.image);
+    OpenedImage opened = openImage(options.image, options.overrides);
     if (!opened.reader) {
         printError(s, opened.error);
         return kExitFailed;
@@ -61,7 +63,7 @@ int runVolumes(const VolumesOptions& options, const Streams& s) {
 void addVolumesCommand(CLI::App& app, CommandContext& context) {
     auto options = std::make_shared<VolumesOptions>();
     CLI::App* cmd = app.add_subcommand("volumes", "List the volumes of the virtual disk");
-    cmd->add_option("IMAGE", options->image, "Virtual disk image")->required();
+    addImageArgument(*cmd, options->image, options->overrides);
     addScanOptions(*cmd, options->scan);
     cmd->add_flag("--json", options->json, "Print a JSON array");
     cmd->callback([options, &context] { context.exitCode = runVolumes(*options, context.streams); });

@@ -1,12 +1,13 @@
 #include "cli/volume_view_session.h"
 
+#include "cli/image_argument.h"
 #include "cli/terminal_reporting.h"
 #include "image/image_kind.h"
 
 namespace halvard::cli {
 
 void addVolumeOptions(CLI::App& command, VolumeOptions& options) {
-    command.add_option("IMAGE", options.image, "Virtual disk image")->required();
+    addImageArgument(command, options.image, options.overrides);
     command.add_option("--volume", options.volume, "VOLUME number of 'halvard volumes', or custom:FS:START:SIZE_MB")
         ->required();
     command.add_option("--mode", options.mode, "standard, or deep (every MFT record found on the volume)")
@@ -18,7 +19,7 @@ void addVolumeOptions(CLI::App& command, VolumeOptions& options) {
 
 std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const Streams& streams, int& status) {
     status = kExitFailed;
-    OpenedImage opened = openImage(options.image);
+    OpenedImage opened = openImage(options.image, options.overrides);
     if (!opened.reader) {
         printError(streams, opened.error);
         return std::nullopt;

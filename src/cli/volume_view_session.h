@@ -11,6 +11,7 @@ namespace halvard::cli {
 
 struct VolumeOptions {
     std::string image;
+    ImageOverrides overrides;
     std::string volume;
     ScanOptions scan;
     std::string mode = "standard";

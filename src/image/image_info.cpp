@@ -1,6 +1,7 @@
 #include "image/image_info.h"
 
 #include "image/vdi_reader.h"
+#include "image/vhdx_check.h"
 #include "image/vhd_reader.h"
 #include "image/vhdx_reader.h"
 #include "image/vmdk_reader.h"
@@ -18,7 +19,7 @@ std::string pastEndWarning(std::uint64_t count, const char* what) {
            " lie past the end of the image file (truncated image?); they read as zeros";
 }
 
-void describeVhdx(const FileReadSeekVHDX& vhdx, ImageInfo& info) {
+void describeVhdx(const std::string& path, const FileReadSeekVHDX& vhdx, ImageInfo& info) {
     const vhdx::Layout& layout = vhdx.layout();
     info.version = std::to_string(layout.version);
     info.virtualSize = vhdx.virtualDiskSize();
@@ -31,7 +32,15 @@ void describeVhdx(const FileReadSeekVHDX& vhdx, ImageInfo& info) {
     if (info.blockSize) info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
     info.notes = layout.notes;
     if (vhdx.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vhdx.blocksPastEnd(), "blocks"));
-    if (info.differencing) info.warnings.push_back("differencing disk: blocks kept in the parent image read as zeros");
+    const vhdx::LogState& log = vhdx.logState();
+    info.log = {log.present, log.replayed, log.entries};
+    for (const std::string& problem : log.problems) info.warnings.push_back("log: " + problem);
+    info.parents = vhdx.parentChain();
+    for (const std::string& note : vhdx.parentNotes()) info.warnings.push_back(note);
+    for (unsigned state = 0; state < vhdx.blocksByState().size(); ++state)
+        if (const std::uint64_t count = vhdx.blocksByState()[state])
+            info.blocksByState.emplace_back(vhdx::blockStateName(state), count);
+    info.damage = checkVhdx(path, vhdx);
 }
 
 void describeVhd(const FileReadSeekVHD& vhd, ImageInfo& info) {
@@ -116,9 +125,9 @@ void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
 
 }  // namespace
 
-ImageInfo describeImage(const std::string& path) {
+ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides) {
     ImageInfo info;
-    OpenedImage opened = openImage(path);
+    OpenedImage opened = openImage(path, overrides);
     info.kind = opened.kind;
     info.format = imageKindName(opened.kind);
     if (!opened.reader) {
@@ -130,7 +139,7 @@ ImageInfo describeImage(const std::string& path) {
     info.virtualSize = reader.totalSectors * kSectorSize;
     info.totalBlocks = reader.blockMap.size();
     if (auto* vhdx = dynamic_cast<FileReadSeekVHDX*>(&reader)) {
-        describeVhdx(*vhdx, info);
+        describeVhdx(path, *vhdx, info);
     } else if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(&reader)) {
         describeVhd(*vhd, info);
     } else if (auto* vdi = dynamic_cast<FileReadSeekVdi*>(&reader)) {
@@ -144,6 +153,8 @@ ImageInfo describeImage(const std::string& path) {
         info.physicalSectorSize = kSectorSize;
         info.allocatedBlocks = info.totalBlocks;
     }
+    // Other formats: what reading them found is the damage.
+    if (info.kind != ImageKind::Vhdx) info.damage = info.warnings;
     info.ok = true;
     return info;
 }

@@ -25,8 +25,20 @@ struct ImageInfo {
     std::uint64_t allocatedBlocks = 0;
     std::vector<std::string> warnings;  // damage found while reading (e.g. blocks past the end of the file)
     std::vector<std::string> notes;     // fallbacks taken
+
+    // VHDX: the log, the parents read through (nearest first), the payload blocks by state (states that occur).
+    struct Log {
+        bool present = false;   // the current header names a log
+        bool replayed = false;  // its pending entries were laid over the image in memory
+        std::uint64_t entries = 0;
+    } log;
+    std::vector<std::string> parents;
+    std::vector<std::pair<std::string, std::uint64_t>> blocksByState;
+
+    // What the integrity check found: empty when the image is sound.
+    std::vector<std::string> damage;
 };
 
-ImageInfo describeImage(const std::string& path);
+ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides = {});
 
 }  // namespace halvard

@@ -147,6 +147,15 @@ LogState replayLog(const ImageFile& file, const Header& header, FileOverlay& ove
     }
 
     const LogEntryHeader& newest = best.back()->header;
+    // The crash can tear the entry being written: it follows the newest one and fails its checks.
+    const std::uint64_t next = (best.back()->position + newest.entryLength) % log.size();
+    if (next + 64 <= log.size() && !valid.count(next)) {
+        const LogEntryHeader torn = parseLogEntryHeader(Bytes(log).subspan(next, 64));
+        if (torn.signatureOk && torn.logGuid == header.logGuid && torn.sequenceNumber == newest.sequenceNumber + 1)
+            state.problems.push_back("the log entry after the active sequence (sequence " +
+                                     std::to_string(torn.sequenceNumber) +
+                                     ") fails its checks: a write torn by the crash; replay stops before it");
+    }
     state.entries = best.size();
     state.headSequence = newest.sequenceNumber;
     state.flushedFileOffset = newest.flushedFileOffset;
@@ -174,13 +183,13 @@ LogState applyLog(ImageFile& file, bool replay) {
     Layout headers;
     readHeaders(file, headers);
     const Header& current = headers.currentHeader();
-    if (!replay) {
-        LogState state;
-        state.present = !current.logGuid.isZero();
-        return state;
-    }
     auto overlay = std::make_shared<FileOverlay>();
     LogState state = replayLog(file, current, *overlay);
+    if (!replay) {
+        // Measured, but the file is read as it stands.
+        state.replayed = false;
+        return state;
+    }
     if (!overlay->empty()) file.setOverlay(std::move(overlay));
     return state;
 }

@@ -125,6 +125,7 @@ void FileReadSeekVHDX::readBat() {
     allocatedBlocks_ = 0;
     blocksPastEnd_ = 0;
     blocksByState_ = {};
+    const std::uint64_t neededBlocks = (virtualDiskSize_ + blockSize_ - 1) / blockSize_;
     std::uint64_t inChunk = 0;
     for (std::uint64_t i = 0; i < entries; ++i) {
         const std::uint64_t entry = le64(bat, i * 8);
@@ -141,7 +142,8 @@ void FileReadSeekVHDX::readBat() {
         blockMap.push_back(sectors);
         blockStates_.push_back(static_cast<std::uint8_t>(state));
         batEntries_.push_back({sectors * kSectorSize, state, false});
-        ++blocksByState_[state];
+        // Only the blocks the virtual disk needs count; the table is usually longer.
+        if (blockMap.size() <= neededBlocks) ++blocksByState_[state];
         if (sectors != 0) {
             ++allocatedBlocks_;
             if (sectors * kSectorSize >= imageFileSize) ++blocksPastEnd_;
