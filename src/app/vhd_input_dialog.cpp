@@ -17,6 +17,7 @@
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vhdx_format.h"
+#include "image/vhdx_reader.h"
 
 namespace halvard::gui {
 
@@ -59,6 +60,16 @@ struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
+
+// The differencing notice, with the parent the chain reads through or the reason it cannot.
+std::string differencingText(const std::string& path) {
+    std::string text = kDifferencing;
+    const OpenedImage opened = openImage(path);
+    if (!opened.reader) return text + "\n" + opened.error;
+    if (const auto* vhdx = dynamic_cast<const FileReadSeekVHDX*>(opened.reader.get()))
+        for (const std::string& parent : vhdx->parentChain()) text += "\nParent: " + parent;
+    return text;
+}
 
 }  // namespace
 
@@ -213,7 +224,7 @@ bool VhdInputDialog::readImageInformation() {
     sectorSizeEdit_->setText(QString::number(layout.logicalSectorSize));
     sizeEdit_->setText(QString::number(layout.virtualDiskSize / kMiB));
 
-    if (layout.hasParent()) messages().information(kDifferencing);
+    if (layout.hasParent()) messages().information(differencingText(path));
     return true;
 }
 

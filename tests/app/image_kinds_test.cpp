@@ -62,6 +62,24 @@ private slots:
         QVERIFY2(found[1].startsWith(QStringLiteral("FAT32@")), qPrintable(found.join(' ')));
         QVERIFY(messages.shown.isEmpty());
     }
+
+    // A differencing VHDX made by the test-only writer: the page names the parents it reads through.
+    void differencingChildNamesItsParents() {
+        const QString path = fixture(QStringLiteral("vhdx_grandchild.avhdx"));
+        if (!QFile::exists(path)) QSKIP("fixtures not built (ctest builds them)");
+        ApplicationState state;
+        RecordingMessageSink messages;
+        VhdInputDialog page(state);
+        page.setMessageSink(&messages);
+        page.chooseImage(path);
+        QCOMPARE(messages.shown.size(), 1);
+        const QStringList lines = messages.shown[0].split(u'\n');
+        QCOMPARE(lines.size(), 3);
+        QCOMPARE(lines[0], QStringLiteral("This is a differencing VHDX."));
+        QVERIFY(lines[1].startsWith(QStringLiteral("Parent: ")) && lines[1].endsWith(QStringLiteral("vhdx_child.avhdx")));
+        QVERIFY(lines[2].endsWith(QStringLiteral("vhdx_parent.vhdx")));
+        QVERIFY(page.findChild<QPushButton*>(QStringLiteral("nextButton"))->isEnabled());
+    }
 };
 
 QTEST_MAIN(ImageKindsTest)
