@@ -1,6 +1,5 @@
 #include "cli/entry_output.h"
 
-#include <cstdio>
 
 #include "common/texts.h"
 
@@ -34,11 +33,22 @@ nlohmann::ordered_json entryJson(const VolumeView& view, const std::string& path
 }
 
 void printEntryLine(std::ostream& out, const VolumeView& view, const std::string& path, EntryId entry) {
+    // "Fd SIZE  TIME  ATTRIBUTES  PATH": the size right-aligned in 12 columns, the time in 20, the attributes in 8.
     const EntryDetails d = view.details(entry);
-    char line[128];
-    std::snprintf(line, sizeof line, "%c%c %12s  %-20s  %-8s  ", d.folder ? 'd' : '-', d.deleted ? 'X' : ' ',
-                  d.folder ? "" : d.sizeText.c_str(), timeColumn(d.modified).c_str(), d.attributes.c_str());
-    out << line << path << (d.folder ? "/" : "") << '\n';
+    std::string line;
+    line.reserve(64 + path.size());
+    line += d.folder ? 'd' : '-';
+    line += d.deleted ? 'X' : ' ';
+    line += ' ';
+    const std::string& size = d.folder ? std::string() : d.sizeText;
+    line.append(size.size() < 12 ? 12 - size.size() : 0, ' ').append(size).append(2, ' ');
+    const std::string time = timeColumn(d.modified);
+    line.append(time).append(time.size() < 20 ? 20 - time.size() : 0, ' ').append(2, ' ');
+    line.append(d.attributes).append(d.attributes.size() < 8 ? 8 - d.attributes.size() : 0, ' ').append(2, ' ');
+    line.append(path);
+    if (d.folder) line += '/';
+    line += '\n';
+    out << line;
 }
 
 void EntryPrinter::add(const std::string& path, EntryId entry) {

@@ -1,7 +1,12 @@
 #include "common/texts.h"
 
+#include <array>
+#include <charconv>
+#include <cstring>
 #include <cstdio>
 #include <ctime>
+#include <limits>
+#include <optional>
 
 namespace halvard {
 
@@ -20,19 +25,73 @@ std::string sizeText(std::int64_t bytes) {
 }
 
 std::string timeText(const CalendarTime& t) {
-    char buffer[256];
-    if (t.hour > 12)
-        std::snprintf(buffer, sizeof buffer, "%02d/%02d/%d  %02d:%02d PM", t.month, t.day, t.year, t.hour - 12, t.minute);
-    else
-        std::snprintf(buffer, sizeof buffer, "%02d/%02d/%d  %02d:%02d AM", t.month, t.day, t.year, t.hour, t.minute);
-    return buffer;
+    // "MM/DD/YYYY  hh:mm AM": the hours after noon as PM, twelve itself still AM. Written by hand: listings make
+    // one per entry.
+    char buffer[48];
+    char* p = buffer;
+    auto two = [&p](int value) {
+        if (value < 0 || value > 99) {
+            p = std::to_chars(p, p + 12, value).ptr;
+            return;
+        }
+        *p++ = static_cast<char>('0' + value / 10);
+        *p++ = static_cast<char>('0' + value % 10);
+    };
+    two(t.month);
+    *p++ = '/';
+    two(t.day);
+    *p++ = '/';
+    p = std::to_chars(p, p + 12, t.year).ptr;
+    *p++ = ' ';
+    *p++ = ' ';
+    two(t.hour > 12 ? t.hour - 12 : t.hour);
+    *p++ = ':';
+    two(t.minute);
+    std::memcpy(p, t.hour > 12 ? " PM" : " AM", 3);
+    return std::string(buffer, p + 3);
 }
 
-CalendarTime localCalendarTime(std::int64_t unixSeconds) {
+namespace {
+
+std::optional<CalendarTime> convertLocal(std::int64_t unixSeconds) {
     const std::time_t seconds = static_cast<std::time_t>(unixSeconds);
     std::tm parts{};
-    if (localtime_r(&seconds, &parts) == nullptr) return {};
-    return {parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec};
+    if (localtime_r(&seconds, &parts) == nullptr) return std::nullopt;
+    return CalendarTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec};
+}
+
+// Listings convert three times per entry, and the files of a volume tend to share their hours. The zone's rules
+// are consulted once per quarter of an hour (a zone's offset only ever changes by whole quarters, at the start of
+// one): the local time of the quarter's start is kept, with whether the offset is the same at its end.
+struct QuarterHour {
+    std::int64_t start = std::numeric_limits<std::int64_t>::min();
+    bool uniform = false;
+    CalendarTime local;
+};
+
+}  // namespace
+
+CalendarTime localCalendarTime(std::int64_t unixSeconds) {
+    constexpr std::int64_t kQuarter = 900;
+    thread_local std::array<QuarterHour, 64> cache;
+    if (unixSeconds < std::numeric_limits<std::int64_t>::min() / 2 || unixSeconds > std::numeric_limits<std::int64_t>::max() / 2)
+        return convertLocal(unixSeconds).value_or(CalendarTime{});
+    const std::int64_t start = unixSeconds - ((unixSeconds % kQuarter) + kQuarter) % kQuarter;
+    QuarterHour& q = cache[static_cast<std::uint64_t>(start / kQuarter) % cache.size()];
+    if (q.start != start) {
+        q.start = start;
+        const auto first = convertLocal(start), last = convertLocal(start + kQuarter - 1);
+        q.uniform = first && last && first->second == 0 && last->second == 59 && first->day == last->day &&
+                    first->hour == last->hour && first->minute + kQuarter / 60 - 1 == last->minute;
+        if (first) q.local = *first;
+    }
+    const int into = static_cast<int>(unixSeconds - start);
+    // Uniform: the quarter starts at a whole local minute and lies within one local hour, under one offset.
+    if (!q.uniform) return convertLocal(unixSeconds).value_or(CalendarTime{});
+    CalendarTime t = q.local;
+    t.minute += into / 60;
+    t.second = into % 60;
+    return t;
 }
 
 std::string dateText(const CalendarTime& t) {

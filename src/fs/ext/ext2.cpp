@@ -48,7 +48,31 @@ bool ext2Class::readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer
 
 bool ext2Class::readSuperblock() {
     if (volumeSize_ <= 1536) return false;
-    std::vector<std::uint8_t> chunk;
+    auto take = [this](const Superblock& candidate, std::uint64_t offset) {
+        super_ = candidate;
+        superblockOffset_ = offset;
+        // A copy away from its place means the file system starts later than the volume record says.
+        const std::uint64_t expected = super_.expectedOffset();
+        shift_ = superblockOffset_ >= expected ? superblockOffset_ - expected : superblockOffset_ - kSuperblockOffset;
+        blockSize_ = super_.blockSize();
+        groupCount_ = super_.groupCount();
+        inodesPerGroup_ = super_.inodesPerGroup;
+        inodeSize_ = super_.inodeSize();
+        descriptorSize_ = super_.descriptorSize();
+        // Inode numbers are 32-bit, so a group count that large already holds them all (and the product below
+        // could wrap).
+        inodeCount_ = groupCount_ >= super_.inodeCount
+                          ? super_.inodeCount
+                          : std::min<std::uint64_t>(super_.inodeCount, groupCount_ * inodesPerGroup_);
+        hasFileType_ = super_.hasFileType();
+        return true;
+    };
+    // The superblock is nearly always in its place; the search below is for volumes whose start is off.
+    std::vector<std::uint8_t> chunk(kSuperblockSize, 0);
+    if (readBytes(kSuperblockOffset, chunk)) {
+        const Superblock inPlace = Superblock::read(chunk);
+        if (inPlace.usable()) return take(inPlace, kSuperblockOffset);
+    }
     for (std::uint64_t start = kSuperblockOffset; start + 512 < volumeSize_; start += kSearchChunk) {
         if (pollStop()) return false;
         // One chunk plus the rest of the last copy that starts inside it.
@@ -56,24 +80,7 @@ bool ext2Class::readSuperblock() {
         readBytes(start, chunk);
         for (std::uint64_t at = 0; at < kSearchChunk && start + at + 512 < volumeSize_; at += 512) {
             const Superblock candidate = Superblock::read(slice(chunk, at, kSuperblockSize));
-            if (!candidate.usable()) continue;
-            super_ = candidate;
-            superblockOffset_ = start + at;
-            // A copy away from its place means the file system starts later than the volume record says.
-            const std::uint64_t expected = super_.expectedOffset();
-            shift_ = superblockOffset_ >= expected ? superblockOffset_ - expected : superblockOffset_ - kSuperblockOffset;
-            blockSize_ = super_.blockSize();
-            groupCount_ = super_.groupCount();
-            inodesPerGroup_ = super_.inodesPerGroup;
-            inodeSize_ = super_.inodeSize();
-            descriptorSize_ = super_.descriptorSize();
-            // Inode numbers are 32-bit, so a group count that large already holds them all (and the product
-            // below could wrap).
-            inodeCount_ = groupCount_ >= super_.inodeCount
-                              ? super_.inodeCount
-                              : std::min<std::uint64_t>(super_.inodeCount, groupCount_ * inodesPerGroup_);
-            hasFileType_ = super_.hasFileType();
-            return true;
+            if (candidate.usable()) return take(candidate, start + at);
         }
     }
     return false;
@@ -222,6 +229,12 @@ void ext2Class::buildEntryMap() {
     std::inplace_merge(inodeEntries_.begin(), inodeEntries_.begin() + collected, inodeEntries_.end(),
                        [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex < b.inodeIndex; });
     entryMap_ = std::move(inodeEntries_);
+    slotOfKey_.clear();
+    const std::uint64_t keys = entryMap_.empty() ? 0 : std::uint64_t{entryMap_.back().inodeIndex} + 1;
+    if (keys <= std::max<std::uint64_t>(4 * entryMap_.size(), 1 << 16) && entryMap_.size() < (1u << 31)) {
+        slotOfKey_.assign(keys, -1);
+        for (std::size_t i = 0; i < entryMap_.size(); ++i) slotOfKey_[entryMap_[i].inodeIndex] = static_cast<std::int32_t>(i);
+    }
     inodeEntries_ = {};
     directories_ = {};
 }
@@ -264,6 +277,11 @@ void ext2Class::fillRootEntries() {
 
 const ExtEntry* ext2Class::entry(std::int64_t key) const {
     if (key < 0 || key > 0xFFFFFFFFLL) return nullptr;
+    if (!slotOfKey_.empty()) {
+        if (static_cast<std::uint64_t>(key) >= slotOfKey_.size()) return nullptr;
+        const std::int32_t slot = slotOfKey_[static_cast<std::size_t>(key)];
+        return slot >= 0 ? &entryMap_[static_cast<std::size_t>(slot)] : nullptr;
+    }
     const auto it = std::lower_bound(entryMap_.begin(), entryMap_.end(), static_cast<std::uint32_t>(key),
                                      [](const ExtEntry& e, std::uint32_t k) { return e.inodeIndex < k; });
     return it != entryMap_.end() && it->inodeIndex == key ? &*it : nullptr;

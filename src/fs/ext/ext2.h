@@ -114,6 +114,9 @@ private:
     std::vector<DirectoryInode> directories_;
     // The named entries and ROOT, in key order: the engine's map from key to entry.
     std::vector<ExtEntry> entryMap_;
+    // Position in the map of each key, when the keys are dense enough for a table (-1: no entry); else empty and
+    // the map is searched.
+    std::vector<std::int32_t> slotOfKey_;
     TreeItemId rootItem_ = kNoTreeItem;
 };
 
