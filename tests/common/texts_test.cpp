@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <ctime>
+
 #include "common/bytes.h"
 #include "common/texts.h"
 #include "common/utf16.h"
@@ -24,6 +27,40 @@ TEST(TimeText, TwelveHourClockAsTheListsShowIt) {
     EXPECT_EQ(timeText({2024, 12, 31, 13, 5, 0}), "12/31/2024  01:05 PM");
     EXPECT_EQ(timeText({1999, 1, 1, 23, 59, 0}), "01/01/1999  11:59 PM");
     EXPECT_EQ(isoText({2024, 3, 7, 13, 5, 9}), "2024-03-07T13:05:09");
+}
+
+// Local times come from a cache of quarter hours; across the year, its offset changes included, they must be what
+// the C library says. Zones with half-hour offsets and a half-hour shift are the hard ones. Each zone runs in a
+// child process, as the cache belongs to the process's zone.
+TEST(LocalTime, QuarterHourCacheAgreesWithTheCLibraryAcrossOffsetChanges) {
+    struct Year {
+        const char* zone;
+        std::int64_t start;
+    };
+    // 2031, and 1937 in Amsterdam, whose offset was 19 minutes 32 seconds until July.
+    for (const Year& year : {Year{"America/St_Johns", 1924991999}, Year{"Australia/Lord_Howe", 1924991999},
+                             Year{"Europe/Berlin", 1924991999}, Year{"Asia/Kolkata", 1924991999},
+                             Year{"UTC", 1924991999}, Year{"Europe/Amsterdam", -1041379200}}) {
+        const char* zone = year.zone;
+        EXPECT_EXIT(
+            {
+                setenv("TZ", zone, 1);
+                tzset();
+                int wrong = 0;
+                for (std::int64_t t = year.start; t < year.start + 366LL * 86400 && wrong == 0; t += 613) {
+                    const std::time_t seconds = t;
+                    std::tm parts{};
+                    localtime_r(&seconds, &parts);
+                    const CalendarTime ours = localCalendarTime(t);
+                    wrong += ours.year != parts.tm_year + 1900 || ours.month != parts.tm_mon + 1 ||
+                             ours.day != parts.tm_mday || ours.hour != parts.tm_hour || ours.minute != parts.tm_min ||
+                             ours.second != parts.tm_sec;
+                }
+                std::exit(wrong);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << zone;
+    }
 }
 
 TEST(AttributeText, ConcatenatesSetBitsInTableOrder) {
