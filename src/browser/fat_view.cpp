@@ -76,6 +76,12 @@ bool FatView::parse(const ParseContext& context, ParseMode mode) {
     return true;
 }
 
+ParseTexts FatView::parseTexts() const {
+    ParseTexts texts;
+    if (engine_->kind() != FatKind::Fat16) texts.advancedDone = "Scanning process completed...";
+    return texts;
+}
+
 void FatView::placeholderPass(TreeControl& tree) {
     for (TreeItemId item = tree.firstChild(engine_->rootItem()); item != kNoTreeItem; item = tree.nextSibling(item)) {
         const auto data = tree.itemData(item);

@@ -31,6 +31,7 @@ public:
 
     FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
     std::string saveDoneText() const override { return engine_->saveDoneText(); }
+    ParseTexts parseTexts() const override;
 
     // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
     void renameEntry(EntryId entry, const std::string& name) override;

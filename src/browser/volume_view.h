@@ -72,6 +72,7 @@ struct ParseContext {
 struct ParseTexts {
     std::string selected;                               // status as the parse starts; empty: none
     std::string done = "Scanning process completed.";   // message box when it ends; empty: no box
+    std::string advancedDone = "Scanning process completed.";  // the same after a parse in advanced mode
     std::string doneStatus = "Processing done...";      // status after it; empty: the parse's own last status stays
     std::string failed = "The selected volume could not be read in this recovery mode.";
 };
