@@ -21,6 +21,7 @@
 #include "app/volume_scan_dlg.h"
 #include "app/wizard_flow.h"
 #include "image/image_kind.h"
+#include "page_lookup.h"
 #include "recording_sink.h"
 
 using halvard::ApplicationState;
@@ -29,23 +30,13 @@ using halvard::gui::advanceOptions;
 using halvard::gui::ParceModeNtfsDlg;
 using halvard::gui::VolumeScanDlg;
 using halvard::gui::testing::RecordingMessageSink;
+using halvard::gui::testing::child;
+using halvard::gui::testing::childNamed;
 
 namespace {
 
 const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
 
-template <typename T = QPushButton>
-T* child(QWidget* page, const char* name) {
-    auto* found = page->findChild<T*>(QString::fromLatin1(name));
-    if (!found) qFatal("no child named %s", name);
-    return found;
-}
-
-QTreeWidgetItem* childNamed(QTreeWidgetItem* parent, const QString& text) {
-    for (int i = 0; i < parent->childCount(); ++i)
-        if (parent->child(i)->text(0) == text) return parent->child(i);
-    return nullptr;
-}
 
 QJsonObject manifestVolume(const QString& name) {
     QFile file(kFixtures + QStringLiteral("/adv_manifest.json"));

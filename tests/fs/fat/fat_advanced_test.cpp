@@ -4,11 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
-#include <sstream>
 
-#include "browser/entry_walk.h"
 #include "browser/fat_view.h"
 #include "fs/fat/fat64_class.h"
 #include "fs/fat/fat_candidates.h"
@@ -16,6 +13,7 @@
 #include "fs/fat/fat_names.h"
 #include "support/fat_builder.h"
 #include "support/ntfs_builder.h"
+#include "support/view_exercise.h"
 
 namespace halvard {
 namespace {
@@ -149,23 +147,9 @@ struct Advanced {
         if (refusal.empty()) parsed = view->parse({}, ParseMode::Advanced);
         return refusal;
     }
-    std::map<std::string, EntryId> listing() const {
-        std::map<std::string, EntryId> out;
-        visitEntries(*view, kVolumeRoot, "", true, [&](const std::string& path, EntryId id) {
-            out.emplace(path, id);
-            return true;
-        });
-        return out;
-    }
+    std::map<std::string, EntryId> listing() const { return testing::listByPath(*view); }
     std::string saved(const std::string& path) {
-        const auto id = findEntry(*view, path);
-        if (!id) return "<missing>";
-        const std::string host = ::testing::TempDir() + "fat_advanced_saved";
-        if (!view->saveFile(*id, host).written) return "<not written>";
-        std::ifstream in(host, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return testing::savedContent(*view, path, ::testing::TempDir() + "fat_advanced_saved");
     }
 };
 
