@@ -13,8 +13,9 @@ constexpr std::size_t kEntry = 32;
 constexpr const char* kOrphanEntry = "ORPHAN ENTRY";
 constexpr int kMaxDepth = 64;
 constexpr std::size_t kCandidateRead = 2048;
-// A directory walked on this road is read whole, up to this much.
-constexpr std::uint64_t kMaxWalkedDirectory = 64ULL * 1024 * 1024;
+// A directory walked on this road is read whole, up to this much (131,072 entries): a damaged length must not
+// claim the memory of every directory above it in the walk.
+constexpr std::uint64_t kMaxWalkedDirectory = 4ULL * 1024 * 1024;
 
 ExFatEntry syntheticRecord(const ExFatEntry& model, const char* name, std::int32_t index) {
     ExFatEntry e = model;
