@@ -215,6 +215,20 @@ TEST(FatAdvancedRoad, Fat32RefusesPicksItCannotUse) {
     EXPECT_FALSE(a.view->parse({}, ParseMode::Advanced));
 }
 
+// With a boot sector that reads, its own cluster size comes first (one sector here, which the usual list lacks)
+// and its geometry places the files even when the road is taken.
+TEST(FatAdvancedRoad, ABootSectorThatReadsGivesTheFirstClusterSize) {
+    FatVolumeBuilder b = damagedFat32();
+    FatVolumeBuilder intact = fat32Volume();
+    std::copy(intact.image.begin(), intact.image.begin() + 512, b.image.begin());
+    Advanced a(b.image, "fat32");
+    ASSERT_TRUE(a.found);
+    EXPECT_EQ(a.found->clusterSizes.front(), "1");
+    EXPECT_EQ(std::count(a.found->clusterSizes.begin(), a.found->clusterSizes.end(), "1"), 1);
+    EXPECT_EQ(a.parse(0, a.found->clusterSizes.front()), "");
+    EXPECT_EQ(a.saved("/DOCS/PLAIN.TXT"), "abc");
+}
+
 // A long name whose short slot is not taken belongs to nothing: the next file keeps its own short name.
 TEST(FatAdvancedRoad, ALongNameNeverMovesToAnotherFile) {
     FatVolumeBuilder b = fat32Volume();
