@@ -1,5 +1,6 @@
 #include "app/volume_scan_dlg.h"
 
+#include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
 #include <QHBoxLayout>
@@ -137,6 +138,14 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
     exitButton->hide();
     connect(exitButton, &QPushButton::clicked, this, &VolumeScanDlg::exitApplication);
 
+    foundList_ = new QComboBox(this);
+    foundList_->setObjectName(QStringLiteral("foundList"));
+    clusterSizeList_ = new QComboBox(this);
+    clusterSizeList_->setObjectName(QStringLiteral("clusterSizeList"));
+    heapList_ = new QComboBox(this);
+    heapList_->setObjectName(QStringLiteral("heapList"));
+    for (QComboBox* list : {foundList_, clusterSizeList_, heapList_}) list->hide();
+
     fileSizeSink_ = std::make_unique<QtStatusSink>(fileSize_);
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
     resize(1000, 660);
@@ -152,12 +161,28 @@ void VolumeScanDlg::setFolderChooser(FolderChooser chooser) { chooseFolder_ = ch
 
 StopPoll VolumeScanDlg::stopPoll() { return StopPoll(&stopRequested_, &worker_->gate()); }
 
+void VolumeScanDlg::borrowAdvanced(VolumeView* view, const QComboBox* found, const QComboBox* clusterSizes,
+                                   const QComboBox* heaps) {
+    view_ = view;
+    const std::pair<const QComboBox*, QComboBox*> copies[] = {
+        {found, foundList_}, {clusterSizes, clusterSizeList_}, {heaps, heapList_}};
+    for (const auto& [from, to] : copies) {
+        to->clear();
+        if (!from) continue;
+        for (int i = 0; i < from->count(); ++i) to->addItem(from->itemText(i));
+        to->setCurrentIndex(from->currentIndex());
+    }
+}
+
 void VolumeScanDlg::start() {
     parseRunning_ = true;
     backButton_->setEnabled(false);
     volumeData_->setText(QString::fromStdString(volume_.label.empty() ? volume_.volumeName : volume_.label));
     readWriteInterface* reader = state().activeReader.get();
-    view_ = reader ? createVolumeView(*reader, volume_) : nullptr;
+    if (recoveryMode_ != ParseMode::Advanced) {
+        ownView_ = reader ? createVolumeView(*reader, volume_) : nullptr;
+        view_ = ownView_.get();
+    }
     if (!view_) {
         // Nothing can be parsed; let the user go back and choose again.
         parseRunning_ = false;
@@ -173,6 +198,23 @@ void VolumeScanDlg::start() {
         return;
     }
     texts_ = view_->parseTexts();
+    if (recoveryMode_ == ParseMode::Advanced) {
+        texts_.done = texts_.advancedDone;
+        AdvancedSelection selection;
+        if (foundList_->currentIndex() >= 0) selection.found = static_cast<std::size_t>(foundList_->currentIndex());
+        selection.clusterSize = clusterSizeList_->currentText().toStdString();
+        if (heapList_->currentIndex() >= 0) selection.heap = static_cast<std::size_t>(heapList_->currentIndex());
+        const std::string refusal = view_->selectAdvanced(selection);
+        if (!refusal.empty()) {
+            // Without a found position or a usable cluster size the advanced parse cannot start.
+            parseRunning_ = false;
+            backButton_->setEnabled(true);
+            showWorkerControls(false);
+            status_->setText(QString::fromStdString(refusal));
+            messages().information(refusal);
+            return;
+        }
+    }
     if (!texts_.selected.empty()) status_->setText(QString::fromStdString(texts_.selected));
 
     parsedTree_ = std::make_unique<MemoryTree>();
@@ -181,7 +223,8 @@ void VolumeScanDlg::start() {
     context.reporting = worker_->reporting();
     context.stop = stopPoll();
     context.rootName = state().rootName;
-    VolumeView* view = view_.get();
+    context.formattedDrive = state().formattedDriveFlag != 0;
+    VolumeView* view = view_;
     const ParseMode mode = recoveryMode_;
     const std::string scratch = QDir::tempPath().toStdString();
     startWork(
@@ -357,7 +400,7 @@ void VolumeScanDlg::save() {
         SaveSummary summary;
     };
     auto outcome = std::make_shared<Outcome>();
-    VolumeView* view = view_.get();
+    VolumeView* view = view_;
     const std::string target = QFile::encodeName(outputFolder_).toStdString();
     SaveReporting reporting{worker_->reporting(), fileSizeSink_.get()};
     MessageSink* questions = worker_->messages();
@@ -387,7 +430,7 @@ void VolumeScanDlg::extractFile(EntryId file) {
     }
     if (outputFolder_.isEmpty() && !chooseOutputFolder()) return;
     auto summary = std::make_shared<SaveSummary>();
-    VolumeView* view = view_.get();
+    VolumeView* view = view_;
     const std::string target = QFile::encodeName(outputFolder_).toStdString();
     startWork([=] { *summary = saveOneFile(*view, file, target); },
               [this, summary, target] {
@@ -425,7 +468,7 @@ void VolumeScanDlg::search() {
     showingSearchResults_ = true;
     const std::string pattern = searchEdit_->text().toStdString();
     auto outcome = std::make_shared<SearchOutcome>();
-    const VolumeView* view = view_.get();
+    const VolumeView* view = view_;
     SearchHooks hooks;
     hooks.reporting = worker_->reporting();
     hooks.found = [this, view](const std::string& path, EntryId entry) {

@@ -21,6 +21,7 @@
 #include "common/memory_tree.h"
 #include "volume/volume_record.h"
 
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -46,7 +47,11 @@ public:
 
     void setFolderChooser(FolderChooser chooser);
 
-    // Picks the engine for the volume's file system and starts its parse.
+    // Advanced mode: the engine is the advanced options page's, and the page's three lists (found positions,
+    // cluster sizes, heap offsets) are copied, items and selection, into hidden lists of this page.
+    void borrowAdvanced(VolumeView* view, const QComboBox* found, const QComboBox* clusterSizes, const QComboBox* heaps);
+
+    // Picks the engine for the volume's file system (in advanced mode: the borrowed one) and starts its parse.
     void start();
 
     bool parseRunning() const { return parseRunning_; }
@@ -54,7 +59,7 @@ public:
     bool showingSearchResults() const { return showingSearchResults_; }
     const QString& outputFolder() const { return outputFolder_; }
     QtTreeControl& treeControl() { return *treeControl_; }
-    const VolumeView* view() const { return view_.get(); }
+    const VolumeView* view() const { return view_; }
 
 public slots:
     void pause();
@@ -94,7 +99,8 @@ private:
 
     VolumeRecord volume_;
     ParseMode recoveryMode_;
-    std::unique_ptr<VolumeView> view_;
+    std::unique_ptr<VolumeView> ownView_;  // the engine this page made (standard and deep modes)
+    VolumeView* view_ = nullptr;           // the engine in use: its own, or the advanced page's
     ParseTexts texts_;
     std::unique_ptr<MemoryTree> parsedTree_;  // the worker's while it parses
     bool parseOk_ = false;                    // written by the parse worker, read in its end steps
@@ -105,6 +111,9 @@ private:
     FolderChooser chooseFolder_;
 
     QLineEdit* volumeData_;
+    QComboBox* foundList_;        // hidden: the advanced page's lists
+    QComboBox* clusterSizeList_;
+    QComboBox* heapList_;
     BrowserTree* tree_;
     std::unique_ptr<QtTreeControl> treeControl_;
     CheckedList* list_;

@@ -1,5 +1,6 @@
 #include "app/wizard_flow.h"
 
+#include "app/advance_options.h"
 #include "app/drive_parsing_modes.h"
 #include "app/parce_mode_ntfs_dlg.h"
 #include "app/populate_drive_dlg.h"
@@ -11,8 +12,22 @@ namespace halvard::gui {
 
 namespace {
 
-// The advanced options page is not there yet: Advanced goes straight to the browser, whose engine may refuse it.
+// The browser in advanced mode, on the advanced options page's engine and with copies of its lists.
+QWidget* makeAdvancedBrowserPage(advanceOptions& options) {
+    auto* page = new VolumeScanDlg(options.state(), options.volume(), ParseMode::Advanced, &options);
+    page->borrowAdvanced(options.view(), options.foundList(), options.clusterSizeList(), options.heapList());
+    page->start();
+    return page;
+}
+
+// Standard and Deep go to the browser; Advanced first to the advanced options page, whose finders it needs.
 QWidget* makeBrowserPage(ParceModeNtfsDlg& modes) {
+    if (modes.recoveryMode() == ParseMode::Advanced) {
+        auto* options = new advanceOptions(modes.state(), modes.volume(), modes.finderLimit(), &modes);
+        options->setNextPageFactory(&makeAdvancedBrowserPage);
+        options->start();
+        return options;
+    }
     auto* page = new VolumeScanDlg(modes.state(), modes.volume(), modes.recoveryMode(), &modes);
     page->start();
     return page;
@@ -25,7 +40,7 @@ QWidget* makeNextPage(PopulateDriveDlg& list, PopulateDriveDlg::NextTarget targe
         return new RawRecoveryDialog(list.state(), *list.selectedVolume(), list.imagePath(),
                                      list.choices().imageChosen, &list);
     auto* page = new ParceModeNtfsDlg(list.state(), *list.selectedVolume(), &list);
-    page->setNextPageFactory(&makeBrowserPage);
+    wireRecoveryModePage(*page);
     return page;
 }
 
@@ -36,6 +51,8 @@ PopulateDriveDlg* makeVolumeListPage(DriveParsingModes& modes, const ScanChoices
 }
 
 }  // namespace
+
+void wireRecoveryModePage(ParceModeNtfsDlg& page) { page.setNextPageFactory(&makeBrowserPage); }
 
 void wireImagePage(VhdInputDialog& page, ApplicationState& state) {
     page.setNextPageFactory([&state](VhdInputDialog& image) -> QWidget* {

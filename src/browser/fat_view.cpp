@@ -1,5 +1,6 @@
 #include "browser/fat_view.h"
 
+#include <algorithm>
 #include <new>
 
 #include "fs/fat/fat64_class.h"
@@ -9,19 +10,63 @@ namespace halvard {
 
 FatView::FatView(std::unique_ptr<FatFamilyEngine> engine) : engine_(std::move(engine)) {}
 
-bool FatView::parse(const ParseContext& context, ParseMode mode) {
-    if (mode != ParseMode::Standard) return false;
+void FatView::wire(const ParseContext& context) {
     FatFamilyEngine& e = *engine_;
     e.treeControl = context.tree;
     e.reporting = context.reporting;
     e.stop = context.stop;
     e.rootName = context.rootName;
     e.formattedDriveFlag = context.formattedDrive ? 1 : 0;
+}
+
+std::optional<AdvancedFindings> FatView::findStructures(const ParseContext& context, std::uint64_t limit) {
+    wire(context);
+    FatFamilyEngine& e = *engine_;
+    context.reporting.setStatus(e.kind() == FatKind::ExFat ? "Finding Fat64 entries...." : "Finding Fat entries....");
     try {
         e.attachReader();
-        if (!e.parseStandard()) {
-            context.reporting.inform(e.notInFormatText());
-            return false;
+        found_ = e.findStructures(limit < 1 ? 3 : static_cast<std::int64_t>(std::min<std::uint64_t>(limit, 1u << 30)));
+    } catch (const std::bad_alloc&) {
+        found_ = {};
+    }
+    pick_.reset();
+    return fatFindings(e.kind(), found_);
+}
+
+std::string FatView::selectAdvanced(const AdvancedSelection& selection) {
+    pick_.reset();
+    if (!selection.found || *selection.found >= found_.fats.size()) return kNoEntryFound;
+    const bool exfat = engine_->kind() == FatKind::ExFat;
+    std::string error;
+    const auto cluster = clusterChoice(selection.clusterSize, exfat, 128, error);
+    if (!cluster) return error;
+    FatAdvancedPick pick;
+    pick.fatPosition = found_.fats[*selection.found];
+    pick.clusterValue = *cluster;
+    if (exfat) {
+        // The heap is the user's own pick from the heap list, not the one beside the chosen FAT.
+        if (!selection.heap || *selection.heap >= found_.heaps.size() || found_.heaps[*selection.heap] == 0)
+            return "No cluster heap was found: the volume's files cannot be placed without it.";
+        pick.heapPosition = found_.heaps[*selection.heap];
+    }
+    pick_ = pick;
+    return {};
+}
+
+bool FatView::parse(const ParseContext& context, ParseMode mode) {
+    if (mode == ParseMode::Deep) return false;
+    if (mode == ParseMode::Advanced && !pick_) return false;
+    wire(context);
+    FatFamilyEngine& e = *engine_;
+    try {
+        if (mode == ParseMode::Advanced) {
+            e.parseAdvanced(*pick_);
+        } else {
+            e.attachReader();
+            if (!e.parseStandard()) {
+                context.reporting.inform(e.notInFormatText());
+                return false;
+            }
         }
     } catch (const std::bad_alloc&) {
         // A damaged volume can claim more entries than memory holds.
@@ -29,6 +74,12 @@ bool FatView::parse(const ParseContext& context, ParseMode mode) {
     }
     if (context.tree) placeholderPass(*context.tree);
     return true;
+}
+
+ParseTexts FatView::parseTexts() const {
+    ParseTexts texts;
+    if (engine_->kind() != FatKind::Fat16) texts.advancedDone = "Scanning process completed...";
+    return texts;
 }
 
 void FatView::placeholderPass(TreeControl& tree) {

@@ -15,9 +15,9 @@ class FatView final : public VolumeView {
 public:
     explicit FatView(std::unique_ptr<FatFamilyEngine> engine);
 
-    // The standard road. A refused boot sector is told through the message sink with the engine's text
-    // ("Selected Drive is not in Fat32 Format") and ends the parse with false; the advanced and deep roads are
-    // not this view's.
+    // The standard road, or the advanced one with the picks kept by selectAdvanced. A refused boot sector is told
+    // through the message sink with the engine's text ("Selected Drive is not in Fat32 Format") and ends the
+    // standard parse with false; there is no deep road.
     bool parse(const ParseContext& context, ParseMode mode) override;
 
     std::vector<EntryId> topLevel() const override;
@@ -31,9 +31,13 @@ public:
 
     FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
     std::string saveDoneText() const override { return engine_->saveDoneText(); }
+    ParseTexts parseTexts() const override;
 
     // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
-    void renameEntry(EntryId entry, const std::string& name);
+    void renameEntry(EntryId entry, const std::string& name) override;
+
+    std::optional<AdvancedFindings> findStructures(const ParseContext& context, std::uint64_t limit) override;
+    std::string selectAdvanced(const AdvancedSelection& selection) override;
 
     FatFamilyEngine& engine() { return *engine_; }
     const FatFamilyEngine& engine() const { return *engine_; }
@@ -42,7 +46,11 @@ private:
     // Folders among the top-level items get a "..DUMY.." child when they have children.
     void placeholderPass(TreeControl& tree);
 
+    void wire(const ParseContext& context);
+
     std::unique_ptr<FatFamilyEngine> engine_;
+    FatFindings found_;
+    std::optional<FatAdvancedPick> pick_;
 };
 
 // Views for the file-system texts "fat12", "fat16"/"fat", "fat32" and "fat64"/"exfat" (lower case).

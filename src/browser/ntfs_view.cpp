@@ -9,9 +9,8 @@ namespace halvard {
 NtfsView::NtfsView(readWriteInterface& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
 
 bool NtfsView::parse(const ParseContext& context, ParseMode mode) {
-    // The advanced road needs the candidate and cluster size that the advanced options page lets the user pick;
-    // it is driven from that page through the engine, not from here.
-    if (mode == ParseMode::Advanced) return false;
+    // The advanced road needs the candidate and cluster size the user picked from the finder's lists.
+    if (mode == ParseMode::Advanced && !candidate_) return false;
     try {
         return runParse(context, mode);
     } catch (const std::bad_alloc&) {
@@ -20,21 +19,59 @@ bool NtfsView::parse(const ParseContext& context, ParseMode mode) {
     }
 }
 
-bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
-    engine_.resetParse();
+void NtfsView::wire(const ParseContext& context) {
     engine_.treeControl = context.tree;
     engine_.reporting = context.reporting;
     engine_.stop = context.stop;
     engine_.rootName = context.rootName;
+}
+
+std::optional<AdvancedFindings> NtfsView::findStructures(const ParseContext& context, std::uint64_t limit) {
+    wire(context);
+    std::vector<std::uint64_t> offsets;
+    try {
+        engine_.attachVolumeBase();
+        engine_.readBootSector();
+        engine_.findMftEntries(limit < 1 ? 3 : limit);
+        for (const NtfsEntry& candidate : engine_.mftCandidates) offsets.push_back(candidate.recordOffset);
+    } catch (const std::bad_alloc&) {
+        // Keep what was found.
+    }
+    candidate_.reset();
+    return ntfsFindings(offsets);
+}
+
+std::string NtfsView::selectAdvanced(const AdvancedSelection& selection) {
+    candidate_.reset();
+    if (!selection.found || *selection.found >= engine_.mftCandidates.size()) return kNoEntryFound;
+    std::string error;
+    // Clusters of NTFS reach 2 MiB.
+    const auto sectors = clusterChoice(selection.clusterSize, false, 4096, error);
+    if (!sectors) return error;
+    candidate_ = *selection.found;
+    clusterSectors_ = *sectors;
+    return {};
+}
+
+bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
+    engine_.resetParse();
+    wire(context);
 
     engine_.attachVolumeBase();
     if (engine_.treeControl) engine_.insertRootItem();
-    engine_.readBootSector();
     engine_.parseMode = static_cast<int>(mode);
-    if (mode == ParseMode::Standard) {
+    if (mode == ParseMode::Advanced) {
+        // The records the finder collected are dropped; the MFT is read along the chosen candidate's runs.
+        engine_.freeEntryNames();
+        engine_.entries.clear();
+        engine_.takeMftRunFromCandidate(*candidate_);
+        engine_.clusterSize = static_cast<std::uint64_t>(clusterSectors_) * 512;
+    } else if (mode == ParseMode::Standard) {
+        engine_.readBootSector();
         context.reporting.setStatus(" ParsingBasedOnMFT is going on....");
         engine_.ParsingBasedOnMFT();
     } else {
+        engine_.readBootSector();
         context.reporting.setStatus(" scanning for mft entries in deep mode ....");
         engine_.deepScanMft();
     }

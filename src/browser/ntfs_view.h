@@ -41,6 +41,9 @@ public:
     ParseTexts parseTexts() const override;
     void renameEntry(EntryId entry, const std::string& name) override { engine_.renameEntry(entry, name); }
 
+    std::optional<AdvancedFindings> findStructures(const ParseContext& context, std::uint64_t limit) override;
+    std::string selectAdvanced(const AdvancedSelection& selection) override;
+
     ntfs& engine() { return engine_; }
     const ntfs& engine() const { return engine_; }
 
@@ -50,7 +53,12 @@ private:
     // expanded before their children are inserted.
     void placeholderPass(TreeControl& tree);
 
+    void wire(const ParseContext& context);
+
     ntfs engine_;
+    // The advanced parse's picks: a $MFT candidate and the sectors per cluster.
+    std::optional<std::uint64_t> candidate_;
+    std::uint32_t clusterSectors_ = 0;
 };
 
 std::unique_ptr<VolumeView> makeNtfsView(readWriteInterface& reader, const VolumeRecord& volume);

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "browser/advanced_findings.h"
 #include "common/sinks.h"
 #include "common/texts.h"
 #include "common/tree_control.h"
@@ -71,6 +72,7 @@ struct ParseContext {
 struct ParseTexts {
     std::string selected;                               // status as the parse starts; empty: none
     std::string done = "Scanning process completed.";   // message box when it ends; empty: no box
+    std::string advancedDone = "Scanning process completed.";  // the same after a parse in advanced mode
     std::string doneStatus = "Processing done...";      // status after it; empty: the parse's own last status stays
     std::string failed = "The selected volume could not be read in this recovery mode.";
 };
@@ -118,6 +120,18 @@ public:
     // Gives an entry another name (the recycle-bin pass: recycled files take the name they had before). Engines
     // that cannot rename keep the name.
     virtual void renameEntry(EntryId /*entry*/, const std::string& /*name*/) {}
+
+    // The advanced road (NTFS, FAT12/16, FAT32, exFAT): runs the engine's structure finders on the caller's
+    // thread (the advanced options page's worker), at most `limit` finds each (3 when below 1). Nullopt when the
+    // engine has no advanced road.
+    virtual std::optional<AdvancedFindings> findStructures(const ParseContext& /*context*/, std::uint64_t /*limit*/) {
+        return std::nullopt;
+    }
+    // Checks the user's picks from the finders' lists and keeps them for the next parse in advanced mode. Returns
+    // why they cannot be used (nothing is kept then), or an empty text.
+    virtual std::string selectAdvanced(const AdvancedSelection& /*selection*/) {
+        return "This file system has no advanced recovery.";
+    }
 };
 
 // Children and folder test that also know the volume's top item.

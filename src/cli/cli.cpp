@@ -18,6 +18,7 @@ int run(int argc, const char* const* argv, Streams streams) {
     addSearchCommand(app, context);
     addExportCommand(app, context);
     addCarveCommand(app, context);
+    addCandidatesCommand(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

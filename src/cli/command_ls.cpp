@@ -1,4 +1,4 @@
-// halvard ls IMAGE --volume N [--mode standard|deep] [--path P] [--recursive] [--deleted-only] [--json]
+// halvard ls IMAGE --volume N [--mode standard|advanced|deep] [--path P] [--recursive] [--deleted-only] [--json]
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>

@@ -9,6 +9,13 @@
 
 namespace halvard::cli {
 
+// The advanced road's picks: indexes into the finders' lists and a cluster size (nullopt: the first offered).
+struct AdvancedOptions {
+    std::size_t candidate = 0;
+    std::optional<std::uint32_t> sectorsPerCluster;
+    std::size_t heap = 0;
+};
+
 struct VolumeOptions {
     std::string image;
     ImageOverrides overrides;
@@ -16,9 +23,12 @@ struct VolumeOptions {
     ScanOptions scan;
     std::string mode = "standard";
     bool formatted = false;  // the drive was formatted: FAT-family chains are not trusted
+    AdvancedOptions advanced;
 };
 
-// Adds IMAGE, --volume, --mode and the scan options to a command.
+// Adds IMAGE, --volume and the scan options to a command.
+void addVolumeChoice(CLI::App& command, VolumeOptions& options);
+// Adds IMAGE, --volume, --mode with its advanced picks, --formatted and the scan options to a command.
 void addVolumeOptions(CLI::App& command, VolumeOptions& options);
 
 struct ParsedVolume {
@@ -26,6 +36,10 @@ struct ParsedVolume {
     VolumeRecord volume;
     std::unique_ptr<VolumeView> view;
 };
+
+// Opens and selects, and makes the volume's view without parsing; prints a one-line error and returns nullopt on
+// failure (`status` tells the exit status to use).
+std::optional<ParsedVolume> openVolumeView(const VolumeOptions& options, const Streams& streams, int& status);
 
 // Opens, selects and parses; prints a one-line error and returns nullopt on failure (`status` tells the exit
 // status to use).

@@ -18,6 +18,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include "app/advance_options.h"
 #include "app/checked_list.h"
 #include "app/drive_parsing_modes.h"
 #include "app/parce_mode_ntfs_dlg.h"
@@ -118,16 +119,21 @@ private slots:
         QVERIFY(!page);
     }
 
-    void advancedModeRefusedByTheEngineLeavesBackOpen() {
+    // Advanced goes through the advanced options page, whose finder lists the volume's $MFT record; Back returns.
+    void advancedModeOpensTheAdvancedOptionsPage() {
         Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
-        VolumeScanDlg* page = road.toBrowser("advancedMode");
-        QVERIFY(page);
-        QVERIFY(waitForWork(page));
-        QCOMPARE(road.messages.shown.last(),
-                 QString::fromStdString(halvard::ParseTexts{}.failed));
-        QVERIFY(child(page, "backButton")->isEnabled());
-        child(page, "backButton")->click();
-        QVERIFY(page->parentWidget()->isVisible());
+        ParceModeNtfsDlg* recovery = road.toRecoveryMode();
+        QVERIFY(recovery);
+        child<QRadioButton>(recovery, "advancedMode")->click();
+        child(recovery, "nextButton")->click();
+        auto* options = recovery->findChild<halvard::gui::advanceOptions*>();
+        QVERIFY(options && options->isVisible());
+        options->setMessageSink(&road.messages);
+        QTRY_VERIFY_WITH_TIMEOUT(!options->finderRunning(), 20000);
+        QVERIFY(!recovery->findChild<VolumeScanDlg*>());
+        QVERIFY(road.messages.shown.last().startsWith(QStringLiteral("Number of MFT-ENTRY found = 1 .")));
+        child(options, "backButton")->click();
+        QVERIFY(recovery->isVisible());
     }
 
     void volumesNoEngineReadsEndWithBackOpen() {

@@ -14,22 +14,10 @@
 #include "app/vhd_input_dialog.h"
 #include "app/volume_scan_dlg.h"
 #include "app/wizard_flow.h"
+#include "page_lookup.h"
 #include "recording_sink.h"
 
 namespace halvard::gui::testing {
-
-template <typename T = QPushButton>
-T* child(QWidget* page, const char* name) {
-    auto* found = page->findChild<T*>(QString::fromLatin1(name));
-    if (!found) qFatal("no child named %s", name);
-    return found;
-}
-
-inline QTreeWidgetItem* childNamed(QTreeWidgetItem* parent, const QString& text) {
-    for (int i = 0; i < parent->childCount(); ++i)
-        if (parent->child(i)->text(0) == text) return parent->child(i);
-    return nullptr;
-}
 
 inline QStringList firstColumn(QTableWidget* list) {
     QStringList texts;

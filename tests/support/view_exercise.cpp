@@ -1,8 +1,11 @@
 #include "support/view_exercise.h"
 
+#include <fstream>
 #include <set>
+#include <sstream>
 #include <vector>
 
+#include "browser/entry_walk.h"
 #include "common/host_files.h"
 
 namespace halvard::testing {
@@ -25,6 +28,25 @@ std::size_t exerciseView(VolumeView& view, const std::string& folder) {
         }
     }
     return visited;
+}
+
+std::map<std::string, EntryId> listByPath(const VolumeView& view, bool markDeleted) {
+    std::map<std::string, EntryId> out;
+    visitEntries(view, kVolumeRoot, "", true, [&](const std::string& path, EntryId id) {
+        out.emplace(path + (markDeleted && view.isDeleted(id) ? " (deleted)" : ""), id);
+        return true;
+    });
+    return out;
+}
+
+std::string savedContent(VolumeView& view, const std::string& path, const std::string& hostPath) {
+    const auto id = findEntry(view, path);
+    if (!id) return "<missing>";
+    if (!view.saveFile(*id, hostPath).written) return "<not written>";
+    std::ifstream in(hostPath, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 }  // namespace halvard::testing

@@ -87,49 +87,55 @@ bool Fat64Class::parseStandard() {
     return true;
 }
 
+std::size_t readExfatEntrySet(Bytes bytes, std::size_t offset, ExFatEntry& e) {
+    const Bytes file = slice(bytes, offset, kEntry);
+    if (file.empty() || !isFileEntry(file[0])) return 0;
+    // The set is read by its structure: the stream extension right after the file entry, then the name entries.
+    // The secondary count is not trusted; a set without a stream extension names nothing.
+    const Bytes stream = slice(bytes, offset + kEntry, kEntry);
+    if (stream.empty() || !isStreamEntry(stream[0])) return 0;
+    std::size_t end = offset + 2 * kEntry;
+
+    e.entryType = file[0];
+    e.deleted = file[0] == 0x05;
+    e.attributes = le16(file, 4);
+    e.createStamp = le32(file, 8);
+    e.modifyStamp = le32(file, 12);
+    e.accessStamp = le32(file, 16);
+    e.create10ms = u8(file, 20);
+    e.modify10ms = u8(file, 21);
+    e.createUtcOffset = u8(file, 22);
+    e.modifyUtcOffset = u8(file, 23);
+    e.accessUtcOffset = u8(file, 24);
+    e.streamType = stream[0];
+    e.streamFlags = u8(stream, 1);
+    e.nameLength = u8(stream, 3);
+    e.validDataLength = le64(stream, 8);
+    e.firstCluster = le32(stream, 20);
+    e.dataLength = le64(stream, 24);
+
+    const std::size_t nameEntries =
+        e.nameLength != 0 ? (e.nameLength + kUnitsPerNameEntry - 1) / kUnitsPerNameEntry : kMaxNameEntries;
+    std::vector<std::uint16_t> units;
+    for (std::size_t k = 0; k < nameEntries && end + kEntry <= bytes.size(); ++k) {
+        const Bytes name = bytes.subspan(end, kEntry);
+        if (!isNameEntry(name[0])) break;
+        for (std::size_t j = 0; j < kUnitsPerNameEntry; ++j) units.push_back(le16(name, 2 + 2 * j));
+        end += kEntry;
+    }
+    if (e.nameLength != 0 && units.size() > e.nameLength) units.resize(e.nameLength);
+    if (auto zero = std::find(units.begin(), units.end(), 0); zero != units.end()) units.erase(zero, units.end());
+    e.name = utf16ToUtf8(units);
+    return end - offset;
+}
+
 FatFamilyEngine::WalkStep Fat64Class::takeNextEntry(DirectoryFrame& frame) {
     const Bytes bytes(frame.bytes);
     while (frame.offset + kEntry <= bytes.size()) {
-        const Bytes file = bytes.subspan(frame.offset, kEntry);
-        frame.offset += kEntry;
-        if (!isFileEntry(file[0])) continue;
-        // The set is read by its structure: the stream extension right after the file entry, then the name
-        // entries. The secondary count is not trusted; a set without a stream extension names nothing.
-        const Bytes stream = slice(bytes, frame.offset, kEntry);
-        if (stream.empty() || !isStreamEntry(stream[0])) continue;
-        frame.offset += kEntry;
-
         ExFatEntry e;
-        e.entryType = file[0];
-        e.deleted = file[0] == 0x05;
-        e.attributes = le16(file, 4);
-        e.createStamp = le32(file, 8);
-        e.modifyStamp = le32(file, 12);
-        e.accessStamp = le32(file, 16);
-        e.create10ms = u8(file, 20);
-        e.modify10ms = u8(file, 21);
-        e.createUtcOffset = u8(file, 22);
-        e.modifyUtcOffset = u8(file, 23);
-        e.accessUtcOffset = u8(file, 24);
-        e.streamType = stream[0];
-        e.streamFlags = u8(stream, 1);
-        e.nameLength = u8(stream, 3);
-        e.validDataLength = le64(stream, 8);
-        e.firstCluster = le32(stream, 20);
-        e.dataLength = le64(stream, 24);
-
-        const std::size_t nameEntries =
-            e.nameLength != 0 ? (e.nameLength + kUnitsPerNameEntry - 1) / kUnitsPerNameEntry : kMaxNameEntries;
-        std::vector<std::uint16_t> units;
-        for (std::size_t k = 0; k < nameEntries && frame.offset + kEntry <= bytes.size(); ++k) {
-            const Bytes name = bytes.subspan(frame.offset, kEntry);
-            if (!isNameEntry(name[0])) break;
-            for (std::size_t j = 0; j < kUnitsPerNameEntry; ++j) units.push_back(le16(name, 2 + 2 * j));
-            frame.offset += kEntry;
-        }
-        if (e.nameLength != 0 && units.size() > e.nameLength) units.resize(e.nameLength);
-        if (auto zero = std::find(units.begin(), units.end(), 0); zero != units.end()) units.erase(zero, units.end());
-        e.name = utf16ToUtf8(units);
+        const std::size_t used = readExfatEntrySet(bytes, frame.offset, e);
+        frame.offset += used ? used : kEntry;
+        if (!used) continue;
         e.parentIndex = frame.ownIndex;
         const auto index = static_cast<std::int32_t>(entries.size());
         e.ownIndex = index;

@@ -1,62 +1,11 @@
 #include "fs/fat/fat_class.h"
 
-#include "common/utf16.h"
 #include "fs/fat/fat_names.h"
+#include "fs/fat/fat_slot.h"
 
 namespace halvard {
 
-namespace {
-
-constexpr std::size_t kSlot = 32;
-// A FAT directory holds at most 65,536 slots; a longer chain is damage (or a file's chain).
-constexpr std::uint64_t kMaxDirectoryBytes = 65536 * kSlot;
-// A long name has at most 255 characters: 20 slots of 13.
-constexpr std::size_t kMaxLongNameSlots = 20;
-constexpr std::uint8_t kLongNameAttribute = 0x0F;
-
-FatEntry slotFields(Bytes slot) {
-    FatEntry e;
-    e.attributes = u8(slot, 11);
-    e.createTenths = u8(slot, 13);
-    e.createTime = le16(slot, 14);
-    e.createDate = le16(slot, 16);
-    e.accessDate = le16(slot, 18);
-    e.clusterHigh = le16(slot, 20);
-    e.writeTime = le16(slot, 22);
-    e.writeDate = le16(slot, 24);
-    e.clusterLow = le16(slot, 26);
-    e.size = le32(slot, 28);
-    return e;
-}
-
-bool isVolumeLabel(std::uint8_t attributes) { return (attributes & 0x08) != 0 && (attributes & 0x10) == 0; }
-
-// A run of long-name slots, kept until the short slot it belongs to.
-struct LongName {
-    std::vector<std::vector<std::uint16_t>> parts;  // in disk order: the end of the name first
-    bool deleted = false;
-    std::uint8_t checksum = 0;
-
-    void add(Bytes slot) {
-        const std::uint8_t first = u8(slot, 0);
-        const bool live = first != 0xE5;
-        // A live slot with the 0x40 flag opens a name; a run too long for one name starts over.
-        if (parts.empty() || (live && (first & 0x40)) || parts.size() >= kMaxLongNameSlots) {
-            parts.clear();
-            deleted = !live;
-            checksum = u8(slot, 13);
-        }
-        parts.emplace_back();
-        appendLongNamePart(slot, parts.back());
-    }
-    std::string text() const {
-        std::vector<std::uint16_t> units;
-        for (auto it = parts.rbegin(); it != parts.rend(); ++it) units.insert(units.end(), it->begin(), it->end());
-        return utf16ToUtf8(units);
-    }
-};
-
-}  // namespace
+using namespace fat_slot;
 
 bool isFatDirectoryAttribute(std::uint8_t attributes) {
     return attributes != kLongNameAttribute && (attributes & 0x10) != 0 && (attributes & 0x08) == 0;
@@ -123,16 +72,7 @@ FatFamilyEngine::WalkStep FatClass::takeNextEntry(DirectoryFrame& frame) {
             continue;
         }
         FatEntry e = slotFields(slot);
-        e.deleted = first == 0xE5;
-        // A live name must belong to this slot: its checksum tells a name left over from an earlier entry.
-        const bool useLong = !longName.parts.empty() &&
-                             (longName.deleted || e.deleted || longName.checksum == shortNameChecksum(slot));
-        if (useLong) {
-            e.name = longName.text();
-            e.deleted = e.deleted || longName.deleted;
-        } else {
-            e.name = shortName(slot);
-        }
+        nameEntry(e, slot, longName);
         e.parentIndex = frame.ownIndex;
         const auto index = static_cast<std::int32_t>(entries.size());
         e.ownIndex = index;

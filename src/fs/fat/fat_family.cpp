@@ -1,7 +1,9 @@
 #include "fs/fat/fat_family.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <new>
 #include <limits>
 
 #include "common/host_files.h"
@@ -14,6 +16,10 @@ namespace {
 constexpr std::uint64_t kCopyChunk = 4 * 1024 * 1024;
 // The tree's status line is refreshed once per this many records: each refresh waits for the page.
 constexpr std::size_t kFillStatusEvery = 512;
+// The advanced finders read the volume this much at a time.
+constexpr std::uint64_t kFinderChunk = 10 * 1024 * 1024;
+// The entry scans read at least this much at a time, in whole clusters.
+constexpr std::uint64_t kScanRead = 1024 * 1024;
 }  // namespace
 
 FatFamilyEngine::FatFamilyEngine(readWriteInterface& reader, VolumeRecord volume)
@@ -37,6 +43,69 @@ bool FatFamilyEngine::attachReader() {
 bool FatFamilyEngine::readVolume(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const {
     std::lock_guard lock(readerMutex_);
     return readFromVolume(reader_, volumeBase_, offset, buffer, length);
+}
+
+std::uint64_t FatFamilyEngine::readableSize() const {
+    std::uint64_t size = volumeSize;
+    const std::uint64_t disk = reader_.totalSectors * 512;
+    const auto base = static_cast<std::uint64_t>(volumeBase_);
+    if (reader_.totalSectors > 0) size = disk > base ? std::min(size, disk - base) : 0;
+    return size;
+}
+
+std::vector<std::uint64_t> FatFamilyEngine::findSteps(const std::function<bool(Bytes)>& accept,
+                                                      std::uint64_t maxCount, bool chunkStatus, bool countStatus) {
+    std::vector<std::uint64_t> found;
+    reporting.setRange(0, 1000);
+    const std::uint64_t size = readableSize();
+    std::vector<std::uint8_t> chunk;
+    try {
+        chunk.resize(kFinderChunk);
+    } catch (const std::bad_alloc&) {
+        return found;
+    }
+    for (std::uint64_t offset = 0; offset < size && found.size() < maxCount; offset += kFinderChunk) {
+        reporting.setPosition(static_cast<std::uint32_t>(offset * 1000 / size));
+        const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kFinderChunk, size - offset));
+        std::fill(chunk.begin(), chunk.end(), 0);
+        if (!readVolume(offset, chunk.data(), length)) break;
+        if (chunkStatus) {
+            char text[128];
+            std::snprintf(text, sizeof text, "Parsing Disk Currently at position %f of the disk of size %f",
+                          static_cast<double>(offset), static_cast<double>(size));
+            reporting.setStatus(text);
+        }
+        for (std::size_t o = 0; o + 512 <= length && found.size() < maxCount; o += 512) {
+            if (!accept(Bytes(chunk.data() + o, 512))) continue;
+            found.push_back(offset + o);
+            if (countStatus) reporting.setStatus("found fat entry  " + std::to_string(found.size()) + " ");
+        }
+        if (stop.stopNow()) break;
+    }
+    reporting.setPosition(1000);
+    return found;
+}
+
+void FatFamilyEngine::scanClusters(std::uint64_t clusterSize, const std::function<void(Bytes, std::uint64_t)>& visit) {
+    const std::uint64_t size = readableSize();
+    if (clusterSize == 0 || size == 0) return;
+    reporting.setRange(0, 1000);
+    const std::uint64_t perRead = std::max<std::uint64_t>(1, kScanRead / clusterSize) * clusterSize;
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(perRead));
+    std::uint32_t shown = 0;
+    for (std::uint64_t offset = 0; offset < size; offset += perRead) {
+        const std::uint32_t share = static_cast<std::uint32_t>(offset * 1000 / size);
+        if (share != shown) reporting.setPosition(shown = share);
+        const auto length = static_cast<std::size_t>(std::min(perRead, size - offset));
+        std::fill(buffer.begin(), buffer.end(), 0);
+        // Past the end of what the disk holds nothing more can be read: the scan ends rather than spin there.
+        if (!readVolume(offset, buffer.data(), length)) break;
+        for (std::size_t c = 0; c < length; c += static_cast<std::size_t>(clusterSize)) {
+            if (stop.stopNow()) return;
+            visit(Bytes(buffer.data() + c, length - c), offset + c);
+        }
+    }
+    reporting.setPosition(1000);
 }
 
 bool FatFamilyEngine::readBootSector() {

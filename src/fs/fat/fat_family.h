@@ -7,6 +7,7 @@
 // complete and linked. From then on the records do not change (but for renameEntry), and facts/saveFile may run on
 // any thread: reads of the volume and of the FAT are serialised inside the engine.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -63,6 +64,23 @@ struct FatSaveResult {
     bool diskFull = false;
 };
 
+// What the advanced road's finders found on a volume: FAT copies and (exFAT) cluster heaps, as byte offsets
+// from the volume's start, and the boot sector's cluster size when it could be read.
+struct FatFindings {
+    std::vector<std::uint64_t> fats, heaps;
+    bool bootValid = false;
+    std::uint32_t bootClusterValue = 0;  // sectors per cluster (exFAT: its power of two); 0 when unknown
+};
+
+// The picks the advanced road parses with.
+struct FatAdvancedPick {
+    std::uint64_t fatPosition = 0;
+    std::uint32_t clusterValue = 0;  // sectors per cluster (exFAT: its power of two)
+    std::uint64_t heapPosition = 0;  // exFAT
+};
+
+enum class FatKind { Fat16, Fat32, ExFat };
+
 // Host times to give a saved file (seconds since 1970).
 struct FatHostTimes {
     bool set = false;  // false when the entry recorded no time
@@ -101,6 +119,11 @@ public:
     // The standard road after attachReader, in the page's order with its status texts. False when the boot
     // sector is not of this engine's kind (then nothing else is read).
     virtual bool parseStandard() = 0;
+    // The advanced road: the finders the advanced options page runs (after attachReader), and the parse with the
+    // user's picks that the browser page runs on the same engine afterwards.
+    virtual FatKind kind() const = 0;
+    virtual FatFindings findStructures(std::int64_t limit) = 0;
+    virtual bool parseAdvanced(const FatAdvancedPick& pick) = 0;
     // The message shown when the boot sector is refused.
     virtual std::string notInFormatText() const = 0;
     // The message a finished save ends with.
@@ -164,6 +187,19 @@ protected:
     // Puts the root's records under the top item: folders expanded, deleted ones in red.
     void fillTree();
 
+    // How far the volume can be read: its size, cut at the end of the virtual disk.
+    std::uint64_t readableSize() const;
+    // Reads the volume in 10 MiB chunks and collects the offsets of the 512-byte steps `accept` takes (progress
+    // 0..1000). Ends when `maxCount` are found (even in the middle of a chunk), at the volume's end, or on the stop
+    // flag after a chunk. `chunkStatus` tells the position in the status line for each chunk, `countStatus` the
+    // count found so far.
+    std::vector<std::uint64_t> findSteps(const std::function<bool(Bytes)>& accept, std::uint64_t maxCount,
+                                         bool chunkStatus, bool countStatus = true);
+    // Reads the volume from its start in pieces of whole clusters (`clusterSize` bytes, at least 1 MiB a read)
+    // and offers each cluster to `visit` with its offset: the bytes from the cluster's start to the end of the
+    // piece read, so that what runs on past the cluster can be looked at. Ends at the volume's end, where the disk
+    // cannot be read any more, or when the stop flag is set. Progress 0..1000.
+    void scanClusters(std::uint64_t clusterSize, const std::function<void(Bytes, std::uint64_t)>& visit);
     // Reads the first 512 bytes of the volume into the boot sector buffer.
     bool readBootSector();
     bool readVolume(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const;

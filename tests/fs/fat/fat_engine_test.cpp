@@ -15,6 +15,7 @@
 #include "fs/fat/fat_table.h"
 #include "support/fat_builder.h"
 #include "support/ntfs_builder.h"
+#include "support/view_exercise.h"
 
 namespace halvard {
 namespace {
@@ -44,23 +45,9 @@ struct Parsed {
         context.formattedDrive = formatted;
         parsed = view && view->parse(context, ParseMode::Standard);
     }
-    std::map<std::string, EntryId> listing() const {
-        std::map<std::string, EntryId> out;
-        visitEntries(*view, kVolumeRoot, "", true, [&](const std::string& path, EntryId id) {
-            out.emplace(path + (view->isDeleted(id) ? " (deleted)" : ""), id);
-            return true;
-        });
-        return out;
-    }
+    std::map<std::string, EntryId> listing() const { return testing::listByPath(*view, true); }
     std::string saved(const std::string& path) {
-        const auto id = findEntry(*view, path);
-        if (!id) return "<missing>";
-        const std::string host = ::testing::TempDir() + "fat_engine_saved";
-        if (!view->saveFile(*id, host).written) return "<not written>";
-        std::ifstream in(host, std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        return s.str();
+        return testing::savedContent(*view, path, ::testing::TempDir() + "fat_engine_saved");
     }
 
     MemoryReader reader;

@@ -1,0 +1,219 @@
+#include "app/advance_options.h"
+
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace halvard::gui {
+
+namespace {
+
+const char* const kRestart = "Please Restart the program to re begin necessary initialization...";
+const char* const kWait = "Please wait for the running process.";
+
+template <typename Widget>
+Widget* named(Widget* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QPushButton* button(const QString& text, QWidget* parent, const char* name) {
+    auto* b = named(new QPushButton(text, parent), name);
+    b->setAutoDefault(false);
+    return b;
+}
+
+// Items of a list; each found position carries its byte offset, also shown as the item's tool tip.
+void fill(QComboBox* list, const std::vector<std::string>& items, const std::vector<std::uint64_t>& offsets = {}) {
+    list->clear();
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        list->addItem(QString::fromStdString(items[i]));
+        if (i < offsets.size()) {
+            list->setItemData(static_cast<int>(i), QVariant::fromValue<qulonglong>(offsets[i]), kOffsetRole);
+            list->setItemData(static_cast<int>(i), QStringLiteral("offset %1").arg(offsets[i]), Qt::ToolTipRole);
+        }
+    }
+    if (list->count() > 0) list->setCurrentIndex(0);
+}
+
+}  // namespace
+
+advanceOptions::advanceOptions(ApplicationState& state, const VolumeRecord& volume, int limit, QWidget* parent)
+    : WizardPage(state, tr("Find the volume's structures"), parent), volume_(volume), limit_(limit) {
+    setObjectName(QStringLiteral("advanceOptions"));
+    setWindowTitle(QStringLiteral("ADVANCE OPTIONS"));
+
+    auto* group = named(new QGroupBox(QStringLiteral("Advanced Input:"), this), "advancedInputGroup");
+    auto* grid = new QGridLayout(group);
+    foundLabel_ = named(new QLabel(QStringLiteral("TFS :"), group), "foundLabel");
+    foundList_ = named(new QComboBox(group), "foundList");
+    clusterSizeLabel_ = named(new QLabel(QStringLiteral("Sector Per Cluster :"), group), "clusterSizeLabel");
+    clusterSizeList_ = named(new QComboBox(group), "clusterSizeList");
+    heapLabel_ = named(new QLabel(QStringLiteral("Heap Offset :"), group), "heapLabel");
+    heapList_ = named(new QComboBox(group), "heapList");
+    grid->addWidget(foundLabel_, 0, 0);
+    grid->addWidget(foundList_, 0, 1);
+    grid->addWidget(clusterSizeLabel_, 1, 0);
+    grid->addWidget(clusterSizeList_, 1, 1);
+    grid->addWidget(heapLabel_, 2, 0);
+    grid->addWidget(heapList_, 2, 1);
+    grid->setColumnStretch(1, 1);
+    contentLayout()->addWidget(group);
+    contentLayout()->addStretch(1);
+
+    auto* progressRow = new QHBoxLayout;
+    progress_ = named(new QProgressBar(this), "progressBar");
+    progress_->setTextVisible(false);
+    progressRow->addWidget(progress_, 1);
+    pauseButton_ = button(QStringLiteral("Pause"), this, "pauseButton");
+    resumeButton_ = button(QStringLiteral("Resume"), this, "resumeButton");
+    stopButton_ = button(QStringLiteral("Stop"), this, "stopButton");
+    connect(pauseButton_, &QPushButton::clicked, this, &advanceOptions::pause);
+    connect(resumeButton_, &QPushButton::clicked, this, &advanceOptions::resume);
+    connect(stopButton_, &QPushButton::clicked, this, &advanceOptions::stop);
+    for (QPushButton* b : {pauseButton_, resumeButton_, stopButton_}) progressRow->addWidget(b);
+    contentLayout()->addLayout(progressRow);
+    status_ = named(new QLabel(this), "statusText");
+    status_->setTextFormat(Qt::PlainText);
+    contentLayout()->addWidget(status_);
+
+    backButton_ = button(QStringLiteral("Back"), this, "backButton");
+    connect(backButton_, &QPushButton::clicked, this, &advanceOptions::back);
+    addNavigationButton(backButton_);
+    nextButton_ = button(QStringLiteral("Next"), this, "nextButton");
+    connect(nextButton_, &QPushButton::clicked, this, &advanceOptions::next);
+    addNavigationButton(nextButton_);
+    for (QPushButton* b : {backButton_, nextButton_}) b->setMinimumWidth(96);
+    auto* exitButton = button(QStringLiteral("EXIT"), this, "exitButton");
+    exitButton->hide();
+    connect(exitButton, &QPushButton::clicked, this, &advanceOptions::exitApplication);
+
+    worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
+    resize(620, 420);
+}
+
+advanceOptions::~advanceOptions() {
+    // The browser page borrows the engine: it goes first, then the finders are stopped and waited for, and only
+    // then is the engine deleted.
+    destroyLaterPages();
+    worker_->shutDown([this] { stopRequested_.store(1); });
+}
+
+void advanceOptions::showLists(bool found, bool heap) {
+    for (QWidget* w : {static_cast<QWidget*>(foundLabel_), static_cast<QWidget*>(foundList_),
+                       static_cast<QWidget*>(clusterSizeLabel_), static_cast<QWidget*>(clusterSizeList_)})
+        w->setVisible(found);
+    heapLabel_->setVisible(heap);
+    heapList_->setVisible(heap);
+}
+
+void advanceOptions::showWorkerControls(bool visible) {
+    for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
+                       static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
+        w->setVisible(visible);
+}
+
+void advanceOptions::start() {
+    // Back stays usable while the finders run: going back stops them and waits for them before the engine goes.
+    nextButton_->setEnabled(false);
+    showLists(false, false);
+    status_->setText(QStringLiteral("Processing....."));
+    readWriteInterface* reader = state().activeReader.get();
+    if (!reader) {
+        status_->setText(QString::fromLatin1(kRestart));
+        showWorkerControls(false);
+        return;
+    }
+    view_ = createVolumeView(*reader, volume_);
+    const std::string selected = view_ ? view_->parseTexts().selected : std::string();
+    if (!selected.empty()) status_->setText(QString::fromStdString(selected));
+    ParseContext context;
+    context.reporting = worker_->reporting();
+    context.stop = StopPoll(&stopRequested_, &worker_->gate());
+    context.formattedDrive = state().formattedDriveFlag != 0;
+    auto findings = std::make_shared<std::optional<AdvancedFindings>>();
+    VolumeView* view = view_.get();
+    const auto limit = static_cast<std::uint64_t>(limit_ < 1 ? 3 : limit_);
+    showWorkerControls(true);
+    worker_->start([view, context, limit, findings] { if (view) *findings = view->findStructures(context, limit); },
+                   [this, findings] { findersEnded(findings); });
+}
+
+void advanceOptions::findersEnded(const std::shared_ptr<std::optional<AdvancedFindings>>& findings) {
+    showWorkerControls(false);
+    if (!*findings) {
+        // No engine here has an advanced road: nothing was looked for.
+        status_->setText(QString());
+        return;
+    }
+    const AdvancedFindings& f = **findings;
+    foundLabel_->setText(QString::fromStdString(f.foundLabel));
+    fill(foundList_, f.found, f.foundOffsets);
+    fill(clusterSizeList_, f.clusterSizes);
+    fill(heapList_, f.heaps, f.heapOffsets);
+    showLists(true, f.heapList);
+    messages().information(f.message);
+    nextButton_->setEnabled(true);
+    status_->setText(QString::fromStdString(f.doneStatus));
+}
+
+void advanceOptions::pause() {
+    if (!worker_->busy()) return;
+    worker_->gate().pause();
+    status_->setText(QStringLiteral("Pause button pressed"));
+}
+
+void advanceOptions::resume() {
+    if (!worker_->busy()) return;
+    worker_->gate().resume();
+    status_->setText(QStringLiteral("Resume button pressed"));
+}
+
+void advanceOptions::stop() {
+    if (!view_) return;
+    // The finders end at their next chunk; the lists then show what was found so far.
+    stopRequested_.store(1);
+    status_->setText(QStringLiteral("stop button pressed"));
+}
+
+void advanceOptions::next() {
+    if (worker_->busy()) {
+        messages().information(kWait);
+        return;
+    }
+    if (!view_ || foundList_->currentIndex() < 0) {
+        messages().information(kNoEntryFound);
+        return;
+    }
+    if (clusterSizeList_->currentIndex() < 0) return;
+    QWidget* following = nextPage_ ? nextPage_(*this) : nullptr;
+    if (!following) return;
+    following->show();
+    hide();
+}
+
+void advanceOptions::back() {
+    // Destruction stops the finders and waits for them before the engine goes.
+    stopRequested_.store(1);
+    worker_->gate().releaseAll();
+    if (QWidget* previous = parentWidget()) previous->show();
+    hide();
+    deleteLater();
+}
+
+void advanceOptions::exitApplication() {
+    stopRequested_.store(1);
+    status_->setText(QStringLiteral("All thread Stopped"));
+    worker_->gate().releaseAll();
+    endApplication();
+}
+
+void advanceOptions::accept() { exitApplication(); }
+
+void advanceOptions::closeApplication() { exitApplication(); }
+
+}  // namespace halvard::gui

@@ -1,0 +1,83 @@
+// halvard candidates IMAGE --volume N [--limit L] [--json]: what the advanced road's finders find on a volume
+// whose boot sector or directories cannot be trusted: $MFT records (NTFS), FAT copies (FAT12/16, FAT32), FAT
+// copies and cluster heaps (exFAT), and the cluster sizes offered, as the advanced options page lists them.
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "cli/terminal_reporting.h"
+#include "cli/volume_view_session.h"
+
+namespace halvard::cli {
+
+namespace {
+
+struct CandidatesOptions {
+    VolumeOptions volume;
+    std::uint64_t limit = 3;
+    bool json = false;
+};
+
+void addOffsets(nlohmann::ordered_json& list, const char* name, const std::vector<std::string>& texts,
+                const std::vector<std::uint64_t>& offsets) {
+    for (std::size_t i = 0; i < texts.size() && i < offsets.size(); ++i)
+        list.push_back({{"list", name}, {"index", i}, {"text", texts[i]}, {"offset", offsets[i]}});
+}
+
+void printOffsets(std::ostream& out, const std::string& label, const std::vector<std::string>& texts,
+                  const std::vector<std::uint64_t>& offsets) {
+    out << label << '\n';
+    for (std::size_t i = 0; i < texts.size() && i < offsets.size(); ++i)
+        out << "  " << i << "  " << texts[i] << "  offset " << offsets[i] << '\n';
+}
+
+int runCandidates(const CandidatesOptions& options, const Streams& s) {
+    int status = kExitOk;
+    auto opened = openVolumeView(options.volume, s, status);
+    if (!opened) return status;
+    TerminalReporting terminal(s.err, s.errIsTerminal);
+    ParseContext context;
+    context.reporting = {&terminal, &terminal, nullptr};
+    const auto found = opened->view->findStructures(context, options.limit);
+    terminal.finish();
+    if (!found) {
+        printError(s, "volume " + options.volume.volume + " holds " + opened->volume.fileSystem +
+                          ", which has no advanced recovery (NTFS, FAT and exFAT have)");
+        return kExitUsage;
+    }
+    // exFAT offers powers of two: shown as sectors per cluster, as --sectors-per-cluster takes them.
+    std::vector<std::uint64_t> sectors;
+    for (const std::string& item : found->clusterSizes) {
+        const std::uint64_t value = std::stoull(item);
+        sectors.push_back(found->clusterSizeIsShift ? 1ULL << value : value);
+    }
+    if (options.json) {
+        auto list = nlohmann::ordered_json::array();
+        addOffsets(list, "found", found->found, found->foundOffsets);
+        addOffsets(list, "heap", found->heaps, found->heapOffsets);
+        for (std::size_t i = 0; i < sectors.size(); ++i)
+            list.push_back({{"list", "sectors_per_cluster"}, {"index", i}, {"text", found->clusterSizes[i]},
+                            {"sectors_per_cluster", sectors[i]}});
+        s.out << list.dump(1) << '\n';
+        return kExitOk;
+    }
+    printOffsets(s.out, found->foundLabel, found->found, found->foundOffsets);
+    if (found->heapList) printOffsets(s.out, "Heap Offset :", found->heaps, found->heapOffsets);
+    s.out << "Sector Per Cluster :";
+    for (std::uint64_t value : sectors) s.out << ' ' << value;
+    s.out << '\n' << found->message << '\n';
+    return kExitOk;
+}
+
+}  // namespace
+
+void addCandidatesCommand(CLI::App& app, CommandContext& context) {
+    auto options = std::make_shared<CandidatesOptions>();
+    CLI::App* cmd = app.add_subcommand(
+        "candidates", "List the $MFT records, FAT copies and cluster heaps the advanced mode can start from");
+    addVolumeChoice(*cmd, options->volume);
+    cmd->add_option("--limit", options->limit, "Stop after this many finds of each kind (default 3)");
+    cmd->add_flag("--json", options->json, "Print a JSON array");
+    cmd->callback([options, &context] { context.exitCode = runCandidates(*options, context.streams); });
+}
+
+}  // namespace halvard::cli

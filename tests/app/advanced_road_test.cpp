@@ -1,0 +1,255 @@
+// The advanced road on the damaged fixtures: recovery mode page (Advanced) -> advanced options page, whose finders
+// fill its lists -> browser page in advanced mode on the same engine: the tree, the orphan folder, a saved folder
+// compared with what was written, Back and Next again on the same engine. For one NTFS, one FAT32 and one exFAT
+// volume, each with a zeroed boot sector. Also the refusals: nothing found, and no usable cluster size.
+#include <QComboBox>
+#include <QCryptographicHash>
+#include <QDirIterator>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include "app/advance_options.h"
+#include "app/parce_mode_ntfs_dlg.h"
+#include "app/volume_scan_dlg.h"
+#include "app/wizard_flow.h"
+#include "image/image_kind.h"
+#include "page_lookup.h"
+#include "recording_sink.h"
+
+using halvard::ApplicationState;
+using halvard::VolumeRecord;
+using halvard::gui::advanceOptions;
+using halvard::gui::ParceModeNtfsDlg;
+using halvard::gui::VolumeScanDlg;
+using halvard::gui::testing::RecordingMessageSink;
+using halvard::gui::testing::child;
+using halvard::gui::testing::childNamed;
+
+namespace {
+
+const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
+
+
+QJsonObject manifestVolume(const QString& name) {
+    QFile file(kFixtures + QStringLiteral("/adv_manifest.json"));
+    if (!file.open(QIODevice::ReadOnly)) qFatal("no adv_manifest.json");
+    for (const QJsonValue v : QJsonDocument::fromJson(file.readAll()).object()[QStringLiteral("volumes")].toArray())
+        if (v.toObject()[QStringLiteral("name")].toString() == name) return v.toObject();
+    qFatal("no volume %s in the manifest", qPrintable(name));
+}
+
+template <typename Page>
+bool waitUntil(Page* page, bool (Page::*busy)() const) {
+    QElapsedTimer timer;
+    timer.start();
+    while ((page->*busy)() && timer.elapsed() < 30000) QTest::qWait(10);
+    return !(page->*busy)();
+}
+
+bool browserBusy(VolumeScanDlg* page) {
+    QElapsedTimer timer;
+    timer.start();
+    while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < 30000) QTest::qWait(10);
+    return page->workerBusy() || page->parseRunning();
+}
+
+int indexOfOffset(QComboBox* list, qulonglong offset) {
+    for (int i = 0; i < list->count(); ++i)
+        if (list->itemData(i, halvard::gui::kOffsetRole).toULongLong() == offset) return i;
+    return -1;
+}
+
+// The recovery mode page on one damaged volume, with the image open as the volume list page leaves it.
+struct Road {
+    ApplicationState state;
+    RecordingMessageSink messages;
+    std::unique_ptr<ParceModeNtfsDlg> modes;
+
+    Road(const QString& image, const VolumeRecord& volume) {
+        state.activeReader = halvard::openImage((kFixtures + u'/' + image).toStdString()).reader;
+        modes = std::make_unique<ParceModeNtfsDlg>(state, volume);
+        modes->setMessageSink(&messages);
+        halvard::gui::wireRecoveryModePage(*modes);
+        modes->show();
+    }
+
+    // Advanced, Next: the advanced options page, once its finders have ended.
+    advanceOptions* toOptions() {
+        modes->chooseAdvanced();
+        child(modes.get(), "nextButton")->click();
+        auto* options = modes->findChild<advanceOptions*>();
+        if (!options) return nullptr;
+        options->setMessageSink(&messages);
+        return waitUntil(options, &advanceOptions::finderRunning) ? options : nullptr;
+    }
+
+    VolumeScanDlg* next(advanceOptions* options) {
+        child(options, "nextButton")->click();
+        auto* browser = options->findChild<VolumeScanDlg*>();
+        if (!browser) return nullptr;
+        browser->setMessageSink(&messages);
+        return browserBusy(browser) ? nullptr : browser;
+    }
+};
+
+}  // namespace
+
+class AdvancedRoadTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() {
+        if (!QFile::exists(kFixtures + QStringLiteral("/adv_manifest.json"))) QSKIP("advanced fixtures not built");
+    }
+
+    // NTFS: the stranger's $MFT record comes first; the volume's own is picked by its offset.
+    void ntfs() {
+        const QJsonObject v = manifestVolume(QStringLiteral("ntfs-noboot"));
+        wholeRoad(v, QStringLiteral("NTFS"), "8", QStringLiteral("Scanning process completed."),
+                  [&](advanceOptions* options) {
+                      QCOMPARE(child<QComboBox>(options, "foundList")->itemText(0), QStringLiteral("MFT_ENTRY:0"));
+                      QVERIFY(!child<QComboBox>(options, "heapList")->isVisible());
+                      const int own = indexOfOffset(child<QComboBox>(options, "foundList"),
+                                                    v[QStringLiteral("mft_offset")].toInteger());
+                      QVERIFY(own > 0);
+                      child<QComboBox>(options, "foundList")->setCurrentIndex(own);
+                  });
+    }
+
+    void fat32() {
+        const QJsonObject v = manifestVolume(QStringLiteral("fat32-noboot"));
+        wholeRoad(v, QStringLiteral("FAT32"), "1", QStringLiteral("Scanning process completed..."),
+                  [&](advanceOptions* options) {
+                      QCOMPARE(child<QComboBox>(options, "foundList")->itemText(0), QStringLiteral("FAT32_ENTRY:0"));
+                      // Without a boot sector the list starts with the usual first size.
+                      QCOMPARE(child<QComboBox>(options, "clusterSizeList")->itemText(0), QStringLiteral("2"));
+                  });
+    }
+
+    // exFAT: the heap is the user's own pick from the heap list.
+    void exfat() {
+        const QJsonObject v = manifestVolume(QStringLiteral("exfat-noboot"));
+        wholeRoad(v, QStringLiteral("FAT64"), "3", QStringLiteral("Scanning process completed..."),
+                  [&](advanceOptions* options) {
+                      auto* heaps = child<QComboBox>(options, "heapList");
+                      QVERIFY(heaps->isVisible());
+                      const int own = indexOfOffset(heaps, v[QStringLiteral("heap_offset")].toInteger());
+                      QVERIFY(own >= 0);
+                      heaps->setCurrentIndex(own);
+                  });
+    }
+
+    // A FAT32 finder on the NTFS volume finds nothing: Next says so and stays.
+    void nothingFoundKeepsThePage() {
+        Road road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"FAT32", "", "1", "16", 34816});
+        advanceOptions* options = road.toOptions();
+        QVERIFY(options);
+        QCOMPARE(road.messages.shown.last(), QStringLiteral("NO FAT  FAT32-ENTRY found .."));
+        QCOMPARE(child<QComboBox>(options, "foundList")->count(), 0);
+        child(options, "nextButton")->click();
+        QCOMPARE(road.messages.shown.last(), QStringLiteral("No File system Entry Found.Process cannot be continue..."));
+        QVERIFY(options->isVisible());
+        QVERIFY(!options->findChild<VolumeScanDlg*>());
+    }
+
+    // A cluster size that is none refuses the parse on the browser page, which can then go back.
+    void unusableClusterSizeIsRefused() {
+        const QJsonObject v = manifestVolume(QStringLiteral("fat16-noboot"));
+        Road road(QStringLiteral("adv_fat_disk.raw"), VolumeRecord{"FAT16", "", "0", "12", v[QStringLiteral("start")].toInteger()});
+        advanceOptions* options = road.toOptions();
+        QVERIFY(options);
+        QCOMPARE(child<QLabel>(options, "foundLabel")->text(), QStringLiteral("Total fat16 Entries Found:"));
+        child<QComboBox>(options, "clusterSizeList")->addItem(QStringLiteral("3"));
+        child<QComboBox>(options, "clusterSizeList")->setCurrentIndex(child<QComboBox>(options, "clusterSizeList")->count() - 1);
+        VolumeScanDlg* browser = road.next(options);
+        QVERIFY(browser);
+        QVERIFY(road.messages.shown.last().contains(QStringLiteral("is not a usable cluster size")));
+        QVERIFY(child(browser, "backButton")->isEnabled());
+        child(browser, "backButton")->click();
+        QVERIFY(options->isVisible());
+    }
+
+    // Back while the finders run (paused) stops them and waits before the engine goes.
+    void backDuringTheFindersIsSafe() {
+        Road road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"NTFS", "", "1", "16", 34816});
+        road.modes->chooseAdvanced();
+        child(road.modes.get(), "nextButton")->click();
+        QPointer<advanceOptions> options = road.modes->findChild<advanceOptions*>();
+        QVERIFY(options);
+        child(options, "pauseButton")->click();
+        child(options, "backButton")->click();
+        QVERIFY(road.modes->isVisible());
+        QTRY_VERIFY(!options);
+    }
+
+private:
+    void wholeRoad(const QJsonObject& v, const QString& fileSystem, const char* clusterSize, const QString& done,
+                   const std::function<void(advanceOptions*)>& pick) {
+        const VolumeRecord volume{fileSystem.toStdString(), "", "1", std::to_string(v[QStringLiteral("size_mib")].toInt()),
+                                  v[QStringLiteral("start")].toInteger()};
+        Road road(v[QStringLiteral("disk")].toString(), volume);
+        advanceOptions* options = road.toOptions();
+        QVERIFY(options && options->isVisible() && !road.modes->isVisible());
+        QVERIFY2(road.messages.shown.last().startsWith(QStringLiteral("Number of ")), qPrintable(road.messages.shown.last()));
+        QVERIFY(child<QLabel>(options, "statusText")->text().startsWith(QStringLiteral("Parsing done.Click")));
+        QVERIFY(!child(options, "stopButton")->isVisible());
+        pick(options);
+        auto* sizes = child<QComboBox>(options, "clusterSizeList");
+        sizes->setCurrentIndex(sizes->findText(QString::fromLatin1(clusterSize)));
+        QVERIFY(sizes->currentIndex() >= 0);
+
+        for (int round = 0; round < 2; ++round) {
+            VolumeScanDlg* browser = road.next(options);
+            QVERIFY(browser && browser->isVisible() && !options->isVisible());
+            QCOMPARE(road.messages.shown.last(), done);
+            // The hidden copies hold the picks.
+            QCOMPARE(child<QComboBox>(browser, "foundList")->currentIndex(),
+                     child<QComboBox>(options, "foundList")->currentIndex());
+            QVERIFY(!child<QComboBox>(browser, "foundList")->isVisible());
+
+            auto* tree = child<QTreeWidget>(browser, "volumeTree");
+            QTreeWidgetItem* root = tree->topLevelItem(0);
+            QVERIFY(root);
+            QTreeWidgetItem* photos = childNamed(root, QStringLiteral("Photos"));
+            QVERIFY(photos);
+            photos->setExpanded(true);
+            QCOMPARE(photos->childCount(), 12);
+            if (fileSystem != QStringLiteral("NTFS")) QVERIFY(childNamed(root, QStringLiteral("ORPHAN ENTRY")));
+
+            if (round == 0) {
+                QTemporaryDir out;
+                browser->setFolderChooser([&out](QWidget*) { return out.path(); });
+                tree->setCurrentItem(photos);
+                road.messages.answers = {true};
+                child(browser, "saveButton")->click();
+                QVERIFY(!browserBusy(browser));
+                int compared = 0;
+                for (const QJsonValue f : v[QStringLiteral("files")].toArray()) {
+                    const QString path = f.toObject()[QStringLiteral("path")].toString();
+                    if (!path.startsWith(QStringLiteral("/Photos/"))) continue;
+                    QFile saved(out.filePath(path.mid(8)));
+                    QVERIFY2(saved.open(QIODevice::ReadOnly), qPrintable(path));
+                    QCOMPARE(QString::fromLatin1(QCryptographicHash::hash(saved.readAll(), QCryptographicHash::Sha256).toHex()),
+                             f.toObject()[QStringLiteral("sha256")].toString());
+                    ++compared;
+                }
+                QCOMPARE(compared, 12);
+            }
+            // Back shows the advanced page with its lists; Next parses again with the same engine.
+            child(browser, "backButton")->click();
+            QVERIFY(options->isVisible());
+            QTest::qWait(20);
+        }
+    }
+};
+
+QTEST_MAIN(AdvancedRoadTest)
+#include "advanced_road_test.moc"
