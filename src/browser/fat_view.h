@@ -33,7 +33,7 @@ public:
     std::string saveDoneText() const override { return engine_->saveDoneText(); }
 
     // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
-    void renameEntry(EntryId entry, const std::string& name);
+    void renameEntry(EntryId entry, const std::string& name) override;
 
     FatFamilyEngine& engine() { return *engine_; }
     const FatFamilyEngine& engine() const { return *engine_; }
