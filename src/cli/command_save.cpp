@@ -53,6 +53,7 @@ int runSave(const SaveOptions& options, const Streams& s) {
     if (summary.damaged) s.out << ", " << summary.damaged << " with unreadable parts written as zeros";
     if (summary.skipped) s.out << ", " << summary.skipped << " skipped";
     s.out << ", " << summary.failures.size() << " failed\n";
+    for (const std::string& renamed : summary.renamed) s.out << "saved under another name: " << renamed << "\n";
     for (const std::string& failure : summary.failures) printError(s, "not saved: " + failure);
     if (summary.diskFull) printError(s, "the output folder's disk is full; the save stopped there");
     return summary.failures.empty() && !summary.diskFull ? kExitOk : kExitFailed;
