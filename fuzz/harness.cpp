@@ -14,7 +14,7 @@ namespace halvard::fuzzing {
 
 namespace {
 
-constexpr std::uint64_t kSaveLimit = 16ULL << 20;
+constexpr std::uint64_t kSaveLimit = 4ULL << 20;
 
 const std::string& scratchFolder() {
     static const std::string folder = [] {
@@ -48,7 +48,7 @@ void exerciseImage(ImageKind kind, const std::uint8_t* data, std::size_t size) {
 void exerciseVolume(std::span<const VolumeChoice> choices, const std::uint8_t* data, std::size_t size) {
     if (size < 1 || choices.empty()) return;
     const VolumeChoice& choice = choices[data[0] % choices.size()];
-    const SparseImage image(data + 1, size - 1, kMaxImageBytes);
+    const SparseImage image(data + 1, size - 1, kMaxVolumeBytes);
     SparseDisk disk(image);
     VolumeRecord volume;
     volume.fileSystem = choice.fileSystem;

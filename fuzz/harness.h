@@ -11,9 +11,11 @@
 
 namespace halvard::fuzzing {
 
-// The largest image or volume an input can describe: big enough for any header's arithmetic, small enough that
-// a scan of it stays quick.
-inline constexpr std::uint64_t kMaxImageBytes = 1ULL << 30;
+// The largest image file and the largest volume an input can describe: big enough for any header's arithmetic and
+// the fixtures' volumes, small enough that a whole-volume scan stays quick and that a table held to the image's
+// size stays below the fuzzers' allocation limit (1 GiB), which then catches any table that is not.
+inline constexpr std::uint64_t kMaxImageBytes = 256ULL << 20;
+inline constexpr std::uint64_t kMaxVolumeBytes = 64ULL << 20;
 
 // Opens the input (a sparse image file) with the reader of `kind`, reads sectors spread over the virtual disk
 // and describes the image as `halvard info` does.
@@ -26,7 +28,7 @@ struct VolumeChoice {
 };
 
 // Parses the input (one selector byte, then a sparse volume) as the choice the selector picks, then walks the
-// tree, asks every entry's details and saves every file of at most 16 MiB to a scratch folder.
+// tree, asks every entry's details and saves every file of at most 4 MiB to a scratch folder.
 void exerciseVolume(std::span<const VolumeChoice> choices, const std::uint8_t* data, std::size_t size);
 
 }  // namespace halvard::fuzzing
