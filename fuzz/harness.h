@@ -14,7 +14,7 @@ namespace halvard::fuzzing {
 // The largest image file and the largest volume an input can describe: big enough for any header's arithmetic and
 // the fixtures' volumes, small enough that a whole-volume scan stays quick and that a table held to the image's
 // size stays below the fuzzers' allocation limit (1 GiB), which then catches any table that is not.
-inline constexpr std::uint64_t kMaxImageBytes = 256ULL << 20;
+inline constexpr std::uint64_t kMaxImageBytes = 64ULL << 20;
 inline constexpr std::uint64_t kMaxVolumeBytes = 64ULL << 20;
 
 // Opens the input (a sparse image file) with the reader of `kind`, reads sectors spread over the virtual disk
