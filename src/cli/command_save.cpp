@@ -4,6 +4,7 @@
 
 #include "browser/entry_walk.h"
 #include "browser/save_walk.h"
+#include "common/host_files.h"
 #include "cli/terminal_reporting.h"
 #include "cli/volume_view_session.h"
 
@@ -55,7 +56,7 @@ int runSave(const SaveOptions& options, const Streams& s) {
     s.out << ", " << summary.failures.size() << " failed\n";
     for (const std::string& renamed : summary.renamed) s.out << "saved under another name: " << renamed << "\n";
     for (const std::string& failure : summary.failures) printError(s, "not saved: " + failure);
-    if (summary.diskFull) printError(s, "the output folder's disk is full; the save stopped there");
+    if (summary.diskFull) printError(s, std::string(kInsufficientSpaceText) + " (" + options.out + "); the save stopped there");
     return summary.failures.empty() && !summary.diskFull ? kExitOk : kExitFailed;
 }
 

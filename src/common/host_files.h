@@ -7,6 +7,9 @@
 
 namespace halvard {
 
+// What the user is told when the target of a save or an export runs out of space.
+inline constexpr const char* kInsufficientSpaceText = "Insufficient Disk Space in saving Location";
+
 // A name from an image as a host file name: slashes, backslashes, NUL and control characters become "_", "." and ".." and
 // the empty name get a leading "_", and names over 255 bytes are shortened (keeping a short extension). The
 // result is never a path and never leaves the folder it is joined to.

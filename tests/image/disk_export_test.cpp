@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include "common/host_files.h"
 #include "image/disk_export.h"
 #include "image/vhdx_reader.h"
 #include "support/vhdx_builder.h"
@@ -133,6 +134,46 @@ TEST_F(DiskExportTest, TooSmallTargetIsRefusedBeforeCopying) {
     EXPECT_EQ(result.outcome, ExportOutcome::InsufficientSpace);
     EXPECT_EQ(recorder.messages, (std::vector<std::string>{"Insufficient Disk Space in saving Location"}));
     EXPECT_FALSE(std::filesystem::exists(out));
+    ::umount(mountPoint.c_str());
+}
+
+// The target fills up while the copy runs (another program takes the space after the first chunk): the write
+// failure is told with the disk-full text, the copy ends, and the file keeps exactly the chunks written.
+TEST_F(DiskExportTest, TargetFillingUpDuringTheCopyKeepsThePartialFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    const std::string mountPoint = dir.file("filling");
+    std::filesystem::create_directory(mountPoint);
+    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=20m") != 0) GTEST_SKIP() << "tmpfs mount refused";
+    VhdxSpec spec;
+    spec.virtualSize = 16 * kMiB;
+    for (std::uint64_t b = 0; b < 16; ++b) spec.allocatedBlocks.insert(b);
+    auto reader = open(spec);
+
+    struct Filler final : StatusSink {
+        std::string path;
+        bool filled = false;
+        void setStatus(const std::string&) override {
+            if (filled) return;
+            filled = true;
+            HostFile file;
+            const std::vector<char> block(1 << 16, 'f');
+            if (file.create(path))
+                while (file.write(block.data(), block.size())) {}
+        }
+    } filler;
+    filler.path = mountPoint + "/filler";
+    const std::string out = mountPoint + "/out.img";
+    const ExportResult result =
+        exportDiskImage(*reader, reader->totalSectors, out, {nullptr, &filler, &recorder}, {});
+    EXPECT_EQ(result.outcome, ExportOutcome::WriteFailed);
+    EXPECT_EQ(recorder.messages, (std::vector<std::string>{"Insufficient Disk Space in saving Location"}));
+    EXPECT_EQ(result.bytesDone, kExportChunkSize);
+    const auto written = testing::readFile(out);
+    EXPECT_EQ(written.size(), kExportChunkSize);
+    std::vector<std::uint8_t> expected(kExportChunkSize);
+    reader->seek(0);
+    reader->read(expected.data(), expected.size());
+    EXPECT_TRUE(written == expected);
     ::umount(mountPoint.c_str());
 }
 
