@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "common/host_files.h"
+#include "common/texts.h"
 
 namespace halvard {
 
@@ -100,17 +101,7 @@ private:
     void noteRename(const std::string& name, const std::string& path) {
         const std::size_t slash = path.rfind('/');
         if (path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, name) == 0) return;
-        // The image's name as it can be shown: control characters (a terminal would act on them) as \xNN.
-        std::string shown;
-        for (unsigned char c : name) {
-            if (c >= 0x20 && c != 0x7F) {
-                shown += static_cast<char>(c);
-                continue;
-            }
-            static const char hex[] = "0123456789abcdef";
-            shown += {'\\', 'x', hex[c >> 4], hex[c & 15]};
-        }
-        summary.renamed.push_back(shown + " -> " + path);
+        summary.renamed.push_back(printableName(name) + " -> " + path);
     }
 
     VolumeView& view_;

@@ -72,7 +72,7 @@ void addInfoCommand(CLI::App& app, CommandContext& context) {
         }
         for (const auto& warning : info.warnings) printError(s, "warning: " + warning);
         if (options->json)
-            s.out << toJson(info).dump(2) << '\n';
+            s.out << jsonText(toJson(info)) << '\n';
         else
             printText(s.out, info);
         context.exitCode = kExitOk;

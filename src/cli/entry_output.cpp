@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/cli.h"
 #include "common/texts.h"
 
 namespace halvard::cli {
@@ -38,7 +39,7 @@ void printEntryLine(std::ostream& out, const VolumeView& view, const std::string
     char line[128];
     std::snprintf(line, sizeof line, "%c%c %12s  %-20s  %-8s  ", d.folder ? 'd' : '-', d.deleted ? 'X' : ' ',
                   d.folder ? "" : d.sizeText.c_str(), timeColumn(d.modified).c_str(), d.attributes.c_str());
-    out << line << path << (d.folder ? "/" : "") << '\n';
+    out << line << printableName(path) << (d.folder ? "/" : "") << '\n';
 }
 
 void EntryPrinter::add(const std::string& path, EntryId entry) {
@@ -49,7 +50,7 @@ void EntryPrinter::add(const std::string& path, EntryId entry) {
 }
 
 void EntryPrinter::finish() {
-    if (json_) out_ << list_.dump(2) << '\n';
+    if (json_) out_ << jsonText(list_) << '\n';
 }
 
 }  // namespace halvard::cli
