@@ -21,7 +21,6 @@ images=("$FIXTURES"/*.vhdx "$FIXTURES"/*.vhd "$FIXTURES"/*.vdi "$FIXTURES"/*.vmd
 for image in "${images[@]}"; do
     name=$(basename "$image")
     before=$(fingerprint "$image")
-    run info "$image"
     run info "$image" --json
     run volumes "$image" --gpt
     run volumes "$image" --advanced --end 200000
@@ -34,7 +33,7 @@ for image in "${images[@]}"; do
         out=$TMP/out/$name/$volume
         run ls "$image" --volume "$volume" --recursive --json
         $twin && continue
-        run search "$image" --volume "$volume" "."
+        [[ $volume == 0 ]] && run search "$image" --volume "$volume" "."
         run save "$image" --volume "$volume" --path / --out "$out/save"
         [[ $fs == NTFS ]] && run ls "$image" --volume "$volume" --mode deep --recursive
         [[ $fs == FAT* ]] && run ls "$image" --volume "$volume" --formatted --recursive
