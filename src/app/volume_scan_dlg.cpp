@@ -19,6 +19,7 @@
 #include "browser/entry_walk.h"
 #include "browser/recycle_bin.h"
 #include "browser/search.h"
+#include "common/host_files.h"
 
 namespace halvard::gui {
 
@@ -382,7 +383,7 @@ void VolumeScanDlg::reportSaveFailures(const SaveSummary& summary) {
     if (summary.failures.empty() && !summary.diskFull) return;
     std::string text = std::to_string(summary.failures.size()) + " item(s) could not be saved";
     if (!summary.failures.empty()) text += ", the first: " + summary.failures.front();
-    if (summary.diskFull) text += "\nThe output folder's disk is full; the save stopped there.";
+    if (summary.diskFull) text += std::string("\n") + kInsufficientSpaceText + "; the save stopped there.";
     messages().information(text);
 }
 
@@ -418,7 +419,8 @@ void VolumeScanDlg::save() {
         },
         [this, outcome] {
             if (!outcome->confirmed) return;
-            messages().information(view_->saveDoneText());
+            // A save cut short by a full disk is not "done".
+            if (!outcome->summary.diskFull) messages().information(view_->saveDoneText());
             reportSaveFailures(outcome->summary);
         });
 }

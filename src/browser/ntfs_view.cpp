@@ -155,6 +155,7 @@ FileSaveResult NtfsView::saveFile(EntryId entry, const std::string& hostPath) {
     result.damaged = r.damaged;
     result.bytes = r.bytes;
     result.error = r.error;
+    result.diskFull = r.diskFull;
     return result;
 }
 

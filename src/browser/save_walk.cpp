@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include "common/host_files.h"
+#include "common/texts.h"
 
 namespace halvard {
 
@@ -39,6 +40,7 @@ public:
                 if (!name.empty()) {
                     below = makeFolder(hostPathFor(target, name));
                     if (below.empty()) continue;
+                    noteRename(name, below);
                 }
                 walk(child, below);
             } else {
@@ -53,7 +55,8 @@ public:
             ++summary.skipped;
             return;
         }
-        const std::string path = uniquePath(hostPathFor(folder, view_.name(file)));
+        const std::string name = view_.name(file);
+        const std::string path = uniqueHostPath(hostPathFor(folder, name));
         reporting_.reporting.setStatus("saving File  " + path);
         if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("File size: " + view_.details(file).sizeText);
         const FileSaveResult result = view_.saveFile(file, path);
@@ -64,6 +67,7 @@ public:
             return;
         }
         ++summary.files;
+        noteRename(name, path);
         summary.bytes += result.bytes;
         if (result.damaged) ++summary.damaged;
         summary.diskFull = summary.diskFull || result.diskFull;
@@ -76,7 +80,7 @@ private:
     // is in the way, the folder gets a numbered name. Returns the folder's path, empty when it cannot be made.
     std::string makeFolder(const std::string& path) {
         for (unsigned n = 0; n < 1000; ++n) {
-            const std::string candidate = n == 0 ? path : path + " (" + std::to_string(n) + ")";
+            const std::string candidate = n == 0 ? path : numberedHostPath(path, n, false);
             if (::mkdir(candidate.c_str(), 0755) == 0) {
                 ++summary.folders;
                 return candidate;
@@ -94,20 +98,10 @@ private:
         return {};
     }
 
-    // Two entries of one name in one folder (a deleted file beside a live one) must not overwrite each other:
-    // the second becomes "name (1).ext".
-    static std::string uniquePath(const std::string& path) {
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0) return path;
+    void noteRename(const std::string& name, const std::string& path) {
         const std::size_t slash = path.rfind('/');
-        const std::size_t dot = path.rfind('.');
-        const bool hasExtension = dot != std::string::npos && dot > slash + 1;
-        const std::string stem = hasExtension ? path.substr(0, dot) : path;
-        const std::string extension = hasExtension ? path.substr(dot) : "";
-        for (unsigned n = 1;; ++n) {
-            std::string candidate = stem + " (" + std::to_string(n) + ")" + extension;
-            if (::lstat(candidate.c_str(), &st) != 0) return candidate;
-        }
+        if (path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::npos, name) == 0) return;
+        summary.renamed.push_back(printableName(name) + " -> " + path);
     }
 
     VolumeView& view_;

@@ -17,6 +17,9 @@ struct SaveSummary {
     std::uint64_t damaged = 0;      // files written with unreadable parts as zeros
     std::uint64_t skipped = 0;      // files the engine passes over ("$BadClus")
     std::vector<std::string> failures;  // "host path: reason", one per file or folder that could not be written
+    // "name from the image -> host path", one per file or folder written under another name than its own: a
+    // name the host cannot take as it is (slashes, control characters, "..", over-long), or one already taken.
+    std::vector<std::string> renamed;
     bool diskFull = false;          // the target ran out of space; the walk stopped there
     bool stopped = false;           // the user stopped it
 };

@@ -40,4 +40,11 @@ int run(int argc, const char* const* argv, Streams streams);
 // One error line: "halvard: <text>".
 void printError(const Streams& streams, const std::string& text);
 
+// JSON as the commands print it: indented, with U+FFFD for bytes that are not UTF-8 (ext names are raw bytes)
+// rather than an exception.
+template <typename Json>
+std::string jsonText(const Json& json) {
+    return json.dump(2, ' ', false, Json::error_handler_t::replace);
+}
+
 }  // namespace halvard::cli

@@ -67,7 +67,7 @@ void printResults(const myJpg& engine, const std::vector<const CarveResult*>& re
                             {"name", r->name},
                             {"offset", r->startOffset},
                             {"length", r->length}});
-        out << list.dump(2) << '\n';
+        out << jsonText(list) << '\n';
         return;
     }
     std::string category;

@@ -106,7 +106,7 @@ void addInfoCommand(CLI::App& app, CommandContext& context) {
         }
         for (const auto& warning : info.warnings) printError(s, "warning: " + warning);
         if (options->json)
-            s.out << toJson(info, options->check).dump(2) << '\n';
+            s.out << jsonText(toJson(info, options->check)) << '\n';
         else
             printText(s.out, info, options->check);
         context.exitCode = options->check && !info.damage.empty() ? kExitDamaged : kExitOk;

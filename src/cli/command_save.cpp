@@ -4,6 +4,7 @@
 
 #include "browser/entry_walk.h"
 #include "browser/save_walk.h"
+#include "common/host_files.h"
 #include "cli/terminal_reporting.h"
 #include "cli/volume_view_session.h"
 
@@ -53,8 +54,9 @@ int runSave(const SaveOptions& options, const Streams& s) {
     if (summary.damaged) s.out << ", " << summary.damaged << " with unreadable parts written as zeros";
     if (summary.skipped) s.out << ", " << summary.skipped << " skipped";
     s.out << ", " << summary.failures.size() << " failed\n";
+    for (const std::string& renamed : summary.renamed) s.out << "saved under another name: " << renamed << "\n";
     for (const std::string& failure : summary.failures) printError(s, "not saved: " + failure);
-    if (summary.diskFull) printError(s, "the output folder's disk is full; the save stopped there");
+    if (summary.diskFull) printError(s, std::string(kInsufficientSpaceText) + " (" + options.out + "); the save stopped there");
     return summary.failures.empty() && !summary.diskFull ? kExitOk : kExitFailed;
 }
 

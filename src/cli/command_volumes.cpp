@@ -50,7 +50,7 @@ int runVolumes(const VolumesOptions& options, const Streams& s) {
     }
     const std::vector<VolumeRecord> records = scanVolumes(*opened.reader, options.scan, s);
     if (options.json)
-        s.out << toJson(records).dump(2) << '\n';
+        s.out << jsonText(toJson(records)) << '\n';
     else if (records.empty())
         s.err << "halvard: no volumes found" << (options.scan.advanced ? "" : "; try --advanced") << '\n';
     else

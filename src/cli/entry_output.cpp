@@ -1,6 +1,7 @@
 #include "cli/entry_output.h"
 
 
+#include "cli/cli.h"
 #include "common/texts.h"
 
 namespace halvard::cli {
@@ -45,7 +46,7 @@ void printEntryLine(std::ostream& out, const VolumeView& view, const std::string
     const std::string time = timeColumn(d.modified);
     line.append(time).append(time.size() < 20 ? 20 - time.size() : 0, ' ').append(2, ' ');
     line.append(d.attributes).append(d.attributes.size() < 8 ? 8 - d.attributes.size() : 0, ' ').append(2, ' ');
-    line.append(path);
+    line.append(printableName(path));
     if (d.folder) line += '/';
     line += '\n';
     out << line;
@@ -59,7 +60,7 @@ void EntryPrinter::add(const std::string& path, EntryId entry) {
 }
 
 void EntryPrinter::finish() {
-    if (json_) out_ << list_.dump(2) << '\n';
+    if (json_) out_ << jsonText(list_) << '\n';
 }
 
 }  // namespace halvard::cli

@@ -10,22 +10,29 @@
 namespace halvard {
 
 namespace {
+
 constexpr std::size_t kMaxNameBytes = 255;
+
+// The first `bytes` bytes of `text`, cut back to the start of a UTF-8 character.
+std::string utf8Prefix(const std::string& text, std::size_t bytes) {
+    if (bytes >= text.size()) return text;
+    while (bytes > 0 && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) --bytes;
+    return text.substr(0, bytes);
 }
+
+}  // namespace
 
 std::string safeHostName(const std::string& name) {
     std::string out;
     out.reserve(name.size());
-    for (unsigned char c : name) out += (c == '/' || c < 0x20 || c == 0x7F) ? '_' : static_cast<char>(c);
+    for (unsigned char c : name) out += (c == '/' || c == '\\' || c < 0x20 || c == 0x7F) ? '_' : static_cast<char>(c);
     if (out.empty() || out == "." || out == "..") out = "_" + out;
     if (out.size() > kMaxNameBytes) {
         // Keep a short extension; cut at a UTF-8 character boundary.
         std::string extension;
         const std::size_t dot = out.rfind('.');
         if (dot != std::string::npos && out.size() - dot <= 16) extension = out.substr(dot);
-        std::size_t keep = kMaxNameBytes - extension.size();
-        while (keep > 0 && (static_cast<unsigned char>(out[keep]) & 0xC0) == 0x80) --keep;
-        out = out.substr(0, keep) + extension;
+        out = utf8Prefix(out, kMaxNameBytes - extension.size()) + extension;
     }
     return out;
 }
@@ -35,16 +42,25 @@ std::string hostPathFor(const std::string& folder, const std::string& name) {
     return folder.back() == '/' ? folder + safeHostName(name) : folder + "/" + safeHostName(name);
 }
 
+std::string numberedHostPath(const std::string& path, unsigned n, bool beforeExtension) {
+    const std::size_t slash = path.rfind('/');
+    const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
+    const std::size_t dot = path.rfind('.');
+    const bool hasExtension = beforeExtension && dot != std::string::npos && dot > nameStart;
+    const std::string folder = path.substr(0, nameStart);
+    const std::string stem = path.substr(nameStart, (hasExtension ? dot : path.size()) - nameStart);
+    const std::string extension = hasExtension ? path.substr(dot) : "";
+    const std::string number = " (" + std::to_string(n) + ")";
+    const std::size_t room = kMaxNameBytes > number.size() + extension.size()
+                                 ? kMaxNameBytes - number.size() - extension.size() : 0;
+    return folder + utf8Prefix(stem, room) + number + extension;
+}
+
 std::string uniqueHostPath(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return path;
-    const std::size_t slash = path.rfind('/');
-    const std::size_t dot = path.rfind('.');
-    const bool hasExtension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-    const std::string stem = hasExtension ? path.substr(0, dot) : path;
-    const std::string extension = hasExtension ? path.substr(dot) : "";
     for (unsigned n = 1;; ++n) {
-        std::string candidate = stem + " (" + std::to_string(n) + ")" + extension;
+        std::string candidate = numberedHostPath(path, n);
         if (::lstat(candidate.c_str(), &st) != 0) return candidate;
     }
 }

@@ -7,15 +7,22 @@
 
 namespace halvard {
 
-// A name from an image as a host file name: "/" and NUL and control characters become "_", "." and ".." and
-// the empty name get a leading "_", and over-long names are shortened (keeping the extension). The result is
-// never a path and never leaves the folder it is joined to.
+// What the user is told when the target of a save or an export runs out of space.
+inline constexpr const char* kInsufficientSpaceText = "Insufficient Disk Space in saving Location";
+
+// A name from an image as a host file name: slashes, backslashes, NUL and control characters become "_", "." and ".." and
+// the empty name get a leading "_", and names over 255 bytes are shortened (keeping a short extension). The
+// result is never a path and never leaves the folder it is joined to.
 std::string safeHostName(const std::string& name);
 
 // Joins a folder and a name from an image through safeHostName.
 std::string hostPathFor(const std::string& folder, const std::string& name);
 
-// `path` when nothing is there yet, else the first free "stem (n).ext" (n = 1, 2, ...): a recovered file never
+// `path` with " (n)" put before its extension (or at its end, without `beforeExtension`), the stem shortened
+// where the name would grow past 255 bytes.
+std::string numberedHostPath(const std::string& path, unsigned n, bool beforeExtension = true);
+
+// `path` when nothing is there yet, else the first free numberedHostPath (n = 1, 2, ...): a recovered file never
 // replaces another.
 std::string uniqueHostPath(const std::string& path);
 

@@ -114,4 +114,17 @@ std::string attributeText(std::uint64_t flags, const std::vector<AttributeCode>&
     return text;
 }
 
+std::string printableName(const std::string& name) {
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(name.size());
+    for (unsigned char c : name) {
+        if (c >= 0x20 && c != 0x7F)
+            out += static_cast<char>(c);
+        else
+            out += {'\\', 'x', hex[c >> 4], hex[c & 15]};
+    }
+    return out;
+}
+
 }  // namespace halvard

@@ -40,4 +40,8 @@ struct AttributeCode {
 // Concatenates the codes of the set bits, in table order.
 std::string attributeText(std::uint64_t flags, const std::vector<AttributeCode>& table);
 
+// A name from an image as a line of text may show it: control characters as "\xNN", so that a hostile name
+// cannot move a terminal's cursor, change its colours or break a line in two.
+std::string printableName(const std::string& name);
+
 }  // namespace halvard

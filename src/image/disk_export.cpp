@@ -10,13 +10,13 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/host_files.h"
 
 namespace halvard {
 
 namespace {
 
 constexpr std::uint64_t kProgressStep = 10 * 1024 * 1024;
-constexpr const char* kInsufficientSpace = "Insufficient Disk Space in saving Location";
 
 bool exists(const std::string& path) {
     std::error_code ec;
@@ -103,7 +103,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
     if (const int rc = reserveSpace(fd, result.totalBytes); rc != 0) {
         ::close(fd);
         ::unlink(outputPath.c_str());
-        if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) return failWith(ExportOutcome::InsufficientSpace, kInsufficientSpace);
+        if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) return failWith(ExportOutcome::InsufficientSpace, kInsufficientSpaceText);
         return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
     }
 
@@ -125,7 +125,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
             int error = 0;
             if (!writeAll(fd, buffer.data(), length, result.bytesDone, error)) {
                 if (error == ENOSPC || error == EDQUOT)
-                    failWith(ExportOutcome::WriteFailed, kInsufficientSpace);
+                    failWith(ExportOutcome::WriteFailed, kInsufficientSpaceText);
                 else
                     failWith(ExportOutcome::WriteFailed, "Error " + std::to_string(error) + " while writing in File");
                 break;
@@ -148,7 +148,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
     }
     if (::close(fd) != 0 && result.outcome == ExportOutcome::Completed) {
         const int error = errno;
-        failWith(ExportOutcome::WriteFailed, error == ENOSPC ? std::string(kInsufficientSpace)
+        failWith(ExportOutcome::WriteFailed, error == ENOSPC ? std::string(kInsufficientSpaceText)
                                                              : "Error " + std::to_string(error) + " while writing in File");
     }
     // The bar moves every 10 MiB; a finished copy shows it full whatever the disk's size.

@@ -19,7 +19,8 @@ bool ImageFile::open(const std::string& path) {
     }
     size_ = 0;
     overlay_.reset();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK a pipe named by an image (an extent, a parent) would wait for a writer for ever.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error_ = std::strerror(errno);
         return false;
@@ -35,6 +36,12 @@ bool ImageFile::open(const std::string& path) {
         ::close(fd);
         return false;
     }
+    if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+        error_ = "not a regular file or a block device";
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     if (S_ISBLK(st.st_mode)) {
         const off_t end = ::lseek(fd, 0, SEEK_END);
         size_ = end > 0 ? static_cast<std::uint64_t>(end) : 0;

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/table_limit.h"
+
 namespace halvard {
 
 namespace {
@@ -35,6 +37,11 @@ bool FileReadSeekVdi::open(const std::string& path) {
         notes_.push_back("the block map is cut short by the end of the file (" + std::to_string(inFile) + " of " +
                          std::to_string(entries) + " entries)");
         entries = inFile;
+    }
+    if (entries > maxTableEntries(sizeof(std::uint64_t))) {
+        entries = maxTableEntries(sizeof(std::uint64_t));
+        notes_.push_back("the block map is cut to " + std::to_string(entries) +
+                         " entries, the most one table may take in memory");
     }
     if (entries == 0) return fail("The VDI block map lies outside the file (is the image cut short?)");
     std::vector<std::uint8_t> map(entries * 4);

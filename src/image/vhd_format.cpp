@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/table_limit.h"
 #include "common/utf16.h"
 
 namespace halvard::vhd {
@@ -113,6 +114,11 @@ void readDynamicPart(const ImageFile& file, Layout& layout) {
         layout.notes.push_back("the block table is cut short by the end of the file (" + std::to_string(inFile) +
                                " of " + std::to_string(entries) + " entries)");
         entries = inFile;
+    }
+    if (entries > maxTableEntries(sizeof(std::uint64_t))) {
+        entries = maxTableEntries(sizeof(std::uint64_t));
+        layout.notes.push_back("the block table is cut to " + std::to_string(entries) +
+                               " entries, the most one table may take in memory");
     }
     layout.tableEntries = entries;
     layout.ok = true;

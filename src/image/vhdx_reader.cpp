@@ -4,6 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "common/table_limit.h"
 #include "image/vhdx_parent.h"
 
 namespace halvard {
@@ -112,6 +113,7 @@ void FileReadSeekVHDX::readBat() {
         batBytes = 0;
     else
         batBytes = std::min(batBytes, imageFileSize - layout_.batOffset);
+    batBytes = std::min(batBytes, maxTableEntries(sizeof(decltype(batEntries_)::value_type)) * 8);
     const std::uint64_t entries = (batBytes + 7) / 8;
     std::vector<std::uint8_t> bat(entries * 8, 0);
     file_.readAt(layout_.batOffset, bat.data(), batBytes);  // a short read leaves the rest unallocated

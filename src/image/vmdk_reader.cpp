@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "common/table_limit.h"
 #include "image/vmdk_inflate.h"
 
 namespace halvard {
@@ -156,6 +157,11 @@ bool FileReadSeekVmdk::openSparse() {
         notes_.push_back("the grain directory is cut short by the end of the file (" + std::to_string(inFile) +
                          " of " + std::to_string(entries) + " entries)");
         entries = inFile;
+    }
+    if (entries > maxTableEntries(sizeof(std::uint64_t))) {
+        entries = maxTableEntries(sizeof(std::uint64_t));
+        notes_.push_back("the grain directory is cut to " + std::to_string(entries) +
+                         " entries, the most one table may take in memory");
     }
     std::vector<std::uint8_t> raw(entries * 4);
     raw.resize(file_.readAt(directory * kSectorSize, raw.data(), raw.size()));

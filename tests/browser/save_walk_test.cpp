@@ -83,6 +83,39 @@ TEST(SaveWalk, NamesFromTheImageStayInsideTheOutputFolder) {
     EXPECT_EQ(std::distance(fs::directory_iterator(out.path()), fs::directory_iterator()), 1);
 }
 
+TEST(SaveWalk, HostileNamesGetSafeNamesListedInTheSummary) {
+    FakeView view;
+    const EntryId root = view.add(kVolumeRoot, "r", true);
+    view.add(root, "..\\..\\win.ini", false, "1");
+    view.add(root, std::string("nul\0inside", 10), false, "2");
+    const std::string longName = std::string(300, 'n') + ".txt";
+    view.add(root, longName, false, "3");
+    view.add(root, longName, false, "4");  // the numbered second name must fit as well
+    view.add(root, "plain.txt", false, "5");
+    const EntryId folder = view.add(root, "a/b", true);
+    view.add(folder, "c", false, "6");
+    testing::TempDir out;
+    const SaveSummary summary = saveFolder(view, root, out.path());
+    EXPECT_EQ(summary.files, 6u);
+    EXPECT_TRUE(summary.failures.empty());
+    EXPECT_EQ(slurp(out.file(".._.._win.ini")), "1");
+    EXPECT_EQ(slurp(out.file("nul_inside")), "2");
+    const std::string shortened = std::string(251, 'n') + ".txt";
+    const std::string numbered = std::string(247, 'n') + " (1).txt";
+    EXPECT_EQ(slurp(out.file(shortened)), "3");
+    EXPECT_EQ(slurp(out.file(numbered)), "4");
+    EXPECT_EQ(slurp(out.file("a_b/c")), "6");
+    for (const auto& item : fs::recursive_directory_iterator(out.path()))
+        EXPECT_LE(item.path().filename().string().size(), 255u);
+
+    // Everything but "plain.txt" and "c" went under another name, and the summary says so.
+    ASSERT_EQ(summary.renamed.size(), 5u);
+    EXPECT_EQ(summary.renamed[0], "..\\..\\win.ini -> " + out.file(".._.._win.ini"));
+    EXPECT_EQ(summary.renamed[1], "nul\\x00inside -> " + out.file("nul_inside"));
+    EXPECT_EQ(summary.renamed[3], longName + " -> " + out.file(numbered));
+    EXPECT_EQ(summary.renamed[4], "a/b -> " + out.file("a_b"));
+}
+
 TEST(SaveWalk, SameNamesDoNotOverwriteEachOther) {
     FakeView view;
     const EntryId root = view.add(kVolumeRoot, "r", true);

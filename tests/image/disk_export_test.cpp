@@ -4,6 +4,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include "common/host_files.h"
 #include "image/disk_export.h"
 #include "image/vhdx_reader.h"
 #include "support/vhdx_builder.h"
@@ -37,8 +38,20 @@ protected:
         EXPECT_TRUE(reader->open(path));
         return reader;
     }
+    // A tmpfs mounted in the test's folder until the test ends; empty when it cannot be had (not root).
+    std::string mountTmpfs(const std::string& name, const char* options) {
+        const std::string path = dir.file(name);
+        std::filesystem::create_directory(path);
+        if (::geteuid() != 0 || ::mount("tmpfs", path.c_str(), "tmpfs", 0, options) != 0) return {};
+        mounted.push_back(path);
+        return path;
+    }
+    void TearDown() override {
+        for (const std::string& path : mounted) ::umount(path.c_str());
+    }
     TempDir dir;
     Recorder recorder;
+    std::vector<std::string> mounted;
 };
 
 TEST_F(DiskExportTest, CopiesTheWholeDiskInFiveMebibyteChunks) {
@@ -120,10 +133,8 @@ TEST_F(DiskExportTest, CreationFailureIsReported) {
 
 // A real small file system as the target: the reservation must fail before anything is copied.
 TEST_F(DiskExportTest, TooSmallTargetIsRefusedBeforeCopying) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to mount a small tmpfs";
-    const std::string mountPoint = dir.file("small");
-    std::filesystem::create_directory(mountPoint);
-    if (::mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") != 0) GTEST_SKIP() << "tmpfs mount refused";
+    const std::string mountPoint = mountTmpfs("small", "size=2m");
+    if (mountPoint.empty()) GTEST_SKIP() << "needs root to mount a small tmpfs";
     VhdxSpec spec;
     spec.virtualSize = 8 * kMiB;
     spec.allocatedBlocks = {0};
@@ -133,7 +144,43 @@ TEST_F(DiskExportTest, TooSmallTargetIsRefusedBeforeCopying) {
     EXPECT_EQ(result.outcome, ExportOutcome::InsufficientSpace);
     EXPECT_EQ(recorder.messages, (std::vector<std::string>{"Insufficient Disk Space in saving Location"}));
     EXPECT_FALSE(std::filesystem::exists(out));
-    ::umount(mountPoint.c_str());
+}
+
+// The target fills up while the copy runs (another program takes the space after the first chunk): the write
+// failure is told with the disk-full text, the copy ends, and the file keeps exactly the chunks written.
+TEST_F(DiskExportTest, TargetFillingUpDuringTheCopyKeepsThePartialFile) {
+    const std::string mountPoint = mountTmpfs("filling", "size=20m");
+    if (mountPoint.empty()) GTEST_SKIP() << "needs root to mount a small tmpfs";
+    VhdxSpec spec;
+    spec.virtualSize = 16 * kMiB;
+    for (std::uint64_t b = 0; b < 16; ++b) spec.allocatedBlocks.insert(b);
+    auto reader = open(spec);
+
+    struct Filler final : StatusSink {
+        std::string path;
+        bool filled = false;
+        void setStatus(const std::string&) override {
+            if (filled) return;
+            filled = true;
+            HostFile file;
+            const std::vector<char> block(1 << 16, 'f');
+            if (file.create(path))
+                while (file.write(block.data(), block.size())) {}
+        }
+    } filler;
+    filler.path = mountPoint + "/filler";
+    const std::string out = mountPoint + "/out.img";
+    const ExportResult result =
+        exportDiskImage(*reader, reader->totalSectors, out, {nullptr, &filler, &recorder}, {});
+    EXPECT_EQ(result.outcome, ExportOutcome::WriteFailed);
+    EXPECT_EQ(recorder.messages, (std::vector<std::string>{"Insufficient Disk Space in saving Location"}));
+    EXPECT_EQ(result.bytesDone, kExportChunkSize);
+    const auto written = testing::readFile(out);
+    EXPECT_EQ(written.size(), kExportChunkSize);
+    std::vector<std::uint8_t> expected(kExportChunkSize);
+    reader->seek(0);
+    reader->read(expected.data(), expected.size());
+    EXPECT_TRUE(written == expected);
 }
 
 }  // namespace

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cstring>
+#include <cstdio>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include "common/table_limit.h"
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vhd_reader.h"
@@ -287,6 +290,33 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     fallback.seek(static_cast<std::int64_t>(2 * kMiB + 512));
     EXPECT_TRUE(fallback.read(block.data(), block.size()));
     EXPECT_EQ(block[0], testing::patternByte(2 * kMiB + 512));
+}
+
+// A table that fills a huge file (made sparse here) is held to the memory ceiling for one table, not to the file.
+TEST(VhdHostileInput, TableClaimingMoreThanTheCeilingIsCut) {
+    TempDir dir;
+    VhdSpec spec;
+    auto f = testing::buildVhd(spec);
+    testing::putBe32(f, 512 + 28, 0xFFFFFFFF);
+    testing::putBe64(f, 48, 1ULL << 50);  // both footers: a disk that needs 2^29 blocks
+    const std::vector<std::uint8_t> footer(f.begin(), f.begin() + 512);
+    const std::string path = dir.file("huge.vhd");
+    testing::writeFile(path, f);
+    const std::uint64_t size = 8ULL << 30;
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(size)), 0);
+    {
+        std::FILE* out = std::fopen(path.c_str(), "r+b");
+        ASSERT_TRUE(out);
+        std::fseek(out, static_cast<long>(size - 512), SEEK_SET);
+        std::fwrite(footer.data(), 1, footer.size(), out);
+        std::fclose(out);
+    }
+    ImageFile file;
+    ASSERT_TRUE(file.open(path));
+    const vhd::Layout layout = vhd::readLayout(file);
+    ASSERT_TRUE(layout.ok);
+    EXPECT_EQ(layout.tableEntries, maxTableEntries(sizeof(std::uint64_t)));
+    EXPECT_NE(layout.notes.back().find("the most one table may take in memory"), std::string::npos);
 }
 
 // Damage anywhere in the structures must end in a refusal or in reads, never in a crash or a read outside a

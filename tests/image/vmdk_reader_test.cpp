@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <sys/stat.h>
 
 #include "image/image_info.h"
 #include "image/image_kind.h"
@@ -264,6 +265,12 @@ TEST_F(VmdkReaderTest, DescriptorFilesItCannotServeAreRefusedClearly) {
     EXPECT_NE(refusedText("RW 100 SPARSE \"plain.img\"\n").find("KDMV"), std::string::npos);
     EXPECT_NE(refusedText("RW 100 FLAT \"plain.img\" 99\n").find("past the end"), std::string::npos);
     EXPECT_NE(refusedText("RW 0 FLAT \"plain.img\" 0\n").find("size of 0"), std::string::npos);
+    // An extent that is a pipe: opening it would wait for a writer for ever.
+    ASSERT_EQ(::mkfifo(dir.file("pipe.img").c_str(), 0600), 0);
+    FileReadSeekVmdk piped;
+    EXPECT_FALSE(piped.open(writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\nRW 100 FLAT \"pipe.img\" 0\n",
+                                      "p.vmdk")));
+    EXPECT_EQ(piped.lastErrorDetail(), "not a regular file or a block device");
 }
 
 TEST_F(VmdkReaderTest, InfoReportsGrainsAndParent) {

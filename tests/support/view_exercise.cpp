@@ -10,7 +10,7 @@
 
 namespace halvard::testing {
 
-std::size_t exerciseView(VolumeView& view, const std::string& folder) {
+std::size_t exerciseView(VolumeView& view, const std::string& folder, std::uint64_t saveLimit) {
     std::size_t visited = 0;
     std::set<EntryId> walked;
     std::vector<EntryId> pending = view.topLevel();
@@ -18,12 +18,12 @@ std::size_t exerciseView(VolumeView& view, const std::string& folder) {
         const EntryId entry = pending.back();
         pending.pop_back();
         ++visited;
-        view.details(entry);
+        const EntryDetails details = view.details(entry);
         view.hasChildren(entry);
         if (view.isFolder(entry)) {
             if (walked.insert(entry).second)
                 for (EntryId child : view.children(entry)) pending.push_back(child);
-        } else {
+        } else if (details.size <= saveLimit) {
             view.saveFile(entry, hostPathFor(folder, "saved"));
         }
     }

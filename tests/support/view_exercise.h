@@ -1,6 +1,7 @@
 #pragma once
-// Drives the reading calls of a parsed view: the whole tree for hostile-input tests that only ask "no crash, no
+// Drives the reading calls of a parsed view: every one of them for hostile-input tests that only ask "no crash, no
 // hang", a listing by path, and one file's saved content.
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -8,9 +9,9 @@
 
 namespace halvard::testing {
 
-// Walks the whole tree (each folder once), asks every entry's details and saves every file into `folder`.
-// Returns the number of entries visited.
-std::size_t exerciseView(VolumeView& view, const std::string& folder);
+// Walks the whole tree (each folder once), asks every entry's details and saves every file of at most
+// `saveLimit` bytes into `folder`. Returns the number of entries visited.
+std::size_t exerciseView(VolumeView& view, const std::string& folder, std::uint64_t saveLimit = ~0ULL);
 
 // Every entry by its "/"-joined path; deleted ones with " (deleted)" after it when `markDeleted`.
 std::map<std::string, EntryId> listByPath(const VolumeView& view, bool markDeleted = false);

@@ -80,6 +80,7 @@ struct NtfsSaveResult {
     bool damaged = false;
     std::uint64_t bytes = 0;
     std::string error;
+    bool diskFull = false;  // the host ran out of space
 };
 
 // One $DATA piece named by an attribute list.

@@ -450,6 +450,7 @@ NtfsSaveResult ntfs::getMftEntry(std::uint64_t index, const std::string& hostPat
     HostFile out;
     if (!out.create(hostPath)) {
         result.error = out.error();
+        result.diskFull = out.diskFull();
         return result;
     }
     std::vector<std::uint8_t> record;
@@ -477,6 +478,7 @@ NtfsSaveResult ntfs::getMftEntry(std::uint64_t index, const std::string& hostPat
     result.bytes = out.written();
     if (!ok || !closed) {
         result.error = !writeError.empty() ? writeError : out.error();
+        result.diskFull = out.diskFull();
         return result;
     }
     result.written = true;

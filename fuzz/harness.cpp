@@ -1,0 +1,62 @@
+#include "harness.h"
+
+#include <cstdlib>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "browser/volume_view.h"
+#include "image/image_info.h"
+#include "sparse_image.h"
+#include "support/view_exercise.h"
+
+namespace halvard::fuzzing {
+
+namespace {
+
+constexpr std::uint64_t kSaveLimit = 4ULL << 20;
+
+const std::string& scratchFolder() {
+    static const std::string folder = [] {
+        char pattern[] = "/tmp/halvard-fuzz-XXXXXX";
+        if (!::mkdtemp(pattern)) throw std::runtime_error("mkdtemp failed");
+        return std::string(pattern);
+    }();
+    return folder;
+}
+
+}  // namespace
+
+void exerciseImage(ImageKind kind, const std::uint8_t* data, std::size_t size) {
+    const SparseImage image(data, size, kMaxImageBytes);
+    const std::string path = memoryFilePath(image);
+    describeImage(path);
+
+    auto reader = makeReader(kind);
+    if (!reader || !reader->open(path)) return;
+    // The first sectors, the last ones, and a spread between: every kind of block the map knows.
+    std::vector<std::uint8_t> buffer(64 * 1024);
+    const std::uint64_t sectors = reader->totalSectors;
+    for (std::uint64_t i = 0; i <= 16; ++i) {
+        const std::uint64_t sector = sectors ? (sectors - 1) / 16 * i : i;
+        if (reader->seek(static_cast<std::int64_t>(sector * kSectorSize))) reader->read(buffer.data(), buffer.size());
+    }
+    reader->seek(0);
+    reader->read(buffer.data(), 4096);
+}
+
+void exerciseVolume(std::span<const VolumeChoice> choices, const std::uint8_t* data, std::size_t size) {
+    if (size < 1 || choices.empty()) return;
+    const VolumeChoice& choice = choices[data[0] % choices.size()];
+    const SparseImage image(data + 1, size - 1, kMaxVolumeBytes);
+    SparseDisk disk(image);
+    VolumeRecord volume;
+    volume.fileSystem = choice.fileSystem;
+    volume.volumeName = "1";
+    volume.sizeText = std::to_string((image.size() + (1 << 20) - 1) >> 20) + "   MB";
+    auto view = createVolumeView(disk, volume);
+    if (!view || !view->parse({}, choice.mode)) return;
+    testing::exerciseView(*view, scratchFolder(), kSaveLimit);
+}
+
+}  // namespace halvard::fuzzing
