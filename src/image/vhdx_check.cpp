@@ -58,7 +58,7 @@ void checkLog(const vhdx::LogState& log, std::vector<std::string>& found) {
     if (log.present && log.entries > 0)
         found.push_back("the log holds " + std::to_string(log.entries) + (log.entries == 1 ? " entry" : " entries") +
                         " never written into place (the image was not closed cleanly); " +
-                        (log.replayed ? "they were replayed in memory" : "not replayed, as asked"));
+                        (log.replayed ? "replayed in memory" : "not replayed, as asked"));
     for (const std::string& problem : log.problems) found.push_back("log: " + problem);
 }
 
