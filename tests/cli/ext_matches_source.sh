@@ -11,25 +11,10 @@
 #   ext_matches_source.sh BUILD_DIR FIXTURE_DIR
 set -euo pipefail
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 BUILD_DIR FIXTURE_DIR" >&2
-    exit 2
-fi
-HALVARD=$1/src/cli/halvard
-FIXTURES=$2
-for tool in fls python3 sha256sum; do
-    command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
-done
-[[ -x $HALVARD ]] || { echo "no halvard binary at $HALVARD" >&2; exit 2; }
+SCRIPT_ARGS=("$@")
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
+check_setup "BUILD_DIR FIXTURE_DIR" fls python3 sha256sum
 export TZ=UTC
-
-TMP=$(mktemp -d /tmp/halvard-ext-test.XXXXXX)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-pass() { echo "PASS $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL $*"; failed=$((failed + 1)); }
 
 MANIFEST=$FIXTURES/ext_manifest.txt
 # partition number, halvard volume number, start sector
@@ -122,5 +107,4 @@ for image in ext_disk.raw ext_disk.vhdx; do
     done
 done
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+check_end

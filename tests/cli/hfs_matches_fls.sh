@@ -9,25 +9,10 @@
 #   hfs_matches_fls.sh BUILD_DIR FIXTURE_DIR
 set -euo pipefail
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 BUILD_DIR FIXTURE_DIR" >&2
-    exit 2
-fi
-HALVARD=$1/src/cli/halvard
-FIXTURES=$2
-for tool in fls icat python3; do
-    command -v "$tool" >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }
-done
-[[ -x $HALVARD ]] || { echo "no halvard binary at $HALVARD" >&2; exit 2; }
+SCRIPT_ARGS=("$@")
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
+check_setup "BUILD_DIR FIXTURE_DIR" fls icat python3
 export TZ=UTC
-
-TMP=$(mktemp -d /tmp/halvard-hfs-test.XXXXXX)
-trap 'rm -rf "$TMP"' EXIT
-
-passed=0
-failed=0
-pass() { echo "PASS $*"; passed=$((passed + 1)); }
-fail() { echo "FAIL $*"; failed=$((failed + 1)); }
 
 # compare.py HALVARD_JSON FLS_BODY IMAGE OFFSET [SAVED_DIR]: fls's body file (-m) has
 # md5|name|inode|mode|uid|gid|size|atime|mtime|ctime|crtime
@@ -100,5 +85,4 @@ for entry in "${CASES[@]}"; do
     fi
 done
 
-echo "$passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+check_end
