@@ -4,6 +4,8 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 
+#include "cli/interrupt_stop.h"
+#include "cli/json_array_stream.h"
 #include "cli/terminal_reporting.h"
 #include "cli/volume_view_session.h"
 
@@ -17,10 +19,10 @@ struct CandidatesOptions {
     bool json = false;
 };
 
-void addOffsets(nlohmann::ordered_json& list, const char* name, const std::vector<std::string>& texts,
+void addOffsets(JsonArrayStream& list, const char* name, const std::vector<std::string>& texts,
                 const std::vector<std::uint64_t>& offsets) {
     for (std::size_t i = 0; i < texts.size() && i < offsets.size(); ++i)
-        list.push_back({{"list", name}, {"index", i}, {"text", texts[i]}, {"offset", offsets[i]}});
+        list.add({{"list", name}, {"index", i}, {"text", texts[i]}, {"offset", offsets[i]}});
 }
 
 void printOffsets(std::ostream& out, const std::string& label, const std::vector<std::string>& texts,
@@ -35,8 +37,10 @@ int runCandidates(const CandidatesOptions& options, const Streams& s) {
     auto opened = openVolumeView(options.volume, s, status);
     if (!opened) return status;
     TerminalReporting terminal(s.err, s.errIsTerminal);
+    InterruptStop interrupt;
     ParseContext context;
     context.reporting = {&terminal, &terminal, nullptr};
+    context.stop = interrupt.poll();
     const auto found = opened->view->findStructures(context, options.limit);
     terminal.finish();
     if (!found) {
@@ -44,6 +48,7 @@ int runCandidates(const CandidatesOptions& options, const Streams& s) {
                           ", which has no advanced recovery (NTFS, FAT and exFAT have)");
         return kExitUsage;
     }
+    if (interrupt.interrupted()) printError(s, "stopped: the lists below are not complete");
     // exFAT offers powers of two: shown as sectors per cluster, as --sectors-per-cluster takes them.
     std::vector<std::uint64_t> sectors;
     for (const std::string& item : found->clusterSizes) {
@@ -51,21 +56,21 @@ int runCandidates(const CandidatesOptions& options, const Streams& s) {
         sectors.push_back(found->clusterSizeIsShift ? 1ULL << value : value);
     }
     if (options.json) {
-        auto list = nlohmann::ordered_json::array();
+        JsonArrayStream list(s.out);
         addOffsets(list, "found", found->found, found->foundOffsets);
         addOffsets(list, "heap", found->heaps, found->heapOffsets);
         for (std::size_t i = 0; i < sectors.size(); ++i)
-            list.push_back({{"list", "sectors_per_cluster"}, {"index", i}, {"text", found->clusterSizes[i]},
+            list.add({{"list", "sectors_per_cluster"}, {"index", i}, {"text", found->clusterSizes[i]},
                             {"sectors_per_cluster", sectors[i]}});
-        s.out << list.dump(1) << '\n';
-        return kExitOk;
+        list.finish();
+        return interrupt.interrupted() ? kExitFailed : kExitOk;
     }
     printOffsets(s.out, found->foundLabel, found->found, found->foundOffsets);
     if (found->heapList) printOffsets(s.out, "Heap Offset :", found->heaps, found->heapOffsets);
     s.out << "Sector Per Cluster :";
     for (std::uint64_t value : sectors) s.out << ' ' << value;
     s.out << '\n' << found->message << '\n';
-    return kExitOk;
+    return interrupt.interrupted() ? kExitFailed : kExitOk;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "browser/entry_walk.h"
 #include "cli/volume_view_session.h"
 #include "cli/entry_output.h"
+#include "cli/interrupt_stop.h"
 
 namespace halvard::cli {
 
@@ -21,7 +22,8 @@ struct LsOptions {
 
 int runLs(const LsOptions& options, const Streams& s) {
     int status = kExitOk;
-    auto parsed = openParsedVolume(options.volume, s, status);
+    InterruptStop interrupt;
+    auto parsed = openParsedVolume(options.volume, s, status, interrupt.poll());
     if (!parsed) return status;
     const VolumeView& view = *parsed->view;
     const auto start = findEntry(view, options.path);
@@ -33,13 +35,17 @@ int runLs(const LsOptions& options, const Streams& s) {
     EntryPrinter printer(s.out, view, options.json);
     auto visit = [&](const std::string& path, EntryId entry) {
         if (!options.deletedOnly || view.isDeleted(entry)) printer.add(path, entry);
-        return true;
+        return !interrupt.interrupted();
     };
     if (isFolderEntry(view, *start))
         visitEntries(view, *start, base, options.recursive, visit);
     else
         visit(base, *start);
     printer.finish();
+    if (interrupt.interrupted()) {
+        printError(s, "stopped: the listing above is not complete");
+        return kExitFailed;
+    }
     return kExitOk;
 }
 

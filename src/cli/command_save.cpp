@@ -5,6 +5,7 @@
 #include "browser/entry_walk.h"
 #include "browser/save_walk.h"
 #include "common/host_files.h"
+#include "cli/interrupt_stop.h"
 #include "cli/terminal_reporting.h"
 #include "cli/volume_view_session.h"
 
@@ -26,7 +27,8 @@ int runSave(const SaveOptions& options, const Streams& s) {
         return kExitFailed;
     }
     int status = kExitOk;
-    auto parsed = openParsedVolume(options.volume, s, status);
+    InterruptStop interrupt;
+    auto parsed = openParsedVolume(options.volume, s, status, interrupt.poll());
     if (!parsed) return status;
     VolumeView& view = *parsed->view;
     const auto entry = findEntry(view, options.path);
@@ -36,13 +38,17 @@ int runSave(const SaveOptions& options, const Streams& s) {
     }
 
     SaveSummary summary;
+    if (interrupt.interrupted()) {
+        printError(s, "stopped before anything was saved");
+        return kExitFailed;
+    }
     if (isFolderEntry(view, *entry)) {
         TerminalReporting terminal(s.err, s.errIsTerminal);
-        const std::uint64_t count = countFiles(view, *entry);
+        const std::uint64_t count = countFiles(view, *entry, interrupt.poll());
         terminal.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
         SaveReporting reporting;
         reporting.reporting = {&terminal, &terminal, nullptr};
-        summary = saveFolder(view, *entry, options.out, reporting);
+        summary = saveFolder(view, *entry, options.out, reporting, interrupt.poll());
         terminal.setPosition(static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
         terminal.finish();
     } else {
@@ -56,8 +62,10 @@ int runSave(const SaveOptions& options, const Streams& s) {
     s.out << ", " << summary.failures.size() << " failed\n";
     for (const std::string& renamed : summary.renamed) s.out << "saved under another name: " << renamed << "\n";
     for (const std::string& failure : summary.failures) printError(s, "not saved: " + failure);
+    if (summary.stopped || interrupt.interrupted()) printError(s, "stopped: the files above were saved, the rest not");
     if (summary.diskFull) printError(s, std::string(kInsufficientSpaceText) + " (" + options.out + "); the save stopped there");
-    return summary.failures.empty() && !summary.diskFull ? kExitOk : kExitFailed;
+    return summary.failures.empty() && !summary.diskFull && !summary.stopped && !interrupt.interrupted() ? kExitOk
+                                                                                                   : kExitFailed;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include "browser/search.h"
 #include "cli/entry_output.h"
+#include "cli/interrupt_stop.h"
 #include "cli/volume_view_session.h"
 
 namespace halvard::cli {
@@ -23,13 +24,19 @@ int runSearch(const SearchOptions& options, const Streams& s) {
         return kExitUsage;
     }
     int status = kExitOk;
-    auto parsed = openParsedVolume(options.volume, s, status);
+    InterruptStop interrupt;
+    auto parsed = openParsedVolume(options.volume, s, status, interrupt.poll());
     if (!parsed) return status;
     EntryPrinter printer(s.out, *parsed->view, options.json);
     SearchHooks hooks;
     hooks.found = [&printer](const std::string& path, EntryId entry) { printer.add(path, entry); };
-    searchVolume(*parsed->view, options.pattern, SearchPathStyle{"", '/'}, hooks);
+    const SearchOutcome outcome =
+        searchVolume(*parsed->view, options.pattern, SearchPathStyle{"", '/'}, hooks, interrupt.poll());
     printer.finish();
+    if (outcome.stopped || interrupt.interrupted()) {
+        printError(s, "stopped: the results above are not complete");
+        return kExitFailed;
+    }
     return kExitOk;
 }
 

@@ -53,14 +53,14 @@ void printEntryLine(std::ostream& out, const VolumeView& view, const std::string
 }
 
 void EntryPrinter::add(const std::string& path, EntryId entry) {
-    if (json_)
-        list_.push_back(entryJson(view_, path, entry));
+    if (list_)
+        list_->add(entryJson(view_, path, entry));
     else
         printEntryLine(out_, view_, path, entry);
 }
 
 void EntryPrinter::finish() {
-    if (json_) out_ << jsonText(list_) << '\n';
+    if (list_) list_->finish();
 }
 
 }  // namespace halvard::cli

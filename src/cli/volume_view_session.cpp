@@ -95,7 +95,8 @@ std::optional<ParsedVolume> openVolumeView(const VolumeOptions& options, const S
     return parsed;
 }
 
-std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const Streams& streams, int& status) {
+std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const Streams& streams, int& status,
+                                             const StopPoll& stop) {
     auto parsed = openVolumeView(options, streams, status);
     if (!parsed) return std::nullopt;
     status = kExitFailed;
@@ -103,6 +104,7 @@ std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const
     ParseContext context;
     context.reporting = {&terminal, &terminal, nullptr};
     context.formattedDrive = options.formatted;
+    context.stop = stop;
     ParseMode mode = ParseMode::Standard;
     if (options.mode == "deep") mode = ParseMode::Deep;
     if (options.mode == "advanced") {
@@ -113,6 +115,10 @@ std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const
     }
     if (!parsed->view->parse(context, mode)) {
         terminal.finish();
+        if (stop.stopNow()) {
+            printError(streams, "stopped while reading volume " + options.volume);
+            return std::nullopt;
+        }
         printError(streams, "volume " + options.volume + " is not a readable " + parsed->volume.fileSystem + " volume");
         return std::nullopt;
     }

@@ -42,7 +42,8 @@ struct ParsedVolume {
 std::optional<ParsedVolume> openVolumeView(const VolumeOptions& options, const Streams& streams, int& status);
 
 // Opens, selects and parses; prints a one-line error and returns nullopt on failure (`status` tells the exit
-// status to use).
-std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const Streams& streams, int& status);
+// status to use). `stop` ends the parse early (Ctrl-C): what was read so far is kept.
+std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const Streams& streams, int& status,
+                                             const StopPoll& stop = {});
 
 }  // namespace halvard::cli

@@ -1,0 +1,68 @@
+// The command line's JSON arrays are written element by element; what comes out must be the same text as the
+// whole array printed at once, and stay one valid array when the work ends early.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "browser/fake_view.h"
+#include "cli/cli.h"
+#include "cli/entry_output.h"
+#include "cli/json_array_stream.h"
+
+namespace halvard {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string streamed(const Json& array) {
+    std::ostringstream out;
+    {
+        cli::JsonArrayStream stream(out);
+        for (const auto& element : array) stream.add(element);
+    }
+    return out.str();
+}
+
+TEST(JsonArrayStream, WritesWhatPrintingTheWholeArrayWrites) {
+    const Json nested = {{"name", "a"}, {"times", {{"created", nullptr}, {"list", {1, 2}}}}, {"empty", Json::object()}};
+    for (const Json& array : {Json::array(), Json::array({nested}), Json::array({nested, 7, "x", Json::array()})})
+        EXPECT_EQ(streamed(array), cli::jsonText(array) + "\n");
+}
+
+TEST(JsonArrayStream, NamesThatAreNotUtf8StayOneValidArray) {
+    Json bad = {{"name", std::string("caf\xe9\xff", 5)}};
+    const std::string text = streamed(Json::array({bad, bad}));
+    const auto parsed = nlohmann::json::parse(text);
+    ASSERT_EQ(parsed.size(), 2u);
+    EXPECT_EQ(parsed[0]["name"], "caf\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(JsonArrayStream, ALivePrinterLeftEarlyStillClosesItsArray) {
+    testing::FakeView view;
+    const EntryId folder = view.add(kVolumeRoot, "Docs", true);
+    view.add(folder, "a.txt", false, "abc");
+    view.add(folder, "b.txt", false, "", true);
+    std::ostringstream out;
+    {
+        cli::EntryPrinter printer(out, view, true);
+        printer.add("/Docs", folder);
+        printer.add("/Docs/a.txt", 1);
+        // Stopped here: no finish(), the printer simply goes out of scope.
+    }
+    const auto parsed = nlohmann::json::parse(out.str());
+    ASSERT_EQ(parsed.size(), 2u);
+    EXPECT_EQ(parsed[1]["path"], "/Docs/a.txt");
+    EXPECT_EQ(parsed[1]["size"], 3);
+
+    std::ostringstream text;
+    {
+        cli::EntryPrinter printer(text, view, false);
+        printer.add("/Docs/b.txt", 2);
+    }
+    EXPECT_EQ(text.str().find('['), std::string::npos) << "a text listing prints no JSON";
+    EXPECT_EQ(text.str().substr(0, 2), "-X");
+}
+
+}  // namespace
+}  // namespace halvard
