@@ -1,24 +1,50 @@
 #include "raw/format_check.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
 #include "raw/formats/format_checks.h"
+#include "raw/signature_definition.h"
 
 namespace halvard {
 
-FormatCheck formatCheckForExtension(std::string_view extension) {
-    static constexpr std::array<std::pair<std::string_view, FormatCheck>, 19> kChecks{{
-        {"jpg", FormatCheck::Jpeg},      {"png", FormatCheck::Png},      {"gif", FormatCheck::Gif},
-        {"bmp", FormatCheck::Bmp},       {"zip", FormatCheck::Zip},      {"docx", FormatCheck::Zip},
-        {"odt", FormatCheck::Zip},       {"ods", FormatCheck::Zip},      {"odp", FormatCheck::Zip},
-        {"pdf", FormatCheck::Pdf},       {"rar", FormatCheck::Rar},      {"7z", FormatCheck::SevenZip},
-        {"mp3", FormatCheck::Mp3},       {"wav", FormatCheck::Riff},     {"avi", FormatCheck::Riff},
-        {"mp4", FormatCheck::IsoMedia},  {"mov", FormatCheck::IsoMedia}, {"m4a", FormatCheck::IsoMedia},
-        {"db", FormatCheck::Sqlite},
+FormatCheck formatCheckFor(const SignatureDefinition& definition) {
+    // The default file's definitions, by extension, start signature (0x2A: any byte) and its offset: a
+    // definition that differs is someone's own and keeps to its signatures.
+    struct BuiltIn {
+        std::string_view extension;
+        std::string_view start;
+        std::int32_t offset;
+        FormatCheck check;
+    };
+    static constexpr std::array<BuiltIn, 19> kBuiltIns{{
+        {"jpg", "\xFF\xD8\xFF", 0, FormatCheck::Jpeg},
+        {"png", "\x89PNG\r\n\x1A\n", 0, FormatCheck::Png},
+        {"gif", "GIF8*a", 0, FormatCheck::Gif},
+        {"bmp", std::string_view("BM****\0\0\0\0", 10), 0, FormatCheck::Bmp},
+        {"docx", "[Content_T", 30, FormatCheck::Zip},
+        {"odt", "cument.tex", 66, FormatCheck::Zip},
+        {"ods", "cument.spr", 66, FormatCheck::Zip},
+        {"odp", "cument.pre", 66, FormatCheck::Zip},
+        {"pdf", "%PDF-", 0, FormatCheck::Pdf},
+        {"zip", "PK\x03\x04", 0, FormatCheck::Zip},
+        {"rar", "Rar!\x1A\x07", 0, FormatCheck::Rar},
+        {"7z", "7z\xBC\xAF\x27\x1C", 0, FormatCheck::SevenZip},
+        {"wav", "RIFF****WA", 0, FormatCheck::Riff},
+        {"mp3", "ID3", 0, FormatCheck::Mp3},
+        {"m4a", "ftypM4A", 4, FormatCheck::IsoMedia},
+        {"avi", "RIFF****AV", 0, FormatCheck::Riff},
+        {"mov", "ftypqt", 4, FormatCheck::IsoMedia},
+        {"mp4", "ftyp", 4, FormatCheck::IsoMedia},
+        {"db", "SQLite for", 0, FormatCheck::Sqlite},
     }};
-    for (const auto& [name, check] : kChecks)
-        if (name == extension) return check;
+    for (const BuiltIn& b : kBuiltIns)
+        if (b.extension == definition.extension && b.offset == definition.startSignatureOffset &&
+            std::equal(b.start.begin(), b.start.end(), definition.startSignature.begin(),
+                       definition.startSignature.end(),
+                       [](char x, std::uint8_t y) { return static_cast<std::uint8_t>(x) == y; }))
+            return b.check;
     return FormatCheck::None;
 }
 

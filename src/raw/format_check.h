@@ -37,8 +37,11 @@ struct CheckOutcome {
     static CheckOutcome undecided() { return {CheckVerdict::Undecided, 0}; }
 };
 
-// The check for a built-in definition's extension; None for every other extension.
-FormatCheck formatCheckForExtension(std::string_view extension);
+struct SignatureDefinition;
+
+// The check for a definition of the default signature file (same extension, start signature and offset); None
+// for every other definition.
+FormatCheck formatCheckFor(const SignatureDefinition& definition);
 
 // Runs `check` over the candidate. A confirmed length never exceeds the candidate's limit.
 CheckOutcome runFormatCheck(FormatCheck check, CandidateBytes& bytes);

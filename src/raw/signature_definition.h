@@ -24,8 +24,8 @@ struct SignatureDefinition {
     std::int64_t skipSize = 0;
     std::string category;                      // UTF-8
 
-    // Set for the default file's definitions of the formats the product knows; user definitions keep None and
-    // are carved by their signatures alone.
+    // Set for the default file's own definitions of the formats the product knows; every other definition keeps
+    // None and is carved by its signatures alone.
     FormatCheck formatCheck = FormatCheck::None;
 
     std::uint8_t definitionId = 0;             // position in the engine's list (set by the engine)

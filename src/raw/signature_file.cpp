@@ -108,7 +108,7 @@ std::optional<std::vector<SignatureDefinition>> readSignatureFile(const std::str
         }
         definitions.push_back(definitionFromRecord(decoded.record));
         if (kind == SignatureFileKind::Default)
-            definitions.back().formatCheck = formatCheckForExtension(definitions.back().extension);
+            definitions.back().formatCheck = formatCheckFor(definitions.back());
     }
     return definitions;
 }

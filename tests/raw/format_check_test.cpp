@@ -7,6 +7,7 @@
 
 #include "raw/format_check.h"
 #include "raw/formats/crc32.h"
+#include "raw/signature_definition.h"
 
 namespace halvard {
 namespace {
@@ -529,13 +530,24 @@ TEST(FormatCheck, EveryBuiltInFormatRejectsRandomBytesAfterItsSignature) {
     }
 }
 
-TEST(FormatCheck, OnlyTheDefaultFilesExtensionsHaveChecks) {
-    EXPECT_EQ(formatCheckForExtension("jpg"), FormatCheck::Jpeg);
-    EXPECT_EQ(formatCheckForExtension("docx"), FormatCheck::Zip);
-    EXPECT_EQ(formatCheckForExtension("m4a"), FormatCheck::IsoMedia);
-    EXPECT_EQ(formatCheckForExtension("db"), FormatCheck::Sqlite);
-    EXPECT_EQ(formatCheckForExtension("JPG"), FormatCheck::None);
-    EXPECT_EQ(formatCheckForExtension("xyz"), FormatCheck::None);
+TEST(FormatCheck, OnlyTheDefaultFilesOwnDefinitionsHaveChecks) {
+    auto made = [](std::string extension, std::string start, std::int32_t offset = 0) {
+        SignatureDefinition d;
+        d.extension = std::move(extension);
+        d.startSignature.assign(start.begin(), start.end());
+        d.startSignatureOffset = offset;
+        return formatCheckFor(d);
+    };
+    EXPECT_EQ(made("jpg", "\xFF\xD8\xFF"), FormatCheck::Jpeg);
+    EXPECT_EQ(made("gif", "GIF8*a"), FormatCheck::Gif);
+    EXPECT_EQ(made("docx", "[Content_T", 30), FormatCheck::Zip);
+    EXPECT_EQ(made("m4a", "ftypM4A", 4), FormatCheck::IsoMedia);
+    EXPECT_EQ(made("db", "SQLite for"), FormatCheck::Sqlite);
+    // A user's own definition of a known extension: a shorter signature, another offset, another case.
+    EXPECT_EQ(made("png", "\x89PNG"), FormatCheck::None);
+    EXPECT_EQ(made("docx", "[Content_T", 0), FormatCheck::None);
+    EXPECT_EQ(made("JPG", "\xFF\xD8\xFF"), FormatCheck::None);
+    EXPECT_EQ(made("xyz", "PK\x03\x04"), FormatCheck::None);
 }
 
 }  // namespace
