@@ -28,6 +28,7 @@ Bytes CandidateBytes::view(std::uint64_t offset, std::size_t length) {
         const std::size_t wanted = static_cast<std::size_t>((end - from + kSector - 1) / kSector * kSector);
         std::fill(window_.begin(), window_.end(), 0);
         if (reader_->seek(static_cast<std::int64_t>(start_ + from), 0)) reader_->read(window_.data(), wanted);
+        bytesRead_ += wanted;
         windowOffset_ = from;
         windowLength_ = static_cast<std::size_t>(end - from);
     }

@@ -22,6 +22,8 @@ public:
     CandidateBytes(readWriteInterface& reader, std::uint64_t start, std::uint64_t limit);
 
     std::uint64_t limit() const { return limit_; }
+    // Bytes read from the reader so far.
+    std::uint64_t bytesRead() const { return bytesRead_; }
 
     // Up to `length` (at most kMaxView) bytes from `offset`: fewer at the limit, none past it. Valid until the
     // next call.
@@ -39,6 +41,7 @@ private:
     std::vector<std::uint8_t> window_;
     std::uint64_t windowOffset_ = 0;
     std::size_t windowLength_ = 0;
+    std::uint64_t bytesRead_ = 0;
 };
 
 }  // namespace halvard

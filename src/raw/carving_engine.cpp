@@ -112,6 +112,8 @@ bool myJpg::carveVolume(const std::string& outputPath) {
         return false;
     }
     prepareTree();
+    // Whole files are read about once more by their checks; twice the volume and a GiB leave room for damage.
+    checkBytesLeft_ = 2 * volumeSize_ + (1ULL << 30);
     const std::uint64_t blocks = (volumeSize_ + kBlockSize - 1) / kBlockSize;
     const auto progressEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(blocks, UINT32_MAX));
     reporting_.setRange(0, 1000);
@@ -195,10 +197,14 @@ void myJpg::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t
 bool myJpg::settledByFormatCheck(std::size_t definition, std::uint64_t at) {
     const SignatureDefinition& d = definitions_[definition];
     if (d.formatCheck == FormatCheck::None || !reader_) return false;
+    // A volume full of starts whose ends never come (hostile or badly damaged) would have every check read its
+    // whole window; past the budget the signatures decide, as for a check that cannot.
+    if (checkBytesLeft_ == 0) return false;
     std::uint64_t limit = volumeSize_ - at;
     if (d.approxFileSize > 0) limit = std::min(limit, static_cast<std::uint64_t>(d.approxFileSize));
     CandidateBytes bytes(*reader_, at, limit);
     const CheckOutcome outcome = runFormatCheck(d.formatCheck, bytes);
+    checkBytesLeft_ -= std::min(checkBytesLeft_, bytes.bytesRead());
     switch (outcome.verdict) {
         case CheckVerdict::Rejected: ++dropped_; return true;
         case CheckVerdict::Undecided: return false;

@@ -90,6 +90,7 @@ private:
     std::vector<CarveResult> results_;
     std::map<std::string, std::int64_t> categoryCounts_;
     std::uint64_t dropped_ = 0;
+    std::uint64_t checkBytesLeft_ = 0;  // what the format checks may still read in this scan
     std::uint64_t volumeSize_ = 0;
     std::uint64_t next_ = 0;  // offset of the next sector to examine
     readWriteInterface* reader_ = nullptr;

@@ -234,6 +234,17 @@ TEST(CarvingEngine, FormatChecksSettleCandidatesAndUserDefinitionsStayAsTheyWere
     for (const CarveResult& r : plain.engine.results()) EXPECT_EQ(r.validation, CarveValidation::NotChecked);
 }
 
+TEST(CarvingEngine, StartsWhoseEndNeverComesDoNotMakeTheChecksReadWithoutEnd) {
+    // A PDF header in every sector and no end: each check would read to the volume's end (16 GiB in all).
+    std::vector<std::uint8_t> volume(4 * kMiB, ' ');
+    for (std::uint64_t at = 0; at < volume.size(); at += 512) put(volume, at, bytesOf("%PDF-1.4\n"));
+    SignatureDefinition pdf = definition("pdf", bytesOf("%PDF-"), bytesOf("%%EOF\n"), 64 * kMiB);
+    pdf.formatCheck = FormatCheck::Pdf;
+    Scan scan(volume, {pdf});
+    ASSERT_EQ(scan.engine.results().size(), volume.size() / 512);
+    for (const CarveResult& r : scan.engine.results()) EXPECT_EQ(r.validation, CarveValidation::Damaged);
+}
+
 TEST(CarvingEngine, CarvedFilesAreWrittenWithoutReplacingOthers) {
     std::vector<std::uint8_t> volume(kMiB, 0);
     for (std::size_t i = 0; i < volume.size(); ++i) volume[i] = static_cast<std::uint8_t>(i * 7);
