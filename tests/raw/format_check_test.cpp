@@ -17,7 +17,7 @@ using Buffer = std::vector<std::uint8_t>;
 void put(Buffer& b, std::string_view text) { b.insert(b.end(), text.begin(), text.end()); }
 void put(Buffer& b, const Buffer& more) { b.insert(b.end(), more.begin(), more.end()); }
 void le(Buffer& b, std::uint64_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+    for (int i = 0; i < bytes; ++i) b.push_back(static_cast<std::uint8_t>(i < 8 ? value >> (8 * i) : 0));
 }
 void be(Buffer& b, std::uint64_t value, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) b.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
