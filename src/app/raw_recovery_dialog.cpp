@@ -19,6 +19,7 @@
 #include "app/image_reader.h"
 #include "app/raw_result_tree.h"
 #include "app/raw_setting_dlg.h"
+#include "common/texts.h"
 #include "raw/carved_files.h"
 #include "raw/signature_file.h"
 
@@ -316,7 +317,15 @@ void RawRecoveryDialog::categoryClicked(QTreeWidgetItem* item) {
     for (int i = 0; i < item->childCount(); ++i) {
         QTreeWidgetItem* child = item->child(i);
         if (tree_->itemIcon(tree_->idOf(child)) != TreeIcon::File) continue;
-        auto* row = new QListWidgetItem(child->text(0), list_);
+        // Each file with its size and what its format check made of it.
+        QString text = child->text(0);
+        const auto index = tree_->itemData(tree_->idOf(child));
+        if (engine_ && index && *index < engine_->results().size()) {
+            const CarveResult& r = engine_->results()[*index];
+            text += QStringLiteral("   %1, %2").arg(QString::fromStdString(sizeText(r.length)),
+                                                   QString::fromLatin1(validationLabel(r.validation)));
+        }
+        auto* row = new QListWidgetItem(text, list_);
         row->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(tree_->idOf(child)));
     }
 }

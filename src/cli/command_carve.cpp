@@ -59,6 +59,26 @@ std::vector<const CarveResult*> byCategory(const myJpg& engine) {
     return sorted;
 }
 
+const char* validationText(CarveValidation validation) {
+    switch (validation) {
+        case CarveValidation::Validated: return "yes";
+        case CarveValidation::Damaged: return "damaged";
+        case CarveValidation::NotChecked: break;
+    }
+    return "no";
+}
+
+// What the format checks made of the candidates: whole files, files kept by their signatures, look-alikes.
+std::string checkSummary(const myJpg& engine) {
+    std::uint64_t validated = 0, damaged = 0;
+    for (const CarveResult& r : engine.results()) {
+        validated += r.validation == CarveValidation::Validated;
+        damaged += r.validation == CarveValidation::Damaged;
+    }
+    return std::to_string(validated) + " validated, " + std::to_string(damaged) + " damaged, " +
+           std::to_string(engine.droppedCount()) + " dropped";
+}
+
 void printResults(const myJpg& engine, const std::vector<const CarveResult*>& results, bool json, std::ostream& out) {
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
@@ -66,7 +86,8 @@ void printResults(const myJpg& engine, const std::vector<const CarveResult*>& re
             list.push_back({{"category", engine.definitions()[r->definition].category},
                             {"name", r->name},
                             {"offset", r->startOffset},
-                            {"length", r->length}});
+                            {"length", r->length},
+                            {"validated", validationText(r->validation)}});
         out << jsonText(list) << '\n';
         return;
     }
@@ -121,6 +142,7 @@ int runCarve(const CarveOptions& options, const Streams& s) {
     if (interrupt.interrupted()) printError(s, "stopped: the results below cover the volume up to the stop");
     const std::vector<const CarveResult*> results = byCategory(engine);
     printResults(engine, results, options.json, s.out);
+    s.err << checkSummary(engine) << '\n';
     if (options.out.empty() || interrupt.interrupted()) return interrupt.interrupted() ? kExitFailed : kExitOk;
 
     std::error_code ec;
@@ -155,7 +177,7 @@ void addCarveCommand(CLI::App& app, CommandContext& context) {
                     "A signature file made with the signature editor (may be given more than once)");
     cmd->add_flag("--no-default", options->noDefault, "Do not load FileSetting.txt from beside the program");
     cmd->add_option("--out", options->out, "Write every carved file into this folder");
-    cmd->add_flag("--json", options->json, "Print a JSON array: category, name, offset, length");
+    cmd->add_flag("--json", options->json, "Print a JSON array: category, name, offset, length, validated");
     cmd->callback([options, &context] { context.exitCode = runCarve(*options, context.streams); });
 }
 

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/bytes.h"
+#include "raw/candidate_bytes.h"
 
 namespace halvard {
 
@@ -43,6 +44,15 @@ std::size_t findSignature(const std::vector<std::uint8_t>& buffer, std::size_t f
 std::uint64_t alignUp(std::uint64_t value) { return (value + kSector - 1) / kSector * kSector; }
 
 }  // namespace
+
+const char* validationLabel(CarveValidation validation) {
+    switch (validation) {
+        case CarveValidation::Validated: return "validated";
+        case CarveValidation::Damaged: return "damaged";
+        case CarveValidation::NotChecked: break;
+    }
+    return "not checked";
+}
 
 bool myJpg::addDefinitions(std::vector<SignatureDefinition> definitions) {
     if (definitions_.size() + definitions.size() > 256) return false;
@@ -102,6 +112,8 @@ bool myJpg::carveVolume(const std::string& outputPath) {
         return false;
     }
     prepareTree();
+    // Whole files are read about once more by their checks; twice the volume and a GiB leave room for damage.
+    checkBytesLeft_ = 2 * volumeSize_ + (1ULL << 30);
     const std::uint64_t blocks = (volumeSize_ + kBlockSize - 1) / kBlockSize;
     const auto progressEnd = static_cast<std::uint32_t>(std::min<std::uint64_t>(blocks, UINT32_MAX));
     reporting_.setRange(0, 1000);
@@ -158,7 +170,8 @@ int myJpg::matchStart(const std::uint8_t* window) const {
 void myJpg::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {
     const std::uint64_t at = blockStart + o;
     next_ = at + kSector;
-    if (const int found = matchStart(buffer.data() + o); found >= 0) {
+    if (const int found = matchStart(buffer.data() + o);
+        found >= 0 && !settledByFormatCheck(static_cast<std::size_t>(found), at)) {
         const SignatureDefinition& d = definitions_[static_cast<std::size_t>(found)];
         if (d.hasEndSignature()) {
             auto& pending = pendingStarts_[static_cast<std::size_t>(found)];
@@ -179,6 +192,28 @@ void myJpg::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t
         }
     }
     searchEnds(buffer, blockStart, o);
+}
+
+bool myJpg::settledByFormatCheck(std::size_t definition, std::uint64_t at) {
+    const SignatureDefinition& d = definitions_[definition];
+    if (d.formatCheck == FormatCheck::None || !reader_) return false;
+    // A volume full of starts whose ends never come (hostile or badly damaged) would have every check read its
+    // whole window; past the budget the signatures decide, as for a check that cannot.
+    if (checkBytesLeft_ == 0) return false;
+    std::uint64_t limit = volumeSize_ - at;
+    if (d.approxFileSize > 0) limit = std::min(limit, static_cast<std::uint64_t>(d.approxFileSize));
+    CandidateBytes bytes(*reader_, at, limit);
+    const CheckOutcome outcome = runFormatCheck(d.formatCheck, bytes);
+    checkBytesLeft_ -= std::min(checkBytesLeft_, bytes.bytesRead());
+    switch (outcome.verdict) {
+        case CheckVerdict::Rejected: ++dropped_; return true;
+        case CheckVerdict::Undecided: return false;
+        case CheckVerdict::Confirmed: break;
+    }
+    record(definition, at, static_cast<std::int64_t>(outcome.length), true);
+    // Files inside this one (a thumbnail, a picture in a document, a member of an archive) are part of it.
+    next_ = std::max(next_, alignUp(at + outcome.length));
+    return true;
 }
 
 void myJpg::carveBySizeField(const SignatureDefinition& d, const std::uint8_t* window, std::uint64_t at) {
@@ -236,7 +271,7 @@ void myJpg::settleLeftoverStarts(std::size_t definition) {
     pending.clear();
 }
 
-void myJpg::record(std::size_t definition, std::uint64_t start, std::int64_t length) {
+void myJpg::record(std::size_t definition, std::uint64_t start, std::int64_t length, bool validated) {
     SignatureDefinition& d = definitions_[definition];
     // Nothing past the scanned area belongs to the volume; no file is larger than its largest expected size.
     if (d.approxFileSize > 0) length = std::min(length, d.approxFileSize);
@@ -248,7 +283,10 @@ void myJpg::record(std::size_t definition, std::uint64_t start, std::int64_t len
         tree_->setItemText(d.categoryItem, d.category + " (" + std::to_string(count) + ")");
         tree_->insertItem(d.categoryItem, name, TreeIcon::File, TreeColour::Normal, results_.size());
     }
-    results_.push_back({start, length, static_cast<std::uint16_t>(definition), name});
+    const CarveValidation validation = validated                           ? CarveValidation::Validated
+                                       : d.formatCheck != FormatCheck::None ? CarveValidation::Damaged
+                                                                            : CarveValidation::NotChecked;
+    results_.push_back({start, length, static_cast<std::uint16_t>(definition), name, validation});
 }
 
 }  // namespace halvard

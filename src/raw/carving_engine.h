@@ -15,11 +15,19 @@
 
 namespace halvard {
 
+// Whether a carved file passed its format's check: NotChecked for definitions without one (carved by signatures
+// only), Damaged when the check could not decide and the signatures gave the length.
+enum class CarveValidation : std::uint8_t { NotChecked, Validated, Damaged };
+
+// "validated", "damaged" or "not checked": how the raw recovery page names a file's check result.
+const char* validationLabel(CarveValidation validation);
+
 struct CarveResult {
     std::uint64_t startOffset = 0;  // bytes from the start of the scanned area
     std::int64_t length = 0;
     std::uint16_t definition = 0;   // index into the engine's definitions
     std::string name;               // "<start> .<extension>", as the tree shows it
+    CarveValidation validation = CarveValidation::NotChecked;
 };
 
 class myJpg {
@@ -44,6 +52,8 @@ public:
     const std::vector<CarveResult>& results() const { return results_; }
     const std::string& outputPath() const { return outputPath_; }
     const std::map<std::string, std::int64_t>& categoryCounts() const { return categoryCounts_; }
+    // Candidates whose format check rejected them as look-alikes: not among the results.
+    std::uint64_t droppedCount() const { return dropped_; }
 
 private:
     struct MatchEntry {
@@ -59,10 +69,13 @@ private:
     // Examines the sector at `o` of the block; sets next_ to the next offset to examine.
     void examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o);
     int matchStart(const std::uint8_t* window) const;
+    // Runs the definition's format check on the candidate at `at`: true when that settled it (carved whole to
+    // its exact length, or dropped); false when the signatures must decide.
+    bool settledByFormatCheck(std::size_t definition, std::uint64_t at);
     void carveBySizeField(const SignatureDefinition& d, const std::uint8_t* window, std::uint64_t at);
     void searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o);
     void settleLeftoverStarts(std::size_t definition);
-    void record(std::size_t definition, std::uint64_t start, std::int64_t length);
+    void record(std::size_t definition, std::uint64_t start, std::int64_t length, bool validated = false);
 
     std::vector<SignatureDefinition> definitions_;
     std::vector<MatchEntry> startEntries_;
@@ -76,6 +89,8 @@ private:
     std::vector<std::uint64_t> endSearchFrom_;  // per definition: ends are searched from here on
     std::vector<CarveResult> results_;
     std::map<std::string, std::int64_t> categoryCounts_;
+    std::uint64_t dropped_ = 0;
+    std::uint64_t checkBytesLeft_ = 0;  // what the format checks may still read in this scan
     std::uint64_t volumeSize_ = 0;
     std::uint64_t next_ = 0;  // offset of the next sector to examine
     readWriteInterface* reader_ = nullptr;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "common/tree_control.h"
+#include "raw/format_check.h"
 
 namespace halvard {
 
@@ -22,6 +23,10 @@ struct SignatureDefinition {
     std::int64_t approxFileSize = 0;
     std::int64_t skipSize = 0;
     std::string category;                      // UTF-8
+
+    // Set for the default file's own definitions of the formats the product knows; every other definition keeps
+    // None and is carved by its signatures alone.
+    FormatCheck formatCheck = FormatCheck::None;
 
     std::uint8_t definitionId = 0;             // position in the engine's list (set by the engine)
     TreeItemId categoryItem = kNoTreeItem;     // set by the scan

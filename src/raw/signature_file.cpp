@@ -107,6 +107,8 @@ std::optional<std::vector<SignatureDefinition>> readSignatureFile(const std::str
             continue;
         }
         definitions.push_back(definitionFromRecord(decoded.record));
+        if (kind == SignatureFileKind::Default)
+            definitions.back().formatCheck = formatCheckFor(definitions.back());
     }
     return definitions;
 }

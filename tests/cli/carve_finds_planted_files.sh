@@ -6,7 +6,10 @@
 #     WAV) and at least its length for the approximate ones (MP3, SQLite);
 #   - with --out, the written files equal the originals byte for byte, or begin with them (approximate formats);
 #   - the numbered volume and a custom RAW volume over the same sectors give the same results;
-#   - the image is not changed; without definitions the command refuses to run.
+#   - the image is not changed; without definitions the command refuses to run;
+#   - on the format fixture (make_carve_formats_fixtures.sh: one file of each built-in format among random bytes,
+#     zeros and look-alike starts), every planted file is carved byte-identical and validated, no other result
+#     is listed (no false start, no file reported from inside another), and every look-alike is dropped.
 #
 #   carve_finds_planted_files.sh BUILD_DIR FIXTURE_DIR
 set -euo pipefail
@@ -68,4 +71,44 @@ else
 fi
 
 [[ $(fingerprint "$IMAGE") == "$before" ]] && pass "image unchanged" || fail "image unchanged"
+
+FORMATS=$FIXTURES/carve_formats.raw
+megabytes=$(( $(stat -c %s "$FORMATS") >> 20 ))
+"$HALVARD" carve "$FORMATS" --volume "custom:RAW:0:$megabytes" --json --out "$TMP/formats" >"$TMP/formats.json" \
+    2>"$TMP/formats.err" || { cat "$TMP/formats.err"; fail "carve of the format fixture exits 0"; }
+cat >"$TMP/formats.py" <<'PY'
+import hashlib, json, re, sys
+results, manifest, written, summary = sys.argv[1:]
+by_offset = {r["offset"]: r for r in json.load(open(results))}
+planted = lookalikes = 0
+for line in open(manifest):
+    if line.startswith("#"):
+        continue
+    fields = line.split()
+    if fields[0] == "lookalike":
+        lookalikes += 1
+        r = by_offset.pop(int(fields[2]), None)
+        print(f"{'FAIL' if r else 'PASS'} look-alike {fields[1]} is not listed{f': {r}' if r else ''}")
+        continue
+    name, offset, length, digest = fields[0], int(fields[1]), int(fields[2]), fields[3]
+    planted += 1
+    r = by_offset.pop(offset, None)
+    if r is None or r["length"] != length or r["validated"] != "yes":
+        print(f"FAIL {name} at {offset}: carved whole and validated ({r})")
+        continue
+    same = hashlib.sha256(open(f"{written}/{r['name']}", "rb").read()).hexdigest() == digest
+    print(f"{'PASS' if same else 'FAIL'} {name} at {offset}: carved byte-identical, validated")
+for offset, r in sorted(by_offset.items()):
+    print(f"FAIL no false start: {r}")
+if not by_offset:
+    print(f"PASS no false start and no file reported from inside another ({planted} files)")
+counts = re.search(r"(\d+) validated, (\d+) damaged, (\d+) dropped", open(summary).read())
+expected = (planted, 0, lookalikes)
+got = tuple(int(c) for c in counts.groups()) if counts else None
+print(f"{'PASS' if got == expected else 'FAIL'} summary counts validated, damaged, dropped: {got}, expected {expected}")
+PY
+while read -r verdict what; do
+    if [[ $verdict == PASS ]]; then pass "$what"; else fail "$what"; fi
+done < <(python3 "$TMP/formats.py" "$TMP/formats.json" "$FIXTURES/carve_formats_manifest.txt" "$TMP/formats" \
+    "$TMP/formats.err" 2>&1 || echo "FAIL formats.py ran to its end")
 check_end

@@ -7,6 +7,7 @@
 #include "common/memory_tree.h"
 #include "raw/carved_files.h"
 #include "raw/carving_engine.h"
+#include "raw/formats/crc32.h"
 #include "support/ntfs_builder.h"
 #include "support/vhdx_builder.h"
 
@@ -174,6 +175,74 @@ TEST(CarvingEngine, StopEndsTheScanButKeepsStartsFoundSoFar) {
     ASSERT_EQ(engine.results().size(), 1u);
     EXPECT_EQ(engine.results()[0].startOffset, 4096u);
     EXPECT_EQ(engine.results()[0].length, static_cast<std::int64_t>(2 * kMiB));
+}
+
+std::vector<std::uint8_t> bytesOf(const std::string& text) { return {text.begin(), text.end()}; }
+
+std::vector<std::uint8_t> pngFile() {
+    std::vector<std::uint8_t> png = bytesOf("\x89PNG\r\n\x1a\n");
+    auto chunk = [&](const std::string& type, std::vector<std::uint8_t> data) {
+        for (int i = 3; i >= 0; --i) png.push_back(static_cast<std::uint8_t>(data.size() >> (8 * i)));
+        std::vector<std::uint8_t> body = bytesOf(type);
+        body.insert(body.end(), data.begin(), data.end());
+        png.insert(png.end(), body.begin(), body.end());
+        const std::uint32_t crc = formats::crc32(Bytes(body));
+        for (int i = 3; i >= 0; --i) png.push_back(static_cast<std::uint8_t>(crc >> (8 * i)));
+    };
+    chunk("IHDR", {0, 0, 0, 1, 0, 0, 0, 1, 8, 2, 0, 0, 0});
+    chunk("IEND", {});
+    return png;
+}
+
+TEST(CarvingEngine, FormatChecksSettleCandidatesAndUserDefinitionsStayAsTheyWere) {
+    // A PDF whose stream holds a PNG at a sector start and a stray "%%EOF" before its own end.
+    std::string pdf = "%PDF-1.4\n1 0 obj\n<< >>\nstream\n";
+    pdf.resize(512, ' ');
+    const std::vector<std::uint8_t> png = pngFile();
+    pdf += std::string(png.begin(), png.end()) + "\n%%EOF\nendstream\nendobj\n";
+    const std::size_t xref = pdf.size();
+    pdf += "xref\n0 1\n0000000000 65535 f \ntrailer\n<< >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    std::vector<std::uint8_t> volume(3 * kMiB, 0);
+    put(volume, 0, bytesOf(pdf));
+    put(volume, kMiB, bytesOf("%PDF-1.4\nno cross-reference here\n%%EOF\n"));  // damaged: kept by its signatures
+    std::vector<std::uint8_t> lookAlike = png;
+    lookAlike[20] ^= 1;  // IHDR no longer matches its CRC
+    put(volume, 2 * kMiB, lookAlike);
+
+    auto definitions = [](FormatCheck check) {
+        SignatureDefinition pdfDefinition = definition("pdf", bytesOf("%PDF-"), bytesOf("%%EOF\n"), kMiB);
+        SignatureDefinition pngDefinition =
+            definition("png", bytesOf("\x89PNG\r\n\x1a\n"), bytesOf("IEND\xae\x42\x60\x82"), kMiB);
+        pdfDefinition.formatCheck = check == FormatCheck::None ? check : FormatCheck::Pdf;
+        pngDefinition.formatCheck = check == FormatCheck::None ? check : FormatCheck::Png;
+        return std::vector<SignatureDefinition>{pdfDefinition, pngDefinition};
+    };
+    const auto pdfLength = static_cast<std::int64_t>(pdf.size());
+    Scan checked(volume, definitions(FormatCheck::Pdf));
+    EXPECT_EQ(checked.carved(), (std::vector<Carved>{{0, pdfLength, "pdf"}, {kMiB, 39, "pdf"}}));
+    EXPECT_EQ(checked.engine.droppedCount(), 1u);
+    for (const CarveResult& r : checked.engine.results())
+        EXPECT_EQ(r.validation, r.startOffset == 0 ? CarveValidation::Validated : CarveValidation::Damaged);
+
+    // Without checks: the first "%%EOF" ends the PDF, the PNG inside it and the look-alike are listed.
+    Scan plain(volume, definitions(FormatCheck::None));
+    EXPECT_EQ(plain.carved(), (std::vector<Carved>{{0, static_cast<std::int64_t>(512 + png.size() + 7), "pdf"},
+                                                   {512, static_cast<std::int64_t>(png.size()), "png"},
+                                                   {kMiB, 39, "pdf"},
+                                                   {2 * kMiB, static_cast<std::int64_t>(png.size()), "png"}}));
+    EXPECT_EQ(plain.engine.droppedCount(), 0u);
+    for (const CarveResult& r : plain.engine.results()) EXPECT_EQ(r.validation, CarveValidation::NotChecked);
+}
+
+TEST(CarvingEngine, StartsWhoseEndNeverComesDoNotMakeTheChecksReadWithoutEnd) {
+    // A PDF header in every sector and no end: each check would read to the volume's end (16 GiB in all).
+    std::vector<std::uint8_t> volume(4 * kMiB, ' ');
+    for (std::uint64_t at = 0; at < volume.size(); at += 512) put(volume, at, bytesOf("%PDF-1.4\n"));
+    SignatureDefinition pdf = definition("pdf", bytesOf("%PDF-"), bytesOf("%%EOF\n"), 64 * kMiB);
+    pdf.formatCheck = FormatCheck::Pdf;
+    Scan scan(volume, {pdf});
+    ASSERT_EQ(scan.engine.results().size(), volume.size() / 512);
+    for (const CarveResult& r : scan.engine.results()) EXPECT_EQ(r.validation, CarveValidation::Damaged);
 }
 
 TEST(CarvingEngine, CarvedFilesAreWrittenWithoutReplacingOthers) {
