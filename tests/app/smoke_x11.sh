@@ -129,7 +129,7 @@ click_rightmost
 # Volume list: the first volume.
 settle 1.5
 wait_for "$title"
-key ctrl+Home
+key Down Up
 settle 0.3
 shot volumes
 click_rightmost
