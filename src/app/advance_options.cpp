@@ -93,6 +93,7 @@ advanceOptions::advanceOptions(ApplicationState& state, const VolumeRecord& volu
     connect(exitButton, &QPushButton::clicked, this, &advanceOptions::exitApplication);
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
+    setMainControl(foundList_);
     resize(620, 420);
 }
 
@@ -192,16 +193,14 @@ void advanceOptions::next() {
     if (clusterSizeList_->currentIndex() < 0) return;
     QWidget* following = nextPage_ ? nextPage_(*this) : nullptr;
     if (!following) return;
-    following->show();
-    hide();
+    handOverTo(following);
 }
 
 void advanceOptions::back() {
     // Destruction stops the finders and waits for them before the engine goes.
     stopRequested_.store(1);
     worker_->gate().releaseAll();
-    if (QWidget* previous = parentWidget()) previous->show();
-    hide();
+    handOverTo(parentWidget());
     deleteLater();
 }
 

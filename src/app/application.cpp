@@ -32,6 +32,7 @@ int Application::run() {
     imagePage_->show();
     const int code = QApplication::exec();
     imagePage_.reset();
+    lock_.release();
     return code;
 }
 

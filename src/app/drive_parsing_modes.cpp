@@ -224,6 +224,7 @@ DriveParsingModes::DriveParsingModes(ApplicationState& state, const ImageHandove
     endEdit_->setText(QStringLiteral("0"));
     chooseStandardScan();
 
+    setMainControl(standardScan_);
     resize(640, 540);
     setMinimumSize(560, 480);
 }
@@ -359,15 +360,13 @@ void DriveParsingModes::next() {
         return;
     }
     volumeListPage_ = page;
-    page->show();
-    hide();
+    handOverTo(page);
     page->startScan();
 }
 
 void DriveParsingModes::back() {
     if (exporting()) return;
-    if (QWidget* previous = parentWidget()) previous->show();
-    hide();
+    handOverTo(parentWidget());
     deleteLater();
 }
 

@@ -68,6 +68,7 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(ApplicationState& state, const VolumeRecord& 
     advanced_->setVisible(choices_.advanced);
     deep_->setVisible(choices_.deep);
     chooseStandard();
+    setMainControl(standard_);
     resize(560, 420);
 }
 
@@ -107,13 +108,11 @@ void ParceModeNtfsDlg::chooseDeep() {
 void ParceModeNtfsDlg::next() {
     QWidget* following = nextPage_ ? nextPage_(*this) : nullptr;
     if (!following) return;
-    following->show();
-    hide();
+    handOverTo(following);
 }
 
 void ParceModeNtfsDlg::back() {
-    if (QWidget* previous = parentWidget()) previous->show();
-    hide();
+    handOverTo(parentWidget());
     deleteLater();
 }
 

@@ -193,6 +193,7 @@ PopulateDriveDlg::PopulateDriveDlg(ApplicationState& state, const ScanChoices& c
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
 
+    setMainControl(list_);
     resize(640, 560);
     setMinimumSize(560, 500);
 }
@@ -332,7 +333,9 @@ void PopulateDriveDlg::addListItem(const VolumeRecord& record, bool atTop) {
     first->setData(Qt::UserRole, QVariant::fromValue(static_cast<void*>(owned)));
     list_->setItem(row, VolumeColumn, first);
     list_->setItem(row, FileSystemColumn, makeCell(owned->fileSystem));
-    list_->setItem(row, SizeColumn, makeCell(owned->sizeText));
+    QTableWidgetItem* size = makeCell(owned->sizeText);
+    size->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(owned->sectorCount));  // the text is whole MiB only
+    list_->setItem(row, SizeColumn, size);
     list_->setItem(row, StartColumn, makeCell(std::to_string(owned->startSector)));
 }
 
@@ -415,6 +418,7 @@ void PopulateDriveDlg::next() {
         record->fileSystem = list_->item(row, FileSystemColumn)->text().toStdString();
         record->sizeText =
             list_->item(row, SizeColumn)->text().remove(QStringLiteral("MB")).trimmed().toStdString();
+        record->sectorCount = list_->item(row, SizeColumn)->data(Qt::UserRole).toULongLong();
         record->startSector = list_->item(row, StartColumn)->text().trimmed().toLongLong();
     }
 
@@ -437,15 +441,13 @@ void PopulateDriveDlg::next() {
     }
     scanner_.reset();
     if (!following) return;
-    following->show();
-    hide();
+    handOverTo(following);
 }
 
 void PopulateDriveDlg::back() {
     if (worker_->busy()) return;
     clearList();
-    if (QWidget* previous = parentWidget()) previous->show();
-    hide();
+    handOverTo(parentWidget());
     deleteLater();
 }
 

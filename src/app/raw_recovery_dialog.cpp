@@ -83,9 +83,20 @@ RawRecoveryDialog::RawRecoveryDialog(ApplicationState& state, const VolumeRecord
     treeWidget_->setHeaderHidden(true);
     list_ = new QListWidget;
     list_->setObjectName(QStringLiteral("fileList"));
-    list_->setToolTip(QStringLiteral("File(s) List"));
+    // The list's one column, titled as a column is.
+    auto* listPane = new QWidget;
+    auto* listLayout = new QVBoxLayout(listPane);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+    auto* listTitle = new QLabel(QStringLiteral("File(s) List"));
+    listTitle->setObjectName(QStringLiteral("fileListTitle"));
+    listTitle->setFrameShape(QFrame::StyledPanel);
+    listTitle->setContentsMargins(4, 2, 4, 2);
+    listLayout->addWidget(listTitle);
+    listLayout->addWidget(list_, 1);
+    listPane->setMinimumWidth(300);
     splitter->addWidget(treeWidget_);
-    splitter->addWidget(list_);
+    splitter->addWidget(listPane);
     contentLayout()->addWidget(splitter, 1);
     tree_ = std::make_unique<RawResultTree>(treeWidget_);
 
@@ -122,6 +133,7 @@ RawRecoveryDialog::RawRecoveryDialog(ApplicationState& state, const VolumeRecord
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
     showWorkerControls(false);
     status_->setText(QStringLiteral("Please select parse button to scan the default file."));
+    setMainControl(treeWidget_);
     resize(720, 560);
 }
 
@@ -295,20 +307,36 @@ void RawRecoveryDialog::save() {
                    });
 }
 
-void RawRecoveryDialog::pause() { worker_->gate().pause(); }
+void RawRecoveryDialog::pause() {
+    if (!worker_->busy()) return;
+    worker_->gate().pause();
+    status_->setText(QStringLiteral("Pause button pressed"));
+}
 
-void RawRecoveryDialog::resume() { worker_->gate().resume(); }
+void RawRecoveryDialog::resume() {
+    if (!worker_->busy()) return;
+    worker_->gate().resume();
+    status_->setText(QStringLiteral("Resume button pressed"));
+}
 
 void RawRecoveryDialog::stop() {
     if (!worker_->busy()) return;
-    if (messages().question("Are you sure to stop the running process?")) stopRequested_.store(1);
+    stopRequested_.store(1);
+    status_->setText(QStringLiteral("Stop button pressed.Please wait for the process to stop"));
 }
 
 void RawRecoveryDialog::back() {
     if (worker_->busy()) return;
-    if (QWidget* previous = parentWidget()) previous->show();
-    hide();
+    handOverTo(parentWidget());
     deleteLater();
+}
+
+void RawRecoveryDialog::accept() { closeApplication(); }
+
+void RawRecoveryDialog::closeApplication() {
+    stopRequested_.store(1);
+    worker_->gate().releaseAll();
+    endApplication();
 }
 
 void RawRecoveryDialog::categoryClicked(QTreeWidgetItem* item) {

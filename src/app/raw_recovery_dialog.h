@@ -59,6 +59,11 @@ public slots:
     void resume();
     void stop();
     void back();
+    // Enter (the hidden Exit command): ends the application; the page's destruction stops a running scan.
+    void accept() override;
+
+protected:
+    void closeApplication() override;
 
 private:
     void showWorkerControls(bool visible);

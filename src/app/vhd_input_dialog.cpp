@@ -7,6 +7,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -37,6 +38,8 @@ const char* const kNoSectorSize = "to process the recovery Logical sector Size t
 const char* const kImageFilter = ".VHDX Files (*.vhdx) (*vhdx)";
 // Offered first: every kind the pages read (VHD, VDI and VMDK are told by their signatures).
 const char* const kAllImagesFilter = "Virtual Disk Files (*vhdx *.vhd *.vdi *.vmdk)";
+// Flat disks carry any name (.img, .dd, .raw, .bin...).
+const char* const kAnyFileFilter = "All Files (*)";
 
 constexpr std::uint64_t kMiB = 1048576;
 
@@ -83,7 +86,8 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     auto* fileRow = new QHBoxLayout(fileGroup);
     pathEdit_ = new QLineEdit(fileGroup);
     pathEdit_->setObjectName(QStringLiteral("pathEdit"));
-    pathEdit_->setEnabled(false);  // shows the choice; only the browse button changes it
+    // A path can be typed or pasted too; it is read on Enter or Next.
+    connect(pathEdit_, &QLineEdit::textEdited, this, [this] { nextButton_->setEnabled(true); });
     browseButton_ = new QPushButton(QStringLiteral("..."), fileGroup);
     browseButton_->setObjectName(QStringLiteral("browseButton"));
     browseButton_->setAutoDefault(false);
@@ -145,6 +149,7 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     connect(nextButton_, &QPushButton::clicked, this, &VhdInputDialog::next);
     addNavigationButton(nextButton_);
 
+    setMainControl(pathEdit_);
     resize(600, 440);
     setMinimumSize(520, 400);
 }
@@ -166,7 +171,8 @@ QFileDialog* VhdInputDialog::makeImageFileDialog(QWidget* parent) {
     // renaming or deleting anything.
     dialog->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails |
                        QFileDialog::ReadOnly);
-    dialog->setNameFilters({QString::fromLatin1(kAllImagesFilter), QString::fromLatin1(kImageFilter)});
+    dialog->setNameFilters({QString::fromLatin1(kAllImagesFilter), QString::fromLatin1(kImageFilter),
+                            QString::fromLatin1(kAnyFileFilter)});
     return dialog;
 }
 
@@ -204,8 +210,14 @@ bool VhdInputDialog::readImageInformation() {
     const ImageKind kind = opened ? detectImageKind(file) : ImageKind::Vhdx;
     if (kind == ImageKind::Vhd || kind == ImageKind::Vdi || kind == ImageKind::Vmdk) return readOtherImage(path, kind);
 
+    const bool vhdxName =
+        chosenPath_.size() <= 3 || chosenPath_.right(4).compare(QStringLiteral("vhdx"), Qt::CaseInsensitive) == 0;
+    // Any other file without a virtual disk's signature is a flat disk (what "Save Disk Image" and dd write) when it
+    // holds whole sectors.
+    if (opened && kind == ImageKind::Raw && !vhdxName && file.size() > 0 && file.size() % kSectorSize == 0)
+        return readOtherImage(path, kind);
     state().imageKind = ImageKind::Vhdx;
-    if (chosenPath_.size() > 3 && chosenPath_.right(4).compare(QStringLiteral("vhdx"), Qt::CaseInsensitive) != 0) {
+    if (!vhdxName) {
         messages().information(kNotVhdx);
         return false;
     }
@@ -247,7 +259,24 @@ void VhdInputDialog::showInformation(bool visible) {
     for (QWidget* widget : informationWidgets_) widget->setVisible(visible);
 }
 
+bool VhdInputDialog::readTypedPath() {
+    const QString typed = pathEdit_->text();
+    if (typed.isEmpty() || typed == chosenPath_) return true;
+    chooseImage(typed);
+    return nextButton_->isEnabled();
+}
+
+void VhdInputDialog::keyPressEvent(QKeyEvent* event) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (enter && focusWidget() == pathEdit_ && !pathEdit_->text().isEmpty() && pathEdit_->text() != chosenPath_) {
+        readTypedPath();
+        return;
+    }
+    WizardPage::keyPressEvent(event);
+}
+
 void VhdInputDialog::next() {
+    if (!readTypedPath()) return;
     if (!QFileInfo::exists(pathEdit_->text())) {
         messages().information(kNoPath);
         return;
@@ -268,8 +297,7 @@ void VhdInputDialog::next() {
     if (!nextPage_) return;
     QWidget* page = nextPage_(*this);
     if (!page) return;
-    page->show();
-    hide();
+    handOverTo(page);
 }
 
 }  // namespace halvard::gui

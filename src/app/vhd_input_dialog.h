@@ -49,7 +49,13 @@ public slots:
     void browse();
     void next();
 
+protected:
+    // Enter in the path box reads a typed or pasted path; elsewhere it is the page's OK command.
+    void keyPressEvent(QKeyEvent* event) override;
+
 private:
+    // Reads the path box when it holds another path than the one read last; false when that one is refused.
+    bool readTypedPath();
     // Reads the image's key values into the fields. False when the image is refused (a message says why).
     bool readImageInformation();
     // The information of a VHD, VDI or VMDK image.

@@ -3,6 +3,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -12,6 +13,7 @@
 #include <QPushButton>
 #include <QSplitter>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/checked_list.h"
 #include "app/qt_tree_control.h"
@@ -92,8 +94,15 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
                              QStringLiteral("SIZE"), QStringLiteral("ATTRIB")},
                             splitter);
     list_->setObjectName(QStringLiteral("fileList"));
-    const int widths[] = {180, 150, 150, 150, 85, 70};
-    for (int column = 0; column < 6; ++column) list_->setColumnWidth(column, widths[column]);
+    // Wide enough for what the columns hold (times, sizes, every attribute letter) in the font in use.
+    const QFontMetrics metrics = list_->fontMetrics();
+    const char* const samples[] = {"MMMMMMMMMMMMMMMMM", "12/31/2024  12:59 PM", "12/31/2024  12:59 PM",
+                                   "12/31/2024  12:59 PM", "1023.99 KB", "-R-H-S-A-C-E"};
+    for (int column = 0; column < 6; ++column) {
+        const int header = metrics.horizontalAdvance(list_->horizontalHeaderItem(column)->text());
+        const int content = metrics.horizontalAdvance(QString::fromLatin1(samples[column]));
+        list_->setColumnWidth(column, std::max(header, content) + 28);
+    }
     connect(list_, &CheckedList::rowCheckToggled, this, &VolumeScanDlg::rowCheckToggled);
     splitter->addWidget(tree_);
     splitter->addWidget(list_);
@@ -149,6 +158,7 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
 
     fileSizeSink_ = std::make_unique<QtStatusSink>(fileSize_);
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
+    setMainControl(tree_);
     resize(1000, 660);
     setMinimumSize(760, 520);
 }
@@ -239,13 +249,13 @@ void VolumeScanDlg::start() {
 void VolumeScanDlg::parseEnded() {
     copyTree(*parsedTree_, *treeControl_);
     parsedTree_.reset();
+    if (parseOk_) markDeletedChildren(*treeControl_, *view_, treeControl_->firstChild(kNoTreeItem));
     if (QTreeWidgetItem* root = tree_->topLevelItem(0)) root->setExpanded(true);
     backButton_->setEnabled(true);
-    if (!parseOk_)
-        messages().information(texts_.failed);
-    else if (!texts_.done.empty())
-        messages().information(texts_.done);
-    if (!texts_.doneStatus.empty()) status_->setText(QString::fromStdString(texts_.doneStatus));
+    const std::string& box = parseOk_ ? texts_.done : texts_.failed;
+    if (!box.empty()) messages().information(box);
+    const std::string& status = parseOk_ ? texts_.doneStatus : texts_.failedStatus;
+    if (!status.empty()) status_->setText(QString::fromStdString(status));
     parseRunning_ = false;
 }
 
@@ -288,8 +298,7 @@ void VolumeScanDlg::stop() {
 
 void VolumeScanDlg::back() {
     if (parseRunning_) return;
-    if (QWidget* previous = parentWidget()) previous->show();
-    hide();
+    handOverTo(parentWidget());
     deleteLater();
 }
 
@@ -322,6 +331,15 @@ void VolumeScanDlg::keyPressEvent(QKeyEvent* event) {
 void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
     list_->clearRows();
     for (const ListRow& row : rows) addRow(row);
+    fitNameColumn();
+}
+
+void VolumeScanDlg::fitNameColumn() {
+    // Names and search paths are shown whole, within reason; the list scrolls sideways for the rest.
+    const int least = list_->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMMMMMMMMMMM")) + 28;
+    list_->resizeColumnToContents(0);
+    const int wanted = std::max(least, list_->columnWidth(0) + 12);
+    list_->setColumnWidth(0, std::min(wanted, std::max(least, list_->viewport()->width() * 3 / 4)));
 }
 
 void VolumeScanDlg::addRow(const ListRow& row) {
@@ -337,14 +355,14 @@ void VolumeScanDlg::labelClicked(QTreeWidgetItem* item) {
     if (!view_ || parseRunning_) return;
     const TreeItemId id = treeControl_->idOf(item);
     if (!entryOfItem(*treeControl_, id)) return;
-    fillChildren(*treeControl_, *view_, id, ChildFill::LabelClick);
+    fillChildren(*treeControl_, *view_, id);
     showingSearchResults_ = false;
     showRows(fileRows(*treeControl_, *view_, id));
 }
 
 void VolumeScanDlg::itemExpanded(QTreeWidgetItem* item) {
     if (!view_ || parseRunning_) return;
-    fillChildren(*treeControl_, *view_, treeControl_->idOf(item), ChildFill::Expanding);
+    fillChildren(*treeControl_, *view_, treeControl_->idOf(item));
 }
 
 void VolumeScanDlg::itemDoubleClicked(QTreeWidgetItem* item) {
@@ -356,7 +374,7 @@ void VolumeScanDlg::itemDoubleClicked(QTreeWidgetItem* item) {
         extractFile(*entry);
         return;
     }
-    fillChildren(*treeControl_, *view_, id, ChildFill::Expanding);
+    fillChildren(*treeControl_, *view_, id);
     showingSearchResults_ = false;
     showRows(fileRows(*treeControl_, *view_, id));
 }
@@ -392,9 +410,18 @@ void VolumeScanDlg::save() {
         messages().information(kWaitForProcess);
         return;
     }
-    if (!view_ || !chooseOutputFolder()) return;
+    if (!view_) return;
     const auto folder = entryOfItem(*treeControl_, treeControl_->idOf(tree_->currentItem()));
-    if (!folder || !isFolderEntry(*view_, *folder)) return;
+    if (!folder) {
+        messages().information(kSelectToSave);
+        return;
+    }
+    if (!chooseOutputFolder()) return;
+    // A file selected in the tree is saved as a double click saves it.
+    if (!isFolderEntry(*view_, *folder)) {
+        extractFile(*folder);
+        return;
+    }
 
     struct Outcome {
         bool confirmed = false;
@@ -436,7 +463,8 @@ void VolumeScanDlg::extractFile(EntryId file) {
     const std::string target = QFile::encodeName(outputFolder_).toStdString();
     startWork([=] { *summary = saveOneFile(*view, file, target); },
               [this, summary, target] {
-                  if (summary->files > 0) messages().information("file is dumped in path  :  " + target + "   ");
+                  if (summary->files > 0 && view_->confirmsFileSave())
+                      messages().information("file is dumped in path  :  " + target + "   ");
                   reportSaveFailures(*summary);
               });
 }
@@ -493,6 +521,7 @@ void VolumeScanDlg::search() {
                       messages().information(kPatternRefused);
                       return;
                   }
+                  fitNameColumn();
                   messages().information(kSearchFinished);
                   status_->setText(QString::fromLatin1(kSearchFinished));
               });

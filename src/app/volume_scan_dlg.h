@@ -35,6 +35,7 @@ class CheckedList;
 class QtTreeControl;
 
 inline constexpr const char* kWaitForProcess = "Please wait for the running process.";
+inline constexpr const char* kSelectToSave = "Select a folder or a file in the tree to save it.";
 
 class VolumeScanDlg : public WizardPage {
     Q_OBJECT
@@ -90,6 +91,7 @@ private:
     void showWorkerControls(bool visible);
     void showRows(const std::vector<ListRow>& rows);
     void addRow(const ListRow& row);
+    void fitNameColumn();
     void rowCheckToggled(int row, bool checked);
     void greyTree(bool grey);
     void extractFile(EntryId file);

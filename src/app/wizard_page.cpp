@@ -10,7 +10,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/banner.h"
 #include "app/qt_sinks.h"
@@ -91,9 +95,17 @@ void WizardPage::setUrlOpener(UrlOpener opener) {
     openUrl_ = opener ? std::move(opener) : UrlOpener(&QDesktopServices::openUrl);
 }
 
-void WizardPage::openHelpPage() { openUrl_(helpPageUrl()); }
+void WizardPage::openHelpPage() {
+    // Without a web browser the user still learns where the help is.
+    if (!openUrl_(helpPageUrl()))
+        messages_->information("No web browser could open the help. It is the file " +
+                               QDir::toNativeSeparators(helpPageUrl().toLocalFile()).toStdString());
+}
 
-void WizardPage::openHomePage() { openUrl_(homePageUrl()); }
+void WizardPage::openHomePage() {
+    if (!openUrl_(homePageUrl()))
+        messages_->information(std::string("No web browser could open the home page: ") + kHomePageUrl);
+}
 
 void WizardPage::showAbout() {
     QDialog about(this);
@@ -109,8 +121,9 @@ void WizardPage::showAbout() {
     text->setTextFormat(Qt::RichText);
     text->setOpenExternalLinks(true);
     text->setText(tr("<p><b>%1</b> %2</p>"
-                     "<p>Finds the volumes on a VHDX virtual hard disk and recovers folders and files from them, "
-                     "deleted ones included: NTFS, FAT12/16, FAT32, exFAT, ext2/3 and HFS+.</p>"
+                     "<p>Finds the volumes on a virtual hard disk (VHDX, differencing VHDX included, VHD, VDI, "
+                     "VMDK) or a flat raw disk image and recovers folders and files from them, deleted ones "
+                     "included: NTFS, FAT12/16, FAT32, exFAT, ext2/3 and HFS+.</p>"
                      "<p>The image is only ever read; files are written only where you save them.</p>"
                      "<p><a href=\"%3\">%3</a></p>")
                       .arg(QString::fromUtf8(kProductName), versionText(), homePageUrl().toString()));
@@ -131,6 +144,48 @@ void WizardPage::reject() {
     closeApplication();
 }
 
+void WizardPage::handOverTo(QWidget* next) {
+    if (!next) {
+        hide();
+        return;
+    }
+    if (isVisible()) {
+        // A page never opens smaller than its own layout allows.
+        const bool full = isMaximized() || isFullScreen();
+        next->resize((full ? normalGeometry().size() : size()).expandedTo(next->minimumSizeHint()));
+        next->move(full ? normalGeometry().topLeft() : pos());  // pos() counts the frame, as move() does
+        if (isMaximized())
+            next->showMaximized();
+        else
+            next->show();
+    } else {
+        next->show();
+    }
+    hide();
+}
+
+void WizardPage::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        // No page larger than the screen: Save and Search must stay reachable.
+        if (const QScreen* screen = this->screen(); screen && !isMaximized()) {
+            const QRect room = screen->availableGeometry();
+            const QSize frame = frameGeometry().size() - geometry().size();
+            const QSize most = room.size() - frame;
+            if (width() > most.width() || height() > most.height()) resize(size().boundedTo(most));
+            QRect place = geometry();
+            if (!room.contains(place)) {
+                place.moveRight(std::min(place.right(), room.right() - frame.width()));
+                place.moveBottom(std::min(place.bottom(), room.bottom() - frame.height()));
+                place.moveLeft(std::max(place.left(), room.left()));
+                place.moveTop(std::max(place.top(), room.top()));
+                move(place.topLeft());
+            }
+        }
+        if (mainControl_ && mainControl_->isEnabled()) mainControl_->setFocus(Qt::OtherFocusReason);
+    }
+}
+
 void WizardPage::addNavigationButton(QPushButton* button) {
     // Enter is the page's own command, so no button takes it as the default.
     button->setAutoDefault(false);
@@ -138,7 +193,7 @@ void WizardPage::addNavigationButton(QPushButton* button) {
     buttons_->addWidget(button);
 }
 
-void WizardPage::closeApplication() { QDialog::reject(); }
+void WizardPage::closeApplication() { endApplication(); }
 
 void WizardPage::endApplication() {
     WizardPage* first = this;

@@ -16,6 +16,7 @@
 class QAction;
 class QHBoxLayout;
 class QKeyEvent;
+class QShowEvent;
 class QPushButton;
 class QVBoxLayout;
 
@@ -57,11 +58,20 @@ public:
     // Escape and the close box: ask before the application ends.
     void reject() override;
 
+    // Shows `next` in this page's place (position, size, maximised) and hides this page: the wizard is one window
+    // to the user. Null just hides this page.
+    void handOverTo(QWidget* next);
+
 protected:
     QVBoxLayout* contentLayout() const { return content_; }
+    // The control that has the focus when the page opens (the path box, the list, the tree), never Help.
+    void setMainControl(QWidget* control) { mainControl_ = control; }
+    // Opens within the screen, with the focus on the main control.
+    void showEvent(QShowEvent* event) override;
     void addNavigationButton(QPushButton* button);
 
-    // The close question was answered Yes and the home page is open: end the application from this page.
+    // The close question was answered Yes and the home page is open: end the application from this page. Pages
+    // with work of their own stop it first.
     virtual void closeApplication();
 
     // Ends the application from any page of the chain: the first page (the main window) closes, which ends the
@@ -83,6 +93,7 @@ private:
     Banner* banner_;
     QVBoxLayout* content_;
     QHBoxLayout* buttons_;
+    QWidget* mainControl_ = nullptr;
 };
 
 }  // namespace halvard::gui

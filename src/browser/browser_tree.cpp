@@ -16,7 +16,7 @@ bool childrenPending(const TreeControl& tree, TreeItemId item) {
     return first == kNoTreeItem || (tree.itemIcon(first) == TreeIcon::Placeholder && !tree.itemData(first));
 }
 
-bool fillChildren(TreeControl& tree, const VolumeView& view, TreeItemId item, ChildFill fill) {
+bool fillChildren(TreeControl& tree, const VolumeView& view, TreeItemId item) {
     const auto folder = entryOfItem(tree, item);
     if (!folder || !isFolderEntry(view, *folder) || !childrenPending(tree, item)) return false;
     // Read before the placeholder goes: a ticked folder with its placeholder gone has no children to show it.
@@ -25,15 +25,22 @@ bool fillChildren(TreeControl& tree, const VolumeView& view, TreeItemId item, Ch
     if (const TreeItemId placeholder = tree.firstChild(item); placeholder != kNoTreeItem) tree.deleteItem(placeholder);
     for (EntryId child : childrenOf(view, *folder)) {
         const bool isFolder = view.isFolder(child);
-        const TreeColour colour = fill == ChildFill::LabelClick && view.shownDeleted(child, folderDeleted)
-                                      ? TreeColour::Deleted
-                                      : TreeColour::Normal;
+        const TreeColour colour = view.shownDeleted(child, folderDeleted) ? TreeColour::Deleted : TreeColour::Normal;
         const TreeItemId added =
             tree.insertItem(item, view.name(child), isFolder ? TreeIcon::Folder : TreeIcon::File, colour, child);
         if (isFolder && view.hasChildren(child)) tree.insertItem(added, kPlaceholderText, TreeIcon::Placeholder);
     }
     if (ticked) tree.setChecked(item, true);
     return true;
+}
+
+void markDeletedChildren(TreeControl& tree, const VolumeView& view, TreeItemId item) {
+    const bool folderDeleted = item != kNoTreeItem && tree.itemColour(item) == TreeColour::Deleted;
+    for (TreeItemId child = tree.firstChild(item); child != kNoTreeItem; child = tree.nextSibling(child)) {
+        const auto data = tree.itemData(child);
+        if (data && tree.itemColour(child) != TreeColour::Deleted && view.shownDeleted(*data, folderDeleted))
+            tree.setItemColour(child, TreeColour::Deleted);
+    }
 }
 
 ListRow listRow(const VolumeView& view, EntryId entry, const std::string& firstColumn) {

@@ -17,15 +17,14 @@ std::optional<EntryId> entryOfItem(const TreeControl& tree, TreeItemId item);
 // Whether a folder item still waits for its children: its first child is the placeholder, or it has none.
 bool childrenPending(const TreeControl& tree, TreeItemId item);
 
-// How children come in: by the expand button (all in the normal colour), or by a click on the folder's label
-// (deleted ones in red).
-enum class ChildFill { Expanding, LabelClick };
-
 // Puts the folder's real children under `item` in place of its placeholder, in the engine's order: folders with
 // the folder icon (and a placeholder when they have children themselves), files with the file icon, each with its
-// entry as data and the folder's check state. False (nothing changed) when the item is no folder entry or its
-// children are already there.
-bool fillChildren(TreeControl& tree, const VolumeView& view, TreeItemId item, ChildFill fill);
+// entry as data and the folder's check state, deleted ones in red however the folder was opened. False (nothing
+// changed) when the item is no folder entry or its children are already there.
+bool fillChildren(TreeControl& tree, const VolumeView& view, TreeItemId item);
+
+// Shows the deleted entries among the items below `item` (the top level the engine filled) in red.
+void markDeletedChildren(TreeControl& tree, const VolumeView& view, TreeItemId item);
 
 // One row of the file list: name (or path), creation, access and modification time, size, attributes.
 struct ListRow {

@@ -76,9 +76,14 @@ bool FatView::parse(const ParseContext& context, ParseMode mode) {
     return true;
 }
 
+bool FatView::confirmsFileSave() const { return engine_->kind() == FatKind::ExFat; }
+
 ParseTexts FatView::parseTexts() const {
     ParseTexts texts;
+    if (engine_->kind() != FatKind::Fat32) texts.done = "Scanning process completed...";
     if (engine_->kind() != FatKind::Fat16) texts.advancedDone = "Scanning process completed...";
+    // A rejected boot sector has the engine's own message ("Selected Drive is not in ... Format") and nothing else.
+    texts.failed = texts.failedStatus = "";
     return texts;
 }
 

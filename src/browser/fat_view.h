@@ -32,6 +32,7 @@ public:
     FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
     std::string saveDoneText() const override { return engine_->saveDoneText(); }
     ParseTexts parseTexts() const override;
+    bool confirmsFileSave() const override;
 
     // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
     void renameEntry(EntryId entry, const std::string& name) override;

@@ -100,6 +100,13 @@ FileSaveResult HfsView::saveFile(EntryId id, const std::string& hostPath) {
     return guardedSave([&] { return engine_.fillExtentBlocksOfFile(e->id, hostPath); });
 }
 
+ParseTexts HfsView::parseTexts() const {
+    ParseTexts texts;
+    texts.selected = "HFS+ partition selected....";
+    texts.done = texts.advancedDone = texts.doneStatus = texts.failed = texts.failedStatus = "";
+    return texts;
+}
+
 std::unique_ptr<VolumeView> makeHfsView(readWriteInterface& reader, const VolumeRecord& volume) {
     return std::make_unique<HfsView>(reader, volume);
 }

@@ -26,6 +26,8 @@ public:
     EntryDetails details(EntryId entry) const override;
 
     FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+    // The parse sets its own closing status ("Work Done." or "Work Aborted...."); no message box either way.
+    ParseTexts parseTexts() const override;
 
     const HFSP& engine() const { return engine_; }
 

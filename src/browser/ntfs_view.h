@@ -39,6 +39,8 @@ public:
     std::string entryIdText(EntryId entry) const override;
     std::string saveDoneText() const override { return "Saving process done."; }
     ParseTexts parseTexts() const override;
+    std::string savingSizeText(EntryId entry) const override { return details(entry).sizeText; }
+    bool confirmsFileSave() const override { return false; }
     void renameEntry(EntryId entry, const std::string& name) override { engine_.renameEntry(entry, name); }
 
     std::optional<AdvancedFindings> findStructures(const ParseContext& context, std::uint64_t limit) override;

@@ -43,6 +43,8 @@ public:
                     noteRename(name, below);
                 }
                 walk(child, below);
+                // Last, as writing its contents changes a folder's times.
+                if (!name.empty()) keepFolderTimes(child, below);
             } else {
                 saveFile(child, target);
             }
@@ -58,7 +60,7 @@ public:
         const std::string name = view_.name(file);
         const std::string path = uniqueHostPath(hostPathFor(folder, name));
         reporting_.reporting.setStatus("saving File  " + path);
-        if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("File size: " + view_.details(file).sizeText);
+        if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("File size: " + view_.savingSizeText(file));
         const FileSaveResult result = view_.saveFile(file, path);
         if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("");
         if (!result.written) {
@@ -96,6 +98,15 @@ private:
             return {};
         }
         return {};
+    }
+
+    // The folder gets the times its entry lists, as the saved files do.
+    void keepFolderTimes(EntryId folder, const std::string& path) {
+        const EntryDetails d = view_.details(folder);
+        const auto modified = d.modified ? localUnixSeconds(*d.modified) : std::nullopt;
+        if (!modified) return;
+        const auto accessed = d.accessed ? localUnixSeconds(*d.accessed) : std::nullopt;
+        setHostFileTimes(path, accessed.value_or(*modified), 0, *modified, 0);
     }
 
     void noteRename(const std::string& name, const std::string& path) {

@@ -74,7 +74,8 @@ struct ParseTexts {
     std::string done = "Scanning process completed.";   // message box when it ends; empty: no box
     std::string advancedDone = "Scanning process completed.";  // the same after a parse in advanced mode
     std::string doneStatus = "Processing done...";      // status after it; empty: the parse's own last status stays
-    std::string failed = "The selected volume could not be read in this recovery mode.";
+    std::string failed = "The selected volume could not be read in this recovery mode.";  // empty: no box
+    std::string failedStatus = "Processing done...";  // status after a failed parse; empty: the last one stays
 };
 
 class VolumeView {
@@ -111,6 +112,12 @@ public:
     virtual std::string saveDoneText() const { return "Saving process done"; }
 
     virtual ParseTexts parseTexts() const { return {}; }
+
+    // The file-size line while a folder is saved: the size in whole KiB followed by " kb" (NTFS: its size text).
+    virtual std::string savingSizeText(EntryId entry) const { return std::to_string(details(entry).size / 1024) + " kb"; }
+    // Whether a file saved on its own is confirmed with "file is dumped in path  :  ..." (NTFS and FAT12/16/32 say
+    // nothing).
+    virtual bool confirmsFileSave() const { return true; }
 
     // Whether a list or tree shows the entry as deleted (red) when the folder holding it is opened by a click on
     // its label; `folderShownDeleted` tells how that folder itself is shown. Engines whose deleted folders mark

@@ -37,6 +37,7 @@ nlohmann::ordered_json toJson(const std::vector<VolumeRecord>& records) {
                         {"file_system", r.fileSystem},
                         {"size_text", r.sizeText},
                         {"size_mib", sizeMiB(r)},
+                        {"size_sectors", volumeSectors(r)},
                         {"start_sector", r.startSector}});
     }
     return list;

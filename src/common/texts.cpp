@@ -25,8 +25,8 @@ std::string sizeText(std::int64_t bytes) {
 }
 
 std::string timeText(const CalendarTime& t) {
-    // "MM/DD/YYYY  hh:mm AM": the hours after noon as PM, twelve itself still AM. Written by hand: listings make
-    // one per entry.
+    // "MM/DD/YYYY  hh:mm AM" as people read the 12-hour clock: 12:xx AM at midnight, 12:xx PM at noon. Written by
+    // hand: listings make one per entry.
     char buffer[48];
     char* p = buffer;
     auto two = [&p](int value) {
@@ -44,10 +44,12 @@ std::string timeText(const CalendarTime& t) {
     p = std::to_chars(p, p + 12, t.year).ptr;
     *p++ = ' ';
     *p++ = ' ';
-    two(t.hour > 12 ? t.hour - 12 : t.hour);
+    const bool afternoon = t.hour >= 12 && t.hour < 24;
+    const bool onTheClock = t.hour >= 0 && t.hour < 24;  // a damaged hour is shown as it is stored
+    two(onTheClock ? (t.hour % 12 == 0 ? 12 : t.hour % 12) : t.hour);
     *p++ = ':';
     two(t.minute);
-    std::memcpy(p, t.hour > 12 ? " PM" : " AM", 3);
+    std::memcpy(p, afternoon ? " PM" : " AM", 3);
     return std::string(buffer, p + 3);
 }
 
@@ -59,6 +61,25 @@ std::optional<CalendarTime> convertLocal(std::int64_t unixSeconds) {
     if (localtime_r(&seconds, &parts) == nullptr) return std::nullopt;
     return CalendarTime{parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec};
 }
+
+}  // namespace
+
+std::optional<std::int64_t> localUnixSeconds(const CalendarTime& t) {
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31) return std::nullopt;
+    std::tm parts{};
+    parts.tm_year = t.year - 1900;
+    parts.tm_mon = t.month - 1;
+    parts.tm_mday = t.day;
+    parts.tm_hour = t.hour;
+    parts.tm_min = t.minute;
+    parts.tm_sec = t.second;
+    parts.tm_isdst = -1;
+    const std::time_t seconds = std::mktime(&parts);
+    if (seconds == static_cast<std::time_t>(-1) && !(t.year == 1969 || t.year == 1970)) return std::nullopt;
+    return static_cast<std::int64_t>(seconds);
+}
+
+namespace {
 
 // Listings convert three times per entry, and the files of a volume tend to share their hours. The zone's rules
 // are consulted once per quarter of an hour (a zone's offset only ever changes by whole quarters, at the start of

@@ -1,6 +1,7 @@
 #pragma once
 // The texts every list shows: size text, time text, attribute text.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,7 +20,7 @@ struct CalendarTime {
     int second = 0;
 };
 
-// "MM/DD/YYYY  hh:mm AM" or "... PM"; hours above 12 count from 1 PM, noon itself reads AM.
+// "MM/DD/YYYY  hh:mm AM" or "... PM" on the 12-hour clock: 12:xx AM after midnight, 12:xx PM after noon.
 std::string timeText(const CalendarTime& t);
 
 // "MM/DD/YYYY " (with the trailing blank): the date alone, where an engine keeps no time of day.
@@ -27,6 +28,10 @@ std::string dateText(const CalendarTime& t);
 
 // Calendar time of a Unix time (seconds since 1970, UTC) in the host's local zone.
 CalendarTime localCalendarTime(std::int64_t unixSeconds);
+
+// The Unix time of a calendar time in the host's local zone (what localCalendarTime gives back); nullopt when the
+// calendar time is none.
+std::optional<std::int64_t> localUnixSeconds(const CalendarTime& t);
 
 // ISO-8601 text ("2024-05-01T13:05:00") for JSON output.
 std::string isoText(const CalendarTime& t);

@@ -18,7 +18,23 @@ std::uint64_t fatTotalSectors(Bytes s) {
     return small != 0 ? small : le32(s, 32);
 }
 
+// FAT12 has fewer than 4085 clusters; the FAT type follows from the cluster count alone.
+bool hasTwelveBitFat(Bytes s) {
+    const std::uint64_t bytesPerSector = le16(s, 11);
+    const std::uint64_t perCluster = u8(s, 13);
+    if (bytesPerSector == 0 || perCluster == 0) return false;
+    const std::uint64_t rootSectors = (le16(s, 17) * 32ULL + bytesPerSector - 1) / bytesPerSector;
+    const std::uint64_t overhead = le16(s, 14) + u8(s, 16) * static_cast<std::uint64_t>(le16(s, 22)) + rootSectors;
+    const std::uint64_t total = fatTotalSectors(s);
+    return total > overhead && (total - overhead) / perCluster < 4085;
+}
+
 }  // namespace
+
+bool isExtSuperblock(Bytes s) {
+    if (!fits(s, 0, 1024) || le16(s, 56) != 0xEF53) return false;
+    return le32(s, 24) <= 6 && le32(s, 4) != 0 && le32(s, 0) != 0;
+}
 
 bool isPlausibleFatBpb(Bytes s) {
     if (!fits(s, 0, 512)) return false;
@@ -94,6 +110,7 @@ BootSectorFacts classifyBootSector(Bytes s, const BootSectorRules& rules) {
                               (rules.acceptFat16With128 && sectorsPerFat == 128))) ||
                    (plausible && sectorsPerFat != 0)) {
             facts.kind = BootKind::Fat16;
+            facts.fat12 = hasTwelveBitFat(s);
             facts.sizeBytes = fatTotalSectors(s) * bytesPerSector;
         } else {
             facts.kind = BootKind::FatOther;

@@ -11,6 +11,7 @@ enum class BootKind { None, Ntfs, Fat16, Fat32, FatOther, Exfat, HfsPlus };
 
 struct BootSectorFacts {
     BootKind kind = BootKind::None;
+    bool fat12 = false;               // a Fat16 boot sector whose cluster count makes the FAT 12-bit
     std::uint64_t sizeBytes = 0;      // the volume's size as its own header states it
     std::uint64_t extentSectors = 0;  // 512-byte sectors from the volume's start to the first sector behind it
 };
@@ -32,6 +33,10 @@ bool isHfsPlusHeader(Bytes sector);
 
 // Facts of an HFS+ volume whose header is `sector`: size = block size x total blocks (big-endian fields).
 BootSectorFacts hfsPlusFacts(Bytes sector);
+
+// True when the 1024 bytes at the volume's byte 1024 are an ext2/3/4 superblock (magic 0xEF53, a block size of
+// 1 to 64 KiB, blocks and inodes counted).
+bool isExtSuperblock(Bytes superblock);
 
 // True when the sector starts like an exFAT boot sector (jump 0xEB 0x3C/0x58/0x76, "EXFA" at offset 3).
 bool isExfatBootSector(Bytes sector);

@@ -50,13 +50,13 @@ int Partition::advancedScan(readWriteInterface& reader, std::uint64_t totalSecto
             if (number < 2) return index + 1;
             hit = true;
             volumeStart = number - 2;
-            const std::uint64_t mib = facts.sizeBytes / 1048576;
-            if (mib >= 1 && mib <= kLargestHfsMiB) {
+            const std::uint64_t sectors = facts.sizeBytes / 512;
+            if (sectors >= 1 && wholeMiB(sectors) <= static_cast<long long>(kLargestHfsMiB)) {
                 reporting.setStatus("found HFS+...");
-                append("HFS+", format("%lld  MB", static_cast<long long>(mib)), static_cast<std::int64_t>(volumeStart));
+                append("HFS+", format("%lld  MB", wholeMiB(sectors)), static_cast<std::int64_t>(volumeStart), sectors);
                 listed = true;
             }
-            listed = listed || mib > 0;  // a larger volume is still jumped over
+            listed = listed || sectors > 0;  // a larger volume is still jumped over
         } else {
             facts = classifyBootSector(sector, rules);
             if (facts.kind == BootKind::None) return index + 1;

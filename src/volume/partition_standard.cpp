@@ -1,4 +1,5 @@
 // The standard scan: the MBR with its extended boot record chain, or the GPT.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <set>
@@ -30,6 +31,37 @@ bool isExtended(std::uint8_t type) { return type == 0x05 || type == 0x0F || type
 
 bool hasBootSignature(Bytes sector) { return u8(sector, 510) == 0x55 && u8(sector, 511) == 0xAA; }
 
+// The GUID as it is written: the first three fields are stored little-endian.
+std::string guidText(Bytes guid) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X", le32(guid, 0), le16(guid, 4),
+                  le16(guid, 6), u8(guid, 8), u8(guid, 9), u8(guid, 10), u8(guid, 11), u8(guid, 12), u8(guid, 13),
+                  u8(guid, 14), u8(guid, 15));
+    return text;
+}
+
+// The name of a GPT partition type, for a volume whose file system is not recognised.
+std::string gptTypeName(Bytes typeGuid) {
+    static const std::pair<const char*, const char*> kNames[] = {
+        {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", "Basic data"},
+        {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", "EFI System"},
+        {"E3C9E316-0B5C-4DB8-817D-F92DF00215AE", "Microsoft reserved"},
+        {"DE94BBA4-06D1-4D40-A16A-BFD50179D6AC", "Windows recovery"},
+        {"0FC63DAF-8483-4772-8E79-3D69D8477DE4", "Linux filesystem"},
+        {"0657FD6D-A4AB-43C4-84E5-0933C84B4F4F", "Linux swap"},
+        {"E6D6D379-F507-44C2-A23C-238F2A3DF928", "Linux LVM"},
+        {"A19D880F-05FC-4D3B-A006-743F0F84911E", "Linux RAID"},
+        {"933AC7E1-2EB4-4F13-B844-0E14E2AEF915", "Linux home"},
+        {"48465300-0000-11AA-AA11-00306543ECAC", "Apple HFS+"},
+        {"7C3457EF-0000-11AA-AA11-00306543ECAC", "Apple APFS"},
+        {"21686148-6449-6E6F-744E-656564454649", "BIOS boot"},
+    };
+    const std::string text = guidText(typeGuid);
+    for (const auto& [guid, name] : kNames)
+        if (text == guid) return name;
+    return "Unknown";
+}
+
 std::string format(const char* pattern, long long value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, pattern, value);
@@ -43,12 +75,14 @@ bool Partition::readSectors(readWriteInterface& reader, std::uint64_t byteOffset
     return reader.read(buffer.data(), buffer.size());
 }
 
-void Partition::append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector) {
+void Partition::append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector,
+                       std::uint64_t sectors) {
     VolumeRecord record;
     record.fileSystem = fileSystem;
     record.volumeName = std::to_string(records_.size());
     record.sizeText = sizeText;
     record.startSector = startSector;
+    record.sectorCount = sectors;
     records_.push_back(record);
     if (onVolumeFound) onVolumeFound(records_.back());
 }
@@ -63,8 +97,30 @@ bool Partition::hfsPlusProbe(readWriteInterface& reader, std::uint64_t sector) {
     return readSectors(reader, (sector + 2) * 512, buffer) && isHfsPlusHeader(buffer);
 }
 
-// The file-system text of a primary or logical MBR slot, by its type (and, for 0x07 and unknown types, by a look
-// at the volume), with the status text of the find.
+std::string Partition::probeFileSystem(readWriteInterface& reader, std::uint64_t sector) {
+    std::vector<std::uint8_t> head(2048);
+    if (!readSectors(reader, sector * 512, head)) return {};
+    const BootSectorFacts facts = classifyBootSector(head);
+    switch (facts.kind) {
+        case BootKind::Ntfs:
+            return "NTFS";
+        case BootKind::Fat16:
+            return facts.fat12 ? "FAT12" : "FAT16";
+        case BootKind::Fat32:
+            return "FAT32";
+        case BootKind::Exfat:
+            return "FAT64";
+        default:
+            break;
+    }
+    const Bytes bytes(head);
+    if (isHfsPlusHeader(bytes.subspan(1024))) return "HFS+";
+    if (isExtSuperblock(bytes.subspan(1024))) return "extX";
+    return {};
+}
+
+// The file-system text of a primary or logical MBR slot, by its type (and, for the types that do not settle it,
+// by a look at the volume), with the status text of the find.
 std::string Partition::classifyMbrEntry(readWriteInterface& reader, std::uint8_t type, std::uint64_t start,
                                         bool logical) {
     switch (type) {
@@ -74,13 +130,13 @@ std::string Partition::classifyMbrEntry(readWriteInterface& reader, std::uint8_t
         case 0x06:
         case 0x0E:
             reporting.setStatus("found FAT 16...");
-            return "FAT16";
+            return probeFileSystem(reader, start) == "FAT12" ? "FAT12" : "FAT16";
         case 0x07:
             if (exfatProbe(reader, start)) {
                 reporting.setStatus("found FAT64...");
                 return "FAT64";
             }
-            reporting.setStatus(logical ? std::string("found NTFS...") : format("found NTFS %d...", ++ntfsCount_));
+            reporting.setStatus(logical ? std::string("found NTFS...") : format("found NTFS %lld...", ++ntfsCount_));
             return "NTFS";
         case 0x0B:
         case 0x0C:
@@ -92,41 +148,46 @@ std::string Partition::classifyMbrEntry(readWriteInterface& reader, std::uint8_t
                 return "NTFS";
             }
             break;
-        case 0x83:
+        case 0x83: {
             reporting.setStatus(logical ? "found extx..." : "found ext2...");
-            return "extX";
-        default:
-            // HFS+ partitions carry types the table does not know (0xAF); their header tells.
-            if (hfsPlusProbe(reader, start)) {
-                reporting.setStatus("found HFS+...");
-                return "HFS+";
-            }
+            const std::string found = probeFileSystem(reader, start);
+            return found.empty() ? "extX" : found;
+        }
+        default: {
+            // HFS+ partitions carry types the table does not know (0xAF); their header tells, as other volumes'
+            // boot sectors or superblocks do.
+            const std::string found = probeFileSystem(reader, start);
+            if (found == "HFS+") reporting.setStatus("found HFS+...");
+            if (!found.empty()) return found;
             break;
+        }
     }
     reporting.setStatus("found UNKNOWN...");
     return "Unknown";
 }
 
 bool Partition::recordBootSector(const BootSectorFacts& facts, std::int64_t start) {
-    const long long mib = static_cast<long long>(facts.sizeBytes / 1048576);
+    // NTFS's extent holds the backup boot sector behind the counted sectors: the same size the table gives.
+    const std::uint64_t sectors = facts.extentSectors;
+    const long long mib = wholeMiB(sectors);
     switch (facts.kind) {
         case BootKind::Ntfs:
-            if (mib <= 0) return false;
-            reporting.setStatus(format("found NTFS %d...", ++ntfsCount_));
-            append("NTFS", format("%d   MB", mib), start);
+            if (sectors == 0) return false;
+            reporting.setStatus(format("found NTFS %lld...", ++ntfsCount_));
+            append("NTFS", format("%lld   MB", mib), start, sectors);
             return true;
         case BootKind::Fat32:
             reporting.setStatus("found FAT 32...");
-            if (mib > 0) append("FAT32", format("%lld  MB", mib), start);
-            return mib > 0;
+            if (sectors > 0) append("FAT32", format("%lld  MB", mib), start, sectors);
+            return sectors > 0;
         case BootKind::Fat16:
             reporting.setStatus("found FAT 16...");
-            if (mib > 0) append("FAT16", format("%lld  MB", mib), start);
-            return mib > 0;
+            if (sectors > 0) append(facts.fat12 ? "FAT12" : "FAT16", format("%lld  MB", mib), start, sectors);
+            return sectors > 0;
         case BootKind::Exfat:
             reporting.setStatus("found FAT 64...");
-            if (mib > 0) append("FAT64", format("%lld  MB", mib), start);
-            return mib > 0;
+            if (sectors > 0) append("FAT64", format("%lld  MB", mib), start, sectors);
+            return sectors > 0;
         case BootKind::FatOther:
             reporting.setStatus("found unknown...");
             return false;
@@ -178,8 +239,8 @@ int Partition::walkMbr(readWriteInterface& reader) {
         const std::uint64_t start = static_cast<std::uint64_t>(entry.firstSector) * scale;
         if (diskSectors_ && start >= diskSectors_) continue;  // a slot pointing past the disk is garbage
         const std::string fileSystem = classifyMbrEntry(reader, entry.type, start, false);
-        append(fileSystem, format("%lld   MB", static_cast<long long>(entry.sectorCount * scale / 2048)),
-               static_cast<std::int64_t>(start));
+        const std::uint64_t sectors = entry.sectorCount * scale;
+        append(fileSystem, format("%lld   MB", wholeMiB(sectors)), static_cast<std::int64_t>(start), sectors);
     }
     if (extendedBase != 0) return walkExtendedChain(reader, extendedBase, scale);
     return 0;
@@ -208,8 +269,8 @@ int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t exten
             const std::uint64_t start = (extendedBase + ebrOffset + entry.firstSector) * scale;
             if (diskSectors_ && start >= diskSectors_) continue;
             const std::string fileSystem = classifyMbrEntry(reader, entry.type, start, true);
-            append(fileSystem, format("%d   MB", static_cast<long long>(entry.sectorCount * scale / 2048)),
-                   static_cast<std::int64_t>(start));
+            const std::uint64_t sectors = entry.sectorCount * scale;
+            append(fileSystem, format("%lld   MB", wholeMiB(sectors)), static_cast<std::int64_t>(start), sectors);
         }
         if (!linked) break;
         ebr = extendedBase + nextOffset;
@@ -234,16 +295,17 @@ int Partition::walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t s
     struct GptEntry {
         std::uint64_t first, last;
         std::string name;
+        std::string typeName;
     };
     std::vector<GptEntry> entries;
     for (std::uint32_t i = 0; i < count; ++i) {
         const Bytes entry = slice(array, static_cast<std::uint64_t>(i) * entrySize, entrySize);
         if (allZero(slice(entry, 0, 16))) continue;  // an unused slot; later ones may still be used
         const std::uint64_t first = le64(entry, 32);
-        const std::uint64_t last = le64(entry, 40);
+        const std::uint64_t last = std::min<std::uint64_t>(le64(entry, 40), (~0ULL >> 13) / scale);
         if (first <= 2 || last < first || first > (~0ULL >> 13) / scale) continue;
         if (diskSectors_ && first * scale >= diskSectors_) continue;
-        entries.push_back({first, last, utf16leToUtf8(entry, 56, 36, true)});
+        entries.push_back({first, last, utf16leToUtf8(entry, 56, 36, true), gptTypeName(slice(entry, 0, 16))});
     }
 
     BootSectorRules rules;
@@ -253,7 +315,7 @@ int Partition::walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t s
     for (const GptEntry& entry : entries) {
         const std::uint64_t start = entry.first * scale;
         const bool readOk = readSectors(reader, start * 512, boot);
-        if (entry.name == kReservedPartitionName) continue;
+        if (entry.name == kReservedPartitionName || entry.typeName == "Microsoft reserved") continue;
         if (!readOk) return EIO;
         const BootSectorFacts facts = classifyBootSector(boot, rules);
         switch (facts.kind) {
@@ -265,9 +327,11 @@ int Partition::walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t s
                 recordBootSector(facts, static_cast<std::int64_t>(start));
                 break;
             default: {
-                const std::string fileSystem = hfsPlusProbe(reader, start) ? "HFS+" : entry.name;
-                append(fileSystem, format("%lld", static_cast<long long>((entry.last - entry.first) * scale / 2048)),
-                       static_cast<std::int64_t>(start));
+                // The last LBA belongs to the partition. The column names the file system found, not the label.
+                const std::string found = probeFileSystem(reader, start);
+                const std::uint64_t sectors = (entry.last - entry.first + 1) * scale;
+                append(found.empty() ? entry.typeName : found, format("%lld", wholeMiB(sectors)),
+                       static_cast<std::int64_t>(start), sectors);
                 continue;
             }
         }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
+#include <limits>
 
 namespace halvard {
 
@@ -49,15 +50,18 @@ std::optional<std::string> choiceForFileSystem(std::string_view fileSystem) {
 }
 
 std::int64_t endSectorOf(const VolumeRecord& record) {
-    const std::int64_t mib = sizeMiB(record);
-    if (mib == 0) return 0;
-    return record.startSector + mib * 2048 - 1;
+    const std::uint64_t sectors = volumeSectors(record);
+    if (sectors == 0) return 0;
+    const auto last = static_cast<std::int64_t>(sectors) - 1;
+    if (record.startSector > std::numeric_limits<std::int64_t>::max() - last) return std::numeric_limits<std::int64_t>::max();
+    return record.startSector + last;
 }
 
 void applyCustomSettings(VolumeRecord& record, std::int64_t start, std::int64_t end,
                          const std::optional<std::string>& treatAs) {
     record.startSector = start;
-    record.sizeText = std::to_string(end > start ? (end - start + 1) / 2048 : 0);
+    record.sectorCount = end > start ? static_cast<std::uint64_t>(end - start) + 1 : 0;
+    record.sizeText = std::to_string(wholeMiB(record.sectorCount));
     if (treatAs)
         if (auto fileSystem = treatAsFileSystem(*treatAs)) record.fileSystem = *fileSystem;
 }
@@ -68,6 +72,7 @@ VolumeRecord customVolumeEntry(std::size_t recordCount) {
     record.volumeName = std::to_string(recordCount);
     record.sizeText = "0";
     record.startSector = 0;
+    record.sectorCount = 0;
     return record;
 }
 
@@ -113,7 +118,12 @@ std::optional<VolumeRecord> parseCustomVolume(std::string_view text, std::string
     record.fileSystem = *fileSystem;
     record.volumeName = "custom";
     record.startSector = *start;
+    if (*size > (1LL << 40)) {
+        error = "SIZE_MB is larger than any disk";
+        return std::nullopt;
+    }
     record.sizeText = std::to_string(*size);
+    record.sectorCount = static_cast<std::uint64_t>(*size) * 2048;
     return record;
 }
 

@@ -22,11 +22,11 @@ std::optional<std::string> treatAsFileSystem(std::string_view choice);
 // The first choice whose text begins with the record's file-system text (what a click on a list item selects).
 std::optional<std::string> choiceForFileSystem(std::string_view fileSystem);
 
-// The end sector shown for a record: start + size x 2048 - 1, or 0 when its size is 0.
+// The end sector shown for a record: its last sector (start + sectors - 1), or 0 when its size is 0.
 std::int64_t endSectorOf(const VolumeRecord& record);
 
-// Custom settings: start sector, end sector (the size becomes (end - start + 1) / 2048 MiB when end > start, else
-// 0) and, when given, the file system to treat the volume as.
+// Custom settings: start sector, end sector (the size becomes end - start + 1 sectors when end > start, else 0)
+// and, when given, the file system to treat the volume as.
 void applyCustomSettings(VolumeRecord& record, std::int64_t start, std::int64_t end,
                          const std::optional<std::string>& treatAs);
 

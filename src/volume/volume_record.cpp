@@ -1,5 +1,6 @@
 #include "volume/volume_record.h"
 
+#include <algorithm>
 #include <cctype>
 #include <limits>
 
@@ -18,10 +19,20 @@ std::int64_t sizeMiB(const VolumeRecord& record) {
     return value;
 }
 
-std::uint64_t volumeSizeBytes(const VolumeRecord& record) {
+namespace {
+constexpr std::uint64_t kLargest = 1ULL << 54;  // sectors; no real volume is that large
+}  // namespace
+
+std::uint64_t volumeSectors(const VolumeRecord& record) {
+    if (record.sectorCount > 0) return std::min(record.sectorCount, kLargest);
     const std::int64_t mib = sizeMiB(record);
-    if (mib >= static_cast<std::int64_t>(1ULL << 43)) return ~0ULL;  // no real volume is that large
-    return static_cast<std::uint64_t>(mib) * 1048576ULL;
+    if (mib >= static_cast<std::int64_t>(kLargest / 2048)) return kLargest;
+    return static_cast<std::uint64_t>(mib) * 2048ULL;
+}
+
+std::uint64_t volumeSizeBytes(const VolumeRecord& record) {
+    const std::uint64_t sectors = volumeSectors(record);
+    return sectors >= kLargest ? ~0ULL : sectors * 512ULL;
 }
 
 }  // namespace halvard

@@ -9,14 +9,22 @@ struct VolumeRecord {
     std::string fileSystem;  // "NTFS", "FAT12", "FAT16", "FAT32", "FAT64" (exFAT), "extX", "HFS+", "Unknown", a GPT name...
     std::string label;       // second text; the scanner leaves it empty
     std::string volumeName;  // running number as text
-    std::string sizeText;    // size in MiB, possibly with a unit suffix ("1024   MB")
+    std::string sizeText;    // size in whole MiB for display, possibly with a unit suffix ("1024   MB")
     std::int64_t startSector = 0;  // in 512-byte sectors from the start of the virtual disk
+    // The size in 512-byte sectors; 0 when only the size text is known (a volume given in MiB by hand).
+    std::uint64_t sectorCount = 0;
 };
 
 // The number at the start of the size text (MiB); 0 when there is none.
 std::int64_t sizeMiB(const VolumeRecord& record);
 
-// The volume's size as the engines take it: the leading number of the size text x 1048576.
+// The volume's size in 512-byte sectors: the sector count, else the size text's MiB.
+std::uint64_t volumeSectors(const VolumeRecord& record);
+
+// The volume's size as the engines take it, in bytes; all ones for a size no disk has.
 std::uint64_t volumeSizeBytes(const VolumeRecord& record);
+
+// The whole MiB of a count of 512-byte sectors, for the size texts.
+inline long long wholeMiB(std::uint64_t sectors) { return static_cast<long long>(sectors / 2048); }
 
 }  // namespace halvard

@@ -17,6 +17,7 @@
 #include <memory>
 #include <vector>
 
+#include "app/image_reader.h"
 #include "app/vhd_input_dialog.h"
 #include "recording_sink.h"
 #include "support/vhdx_builder.h"
@@ -112,7 +113,7 @@ private slots:
         Page p;
         QCOMPARE(p.page.windowTitle(), QStringLiteral("Halvard Disk Recovery"));
         QVERIFY(!p.next()->isEnabled());
-        QVERIFY(!p.edit("pathEdit")->isEnabled());
+        QVERIFY(p.edit("pathEdit")->isEnabled());  // a path can be typed or pasted
         QVERIFY(p.informationHidden());
         QVERIFY(!p.page.imageChosen());
         QCOMPARE(p.state.sourcePage, 0);
@@ -146,6 +147,68 @@ private slots:
             QVERIFY(p.messages.shown.isEmpty());
         else
             QCOMPARE(p.messages.shown, QStringList{kNotVhdx});
+    }
+
+    // A file without any image signature is a flat disk when it holds whole sectors, whatever its name; the image
+    // page shows its size and the pages after it read it.
+    void flatDisksOfAnyNameAreAccepted_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<qint64>("bytes");
+        QTest::addColumn<bool>("accepted");
+        QTest::newRow("saved disk image") << "disk.img" << qint64(4 * kMiB) << true;
+        QTest::newRow("dd image") << "sda.dd" << qint64(3 * kMiB + 512) << true;
+        QTest::newRow("no extension") << "disk" << qint64(2 * kMiB) << true;
+        QTest::newRow("empty") << "empty.img" << qint64(0) << false;
+        QTest::newRow("not whole sectors") << "odd.img" << qint64(1000) << false;
+    }
+    void flatDisksOfAnyNameAreAccepted() {
+        QFETCH(QString, name);
+        QFETCH(qint64, bytes);
+        QFETCH(bool, accepted);
+        const QString path = imagePath(name);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.resize(bytes));
+        file.close();
+        Page p;
+        p.page.chooseImage(path);
+        QCOMPARE(p.next()->isEnabled(), accepted);
+        if (!accepted) {
+            QCOMPARE(p.messages.shown, QStringList{kNotVhdx});
+            return;
+        }
+        QVERIFY(p.messages.shown.isEmpty());
+        QVERIFY(p.informationShown());
+        QCOMPARE(p.edit("sizeEdit")->text(), QString::number(bytes / qint64(kMiB)));
+        QCOMPARE(p.state.totalSectors, quint64(bytes / 512));
+        QVERIFY(p.state.imageKind == halvard::ImageKind::Raw);
+        auto reader = halvard::gui::makeImageReader(p.state, nullptr);
+        QVERIFY(reader && reader->open(QFile::encodeName(path).toStdString()));
+        QCOMPARE(reader->totalSectors, quint64(bytes / 512));
+    }
+
+    // A typed or pasted path is read on Enter in the path box (which then does not end the program) and on Next.
+    void typedPathIsRead() {
+        const QString path = writeImage(QStringLiteral("typed.vhdx"), tenGiBPlusASector());
+        Page p;
+        p.page.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&p.page));
+        QLineEdit* box = p.edit("pathEdit");
+        QCOMPARE(p.page.focusWidget(), box);  // the page opens with the focus on its main control
+        QTest::keyClicks(box, path);
+        QVERIFY(p.next()->isEnabled());
+        QTest::keyClick(box, Qt::Key_Return);
+        QVERIFY(p.page.isVisible());
+        QVERIFY(p.informationShown());
+        QCOMPARE(p.edit("sizeEdit")->text(), QStringLiteral("10240"));
+
+        Page q;
+        q.page.show();
+        q.edit("pathEdit")->setText(path);
+        q.next()->setEnabled(true);
+        q.next()->click();  // no next page is wired: reading it is what counts
+        QVERIFY(q.informationShown());
+        QVERIFY(q.messages.shown.isEmpty());
     }
 
     void readsTheImageInformation_data() {
@@ -432,6 +495,17 @@ private slots:
         QCOMPARE(items, (QStringList{"Help", "Software Homepage", "About"}));
     }
 
+    // With no web browser to open them, the help says where its file is and the home page gives its address.
+    void helpWithoutABrowserSaysWhereItIs() {
+        Page p;
+        p.page.setUrlOpener([](const QUrl&) { return false; });
+        p.find<QAction>("helpAction")->trigger();
+        p.find<QAction>("homePageAction")->trigger();
+        QCOMPARE(p.messages.shown.size(), 2);
+        QVERIFY2(p.messages.shown[0].endsWith(QStringLiteral("how-it-works.html")), qPrintable(p.messages.shown[0]));
+        QVERIFY(p.messages.shown[1].contains(halvard::gui::homePageUrl().toString()));
+    }
+
     void aboutShowsAModalBox() {
         Page p;
         p.page.show();
@@ -457,6 +531,8 @@ private slots:
         const QByteArray text = help.readAll();
         QVERIFY(text.contains("<html"));
         QVERIFY(text.contains("Halvard Disk Recovery"));
+        // It describes what the program reads today, not only VHDX.
+        for (const char* kind : {"VHD,", "VDI", "VMDK", "flat raw", "differencing"}) QVERIFY2(text.contains(kind), kind);
     }
 
     void fileChooserOffersEveryImageKindThenVhdxAlone() {
@@ -468,8 +544,9 @@ private slots:
         std::unique_ptr<QFileDialog> chooser(VhdInputDialog::makeImageFileDialog(nullptr));
         auto* types = chooser->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
         QVERIFY(types);
-        QCOMPARE(types->count(), 2);
+        QCOMPARE(types->count(), 3);
         QCOMPARE(types->itemText(1), QStringLiteral(".VHDX Files (*.vhdx)"));
+        QCOMPARE(types->itemText(2), QStringLiteral("All Files"));
 
         chooser->setDirectory(folder.path());
         chooser->show();

@@ -2,6 +2,7 @@
 // default file (here also named in the path box, so loaded twice) and carves the volume on its worker; a ticked
 // category is saved into a folder; without definitions Parse refuses.
 #include <QCheckBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -48,6 +49,7 @@ class RawRecoveryPageTest : public QObject {
 private slots:
     void editorWritesAndPageCarvesAndSaves();
     void parseWithoutDefinitionsRefuses();
+    void pauseStopAndResumeSayWhatTheyDo();
 
 private:
     QTemporaryDir dir_;
@@ -121,6 +123,33 @@ void RawRecoveryPageTest::parseWithoutDefinitionsRefuses() {
     QCOMPARE(messages.shown, QStringList{QStringLiteral("Enter the info file first..")});
     QVERIFY(!child<QPushButton>(page, "parse")->isEnabled());
     QVERIFY(child<QPushButton>(page, "back")->isEnabled());
+}
+
+// Stop asks nothing: it says the process is stopping; Pause and Resume say they were pressed.
+void RawRecoveryPageTest::pauseStopAndResumeSayWhatTheyDo() {
+    const QString image = dir_.filePath(QStringLiteral("stop.img"));
+    std::vector<char> disk(2 * kMiB, 0);
+    std::ofstream(image.toStdString(), std::ios::binary).write(disk.data(), static_cast<std::streamsize>(disk.size()));
+    ApplicationState state;
+    state.activeReader = halvard::openImage(image.toStdString()).reader;
+    QVERIFY(state.activeReader);
+    RecordingMessageSink messages;
+    RawRecoveryDialog page(state, VolumeRecord{"RAW", "", "0", "2", 0}, image, false);
+    page.setMessageSink(&messages);
+    page.setDefaultSignaturePath(dir_.filePath(QStringLiteral("signatures.txt")));  // written by the test above
+    page.show();
+    page.parse();
+    QVERIFY(page.working());  // the worker waits for its first report until events are served
+    auto* status = child<QLabel>(page, "status");
+    page.pause();
+    QCOMPARE(status->text(), QStringLiteral("Pause button pressed"));
+    page.stop();
+    QCOMPARE(status->text(), QStringLiteral("Stop button pressed.Please wait for the process to stop"));
+    page.resume();
+    QCOMPARE(status->text(), QStringLiteral("Resume button pressed"));
+    QTRY_VERIFY(!page.working());
+    for (const QString& shown : messages.shown) QVERIFY2(!shown.startsWith(u'?'), qPrintable(shown));
+    QVERIFY(child<QLabel>(page, "fileListTitle")->text() == QStringLiteral("File(s) List"));
 }
 
 QTEST_MAIN(RawRecoveryPageTest)

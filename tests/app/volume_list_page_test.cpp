@@ -399,6 +399,24 @@ private slots:
         QVERIFY(p.find("progressBar")->isHidden());
     }
 
+    // Both scans and the custom settings agree on a volume's size: the NTFS volume whose boot sector counts 6,143
+    // sectors (its backup boot sector is the 6,144th) is 3 MiB and ends at sector 8,191.
+    void customSettingsEndWhereTheVolumeEnds() {
+        const QString path = image(QStringLiteral("agree.vhdx"),
+                                   diskSpec(16 * kMiB, {{0, mbrSector({{0x07, 2048, 6144}})},
+                                                        {2048 * 512, ntfsBootSector(6143)},
+                                                        {(2048 + 6143) * 512, ntfsBootSector(6143)}}));
+        for (const ScanMode mode : {ScanMode::Standard, ScanMode::Advanced}) {
+            Page p(choicesFor(path, mode));
+            p.page->startScan();
+            p.waitForScan();
+            QCOMPARE(p.rows().value(0), (QStringList{"0", "NTFS", "3   MB", "2048"}));
+            p.click(0);
+            QCOMPARE(p.endEdit()->value(), std::int64_t(8191));
+            QCOMPARE(p.page->records().at(0).sectorCount, std::uint64_t(6144));
+        }
+    }
+
     void stopEndsTheAdvancedScanWithTheVolumesFoundSoFar() {
         const QString path = image(QStringLiteral("stop.vhdx"),
                                    diskSpec(16 * kMiB, {{2048 * 512, ntfsBootSector(4096)},

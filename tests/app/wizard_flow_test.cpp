@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QPointer>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -104,6 +105,35 @@ private slots:
         QTRY_VERIFY(!modes);
         QTRY_VERIFY(!list);
         QVERIFY(run.messages.shown.isEmpty());
+    }
+
+    // The wizard is one window: the next page opens where the last one was, at its size, maximised when it was;
+    // no page opens larger than the screen; each opens with the focus on its main control.
+    void pagesKeepThePlaceOfTheWindow() {
+        Run run(disk_);
+        run.image.move(60, 40);
+        run.image.resize(700, 520);
+        DriveParsingModes* modes = run.toModes();
+        QVERIFY(modes && modes->isVisible());
+        QCOMPARE(modes->pos(), QPoint(60, 40));
+        QCOMPARE(modes->size(), QSize(700, 520).expandedTo(modes->minimumSizeHint()));
+        QVERIFY(modes->focusWidget());
+        QVERIFY(modes->focusWidget()->objectName() != QStringLiteral("helpButton"));
+
+        modes->showMaximized();
+        button(modes, "nextButton")->click();
+        PopulateDriveDlg* list = modes->volumeListPage();
+        QVERIFY(list && list->isVisible());
+        QVERIFY(list->isMaximized());
+        QCOMPARE(list->focusWidget(), list->findChild<QTableWidget*>());
+
+        list->showNormal();
+        list->hide();
+        list->resize(20000, 20000);
+        list->show();
+        const QRect room = list->screen()->availableGeometry();
+        QVERIFY2(list->width() <= room.width() && list->height() <= room.height(),
+                 qPrintable(QStringLiteral("%1x%2").arg(list->width()).arg(list->height())));
     }
 
     void enterOnALaterPageEndsTheApplication() {

@@ -36,28 +36,38 @@ struct Browsed {
     }
 };
 
-TEST(BrowserTree, FillingReplacesThePlaceholderOnceAndColoursOnlyOnALabelClick) {
-    for (ChildFill fill : {ChildFill::Expanding, ChildFill::LabelClick}) {
-        Browsed b;
-        EXPECT_EQ(entryOfItem(b.tree, b.root), kVolumeRoot);
-        EXPECT_FALSE(entryOfItem(b.tree, b.tree.firstChild(b.docsItem)));
-        EXPECT_TRUE(childrenPending(b.tree, b.docsItem));
-        ASSERT_TRUE(fillChildren(b.tree, b.view, b.docsItem, fill));
-        EXPECT_EQ(b.childTexts(b.docsItem), (std::vector<std::string>{"gone.txt", "Sub", "Empty", "live.txt"}));
-        const TreeItemId gone = b.tree.firstChild(b.docsItem);
-        EXPECT_EQ(b.tree.itemColour(gone), fill == ChildFill::LabelClick ? TreeColour::Deleted : TreeColour::Normal);
-        const TreeItemId sub = b.tree.nextSibling(gone);
-        EXPECT_EQ(b.childTexts(sub), (std::vector<std::string>{kPlaceholderText}));  // has children of its own
-        EXPECT_TRUE(b.childTexts(b.tree.nextSibling(sub)).empty());                  // "Empty" has none
-        EXPECT_FALSE(fillChildren(b.tree, b.view, b.docsItem, fill));                 // only once
-        EXPECT_FALSE(fillChildren(b.tree, b.view, gone, fill));                       // not a folder
-    }
+// However a folder is opened (expand button or label click), its deleted entries show red.
+TEST(BrowserTree, FillingReplacesThePlaceholderOnceAndColoursDeletedEntries) {
+    Browsed b;
+    EXPECT_EQ(entryOfItem(b.tree, b.root), kVolumeRoot);
+    EXPECT_FALSE(entryOfItem(b.tree, b.tree.firstChild(b.docsItem)));
+    EXPECT_TRUE(childrenPending(b.tree, b.docsItem));
+    ASSERT_TRUE(fillChildren(b.tree, b.view, b.docsItem));
+    EXPECT_EQ(b.childTexts(b.docsItem), (std::vector<std::string>{"gone.txt", "Sub", "Empty", "live.txt"}));
+    const TreeItemId gone = b.tree.firstChild(b.docsItem);
+    EXPECT_EQ(b.tree.itemColour(gone), TreeColour::Deleted);
+    const TreeItemId sub = b.tree.nextSibling(gone);
+    EXPECT_EQ(b.tree.itemColour(sub), TreeColour::Normal);
+    EXPECT_EQ(b.childTexts(sub), (std::vector<std::string>{kPlaceholderText}));  // has children of its own
+    EXPECT_TRUE(b.childTexts(b.tree.nextSibling(sub)).empty());                  // "Empty" has none
+    EXPECT_FALSE(fillChildren(b.tree, b.view, b.docsItem));                       // only once
+    EXPECT_FALSE(fillChildren(b.tree, b.view, gone));                             // not a folder
+}
+
+// The top level the engine filled shows its deleted entries red too.
+TEST(BrowserTree, TopLevelDeletedEntriesAreMarked) {
+    Browsed b;
+    const EntryId lost = b.view.add(kVolumeRoot, "lost.txt", false, "l", true);
+    const TreeItemId lostItem = b.tree.insertItem(b.root, "lost.txt", TreeIcon::File, TreeColour::Normal, lost);
+    markDeletedChildren(b.tree, b.view, b.root);
+    EXPECT_EQ(b.tree.itemColour(lostItem), TreeColour::Deleted);
+    EXPECT_EQ(b.tree.itemColour(b.docsItem), TreeColour::Normal);
 }
 
 TEST(BrowserTree, ChildrenTakeTheFolderTickAndRowsListOnlyFiles) {
     Browsed b;
     b.tree.setChecked(b.docsItem, true);
-    fillChildren(b.tree, b.view, b.docsItem, ChildFill::Expanding);
+    fillChildren(b.tree, b.view, b.docsItem);
     EXPECT_EQ(b.tree.checkState(b.docsItem), CheckState::Checked);
     EXPECT_EQ(b.tree.checkState(b.tree.firstChild(b.docsItem)), CheckState::Checked);
 

@@ -17,12 +17,13 @@ public:
         bool deleted = false;
         std::string content;
         std::vector<EntryId> children;
+        std::optional<CalendarTime> modified;
     };
 
     EntryId add(EntryId parent, const std::string& name, bool folder, const std::string& content = {},
                 bool deleted = false) {
         const EntryId id = entries.size();
-        entries.push_back({name, folder, deleted, content, {}});
+        entries.push_back({name, folder, deleted, content, {}, {}});
         (parent == kVolumeRoot ? top : entries[parent].children).push_back(id);
         return id;
     }
@@ -41,6 +42,7 @@ public:
         d.deleted = entries.at(e).deleted;
         d.size = entries.at(e).content.size();
         d.sizeText = std::to_string(d.size) + " Bytes";
+        d.modified = entries.at(e).modified;
         return d;
     }
     FileSaveResult saveFile(EntryId e, const std::string& hostPath) override {

@@ -158,14 +158,16 @@ TEST(CliVolumes, ListsTablesAndFindsGptByItself) {
     ASSERT_EQ(j.size(), 1u);
     EXPECT_EQ(j[0]["volume"], 0);
     EXPECT_EQ(j[0]["file_system"], "NTFS");
-    EXPECT_EQ(j[0]["size_text"], "99   MB");
-    EXPECT_EQ(j[0]["size_mib"], 99);
+    // The boot sector's 204,799 sectors and its backup: the partition's 100 MiB.
+    EXPECT_EQ(j[0]["size_text"], "100   MB");
+    EXPECT_EQ(j[0]["size_mib"], 100);
+    EXPECT_EQ(j[0]["size_sectors"], 204800);
     EXPECT_EQ(j[0]["start_sector"], 2048);
 
     run = halvardCli({"volumes", image});
     ASSERT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("VOLUME   FILE_SYSTEM"), std::string::npos);
-    EXPECT_NE(run.out.find("0        NTFS                           99   MB        2048"), std::string::npos)
+    EXPECT_NE(run.out.find("0        NTFS                           100   MB       2048"), std::string::npos)
         << run.out;
 
     // The whole-disk scan, with its range and without skipping.

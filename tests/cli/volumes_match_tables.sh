@@ -9,19 +9,22 @@
 #   mbr_mixed   one record per partition, primaries in table order, then the logical volumes
 #               in EBR chain order; the extended partition itself is no record. file_system by
 #               type: 0x06 FAT16, 0x0C FAT32, 0x07 NTFS or FAT64 (an exFAT boot sector),
-#               0x83 extX, 0xAF HFS+ (volume header found). size_mib = table sectors / 2048.
+#               0x83 extX, 0xAF HFS+ (volume header found). size_sectors = table sectors,
+#               size_mib = table sectors / 2048.
 #   gpt_mixed   with and without --gpt (without it, the "EFI PART" header is noticed and
 #               stderr says so): EFI system partition FAT32, basic data NTFS, sizes from the
 #               boot sector's own sector count (NTFS counts one sector less than its
-#               partition); the Microsoft reserved partition is no record; the Linux partition
-#               is listed under its GPT name with (last - first sector) / 2048 and no unit.
+#               partition: its backup boot sector, which the size includes); the Microsoft
+#               reserved partition is no record; the Linux partition holds ext3 and is listed
+#               as extX (never under its GPT name) with (last - first + 1) sectors, its MiB
+#               without a unit.
 #   hfs_mbr, hfs_gpt   the HFS+ volume at sector 2048.
 #   zeroed_mbr  nothing: its MBR sector is zero.
 # Advanced scan (boot sectors and volume headers, tables ignored):
 #   zeroed_mbr, mbr_mixed, gpt_mixed, hfs_*, hfsplus_xorriso.iso: every NTFS, FAT32, exFAT,
 #   HFS+ volume, and FAT16 with 128, 200 or 256 sectors per FAT, in disk order, at its first
-#   sector, sized by its own boot sector or volume header; ext3 and empty partitions are not
-#   listed. Each volume of these disks is followed by a free sector, an EBR or the next
+#   sector, sized by its own boot sector or volume header (volumes under 1 MiB too); ext3 and
+#   empty partitions are not listed. Each volume of these disks is followed by a free sector, an EBR or the next
 #   volume's first sector after the NTFS backup boot sector, so that jumping over a volume
 #   never jumps over the boot sector of the next one.
 #   --no-skip on zeroed_mbr: additionally, and required, the NTFS backup boot sector at the
@@ -89,8 +92,16 @@ for disk in ("mbr_mixed", "zeroed_mbr", "gpt_mixed", "hfs_mbr", "hfs_gpt", "hfsp
         sys.exit("tables.txt has no rows for %s; rebuild the fixtures" % disk)
 
 
-def rec(fs, mib, text, start):
-    return {"file_system": fs, "size_mib": mib, "size_text": text, "start_sector": start}
+def rec(fs, sectors, text, start):
+    return {"file_system": fs, "size_mib": sectors // 2048, "size_sectors": sectors, "size_text": text,
+            "start_sector": start}
+
+
+# GPT partition types by GUID, for partitions whose file system is not recognised.
+GPT_TYPES = {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B": "EFI System",
+             "EBD0A0A2-B9E5-4433-87C0-68B6B72699C7": "Basic data",
+             "0FC63DAF-8483-4772-8E79-3D69D8477DE4": "Linux filesystem",
+             "48465300-0000-11AA-AA11-00306543ECAC": "Apple HFS+"}
 
 
 # Size texts: "N   MB" (three blanks) for table entries and NTFS boot sectors, "N  MB" (two)
@@ -133,7 +144,7 @@ def expect_mbr(rows):
             fs = "HFS+" if p.fs == "hfsplus" else "Unknown"
         else:
             fs = MBR_TYPES.get(t, "Unknown")
-        recs.append(rec(fs, p.sectors // 2048, mb3(p.sectors // 2048), p.start))
+        recs.append(rec(fs, p.sectors, mb3(p.sectors // 2048), p.start))
     return recs
 
 
@@ -142,21 +153,22 @@ def expect_gpt(rows):
     for p in sorted(rows, key=lambda p: p.slot):
         if p.name == "Microsoft reserved partition":
             continue
-        own = (p.fs_sectors or 0) * 512 // MIB
-        by_name = (p.sectors - 1) // 2048  # (last sector - first sector) / 2048
+        own = p.fs_sectors or 0
         if p.fs == "ntfs":
-            r = rec("NTFS", own, mb3(own), p.start)
+            own += 1  # the backup boot sector
+        mib = own // 2048
+        if p.fs == "ntfs":
+            r = rec("NTFS", own, mb3(mib), p.start)
         elif p.fs == "fat32":
-            r = rec("FAT32", own, mb2(own), p.start)
+            r = rec("FAT32", own, mb2(mib), p.start)
         elif p.fs == "fat16":
-            r = rec("FAT16", own, mb2(own), p.start) if p.facts["spf"] in ("200", "256") else None
+            r = rec("FAT16", own, mb2(mib), p.start) if p.facts["spf"] in ("200", "256") else None
         elif p.fs == "exfat":
-            r = rec("FAT64", own, mb2(own), p.start)
-        elif p.fs == "hfsplus":
-            recs.append(rec("HFS+", by_name, str(by_name), p.start))
-            continue
+            r = rec("FAT64", own, mb2(mib), p.start)
         else:
-            recs.append(rec(p.name, by_name, str(by_name), p.start))
+            fs = ("HFS+" if p.fs == "hfsplus" else "extX" if p.fs.startswith("ext") else
+                  GPT_TYPES.get(p.type.upper(), "Unknown"))
+            recs.append(rec(fs, p.sectors, str(p.sectors // 2048), p.start))
             continue
         if r is not None and own > 0:
             recs.append(r)
@@ -167,18 +179,19 @@ def found_by_scan(p):
     """The record an advanced scan makes for the volume in partition p, or None."""
     if p.fs_sectors is None:
         return None
-    mib = p.fs_sectors * 512 // MIB
+    sectors = p.fs_sectors + (1 if p.fs == "ntfs" else 0)  # NTFS: its backup boot sector
+    mib = sectors // 2048
     if p.fs == "ntfs":
-        r = rec("NTFS", mib, mb3(mib), p.start)
+        r = rec("NTFS", sectors, mb3(mib), p.start)
     elif p.fs == "fat32" or (p.fs == "fat16" and p.facts["spf"] in ("128", "200", "256")):
-        r = rec(p.fs.upper(), mib, mb2(mib), p.start)
+        r = rec(p.fs.upper(), sectors, mb2(mib), p.start)
     elif p.fs == "exfat":
-        r = rec("FAT64", mib, mb2(mib), p.start)
+        r = rec("FAT64", sectors, mb2(mib), p.start)
     elif p.fs == "hfsplus":
-        r = rec("HFS+", mib, mb2(mib), p.start) if mib < 20971520 else None
+        r = rec("HFS+", sectors, mb2(mib), p.start) if mib < 20971520 else None
     else:
         return None
-    return r if mib > 0 else None
+    return r if sectors > 0 else None
 
 
 def expect_scan(rows, first=None, last=None, no_skip=False):
@@ -226,7 +239,7 @@ def show(r):
                                  r.get("size_text"))
 
 
-FIELDS = ("file_system", "size_mib", "size_text", "start_sector")
+FIELDS = ("file_system", "size_mib", "size_sectors", "size_text", "start_sector")
 
 
 def strip(r):

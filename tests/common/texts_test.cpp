@@ -22,8 +22,9 @@ TEST(SizeText, SwitchesUnitAtEachPowerOf1024) {
 }
 
 TEST(TimeText, TwelveHourClockAsTheListsShowIt) {
-    EXPECT_EQ(timeText({2024, 3, 7, 12, 30, 0}), "03/07/2024  12:30 AM");  // noon reads AM
-    EXPECT_EQ(timeText({2024, 3, 7, 0, 5, 0}), "03/07/2024  00:05 AM");
+    EXPECT_EQ(timeText({2024, 3, 7, 12, 30, 0}), "03/07/2024  12:30 PM");  // noon
+    EXPECT_EQ(timeText({2024, 3, 7, 0, 5, 0}), "03/07/2024  12:05 AM");    // midnight
+    EXPECT_EQ(timeText({2024, 3, 7, 11, 59, 0}), "03/07/2024  11:59 AM");
     EXPECT_EQ(timeText({2024, 12, 31, 13, 5, 0}), "12/31/2024  01:05 PM");
     EXPECT_EQ(timeText({1999, 1, 1, 23, 59, 0}), "01/01/1999  11:59 PM");
     EXPECT_EQ(isoText({2024, 3, 7, 13, 5, 9}), "2024-03-07T13:05:09");

@@ -169,6 +169,7 @@ std::vector<ByteVector> exfatEntrySet(const ExfatSet& set) {
     putLe(file, 8, set.modifyStamp, 4);
     putLe(file, 12, set.modifyStamp, 4);
     putLe(file, 16, set.modifyStamp, 4);
+    file[22] = file[23] = file[24] = set.utcOffset;
     stream[0] = 0x40 | live;
     stream[1] = set.flags;
     stream[3] = static_cast<std::uint8_t>(set.name.size());

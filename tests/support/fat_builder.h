@@ -64,6 +64,7 @@ struct ExfatSet {
     bool deleted = false;
     int secondaryCount = -1;
     std::uint32_t modifyStamp = 0x50A56C00;
+    std::uint8_t utcOffset = 0;  // of all three stamps; bit 7 marks it valid
 };
 std::vector<ByteVector> exfatEntrySet(const ExfatSet& set);
 

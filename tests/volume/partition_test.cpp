@@ -131,12 +131,15 @@ TEST_F(ScannerTest, GptWalkClassifiesByBootSector) {
     d.putGpt({{"C12A7328-F81F-11D2-BA4B-00A0C93EC93B", 2048, 206847, "EFI system partition"},
               {"E3C9E316-0B5C-4DB8-817D-F92DF00215AE", 206848, 239615, "Microsoft reserved partition"},
               {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 239616, 300000, "Basic data partition"},
-              {"0FC63DAF-8483-4772-8E79-3D69D8477DE4", 300001, 399000, "Linux filesystem"}});
+              {"0FC63DAF-8483-4772-8E79-3D69D8477DE4", 300001, 399000, "linuxdata"}});
     d.putSector(2048, testing::fat32BootSector(204800, "mkfs.fat"));  // not "MSDOS": found by its parameters
     d.putSector(239616, testing::ntfsBootSector(60384));
     EXPECT_EQ(scan(true), (std::vector<Found>{{"FAT32", "100  MB", 2048},
                                               {"NTFS", "29   MB", 239616},
                                               {"Linux filesystem", "48", 300001}}));
+    // The last LBA is inclusive; NTFS's backup boot sector counts, as it does in the partition table.
+    EXPECT_EQ(records[2].sectorCount, 99000u);
+    EXPECT_EQ(records[1].sectorCount, 60385u);
     // Without the GPT box the protective entry is all the MBR shows.
     EXPECT_EQ(scan(false), (std::vector<Found>{{"Unknown", "2097151   MB", 1}}));
 }
@@ -149,7 +152,8 @@ TEST_F(ScannerTest, GptEntriesAreReadWhereTheHeaderSays) {
               {"EBD0A0A2-B9E5-4433-87C0-68B6B72699C7", 700000, 799000, "after the gap"}},
              512, 200, 600000);
     d.putSector(700000, testing::fat16BootSector(99001, 97, "mkfs.fat"));
-    EXPECT_EQ(scan(true), (std::vector<Found>{{"first", "0", 2048}, {"FAT16", "48  MB", 700000}}));
+    // Without a file system in it the partition is listed by its type, never by its label.
+    EXPECT_EQ(scan(true), (std::vector<Found>{{"Basic data", "1", 2048}, {"FAT16", "48  MB", 700000}}));
 
     // An absurd entry count or size is bounded, not trusted.
     Sector header(512, 0);
@@ -210,7 +214,9 @@ TEST_F(ScannerTest, GptOnFourKibibyteSectorDisks) {
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0].fileSystem, "NTFS");
     EXPECT_EQ(records[0].startSector, 2048);
-    EXPECT_EQ(records[0].sizeText, "14   MB");
+    // 3,839 sectors of 4 KiB and the backup boot sector: the partition's 15 MiB.
+    EXPECT_EQ(records[0].sizeText, "15   MB");
+    EXPECT_EQ(records[0].sectorCount, 30720u);
 }
 
 TEST_F(ScannerTest, AdvancedScanFindsVolumesWithoutTables) {
@@ -223,15 +229,15 @@ TEST_F(ScannerTest, AdvancedScanFindsVolumesWithoutTables) {
     d.putSector(309248, testing::exfatBootSector(65536));
     d.putSector(409642, testing::hfsPlusHeader(4096, 5120));
 
-    EXPECT_EQ(advanced(), (std::vector<Found>{{"NTFS", "99   MB", 2048},
+    EXPECT_EQ(advanced(), (std::vector<Found>{{"NTFS", "100   MB", 2048},
                                               {"FAT32", "50  MB", 206848},
                                               {"FAT64", "32  MB", 309248},
                                               {"HFS+", "20  MB", 409640}}));
     EXPECT_TRUE(log.saw("found HFS+..."));
     EXPECT_EQ(log.position, kScanProgressEnd);
 
-    EXPECT_EQ(advanced(false), (std::vector<Found>{{"NTFS", "99   MB", 2048},
-                                                   {"NTFS", "99   MB", 206847},
+    EXPECT_EQ(advanced(false), (std::vector<Found>{{"NTFS", "100   MB", 2048},
+                                                   {"NTFS", "100   MB", 206847},
                                                    {"FAT32", "50  MB", 206848},
                                                    {"FAT32", "50  MB", 206854},
                                                    {"FAT64", "32  MB", 309248},
@@ -261,6 +267,73 @@ TEST_F(ScannerTest, AdvancedScanStopsWhenAsked) {
     });
     EXPECT_EQ(found.size(), 1u);
     EXPECT_EQ(log.texts.back(), "Scanned Partitions");
+}
+
+// An ext2/3/4 superblock as mke2fs writes it, for the volume's byte 1024.
+Sector extSuperblock(std::uint32_t blocks) {
+    Sector s(1024, 0);
+    s[0] = 16;  // inodes
+    s[4] = static_cast<std::uint8_t>(blocks);
+    s[5] = static_cast<std::uint8_t>(blocks >> 8);
+    s[24] = 0;  // 1 KiB blocks
+    s[56] = 0x53;
+    s[57] = 0xEF;
+    return s;
+}
+
+// Volumes below 1 MiB keep their size in sectors; the tables' types that do not settle the file system are
+// settled by a look at the volume.
+TEST_F(ScannerTest, SmallVolumesAndProbedTypes) {
+    auto d = disk(40000);
+    d.putMbr(0, {{0x83, 2048, 129}, {0x8E, 4096, 1024}, {0x06, 8192, 2000}, {0x01, 12288, 300}});
+    d.put(2048 * 512 + 1024, extSuperblock(64));
+    d.put(4096 * 512 + 1024, extSuperblock(512));
+    d.putSector(8192, testing::fat16BootSector(2000, 2));  // ~490 clusters: a 12-bit FAT
+    EXPECT_EQ(scan(), (std::vector<Found>{{"extX", "0   MB", 2048},
+                                          {"extX", "0   MB", 4096},
+                                          {"FAT12", "0   MB", 8192},
+                                          {"FAT12", "0   MB", 12288}}));
+    EXPECT_EQ(records[0].sectorCount, 129u);
+    EXPECT_EQ(volumeSizeBytes(records[0]), 129u * 512);
+    EXPECT_EQ(records[2].sectorCount, 2000u);
+
+    // The advanced scan finds the FAT12 volume and an exFAT one under 1 MiB too.
+    d.putSector(20000, testing::exfatBootSector(1500));
+    const auto found = advanced();
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0], (Found{"FAT12", "0  MB", 8192}));
+    EXPECT_EQ(found[1], (Found{"FAT64", "0  MB", 20000}));
+    EXPECT_EQ(records[0].sectorCount, 2000u);
+    EXPECT_EQ(records[1].sectorCount, 1500u);
+}
+
+TEST_F(ScannerTest, GptTypesWithoutAFileSystemAndExtInside) {
+    auto d = disk(40000);
+    d.putGpt({{"0FC63DAF-8483-4772-8E79-3D69D8477DE4", 2048, 4095, "ThisIsName"},
+              {"0FC63DAF-8483-4772-8E79-3D69D8477DE4", 4096, 6143, "primary"},
+              {"0657FD6D-A4AB-43C4-84E5-0933C84B4F4F", 6144, 8191, "swap"},
+              {"01234567-89AB-CDEF-0123-456789ABCDEF", 8192, 16383, "odd"}});
+    d.put(2048 * 512 + 1024, extSuperblock(1024));
+    EXPECT_EQ(scan(true), (std::vector<Found>{{"extX", "1", 2048},
+                                              {"Linux filesystem", "1", 4096},
+                                              {"Linux swap", "1", 6144},
+                                              {"Unknown", "4", 8192}}));
+}
+
+// Both scans give a volume the same size, and the custom settings' end sector is its last sector.
+TEST_F(ScannerTest, BothScansAgreeOnTheSize) {
+    auto d = disk(20000);
+    d.putMbr(0, {{0x07, 2048, 6144}});
+    d.putSector(2048, testing::ntfsBootSector(6143));
+    d.putSector(2048 + 6143, testing::ntfsBootSector(6143));
+    scan();
+    const VolumeRecord standard = records.at(0);
+    advanced();
+    const VolumeRecord found = records.at(0);
+    EXPECT_EQ(standard.sectorCount, 6144u);
+    EXPECT_EQ(found.sectorCount, 6144u);
+    EXPECT_EQ(standard.sizeText, "3   MB");
+    EXPECT_EQ(found.sizeText, "3   MB");
 }
 
 TEST_F(ScannerTest, HostileSectorsNeverCrashTheScans) {

@@ -22,6 +22,20 @@ TEST(VolumeChoices, SizeAndEndSectorComeFromTheSizeText) {
     EXPECT_EQ(sizeMiB(record("x", "MB", 0)), 0);
 }
 
+TEST(VolumeChoices, SizeAndEndSectorComeFromTheSectorCountWhenKnown) {
+    VolumeRecord r = record("extX", "0   MB", 2048);
+    r.sectorCount = 129;
+    EXPECT_EQ(volumeSectors(r), 129u);
+    EXPECT_EQ(volumeSizeBytes(r), 129u * 512);
+    EXPECT_EQ(endSectorOf(r), 2048 + 128);
+    r.sectorCount = 6144;  // the NTFS volume that both scans list as 3 MiB
+    EXPECT_EQ(endSectorOf(r), 8191);
+    r.startSector = INT64_MAX - 5;
+    EXPECT_EQ(endSectorOf(r), INT64_MAX);
+    r.sectorCount = ~0ULL;
+    EXPECT_EQ(volumeSizeBytes(r), ~0ULL);
+}
+
 TEST(VolumeChoices, CustomSettingsOverrideStartSizeAndType) {
     VolumeRecord r = record("Unknown", "5   MB", 63);
     applyCustomSettings(r, 2048, 206847, "NTFS");
@@ -36,6 +50,12 @@ TEST(VolumeChoices, CustomSettingsOverrideStartSizeAndType) {
     EXPECT_EQ(r.sizeText, "1");
     applyCustomSettings(r, 0, 2047, "RAW");
     EXPECT_EQ(r.fileSystem, "RAW");
+    // The custom end sector reads back, and a range under 1 MiB keeps its size.
+    applyCustomSettings(r, 2048, 8191, std::nullopt);
+    EXPECT_EQ(endSectorOf(r), 8191);
+    applyCustomSettings(r, 100, 228, std::nullopt);
+    EXPECT_EQ(volumeSectors(r), 129u);
+    EXPECT_EQ(r.sizeText, "0");
 }
 
 TEST(VolumeChoices, ListClickSelectsTheMatchingChoice) {
@@ -67,6 +87,7 @@ TEST(VolumeChoices, HandMadeVolumesOnTheCommandLine) {
     EXPECT_EQ(r->fileSystem, "ntfs");
     EXPECT_EQ(r->startSector, 2048);
     EXPECT_EQ(r->sizeText, "100");
+    EXPECT_EQ(volumeSectors(*r), 204800u);
     EXPECT_EQ(parseCustomVolume("custom:exfat:0:5", error)->fileSystem, "fat64");
     EXPECT_EQ(parseCustomVolume("custom:raw:63:0", error)->fileSystem, "RAW");
     for (const char* bad : {"custom:NTFS:2048", "custom:ZFS:1:1", "custom:NTFS:-1:5", "custom:NTFS:1:x",

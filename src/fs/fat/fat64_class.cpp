@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/texts.h"
 #include "common/utf16.h"
 #include "fs/fat/fat_names.h"
 
@@ -76,7 +77,8 @@ bool Fat64Class::parseStandard() {
     if (!checkBootSector()) return false;
     if (!loadRootDirectory()) {
         reporting.inform("error...");
-        return true;
+        reporting.setStatus("Processing done...");
+        return false;
     }
     reporting.setStatus("processing file and directory entries...");
     reporting.setStatus("Finding Fat64 File And Directory entries recursively....");
@@ -166,9 +168,15 @@ bool Fat64Class::isFolder(std::size_t index) const {
 void Fat64Class::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
     const ExFatEntry& e = entries[index];
     f.size = e.dataLength;
-    f.created = stampTime(e.createStamp, e.create10ms);
-    f.accessed = stampTime(e.accessStamp);
-    f.modified = stampTime(e.modifyStamp, e.modify10ms);
+    // A stamp with a valid UTC offset is listed as the instant a saved file gets, in the local zone as elsewhere.
+    auto shown = [](std::uint32_t stamp, std::uint8_t tenMs, std::uint8_t utcOffset) -> std::optional<CalendarTime> {
+        const auto t = stampTime(stamp, tenMs);
+        if (!t || (utcOffset & 0x80) == 0) return t;
+        return localCalendarTime(exfatHostSeconds(*t, utcOffset));
+    };
+    f.created = shown(e.createStamp, e.create10ms, e.createUtcOffset);
+    f.accessed = shown(e.accessStamp, 0, e.accessUtcOffset);
+    f.modified = shown(e.modifyStamp, e.modify10ms, e.modifyUtcOffset);
     f.attributes = fatAttributeText(static_cast<std::uint8_t>(e.attributes));
 }
 

@@ -1,6 +1,7 @@
 // The FAT12/16 and FAT32 advanced road: finding FAT copies, scanning every cluster for slots that look like
 // directory entries, and building the records from them, with what no directory claims under "ORPHAN ENTRY".
 #include <algorithm>
+#include <cstdio>
 #include <new>
 
 #include "fs/fat/fat_class.h"
@@ -69,6 +70,13 @@ void FatClass::scanForEntries() {
     const std::uint64_t clusterLimit = volumeSize / cs;
     std::uint64_t shownCount = 0;
     scanClusters(cs, [&](Bytes rest, std::uint64_t offset) {
+        // FAT12/16 tell where the scan is, every 256 clusters rather than every one.
+        if (kind() == FatKind::Fat16 && offset % (cs * 256) == 0) {
+            char where[96];
+            std::snprintf(where, sizeof where, "currently at sector %lld of %lld", static_cast<long long>(offset / 512),
+                          static_cast<long long>(volumeSize / 512));
+            reporting.setStatus(where);
+        }
         const std::size_t bytes = static_cast<std::size_t>(std::min<std::uint64_t>(cs, rest.size()));
         for (std::size_t o = 0; o + kSlot <= bytes; o += kSlot) {
             const Bytes slot = rest.subspan(o, kSlot);

@@ -1,6 +1,7 @@
 // The FAT12/16, FAT32 and exFAT engines on small volumes built in memory: long names, merged directory slots,
 // directory loops, reused clusters, 12-bit chains, chain loops, exFAT entry sets with bad counts.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cctype>
 #include <fstream>
@@ -269,6 +270,32 @@ TEST(ExfatEntrySets, SetsAreReadByTheirStructure) {
     EXPECT_EQ(p.saved("/whole.bin"), std::string(1024, 'w') + std::string(76, 'z'));
     const EntryDetails d = p.view->details(*findEntry(*p.view, "/whole.bin"));
     EXPECT_EQ(timeText(*d.modified), "05/05/2020  01:32 PM");
+}
+
+// A stamp with its UTC offset: the list shows the time the saved file gets (in the local zone, as every list does),
+// not the stored wall-clock time of the zone it was written in.
+TEST(ExfatEntrySets, ListedTimesAreTheSavedTimes) {
+    ExfatVolumeBuilder v;
+    std::vector<ByteVector> root;
+    for (const std::uint8_t offset : {std::uint8_t(0xA0), std::uint8_t(0xE4), std::uint8_t(0x00)}) {  // +8 h, -7 h, none
+        const std::string name = "offset-" + std::to_string(offset);
+        for (auto& e : exfatEntrySet({.name = name, .firstCluster = 10, .length = 2, .flags = 0x03, .utcOffset = offset}))
+            root.push_back(e);
+    }
+    v.putEntries(v.clusterOffset(2), root);
+    v.chain({2});
+    v.put(v.clusterOffset(10), text("ok"));
+    Parsed p(v.image, "FAT64");
+    ASSERT_TRUE(p.parsed);
+    for (const char* name : {"offset-160", "offset-228", "offset-0"}) {
+        const std::string host = ::testing::TempDir() + "exfat_time_" + name;
+        ASSERT_EQ(testing::savedContent(*p.view, std::string("/") + name, host), "ok");
+        struct stat st {};
+        ASSERT_EQ(::stat(host.c_str(), &st), 0);
+        const EntryDetails d = p.view->details(*findEntry(*p.view, std::string("/") + name));
+        ASSERT_TRUE(d.modified);
+        EXPECT_EQ(timeText(*d.modified), timeText(localCalendarTime(st.st_mtime))) << name;
+    }
 }
 
 // Damage anywhere in the volumes' first 64 KiB (boot sector, FAT, directories): every parse ends, and listing and
