@@ -189,9 +189,12 @@ bool ext2Class::addEntry(std::uint32_t folder, const DirectoryRecord& record, bo
 void ext2Class::addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records, bool belowRemoved) {
     // Splitting a block of an indexed folder leaves copies of the moved records in its slack, and one removed
     // record can be seen twice: a removed record is listed once, and not when it names what a live one names.
+    const bool anyRemoved = std::any_of(records.begin(), records.end(), [](const PendingRecord& r) { return r.removed; });
     std::set<std::pair<std::string_view, std::uint32_t>> seen;
-    for (const PendingRecord& r : records)
-        if (!r.removed) seen.insert({r.name, r.inode});
+    if (anyRemoved) {
+        for (const PendingRecord& r : records)
+            if (!r.removed) seen.insert({r.name, r.inode});
+    }
     DirectoryRecord record;
     for (const PendingRecord& r : records) {
         if (r.removed && !seen.insert({r.name, r.inode}).second) continue;
