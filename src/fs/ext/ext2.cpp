@@ -186,19 +186,21 @@ bool ext2Class::addEntry(std::uint32_t folder, const DirectoryRecord& record, bo
     return true;
 }
 
-void ext2Class::addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records, bool belowRemoved) {
+void ext2Class::addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records,
+                                 std::string_view names, bool belowRemoved) {
+    auto nameOf = [&](const PendingRecord& r) { return names.substr(r.nameOffset, r.nameLength); };
     // Splitting a block of an indexed folder leaves copies of the moved records in its slack, and one removed
     // record can be seen twice: a removed record is listed once, and not when it names what a live one names.
     const bool anyRemoved = std::any_of(records.begin(), records.end(), [](const PendingRecord& r) { return r.removed; });
     std::set<std::pair<std::string_view, std::uint32_t>> seen;
     if (anyRemoved) {
         for (const PendingRecord& r : records)
-            if (!r.removed) seen.insert({r.name, r.inode});
+            if (!r.removed) seen.insert({nameOf(r), r.inode});
     }
     DirectoryRecord record;
     for (const PendingRecord& r : records) {
-        if (r.removed && !seen.insert({r.name, r.inode}).second) continue;
-        record.name = r.name;
+        if (r.removed && !seen.insert({nameOf(r), r.inode}).second) continue;
+        record.name = nameOf(r);
         record.inode = r.inode;
         record.fileType = r.fileType;
         record.removed = r.removed;
@@ -221,18 +223,20 @@ void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool re
     const BlockList runs = blocksOf(inode, inode.size);
     std::vector<std::uint8_t> block;
     std::vector<PendingRecord> records;
+    std::string names;  // the names of `records`, one after another
     for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
             if (run.unwritten || !readBlock(run.physical + k, block)) continue;
             walkDirectoryBlock(
                 block, hasFileType_, inodeCount_,
                 [&](const DirectoryRecord& r) {
-                    records.push_back({std::string(r.name), r.inode, r.fileType, r.removed});
+                    records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed});
+                    names.append(r.name);
                 },
                 true, indexed && run.logical + k == 0);
         }
     }
-    addFolderEntries(key, records, removed);
+    addFolderEntries(key, records, names, removed);
     // The sub-folders after the whole folder: the entry list grows under the walk.
     const std::vector<std::uint32_t> children = entries_[key].children;
     for (std::uint32_t child : children) {
@@ -251,6 +255,8 @@ void ext2Class::walkFolders() {
     root.mode = root.inodeMode = 0x4000;
     root.inodeDescribes = true;
     entries_.push_back(std::move(root));
+    // Most names are of inodes in use: room for them saves moving the list as it grows.
+    entries_.reserve(std::min<std::uint64_t>(inodes_.size() + 64, kMaxReserved));
     walkedFolders_.assign(inodeCount_ + 1, false);
     walkedCount_ = 0;
     walkFolder(kExtRootKey, 2, false, 0);

@@ -105,12 +105,14 @@ private:
     BlockList blocksOf(const ext_format::Inode& inode, std::uint64_t size) const;
     RemovedBlocks removedBlocks(const ExtEntry& e) const;
     struct PendingRecord {
-        std::string name;
+        std::size_t nameOffset = 0;
+        std::size_t nameLength = 0;
         std::uint32_t inode = 0;
         std::uint8_t fileType = 0;
         bool removed = false;
     };
-    void addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records, bool belowRemoved);
+    void addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records, std::string_view names,
+                          bool belowRemoved);
     // A new entry for a record of `folder`; false when the record names nothing the tree shows.
     bool addEntry(std::uint32_t folder, const ext_format::DirectoryRecord& record, bool belowRemoved);
     void walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool removed, unsigned depth);
