@@ -377,6 +377,18 @@ std::string ext2Class::linkTarget(std::uint32_t key) const {
     return std::string(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
+BlockFile ext2Class::blockFile(const ExtEntry& e, BlockList runs) const {
+    BlockFile file;
+    file.blockSize = blockSize_;
+    file.firstBlockOffset = shift_;
+    file.size = e.size;
+    file.volumeBlocks = super_.blockCount;
+    file.accessTime = e.accessTime;
+    file.modifyTime = e.modifyTime;
+    file.runs = std::move(runs);
+    return file;
+}
+
 SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t key) const {
     SaveOutcome result;
     const ExtEntry* e = entry(key);
@@ -397,15 +409,7 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
             result.error = "not recoverable: its blocks are not known";
             return result;
         }
-        BlockFile file;
-        file.blockSize = blockSize_;
-        file.firstBlockOffset = shift_;
-        file.size = e->size;
-        file.volumeBlocks = super_.blockCount;
-        file.accessTime = accessTime;
-        file.modifyTime = modifyTime;
-        file.runs = std::move(blocks.free);
-        result = writeBlockFile(reader_, file, hostPath);
+        result = writeBlockFile(reader_, blockFile(*e, std::move(blocks.free)), hostPath);
         // Blocks in use again by other files are left as zeros.
         result.damaged = result.damaged || blocks.someInUse;
         return result;
@@ -423,15 +427,7 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
         }
         return writeHostSymlink(target, hostPath, accessTime, modifyTime);
     }
-    BlockFile file;
-    file.blockSize = blockSize_;
-    file.firstBlockOffset = shift_;
-    file.size = e->size;
-    file.volumeBlocks = super_.blockCount;
-    file.accessTime = accessTime;
-    file.modifyTime = modifyTime;
-    file.runs = blocksOf(inode, e->size);
-    return writeBlockFile(reader_, file, hostPath);
+    return writeBlockFile(reader_, blockFile(*e, blocksOf(inode, e->size)), hostPath);
 }
 
 }  // namespace halvard

@@ -104,6 +104,7 @@ private:
     const InodeSummary* summary(std::uint32_t number) const;
     BlockList blocksOf(const ext_format::Inode& inode, std::uint64_t size) const;
     RemovedBlocks removedBlocks(const ExtEntry& e) const;
+    BlockFile blockFile(const ExtEntry& e, BlockList runs) const;
     struct PendingRecord {
         std::size_t nameOffset = 0;
         std::size_t nameLength = 0;
