@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# Times listing an ext3 volume with 30,000 files (`halvard ls --recursive`) against The Sleuth Kit's
-# `fls -r -p` on the same raw disk.
+# Times listing an ext3 and an ext4 volume with 30,000 files each (`halvard ls --recursive`) against The Sleuth
+# Kit's `fls -r -p` on the same raw disk.
 #
 #   bench/ext_listing_vs_fls.sh [BUILD_DIR]      (default: build/ beside bench/)
 #
-# The disk is built once and kept in BUILD_DIR/bench-data: an MBR disk with one 256 MiB ext3 partition (4 KiB
-# blocks) filled by mke2fs -d from a folder of 30,000 small files in 300 folders. Environment: RUNS (default 3)
-# timed runs after one warm-up run.
+# The disks are built once and kept in BUILD_DIR/bench-data: an MBR disk with one 256 MiB partition (4 KiB blocks;
+# ext4 with its default features) filled by mke2fs -d from a folder of 30,000 small files in 300 folders.
+# Environment: RUNS (default 3) timed runs after one warm-up run; TYPES (default "ext3 ext4").
 set -euo pipefail
 
 die() { echo "ext_listing_vs_fls: $*" >&2; exit 1; }
@@ -18,19 +18,23 @@ BUILD=$(readlink -f "${1:-$HERE/../build}")
 HALVARD=$BUILD/src/cli/halvard
 DATA=$BUILD/bench-data
 RUNS=${RUNS:-3}
-DISK=$DATA/ext3_30k.raw
-STAMP=$DATA/ext3_30k.stamp
+TYPES=${TYPES:-ext3 ext4}
 SCRIPT_HASH=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
 
 [[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
 for tool in mke2fs sfdisk fls; do command -v "$tool" >/dev/null || die "missing tool: $tool"; done
 mkdir -p "$DATA"
 
-if [[ ! -f $DISK || ! -f $STAMP || $(cat "$STAMP") != "$SCRIPT_HASH" ]]; then
-    echo "ext_listing_vs_fls: building a 256 MiB ext3 volume with 30,000 files..." >&2
-    src=$(mktemp -d /tmp/halvard-bench-ext.XXXXXX)
-    trap 'rm -rf "$src"' EXIT
-    python3 - "$src" <<'PY'
+# bench_type TYPE: builds (once) and times one disk
+bench_type() {
+    local type=$1
+    DISK=$DATA/${type}_30k.raw
+    local stamp=$DATA/${type}_30k.stamp
+    if [[ ! -f $DISK || ! -f $stamp || $(cat "$stamp") != "$SCRIPT_HASH" ]]; then
+        echo "ext_listing_vs_fls: building a 256 MiB $type volume with 30,000 files..." >&2
+        local src
+        src=$(mktemp -d /tmp/halvard-bench-ext.XXXXXX)
+        python3 - "$src" <<'PY'
 import os, sys
 root = sys.argv[1]
 for d in range(300):
@@ -40,24 +44,28 @@ for d in range(300):
         with open(os.path.join(folder, "file_%03d_%05d.txt" % (d, f)), "w") as out:
             out.write("content of file %d in folder %d\n" % (f, d))
 PY
-    part=$DATA/ext3_30k.part
-    rm -f "$part" "$DISK"
-    truncate -s 256M "$part"
-    mke2fs -q -F -t ext3 -b 4096 -N 40000 -d "$src" "$part" >/dev/null
-    truncate -s $((256 * 1024 * 1024 + 1024 * 1024)) "$DISK"
-    printf 'label: dos\nstart=2048, size=524288, type=83\n' | sfdisk -q "$DISK" >/dev/null
-    dd if="$part" of="$DISK" bs=1M seek=1 conv=notrunc,sparse status=none
-    rm -f "$part"
-    echo "$SCRIPT_HASH" >"$STAMP"
-fi
+        local part=$DATA/${type}_30k.part
+        rm -f "$part" "$DISK"
+        truncate -s 256M "$part"
+        mke2fs -q -F -t "$type" -b 4096 -N 40000 -d "$src" "$part" >/dev/null
+        rm -rf "$src"
+        truncate -s $((256 * 1024 * 1024 + 1024 * 1024)) "$DISK"
+        printf 'label: dos\nstart=2048, size=524288, type=83\n' | sfdisk -q "$DISK" >/dev/null
+        dd if="$part" of="$DISK" bs=1M seek=1 conv=notrunc,sparse status=none
+        rm -f "$part"
+        echo "$SCRIPT_HASH" >"$stamp"
+    fi
+    echo "ext_listing_vs_fls ($type): $("$HALVARD" ls "$DISK" --volume 0 --recursive 2>/dev/null | wc -l) entries" \
+        "(halvard), $(fls -r -p -o 2048 "$DISK" | wc -l) (fls)"
+    local t_halvard t_fls
+    t_halvard=$(median_seconds "$RUNS" run_halvard)
+    t_fls=$(median_seconds "$RUNS" run_fls)
+    echo "$type halvard ls --recursive: $t_halvard s"
+    echo "$type fls -r -p:              $t_fls s"
+    echo "$type ratio halvard/fls:      $(ratio "$t_halvard" "$t_fls")"
+}
 
 run_halvard() { "$HALVARD" ls "$DISK" --volume 0 --recursive >/dev/null 2>&1; }
 run_fls() { fls -r -p -o 2048 "$DISK" >/dev/null; }
 
-echo "ext_listing_vs_fls: $("$HALVARD" ls "$DISK" --volume 0 --recursive 2>/dev/null | wc -l) entries (halvard)," \
-    "$(fls -r -p -o 2048 "$DISK" | wc -l) (fls)"
-t_halvard=$(median_seconds "$RUNS" run_halvard)
-t_fls=$(median_seconds "$RUNS" run_fls)
-echo "halvard ls --recursive: $t_halvard s"
-echo "fls -r -p:              $t_fls s"
-echo "ratio halvard/fls:      $(ratio "$t_halvard" "$t_fls")"
+for type in $TYPES; do bench_type "$type"; done

@@ -22,9 +22,7 @@ bool ExtView::runParse(const ParseContext& context) {
     engine_.attachVolume();
     if (engine_.volumeSize() == 0 || !engine_.readSuperblock() || !engine_.readGroupDescriptors()) return false;
     engine_.collectInodes();
-    engine_.parseDirectories();
-    engine_.buildEntryMap();
-    engine_.linkParentChild();
+    engine_.walkFolders();
     engine_.fillRootEntries();
     if (context.tree) insertPlaceholders(*context.tree, engine_.rootItem(), *this);
     return true;
@@ -50,20 +48,37 @@ bool ExtView::isFolder(EntryId entry) const {
     return e && e->isFolder();
 }
 
+bool ExtView::isDeleted(EntryId entry) const {
+    const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
+    return e && e->removed;
+}
+
+std::string ExtView::entryIdText(EntryId entry) const {
+    const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
+    return std::to_string(e ? e->inode : 0);
+}
+
 EntryDetails ExtView::details(EntryId entry) const {
     EntryDetails d;
     const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
     if (!e) return d;
     d.name = e->name;
     d.folder = e->isFolder();
+    d.deleted = e->removed;
     d.size = e->size;
     d.sizeText = sizeText(static_cast<std::int64_t>(e->size));
-    if (entry != kExtRootKey) {
+    // A removed name whose inode went to another file has no times of its own.
+    if (entry != kExtRootKey && e->inodeDescribes) {
         d.created = localCalendarTime(e->changeTime);
         d.accessed = localCalendarTime(e->accessTime);
         d.modified = localCalendarTime(e->modifyTime);
         d.attributes = ext2Class::permissionText(e->inodeMode);
     }
+    if (e->removed) {
+        static const char* const kTexts[] = {"yes", "partly", "no"};
+        d.recoverable = kTexts[static_cast<int>(engine_.recoverable(static_cast<std::uint32_t>(entry)))];
+    }
+    if (e->isSymlink()) d.target = engine_.linkTarget(static_cast<std::uint32_t>(entry));
     return d;
 }
 

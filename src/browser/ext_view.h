@@ -1,6 +1,6 @@
 #pragma once
-// The ext2/3 engine behind the browser's interface. An EntryId is the engine's key (inode number - 1); the list
-// and the command line show the inode number. Only the standard mode exists for ext volumes.
+// The ext2/3/4 engine behind the browser's interface. An EntryId is the engine's key (one per name); the command
+// line shows the inode number. Only the standard mode exists for ext volumes.
 //
 // Threads: as for the NTFS view; the entry map does not change once tree items exist, and reads are serialised.
 #include <memory>
@@ -22,11 +22,12 @@ public:
 
     std::string name(EntryId entry) const override;
     bool isFolder(EntryId entry) const override;
-    bool isDeleted(EntryId) const override { return false; }
+    bool isDeleted(EntryId entry) const override;
     EntryDetails details(EntryId entry) const override;
 
     FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
-    std::string entryIdText(EntryId entry) const override { return std::to_string(entry + 1); }
+    // The inode number: every name of one file shows the same id.
+    std::string entryIdText(EntryId entry) const override;
 
     const ext2Class& engine() const { return engine_; }
 

@@ -35,6 +35,8 @@ struct EntryDetails {
     std::optional<CalendarTime> created, accessed, modified;  // in the zone the engine shows them
     std::string attributes;                                   // the engine's attribute letters
     bool accessedDateOnly = false;  // the engine keeps no time of day for the last access (FAT): show the date
+    std::string recoverable;  // removed files of engines that can tell: "yes", "partly" or "no"; else empty
+    std::string target;       // a symbolic link's target; else empty
 };
 
 // The access column of a list row: the time text, or the date text alone when the engine keeps no time of day.

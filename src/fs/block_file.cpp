@@ -1,7 +1,12 @@
 #include "fs/block_file.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "common/host_files.h"
 
@@ -105,6 +110,21 @@ SaveOutcome writeSmallFile(const std::string& content, const std::string& hostPa
     HostFile out;
     if (!out.create(hostPath) || !out.write(content.data(), content.size())) return failWrite(out, result);
     finish(out, result, hostPath, accessTime, modifyTime);
+    return result;
+}
+
+SaveOutcome writeHostSymlink(const std::string& target, const std::string& hostPath, std::int64_t accessTime,
+                             std::int64_t modifyTime) {
+    SaveOutcome result;
+    if (::symlink(target.c_str(), hostPath.c_str()) != 0) {
+        result.error = std::strerror(errno);
+        result.diskFull = errno == ENOSPC || errno == EDQUOT;
+        return result;
+    }
+    result.written = true;
+    result.bytes = target.size();
+    struct timespec times[2] = {{static_cast<time_t>(accessTime), 0}, {static_cast<time_t>(modifyTime), 0}};
+    ::utimensat(AT_FDCWD, hostPath.c_str(), times, AT_SYMLINK_NOFOLLOW);
     return result;
 }
 

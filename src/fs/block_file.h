@@ -45,4 +45,8 @@ SaveOutcome writeBlockFile(const VolumeReader& reader, const BlockFile& file, co
 SaveOutcome writeSmallFile(const std::string& content, const std::string& hostPath,
                            std::optional<std::int64_t> accessTime, std::optional<std::int64_t> modifyTime);
 
+// Creates a symbolic link to `target` (kept as it is: nothing is written through it) with the link's own times.
+SaveOutcome writeHostSymlink(const std::string& target, const std::string& hostPath, std::int64_t accessTime,
+                             std::int64_t modifyTime);
+
 }  // namespace halvard

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace halvard {
 
@@ -98,11 +99,10 @@ bool ext2Class::readGroupDescriptors() {
 
 void ext2Class::collectInodes() {
     reporting.setRange(0, static_cast<std::uint32_t>(groupCount_));
-    inodeEntries_.clear();
-    directories_.clear();
+    inodes_.clear();
     // Room for the inodes in use, as the superblock counts them (a damaged count only up to a bound).
-    inodeEntries_.reserve(std::min<std::uint64_t>(inodeCount_ - std::min<std::uint64_t>(super_.freeInodeCount, inodeCount_),
-                                                  kMaxReserved));
+    inodes_.reserve(std::min<std::uint64_t>(inodeCount_ - std::min<std::uint64_t>(super_.freeInodeCount, inodeCount_),
+                                            kMaxReserved));
     // A table is read a piece at a time into one small buffer that stays in the cache.
     const std::uint64_t perPiece = std::max<std::uint64_t>(kTablePiece / inodeSize_, 1);
     std::vector<std::uint8_t> table;
@@ -125,18 +125,15 @@ void ext2Class::collectInodes() {
             }
             const Inode inode = Inode::read(slice(table, (i % perPiece) * inodeSize_, inodeSize_));
             if (inode.mode == 0) continue;
-            ExtEntry e;
-            e.inodeIndex = static_cast<std::uint32_t>(base + i);
-            e.mode = e.inodeMode = inode.mode;
+            InodeSummary e;
+            e.number = static_cast<std::uint32_t>(base + i + 1);
+            e.mode = inode.mode;
+            e.removed = inode.isRemoved();
             e.size = inode.size;
-            e.tableBlock = tableBlock;
-            e.indexInGroup = static_cast<std::uint32_t>(i);
             e.accessTime = inode.accessTime;
             e.changeTime = inode.changeTime;
             e.modifyTime = inode.modifyTime;
-            inodeEntries_.push_back(std::move(e));
-            if (inode.isDirectory() && inode.firstBlockPointer() != 0)
-                directories_.push_back({static_cast<std::uint32_t>(base + i), inode});
+            inodes_.push_back(e);
         }
     }
 }
@@ -147,120 +144,126 @@ bool ext2Class::pollStop() {
     return true;
 }
 
-ExtEntry& ext2Class::entryFor(std::uint32_t key) {
-    const auto it = std::lower_bound(inodeEntries_.begin(), inodeEntries_.end(), key,
-                                     [](const ExtEntry& e, std::uint32_t k) { return e.inodeIndex < k; });
-    if (it != inodeEntries_.end() && it->inodeIndex == key) return *it;
-    ExtEntry& e = namedEmpty_[key];
-    e.inodeIndex = key;
-    return e;
+const ext2Class::InodeSummary* ext2Class::summary(std::uint32_t number) const {
+    const auto it = std::lower_bound(inodes_.begin(), inodes_.end(), number,
+                                     [](const InodeSummary& e, std::uint32_t n) { return e.number < n; });
+    return it != inodes_.end() && it->number == number ? &*it : nullptr;
 }
 
-void ext2Class::walkDirectory(const DirectoryInode& dir) {
-    // Children hang under their directory; the root directory's under ROOT.
-    const bool isRoot = dir.key + 1 == 2;
-    std::int64_t currentParent = isRoot ? kExtRootKey : dir.key;
-    const std::uint64_t wantBlocks = (dir.inode.size + blockSize_ - 1) / blockSize_;
-    const BlockList runs = blocksOfInode(dir.inode, blockSize_, wantBlocks,
-                                         [this](std::uint64_t b, std::vector<std::uint8_t>& buf) { return readBlock(b, buf); });
+BlockList ext2Class::blocksOf(const Inode& inode, std::uint64_t size) const {
+    const std::uint64_t wantBlocks = size / blockSize_ + (size % blockSize_ != 0);
+    return blocksOfInode(inode, blockSize_, wantBlocks,
+                         [this](std::uint64_t b, std::vector<std::uint8_t>& buf) { return readBlock(b, buf); });
+}
+
+bool ext2Class::addEntry(std::uint32_t folder, const DirectoryRecord& record, bool belowRemoved) {
+    if (record.name == "." || record.name == "..") return false;
+    ExtEntry e;
+    e.name = record.name;
+    e.inode = record.inode;
+    e.parent = folder;
+    e.removed = record.removed || belowRemoved;
+    // The record's own type, where the volume keeps one: what a removed name was even when its inode is reused.
+    static constexpr std::uint16_t kTypeModes[8] = {0, 0x8000, 0x4000, 0x2000, 0x6000, 0x1000, 0xC000, 0xA000};
+    const std::uint16_t recordMode = hasFileType_ && record.fileType < 8 ? kTypeModes[record.fileType] : 0;
+    const InodeSummary* inode = record.inode >= 1 && record.inode <= inodeCount_ ? summary(record.inode) : nullptr;
+    // A removed name keeps its inode's facts only while that inode is still removed and of the name's type; a
+    // reused inode belongs to another file.
+    e.inodeDescribes = inode && (!e.removed || (inode->removed && (recordMode == 0 || (inode->mode & 0xF000) == recordMode)));
+    if (e.inodeDescribes) {
+        e.mode = e.inodeMode = inode->mode;
+        e.size = inode->size;
+        e.accessTime = inode->accessTime;
+        e.changeTime = inode->changeTime;
+        e.modifyTime = inode->modifyTime;
+    } else {
+        e.mode = recordMode != 0 ? recordMode : (e.removed ? 0x8000 : 0);
+    }
+    if (!e.isFolder() && !e.isFile()) return false;
+    if (entries_.size() >= 0xFFFFFFFFu) return false;
+    entries_[folder].children.push_back(static_cast<std::uint32_t>(entries_.size()));
+    entries_.push_back(std::move(e));
+    return true;
+}
+
+void ext2Class::addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records,
+                                 std::string_view names, bool belowRemoved) {
+    auto nameOf = [&](const PendingRecord& r) { return names.substr(r.nameOffset, r.nameLength); };
+    // Splitting a block of an indexed folder leaves copies of the moved records in its slack, and one removed
+    // record can be seen twice: a removed record is listed once, and not when it names what a live one names.
+    const bool anyRemoved = std::any_of(records.begin(), records.end(), [](const PendingRecord& r) { return r.removed; });
+    std::set<std::pair<std::string_view, std::uint32_t>> seen;
+    if (anyRemoved) {
+        for (const PendingRecord& r : records)
+            if (!r.removed) seen.insert({nameOf(r), r.inode});
+    }
+    DirectoryRecord record;
+    for (const PendingRecord& r : records) {
+        if (r.removed && !seen.insert({nameOf(r), r.inode}).second) continue;
+        record.name = nameOf(r);
+        record.inode = r.inode;
+        record.fileType = r.fileType;
+        record.removed = r.removed;
+        addEntry(folder, record, belowRemoved);
+    }
+}
+
+void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool removed, unsigned depth) {
+    // Every folder is walked once; a tree deeper than any real one is a loop in a damaged volume.
+    if (inodeNumber == 0 || inodeNumber > inodeCount_ || walkedFolders_[inodeNumber] || depth > 4096) return;
+    walkedFolders_[inodeNumber] = true;
+    if (pollStop()) return;
+    if (walkedCount_++ % kReportEvery == 0) {
+        reporting.setStatus(formatted("parsing inode entry %d  of %d ", inodeNumber, inodeCount_));
+        reporting.setPosition(static_cast<std::uint32_t>(inodeNumber));
+    }
+    Inode inode;
+    if (!readInode(inodeNumber, inode) || !inode.isDirectory()) return;
+    const bool indexed = (inode.flags & kInodeFlagIndexed) != 0;
+    const BlockList runs = blocksOf(inode, inode.size);
     std::vector<std::uint8_t> block;
-    auto visit = [&](const DirectoryRecord& r) {
-        const std::uint64_t n = r.inode;
-        const bool known = n >= 1 && n <= inodeCount_;
-        if (known && hasFileType_ && (r.fileType == 1 || r.fileType == 2))
-            entryFor(static_cast<std::uint32_t>(n - 1)).mode = r.fileType == 2 ? 0x4000 : 0x8000;
-        if (r.name == ".") {
-            // The root directory's own entry is named "." and shown under ROOT; elsewhere "." names the parent.
-            if (isRoot && known) {
-                ExtEntry& e = entryFor(static_cast<std::uint32_t>(n - 1));
-                e.name = r.name;
-                e.hasName = true;
-                e.parentKey = kExtRootKey;
-            } else if (!isRoot && known) {
-                currentParent = static_cast<std::int64_t>(n - 1);
-            }
-            return;
-        }
-        if (r.name == ".." || !known) return;
-        ExtEntry& e = entryFor(static_cast<std::uint32_t>(n - 1));
-        e.name = r.name;
-        e.hasName = true;
-        e.parentKey = currentParent;
-    };
+    std::vector<PendingRecord> records;
+    std::string names;  // the names of `records`, one after another
     for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
             if (run.unwritten || !readBlock(run.physical + k, block)) continue;
-            walkDirectoryBlock(block, hasFileType_, inodeCount_, visit);
+            walkDirectoryBlock(
+                block, hasFileType_, inodeCount_,
+                [&](const DirectoryRecord& r) {
+                    records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed});
+                    names.append(r.name);
+                },
+                true, indexed && run.logical + k == 0);
         }
+    }
+    addFolderEntries(key, records, names, removed);
+    // The sub-folders after the whole folder: the entry list grows under the walk.
+    const std::vector<std::uint32_t> children = entries_[key].children;
+    for (std::uint32_t child : children) {
+        const ExtEntry& e = entries_[child];
+        // A removed folder is walked through its own inode only while that inode still describes it.
+        if (e.isFolder() && e.inodeDescribes) walkFolder(child, e.inode, e.removed, depth + 1);
     }
 }
 
-void ext2Class::parseDirectories() {
-    const std::uint64_t count = inodeCount_;
-    reporting.setRange(0, static_cast<std::uint32_t>(count));
-    for (std::size_t d = 0; d < directories_.size(); ++d) {
-        if (pollStop()) break;
-        const std::uint64_t number = directories_[d].key + 1ULL;
-        if (d % kReportEvery == 0) {
-            reporting.setStatus(formatted("parsing inode entry %d  of %d ", number, count));
-            reporting.setPosition(static_cast<std::uint32_t>(number));
-        }
-        walkDirectory(directories_[d]);
-    }
-    reporting.setStatus(formatted("parsed inode entry %d  of %d ", count, count));
-    reporting.setPosition(static_cast<std::uint32_t>(count));
-}
-
-void ext2Class::buildEntryMap() {
-    reporting.setStatus("clearing vector....");
-    // The named entries, in key order (the order they were collected in), become the map; its entries do not
-    // move from here on.
-    std::erase_if(inodeEntries_, [](const ExtEntry& e) { return !e.hasName || e.inodeIndex == kExtRootKey; });
+void ext2Class::walkFolders() {
+    reporting.setRange(0, static_cast<std::uint32_t>(inodeCount_));
+    entries_.clear();
     ExtEntry root;
     root.name = rootName;
-    root.hasName = true;
-    root.inodeIndex = kExtRootKey;
+    root.inode = 2;
     root.mode = root.inodeMode = 0x4000;
-    namedEmpty_.insert_or_assign(kExtRootKey, std::move(root));
-    const std::ptrdiff_t collected = static_cast<std::ptrdiff_t>(inodeEntries_.size());
-    for (auto& [key, e] : namedEmpty_)
-        if (e.hasName) inodeEntries_.push_back(std::move(e));
-    namedEmpty_.clear();
-    std::inplace_merge(inodeEntries_.begin(), inodeEntries_.begin() + collected, inodeEntries_.end(),
-                       [](const ExtEntry& a, const ExtEntry& b) { return a.inodeIndex < b.inodeIndex; });
-    entryMap_ = std::move(inodeEntries_);
-    slotOfKey_.clear();
-    const std::uint64_t keys = entryMap_.empty() ? 0 : std::uint64_t{entryMap_.back().inodeIndex} + 1;
-    if (keys <= std::max<std::uint64_t>(4 * entryMap_.size(), 1 << 16) && entryMap_.size() < (1u << 31)) {
-        slotOfKey_.assign(keys, -1);
-        for (std::size_t i = 0; i < entryMap_.size(); ++i) slotOfKey_[entryMap_[i].inodeIndex] = static_cast<std::int32_t>(i);
-    }
-    inodeEntries_ = {};
-    directories_ = {};
-}
-
-void ext2Class::linkParentChild() {
-    reporting.setStatus("Maintaining Parent Child....");
-    const std::uint64_t size = entryMap_.size();
-    reporting.setRange(0, static_cast<std::uint32_t>(size));
-    // The last child of each parent so far: children stay in key order without walking the chains.
-    std::vector<std::int64_t> lastChild(entryMap_.size(), -1);
-    for (std::uint64_t k = 0; k < size; ++k) {
-        if (!stopCleared_ && stop.stopNow()) break;
-        if (k % kReportEvery == 0 || k + 1 == size) {
-            reporting.setStatus(formatted("Maintaining Parent Child for record %d of %d....", k + 1, size));
-            reporting.setPosition(static_cast<std::uint32_t>(k + 1));
-        }
-        ExtEntry& e = entryMap_[k];
-        const ExtEntry* parent = entry(e.parentKey);
-        if (e.parentKey < 1 || !parent || parent == &e) continue;
-        const std::size_t p = static_cast<std::size_t>(parent - entryMap_.data());
-        if (lastChild[p] < 0)
-            entryMap_[p].firstChild = e.inodeIndex;
-        else
-            entryMap_[static_cast<std::size_t>(lastChild[p])].nextSibling = e.inodeIndex;
-        lastChild[p] = static_cast<std::int64_t>(k);
-    }
+    root.inodeDescribes = true;
+    entries_.push_back(std::move(root));
+    // Most names are of inodes in use: room for them saves moving the list as it grows.
+    entries_.reserve(std::min<std::uint64_t>(inodes_.size() + 64, kMaxReserved));
+    walkedFolders_.assign(inodeCount_ + 1, false);
+    walkedCount_ = 0;
+    walkFolder(kExtRootKey, 2, false, 0);
+    walkedFolders_ = {};
+    inodes_ = {};
+    reporting.setStatus(formatted("parsed inode entry %d  of %d ", inodeCount_, inodeCount_));
+    reporting.setPosition(static_cast<std::uint32_t>(inodeCount_));
 }
 
 void ext2Class::fillRootEntries() {
@@ -270,36 +273,19 @@ void ext2Class::fillRootEntries() {
     for (std::uint32_t key : childKeys(kExtRootKey)) {
         const ExtEntry& e = *entry(key);
         treeControl->insertItem(rootItem_, e.name, e.isFolder() ? TreeIcon::Folder : TreeIcon::File,
-                                TreeColour::Normal, key);
+                                e.removed ? TreeColour::Deleted : TreeColour::Normal, key);
     }
     treeControl->expandItem(rootItem_);
 }
 
 const ExtEntry* ext2Class::entry(std::int64_t key) const {
-    if (key < 0 || key > 0xFFFFFFFFLL) return nullptr;
-    if (!slotOfKey_.empty()) {
-        if (static_cast<std::uint64_t>(key) >= slotOfKey_.size()) return nullptr;
-        const std::int32_t slot = slotOfKey_[static_cast<std::size_t>(key)];
-        return slot >= 0 ? &entryMap_[static_cast<std::size_t>(slot)] : nullptr;
-    }
-    const auto it = std::lower_bound(entryMap_.begin(), entryMap_.end(), static_cast<std::uint32_t>(key),
-                                     [](const ExtEntry& e, std::uint32_t k) { return e.inodeIndex < k; });
-    return it != entryMap_.end() && it->inodeIndex == key ? &*it : nullptr;
+    if (key < 0 || static_cast<std::uint64_t>(key) >= entries_.size()) return nullptr;
+    return &entries_[static_cast<std::size_t>(key)];
 }
 
 std::vector<std::uint32_t> ext2Class::childKeys(std::int64_t key) const {
-    std::vector<std::uint32_t> keys;
     const ExtEntry* parent = entry(key);
-    if (!parent) return keys;
-    // A damaged volume can chain siblings into a loop; no chain is longer than the map.
-    std::uint64_t steps = 0;
-    for (std::int64_t k = parent->firstChild; k > 0 && steps < entryMap_.size(); ++steps) {
-        const ExtEntry* child = entry(k);
-        if (!child) break;
-        if (child->hasName && (child->isFolder() || child->isFile())) keys.push_back(static_cast<std::uint32_t>(k));
-        k = child->nextSibling;
-    }
-    return keys;
+    return parent ? parent->children : std::vector<std::uint32_t>{};
 }
 
 std::string ext2Class::permissionText(std::uint16_t mode) {
@@ -309,38 +295,139 @@ std::string ext2Class::permissionText(std::uint16_t mode) {
     return attributeText(mode, codes);
 }
 
-bool ext2Class::readInode(const ExtEntry& e, Inode& inode) const {
+bool ext2Class::readInode(std::uint32_t number, Inode& inode) const {
+    inode = Inode{};
+    if (number == 0 || number > inodeCount_ || inodeSize_ == 0) return false;
+    const std::uint64_t group = (number - 1) / inodesPerGroup_, index = (number - 1) % inodesPerGroup_;
+    if (group >= groupCount_) return false;
+    const GroupDescriptor descriptor =
+        GroupDescriptor::read(slice(descriptors_, group * descriptorSize_, descriptorSize_), descriptorSize_);
+    const std::uint64_t tableBlock = descriptor.inodeTable + index * inodeSize_ / blockSize_;
+    if (descriptor.inodeTable == 0 || !blockInVolume(tableBlock)) return false;
     std::vector<std::uint8_t> buffer(inodeSize_, 0);
-    if (inodeSize_ == 0 || !blockInVolume(e.tableBlock)) return false;
-    const bool ok = readBytes(shift_ + e.tableBlock * blockSize_ + std::uint64_t{e.indexInGroup} * inodeSize_, buffer);
+    const bool ok = readBytes(shift_ + descriptor.inodeTable * blockSize_ + index * inodeSize_, buffer);
     inode = Inode::read(buffer);
     return ok;
+}
+
+ext2Class::RemovedBlocks ext2Class::removedBlocks(const ExtEntry& e) const {
+    RemovedBlocks result;
+    Inode inode;
+    if (!e.inodeDescribes || !readInode(e.inode, inode) || !inode.isRemoved()) return result;
+    // The block bitmap of each group met, read once.
+    std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps;
+    auto isFree = [&](std::uint64_t block) {
+        if (block < super_.firstDataBlock || !blockInVolume(block)) return false;
+        const std::uint64_t group = (block - super_.firstDataBlock) / super_.blocksPerGroup;
+        const std::uint64_t bit = (block - super_.firstDataBlock) % super_.blocksPerGroup;
+        if (group >= groupCount_) return false;
+        auto it = bitmaps.find(group);
+        if (it == bitmaps.end()) {
+            const GroupDescriptor d =
+                GroupDescriptor::read(slice(descriptors_, group * descriptorSize_, descriptorSize_), descriptorSize_);
+            std::vector<std::uint8_t> bitmap;
+            // A group whose bitmap was never written has every block free; an unreadable bitmap frees nothing.
+            if (super_.hasGroupChecksums() && (d.flags & kGroupBlocksUninitialised))
+                bitmap.assign(blockSize_, 0);
+            else if (!readBlock(d.blockBitmap, bitmap))
+                bitmap.assign(blockSize_, 0xFF);
+            it = bitmaps.emplace(group, std::move(bitmap)).first;
+        }
+        return (u8(it->second, bit / 8) & (1u << (bit % 8))) == 0;
+    };
+    for (const BlockRun& run : blocksOf(inode, e.size)) {
+        for (std::uint64_t k = 0; k < run.count; ++k) {
+            if (!run.unwritten && !isFree(run.physical + k)) {
+                result.someInUse = true;
+                continue;
+            }
+            BlockList& list = result.free;
+            if (!list.empty() && list.back().unwritten == run.unwritten &&
+                list.back().logical + list.back().count == run.logical + k &&
+                list.back().physical + list.back().count == run.physical + k)
+                ++list.back().count;
+            else
+                list.push_back({run.logical + k, run.physical + k, 1, run.unwritten});
+        }
+    }
+    return result;
+}
+
+ExtRecoverable ext2Class::recoverable(std::uint32_t key) const {
+    const ExtEntry* e = entry(key);
+    if (!e || !e->inodeDescribes) return ExtRecoverable::No;
+    if (e->isFolder()) return e->children.empty() ? ExtRecoverable::No : ExtRecoverable::Yes;
+    if (e->size == 0) return ExtRecoverable::Yes;
+    const RemovedBlocks blocks = removedBlocks(*e);
+    if (blocks.free.empty()) return ExtRecoverable::No;
+    return blocks.someInUse ? ExtRecoverable::Partly : ExtRecoverable::Yes;
+}
+
+std::string ext2Class::linkTarget(std::uint32_t key) const {
+    const ExtEntry* e = entry(key);
+    Inode inode;
+    if (!e || !e->isSymlink() || !e->inodeDescribes || !readInode(e->inode, inode) || !inode.isSymlink()) return {};
+    if (inode.isFastSymlink()) return std::string(inode.blocks.begin(), inode.blocks.begin() + inode.size);
+    // A longer target sits in the link's first block; no target is longer than a block.
+    const BlockList runs = blocksOf(inode, std::min<std::uint64_t>(inode.size, blockSize_));
+    std::vector<std::uint8_t> block;
+    if (runs.empty() || runs.front().logical != 0 || runs.front().unwritten || !readBlock(runs.front().physical, block))
+        return {};
+    const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(inode.size, block.size()));
+    return std::string(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(length));
+}
+
+BlockFile ext2Class::blockFile(const ExtEntry& e, BlockList runs) const {
+    BlockFile file;
+    file.blockSize = blockSize_;
+    file.firstBlockOffset = shift_;
+    file.size = e.size;
+    file.volumeBlocks = super_.blockCount;
+    file.accessTime = e.accessTime;
+    file.modifyTime = e.modifyTime;
+    file.runs = std::move(runs);
+    return file;
 }
 
 SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t key) const {
     SaveOutcome result;
     const ExtEntry* e = entry(key);
-    Inode inode;
-    if (!e || !readInode(*e, inode)) {
+    if (!e || key == kExtRootKey) {
         result.error = "inode not readable";
         return result;
     }
     // The change time cannot be set on a host file; access and modification times are.
     const std::int64_t accessTime = e->accessTime, modifyTime = e->modifyTime;
-    if (inode.isFastSymlink())
-        return writeSmallFile(std::string(inode.blocks.begin(), inode.blocks.begin() + inode.size), hostPath,
-                              accessTime, modifyTime);
-    BlockFile file;
-    file.blockSize = blockSize_;
-    file.firstBlockOffset = shift_;
-    file.size = e->size;
-    file.volumeBlocks = super_.blockCount;
-    file.accessTime = accessTime;
-    file.modifyTime = modifyTime;
-    const std::uint64_t wantBlocks = e->size / blockSize_ + (e->size % blockSize_ != 0);
-    file.runs = blocksOfInode(inode, blockSize_, wantBlocks,
-                              [this](std::uint64_t b, std::vector<std::uint8_t>& buf) { return readBlock(b, buf); });
-    return writeBlockFile(reader_, file, hostPath);
+    if (e->removed) {
+        if (!e->inodeDescribes) {
+            result.error = "not recoverable: its inode now belongs to another file";
+            return result;
+        }
+        if (e->size == 0) return writeSmallFile({}, hostPath, accessTime, modifyTime);
+        RemovedBlocks blocks = removedBlocks(*e);
+        if (blocks.free.empty()) {
+            result.error = "not recoverable: its blocks are not known";
+            return result;
+        }
+        result = writeBlockFile(reader_, blockFile(*e, std::move(blocks.free)), hostPath);
+        // Blocks in use again by other files are left as zeros.
+        result.damaged = result.damaged || blocks.someInUse;
+        return result;
+    }
+    Inode inode;
+    if (!readInode(e->inode, inode)) {
+        result.error = "inode not readable";
+        return result;
+    }
+    if (inode.isSymlink()) {
+        const std::string target = linkTarget(key);
+        if (target.empty()) {
+            result.error = "link target not readable";
+            return result;
+        }
+        return writeHostSymlink(target, hostPath, accessTime, modifyTime);
+    }
+    return writeBlockFile(reader_, blockFile(*e, blocksOf(inode, e->size)), hostPath);
 }
 
 }  // namespace halvard

@@ -3,8 +3,9 @@
 // from the blocks of every directory, links them under a synthetic "ROOT" entry, fills the top of the browser's
 // tree, gives each entry's list texts and writes a file's content to the host.
 //
-// Entries are keyed by inode number - 1. ROOT takes key 2 (the key of inode 3, which no directory names), and the
-// root directory's children name it as their parent.
+// Entries are keyed by their place in the entry list; ROOT is key 0 and the root directory's names are its
+// children. Folders are walked from the root down, removed names (the slack of directory blocks) included, and the
+// names below a removed folder whose inode still maps its blocks.
 //
 // Threads: the parse runs on one worker and inserts tree items only at its end; from then on the entry map does
 // not change and saveExtFile / the list texts may run on any thread (reads are serialised in the reader).
@@ -21,26 +22,29 @@
 
 namespace halvard {
 
+// One name of the volume. A file with several names (hard links) has one entry per name, all with its inode.
 struct ExtEntry {
     std::string name;
-    bool hasName = false;            // a directory named it
-    std::uint32_t inodeIndex = 0;    // inode number - 1: the entry's key
-    std::int32_t parentKey = -1;
-    std::uint16_t mode = 0;          // the inode's mode, or 0x4000 / 0x8000 from a typed directory record
-    std::uint16_t inodeMode = 0;     // the inode's own mode (permission letters)
+    std::uint32_t inode = 0;         // inode number; 0 for a removed name whose record lost it
+    std::int64_t parent = -1;        // key of the folder entry holding the name
+    std::uint16_t mode = 0;          // the inode's mode, or 0x4000 / 0x8000 / 0xA000 from a typed directory record
+    std::uint16_t inodeMode = 0;     // the inode's own mode (permission letters); 0 when it does not describe the name
     std::uint64_t size = 0;
-    std::uint64_t tableBlock = 0;    // first block of the inode table of the inode's group
-    std::uint32_t indexInGroup = 0;
-    std::int32_t firstChild = -1;
-    std::int32_t nextSibling = -1;
     std::uint32_t accessTime = 0, changeTime = 0, modifyTime = 0;
+    bool removed = false;            // a removed name (directory slack), or a name below a removed folder
+    bool inodeDescribes = false;     // the inode still describes this name's file (live, or removed and not reused)
+    std::vector<std::uint32_t> children;
 
     bool isFolder() const { return (mode & 0xF000) == 0x4000; }
+    bool isSymlink() const { return (mode & 0xF000) == 0xA000; }
     // What the tree shows as a file: regular files and symbolic links.
-    bool isFile() const { return (mode & 0xF000) == 0x8000 || (mode & 0xF000) == 0xA000; }
+    bool isFile() const { return (mode & 0xF000) == 0x8000 || isSymlink(); }
 };
 
-inline constexpr std::uint32_t kExtRootKey = 2;
+// How much of a removed file can be saved: its blocks all free again, some, or none (or none known).
+enum class ExtRecoverable { Yes, Partly, No };
+
+inline constexpr std::uint32_t kExtRootKey = 0;
 
 class ext2Class : public EngineWiring {
 public:
@@ -53,16 +57,19 @@ public:
     bool readSuperblock();
     bool readGroupDescriptors();
     void collectInodes();
-    void parseDirectories();
-    void buildEntryMap();
-    void linkParentChild();
+    void walkFolders();
     void fillRootEntries();
 
-    // Writes the entry's content to exactly `hostPath` and sets its access and modification times.
+    // Writes the entry's content to exactly `hostPath` and sets its access and modification times. A symbolic
+    // link is written as a link. A removed file is written from those of its blocks that are free again.
     SaveOutcome saveExtFile(const std::string& hostPath, std::uint32_t key) const;
+    // For removed files: whether their content can be saved.
+    ExtRecoverable recoverable(std::uint32_t key) const;
+    // The target of a symbolic link; empty for other entries.
+    std::string linkTarget(std::uint32_t key) const;
 
     const ExtEntry* entry(std::int64_t key) const;
-    // The children of an entry along its child chain, folders and files only.
+    // The children of an entry, folders, files and links only, in their folder's order.
     std::vector<std::uint32_t> childKeys(std::int64_t key) const;
     // "-OE" ... "-UR" of the inode's permission bits.
     static std::string permissionText(std::uint16_t mode);
@@ -76,18 +83,40 @@ public:
     TreeItemId rootItem() const { return rootItem_; }
 
 private:
-    struct DirectoryInode {
-        std::uint32_t key;
-        ext_format::Inode inode;
+    // What the table scan keeps of each inode in use (a mode): a large, mostly empty volume costs little.
+    struct InodeSummary {
+        std::uint32_t number = 0;
+        std::uint16_t mode = 0;
+        bool removed = false;
+        std::uint64_t size = 0;
+        std::uint32_t accessTime = 0, changeTime = 0, modifyTime = 0;
+    };
+    // A removed file's blocks, split by the block bitmap.
+    struct RemovedBlocks {
+        BlockList free;
+        bool someInUse = false;
     };
 
     bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer) const;
     bool readBytes(std::uint64_t offset, std::vector<std::uint8_t>& buffer) const;
     bool blockInVolume(std::uint64_t block, std::uint64_t count = 1) const;
-    bool readInode(const ExtEntry& e, ext_format::Inode& inode) const;
-    // The collected entry of a key, or a new one for a slot that a directory names although it is empty.
-    ExtEntry& entryFor(std::uint32_t key);
-    void walkDirectory(const DirectoryInode& dir);
+    bool readInode(std::uint32_t number, ext_format::Inode& inode) const;
+    const InodeSummary* summary(std::uint32_t number) const;
+    BlockList blocksOf(const ext_format::Inode& inode, std::uint64_t size) const;
+    RemovedBlocks removedBlocks(const ExtEntry& e) const;
+    BlockFile blockFile(const ExtEntry& e, BlockList runs) const;
+    struct PendingRecord {
+        std::size_t nameOffset = 0;
+        std::size_t nameLength = 0;
+        std::uint32_t inode = 0;
+        std::uint8_t fileType = 0;
+        bool removed = false;
+    };
+    void addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records, std::string_view names,
+                          bool belowRemoved);
+    // A new entry for a record of `folder`; false when the record names nothing the tree shows.
+    bool addEntry(std::uint32_t folder, const ext_format::DirectoryRecord& record, bool belowRemoved);
+    void walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool removed, unsigned depth);
     // A stop ends the phase that sees it; the phases after it run on what was gathered (the page's flag stays
     // set, so later polls are not taken for a new request).
     bool pollStop();
@@ -107,16 +136,12 @@ private:
     bool stopCleared_ = false;
     std::vector<std::uint8_t> descriptors_;
 
-    // In inode order; only inodes in use (a mode) are kept, so a large, mostly empty volume costs little.
-    std::vector<ExtEntry> inodeEntries_;
-    // Inodes that a directory names although their slot is empty.
-    std::map<std::uint32_t, ExtEntry> namedEmpty_;
-    std::vector<DirectoryInode> directories_;
-    // The named entries and ROOT, in key order: the engine's map from key to entry.
-    std::vector<ExtEntry> entryMap_;
-    // Position in the map of each key, when the keys are dense enough for a table (-1: no entry); else empty and
-    // the map is searched.
-    std::vector<std::int32_t> slotOfKey_;
+    // In inode order.
+    std::vector<InodeSummary> inodes_;
+    // Folders already walked (a damaged volume can name one folder from many places, or from below itself).
+    std::vector<bool> walkedFolders_;
+    std::uint64_t walkedCount_ = 0;
+    std::vector<ExtEntry> entries_;
     TreeItemId rootItem_ = kNoTreeItem;
 };
 

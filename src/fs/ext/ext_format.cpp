@@ -135,10 +135,12 @@ std::uint64_t Superblock::expectedOffset() const {
 
 GroupDescriptor GroupDescriptor::read(Bytes d, std::uint64_t descriptorSize) {
     GroupDescriptor g;
+    g.blockBitmap = le32(d, 0x00);
     g.inodeTable = le32(d, 0x08);
     g.flags = le16(d, 0x12);
     g.unusedInodes = le16(d, 0x1C);
     if (descriptorSize >= 64) {
+        g.blockBitmap |= static_cast<std::uint64_t>(le32(d, 0x20)) << 32;
         g.inodeTable |= static_cast<std::uint64_t>(le32(d, 0x28)) << 32;
         g.unusedInodes |= static_cast<std::uint32_t>(le16(d, 0x32)) << 16;
     }
@@ -158,6 +160,8 @@ Inode Inode::read(Bytes d) {
     i.accessTime = le32(d, 0x08);
     i.changeTime = le32(d, 0x0C);
     i.modifyTime = le32(d, 0x10);
+    i.deletionTime = le32(d, 0x14);
+    i.linkCount = le16(d, 0x1A);
     i.sectors = le32(d, 0x1C);
     i.flags = le32(d, 0x20);
     const Bytes area = slice(d, 0x28, kBlockArea);
@@ -197,26 +201,81 @@ BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64
     return FillarrayofBlocks(inode, blockSize, wantBlocks, readBlock);
 }
 
+namespace {
+
+std::uint64_t recordNeeds(std::uint64_t nameLength) { return (8 + nameLength + 3) & ~3ULL; }
+
+// The removed records in block[from, to): each candidate checked in full, the search going on 4 bytes later when
+// one fails.
+void walkSlack(Bytes block, std::uint64_t from, std::uint64_t to, bool fileType, std::uint64_t inodeCount,
+               const std::function<void(const DirectoryRecord&)>& visit) {
+    DirectoryRecord record;
+    record.removed = true;
+    for (std::uint64_t at = (from + 3) & ~3ULL; at + 8 < to;) {
+        const std::uint32_t inode = le32(block, at);
+        const std::uint64_t recordLength = le16(block, at + 4);
+        const std::uint64_t nameLength = fileType ? u8(block, at + 6) : le16(block, at + 6);
+        const std::uint8_t type = fileType ? u8(block, at + 7) : 0;
+        bool sane = inode >= 1 && inode <= inodeCount && nameLength >= 1 && at + 8 + nameLength <= to &&
+                    recordLength % 4 == 0 && recordLength >= recordNeeds(nameLength) &&
+                    recordLength <= block.size() - at && (!fileType || (type >= 1 && type <= 7));
+        if (sane) {
+            const Bytes name = slice(block, at + 8, nameLength);
+            record.name = std::string_view(reinterpret_cast<const char*>(name.data()), name.size());
+            sane = record.name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos &&
+                   record.name != "." && record.name != "..";
+        }
+        if (!sane) {
+            at += 4;
+            continue;
+        }
+        record.inode = inode;
+        record.fileType = type;
+        visit(record);
+        at += recordNeeds(nameLength);
+    }
+}
+
+}  // namespace
+
 void walkDirectoryBlock(Bytes block, bool fileType, std::uint64_t inodeCount,
-                        const std::function<void(const DirectoryRecord&)>& visit) {
+                        const std::function<void(const DirectoryRecord&)>& visit, bool withRemoved,
+                        bool skipFirstSlack) {
     std::uint64_t offset = 0;
+    std::uint64_t index = 0;
     DirectoryRecord record;
     while (offset + 8 <= block.size()) {
         const std::uint64_t recordLength = le16(block, offset + 4);
         const std::uint64_t nameLength = fileType ? u8(block, offset + 6) : le16(block, offset + 6);
-        if (recordLength == 0 || nameLength == 0 || (!fileType && nameLength > 1024)) break;
+        if (recordLength == 0 || (!fileType && nameLength > 1024)) break;
         if (recordLength < 8 || recordLength > block.size() - offset) break;
         if (8 + nameLength > block.size() - offset) break;
         record.inode = le32(block, offset);
+        if (nameLength == 0) {
+            // The driver blanks the first record of a block when it removes it (inode 0, no name) and the walk
+            // goes on after it; any other nameless record (an index node, the checksum tail) ends the block.
+            if (record.inode != 0 || recordLength < 12 || recordLength % 4 != 0 || recordLength == block.size())
+                break;
+            if (withRemoved) walkSlack(block, offset + 8, offset + recordLength, fileType, inodeCount, visit);
+            offset += recordLength;
+            ++index;
+            continue;
+        }
         if (fileType && record.inode > inodeCount) break;
         record.fileType = fileType ? u8(block, offset + 7) : 0;
         const Bytes name = slice(block, offset + 8, nameLength);
         record.name = std::string_view(reinterpret_cast<const char*>(name.data()), name.size());
-        visit(record);
+        // A named record with inode 0 is one the driver removed in place (the first of its block).
+        record.removed = record.inode == 0;
+        if (withRemoved || !record.removed) visit(record);
         // A record longer than its name by at least 4 bytes holds slack (a removed entry's remains): the next
         // record starts after the whole record, not after the name.
-        const std::uint64_t rounded = (8 + nameLength + 3) & ~3ULL;
-        offset += fileType && recordLength < rounded + 4 ? rounded : recordLength;
+        const std::uint64_t rounded = recordNeeds(nameLength);
+        const std::uint64_t step = fileType && recordLength < rounded + 4 ? rounded : recordLength;
+        if (withRemoved && step > rounded && !(skipFirstSlack && index < 2))
+            walkSlack(block, offset + rounded, offset + step, fileType, inodeCount, visit);
+        offset += step;
+        ++index;
     }
 }
 

@@ -20,6 +20,8 @@ inline constexpr std::uint64_t kMaxBlockSize = 65536;
 inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
 inline constexpr std::uint32_t kInodeFlagExtents = 0x00080000;
+inline constexpr std::uint32_t kInodeFlagIndexed = 0x00001000;  // an indexed folder: block 0 holds the index root
+inline constexpr std::uint16_t kGroupBlocksUninitialised = 0x0002;
 inline constexpr std::uint32_t kRoCompatGroupChecksums = 0x0010 | 0x0400;  // group descriptor or metadata checksums
 inline constexpr std::uint16_t kGroupInodesUninitialised = 0x0001;
 inline constexpr std::uint16_t kExtentMagic = 0xF30A;
@@ -58,6 +60,7 @@ struct Superblock {
 };
 
 struct GroupDescriptor {
+    std::uint64_t blockBitmap = 0;   // 0x00 (+ 0x20 high part in 64-byte descriptors)
     std::uint64_t inodeTable = 0;    // 0x08 (+ 0x28 high part in 64-byte descriptors)
     std::uint16_t flags = 0;         // 0x12
     std::uint32_t unusedInodes = 0;  // 0x1C (+ 0x32 high part): slots at the table's end never used
@@ -74,6 +77,8 @@ struct Inode {
     std::uint32_t accessTime = 0;  // 0x08
     std::uint32_t changeTime = 0;  // 0x0C
     std::uint32_t modifyTime = 0;  // 0x10
+    std::uint32_t deletionTime = 0;  // 0x14
+    std::uint16_t linkCount = 0;   // 0x1A
     std::uint32_t sectors = 0;     // 0x1C: 512-byte units allocated
     std::uint32_t flags = 0;       // 0x20
     std::array<std::uint8_t, kBlockArea> blocks{};  // 0x28
@@ -87,6 +92,8 @@ struct Inode {
     bool usesExtents() const { return (flags & kInodeFlagExtents) && le16(blocks, 0) == kExtentMagic; }
     // A short link keeps its target in the block area instead of a block.
     bool isFastSymlink() const { return isSymlink() && size < kBlockArea && sectors == 0; }
+    // Removed: no name holds it any more (the kernel and e2fsprogs also set the deletion time).
+    bool isRemoved() const { return mode != 0 && (linkCount == 0 || deletionTime != 0); }
 };
 
 // Reads one whole block; false when it lies outside the volume or cannot be read.
@@ -106,13 +113,19 @@ BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64
 // One record of a directory block.
 struct DirectoryRecord {
     std::uint32_t inode = 0;
-    std::uint8_t fileType = 0;  // 1 regular file, 2 directory, ... (file-type volumes only)
+    std::uint8_t fileType = 0;  // 1 regular file, 2 directory, 7 symbolic link, ... (file-type volumes only)
     std::string_view name;      // into the block
+    bool removed = false;       // found in the slack after a live record, or a named record whose inode is 0
 };
 
 // Walks the records of one directory block from its start. The walk ends at a zero name length or record length,
 // a record or name that would leave the block, or (file-type volumes) an inode number above `inodeCount`.
+// With `withRemoved`, the slack after each live record is searched too, record by record, for removed records:
+// each one must have an inode number in range, a name that fits the slack and holds no "/" or NUL, a record
+// length that fits the block, and (file-type volumes) a known type. `skipFirstSlack` leaves the slack of the
+// first two records alone (an indexed folder's first block keeps its index there).
 void walkDirectoryBlock(Bytes block, bool fileType, std::uint64_t inodeCount,
-                        const std::function<void(const DirectoryRecord&)>& visit);
+                        const std::function<void(const DirectoryRecord&)>& visit, bool withRemoved = false,
+                        bool skipFirstSlack = false);
 
 }  // namespace halvard::ext_format

@@ -57,6 +57,54 @@ TEST(ExtDirectoryBlock, SlackIsSkippedAndARecordLeavingTheBlockEndsTheWalk) {
     EXPECT_EQ(namesIn(block).size(), 2u);
 }
 
+// Removed records: what the slack of live records holds, each candidate checked on its own.
+std::vector<std::string> removedIn(const ByteVector& block, bool skipFirstSlack = false) {
+    std::vector<std::string> names;
+    walkDirectoryBlock(
+        block, true, 100,
+        [&](const DirectoryRecord& r) {
+            if (r.removed) names.emplace_back(r.name);
+        },
+        true, skipFirstSlack);
+    return names;
+}
+
+TEST(ExtDirectoryBlock, RemovedRecordsAreFoundInTheSlackRecordByRecord) {
+    ByteVector block(1024, 0);
+    putRecord(block, 0, 2, 12, ".", 2);
+    putRecord(block, 12, 2, 12, "..", 2);
+    putRecord(block, 24, 12, 1000, "kept");  // slack from 40 to the block's end
+    putRecord(block, 40, 13, 16, "gone");
+    putRecord(block, 56, 101, 16, "far");     // inode beyond the volume: not a record
+    putRecord(block, 72, 14, 16, "bad/name");  // a "/" is never part of a name
+    putRecord(block, 92, 15, 16, "untyped", 0);
+    putRecord(block, 112, 16, 2000, "long");  // its length would leave the block
+    putRecord(block, 132, 17, 20, "second");
+    EXPECT_EQ(removedIn(block), (std::vector<std::string>{"gone", "second"}));
+    EXPECT_EQ(namesIn(block), (std::vector<std::string>{".", "..", "kept"}));
+
+    // The first record of a block, removed in place: named, inode 0.
+    ByteVector first(1024, 0);
+    putRecord(first, 0, 0, 24, "first_gone");
+    putRecord(first, 24, 12, 1000, "live");
+    EXPECT_EQ(removedIn(first), (std::vector<std::string>{"first_gone"}));
+    EXPECT_EQ(namesIn(first), (std::vector<std::string>{"live"}));
+    // Current kernels also blank its name: the walk goes on after it. A nameless record as long as the block is
+    // an index node and holds no names.
+    putRecord(first, 0, 0, 24, "");
+    EXPECT_EQ(namesIn(first), (std::vector<std::string>{"live"}));
+    putRecord(first, 0, 0, 1024, "");
+    EXPECT_TRUE(namesIn(first).empty());
+
+    // An indexed folder's first block keeps its index in the slack of "..": never read as names.
+    ByteVector root(1024, 0);
+    putRecord(root, 0, 2, 12, ".", 2);
+    putRecord(root, 12, 2, 1012, "..", 2);
+    putRecord(root, 40, 13, 24, "looks_like_one");
+    EXPECT_EQ(removedIn(root, true), std::vector<std::string>{});
+    EXPECT_EQ(removedIn(root, false), (std::vector<std::string>{"looks_like_one"}));
+}
+
 TEST(ExtDirectoryBlock, VolumesWithoutFileTypesHaveSixteenBitNameLengths) {
     ByteVector block(1024, 0);
     put32(block, 0, 11);
@@ -166,40 +214,60 @@ TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
     EXPECT_FALSE(Superblock::read(sb).usable());
 }
 
-// A one-group ext2 volume with 1024-byte blocks: root (inode 2) holding a file, a block device whose first block
-// pointer is its device number, and a sub-folder; the file's content in block 30.
+// A one-group ext2 volume with 1024-byte blocks: root (inode 2) holding a file, a second name of that file, a
+// block device whose first block pointer is its device number, a sub-folder and a short link; in the slack of
+// its last record two removed names: one whose inode still describes it (its block free again), one whose inode
+// went to the live file. The block bitmap (block 4) marks blocks 1..31 in use.
 ByteVector smallVolume() {
     ByteVector v(64 * 1024, 0);
-    ByteVector sb = superblock(16, 64, 16);
+    ByteVector sb = superblock(24, 64, 24);
     put32(sb, 0x4C, 1);
     put16(sb, 0x58, 128);
     put32(sb, 0x60, kIncompatFileType);
     std::memcpy(v.data() + 1024, sb.data(), sb.size());
+    put32(v, 2048 + 0, 4);  // block bitmap at block 4
     put32(v, 2048 + 8, 5);  // inode table at block 5
-    auto inode = [&](std::uint32_t number, std::uint16_t mode, std::uint32_t size, std::uint32_t block) {
+    for (int bit = 0; bit < 31; ++bit) v[4 * 1024 + bit / 8] |= static_cast<std::uint8_t>(1u << (bit % 8));
+    auto inode = [&](std::uint32_t number, std::uint16_t mode, std::uint32_t size, std::uint32_t block,
+                     std::uint16_t links = 1) {
         const std::size_t at = 5 * 1024 + (number - 1) * 128;
         put16(v, at, mode);
         put32(v, at + 4, size);
         put32(v, at + 0x10, 1686830400);
+        put16(v, at + 0x1A, links);
+        if (links == 0) put32(v, at + 0x14, 1686830500);
         put32(v, at + 0x28, block);
     };
     inode(2, 0x41ED, 1024, 20);
-    inode(12, 0x81A4, 1500, 30);
+    inode(12, 0x81A4, 1500, 30, 2);
     inode(13, 0x61A4, 0, 0x0700);
     inode(14, 0x41ED, 1024, 21);
+    inode(15, 0x81A4, 700, 40, 0);  // removed; block 40 is free
+    inode(17, 0xA1FF, 8, 0);
+    std::memcpy(v.data() + 5 * 1024 + 16 * 128 + 0x28, "file.txt", 8);
     ByteVector root(1024, 0);
     putRecord(root, 0, 2, 12, ".", 2);
     putRecord(root, 12, 2, 12, "..", 2);
     putRecord(root, 24, 12, 16, "file.txt", 1);
     putRecord(root, 40, 13, 16, "loop0", 4);
-    putRecord(root, 56, 14, 1024 - 56, "sub", 2);
+    putRecord(root, 56, 14, 12, "sub", 2);
+    putRecord(root, 68, 17, 12, "link", 7);
+    putRecord(root, 80, 12, 1024 - 80, "again.txt", 1);
+    putRecord(root, 100, 15, 16, "gone.txt", 1);
+    putRecord(root, 116, 12, 16, "old.txt", 1);
     std::memcpy(v.data() + 20 * 1024, root.data(), root.size());
     ByteVector sub(1024, 0);
     putRecord(sub, 0, 14, 12, ".", 2);
     putRecord(sub, 12, 2, 1012, "..", 2);
     std::memcpy(v.data() + 21 * 1024, sub.data(), sub.size());
     for (int i = 0; i < 1024; ++i) v[30 * 1024 + i] = static_cast<std::uint8_t>('a' + i % 26);
+    for (int i = 0; i < 1024; ++i) v[40 * 1024 + i] = static_cast<std::uint8_t>('A' + i % 26);
     return v;
+}
+
+std::string readHostFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
 TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
@@ -215,21 +283,81 @@ TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
 
     std::map<std::string, EntryId> top;
     for (EntryId e : view.topLevel()) top[view.name(e)] = e;
-    EXPECT_EQ(top.size(), 3u);  // ".", file.txt, sub; the device node is neither file nor folder
-    ASSERT_TRUE(top.count("file.txt") && top.count("sub"));
+    // No "." or "..", and the device node is neither file nor folder.
+    EXPECT_EQ(top.size(), 6u);
+    ASSERT_TRUE(top.count("file.txt") && top.count("sub") && top.count("again.txt") && top.count("link"));
     EXPECT_TRUE(view.isFolder(top["sub"]));
     EXPECT_EQ(view.details(top["file.txt"]).attributes, "-OR-GR-UW-UR");
+    // Both names of inode 12 are entries of their own with its id.
+    EXPECT_NE(top["file.txt"], top["again.txt"]);
+    EXPECT_EQ(view.entryIdText(top["again.txt"]), "12");
+    EXPECT_EQ(view.details(top["again.txt"]).size, 1500u);
+    EXPECT_EQ(view.details(top["link"]).target, "file.txt");
 
-    const auto path = (std::filesystem::temp_directory_path() / "halvard_ext_test_file.txt").string();
-    const FileSaveResult saved = view.saveFile(top["file.txt"], path);
+    const auto folder = std::filesystem::temp_directory_path() / "halvard_ext_test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const FileSaveResult saved = view.saveFile(top["again.txt"], (folder / "again.txt").string());
     EXPECT_TRUE(saved.written);
     EXPECT_FALSE(saved.damaged);  // its second block is a hole: zeros
-    std::ifstream in(path, std::ios::binary);
-    const std::string content((std::istreambuf_iterator<char>(in)), {});
+    const std::string content = readHostFile((folder / "again.txt").string());
     ASSERT_EQ(content.size(), 1500u);
     EXPECT_EQ(content.substr(0, 3), "abc");
     EXPECT_EQ(content[1024], '\0');
-    std::filesystem::remove(path);
+
+    // A short link is saved as a link.
+    EXPECT_TRUE(view.saveFile(top["link"], (folder / "link").string()).written);
+    EXPECT_EQ(std::filesystem::read_symlink(folder / "link").string(), "file.txt");
+    std::filesystem::remove_all(folder);
+}
+
+TEST(ExtEngine, RemovedNamesKeepTheirInodeOnlyWhileNoOtherFileHasIt) {
+    const ByteVector volume = smallVolume();
+    testing::MemoryReader reader(volume);
+    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+    std::map<std::string, EntryId> top;
+    for (EntryId e : view.topLevel()) top[view.name(e)] = e;
+    ASSERT_TRUE(top.count("gone.txt") && top.count("old.txt"));
+    EXPECT_FALSE(view.isDeleted(top["file.txt"]));
+
+    const EntryDetails gone = view.details(top["gone.txt"]);
+    EXPECT_TRUE(gone.deleted);
+    EXPECT_EQ(gone.size, 700u);
+    EXPECT_EQ(gone.recoverable, "yes");
+    const EntryDetails old = view.details(top["old.txt"]);
+    EXPECT_TRUE(old.deleted);
+    EXPECT_EQ(old.size, 0u);
+    EXPECT_FALSE(old.modified.has_value());
+    EXPECT_EQ(old.recoverable, "no");
+
+    const auto folder = std::filesystem::temp_directory_path() / "halvard_ext_removed_test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    const FileSaveResult saved = view.saveFile(top["gone.txt"], (folder / "gone.txt").string());
+    EXPECT_TRUE(saved.written);
+    EXPECT_FALSE(saved.damaged);
+    const std::string content = readHostFile((folder / "gone.txt").string());
+    ASSERT_EQ(content.size(), 700u);
+    EXPECT_EQ(content.substr(0, 3), "ABC");
+    // Never the live file's content under the removed name, and never an empty file called done.
+    const FileSaveResult reused = view.saveFile(top["old.txt"], (folder / "old.txt").string());
+    EXPECT_FALSE(reused.written);
+    EXPECT_FALSE(reused.error.empty());
+    EXPECT_FALSE(std::filesystem::exists(folder / "old.txt"));
+    std::filesystem::remove_all(folder);
+
+    // Once its block is in use again, nothing of it is saved.
+    ByteVector taken = volume;
+    taken[4 * 1024 + 39 / 8] |= static_cast<std::uint8_t>(1u << (39 % 8));
+    testing::MemoryReader takenReader(taken);
+    ExtView takenView(takenReader, VolumeRecord{"extX", "", "0", "1", 0});
+    ASSERT_TRUE(takenView.parse({}, ParseMode::Standard));
+    for (EntryId e : takenView.topLevel()) {
+        if (takenView.name(e) == "gone.txt") {
+            EXPECT_EQ(takenView.details(e).recoverable, "no");
+        }
+    }
 }
 
 TEST(ExtEngine, DamagedMetadataNeverLeadsOutsideItsBuffers) {
