@@ -12,6 +12,7 @@
 #include "common/texts.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
+#include "fs/parse_mode.h"
 #include "image/read_write_interface.h"
 #include "volume/volume_record.h"
 
@@ -22,8 +23,6 @@ using EntryId = std::uint64_t;
 
 // The volume's top item ("ROOT"): a folder whose children are the view's top level. Engines never use this id.
 inline constexpr EntryId kVolumeRoot = ~0ULL;
-
-enum class ParseMode { Standard = 1, Advanced = 2, Deep = 3 };
 
 // What a list row shows of an entry, and what the command line prints.
 struct EntryDetails {
@@ -56,6 +55,7 @@ struct FileSaveResult {
     std::uint64_t bytes = 0; // bytes written
     std::string error;       // why not, when !written
     bool diskFull = false;   // the host ran out of space while writing it
+    bool uninitializedZeros = false;  // written up to its initialized size, zeros after it (NTFS)
 };
 
 // Where a parse reports: the tree to fill (may be null), progress and status, and the stop flag it polls.
