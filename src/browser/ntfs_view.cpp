@@ -122,6 +122,8 @@ EntryDetails NtfsView::details(EntryId entry) const {
                 d.modified = localTime(times.modified);
             }
             d.attributes = times.attributes;
+            d.target = ntfs::reparseTarget(record);
+            if (!d.target.empty()) d.attributes += " -> " + d.target;
         }
     }
     d.sizeText = sizeText(static_cast<std::int64_t>(d.size));

@@ -34,6 +34,7 @@ struct EntryDetails {
     std::optional<CalendarTime> created, accessed, modified;  // in the zone the engine shows them
     std::string attributes;                                   // the engine's attribute letters
     bool accessedDateOnly = false;  // the engine keeps no time of day for the last access (FAT): show the date
+    std::string target;  // where a link, junction or mount point leads (shown, never followed); empty: none
 };
 
 // The access column of a list row: the time text, or the date text alone when the engine keeps no time of day.

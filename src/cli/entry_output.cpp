@@ -30,6 +30,7 @@ nlohmann::ordered_json entryJson(const VolumeView& view, const std::string& path
     j["modified"] = timeJson(d.modified);
     j["attributes"] = d.attributes;
     j["id"] = view.entryIdText(entry);
+    if (!d.target.empty()) j["target"] = d.target;
     return j;
 }
 

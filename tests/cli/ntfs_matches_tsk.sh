@@ -170,6 +170,20 @@ for line in open(sys.argv[2], encoding="utf-8"):
         print("%s\t%s" % (e["path"], digest), file=sys.stderr)
 PY
 
+cat >"$TMP/reparse.py" <<'PY'
+import json, sys
+
+listed = {e["path"].lstrip("/"): e for e in json.load(open(sys.argv[1]))}
+prefix = sys.argv[3] if len(sys.argv) > 3 else ""
+for line in open(sys.argv[2], encoding="utf-8"):
+    kind, path, target = line.rstrip("\n").split("\t")
+    if kind != "reparse":
+        continue
+    e = listed.get(prefix + path)
+    ok = e is not None and e.get("target") == target and e["size"] == 0
+    print("%s\t%s listed as a link to %s" % ("ok" if ok else "bad", path, target))
+PY
+
 WIN=$FIXTURES/ntfs_windows.raw
 if [[ ! -f $WIN || ! -f $FIXTURES/ntfs_windows_noboot.raw ]]; then
     fail "ntfs_windows.raw: missing from $FIXTURES (run tests/fixtures/make_ntfs_windows_fixtures.sh $FIXTURES)"
@@ -187,6 +201,7 @@ else
         "$HALVARD" save "$FIXTURES/$image" --volume 0 --mode "$mode" --path / --out "$TMP/saved" >/dev/null 2>"$TMP/err" \
             || fail "$name: save failed ($(tail -1 "$TMP/err"))"
         report "$name" < <(python3 "$TMP/compare.py" "$TMP/ls.json" "$TMP/fls.txt" "$TMP/saved" "$WIN" 2048 $prefix)
+        report "$name" < <(python3 "$TMP/reparse.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" $prefix)
         report "$name" < <(python3 "$TMP/deleted_by_record.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" 2>"$TMP/deleted.txt")
         while IFS=$'\t' read -r path digest; do
             rm -rf "$TMP/one" && mkdir "$TMP/one"

@@ -871,6 +871,16 @@ NtfsFileTimes ntfs::getFileTimeStructure(Bytes record) {
     return times;
 }
 
+std::string ntfs::reparseTarget(Bytes record) {
+    std::string target;
+    forEachAttribute(record, [&](const AttributeHeader& h) {
+        if (h.type != kReparsePoint || h.nonResident) return true;
+        if (const auto point = ReparsePoint::read(h.value(record))) target = point->target;
+        return false;
+    });
+    return target;
+}
+
 NtfsFileTimes ntfs::getFileTimeStructure(std::uint64_t index) const {
     std::vector<std::uint8_t> record;
     readEntryRecord(index, record);

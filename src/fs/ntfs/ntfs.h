@@ -158,6 +158,8 @@ public:
 
     // ---- file data ----
     static NtfsFileTimes getFileTimeStructure(Bytes record);
+    // Where the record's symbolic link, junction or mount point leads; empty when it is none.
+    static std::string reparseTarget(Bytes record);
     NtfsFileTimes getFileTimeStructure(std::uint64_t index) const;
     static DataDescription getDatStruct(Bytes record);
     // The runs of the record's first non-resident attribute of `type` (unnamed when `type` is $DATA).
