@@ -558,12 +558,10 @@ void ntfs::linkToParent(std::uint64_t index) {
         // Appending at the remembered tail keeps MFT order without walking the chain for each child.
         std::int64_t tail = lastChild_[static_cast<std::size_t>(p)];
         if (tail <= 0) {
-            tail = parent.firstChild;
-            for (std::uint64_t steps = 0; steps < count; ++steps) {
-                const std::int64_t next = entries[static_cast<std::size_t>(tail)].nextSibling;
-                if (next <= 0 || static_cast<std::uint64_t>(next) >= count) break;
-                tail = next;
-            }
+            walkChildren(static_cast<std::uint64_t>(p), [&](std::uint64_t child) {
+                tail = static_cast<std::int64_t>(child);
+                return true;
+            });
         }
         if (tail == i) return;
         entries[static_cast<std::size_t>(tail)].nextSibling = i;
@@ -680,14 +678,12 @@ void ntfs::attachUnreachableEntries() {
         while (!pending.empty()) {
             const std::uint64_t f = pending.back();
             pending.pop_back();
-            std::int64_t c = entries[f].firstChild;
-            for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
-                const auto ci = static_cast<std::uint64_t>(c);
-                if (reachable[ci]) break;
-                reachable[ci] = 1;
-                if (entries[ci].isFolder()) pending.push_back(ci);
-                c = entries[ci].nextSibling;
-            }
+            walkChildren(f, [&](std::uint64_t child) {
+                if (reachable[child]) return false;
+                reachable[child] = 1;
+                if (entries[child].isFolder()) pending.push_back(child);
+                return true;
+            });
         }
     };
     if (rootIndex >= 0 && static_cast<std::uint64_t>(rootIndex) < count) markFrom(static_cast<std::uint64_t>(rootIndex));
@@ -714,15 +710,11 @@ void ntfs::attachUnreachableEntries() {
             if (parent.firstChild == t) {
                 parent.firstChild = std::max<std::int64_t>(entries[top].nextSibling, 0);
             } else {
-                std::int64_t c = parent.firstChild;
-                for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
-                    NtfsEntry& ce = entries[static_cast<std::size_t>(c)];
-                    if (ce.nextSibling == t) {
-                        ce.nextSibling = entries[top].nextSibling;
-                        break;
-                    }
-                    c = ce.nextSibling;
-                }
+                walkChildren(static_cast<std::uint64_t>(p), [&](std::uint64_t child) {
+                    if (entries[child].nextSibling != t) return true;
+                    entries[child].nextSibling = entries[top].nextSibling;
+                    return false;
+                });
             }
         }
         entries[top].orphan = 1;
@@ -760,15 +752,13 @@ void ntfs::buildEntryTree() {
         NtfsEntry& o = entries[static_cast<std::size_t>(orphanIndex)];
         o.parentIndex = rootIndex;
         o.nextSibling = 0;
-        std::int64_t c = entries[static_cast<std::size_t>(rootIndex)].firstChild;
-        for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
-            NtfsEntry& ce = entries[static_cast<std::size_t>(c)];
-            if (ce.nextSibling <= 0 || static_cast<std::uint64_t>(ce.nextSibling) >= count) {
-                ce.nextSibling = orphanIndex;
-                break;
-            }
-            c = ce.nextSibling;
-        }
+        // The orphan folder goes last among the root's children.
+        std::int64_t last = 0;
+        walkChildren(static_cast<std::uint64_t>(rootIndex), [&](std::uint64_t child) {
+            last = static_cast<std::int64_t>(child);
+            return true;
+        });
+        if (last > 0) entries[static_cast<std::size_t>(last)].nextSibling = orphanIndex;
     }
     relinkOrphans();
     attachUnreachableEntries();
@@ -782,13 +772,11 @@ std::vector<std::uint64_t> ntfs::childEntries(std::uint64_t folder) const {
     const std::uint64_t count = entries.size();
     if (folder >= count) return out;
     std::unordered_set<std::uint64_t> seen;
-    std::int64_t c = entries[folder].firstChild;
-    while (c > 0 && static_cast<std::uint64_t>(c) < count) {
-        const auto ci = static_cast<std::uint64_t>(c);
-        if (!seen.insert(ci).second) break;
-        out.push_back(ci);
-        c = entries[ci].nextSibling;
-    }
+    walkChildren(folder, [&](std::uint64_t child) {
+        if (!seen.insert(child).second) return false;
+        out.push_back(child);
+        return true;
+    });
     return out;
 }
 

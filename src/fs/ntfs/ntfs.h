@@ -219,6 +219,20 @@ private:
     void indexScannedRecords();
     // Deep mode: a record found twice (in the MFT and in its mirror) is shown once, from the MFT.
     void dropRecordCopies();
+    // Visits a folder's children along firstChild / nextSibling, at most as many steps as there are entries (a
+    // damaged chain may loop); `visit(index)` returns false to stop. The next link is read before each visit, so
+    // a visit may relink the child it is given.
+    template <typename Visit>
+    void walkChildren(std::uint64_t folder, Visit visit) const {
+        const std::uint64_t count = entries.size();
+        if (folder >= count) return;
+        std::int64_t c = entries[folder].firstChild;
+        for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
+            const auto child = static_cast<std::uint64_t>(c);
+            c = entries[child].nextSibling;
+            if (!visit(child)) return;
+        }
+    }
     std::uint64_t fileOf(std::uint64_t index) const {
         return index < entries.size() ? entries[index].fileIndex : index;
     }
