@@ -534,6 +534,8 @@ void ntfs::gatherFileNames() {
                                                entries[0].isFolder(), 0});
         entries[0].hasName = false;
     }
+    // Room for the further names and the orphan folder at once: growing the table moves every entry.
+    entries.reserve(entries.size() + pendingNames_.size() + 1);
     for (const auto& [fileIndex, name] : pendingNames_)
         if (entries[fileIndex].hasName || fileIndex == 0) addNameEntry(fileIndex, name);
     pendingNames_.clear();
