@@ -27,6 +27,7 @@ FileSaveResult guardedSave(Save&& save) {
         result.bytes = outcome.bytes;
         result.error = outcome.error;
         result.diskFull = outcome.diskFull;
+        result.uninitializedZeros = outcome.uninitializedZeros;
     } catch (const std::bad_alloc&) {
         result = {};
         result.error = "out of memory";

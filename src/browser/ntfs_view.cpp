@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "browser/engine_adapter.h"
+#include "browser/placeholder_pass.h"
 #include "common/host_files.h"
 
 namespace halvard {
@@ -19,15 +21,8 @@ bool NtfsView::parse(const ParseContext& context, ParseMode mode) {
     }
 }
 
-void NtfsView::wire(const ParseContext& context) {
-    engine_.treeControl = context.tree;
-    engine_.reporting = context.reporting;
-    engine_.stop = context.stop;
-    engine_.rootName = context.rootName;
-}
-
 std::optional<AdvancedFindings> NtfsView::findStructures(const ParseContext& context, std::uint64_t limit) {
-    wire(context);
+    wireEngine(engine_, context);
     std::vector<std::uint64_t> offsets;
     try {
         engine_.attachVolumeBase();
@@ -55,11 +50,11 @@ std::string NtfsView::selectAdvanced(const AdvancedSelection& selection) {
 
 bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
     engine_.resetParse();
-    wire(context);
+    wireEngine(engine_, context);
 
     engine_.attachVolumeBase();
     if (engine_.treeControl) engine_.insertRootItem();
-    engine_.parseMode = static_cast<int>(mode);
+    engine_.parseMode = mode;
     if (mode == ParseMode::Advanced) {
         // The records the finder collected are dropped; the MFT is read along the chosen candidate's runs.
         engine_.freeEntryNames();
@@ -77,18 +72,8 @@ bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
     }
     engine_.loadMftRecords();
     engine_.buildEntryTree();
-    if (context.tree) placeholderPass(*context.tree);
+    if (context.tree) insertPlaceholders(*context.tree, engine_.rootItem(), *this);
     return true;
-}
-
-void NtfsView::placeholderPass(TreeControl& tree) {
-    const auto& entries = engine_.entries;
-    for (TreeItemId item = tree.firstChild(engine_.rootItem()); item != kNoTreeItem; item = tree.nextSibling(item)) {
-        const auto data = tree.itemData(item);
-        if (!data || *data >= entries.size()) continue;
-        const NtfsEntry& e = entries[*data];
-        if (e.kind == 'D' && e.firstChild > 0) tree.insertItem(item, kPlaceholderText, TreeIcon::Placeholder);
-    }
 }
 
 std::vector<EntryId> NtfsView::topLevel() const { return engine_.topLevelEntries(); }
@@ -105,7 +90,7 @@ bool NtfsView::hasChildren(EntryId folder) const {
 std::string NtfsView::name(EntryId entry) const { return engine_.entryName(entry); }
 
 bool NtfsView::isFolder(EntryId entry) const {
-    return entry < engine_.entries.size() && engine_.entries[entry].kind == 'D';
+    return entry < engine_.entries.size() && engine_.entries[entry].isFolder();
 }
 
 bool NtfsView::isDeleted(EntryId entry) const {
@@ -137,6 +122,8 @@ EntryDetails NtfsView::details(EntryId entry) const {
                 d.modified = localTime(times.modified);
             }
             d.attributes = times.attributes;
+            d.target = ntfs::reparseTarget(record);
+            if (!d.target.empty()) d.attributes += " -> " + d.target;
         }
     }
     d.sizeText = sizeText(static_cast<std::int64_t>(d.size));
@@ -144,19 +131,7 @@ EntryDetails NtfsView::details(EntryId entry) const {
 }
 
 FileSaveResult NtfsView::saveFile(EntryId entry, const std::string& hostPath) {
-    NtfsSaveResult r;
-    try {
-        r = engine_.getMftEntry(entry, hostPath);
-    } catch (const std::bad_alloc&) {
-        r.error = "out of memory";
-    }
-    FileSaveResult result;
-    result.written = r.written;
-    result.damaged = r.damaged;
-    result.bytes = r.bytes;
-    result.error = r.error;
-    result.diskFull = r.diskFull;
-    return result;
+    return guardedSave([&] { return engine_.getMftEntry(entry, hostPath); });
 }
 
 ParseTexts NtfsView::parseTexts() const {

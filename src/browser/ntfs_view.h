@@ -51,12 +51,6 @@ public:
 
 private:
     bool runParse(const ParseContext& context, ParseMode mode);
-    // Folders among the top-level items get a "..DUMY.." child when they have children, so that they can be
-    // expanded before their children are inserted.
-    void placeholderPass(TreeControl& tree);
-
-    void wire(const ParseContext& context);
-
     ntfs engine_;
     // The advanced parse's picks: a $MFT candidate and the sectors per cluster.
     std::optional<std::uint64_t> candidate_;

@@ -72,6 +72,7 @@ public:
         noteRename(name, path);
         summary.bytes += result.bytes;
         if (result.damaged) ++summary.damaged;
+        if (result.uninitializedZeros) ++summary.uninitialized;
         summary.diskFull = summary.diskFull || result.diskFull;
     }
 

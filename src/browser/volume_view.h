@@ -12,6 +12,7 @@
 #include "common/texts.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
+#include "fs/parse_mode.h"
 #include "image/read_write_interface.h"
 #include "volume/volume_record.h"
 
@@ -22,8 +23,6 @@ using EntryId = std::uint64_t;
 
 // The volume's top item ("ROOT"): a folder whose children are the view's top level. Engines never use this id.
 inline constexpr EntryId kVolumeRoot = ~0ULL;
-
-enum class ParseMode { Standard = 1, Advanced = 2, Deep = 3 };
 
 // What a list row shows of an entry, and what the command line prints.
 struct EntryDetails {
@@ -36,7 +35,7 @@ struct EntryDetails {
     std::string attributes;                                   // the engine's attribute letters
     bool accessedDateOnly = false;  // the engine keeps no time of day for the last access (FAT): show the date
     std::string recoverable;  // removed files of engines that can tell: "yes", "partly" or "no"; else empty
-    std::string target;       // a symbolic link's target; else empty
+    std::string target;  // where a link, junction or mount point leads (shown, never followed); empty: none
 };
 
 // The access column of a list row: the time text, or the date text alone when the engine keeps no time of day.
@@ -58,6 +57,7 @@ struct FileSaveResult {
     std::uint64_t bytes = 0; // bytes written
     std::string error;       // why not, when !written
     bool diskFull = false;   // the host ran out of space while writing it
+    bool uninitializedZeros = false;  // written up to its initialized size, zeros after it (NTFS)
 };
 
 // Where a parse reports: the tree to fill (may be null), progress and status, and the stop flag it polls.

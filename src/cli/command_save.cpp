@@ -58,6 +58,8 @@ int runSave(const SaveOptions& options, const Streams& s) {
     s.out << summary.files << " files written (" << summary.bytes << " bytes), " << summary.folders
           << " folders created";
     if (summary.damaged) s.out << ", " << summary.damaged << " with unreadable parts written as zeros";
+    if (summary.uninitialized)
+        s.out << ", " << summary.uninitialized << " written up to their initialized size (zeros after it)";
     if (summary.skipped) s.out << ", " << summary.skipped << " skipped";
     s.out << ", " << summary.failures.size() << " failed\n";
     for (const std::string& renamed : summary.renamed) s.out << "saved under another name: " << renamed << "\n";

@@ -37,6 +37,7 @@ struct SaveOutcome {
     std::uint64_t bytes = 0;
     std::string error;
     bool diskFull = false;
+    bool uninitializedZeros = false;  // written up to its initialized size, zeros after it
 };
 
 SaveOutcome writeBlockFile(const VolumeReader& reader, const BlockFile& file, const std::string& hostPath);

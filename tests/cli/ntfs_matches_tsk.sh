@@ -26,22 +26,30 @@ PAIRS=(
     "gpt_mixed.vhdx gpt_mixed.raw"
 )
 
-# compare.py OURS_JSON FLS_OUT SAVED_DIR RAW START: prints "ok|bad<TAB>what" lines
+# compare.py OURS_JSON FLS_OUT SAVED_DIR RAW START [PREFIX]: prints "ok|bad<TAB>what" lines; PREFIX is the
+# folder our paths start with where fls's start at the root (deep mode: ORPHAN_ENTRY/)
 cat >"$TMP/compare.py" <<'PY'
-import json, subprocess, sys
+import collections, json, subprocess, sys
 
 ours_path, fls_path, saved, raw, start = sys.argv[1:6]
+prefix = sys.argv[6] if len(sys.argv) > 6 else ""
 
 
 def metadata(path):
     return path.split("/")[0].startswith("$")
 
 
-ours = {}
-for e in json.load(open(ours_path)):
+ours, ids = {}, {}
+listed = json.load(open(ours_path))
+for e in listed:
     path = e["path"].lstrip("/")
+    if prefix and path.startswith(prefix):
+        path = path[len(prefix):]
     if not e["is_dir"] and not e["deleted"] and not metadata(path):
         ours[path] = e["size"]
+        ids[path] = str(e["id"])
+twice = [p for p, n in collections.Counter(e["path"] for e in listed).items() if n > 1]
+print("%s\tno path listed twice%s" % ("bad" if twice else "ok", ": " + ", ".join(twice[:5]) if twice else ""))
 
 theirs = {}
 for line in open(fls_path, encoding="utf-8", errors="surrogateescape"):
@@ -59,12 +67,14 @@ print("%s\tlive files: %d listed, fls %d%s%s" % (
     "; missing " + ", ".join(missing[:5]) if missing else "", "; extra " + ", ".join(extra[:5]) if extra else ""))
 wrong = [p for p in theirs if p in ours and ours[p] != theirs[p][0]]
 print("%s\tsizes equal fls's%s" % ("bad" if wrong else "ok", ": " + ", ".join(wrong[:5]) if wrong else ""))
+wrong = [p for p in theirs if p in ids and ids[p] != theirs[p][1].split("-")[0]]
+print("%s\tids equal fls's record numbers%s" % ("bad" if wrong else "ok", ": " + ", ".join(wrong[:5]) if wrong else ""))
 
 differ = []
 for path, (size, inode) in sorted(theirs.items()):
     want = subprocess.run(["icat", "-o", start, raw, inode], capture_output=True).stdout
     try:
-        got = open(saved + "/" + path, "rb").read()
+        got = open(saved + "/" + prefix + path, "rb").read()
     except OSError:
         got = None
     if got != want:
@@ -142,5 +152,73 @@ for v in json.load(open(sys.argv[1])):
         fail "$image: image was modified"
     fi
 done
+
+# A volume laid out as Windows leaves one (tests/fixtures/make_ntfs_windows_fixtures.sh): files spread over
+# extension records, many names per file, reparse points, streams. Read in standard and deep mode, and with its
+# boot sectors zeroed; TSK reads the intact copy.
+cat >"$TMP/deleted_by_record.py" <<'PY'
+import json, sys
+
+listed = json.load(open(sys.argv[1]))
+for line in open(sys.argv[2], encoding="utf-8"):
+    kind, record, digest = line.rstrip("\n").split("\t")
+    if kind != "deleted":
+        continue
+    found = [e for e in listed if str(e["id"]) == record and e["deleted"] and not e["is_dir"]]
+    print("%s\tdeleted record %s listed as deleted" % ("ok" if found else "bad", record))
+    for e in found[:1]:
+        print("%s\t%s" % (e["path"], digest), file=sys.stderr)
+PY
+
+cat >"$TMP/reparse.py" <<'PY'
+import json, sys
+
+listed = {e["path"].lstrip("/"): e for e in json.load(open(sys.argv[1]))}
+prefix = sys.argv[3] if len(sys.argv) > 3 else ""
+for line in open(sys.argv[2], encoding="utf-8"):
+    kind, path, target = line.rstrip("\n").split("\t")
+    if kind != "reparse":
+        continue
+    e = listed.get(prefix + path)
+    ok = e is not None and e.get("target") == target and e["size"] == 0
+    print("%s\t%s listed as a link to %s" % ("ok" if ok else "bad", path, target))
+PY
+
+WIN=$FIXTURES/ntfs_windows.raw
+if [[ ! -f $WIN || ! -f $FIXTURES/ntfs_windows_noboot.raw ]]; then
+    fail "ntfs_windows.raw: missing from $FIXTURES (run tests/fixtures/make_ntfs_windows_fixtures.sh $FIXTURES)"
+else
+    fls -r -p -l -u -o 2048 "$WIN" >"$TMP/fls.txt"
+    for run in "standard ntfs_windows.raw" "deep ntfs_windows.raw ORPHAN_ENTRY/" "standard ntfs_windows_noboot.raw"; do
+        read -r mode image prefix <<<"$run"
+        name="$image ($mode mode)"
+        before=$(fingerprint "$FIXTURES/$image")
+        rm -rf "$TMP/saved" && mkdir "$TMP/saved"
+        if ! "$HALVARD" ls "$FIXTURES/$image" --volume 0 --mode "$mode" --recursive --json >"$TMP/ls.json" 2>"$TMP/err"; then
+            fail "$name: ls failed ($(head -1 "$TMP/err"))"
+            continue
+        fi
+        "$HALVARD" save "$FIXTURES/$image" --volume 0 --mode "$mode" --path / --out "$TMP/saved" >/dev/null 2>"$TMP/err" \
+            || fail "$name: save failed ($(tail -1 "$TMP/err"))"
+        report "$name" < <(python3 "$TMP/compare.py" "$TMP/ls.json" "$TMP/fls.txt" "$TMP/saved" "$WIN" 2048 $prefix)
+        report "$name" < <(python3 "$TMP/reparse.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" $prefix)
+        report "$name" < <(python3 "$TMP/deleted_by_record.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" 2>"$TMP/deleted.txt")
+        while IFS=$'\t' read -r path digest; do
+            rm -rf "$TMP/one" && mkdir "$TMP/one"
+            "$HALVARD" save "$FIXTURES/$image" --volume 0 --mode "$mode" --path "$path" --out "$TMP/one" >/dev/null 2>&1 || true
+            got=$(sha256sum <"$TMP/one/$(basename "$path")" 2>/dev/null | cut -d' ' -f1)
+            if [[ $got == "$digest" ]]; then
+                pass "$name: deleted $path comes back intact"
+            else
+                fail "$name: deleted $path does not come back intact"
+            fi
+        done <"$TMP/deleted.txt"
+        if [[ $(fingerprint "$FIXTURES/$image") == "$before" ]]; then
+            pass "$name: image unchanged"
+        else
+            fail "$name: image was modified"
+        fi
+    done
+fi
 
 check_end

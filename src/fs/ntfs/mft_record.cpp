@@ -124,4 +124,23 @@ std::optional<StandardInformation> StandardInformation::read(Bytes value) {
     return s;
 }
 
+std::optional<ReparsePoint> ReparsePoint::read(Bytes value) {
+    ReparsePoint r;
+    r.tag = le32(value, 0x00);
+    if (!fits(value, 0, 0x10) || (r.tag != kMountPoint && r.tag != kSymbolicLink)) return std::nullopt;
+    // Offsets count from the path buffer, which a symbolic link's flags field moves 4 bytes further.
+    const std::uint64_t buffer = r.tag == kSymbolicLink ? 0x14 : 0x10;
+    auto path = [&](std::uint64_t field) -> std::string {
+        const std::uint64_t offset = buffer + le16(value, field), length = le16(value, field + 2);
+        if (length == 0 || !fits(value, offset, length)) return {};
+        return utf16leToUtf8(value, offset, length / 2);
+    };
+    r.target = path(0x0C);
+    if (r.target.empty()) {
+        r.target = path(0x08);
+        if (r.target.rfind("\\\?\?\\", 0) == 0) r.target.erase(0, 4);
+    }
+    return r;
+}
+
 }  // namespace halvard::ntfs_format

@@ -21,6 +21,7 @@ inline constexpr std::uint32_t kStandardInformation = 0x10;
 inline constexpr std::uint32_t kAttributeList = 0x20;
 inline constexpr std::uint32_t kFileName = 0x30;
 inline constexpr std::uint32_t kData = 0x80;
+inline constexpr std::uint32_t kReparsePoint = 0xC0;
 inline constexpr std::uint32_t kEndOfAttributes = 0xFFFFFFFF;
 
 // Record header flags.
@@ -119,6 +120,17 @@ struct StandardInformation {
     bool hasFileAttributes = false;
 
     static std::optional<StandardInformation> read(Bytes value);
+};
+
+// $REPARSE_POINT value: what a symbolic link, junction or mount point leads to.
+struct ReparsePoint {
+    std::uint32_t tag = 0;  // 0x00
+    std::string target;     // the print name, else the substitute name without its "\??\" prefix
+
+    static constexpr std::uint32_t kMountPoint = 0xA0000003;
+    static constexpr std::uint32_t kSymbolicLink = 0xA000000C;
+    // Nullopt for a value too short or of another kind of reparse point (their data is not a path).
+    static std::optional<ReparsePoint> read(Bytes value);
 };
 
 // ---- inline walk ---------------------------------------------------------------------------------------------

@@ -32,9 +32,9 @@ void ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_
         if (!beforeChunk(number)) return;
         const auto length = static_cast<std::size_t>(std::min(kScanChunk, limit - position));
         // A chunk that starts beyond the virtual disk ends the scan: everything after it lies there too.
-        if (!readVolume(position, chunk.data(), length)) {
+        if (!reader_.read(position, chunk.data(), length)) {
             std::vector<std::uint8_t> probe(kSlot);
-            if (!readVolume(position, probe.data(), probe.size()) && allZero(probe)) return;
+            if (!reader_.read(position, probe.data(), probe.size()) && allZero(probe)) return;
         }
         const Bytes bytes(chunk.data(), length);
         std::uint64_t o = 0;
@@ -171,12 +171,14 @@ void ntfs::deepScanMft() {
             if (!plausibleRecordStart(chunk, o)) return kSlot;
             if (!takeScannedRecord(chunk, o, offset, record)) return 0;
             NtfsEntry& e = entries.back();
-            if (!e.hasName) {
+            // Nameless records stay when they may belong to a file: extension records, and base records whose
+            // names lie in extension records.
+            if (!e.hasName && e.baseRecord == 0 && !e.hasAttributeList) {
                 entries.pop_back();
                 return recordSize;
             }
             e.orphan = 1;
-            ++named;
+            if (e.hasName) ++named;
             // One status line per record would hold the worker up on the page for every record found.
             if (named == 1 || named % 1024 == 0)
                 reporting.setStatus("MFT ENTRY " + std::to_string(entries.size()) + " Found.Parsing it ..");
@@ -200,9 +202,7 @@ std::uint64_t ntfs::findMftEntries(std::uint64_t limit) {
     entriesFromMap_ = false;
     volumeSize = volumeSizeBytes(volume_);
     if (volumeSize == ~0ULL) volumeSize = 0;
-    const std::uint64_t diskBytes = reader_.totalSectors * kSectorSize;
-    const auto base = static_cast<std::uint64_t>(volumeBase_);
-    if (reader_.totalSectors > 0 && diskBytes > base) volumeSize = std::min(volumeSize, diskBytes - base);
+    if (const std::uint64_t disk = reader_.diskBytesFromStart(); disk > 0) volumeSize = std::min(volumeSize, disk);
     if (volumeSize == 0) return 0;
     reserveIndexZero(entries);
     const std::uint64_t chunks = volumeSize / kScanChunk;

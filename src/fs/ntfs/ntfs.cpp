@@ -29,10 +29,7 @@ bool mulFits(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
 
 }  // namespace
 
-ntfs::ntfs(readWriteInterface& reader, VolumeRecord volume) : reader_(reader), volume_(std::move(volume)) {
-    const std::int64_t start = volume_.startSector;
-    volumeBase_ = start > 0 && start <= std::numeric_limits<std::int64_t>::max() / 512 ? start * 512 : 0;
-}
+ntfs::ntfs(readWriteInterface& reader, VolumeRecord volume) : reader_(reader, volume), volume_(std::move(volume)) {}
 
 void ntfs::resetParse() {
     entries.clear();
@@ -40,6 +37,9 @@ void ntfs::resetParse() {
     useMftMap(RunMap());
     entriesFromMap_ = false;
     lastChild_.clear();
+    pendingNames_.clear();
+    scannedByNumber_.clear();
+    deletedExtensions_.clear();
     rootIndex = 5;
     orphanIndex = -1;
     mftRunReady = false;
@@ -47,28 +47,7 @@ void ntfs::resetParse() {
     rootItem_ = kNoTreeItem;
 }
 
-void ntfs::attachVolumeBase() {
-    std::lock_guard lock(readerMutex_);
-    reader_.volumeBaseOffset = volumeBase_;
-}
-
 // ---- reading ------------------------------------------------------------------------------------------------
-
-bool ntfs::readVolume(std::uint64_t offset, void* buffer, std::size_t length) const {
-    if (length == 0) return true;
-    if (offset > kMaxInt64 - length) {
-        std::memset(buffer, 0, length);
-        return false;
-    }
-    std::lock_guard lock(readerMutex_);
-    // Set on every read: whoever else used the reader in between may have moved the base.
-    reader_.volumeBaseOffset = volumeBase_;
-    if (!reader_.seek(static_cast<std::int64_t>(offset))) {
-        std::memset(buffer, 0, length);
-        return false;
-    }
-    return reader_.read(buffer, length);
-}
 
 bool ntfs::clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const {
     if (cluster < 0 || clusterSize == 0) return false;
@@ -105,7 +84,7 @@ bool ntfs::readStream(const RunMap& map, std::uint64_t streamOffset, std::uint8_
             if (!clusterRangeInVolume(cluster, clusters)) {
                 std::memset(buffer, 0, n);
                 complete = false;
-            } else if (!readVolume(static_cast<std::uint64_t>(cluster) * cs + within, buffer, n)) {
+            } else if (!reader_.read(static_cast<std::uint64_t>(cluster) * cs + within, buffer, n)) {
                 complete = false;
             }
         }
@@ -129,7 +108,7 @@ std::uint64_t ntfs::mftOffsetOfRecord(std::uint64_t recordNumber) const {
 
 bool ntfs::readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& record) const {
     record.assign(recordSize, 0);
-    const bool ok = readVolume(offset, record.data(), record.size());
+    const bool ok = reader_.read(offset, record.data(), record.size());
     applyFixups(record);
     return ok;
 }
@@ -174,6 +153,7 @@ bool ntfs::readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& recor
         record.clear();
         return false;
     }
+    index = fileOf(index);
     if (entriesFromMap_) return readRecordByNumber(index, record);
     return readRecordAt(entries[index].recordOffset, record);
 }
@@ -182,7 +162,7 @@ bool ntfs::readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& recor
 
 bool ntfs::readBootSector() {
     boot_.assign(512, 0);
-    readVolume(0, boot_.data(), boot_.size());
+    reader_.read(0, boot_.data(), boot_.size());
     bootValid_ = NtfsBootSector::read(boot_).signature;
     usedBackupBoot_ = false;
     if (!bootValid_) {
@@ -190,7 +170,7 @@ bool ntfs::readBootSector() {
         const std::uint64_t size = volumeSizeBytes(volume_);
         if (size >= 1024 && size != ~0ULL) {
             std::vector<std::uint8_t> backup(512, 0);
-            if (readVolume(size - 512, backup.data(), backup.size())) {
+            if (reader_.read(size - 512, backup.data(), backup.size())) {
                 const NtfsBootSector b = NtfsBootSector::read(backup);
                 if (b.signature && b.clusterSize() != 0) {
                     boot_ = std::move(backup);
@@ -209,9 +189,7 @@ bool ntfs::readBootSector() {
     if (volumeSize == 0 || volumeSize == ~0ULL) volumeSize = volumeSizeBytes(volume_);
     if (volumeSize == ~0ULL) volumeSize = 0;
     // Never past the end of the virtual disk: a damaged size must not send the scans into the void.
-    const std::uint64_t diskBytes = reader_.totalSectors * kSectorSize;
-    const auto base = static_cast<std::uint64_t>(volumeBase_);
-    if (reader_.totalSectors > 0 && diskBytes > base) volumeSize = std::min(volumeSize, diskBytes - base);
+    if (const std::uint64_t disk = reader_.diskBytesFromStart(); disk > 0) volumeSize = std::min(volumeSize, disk);
     takeRecordSizeFromBoot();
     return volumeSize != 0;
 }
@@ -263,43 +241,6 @@ bool ntfs::recordLooksLikeMft(Bytes record) const {
         return !named;
     });
     return named;
-}
-
-RunMap ntfs::mftMapFromRecord(Bytes record) const {
-    struct Piece {
-        std::uint64_t firstVcn;
-        std::vector<DataRun> runs;
-    };
-    std::vector<Piece> pieces;
-    auto collect = [&](Bytes rec, std::optional<std::uint64_t> wantedVcn) {
-        forEachAttribute(rec, [&](const AttributeHeader& h) {
-            if (h.type != kData || !h.nonResident || h.nameLength != 0) return true;
-            if (wantedVcn && h.firstVcn != *wantedVcn) return true;
-            const std::uint64_t limit = h.lastVcn >= h.firstVcn ? h.lastVcn - h.firstVcn + 1 : 0;
-            pieces.push_back({h.firstVcn, decodeRunList(h.runList(rec), limit).runs});
-            return true;
-        });
-    };
-    collect(record, std::nullopt);
-    std::sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.firstVcn < b.firstVcn; });
-    RunMap map;
-    for (const Piece& p : pieces) map.append(p.runs, p.firstVcn);
-    if (map.pieces().empty()) return map;
-
-    // A fragmented MFT continues in extension records that an attribute list names; they lie in the part of
-    // the MFT already mapped.
-    for (const AttributeListRecord& piece : setAttributListVector(record)) {
-        if (piece.startVcn < map.endVcn()) continue;
-        std::uint64_t stream = 0;
-        if (!mulFits(piece.recordNumber, recordSize, stream)) continue;
-        std::vector<std::uint8_t> extension(recordSize, 0);
-        if (!readStream(map, stream, extension.data(), extension.size())) continue;
-        applyFixups(extension);
-        pieces.clear();
-        collect(extension, piece.startVcn);
-        for (const Piece& p : pieces) map.append(p.runs, p.firstVcn);
-    }
-    return map;
 }
 
 std::vector<DataRun> ntfs::runsFromMapInOrder(const RunMap& map) const {
@@ -417,29 +358,188 @@ void ntfs::parseMftRecord(Bytes record, std::uint64_t index) {
     e.recordFlags = header.flags;
     e.recordNumber = !entriesFromMap_ && header.hasRecordNumber ? header.recordNumber : index;
     e.numbered = header.hasRecordNumber;
+    e.fileIndex = index;
+    e.baseRecord = header.baseRecord;
+    e.sequence = header.sequenceNumber;
+    e.hasAttributeList = false;
+    // An extension record is part of its base record's file, never a file of its own. Read along the MFT, its
+    // base is always there; a scan decides once it knows which records it found.
+    if (header.baseRecord != 0 && entriesFromMap_) return;
 
-    // A record carries one file-name attribute per name: the short DOS name and the long name, or one per hard
-    // link. The long name is the one to show; the DOS name only when there is no other.
-    std::optional<FileNameValue> longName, dosName;
+    // A record carries one file-name attribute per name: the short DOS name and the long name, and one per hard
+    // link.
+    std::vector<NtfsName>& names = scratchNames_;
+    names.clear();
     forEachAttribute(record, [&](const AttributeHeader& h) {
+        if (h.type == kAttributeList) e.hasAttributeList = true;
         if (h.type != kFileName || h.nonResident) return true;
-        auto value = FileNameValue::read(h.value(record));
-        if (!value) return true;
-        if (value->fileFlags & kFileNameDirectory) e.kind = 'D';
-        // A length of 255 is a legal name only when all 255 characters are there.
-        if (value->nameLength == 0xFF && !value->nameComplete) return true;
-        if (value->nameSpace == kDosNameSpace)
-            dosName = std::move(value);
-        else
-            longName = std::move(value);
+        if (auto name = nameOf(h.value(record))) names.push_back(std::move(*name));
         return true;
     });
-    const std::optional<FileNameValue>& chosen = longName ? longName : dosName;
-    if (!chosen) return;
-    e.name = chosen->name;
+    // A file with an attribute list may keep names in extension records: gatherFileNames reads them all at once.
+    if (e.hasAttributeList && header.baseRecord == 0) return;
+    takeNames(index, names);
+}
+
+std::optional<NtfsName> ntfs::nameOf(Bytes fileNameValue) {
+    auto value = FileNameValue::read(fileNameValue);
+    // A length of 255 is a legal name only when all 255 characters are there.
+    if (!value || (value->nameLength == 0xFF && !value->nameComplete)) return std::nullopt;
+    return NtfsName{std::move(value->name), value->parentRecord, (value->fileFlags & kFileNameDirectory) != 0,
+                    value->nameSpace};
+}
+
+void ntfs::takeNames(std::uint64_t index, const std::vector<NtfsName>& names) {
+    NtfsEntry& e = entries[index];
+    bool first = true;
+    for (const NtfsName& n : names) {
+        if (n.folder) e.kind = 'D';
+        if (n.nameSpace == kDosNameSpace) {
+            // The short name is shown only where the file has no other name in that folder.
+            const bool longerThere = std::any_of(names.begin(), names.end(), [&](const NtfsName& o) {
+                return o.nameSpace != kDosNameSpace && o.parentRecord == n.parentRecord;
+            });
+            if (longerThere) continue;
+        }
+        if (first) {
+            e.name = n.name;
+            e.hasName = true;
+            e.parentIndex = static_cast<std::int64_t>(n.parentRecord);
+            first = false;
+        } else {
+            pendingNames_.emplace_back(index, n);
+        }
+    }
+}
+
+void ntfs::addNameEntry(std::uint64_t fileIndex, const NtfsName& name) {
+    NtfsEntry e = entries[fileIndex];
+    e.name = name.name;
     e.hasName = true;
-    e.size = chosen->allocatedSize;
-    e.parentIndex = static_cast<std::int64_t>(chosen->parentRecord);
+    e.parentIndex = static_cast<std::int64_t>(name.parentRecord);
+    e.firstChild = 0;
+    e.nextSibling = 0;
+    e.orphan = 0;
+    e.hasAttributeList = false;
+    e.ownIndex = entries.size();
+    entries.push_back(std::move(e));
+}
+
+ntfs::RecordFetch ntfs::extensionFetch() const {
+    if (entriesFromMap_)
+        return [this](std::uint64_t number, std::vector<std::uint8_t>& record) {
+            return readRecordByNumber(number, record);
+        };
+    return [this](std::uint64_t number, std::vector<std::uint8_t>& record) {
+        const auto found = scannedByNumber_.find(number);
+        if (found == scannedByNumber_.end()) {
+            record.clear();
+            return false;
+        }
+        return readRecordAt(entries[found->second].recordOffset, record);
+    };
+}
+
+void ntfs::dropRecordCopies() {
+    // Where the MFT lies, from the $MFT record the scan found.
+    RunMap mft;
+    std::vector<std::uint8_t> record;
+    for (std::uint64_t i = 1; i < entries.size() && mft.pieces().empty(); ++i) {
+        const NtfsEntry& e = entries[i];
+        if (e.hasName && e.numbered && e.recordNumber == 0 && e.name == "$MFT" && readRecordAt(e.recordOffset, record))
+            mft = mftMapFromRecord(record);
+    }
+    const std::uint64_t cs = clusterSize ? clusterSize : 4096;
+    auto inMft = [&](std::uint64_t offset) {
+        for (const RunMap::Piece& p : mft.pieces())
+            if (!p.sparse && p.lcn >= 0 && offset >= saturatingMultiply(static_cast<std::uint64_t>(p.lcn), cs) &&
+                offset < saturatingMultiply(static_cast<std::uint64_t>(p.lcn) + p.length, cs))
+                return true;
+        return false;
+    };
+    std::unordered_map<std::uint64_t, std::uint64_t> firstByNumber;
+    for (std::uint64_t i = 1; i < entries.size(); ++i) {
+        NtfsEntry& e = entries[i];
+        if (!e.numbered || !e.hasName || e.baseRecord != 0) continue;
+        auto [at, added] = firstByNumber.emplace(e.recordNumber, i);
+        if (added) continue;
+        NtfsEntry& other = entries[at->second];
+        // Only true copies: a stale older record of the same number is a file of its own.
+        if (other.name != e.name || other.parentIndex != e.parentIndex || other.recordFlags != e.recordFlags) continue;
+        NtfsEntry& dropped = inMft(e.recordOffset) && !inMft(other.recordOffset) ? other : e;
+        if (&dropped == &other) at->second = i;
+        dropped.copy = true;
+        dropped.hasName = false;
+    }
+}
+
+void ntfs::indexScannedRecords() {
+    scannedByNumber_.clear();
+    for (std::uint64_t i = 1; i < entries.size(); ++i) {
+        const NtfsEntry& e = entries[i];
+        if (!e.numbered || !e.isFileRecord() || e.copy) continue;
+        auto [at, added] = scannedByNumber_.emplace(e.recordNumber, i);
+        // Stale copies of a record lose against the one in use.
+        if (!added && entries[at->second].deleted() && !e.deleted()) at->second = i;
+    }
+}
+
+void ntfs::gatherFileNames() {
+    const std::uint64_t count = entries.size();
+    if (!entriesFromMap_) {
+        dropRecordCopies();
+        indexScannedRecords();
+        // An extension record whose base record was found is part of that file.
+        for (std::uint64_t i = 1; i < count; ++i) {
+            NtfsEntry& e = entries[i];
+            if (e.baseRecord == 0) continue;
+            const auto base = scannedByNumber_.find(e.baseRecord);
+            if (base != scannedByNumber_.end() && entries[base->second].baseRecord == 0) e.hasName = false;
+        }
+    }
+    deletedExtensions_.clear();
+    for (std::uint64_t i = 1; i < count; ++i) {
+        const NtfsEntry& e = entries[i];
+        if (e.baseRecord != 0 && e.deleted() && !e.copy && e.isFileRecord())
+            deletedExtensions_[e.baseRecord].push_back(e.recordNumber);
+    }
+    const RecordFetch fetch = extensionFetch();
+    std::vector<std::uint8_t> record;
+    std::vector<NtfsName> names;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        NtfsEntry& e = entries[i];
+        if (!e.hasAttributeList || e.baseRecord != 0 || stop.stopNow()) continue;
+        if (!readEntryRecord(i, record)) continue;
+        names.clear();
+        const auto strays = deletedExtensions_.find(e.recordNumber);
+        forEachFileAttribute(
+            record, e.recordNumber, fetch,
+            [&](Bytes rec, const AttributeHeader& h) {
+                if (h.type != kFileName || h.nonResident) return;
+                if (auto name = nameOf(h.value(rec))) names.push_back(std::move(*name));
+            },
+            e.deleted() && strays != deletedExtensions_.end() ? strays->second : std::vector<std::uint64_t>());
+        takeNames(i, names);
+        if (!e.hasName && e.deleted()) {
+            // A deleted file whose names went with its extension records keeps its content: it is shown by
+            // its record number.
+            e.name = "MFT_RECORD_" + std::to_string(e.recordNumber);
+            e.hasName = true;
+            e.parentIndex = -1;
+        }
+    }
+    // Index 0 ends every child chain, so $MFT (record 0 along the MFT) is shown through an entry of its own.
+    if (entriesFromMap_ && count > 0 && entries[0].hasName) {
+        pendingNames_.emplace_back(0, NtfsName{entries[0].name, static_cast<std::uint64_t>(entries[0].parentIndex),
+                                               entries[0].isFolder(), 0});
+        entries[0].hasName = false;
+    }
+    // Room for the further names and the orphan folder at once: growing the table moves every entry.
+    entries.reserve(entries.size() + pendingNames_.size() + 1);
+    for (const auto& [fileIndex, name] : pendingNames_)
+        if (entries[fileIndex].hasName || fileIndex == 0) addNameEntry(fileIndex, name);
+    pendingNames_.clear();
+    pendingNames_.shrink_to_fit();
 }
 
 // ---- linking ------------------------------------------------------------------------------------------------
@@ -460,12 +560,10 @@ void ntfs::linkToParent(std::uint64_t index) {
         // Appending at the remembered tail keeps MFT order without walking the chain for each child.
         std::int64_t tail = lastChild_[static_cast<std::size_t>(p)];
         if (tail <= 0) {
-            tail = parent.firstChild;
-            for (std::uint64_t steps = 0; steps < count; ++steps) {
-                const std::int64_t next = entries[static_cast<std::size_t>(tail)].nextSibling;
-                if (next <= 0 || static_cast<std::uint64_t>(next) >= count) break;
-                tail = next;
-            }
+            walkChildren(static_cast<std::uint64_t>(p), [&](std::uint64_t child) {
+                tail = static_cast<std::int64_t>(child);
+                return true;
+            });
         }
         if (tail == i) return;
         entries[static_cast<std::size_t>(tail)].nextSibling = i;
@@ -486,7 +584,7 @@ void ntfs::placeEntries() {
         }
         if (static_cast<std::uint64_t>(p) == i) continue;  // the root; anything else is found unreachable later
         // A parent that is not a directory cannot show children, wherever it lies in the MFT.
-        if (entries[static_cast<std::size_t>(p)].kind != 'D') {
+        if (!entries[static_cast<std::size_t>(p)].isFolder()) {
             e.orphan = 1;
             continue;
         }
@@ -511,7 +609,7 @@ void ntfs::relinkOrphans() {
     const std::uint64_t count = entries.size();
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
     if (orphanIndex < 0) return;
-    if (parseMode == 3) {
+    if (parseMode == ParseMode::Deep) {
         deepRelink();
         return;
     }
@@ -528,7 +626,7 @@ void ntfs::deepRelink() {
     std::unordered_map<std::uint64_t, std::uint64_t> folderByNumber;
     for (std::uint64_t i = 0; i < count; ++i) {
         const NtfsEntry& e = entries[i];
-        if (isSynthetic(i) || !e.hasName || !e.numbered || e.kind != 'D') continue;
+        if (isSynthetic(i) || !e.hasName || !e.numbered || !e.isFolder()) continue;
         auto [at, added] = folderByNumber.emplace(e.recordNumber, i);
         // Stale copies of a folder record lose against the one in use.
         if (!added && entries[at->second].deleted() && !e.deleted()) at->second = i;
@@ -555,7 +653,7 @@ void ntfs::deepRelink() {
                 placed = true;
             }
         }
-        if (e.kind == 'D' && directories < 100000) {
+        if (e.isFolder() && directories < 100000) {
             current = static_cast<std::int64_t>(i);
             if (placed) continue;
             e.parentIndex = orphanIndex;
@@ -582,14 +680,12 @@ void ntfs::attachUnreachableEntries() {
         while (!pending.empty()) {
             const std::uint64_t f = pending.back();
             pending.pop_back();
-            std::int64_t c = entries[f].firstChild;
-            for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
-                const auto ci = static_cast<std::uint64_t>(c);
-                if (reachable[ci]) break;
-                reachable[ci] = 1;
-                if (entries[ci].kind == 'D') pending.push_back(ci);
-                c = entries[ci].nextSibling;
-            }
+            walkChildren(f, [&](std::uint64_t child) {
+                if (reachable[child]) return false;
+                reachable[child] = 1;
+                if (entries[child].isFolder()) pending.push_back(child);
+                return true;
+            });
         }
     };
     if (rootIndex >= 0 && static_cast<std::uint64_t>(rootIndex) < count) markFrom(static_cast<std::uint64_t>(rootIndex));
@@ -604,7 +700,7 @@ void ntfs::attachUnreachableEntries() {
             const std::int64_t p = entries[top].parentIndex;
             if (p <= 0 || static_cast<std::uint64_t>(p) >= count) break;
             const auto pi = static_cast<std::uint64_t>(p);
-            if (reachable[pi] || stamp[pi] == i || entries[pi].kind != 'D' || !entries[pi].hasName) break;
+            if (reachable[pi] || stamp[pi] == i || !entries[pi].isFolder() || !entries[pi].hasName) break;
             stamp[pi] = i;
             top = pi;
         }
@@ -616,15 +712,11 @@ void ntfs::attachUnreachableEntries() {
             if (parent.firstChild == t) {
                 parent.firstChild = std::max<std::int64_t>(entries[top].nextSibling, 0);
             } else {
-                std::int64_t c = parent.firstChild;
-                for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
-                    NtfsEntry& ce = entries[static_cast<std::size_t>(c)];
-                    if (ce.nextSibling == t) {
-                        ce.nextSibling = entries[top].nextSibling;
-                        break;
-                    }
-                    c = ce.nextSibling;
-                }
+                walkChildren(static_cast<std::uint64_t>(p), [&](std::uint64_t child) {
+                    if (entries[child].nextSibling != t) return true;
+                    entries[child].nextSibling = entries[top].nextSibling;
+                    return false;
+                });
             }
         }
         entries[top].orphan = 1;
@@ -635,9 +727,10 @@ void ntfs::attachUnreachableEntries() {
 }
 
 void ntfs::buildEntryTree() {
+    gatherFileNames();
     const std::uint64_t count = entries.size();
     // Linking runs even after a stop, so that what was read is shown.
-    if (parseMode != 3) placeEntries();
+    if (parseMode != ParseMode::Deep) placeEntries();
 
     NtfsEntry orphan;
     orphan.signature = {'F', 'I', 'L', 'E'};
@@ -661,15 +754,13 @@ void ntfs::buildEntryTree() {
         NtfsEntry& o = entries[static_cast<std::size_t>(orphanIndex)];
         o.parentIndex = rootIndex;
         o.nextSibling = 0;
-        std::int64_t c = entries[static_cast<std::size_t>(rootIndex)].firstChild;
-        for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
-            NtfsEntry& ce = entries[static_cast<std::size_t>(c)];
-            if (ce.nextSibling <= 0 || static_cast<std::uint64_t>(ce.nextSibling) >= count) {
-                ce.nextSibling = orphanIndex;
-                break;
-            }
-            c = ce.nextSibling;
-        }
+        // The orphan folder goes last among the root's children.
+        std::int64_t last = 0;
+        walkChildren(static_cast<std::uint64_t>(rootIndex), [&](std::uint64_t child) {
+            last = static_cast<std::int64_t>(child);
+            return true;
+        });
+        if (last > 0) entries[static_cast<std::size_t>(last)].nextSibling = orphanIndex;
     }
     relinkOrphans();
     attachUnreachableEntries();
@@ -683,20 +774,18 @@ std::vector<std::uint64_t> ntfs::childEntries(std::uint64_t folder) const {
     const std::uint64_t count = entries.size();
     if (folder >= count) return out;
     std::unordered_set<std::uint64_t> seen;
-    std::int64_t c = entries[folder].firstChild;
-    while (c > 0 && static_cast<std::uint64_t>(c) < count) {
-        const auto ci = static_cast<std::uint64_t>(c);
-        if (!seen.insert(ci).second) break;
-        out.push_back(ci);
-        c = entries[ci].nextSibling;
-    }
+    walkChildren(folder, [&](std::uint64_t child) {
+        if (!seen.insert(child).second) return false;
+        out.push_back(child);
+        return true;
+    });
     return out;
 }
 
 std::vector<std::uint64_t> ntfs::topLevelEntries() const {
     std::vector<std::uint64_t> out;
     bool orphanSeen = false;
-    if (parseMode != 3 && rootIndex >= 0) {
+    if (parseMode != ParseMode::Deep && rootIndex >= 0) {
         for (std::uint64_t c : childEntries(static_cast<std::uint64_t>(rootIndex))) {
             if (isSynthetic(c)) orphanSeen = true;
             out.push_back(c);
@@ -712,7 +801,7 @@ void ntfs::insertTopLevelItems() {
     if (!treeControl) return;
     for (std::uint64_t index : topLevelEntries()) {
         const NtfsEntry& e = entries[index];
-        treeControl->insertItem(rootItem_, e.name, e.kind == 'D' ? TreeIcon::Folder : TreeIcon::File,
+        treeControl->insertItem(rootItem_, e.name, e.isFolder() ? TreeIcon::Folder : TreeIcon::File,
                                 e.deleted() ? TreeColour::Deleted : TreeColour::Normal, index);
     }
     treeControl->expandItem(rootItem_);
@@ -770,6 +859,16 @@ NtfsFileTimes ntfs::getFileTimeStructure(Bytes record) {
     // The standard information holds the live attribute flags; the file-name copy is refreshed only on renames.
     times.attributes = attributeText((haveStandardFlags ? standardFlags : nameFlags) & 0xFFFF, kCodes);
     return times;
+}
+
+std::string ntfs::reparseTarget(Bytes record) {
+    std::string target;
+    forEachAttribute(record, [&](const AttributeHeader& h) {
+        if (h.type != kReparsePoint || h.nonResident) return true;
+        if (const auto point = ReparsePoint::read(h.value(record))) target = point->target;
+        return false;
+    });
+    return target;
 }
 
 NtfsFileTimes ntfs::getFileTimeStructure(std::uint64_t index) const {

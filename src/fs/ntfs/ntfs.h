@@ -15,6 +15,8 @@
 #include <functional>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -22,8 +24,12 @@
 #include "common/sinks.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
+#include "fs/block_file.h"
+#include "fs/engine_wiring.h"
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/mft_record.h"
+#include "fs/parse_mode.h"
+#include "fs/volume_reader.h"
 #include "image/read_write_interface.h"
 #include "volume/volume_record.h"
 
@@ -40,7 +46,6 @@ struct NtfsEntry {
     bool hasName = false;             // the record gave a name (possibly empty)
     bool numbered = false;            // the record header states its own MFT record number
     std::int64_t parentIndex = 0;     // parent's entry index (its MFT record number)
-    std::uint64_t size = 0;           // allocated size from the file-name value
     std::uint16_t recordFlags = 0;    // record header flags (bit 0: in use)
     char kind = 0;                    // 'D' directory, 0 file
     std::uint64_t ownIndex = 0;
@@ -48,7 +53,15 @@ struct NtfsEntry {
     std::int64_t firstChild = 0;      // 0: none
     std::int64_t nextSibling = 0;     // 0 or negative ends the chain
     std::uint64_t recordNumber = 0;   // MFT record number (the index in standard mode)
+    // The entry whose record holds the file: itself, or for a file's further names (hard links) the entry of its
+    // first name. Every name of a file reads the same record.
+    std::uint64_t fileIndex = 0;
+    std::uint64_t baseRecord = 0;     // non-zero in extension records: the record of the file they belong to
+    std::uint16_t sequence = 0;       // record header sequence number
+    bool hasAttributeList = false;    // the file's attributes spill into extension records
+    bool copy = false;                // deep mode: the same record was also found where the MFT holds it
 
+    bool isFolder() const { return kind == 'D'; }
     bool isFileRecord() const { return signature == std::array<char, 4>{'F', 'I', 'L', 'E'}; }
     bool deleted() const { return (recordFlags & ntfs_format::kRecordInUse) == 0; }
 };
@@ -75,32 +88,21 @@ struct NtfsFileTimes {
     std::string attributes;
 };
 
-struct NtfsSaveResult {
-    bool written = false;
-    bool damaged = false;
-    std::uint64_t bytes = 0;
-    std::string error;
-    bool diskFull = false;  // the host ran out of space
+// One name of a file: a $FILE_NAME value's name, folder flag and parent record.
+struct NtfsName {
+    std::string name;
+    std::uint64_t parentRecord = 0;
+    bool folder = false;
+    std::uint8_t nameSpace = 0;
 };
 
-// One $DATA piece named by an attribute list.
-struct AttributeListRecord {
-    std::uint64_t recordNumber = 0;
-    std::uint64_t startVcn = 0;
-};
-
-class ntfs {
+class ntfs : public EngineWiring {
 public:
     ntfs(readWriteInterface& reader, VolumeRecord volume);
     ntfs(const ntfs&) = delete;
     ntfs& operator=(const ntfs&) = delete;
 
-    // Wiring, set before any work.
-    TreeControl* treeControl = nullptr;
-    Reporting reporting;
-    StopPoll stop;
-    std::string rootName = "ROOT";
-    int parseMode = 1;  // 1 standard, 2 advanced, 3 deep
+    ParseMode parseMode = ParseMode::Standard;
 
     // Geometry.
     std::uint64_t clusterSize = 0;
@@ -120,7 +122,7 @@ public:
     // Forgets what an earlier parse found, so that the engine can parse again.
     void resetParse();
     // Sets the reader's volume base to the volume's start; every offset the engine uses is relative to it.
-    void attachVolumeBase();
+    void attachVolumeBase() { reader_.attach(); }
     bool readBootSector();
     void insertRootItem();
     bool ParsingBasedOnMFT();
@@ -134,6 +136,9 @@ public:
     void relinkOrphans();
     void insertTopLevelItems();
     void freeEntryNames();
+    // Gives files whose names lie in extension records their names, hides the extension records, and adds one
+    // entry for each further name of a file (hard links), all reading the file's record.
+    void gatherFileNames();
 
     // The entries under the volume's top item, as insertTopLevelItems walks them.
     std::vector<std::uint64_t> topLevelEntries() const;
@@ -153,6 +158,8 @@ public:
 
     // ---- file data ----
     static NtfsFileTimes getFileTimeStructure(Bytes record);
+    // Where the record's symbolic link, junction or mount point leads; empty when it is none.
+    static std::string reparseTarget(Bytes record);
     NtfsFileTimes getFileTimeStructure(std::uint64_t index) const;
     static DataDescription getDatStruct(Bytes record);
     // The runs of the record's first non-resident attribute of `type` (unnamed when `type` is $DATA).
@@ -162,14 +169,27 @@ public:
     // Cluster numbers of `count` clusters from `firstVcn` on (-1 where nothing is allocated).
     static std::vector<std::int64_t> getRun(const ntfs_format::RunMap& map, std::uint64_t firstVcn,
                                             std::uint64_t count);
-    // The unnamed $DATA pieces an attribute list names, sorted by starting VCN.
-    std::vector<AttributeListRecord> setAttributListVector(Bytes record) const;
+    // Reads a record by its MFT record number (false when it cannot be found).
+    using RecordFetch = std::function<bool(std::uint64_t, std::vector<std::uint8_t>&)>;
+    using AttributeVisit = std::function<void(Bytes record, const ntfs_format::AttributeHeader&)>;
+    struct AttributeWalk {
+        bool hasList = false;  // the base record has an attribute list
+        bool damaged = false;  // a record the list names could not be read or belongs to another file
+    };
+    // Visits every attribute of the file whose base record is `base` (number `ownNumber`): the base record's own,
+    // then those of each extension record its attribute list names, each record once, fetched through `fetch`.
+    // `strays` are further records that name this file as their base although its list does not name them.
+    AttributeWalk forEachFileAttribute(Bytes base, std::uint64_t ownNumber, const RecordFetch& fetch,
+                                       const AttributeVisit& visit,
+                                       const std::vector<std::uint64_t>& strays = {}) const;
+    // How this parse finds an extension record by number: through the MFT's runs, or among the scanned records.
+    RecordFetch extensionFetch() const;
 
     // Size as the list shows it: the unnamed $DATA's real size.
     std::uint64_t entrySize(std::uint64_t index) const;
     std::uint64_t entrySize(std::uint64_t index, Bytes record) const;
     // Writes the entry's content to exactly `hostPath` and sets its access and modification times.
-    NtfsSaveResult getMftEntry(std::uint64_t index, const std::string& hostPath) const;
+    SaveOutcome getMftEntry(std::uint64_t index, const std::string& hostPath) const;
 
     // ---- searches when the boot sector does not lead to the MFT ----
     bool scanForFirstMft();
@@ -187,7 +207,36 @@ public:
 private:
     struct FileData;
 
-    bool readVolume(std::uint64_t offset, void* buffer, std::size_t length) const;
+    // The record numbers an attribute list names, in list order, each once.
+    std::vector<std::uint64_t> listedRecords(Bytes record, bool& hasList) const;
+    // Names from a file's $FILE_NAME attributes, as the tree shows them: every long (Win32, POSIX) name, and a
+    // DOS name only where the file has no other name in that folder.
+    static std::optional<NtfsName> nameOf(Bytes fileNameValue);
+    // Names the entry by the first of `names` the tree shows (every long name, a DOS name only where the file has
+    // no other name in that folder); the others wait in pendingNames_.
+    void takeNames(std::uint64_t index, const std::vector<NtfsName>& names);
+    void addNameEntry(std::uint64_t fileIndex, const NtfsName& name);
+    void indexScannedRecords();
+    // Deep mode: a record found twice (in the MFT and in its mirror) is shown once, from the MFT.
+    void dropRecordCopies();
+    // Visits a folder's children along firstChild / nextSibling, at most as many steps as there are entries (a
+    // damaged chain may loop); `visit(index)` returns false to stop. The next link is read before each visit, so
+    // a visit may relink the child it is given.
+    template <typename Visit>
+    void walkChildren(std::uint64_t folder, Visit visit) const {
+        const std::uint64_t count = entries.size();
+        if (folder >= count) return;
+        std::int64_t c = entries[folder].firstChild;
+        for (std::uint64_t steps = 0; c > 0 && static_cast<std::uint64_t>(c) < count && steps < count; ++steps) {
+            const auto child = static_cast<std::uint64_t>(c);
+            c = entries[child].nextSibling;
+            if (!visit(child)) return;
+        }
+    }
+    std::uint64_t fileOf(std::uint64_t index) const {
+        return index < entries.size() ? entries[index].fileIndex : index;
+    }
+
     bool clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const;
     bool readMftStream(std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const;
     // Reads bytes of an attribute's content by its run map: holes read as zeros; false where clusters could not be
@@ -225,23 +274,25 @@ private:
     void attachUnreachableEntries();
     void pushOrphan(std::uint64_t index);
 
+    // The file's content as its attributes describe it: the unnamed $DATA's pieces in VCN order (or its resident
+    // value), gathered through the attribute list, extension records read through `fetch`.
+    FileData collectFileData(Bytes record, std::uint64_t ownNumber, const RecordFetch& fetch,
+                             const std::vector<std::uint64_t>& strays = {}) const;
     FileData collectFileData(std::uint64_t index, Bytes record) const;
     // Bytes to write for a non-resident file.
-    std::uint64_t contentLength(const FileData& data, NtfsSaveResult& result) const;
+    std::uint64_t contentLength(const FileData& data, SaveOutcome& result) const;
     bool tooMuchInvented(std::uint64_t zeros) const;
     // Zeros for the end of a file whose last run pieces are missing, so that it keeps its length.
     bool padMissingTail(const FileData& data, HostFile& out, std::uint64_t remaining) const;
-    bool writeResident(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
-    bool writePlain(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
-    bool writeCompressed(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
-    bool AttributeListDataToFile(const FileData& data, HostFile& out, NtfsSaveResult& result) const;
+    bool writeResident(const FileData& data, HostFile& out, SaveOutcome& result) const;
+    bool writePlain(const FileData& data, HostFile& out, SaveOutcome& result) const;
+    bool writeCompressed(const FileData& data, HostFile& out, SaveOutcome& result) const;
+    bool AttributeListDataToFile(const FileData& data, HostFile& out, SaveOutcome& result) const;
     // Reads `clusters` clusters from `cluster` on, zeros where they lie outside the volume. False when any did.
     bool readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8_t* buffer) const;
 
-    readWriteInterface& reader_;
+    VolumeReader reader_;
     VolumeRecord volume_;
-    std::int64_t volumeBase_ = 0;
-    mutable std::mutex readerMutex_;
     mutable std::mutex nameMutex_;
 
     std::vector<std::uint8_t> boot_;
@@ -261,6 +312,14 @@ private:
     mutable std::mutex windowMutex_;
     bool entriesFromMap_ = false;
     std::vector<std::int64_t> lastChild_;  // tail of each parent's child chain while linking
+    // Further names of files, gathered while records are parsed and added as entries after them.
+    std::vector<std::pair<std::uint64_t, NtfsName>> pendingNames_;
+    std::vector<NtfsName> scratchNames_;
+    // Scanned records by the number they state (deep mode), for finding extension records.
+    std::unordered_map<std::uint64_t, std::uint64_t> scannedByNumber_;
+    // Record numbers of the deleted extension records that name each deleted base record: deleting a file may
+    // drop them from its attribute list while they still hold its data.
+    std::unordered_map<std::uint64_t, std::vector<std::uint64_t>> deletedExtensions_;
     TreeItemId rootItem_ = kNoTreeItem;
 };
 

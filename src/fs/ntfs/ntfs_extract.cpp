@@ -15,8 +15,6 @@ using namespace ntfs_format;
 namespace {
 
 constexpr std::size_t kCopyChunk = 1024 * 1024;
-// No attribute list of a real file comes near this; a larger claim is damage.
-constexpr std::uint64_t kMaxAttributeList = 16 * 1024 * 1024;
 // Compression units are 16 clusters of at most 4 KiB; anything far beyond is not a unit to decode.
 constexpr std::uint64_t kMaxCompressionUnit = 16 * 1024 * 1024;
 // Zeros a damaged run list may add to one file when the volume's size is unknown.
@@ -123,122 +121,89 @@ std::vector<std::int64_t> ntfs::getRun(const RunMap& map, std::uint64_t firstVcn
     return clusters;
 }
 
-std::vector<AttributeListRecord> ntfs::setAttributListVector(Bytes record) const {
-    std::vector<AttributeListRecord> pieces;
-    std::vector<std::uint8_t> list;
-    bool present = false;
-    forEachAttribute(record, [&](const AttributeHeader& h) {
-        if (h.type != kAttributeList) return true;
-        present = true;
-        if (!h.nonResident) {
-            bool damaged = false;
-            const Bytes value = residentBytes(record, h, damaged);
-            list.assign(value.begin(), value.end());
-        } else if (clusterSize > 0) {
-            const RunMap map(decodeRunList(h.runList(record), vcnCount(h)).runs);
-            std::uint64_t size = std::min(h.realSize, kMaxAttributeList);
-            size = std::min(size, saturatingMultiply(map.endVcn(), clusterSize));
-            list.assign(static_cast<std::size_t>(size), 0);
-            readStream(map, 0, list.data(), list.size());
-        }
-        return false;
-    });
-    if (!present) return pieces;
-    const Bytes bytes(list);
-    std::uint64_t offset = 0;
-    // Every entry is walked, the unnamed ones included: they are the file's own $DATA pieces.
-    while (fits(bytes, offset, 0x1A)) {
-        const std::uint32_t type = le32(bytes, offset);
-        const std::uint16_t length = le16(bytes, offset + 0x04);
-        if (type == 0 || type == kEndOfAttributes || length < 0x1A || !fits(bytes, offset, length)) break;
-        if (type == kData && u8(bytes, offset + 0x06) == 0)
-            pieces.push_back({le64(bytes, offset + 0x10) & 0xFFFFFFFFFFFFULL, le64(bytes, offset + 0x08)});
-        offset += length;
-    }
-    std::stable_sort(pieces.begin(), pieces.end(),
-                     [](const AttributeListRecord& a, const AttributeListRecord& b) { return a.startVcn < b.startVcn; });
-    pieces.erase(std::unique(pieces.begin(), pieces.end(),
-                             [](const AttributeListRecord& a, const AttributeListRecord& b) {
-                                 return a.startVcn == b.startVcn && a.recordNumber == b.recordNumber;
-                             }),
-                 pieces.end());
-    return pieces;
+ntfs::FileData ntfs::collectFileData(std::uint64_t index, Bytes record) const {
+    const std::uint64_t ownNumber = index < entries.size() ? entries[fileOf(index)].recordNumber : index;
+    const auto strays = deletedExtensions_.find(ownNumber);
+    if (index < entries.size() && entries[index].deleted() && strays != deletedExtensions_.end())
+        return collectFileData(record, ownNumber, extensionFetch(), strays->second);
+    return collectFileData(record, ownNumber, extensionFetch());
 }
 
-ntfs::FileData ntfs::collectFileData(std::uint64_t index, Bytes record) const {
+ntfs::FileData ntfs::collectFileData(Bytes record, std::uint64_t ownNumber, const RecordFetch& fetch,
+                                     const std::vector<std::uint64_t>& strays) const {
     FileData fd;
-    const std::uint64_t ownNumber = index < entries.size() ? entries[index].recordNumber : index;
-
-    // Takes one piece of the unnamed $DATA from `rec`: the one starting at `vcn`, or with nullopt the first
-    // non-resident one (else the last resident one).
-    auto takePiece = [&](Bytes rec, std::optional<std::uint64_t> vcn) {
-        bool taken = false;
-        forEachAttribute(rec, [&](const AttributeHeader& h) {
-            if (!isUnnamedData(h)) return true;
-            if (!h.nonResident) {
-                if ((vcn && *vcn != 0) || fd.desc.form == 'N') return true;
-                const Bytes value = residentBytes(rec, h, fd.damaged);
-                fd.residentValue.assign(value.begin(), value.end());
-                fd.desc = DataDescription{};
-                fd.desc.attributeOffset = h.offset;
-                fd.desc.dataOffset = h.offset + h.valueOffset;
-                fd.desc.dataLength = static_cast<std::uint32_t>(value.size());
-                fd.desc.realSize = fd.desc.allocatedSize = fd.desc.initializedSize = value.size();
-                fd.desc.form = 'R';
-                fd.sizeKnown = true;
-                fd.found = taken = true;
-                return true;
-            }
-            if (vcn && h.firstVcn != *vcn) return true;
-            fd.residentValue.clear();
-            // Without an attribute list the record holds the whole attribute, which starts at VCN 0 whatever
-            // a damaged header says.
-            const std::uint64_t firstVcn = vcn ? h.firstVcn : 0;
-            if (firstVcn != h.firstVcn) fd.damaged = true;
-            if (firstVcn == 0) {
-                describeNonResident(h, fd.desc);
-                fd.desc.firstVcn = 0;
-                fd.sizeKnown = true;
-            } else {
-                fd.desc.form = 'N';
-            }
-            const RunListDecoding decoded = decodeRunList(h.runList(rec), vcn ? vcnCount(h) : h.lastVcn + 1);
-            if (decoded.damaged) fd.damaged = true;
-            fd.map.append(decoded.runs, firstVcn);
-            fd.found = taken = true;
+    // The unnamed $DATA's pieces, from wherever the file's attribute list puts them.
+    struct Piece {
+        std::uint64_t firstVcn;
+        RunListDecoding runs;
+    };
+    std::vector<Piece> pieces;
+    bool firstDescribed = false;
+    const AttributeWalk walk = forEachFileAttribute(record, ownNumber, fetch, [&](Bytes rec, const AttributeHeader& h) {
+        if (!isUnnamedData(h)) return;
+        if (!h.nonResident) {
+            if (!pieces.empty() || fd.found) return;
+            const Bytes value = residentBytes(rec, h, fd.damaged);
+            fd.residentValue.assign(value.begin(), value.end());
+            fd.desc.attributeOffset = h.offset;
+            fd.desc.dataOffset = h.offset + h.valueOffset;
+            fd.desc.dataLength = static_cast<std::uint32_t>(value.size());
+            fd.desc.realSize = fd.desc.allocatedSize = fd.desc.initializedSize = value.size();
+            fd.desc.form = 'R';
+            fd.sizeKnown = fd.found = true;
+            return;
+        }
+        if (fd.resident()) {
+            fd = FileData{};  // a non-resident piece outweighs a resident value beside it
+        }
+        if (h.firstVcn == 0 && !firstDescribed) {
+            describeNonResident(h, fd.desc);
+            fd.sizeKnown = firstDescribed = true;
+        }
+        pieces.push_back({h.firstVcn, decodeRunList(h.runList(rec), vcnCount(h))});
+        fd.found = true;
+    }, strays);
+    fd.fromAttributeList = walk.hasList;
+    if (walk.damaged) fd.damaged = true;
+    if (pieces.empty()) return fd;
+    fd.desc.form = 'N';
+    std::stable_sort(pieces.begin(), pieces.end(), [](const Piece& a, const Piece& b) { return a.firstVcn < b.firstVcn; });
+    if (!walk.hasList && pieces.size() == 1 && pieces[0].firstVcn != 0) {
+        // Without an attribute list the record holds the whole attribute, which starts at VCN 0 whatever a
+        // damaged header says.
+        fd.damaged = true;
+        forEachAttribute(record, [&](const AttributeHeader& h) {
+            if (!isUnnamedData(h) || !h.nonResident) return true;
+            pieces[0] = {0, decodeRunList(h.runList(record), h.lastVcn + 1)};
             return false;
         });
-        return taken;
-    };
-
-    // A file whose attributes do not fit one record has an attribute list naming the records that hold its
-    // $DATA pieces, each starting at its own VCN.
-    const std::vector<AttributeListRecord> pieces = setAttributListVector(record);
-    std::vector<std::uint8_t> extension;
-    for (const AttributeListRecord& piece : pieces) {
-        if (piece.startVcn != 0 && piece.startVcn < fd.map.endVcn()) continue;
-        if (piece.startVcn == 0 && fd.found) continue;
-        Bytes source = record;
-        if (piece.recordNumber != ownNumber) {
-            // Extension records are found by number, which needs the MFT's own runs.
-            if (!entriesFromMap_ || !readRecordByNumber(piece.recordNumber, extension)) {
-                fd.damaged = true;
-                continue;
-            }
-            if (MftRecordHeader::read(extension).baseRecord != ownNumber) {
-                fd.damaged = true;  // the record was reused by another file
-                continue;
-            }
-            source = extension;
-        }
-        if (takePiece(source, piece.startVcn))
-            fd.fromAttributeList = true;
-        else
-            fd.damaged = true;
     }
-    if (!fd.found) takePiece(record, std::nullopt);
-    if (fd.found && !fd.sizeKnown) fd.damaged = true;
+    for (const Piece& p : pieces) {
+        if (p.firstVcn < fd.map.endVcn()) {
+            fd.damaged = true;  // two pieces claim the same clusters
+            continue;
+        }
+        if (p.runs.damaged) fd.damaged = true;
+        fd.map.append(p.runs.runs, p.firstVcn);
+    }
+    if (!fd.sizeKnown) fd.damaged = true;
     return fd;
+}
+
+RunMap ntfs::mftMapFromRecord(Bytes record) const {
+    // A fragmented MFT continues in extension records that its attribute list names; they lie in the part of the
+    // MFT that $MFT's own record maps.
+    const RunMap first(getRun2(record, kData));
+    const RecordFetch fetch = [&](std::uint64_t number, std::vector<std::uint8_t>& extension) {
+        std::uint64_t stream = 0;
+        if (number > ~0ULL / recordSize) return false;
+        stream = number * recordSize;
+        extension.assign(recordSize, 0);
+        if (!readStream(first, stream, extension.data(), extension.size())) return false;
+        applyFixups(extension);
+        return true;
+    };
+    return collectFileData(record, 0, fetch).map;
 }
 
 std::uint64_t ntfs::entrySize(std::uint64_t index, Bytes record) const {
@@ -262,21 +227,21 @@ std::uint64_t ntfs::entrySize(std::uint64_t index) const {
 bool ntfs::readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8_t* buffer) const {
     const std::uint64_t bytes = clusters * clusterSize;
     if (clusterRangeInVolume(cluster, clusters))
-        return readVolume(static_cast<std::uint64_t>(cluster) * clusterSize, buffer, static_cast<std::size_t>(bytes));
+        return reader_.read(static_cast<std::uint64_t>(cluster) * clusterSize, buffer, static_cast<std::size_t>(bytes));
     // Partly or wholly outside the volume: read what lies inside, zeros for the rest.
     std::memset(buffer, 0, static_cast<std::size_t>(bytes));
     if (cluster >= 0 && volumeSize > 0) {
         const std::uint64_t volumeClusters = volumeSize / clusterSize;
         if (static_cast<std::uint64_t>(cluster) < volumeClusters) {
             const std::uint64_t inside = std::min(clusters, volumeClusters - static_cast<std::uint64_t>(cluster));
-            readVolume(static_cast<std::uint64_t>(cluster) * clusterSize, buffer,
+            reader_.read(static_cast<std::uint64_t>(cluster) * clusterSize, buffer,
                        static_cast<std::size_t>(inside * clusterSize));
         }
     }
     return false;
 }
 
-std::uint64_t ntfs::contentLength(const FileData& data, NtfsSaveResult& result) const {
+std::uint64_t ntfs::contentLength(const FileData& data, SaveOutcome& result) const {
     if (!data.sizeKnown) return saturatingMultiply(data.map.endVcn(), clusterSize);
     // A file never holds more than its allocation; a real size beyond it is damage, and trusting it could mean
     // writing terabytes of zeros.
@@ -298,13 +263,17 @@ bool ntfs::padMissingTail(const FileData& data, HostFile& out, std::uint64_t rem
     return !data.sizeKnown || !data.fromAttributeList || out.writeZeros(remaining);
 }
 
-bool ntfs::writeResident(const FileData& data, HostFile& out, NtfsSaveResult&) const {
+bool ntfs::writeResident(const FileData& data, HostFile& out, SaveOutcome&) const {
     return data.residentValue.empty() || out.write(data.residentValue.data(), data.residentValue.size());
 }
 
-bool ntfs::writePlain(const FileData& data, HostFile& out, NtfsSaveResult& result) const {
+bool ntfs::writePlain(const FileData& data, HostFile& out, SaveOutcome& result) const {
     const std::uint64_t cs = clusterSize;
     std::uint64_t remaining = contentLength(data, result);
+    // Past the initialized size the clusters hold whatever was there before: the file reads as zeros there.
+    const std::uint64_t total = remaining;
+    const std::uint64_t initialized =
+        data.sizeKnown && data.desc.form == 'N' ? std::min(data.desc.initializedSize, total) : total;
     // Holes belong to sparse files only; in any other file a hole is a damaged run list.
     const bool holesAllowed = (data.desc.flags & (kSparse | kCompressionMask)) != 0;
     const std::size_t chunkClusters = static_cast<std::size_t>(std::max<std::uint64_t>(1, kCopyChunk / cs));
@@ -348,6 +317,12 @@ bool ntfs::writePlain(const FileData& data, HostFile& out, NtfsSaveResult& resul
                     result.damaged = true;
                     if (!clusterRangeInVolume(cluster, needed)) invented += needed * cs;
                 }
+                const std::uint64_t at = total - remaining;
+                if (at + n > initialized) {
+                    const std::uint64_t from = initialized > at ? initialized - at : 0;
+                    std::memset(buffer.data() + from, 0, static_cast<std::size_t>(n - from));
+                    result.uninitializedZeros = true;
+                }
                 if (!out.write(buffer.data(), static_cast<std::size_t>(n))) return false;
             }
         }
@@ -359,7 +334,7 @@ bool ntfs::writePlain(const FileData& data, HostFile& out, NtfsSaveResult& resul
     return true;
 }
 
-bool ntfs::writeCompressed(const FileData& data, HostFile& out, NtfsSaveResult& result) const {
+bool ntfs::writeCompressed(const FileData& data, HostFile& out, SaveOutcome& result) const {
     const std::uint64_t cs = clusterSize;
     const unsigned exponent = data.desc.compressionUnitExponent;
     if (exponent == 0 || exponent > 16 || (cs << exponent) > kMaxCompressionUnit) return writePlain(data, out, result);
@@ -437,12 +412,12 @@ bool ntfs::writeCompressed(const FileData& data, HostFile& out, NtfsSaveResult& 
     return true;
 }
 
-bool ntfs::AttributeListDataToFile(const FileData& data, HostFile& out, NtfsSaveResult& result) const {
+bool ntfs::AttributeListDataToFile(const FileData& data, HostFile& out, SaveOutcome& result) const {
     return data.compressed() ? writeCompressed(data, out, result) : writePlain(data, out, result);
 }
 
-NtfsSaveResult ntfs::getMftEntry(std::uint64_t index, const std::string& hostPath) const {
-    NtfsSaveResult result;
+SaveOutcome ntfs::getMftEntry(std::uint64_t index, const std::string& hostPath) const {
+    SaveOutcome result;
     if (index >= entries.size()) {
         result.error = "no such entry";
         return result;
@@ -458,7 +433,7 @@ NtfsSaveResult ntfs::getMftEntry(std::uint64_t index, const std::string& hostPat
     if (!isSynthetic(index)) recordRead = readEntryRecord(index, record);
     bool ok = true;
     // A folder, or an entry without a record, leaves an empty file named like it.
-    if (!record.empty() && entries[index].kind != 'D') {
+    if (!record.empty() && !entries[index].isFolder()) {
         if (!recordRead) result.damaged = true;
         const FileData data = collectFileData(index, record);
         if (data.damaged) result.damaged = true;

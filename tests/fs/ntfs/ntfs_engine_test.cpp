@@ -135,7 +135,8 @@ TEST(NtfsTree, PlacesEntriesWhereverTheirParentsLieAndCollectsOrphans) {
 
     EXPECT_EQ(p.names(p.view.topLevel()),
               (std::vector<std::string>{"Docs", "gone.txt", "Long file name.txt", std::string(255, 'N'), "Late",
-                                        "plain.bin", "ORPHAN_ENTRY"}));
+                                        "plain.bin", "$MFT", "ORPHAN_ENTRY"}));
+    EXPECT_EQ(p.view.entryIdText(p.at("/$MFT")), "0");
     const auto all = p.listing();
     for (const char* path : {"/Docs/a.txt", "/Late/b.txt", "/ORPHAN_ENTRY/lost.txt", "/ORPHAN_ENTRY/under_file.txt",
                              "/ORPHAN_ENTRY/under_later_file.txt", "/ORPHAN_ENTRY/child_of_empty_slot.txt"})
@@ -144,10 +145,7 @@ TEST(NtfsTree, PlacesEntriesWhereverTheirParentsLieAndCollectsOrphans) {
     const bool viaA = all.count("/ORPHAN_ENTRY/A/B") && all.count("/ORPHAN_ENTRY/A/in_cycle.txt");
     const bool viaB = all.count("/ORPHAN_ENTRY/B/A/in_cycle.txt");
     EXPECT_TRUE(viaA || viaB);
-    for (const auto& [path, id] : all) {
-        EXPECT_NE(id, 0u) << "$MFT is never shown";
-        EXPECT_EQ(path.find("xxxx"), std::string::npos) << "a cut name is not taken";
-    }
+    for (const auto& [path, id] : all) EXPECT_EQ(path.find("xxxx"), std::string::npos) << "a cut name is not taken";
     EXPECT_EQ(p.view.entryIdText(p.at("/Late")), "40");
 
     // Top-level items: deleted in red, folders with children get a placeholder, files do not.
@@ -371,6 +369,108 @@ TEST(NtfsData, AttributeListJoinsDataPiecesFromExtensionRecords) {
     EXPECT_TRUE(result.damaged);
 }
 
+// A file whose names and data lie in extension records, and files with several names: one entry per name, all
+// reading the base record; the extension records are never entries of their own.
+TEST(NtfsNames, EveryNameFromWhereverItLiesAndNoExtensionRecordOfItsOwn) {
+    NtfsVolumeBuilder v;
+    const ByteVector first = randomBytes(2 * 4096, 7), second = randomBytes(4096, 8);
+    v.putClusters(200, first);
+    v.putClusters(300, second);
+    const std::uint64_t size = 3 * 4096 - 5;
+    v.setRecord(16, named(5, "Docs", true).build());
+    RecordBuilder base(1024, 1);
+    base.standardInformation(kTime, kTime, kTime)
+        .attributeList({{0x10, 30, 0, ""}, {0x30, 31, 0, ""}, {0x30, 31, 0, ""}, {0x80, 30, 0, ""}, {0x80, 32, 2, ""}})
+        .nonResident(0x80, testing::encodeRuns({{2, 200}}), 0, 1, size, 0, 0, "", 3 * 4096);
+    v.setRecord(30, base.build());
+    v.setRecord(31, RecordBuilder().baseRecord(30).fileName(5, "spread.bin").fileName(16, "also here.bin").build());
+    v.setRecord(32, RecordBuilder().baseRecord(30).nonResident(0x80, testing::encodeRuns({{1, 300}}), 2, 2, 0).build());
+    // Three names in two folders, and short names: shown only where the folder has no long name of the file.
+    v.setRecord(33, named(5, "a.txt")
+                        .fileName(5, "A~1.TXT", false, 2)
+                        .fileName(16, "b.txt")
+                        .fileName(16, "c.txt")
+                        .fileName(40, "ONLY~1.TXT", false, 2)
+                        .resident(0x80, bytesOf("shared content"))
+                        .build());
+    v.setRecord(40, named(5, "Short", true).build());
+    Parsed p(v.image(), ParseMode::Standard);
+    const auto all = p.listing();
+    for (const char* path : {"/spread.bin", "/Docs/also here.bin"}) {
+        ASSERT_TRUE(all.count(path)) << path;
+        const EntryId id = all.at(path);
+        EXPECT_EQ(p.view.entryIdText(id), "30");
+        EXPECT_EQ(p.view.details(id).size, size);
+        ByteVector expected = first;
+        expected.insert(expected.end(), second.begin(), second.end());
+        expected.resize(size);
+        FileSaveResult result;
+        EXPECT_EQ(p.save(id, &result), expected) << path;
+        EXPECT_FALSE(result.damaged);
+    }
+    for (const char* path : {"/a.txt", "/Docs/b.txt", "/Docs/c.txt", "/Short/ONLY~1.TXT"}) {
+        ASSERT_TRUE(all.count(path)) << path;
+        EXPECT_EQ(p.view.entryIdText(all.at(path)), "33");
+        EXPECT_EQ(p.save(all.at(path)), bytesOf("shared content"));
+    }
+    for (const auto& [path, id] : all) {
+        EXPECT_EQ(path.find("A~1"), std::string::npos) << path;
+        EXPECT_NE(p.view.entryIdText(id), "31") << path;
+        EXPECT_NE(p.view.entryIdText(id), "32") << path;
+    }
+
+    // Deep mode finds the same names, joined through the base record the scan found.
+    Parsed deep(v.image(), ParseMode::Deep, 2);
+    const auto found = deep.listing();
+    EXPECT_TRUE(found.count("/ORPHAN_ENTRY/spread.bin"));
+    EXPECT_TRUE(found.count("/ORPHAN_ENTRY/Docs/also here.bin"));
+    EXPECT_TRUE(found.count("/ORPHAN_ENTRY/Docs/c.txt"));
+    for (const auto& [path, id] : found) EXPECT_NE(deep.view.entryIdText(id), "31") << path;
+    EXPECT_EQ(deep.view.details(found.at("/ORPHAN_ENTRY/spread.bin")).size, size);
+}
+
+// Deleting a file can drop its extension records from its attribute list and clear the one holding its name;
+// the deleted file is still shown, by its record number, with all of its data.
+TEST(NtfsNames, DeletedFileWhoseNamesWentWithItsExtensionRecords) {
+    NtfsVolumeBuilder v;
+    const ByteVector first = randomBytes(4096, 9), second = randomBytes(4096, 10);
+    v.putClusters(200, first);
+    v.putClusters(300, second);
+    RecordBuilder base(1024, 0);
+    base.standardInformation(kTime, kTime, kTime)
+        .attributeList({{0x10, 30, 0, ""}, {0x30, 31, 0, ""}, {0x80, 30, 0, ""}})
+        .nonResident(0x80, testing::encodeRuns({{1, 200}}), 0, 0, 2 * 4096, 0, 0, "", 2 * 4096);
+    v.setRecord(30, base.build());
+    v.setRecord(31, RecordBuilder(1024, 0).baseRecord(30).build());
+    v.setRecord(32, RecordBuilder(1024, 0).baseRecord(30).nonResident(0x80, testing::encodeRuns({{1, 300}}), 1, 1, 0).build());
+    Parsed p(v.image(), ParseMode::Standard);
+    const EntryId id = p.at("/ORPHAN_ENTRY/MFT_RECORD_30");
+    EXPECT_TRUE(p.view.isDeleted(id));
+    ByteVector expected = first;
+    expected.insert(expected.end(), second.begin(), second.end());
+    EXPECT_EQ(p.save(id), expected);
+}
+
+// Past the initialized size a file's clusters hold old disk content; the file reads as zeros there.
+TEST(NtfsData, BytesPastTheInitializedSizeAreZeros) {
+    NtfsVolumeBuilder v;
+    const ByteVector stale = randomBytes(2 * 4096, 11);
+    v.putClusters(200, stale);
+    RecordBuilder r = named(5, "grown.log");
+    const std::uint32_t at = r.nextAttributeOffset();
+    r.nonResident(0x80, testing::encodeRuns({{2, 200}}), 0, 1, 6000, 0, 0, "", 2 * 4096);
+    ByteVector record = r.build();
+    for (int k = 0; k < 8; ++k) record[at + 0x38 + k] = static_cast<std::uint8_t>((1000ULL >> (8 * k)) & 0xFF);
+    v.setRecord(30, record);
+    Parsed p(v.image(), ParseMode::Standard);
+    FileSaveResult result;
+    ByteVector expected(stale.begin(), stale.begin() + 1000);
+    expected.resize(6000, 0);
+    EXPECT_EQ(p.save(p.at("/grown.log"), &result), expected);
+    EXPECT_TRUE(result.uninitializedZeros);
+    EXPECT_FALSE(result.damaged);
+}
+
 TEST(NtfsData, FoldersAndEmptyFilesSaveAsEmptyFiles) {
     NtfsVolumeBuilder v;
     v.setRecord(16, named(5, "Folder", true).build());
@@ -427,9 +527,10 @@ TEST(NtfsScan, DeepModeHangsNamedRecordsUnderTheOrphanFolder) {
     EXPECT_TRUE(all.count("/ORPHAN_ENTRY/Docs/b.bin"));
     EXPECT_TRUE(all.count("/ORPHAN_ENTRY/$MFT"));
     EXPECT_EQ(p.save(all.at("/ORPHAN_ENTRY/Docs/b.bin")), bytesOf("bee"));
-    // Copies in the mirror are found too; the unnamed record is not listed.
+    // A record found both in the MFT and in its mirror is one entry; the unnamed record is not listed.
     const auto inOrphan = p.names(p.view.children(all.at("/ORPHAN_ENTRY")));
-    EXPECT_EQ(std::count(inOrphan.begin(), inOrphan.end(), "$MFTMirr"), 2);
+    EXPECT_EQ(std::count(inOrphan.begin(), inOrphan.end(), "$MFTMirr"), 1);
+    EXPECT_EQ(std::count(inOrphan.begin(), inOrphan.end(), "$MFT"), 1);
     EXPECT_EQ(p.view.entryIdText(all.at("/ORPHAN_ENTRY/Docs")), "16");
 
     // A file whose folder record is gone goes into the folder record found before it; two folders naming each

@@ -257,3 +257,52 @@ TEST(NtfsLznt1, ShortChunkIsPaddedSoTheNextStartsOnItsBoundary) {
 
 }  // namespace
 }  // namespace halvard
+
+namespace halvard::ntfs_format {
+namespace {
+
+std::vector<std::uint8_t> reparseValue(std::uint32_t tag, const std::u16string& substitute, const std::u16string& print,
+                                       std::uint16_t printOffsetShift = 0) {
+    std::vector<std::uint8_t> names;
+    auto put = [&](const std::u16string& s) {
+        for (char16_t c : s) {
+            names.push_back(static_cast<std::uint8_t>(c & 0xFF));
+            names.push_back(static_cast<std::uint8_t>(c >> 8));
+        }
+    };
+    put(substitute);
+    put(print);
+    const bool link = tag == ReparsePoint::kSymbolicLink;
+    std::vector<std::uint8_t> v(link ? 0x14 : 0x10, 0);
+    auto le16at = [&](std::size_t at, std::uint16_t x) {
+        v[at] = static_cast<std::uint8_t>(x & 0xFF);
+        v[at + 1] = static_cast<std::uint8_t>(x >> 8);
+    };
+    for (int k = 0; k < 4; ++k) v[k] = static_cast<std::uint8_t>((tag >> (8 * k)) & 0xFF);
+    le16at(0x04, static_cast<std::uint16_t>(v.size() - 8 + names.size()));
+    le16at(0x08, 0);
+    le16at(0x0A, static_cast<std::uint16_t>(2 * substitute.size()));
+    le16at(0x0C, static_cast<std::uint16_t>(2 * substitute.size() + printOffsetShift));
+    le16at(0x0E, static_cast<std::uint16_t>(2 * print.size()));
+    v.insert(v.end(), names.begin(), names.end());
+    return v;
+}
+
+TEST(NtfsReparse, LinkAndJunctionTargetsAndValuesThatAreNoPath) {
+    const auto link = ReparsePoint::read(reparseValue(ReparsePoint::kSymbolicLink, u"\\??\\C:\\x\\y.txt", u"C:\\x\\y.txt"));
+    ASSERT_TRUE(link);
+    EXPECT_EQ(link->target, "C:\\x\\y.txt");
+    // A junction without a print name shows its substitute name without the prefix.
+    const auto junction = ReparsePoint::read(reparseValue(ReparsePoint::kMountPoint, u"\\??\\D:\\Data", u""));
+    ASSERT_TRUE(junction);
+    EXPECT_EQ(junction->target, "D:\\Data");
+    // A print name that points past the value is not read; other reparse kinds hold no path.
+    const auto outside = ReparsePoint::read(reparseValue(ReparsePoint::kSymbolicLink, u"", u"C:\\z", 400));
+    ASSERT_TRUE(outside);
+    EXPECT_EQ(outside->target, "");
+    EXPECT_FALSE(ReparsePoint::read(reparseValue(0x80000014, u"", u"C:\\z")));
+    EXPECT_FALSE(ReparsePoint::read(std::vector<std::uint8_t>{0x0C, 0, 0, 0xA0}));
+}
+
+}  // namespace
+}  // namespace halvard::ntfs_format

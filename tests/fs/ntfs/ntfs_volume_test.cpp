@@ -139,9 +139,10 @@ TEST_F(NtfsRealVolume, ListsAndSavesWhatNtfs3gWrote) {
             EXPECT_EQ(st.st_mtim.tv_sec * 1000000000LL + st.st_mtim.tv_nsec, row.mtimeNs);
         }
     }
-    // System files sit at the top, $MFT never; the compressed folder and its files show "-C".
+    // System files sit at the top, $MFT among them; the compressed folder and its files show "-C".
     EXPECT_TRUE(listing.paths.count("/$MFTMirr"));
-    EXPECT_FALSE(listing.paths.count("/$MFT"));
+    ASSERT_TRUE(listing.paths.count("/$MFT"));
+    EXPECT_EQ(view->entryIdText(listing.paths.at("/$MFT")), "0");
     EXPECT_NE(view->details(listing.paths.at("/Packed/log.txt")).attributes.find("-C"), std::string::npos);
     EXPECT_EQ(view->entryIdText(listing.paths.at("/$MFTMirr")), "1");
 }
