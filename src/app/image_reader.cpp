@@ -6,9 +6,9 @@
 namespace halvard::gui {
 
 std::unique_ptr<readWriteInterface> makeImageReader(const ApplicationState& state, MessageSink* messages) {
-    // VHD, VDI and VMDK images are told by their signatures; everything else is opened as VHDX, and only under a
-    // name that says so.
-    if (state.imageKind == ImageKind::Vhd || state.imageKind == ImageKind::Vdi || state.imageKind == ImageKind::Vmdk)
+    // VHD, VDI, VMDK and qcow2 images are told by their signatures; everything else is opened as VHDX, and only
+    // under a name that says so.
+    if (state.imageKind != ImageKind::Vhdx && state.imageKind != ImageKind::Raw)
         return makeReader(state.imageKind, state.overrides, messages);
     auto reader = std::make_unique<FileReadSeekVHDX>();
     reader->setRequireVhdxName(true);
