@@ -98,7 +98,9 @@ void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {
     if (vdi.zeroBlocks()) info.notes.push_back(std::to_string(vdi.zeroBlocks()) + " blocks are marked as zero blocks");
     for (const auto& note : vdi.notes()) info.notes.push_back(note);
     if (vdi.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vdi.blocksPastEnd(), "blocks"));
-    if (info.differencing) info.warnings.push_back("differencing image: blocks kept in the parent image read as zeros");
+    info.parents = vdi.parentChain();
+    if (info.differencing && info.parents.empty())
+        info.warnings.push_back("differencing image without a parent UUID: blocks kept in the parent read as zeros");
 }
 
 void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
