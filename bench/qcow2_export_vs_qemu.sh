@@ -53,10 +53,11 @@ PY
 fi
 
 before_run() { rm -f "$DATA/out-halvard.img" "$DATA/out-qemu.img"; }
+halvard_export() { "$HALVARD" export "$1" "$2" >/dev/null; }
 for variant in plain zlib zstd; do
     img=$DATA/qcow2-bench-$variant.qcow2
     echo "$variant ($(stat -c %s "$img") bytes):"
-    ours=$(median_seconds "$RUNS" "$HALVARD" export "$img" "$DATA/out-halvard.img")
+    ours=$(median_seconds "$RUNS" halvard_export "$img" "$DATA/out-halvard.img")
     theirs=$(median_seconds "$RUNS" qemu-img convert -f qcow2 -O raw "$img" "$DATA/out-qemu.img")
     before_run
     "$HALVARD" export "$img" "$DATA/out-halvard.img" >/dev/null

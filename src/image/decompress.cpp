@@ -55,14 +55,17 @@ DecompressResult inflateStream(Bytes in, std::span<std::uint8_t> out) {
 DecompressResult decompressCluster(ClusterCompression type, Bytes in, std::span<std::uint8_t> out) {
     DecompressResult result;
     if (type == ClusterCompression::Deflate) {
-        Inflater inflater(-15);  // qcow2 writes raw deflate with a 4 KiB window; the largest one reads it too
+        // One inflater per thread, reset for each cluster: setting one up costs more than a small cluster's data.
+        // qcow2 writes raw deflate with a 4 KiB window; the largest one reads it too.
+        thread_local Inflater inflater(-15);
+        if (inflater.ready && inflateReset(&inflater.stream) != Z_OK) return result;
         const int status = inflateOnce(inflater, in, out, result.produced);
         result.ok = (status == Z_STREAM_END || status == Z_BUF_ERROR || status == Z_OK) &&
                     result.produced == out.size();
         return result;
     }
-    std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
-    if (!context) return result;
+    thread_local std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
+    if (!context || ZSTD_isError(ZSTD_DCtx_reset(context.get(), ZSTD_reset_session_only))) return result;
     ZSTD_inBuffer input{in.data(), in.size(), 0};
     ZSTD_outBuffer output{out.data(), out.size(), 0};
     // Frames follow each other until the cluster is full; what follows it is padding.
