@@ -75,7 +75,8 @@ void describeVhd(const FileReadSeekVHD& vhd, ImageInfo& info) {
     if (vhd.isFixed() && layout.dataLength < footer.currentSize)
         info.warnings.push_back("the disk size of " + std::to_string(footer.currentSize) + " bytes is larger than the " +
                                 std::to_string(layout.dataLength) + " bytes of data the fixed disk's file holds");
-    if (info.differencing) info.warnings.push_back("differencing disk: blocks kept in the parent image read as zeros");
+    info.parents = vhd.parentChain();
+    for (const std::string& note : vhd.parentNotes()) info.warnings.push_back(note);
 }
 
 void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {

@@ -6,6 +6,7 @@
 #include "image/image_kind.h"
 #include "image/qcow2_reader.h"
 #include "image/vdi_reader.h"
+#include "image/vhd_reader.h"
 #include "image/vhdx_reader.h"
 #include "image/vmdk_reader.h"
 
@@ -51,6 +52,7 @@ std::vector<std::string> parentChainOf(const readWriteInterface& reader) {
     if (const auto* vmdk = dynamic_cast<const FileReadSeekVmdk*>(&reader)) return vmdk->parentChain();
     if (const auto* vhdx = dynamic_cast<const FileReadSeekVHDX*>(&reader)) return vhdx->parentChain();
     if (const auto* vdi = dynamic_cast<const FileReadSeekVdi*>(&reader)) return vdi->parentChain();
+    if (const auto* vhd = dynamic_cast<const FileReadSeekVHD*>(&reader)) return vhd->parentChain();
     return {};
 }
 
