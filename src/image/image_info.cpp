@@ -100,6 +100,7 @@ void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {
     for (const auto& note : vdi.notes()) info.notes.push_back(note);
     if (vdi.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vdi.blocksPastEnd(), "blocks"));
     info.parents = vdi.parentChain();
+    for (const std::string& note : vdi.parentNotes()) info.warnings.push_back(note);
     if (info.differencing && info.parents.empty())
         info.warnings.push_back("differencing image without a parent UUID: blocks kept in the parent read as zeros");
 }
@@ -127,6 +128,7 @@ void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
         info.version = "";  // a damaged descriptor's text is no version number
     if (info.differencing && !d.parentFileNameHint.empty()) info.notes.push_back("parent image: " + d.parentFileNameHint);
     info.parents = vmdk.parentChain();
+    for (const std::string& note : vmdk.parentNotes()) info.warnings.push_back(note);
     if (vmdk.extentCount() > 1) info.notes.push_back(std::to_string(vmdk.extentCount()) + " extents");
     for (const auto& note : vmdk.notes()) info.notes.push_back(note);
 }

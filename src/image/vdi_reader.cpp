@@ -28,6 +28,7 @@ bool FileReadSeekVdi::open(const std::string& path) {
     allocatedBlocks_ = zeroBlocks_ = blocksPastEnd_ = 0;
     parent_.reset();
     parentChain_.clear();
+    parentNotes_.clear();
 
     const auto head = file_.readVector(0, vdi::kHeaderSize);
     if (head.size() < vdi::kHeaderSize) return fail("The VDI header is cut short by the end of the file");
@@ -115,10 +116,10 @@ bool FileReadSeekVdi::openParent(const std::string& childPath) {
                                      p.uuid.text() + " differs from the child's parent UUID " +
                                      header_.parentUuid.text() + ")";
             if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
-            notes_.push_back(text + "; read through it as asked");
+            parentNotes_.push_back(text + "; read through it as asked");
         }
         if (!header_.parentModificationUuid.isZero() && !(p.snapshotUuid == header_.parentModificationUuid))
-            notes_.push_back("the parent image was modified after this disk was made (its modification UUID " +
+            parentNotes_.push_back("the parent image was modified after this disk was made (its modification UUID " +
                              p.snapshotUuid.text() + " differs from the child's record " +
                              header_.parentModificationUuid.text() + ")");
     }

@@ -22,6 +22,8 @@ public:
     const std::vector<std::string>& notes() const { return notes_; }
     // The parents read through, nearest first.
     const std::vector<std::string>& parentChain() const { return parentChain_; }
+    // What is wrong with the parent read through (forced, or modified since the child was made).
+    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
@@ -39,6 +41,7 @@ private:
     std::vector<std::string> notes_;
     std::unique_ptr<readWriteInterface> parent_;
     std::vector<std::string> parentChain_;
+    std::vector<std::string> parentNotes_;
 };
 
 }  // namespace halvard

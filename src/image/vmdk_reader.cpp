@@ -42,6 +42,7 @@ bool FileReadSeekVmdk::open(const std::string& path) {
     parent_.reset();
     parentBytes_ = 0;
     parentChain_.clear();
+    parentNotes_.clear();
     totalSectors = 0;
 
     const auto head = file_.readVector(0, 512);
@@ -184,7 +185,7 @@ bool FileReadSeekVmdk::openParent(const std::string& childPath) {
             const std::string text = "the parent image " + path + " is not the one this disk was made from (its CID " + have +
                                      " differs from the child's parentCID " + descriptor_.parentCID + ")";
             if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
-            notes_.push_back(text + "; read through it as asked");
+            parentNotes_.push_back(text + "; read through it as asked");
         }
     }
     parent_ = std::move(parent.reader);

@@ -33,6 +33,8 @@ public:
     const std::vector<std::string>& notes() const { return notes_; }
     // The parents read through, nearest first.
     const std::vector<std::string>& parentChain() const { return parentChain_; }
+    // What is wrong with the parent read through (a parent forced with --force-parent).
+    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
     // Walks every grain table of every sparse extent (for the information command).
     using GrainCount = VmdkSparseExtent::GrainCount;
@@ -67,6 +69,7 @@ private:
     std::unique_ptr<readWriteInterface> parent_;
     std::uint64_t parentBytes_ = 0;
     std::vector<std::string> parentChain_;
+    std::vector<std::string> parentNotes_;
 };
 
 }  // namespace halvard

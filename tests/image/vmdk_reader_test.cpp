@@ -373,6 +373,11 @@ TEST_F(VmdkReaderTest, ChildDiskReadsThroughTheParentItWasMadeFrom) {
     force.forceParent = true;
     reader.setOverrides(force);
     EXPECT_TRUE(reader.open(other)) << reader.lastError();
+    ASSERT_EQ(reader.parentNotes().size(), 1u);
+    EXPECT_NE(reader.parentNotes()[0].find("read through it as asked"), std::string::npos);
+    const ImageInfo forced = describeImage(other, force);  // info --check calls it damage
+    ASSERT_TRUE(forced.ok) << forced.error;
+    EXPECT_EQ(forced.damage, reader.parentNotes());
     ImageOverrides named;
     named.parentPath = dir.file("base.vmdk");
     reader.setOverrides(named);
