@@ -37,7 +37,7 @@ const char* const kNoSectorSize = "to process the recovery Logical sector Size t
 // text before it.
 const char* const kImageFilter = ".VHDX Files (*.vhdx) (*vhdx)";
 // Offered first: every kind the pages read (VHD, VDI and VMDK are told by their signatures).
-const char* const kAllImagesFilter = "Virtual Disk Files (*vhdx *.vhd *.vdi *.vmdk)";
+const char* const kAllImagesFilter = "Virtual Disk Files (*vhdx *.vhd *.vdi *.vmdk *.qcow2)";
 // Flat disks carry any name (.img, .dd, .raw, .bin...).
 const char* const kAnyFileFilter = "All Files (*)";
 
@@ -208,7 +208,7 @@ bool VhdInputDialog::readImageInformation() {
     ImageFile file;
     const bool opened = file.open(path);
     const ImageKind kind = opened ? detectImageKind(file) : ImageKind::Vhdx;
-    if (kind == ImageKind::Vhd || kind == ImageKind::Vdi || kind == ImageKind::Vmdk) return readOtherImage(path, kind);
+    if (kind != ImageKind::Vhdx && kind != ImageKind::Raw) return readOtherImage(path, kind);
 
     const bool vhdxName =
         chosenPath_.size() <= 3 || chosenPath_.right(4).compare(QStringLiteral("vhdx"), Qt::CaseInsensitive) == 0;

@@ -54,6 +54,13 @@ nlohmann::ordered_json toJson(const ImageInfo& info, bool check) {
         for (const auto& [name, count] : info.blocksByState) states[name] = count;
         j["blocks_by_state"] = states;
     }
+    if (info.kind != ImageKind::Vhdx) j["parents"] = info.parents;
+    if (info.kind == ImageKind::Qcow2) {
+        nlohmann::ordered_json snapshots = nlohmann::ordered_json::array();
+        for (const auto& s : info.snapshots)
+            snapshots.push_back({{"id", s.id}, {"name", s.name}, {"virtual_size", s.diskSize}});
+        j["snapshots"] = snapshots;
+    }
     if (check) j["damage"] = info.damage;
     return j;
 }
@@ -79,6 +86,12 @@ void printText(std::ostream& out, const ImageInfo& info, bool check) {
         for (const auto& [name, count] : info.blocksByState)
             states += (states.empty() ? "" : ", ") + name + " " + std::to_string(count);
         if (!states.empty()) row("Blocks by state:      ", states);
+    }
+    if (info.kind != ImageKind::Vhdx)
+        for (const auto& parent : info.parents) row("Parent:               ", parent);
+    if (info.kind == ImageKind::Qcow2) {
+        for (const auto& s : info.snapshots)
+            row("Snapshot:             ", s.name + " (ID " + s.id + ", " + bytes(s.diskSize) + ")");
     }
     for (const auto& note : info.notes) row("Note:                 ", note);
     if (!check) return;

@@ -1,7 +1,8 @@
 #pragma once
 // The IMAGE argument every command takes, with the options that say how to open it: --no-log-replay (read a
 // VHDX as it stands, without laying its pending log over it), --parent FILE (a differencing disk's parent) and
-// --force-parent (read through a parent that is not the one the child was made from).
+// --force-parent (read through a parent that is not the one the child was made from), --snapshot NAME (a qcow2
+// image's internal snapshot).
 #include <string>
 
 #include "cli/cli.h"

@@ -1,5 +1,6 @@
 #include "image/image_info.h"
 
+#include "image/qcow2_reader.h"
 #include "image/vdi_reader.h"
 #include "image/vhdx_check.h"
 #include "image/vhd_reader.h"
@@ -69,7 +70,13 @@ void describeVhd(const FileReadSeekVHD& vhd, ImageInfo& info) {
         info.notes.push_back("parent image: " + layout.header.parentName);
     for (const auto& note : layout.notes) info.notes.push_back(note);
     if (vhd.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vhd.blocksPastEnd(), "blocks"));
-    if (info.differencing) info.warnings.push_back("differencing disk: blocks kept in the parent image read as zeros");
+    // The footer in use is the one whose checksum holds when any does.
+    if (!footer.checksumOk) info.warnings.push_back("no copy of the footer passes its checksum");
+    if (vhd.isFixed() && layout.dataLength < footer.currentSize)
+        info.warnings.push_back("the disk size of " + std::to_string(footer.currentSize) + " bytes is larger than the " +
+                                std::to_string(layout.dataLength) + " bytes of data the fixed disk's file holds");
+    info.parents = vhd.parentChain();
+    for (const std::string& note : vhd.parentNotes()) info.warnings.push_back(note);
 }
 
 void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {
@@ -92,7 +99,10 @@ void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {
     if (vdi.zeroBlocks()) info.notes.push_back(std::to_string(vdi.zeroBlocks()) + " blocks are marked as zero blocks");
     for (const auto& note : vdi.notes()) info.notes.push_back(note);
     if (vdi.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vdi.blocksPastEnd(), "blocks"));
-    if (info.differencing) info.warnings.push_back("differencing image: blocks kept in the parent image read as zeros");
+    info.parents = vdi.parentChain();
+    for (const std::string& note : vdi.parentNotes()) info.warnings.push_back(note);
+    if (info.differencing && info.parents.empty())
+        info.warnings.push_back("differencing image without a parent UUID: blocks kept in the parent read as zeros");
 }
 
 void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
@@ -116,11 +126,35 @@ void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
     }
     if (info.version.empty() || info.version.find_first_not_of("0123456789") != std::string::npos)
         info.version = "";  // a damaged descriptor's text is no version number
-    if (info.differencing) {
-        if (!d.parentFileNameHint.empty()) info.notes.push_back("parent image: " + d.parentFileNameHint);
-        info.warnings.push_back("child disk: grains kept in the parent image read as zeros");
-    }
+    if (info.differencing && !d.parentFileNameHint.empty()) info.notes.push_back("parent image: " + d.parentFileNameHint);
+    info.parents = vmdk.parentChain();
+    for (const std::string& note : vmdk.parentNotes()) info.warnings.push_back(note);
+    if (vmdk.extentCount() > 1) info.notes.push_back(std::to_string(vmdk.extentCount()) + " extents");
     for (const auto& note : vmdk.notes()) info.notes.push_back(note);
+}
+
+void describeQcow2(const FileReadSeekQcow2& qcow2, ImageInfo& info) {
+    const qcow2::Header& h = qcow2.header();
+    info.version = std::to_string(h.version);
+    info.virtualSize = qcow2.virtualDiskSize();
+    info.blockSize = qcow2.clusterSize();
+    info.logicalSectorSize = kSectorSize;
+    info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
+    info.differencing = !qcow2.parentChain().empty();
+    info.parents = qcow2.parentChain();
+    const FileReadSeekQcow2::ClusterCount clusters = qcow2.countClusters();
+    info.allocatedBlocks = clusters.allocated;
+    if (clusters.compressed)
+        info.notes.push_back(std::to_string(clusters.compressed) + " clusters are compressed (" +
+                             (h.compressionType == 1 ? "zstd" : "deflate") + ")");
+    if (clusters.zero) info.notes.push_back(std::to_string(clusters.zero) + " clusters are marked as zero clusters");
+    if (h.extendedL2()) info.notes.push_back("extended L2 entries (32 subclusters per cluster)");
+    if (!qcow2.backingName().empty() && !h.backingFormat.empty())
+        info.notes.push_back("backing file \"" + qcow2.backingName() + "\" (format " + h.backingFormat + ")");
+    for (const auto& s : qcow2.snapshots())
+        info.snapshots.push_back({s.id, s.name, s.diskSize ? s.diskSize : h.size});
+    for (const auto& note : qcow2.notes()) info.notes.push_back(note);
+    for (const auto& damage : clusters.damage) info.warnings.push_back(damage);
 }
 
 }  // namespace
@@ -146,6 +180,8 @@ ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides
         describeVdi(*vdi, info);
     } else if (auto* vmdk = dynamic_cast<FileReadSeekVmdk*>(&reader)) {
         describeVmdk(*vmdk, info);
+    } else if (auto* qcow2 = dynamic_cast<FileReadSeekQcow2*>(&reader)) {
+        describeQcow2(*qcow2, info);
     } else {
         info.version = "";
         info.blockSize = 1024 * 1024;

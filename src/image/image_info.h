@@ -32,7 +32,14 @@ struct ImageInfo {
         bool replayed = false;  // its pending entries were laid over the image in memory
         std::uint64_t entries = 0;
     } log;
-    std::vector<std::string> parents;
+    std::vector<std::string> parents;  // also qcow2's backing files
+    // qcow2: the internal snapshots.
+    struct Snapshot {
+        std::string id;
+        std::string name;
+        std::uint64_t diskSize = 0;
+    };
+    std::vector<Snapshot> snapshots;
     std::vector<std::pair<std::string, std::uint64_t>> blocksByState;
 
     // What the integrity check found: empty when the image is sound.

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <filesystem>
 #include <optional>
+#include <string_view>
 
+#include "image/qcow2_reader.h"
 #include "image/raw_reader.h"
 #include "image/vdi_reader.h"
 #include "image/vhd_reader.h"
@@ -19,6 +21,7 @@ std::string imageKindName(ImageKind kind) {
         case ImageKind::Vhd: return "VHD";
         case ImageKind::Vdi: return "VDI";
         case ImageKind::Vmdk: return "VMDK";
+        case ImageKind::Qcow2: return "QCOW2";
         case ImageKind::Raw: return "RAW";
     }
     return "RAW";
@@ -30,12 +33,50 @@ ImageKind detectImageKind(const ImageFile& file) {
     if (hasSignature(head, 0, "conectix")) return ImageKind::Vhd;
     if (le32(head, 64) == 0xBEDA107F) return ImageKind::Vdi;
     if (hasSignature(head, 0, "KDMV") || hasSignature(head, 0, "# Disk DescriptorFile")) return ImageKind::Vmdk;
+    if (be32(head, 0) == qcow2::kMagic) return ImageKind::Qcow2;
     if (file.size() >= 512) {
         // A fixed VHD is a flat disk with a 512-byte footer (511 bytes in images of old tools).
         const auto tail = file.readVector(file.size() - 512, 512);
         if (hasSignature(tail, 0, "conectix") || hasSignature(tail, 1, "conectix")) return ImageKind::Vhd;
     }
     return ImageKind::Raw;
+}
+
+std::string foreignFormatName(const ImageFile& file) {
+    struct Signature {
+        std::uint64_t offset;
+        std::string_view bytes;
+        const char* name;
+    };
+    // Signatures long enough that a disk's first sector does not carry them by chance.
+    static constexpr Signature kSignatures[] = {
+        {0, std::string_view("QED\0", 4), "QED"},
+        {0, "WithoutFreeSpace", "Parallels"},
+        {0, "WithouFreSpacExt", "Parallels"},
+        {0, "Bochs Virtual HD Image", "Bochs"},
+        {0, "#!/bin/sh\n#V2.0 Format", "cloop"},
+        {0, std::string_view("EVF\x09\x0d\x0a\xff\x00", 8), "EWF (E01)"},
+        {0, "LUKS\xba\xbe", "LUKS"},
+        {0, "\x1f\x8b\x08", "gzip"},
+        {0, std::string_view("\xfd" "7zXZ\0", 6), "xz"},
+        {0, "\x28\xb5\x2f\xfd", "zstd"},
+        {0, "BZh", "bzip2"},
+        {0, "7z\xbc\xaf\x27\x1c", "7z"},
+        {0, "PK\x03\x04", "zip"},
+    };
+    const auto head = file.readVector(0, 64);
+    const std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+    for (const Signature& s : kSignatures)
+        if (text.size() >= s.offset + s.bytes.size() && text.substr(s.offset, s.bytes.size()) == s.bytes) {
+            // "BZh" needs its block-size digit, so that text files starting with it stay raw.
+            if (std::string_view(s.name) == "bzip2" && (text.size() < 4 || text[3] < '1' || text[3] > '9')) continue;
+            return s.name;
+        }
+    if (file.size() >= 512) {
+        const auto tail = file.readVector(file.size() - 512, 4);
+        if (hasSignature(tail, 0, "koly")) return "Apple disk image (DMG)";
+    }
+    return {};
 }
 
 namespace {
@@ -48,6 +89,7 @@ std::optional<ImageKind> kindByExtension(const std::string& path) {
     if (ext == ".vhd" || ext == ".avhd") return ImageKind::Vhd;
     if (ext == ".vdi") return ImageKind::Vdi;
     if (ext == ".vmdk") return ImageKind::Vmdk;
+    if (ext == ".qcow2" || ext == ".qcow") return ImageKind::Qcow2;
     return std::nullopt;
 }
 
@@ -75,6 +117,9 @@ std::unique_ptr<readWriteInterface> makeReader(ImageKind kind, const ImageOverri
         case ImageKind::Vmdk:
             reader = std::make_unique<FileReadSeekVmdk>();
             break;
+        case ImageKind::Qcow2:
+            reader = std::make_unique<FileReadSeekQcow2>();
+            break;
         case ImageKind::Raw:
             reader = std::make_unique<FileReadSeekRaw>();
             break;
@@ -84,7 +129,8 @@ std::unique_ptr<readWriteInterface> makeReader(ImageKind kind, const ImageOverri
     return reader;
 }
 
-OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, MessageSink* messages) {
+OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, MessageSink* messages,
+                      const std::vector<std::string>& chainBelow) {
     OpenedImage result;
     ImageFile probe;
     if (!probe.open(path)) {
@@ -97,7 +143,20 @@ OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, 
         result.error = path + ": not a " + imageKindName(*claimed) + " image (its signature is missing or damaged)";
         return result;
     }
+    if (!overrides.snapshot.empty() && result.kind != ImageKind::Qcow2) {
+        result.error = path + ": --snapshot reads internal snapshots of qcow2 images; this is a " +
+                       imageKindName(result.kind) + " image";
+        return result;
+    }
+    if (result.kind == ImageKind::Raw) {
+        if (const std::string foreign = foreignFormatName(probe); !foreign.empty()) {
+            result.error = path + ": the file has the signature of " + foreign +
+                           ", a format this program does not read; it is not taken for a raw disk";
+            return result;
+        }
+    }
     std::unique_ptr<readWriteInterface> reader = makeReader(result.kind, overrides, messages);
+    reader->setChainBelow(chainBelow);
     if (!reader->open(path)) {
         result.error = path + ": " + reader->lastError();
         if (!reader->lastErrorDetail().empty()) result.error += " (" + reader->lastErrorDetail() + ")";

@@ -2,18 +2,23 @@
 // Which reader an image needs, told by its signature (never by its name), and the one place that creates readers.
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "image/read_write_interface.h"
 
 namespace halvard {
 
-enum class ImageKind { Vhdx, Vhd, Vdi, Vmdk, Raw };
+enum class ImageKind { Vhdx, Vhd, Vdi, Vmdk, Qcow2, Raw };
 
 std::string imageKindName(ImageKind kind);
 
 // Looks at the signatures of an open file: "vhdxfile" at 0, "conectix" at 0 or in the last sector, the VDI
-// signature at 64, "KDMV" or a VMDK descriptor at 0; anything else is a flat raw image.
+// signature at 64, "KDMV" or a VMDK descriptor at 0, "QFI\xfb" at 0; anything else is a flat raw image.
 ImageKind detectImageKind(const ImageFile& file);
+
+// The name of a format this program does not read ("QED", "gzip", ...) when the file carries its signature:
+// such a file must never be read as a flat raw disk of its own bytes. Empty for anything else.
+std::string foreignFormatName(const ImageFile& file);
 
 struct OpenedImage {
     std::unique_ptr<readWriteInterface> reader;  // null on failure
@@ -26,7 +31,8 @@ struct OpenedImage {
 std::unique_ptr<readWriteInterface> makeReader(ImageKind kind, const ImageOverrides& overrides = {},
                                                MessageSink* messages = nullptr);
 
-// Opens `path` with the reader its signature calls for.
-OpenedImage openImage(const std::string& path, const ImageOverrides& overrides = {}, MessageSink* messages = nullptr);
+// Opens `path` with the reader its signature calls for; `chainBelow` as for a parent (see parent_image.h).
+OpenedImage openImage(const std::string& path, const ImageOverrides& overrides = {}, MessageSink* messages = nullptr,
+                      const std::vector<std::string>& chainBelow = {});
 
 }  // namespace halvard

@@ -24,6 +24,7 @@ struct ImageOverrides {
     bool replayLog = true;                    // lay a VHDX's pending log over it (in memory)
     std::string parentPath;                   // a differencing disk's parent, instead of the one its locator names
     bool forceParent = false;                 // read through a parent whose data-write GUID does not match
+    std::string snapshot;                     // qcow2: the internal snapshot to read (name or ID), not the current state
 };
 
 // Where one sector of the virtual disk lives.
@@ -79,6 +80,8 @@ public:
 
     void setOverrides(const ImageOverrides& overrides) { overrides_ = overrides; }
     void setMessageSink(MessageSink* messages) { messages_ = messages; }
+    // The images this one is opened as the parent of (nearest first), so that its own parents see loops and depth.
+    void setChainBelow(std::vector<std::string> chain) { chainBelow_ = std::move(chain); }
     const std::string& lastError() const { return lastError_; }
     const std::string& lastErrorDetail() const { return lastErrorDetail_; }
     std::int64_t currentPosition() const { return currentPosition_; }
@@ -93,6 +96,7 @@ protected:
     ImageFile file_;
     ImageOverrides overrides_;
     MessageSink* messages_ = nullptr;
+    std::vector<std::string> chainBelow_;
     std::int64_t currentPosition_ = 0;
 
 private:

@@ -1,8 +1,11 @@
 #include "image/vdi_reader.h"
 
 #include <algorithm>
+#include <cctype>
+#include <filesystem>
 
 #include "common/table_limit.h"
+#include "image/parent_image.h"
 
 namespace halvard {
 
@@ -11,6 +14,7 @@ namespace {
 // A run may go on through blocks that lie back to back in the file (all blocks of a fixed image do), up to this
 // many blocks, so that a bulk read needs one file read per run.
 constexpr std::uint64_t kMaxRunBlocks = 256;
+constexpr std::size_t kMaxFilesLookedAt = 4096;  // per folder, when looking for a parent by its UUID
 
 bool isStored(std::uint64_t entry) { return entry < vdi::kZeroBlock; }
 
@@ -22,6 +26,9 @@ bool FileReadSeekVdi::open(const std::string& path) {
     blockMap.clear();
     notes_.clear();
     allocatedBlocks_ = zeroBlocks_ = blocksPastEnd_ = 0;
+    parent_.reset();
+    parentChain_.clear();
+    parentNotes_.clear();
 
     const auto head = file_.readVector(0, vdi::kHeaderSize);
     if (head.size() < vdi::kHeaderSize) return fail("The VDI header is cut short by the end of the file");
@@ -63,6 +70,65 @@ bool FileReadSeekVdi::open(const std::string& path) {
     if (header_.allocatedBlocks != allocatedBlocks_)
         notes_.push_back("the header counts " + std::to_string(header_.allocatedBlocks) +
                          " allocated blocks; the block map places " + std::to_string(allocatedBlocks_));
+    const bool child = header_.imageType == vdi::kDifferencing || header_.imageType == vdi::kUndo;
+    if (child && !header_.parentUuid.isZero()) return openParent(path);
+    return true;
+}
+
+std::string FileReadSeekVdi::findParent(const std::string& childPath, const Guid& uuid) const {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::path(childPath).parent_path();
+    const std::string self = canonicalImagePath(childPath);
+    for (const fs::path& where : {folder, folder.parent_path()}) {
+        std::error_code error;
+        std::size_t looked = 0;
+        for (fs::directory_iterator it(where.empty() ? fs::path(".") : where, error), end; !error && it != end;
+             it.increment(error)) {
+            if (++looked > kMaxFilesLookedAt) break;
+            std::string ext = it->path().extension().string();
+            std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+            if (ext != ".vdi" || !it->is_regular_file(error) || canonicalImagePath(it->path().string()) == self) continue;
+            ImageFile candidate;
+            if (!candidate.open(it->path().string())) continue;
+            const auto head = candidate.readVector(0, vdi::kHeaderSize);
+            if (head.size() < vdi::kHeaderSize || le32(head, 64) != vdi::kSignature) continue;
+            if (vdi::parseHeader(head).uuid == uuid) return it->path().string();
+        }
+    }
+    return {};
+}
+
+bool FileReadSeekVdi::openParent(const std::string& childPath) {
+    std::string path = overrides_.parentPath;
+    if (path.empty()) path = findParent(childPath, header_.parentUuid);
+    if (path.empty())
+        return fail("the parent image (UUID " + header_.parentUuid.text() +
+                    ") was not found beside the child or in the folder above; name it with --parent");
+    std::vector<std::string> chain = chainBelow_;
+    chain.insert(chain.begin(), canonicalImagePath(childPath));
+    OpenedParent parent = openParentImage(path, chain, overrides_);
+    if (!parent.reader) return fail(parent.error);
+    // The child names its parent by UUID; another image (a --parent of the wrong disk) would mix two disks.
+    if (const auto* vdiParent = dynamic_cast<const FileReadSeekVdi*>(parent.reader.get())) {
+        const vdi::Header& p = vdiParent->header();
+        if (!(p.uuid == header_.parentUuid)) {
+            const std::string text = "the parent image " + path + " is not the one this disk was made from (its UUID " +
+                                     p.uuid.text() + " differs from the child's parent UUID " +
+                                     header_.parentUuid.text() + ")";
+            if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
+            parentNotes_.push_back(text + "; read through it as asked");
+        }
+        if (!header_.parentModificationUuid.isZero() && !(p.snapshotUuid == header_.parentModificationUuid))
+            parentNotes_.push_back("the parent image was modified after this disk was made (its modification UUID " +
+                             p.snapshotUuid.text() + " differs from the child's record " +
+                             header_.parentModificationUuid.text() + ")");
+    }
+    parent_ = std::move(parent.reader);
+    parent_->volumeBaseOffset = 0;
+    if (parent_->totalSectors != totalSectors) notes_.push_back("the parent's disk size differs from the child's");
+    parentChain_ = {path};
+    const std::vector<std::string> further = parentChainOf(*parent_);
+    parentChain_.insert(parentChain_.end(), further.begin(), further.end());
     return true;
 }
 
@@ -81,6 +147,17 @@ SectorMapping FileReadSeekVdi::mapSector(std::uint64_t sector) const {
     const std::uint64_t within = sector % sectorsPerBlock;
     if (block >= blockMap.size()) return mapping;
     const std::uint64_t entry = blockMap[block];
+    if (parent_ && entry == vdi::kUnallocated) {
+        // The parent's block; a child larger than its parent reads zeros past the parent's end.
+        std::uint64_t runBlocks = 1;
+        while (block + runBlocks < blockMap.size() && runBlocks < kMaxRunBlocks &&
+               blockMap[block + runBlocks] == vdi::kUnallocated)
+            ++runBlocks;
+        SectorMapping fromParent = parent_->locate(sector);
+        if (fromParent.state == SectorMapping::State::BeyondMap) fromParent.state = SectorMapping::State::Unallocated;
+        fromParent.runSectors = std::max<std::uint64_t>(1, std::min(fromParent.runSectors, runBlocks * sectorsPerBlock - within));
+        return fromParent;
+    }
     const bool stored = isStored(entry);
     mapping.state = stored ? SectorMapping::State::Allocated : SectorMapping::State::Unallocated;
     if (stored) mapping.fileOffset = blockFileOffset(entry) + within * kSectorSize;
@@ -89,7 +166,8 @@ SectorMapping FileReadSeekVdi::mapSector(std::uint64_t sector) const {
     const std::uint64_t last = std::min<std::uint64_t>(blockMap.size(), block + kMaxRunBlocks);
     for (std::uint64_t next = block + 1; next < last; ++next, ++runBlocks) {
         const std::uint64_t e = blockMap[next];
-        if (stored ? !(e == entry + runBlocks && header_.blockExtra == 0) : isStored(e)) break;
+        // Zero blocks and a child's unallocated blocks (its parent's) read differently.
+        if (stored ? !(e == entry + runBlocks && header_.blockExtra == 0) : isStored(e) || (parent_ && e != entry)) break;
     }
     mapping.runSectors = runBlocks * sectorsPerBlock - within;
     return mapping;

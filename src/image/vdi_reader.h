@@ -1,12 +1,15 @@
 #pragma once
+#include <memory>
+
 #include "image/read_write_interface.h"
 #include "image/vdi_format.h"
 
 namespace halvard {
 
-// Reader for VDI images, dynamic or fixed: the block map becomes `blockMap` (entry i = index of block i in the
-// data area; 0xFFFFFFFF = not allocated, 0xFFFFFFFE = a zero block, both read as zeros). A differencing image's
-// parent is not consulted: blocks it leaves to the parent read as zeros.
+// Reader for VDI images, dynamic, fixed or differencing: the block map becomes `blockMap` (entry i = index of block
+// i in the data area; 0xFFFFFFFF = not allocated, 0xFFFFFFFE = a zero block). A differencing image reads the
+// blocks it does not hold from its parent, the VDI whose UUID is the child's parent UUID (looked for beside the
+// child and in the folder above, as snapshots are laid out); zero blocks read as zeros.
 class FileReadSeekVdi final : public readWriteInterface {
 public:
     bool open(const std::string& path) override;
@@ -17,18 +20,28 @@ public:
     std::uint64_t zeroBlocks() const { return zeroBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
     const std::vector<std::string>& notes() const { return notes_; }
+    // The parents read through, nearest first.
+    const std::vector<std::string>& parentChain() const { return parentChain_; }
+    // What is wrong with the parent read through (forced, or modified since the child was made).
+    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
 
 private:
     std::uint64_t blockFileOffset(std::uint64_t entry) const;
+    bool openParent(const std::string& childPath);
+    // The VDI file beside the child or in the folder above whose UUID is `uuid`; empty when there is none.
+    std::string findParent(const std::string& childPath, const Guid& uuid) const;
 
     vdi::Header header_;
     std::uint64_t allocatedBlocks_ = 0;
     std::uint64_t zeroBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
     std::vector<std::string> notes_;
+    std::unique_ptr<readWriteInterface> parent_;
+    std::vector<std::string> parentChain_;
+    std::vector<std::string> parentNotes_;
 };
 
 }  // namespace halvard

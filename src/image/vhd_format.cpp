@@ -28,6 +28,7 @@ Footer parseFooter(Bytes data) {
     f.diskType = be32(data, 60);
     f.checksum = be32(data, 64);
     f.checksumOk = footerChecksum(data) == f.checksum;
+    for (int i = 0; i < 16; ++i) f.uniqueId[i] = u8(data, 68 + i);
     return f;
 }
 
@@ -49,6 +50,13 @@ DynamicHeader parseDynamicHeader(Bytes data) {
     for (int i = 0; i < 16; ++i) h.parentUniqueId[i] = u8(data, 40 + i);
     h.parentTimeStamp = be32(data, 56);
     h.parentName = utf16beToUtf8(data, 64, 256, true);
+    for (int i = 0; i < 8; ++i) {
+        const std::uint64_t at = 576 + 24 * static_cast<std::uint64_t>(i);
+        h.locators[i].platformCode = be32(data, at);
+        h.locators[i].dataSpace = be32(data, at + 4);
+        h.locators[i].dataLength = be32(data, at + 8);
+        h.locators[i].dataOffset = be64(data, at + 16);
+    }
     return h;
 }
 

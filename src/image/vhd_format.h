@@ -39,12 +39,20 @@ struct Footer {  // 512 bytes
     std::uint32_t diskType = 0;
     std::uint32_t checksum = 0;
     bool checksumOk = false;
+    std::uint8_t uniqueId[16] = {};    // a differencing child records its parent's
     bool isDynamicKind() const { return diskType == kDynamic || diskType == kDifferencing; }
 };
 Footer parseFooter(Bytes data);
 
 // One's complement of the byte sum of the footer without its checksum field.
 std::uint32_t footerChecksum(Bytes data);
+
+struct ParentLocator {  // 24 bytes, eight in the dynamic header
+    std::uint32_t platformCode = 0;  // "W2ru", "W2ku", ...
+    std::uint32_t dataSpace = 0;
+    std::uint32_t dataLength = 0;    // bytes of the path
+    std::uint64_t dataOffset = 0;    // where the path lies in the file
+};
 
 struct DynamicHeader {  // 1024 bytes
     bool cookieOk = false;             // "cxsparse"
@@ -55,6 +63,7 @@ struct DynamicHeader {  // 1024 bytes
     std::uint8_t parentUniqueId[16] = {};
     std::uint32_t parentTimeStamp = 0;
     std::string parentName;            // UTF-16 big-endian in the file
+    ParentLocator locators[8];
 };
 DynamicHeader parseDynamicHeader(Bytes data);
 

@@ -2,6 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <filesystem>
+
+#include "image/parent_image.h"
+#include "image/vhd_parent.h"
 
 namespace halvard {
 
@@ -27,6 +32,10 @@ bool FileReadSeekVHD::open(const std::string& path) {
     blocksPastEnd_ = 0;
     sectorsPerBlock_ = 0;
     dataSectors_ = 0;
+    parent_.reset();
+    parentChain_.clear();
+    parentNotes_.clear();
+    bitmaps_.clear();
 
     layout_ = vhd::readLayout(file_);
     if (!layout_.ok) return fail(layout_.error);
@@ -59,7 +68,72 @@ bool FileReadSeekVHD::open(const std::string& path) {
         ++allocatedBlocks_;
         if (static_cast<std::uint64_t>(entry) * kSectorSize + bitmapBytes_ >= imageFileSize) ++blocksPastEnd_;
     }
+    if (layout_.footer.diskType == vhd::kDifferencing) return openParent(path);
     return true;
+}
+
+bool FileReadSeekVHD::openParent(const std::string& childPath) {
+    std::string path = overrides_.parentPath;
+    if (path.empty()) {
+        const std::vector<std::string> candidates = vhd::parentCandidates(file_, layout_.header, childPath);
+        for (const std::string& candidate : candidates)
+            if (std::filesystem::is_regular_file(candidate)) {
+                path = candidate;
+                break;
+            }
+        if (path.empty()) {
+            std::string tried;
+            for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + candidate;
+            return fail("the parent image of this differencing disk was not found" +
+                        (tried.empty() ? std::string(" (its locators name no path)") : " (looked for " + tried + ")") +
+                        "; name it with --parent");
+        }
+    }
+    std::vector<std::string> chain = chainBelow_;
+    chain.insert(chain.begin(), canonicalImagePath(childPath));
+    OpenedParent parent = openParentImage(path, chain, overrides_);
+    if (!parent.reader) return fail(parent.error);
+    // The child records its parent's unique ID; another disk, or one recreated since, would mix two disks.
+    if (const auto* vhdParent = dynamic_cast<const FileReadSeekVHD*>(parent.reader.get())) {
+        const auto& have = vhdParent->layout().footer.uniqueId;
+        if (std::memcmp(have, layout_.header.parentUniqueId, sizeof have) != 0) {
+            const std::string text = "the parent image " + path +
+                                     " is not the one this disk was made from (its unique ID differs from the child's "
+                                     "parent unique ID)";
+            if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
+            parentNotes_.push_back(text + "; read through it as asked");
+        }
+        parentNotes_.insert(parentNotes_.end(), vhdParent->parentNotes().begin(), vhdParent->parentNotes().end());
+    }
+    parent_ = std::move(parent.reader);
+    parent_->volumeBaseOffset = 0;
+    if (parent_->totalSectors != totalSectors) parentNotes_.push_back("the parent's disk size differs from the child's");
+    parentChain_ = {path};
+    const std::vector<std::string> further = parentChainOf(*parent_);
+    parentChain_.insert(parentChain_.end(), further.begin(), further.end());
+    return true;
+}
+
+bool FileReadSeekVHD::sectorInChild(std::uint64_t block, std::uint64_t within) const {
+    std::lock_guard<std::mutex> lock(bitmapMutex_);
+    auto it = bitmaps_.find(block);
+    if (it == bitmaps_.end()) {
+        // A bitmap that cannot be read sends its sectors to the parent.
+        std::vector<std::uint8_t> bits(bitmapBytes_, 0);
+        file_.readAt(blockMap[block] * kSectorSize, bits.data(), bits.size());
+        if (bitmaps_.size() >= 4096) bitmaps_.clear();
+        it = bitmaps_.emplace(block, std::move(bits)).first;
+    }
+    // The first sector is the most significant bit of the first byte.
+    return within / 8 < it->second.size() && ((it->second[within / 8] >> (7 - within % 8)) & 1) != 0;
+}
+
+SectorMapping FileReadSeekVHD::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
+    SectorMapping mapping = parent_->locate(sector);
+    // A child larger than its parent reads zeros past the parent's end.
+    if (mapping.state == SectorMapping::State::BeyondMap) mapping.state = SectorMapping::State::Unallocated;
+    mapping.runSectors = std::max<std::uint64_t>(1, std::min(mapping.runSectors, runLimit));
+    return mapping;
 }
 
 SectorMapping FileReadSeekVHD::mapSector(std::uint64_t sector) const {
@@ -78,8 +152,17 @@ SectorMapping FileReadSeekVHD::mapSector(std::uint64_t sector) const {
     mapping.runSectors = sectorsPerBlock_ - within;
     const std::uint64_t entry = blockMap[block];
     if (entry == vhd::kUnallocated) {
+        if (parent_) return parentMapping(sector, mapping.runSectors);
         mapping.state = SectorMapping::State::Unallocated;
         return mapping;
+    }
+    if (parent_) {
+        // The block's bitmap says, sector by sector, whether the child or the parent holds it.
+        const bool here = sectorInChild(block, within);
+        std::uint64_t run = 1;
+        while (run < mapping.runSectors && sectorInChild(block, within + run) == here) ++run;
+        if (!here) return parentMapping(sector, run);
+        mapping.runSectors = run;
     }
     // The entry is 32 bits, so the offset stays far below 2^64.
     mapping.state = SectorMapping::State::Allocated;

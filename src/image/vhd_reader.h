@@ -1,4 +1,9 @@
 #pragma once
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
 #include "image/read_write_interface.h"
 #include "image/vhd_format.h"
 
@@ -6,8 +11,9 @@ namespace halvard {
 
 // Reader for VHD images. Dynamic and differencing disks: the block allocation table becomes `blockMap` (entry i =
 // sector of block i's bitmap in the file, 0xFFFFFFFF = not allocated); each block's data follows its sector
-// bitmap. Fixed disks: the file before the footer is the disk. A differencing disk's parent is not consulted:
-// blocks it leaves to the parent read as zeros.
+// bitmap. Fixed disks: the file before the footer is the disk. A differencing disk reads through its parent (found
+// by its parent locators or --parent, and checked by its unique ID): blocks the child does not hold, and in the
+// blocks it holds the sectors its bitmap leaves to the parent.
 class FileReadSeekVHD final : public readWriteInterface {
 public:
     bool open(const std::string& path) override;
@@ -25,11 +31,19 @@ public:
     // Blocks the BAT places in the file (among those the disk size needs), and those placed past its end.
     std::uint64_t allocatedBlocks() const { return allocatedBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
+    // The parents read through, nearest first, and what was noticed on the way.
+    const std::vector<std::string>& parentChain() const { return parentChain_; }
+    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
 
 private:
+    bool openParent(const std::string& childPath);
+    SectorMapping parentMapping(std::uint64_t sector, std::uint64_t runLimit) const;
+    // Bit `within` of block `block`'s sector bitmap (1: the child holds the sector).
+    bool sectorInChild(std::uint64_t block, std::uint64_t within) const;
+
     bool requireVhdName_ = true;
     vhd::Layout layout_;
     std::uint64_t sectorsPerBlock_ = 0;
@@ -37,6 +51,11 @@ private:
     std::uint64_t dataSectors_ = 0;  // fixed disks
     std::uint64_t allocatedBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
+    std::unique_ptr<readWriteInterface> parent_;
+    std::vector<std::string> parentChain_;
+    std::vector<std::string> parentNotes_;
+    mutable std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by block, read when first needed
+    mutable std::mutex bitmapMutex_;
 };
 
 }  // namespace halvard

@@ -32,6 +32,9 @@ void checkHeadersAndRegions(const ImageFile& file, std::vector<std::string>& fou
             found.push_back(name + " has no \"regi\" signature");
         else if (!tables[i].checksumOk)
             found.push_back(name + " fails its checksum");
+        if (tables[i].signatureOk && tables[i].entryCount > vhdx::kMaxRegionEntries)
+            found.push_back(name + " claims " + std::to_string(tables[i].entryCount) + " entries (at most " +
+                            std::to_string(vhdx::kMaxRegionEntries) + ")");
     }
     if (tables[0].checksumOk && tables[1].checksumOk) {
         const auto same = [](const vhdx::RegionEntry& a, const vhdx::RegionEntry& b) {
@@ -52,6 +55,32 @@ void checkMetadata(const vhdx::Layout& layout, std::vector<std::string>& found) 
     if (layout.physicalSectorSize == 0) found.push_back("metadata: the physical sector size item is missing");
     if (layout.hasParent() && layout.parentLocator.empty())
         found.push_back("metadata: a differencing disk without a parent locator");
+}
+
+// The disk's size within the format's limit and in whole logical sectors; the block table inside the file and
+// long enough for the disk.
+void checkSizeAndTable(const FileReadSeekVHDX& reader, std::uint64_t fileSize, std::vector<std::string>& found) {
+    const vhdx::Layout& layout = reader.layout();
+    if (layout.virtualDiskSize > vhdx::kMaxVirtualDiskSize)
+        found.push_back("the virtual disk size of " + std::to_string(layout.virtualDiskSize) +
+                        " bytes is beyond the format's limit of 64 TiB");
+    if (layout.logicalSectorSize && layout.virtualDiskSize % layout.logicalSectorSize)
+        found.push_back("the virtual disk size of " + std::to_string(layout.virtualDiskSize) +
+                        " bytes is not a whole number of " + std::to_string(layout.logicalSectorSize) +
+                        "-byte sectors; the last " + std::to_string(layout.virtualDiskSize % kSectorSize) +
+                        " bytes cannot be read");
+    if (layout.batLength == 0)
+        found.push_back("the block table region has a length of 0");
+    else if (layout.batOffset >= fileSize || layout.batLength > fileSize - layout.batOffset)
+        found.push_back("the block table region lies past the end of the file");
+    const std::uint64_t blockSize = reader.blockSize();
+    const std::uint64_t needed = blockSize ? reader.virtualDiskSize() / blockSize + (reader.virtualDiskSize() % blockSize != 0) : 0;
+    if (reader.blockMap.size() < needed)
+        found.push_back("the block table holds " + std::to_string(reader.blockMap.size()) + " of the " +
+                        std::to_string(needed) + " block entries the disk needs; the rest cannot be read");
+    if (reader.blocksWithoutPlace())
+        found.push_back(std::to_string(reader.blocksWithoutPlace()) +
+                        " blocks are marked present at file offset 0 (damaged entries); they cannot be read");
 }
 
 void checkLog(const vhdx::LogState& log, std::vector<std::string>& found) {
@@ -108,6 +137,7 @@ std::vector<std::string> checkVhdx(const std::string& path, const FileReadSeekVH
     if (!file.open(path)) return {"the image file cannot be read again: " + file.error()};
     checkHeadersAndRegions(file, found);
     checkMetadata(reader.layout(), found);
+    checkSizeAndTable(reader, file.size(), found);
     checkLog(reader.logState(), found);
     checkBlocks(reader, found);
     for (const std::string& note : reader.parentNotes()) found.push_back(note);

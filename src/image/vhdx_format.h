@@ -22,6 +22,7 @@ inline constexpr std::uint64_t kRegionTable1Offset = 192 * 1024;
 inline constexpr std::uint64_t kRegionTable2Offset = 256 * 1024;
 inline constexpr std::size_t kRegionTableSize = 64 * 1024;
 inline constexpr std::uint32_t kMaxRegionEntries = 2047;
+inline constexpr std::uint64_t kMaxVirtualDiskSize = 64ULL << 40;  // 64 TiB
 inline constexpr std::uint32_t kMaxMetadataEntries = 2047;
 inline constexpr std::size_t kMetadataTableSize = 64 * 1024;
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "common/table_limit.h"
+#include "image/parent_image.h"
 #include "image/vhdx_parent.h"
 
 namespace halvard {
@@ -12,7 +13,6 @@ namespace halvard {
 namespace {
 
 constexpr std::uint64_t kMaxFileOffsetMB = 1ULL << 40;  // 1 EiB
-constexpr std::size_t kMaxParentChain = 64;
 constexpr std::uint64_t kSectorBitmapBytes = 1ULL << 20;  // one bit per logical sector of a chunk
 
 bool endsWithVhdx(const std::string& path) {
@@ -22,22 +22,16 @@ bool endsWithVhdx(const std::string& path) {
     return tail == "vhdx";
 }
 
-std::string canonical(const std::string& path) {
-    std::error_code error;
-    const auto p = std::filesystem::weakly_canonical(path, error);
-    return error ? path : p.string();
-}
-
 }  // namespace
 
 bool FileReadSeekVHDX::open(const std::string& path) {
     if (requireVhdxName_ && !endsWithVhdx(path)) return fail("not a vhd file");
-    return openLink(path, {});
+    return openLink(path, chainBelow_);
 }
 
 bool FileReadSeekVHDX::openLink(const std::string& path, std::vector<std::string> chain) {
     if (!file_.open(path)) return fail("invalid handle ...", file_.error());
-    chain.push_back(canonical(path));
+    chain.push_back(canonicalImagePath(path));
     logState_ = vhdx::applyLog(file_, overrides_.replayLog);
     imageFileSize = file_.size();
 
@@ -47,6 +41,8 @@ bool FileReadSeekVHDX::openLink(const std::string& path, std::vector<std::string
     virtualDiskSize_ = layout_.virtualDiskSize;
     logicalSectorSize_ = layout_.logicalSectorSize;
     blockSize_ = layout_.blockSize;
+    // A size beyond the format's limit is damage (the check reports it), not a disk: read no further than it.
+    virtualDiskSize_ = std::min(virtualDiskSize_, vhdx::kMaxVirtualDiskSize);
     if (overrides_.userDiskSize > 0) virtualDiskSize_ = static_cast<std::uint64_t>(overrides_.userDiskSize);
     if (overrides_.userLogicalSectorSize != 0) logicalSectorSize_ = overrides_.userLogicalSectorSize;
     if (overrides_.userBlockSize != 0) blockSize_ = overrides_.userBlockSize;
@@ -74,7 +70,7 @@ bool FileReadSeekVHDX::openLink(const std::string& path, std::vector<std::string
 
 bool FileReadSeekVHDX::openParent(const std::string& path, const std::vector<std::string>& chain) {
     if (chain.size() >= kMaxParentChain) return fail("the chain of parent images is longer than 64");
-    if (std::find(chain.begin(), chain.end(), canonical(path)) != chain.end())
+    if (std::find(chain.begin(), chain.end(), canonicalImagePath(path)) != chain.end())
         return fail("the parent images form a loop at " + path);
     auto parent = std::make_unique<FileReadSeekVHDX>();
     ImageOverrides overrides;
@@ -126,6 +122,7 @@ void FileReadSeekVHDX::readBat() {
     batEntries_.clear();
     allocatedBlocks_ = 0;
     blocksPastEnd_ = 0;
+    blocksWithoutPlace_ = 0;
     blocksByState_ = {};
     const std::uint64_t neededBlocks = (virtualDiskSize_ + blockSize_ - 1) / blockSize_;
     std::uint64_t inChunk = 0;
@@ -146,6 +143,9 @@ void FileReadSeekVHDX::readBat() {
         batEntries_.push_back({sectors * kSectorSize, state, false});
         // Only the blocks the virtual disk needs count; the table is usually longer.
         if (blockMap.size() <= neededBlocks) ++blocksByState_[state];
+        if (blockMap.size() <= neededBlocks && sectors == 0 &&
+            (state == vhdx::kFullyPresent || (state == vhdx::kPartiallyPresent && !layout_.hasParent())))
+            ++blocksWithoutPlace_;
         if (sectors != 0) {
             ++allocatedBlocks_;
             if (sectors * kSectorSize >= imageFileSize) ++blocksPastEnd_;
@@ -200,7 +200,10 @@ SectorMapping FileReadSeekVHDX::mapSector(std::uint64_t sector) const {
         }
     }
     if (entry == 0 || entry == 0xFFFFFFFFULL) {
-        mapping.state = SectorMapping::State::Unallocated;
+        // A block marked present has a place in the file, never offset 0 (the headers' place): such an entry is
+        // damaged and the block's data cannot be found, which reads must say rather than return zeros.
+        const bool present = state == vhdx::kFullyPresent || state == vhdx::kPartiallyPresent;
+        mapping.state = entry == 0 && present ? SectorMapping::State::BeyondMap : SectorMapping::State::Unallocated;
         return mapping;
     }
     // A block whose state says zero or unmapped but that still carries an offset is read from it: stale data can

@@ -34,6 +34,8 @@ public:
     // Payload blocks the BAT places in the file, and those placed past the file's end (a truncated image).
     std::uint64_t allocatedBlocks() const { return allocatedBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
+    // Payload blocks the BAT marks present at file offset 0: damaged entries, whose reads fail.
+    std::uint64_t blocksWithoutPlace() const { return blocksWithoutPlace_; }
     // Payload blocks by their BAT state (index = state, 0 to 7).
     const std::array<std::uint64_t, 8>& blocksByState() const { return blocksByState_; }
     // The parents read through, nearest first (empty for a disk without a parent), and what was noticed on the way.
@@ -67,6 +69,7 @@ private:
     std::uint64_t chunkRatio_ = 0;
     std::uint64_t allocatedBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
+    std::uint64_t blocksWithoutPlace_ = 0;
     std::array<std::uint64_t, 8> blocksByState_{};
     vhdx::Layout layout_;
     vhdx::LogState logState_;

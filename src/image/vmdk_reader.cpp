@@ -1,17 +1,16 @@
 #include "image/vmdk_reader.h"
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 
-#include "common/table_limit.h"
-#include "image/vmdk_inflate.h"
+#include "image/parent_image.h"
 
 namespace halvard {
 
 namespace {
 
-constexpr std::uint64_t kFlatMapSectors = 2048;  // one `blockMap` entry per MiB of a flat extent
+constexpr std::size_t kMaxExtents = 4096;                // a 2 GiB split of an 8 TiB disk
+constexpr std::uint64_t kMaxDiskSectors = 1ULL << 54;    // 8 EiB: byte offsets of the disk stay in int64
 
 // The extent file named by a descriptor, next to the descriptor; empty when the name would lead elsewhere.
 std::string extentPath(const std::string& descriptorPath, const std::string& name) {
@@ -23,23 +22,46 @@ std::string extentPath(const std::string& descriptorPath, const std::string& nam
     return (fs::path(descriptorPath).parent_path() / relative).string();
 }
 
+// A CID as a number ("fffffffe", "1A2B3C4D"); -1 when it is none.
+std::int64_t cidValue(const std::string& text) {
+    if (text.empty() || text.size() > 8 || text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return -1;
+    return static_cast<std::int64_t>(std::stoul(text, nullptr, 16));
+}
+
 }  // namespace
 
 bool FileReadSeekVmdk::open(const std::string& path) {
     if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
     imageFileSize = file_.size();
-    dataFilePath_ = path;
     blockMap.clear();
     notes_.clear();
-    header_ = {};
     descriptor_ = {};
-    flat_ = compressed_ = false;
-    cachedTableIndex_ = cachedGrainSector_ = ~0ULL;
+    extents_.clear();
+    firstSparse_ = nullptr;
+    parent_.reset();
+    parentBytes_ = 0;
+    parentChain_.clear();
+    parentNotes_.clear();
+    totalSectors = 0;
 
     const auto head = file_.readVector(0, 512);
-    if (le32(head, 0) == vmdk::kMagic) return openSparse();
-    if (vmdk::looksLikeDescriptor(head)) return openDescriptorFile(path);
-    return fail("Not a VMDK image: no sparse extent header (\"KDMV\") and no descriptor at its start");
+    if (le32(head, 0) == vmdk::kMagic) {
+        auto file = std::make_unique<ImageFile>();
+        if (!file->open(path)) return fail("Invalid handle ...", file->error());
+        if (!addSparseExtent(std::move(file), path, 0)) return false;
+    } else if (vmdk::looksLikeDescriptor(head)) {
+        if (!openDescriptorFile(path)) return false;
+    } else {
+        return fail("Not a VMDK image: no sparse extent header (\"KDMV\") and no descriptor at its start");
+    }
+    if (extents_.size() == 1 && extents_.front().sparse) {
+        blockMap = extents_.front().sparse->directory();
+    } else {
+        for (const Extent& extent : extents_) blockMap.push_back(extent.start);
+    }
+    if (descriptor_.hasParent()) return openParent(path);
+    return true;
 }
 
 bool FileReadSeekVmdk::openDescriptorFile(const std::string& path) {
@@ -48,284 +70,211 @@ bool FileReadSeekVmdk::openDescriptorFile(const std::string& path) {
     std::string text(bytes.begin(), bytes.end());
     text.resize(std::min(text.size(), text.find('\0')));
     descriptor_ = vmdk::parseDescriptor(text);
-    const auto& extents = descriptor_.extents;
-    if (extents.empty()) return fail("The VMDK descriptor lists no extents");
-    if (extents.size() > 1)
-        return fail("VMDK images split into several extent files are not supported (" +
-                    std::to_string(extents.size()) + " extents); convert the image into one file first");
-    const vmdk::Extent& extent = extents.front();
+    if (descriptor_.extents.empty()) return fail("The VMDK descriptor lists no extents");
+    if (descriptor_.extents.size() > kMaxExtents)
+        return fail("The VMDK descriptor lists " + std::to_string(descriptor_.extents.size()) + " extents, more than " +
+                    std::to_string(kMaxExtents));
+    const std::vector<vmdk::Extent> extents = descriptor_.extents;
+    for (const vmdk::Extent& extent : extents)
+        if (!addExtent(path, extent)) return false;
+    return true;
+}
+
+bool FileReadSeekVmdk::addExtent(const std::string& descriptorPath, const vmdk::Extent& extent) {
     const bool flatKind = extent.type == "FLAT" || extent.type == "VMFS";
-    if (!flatKind && extent.type != "SPARSE")
+    if (!flatKind && extent.type != "SPARSE" && extent.type != "ZERO")
         return fail("VMDK extents of type " + extent.type + " are not supported");
-    const std::string dataPath = extentPath(path, extent.fileName);
+    if (extent.sectors == 0) return fail("The VMDK descriptor gives the extent a size of 0");
+    if (extent.sectors > kMaxDiskSectors - totalSectors) return fail("The VMDK extents add up to more than any disk holds");
+    if (extent.type == "ZERO") {
+        Extent zero;
+        zero.start = totalSectors;
+        zero.sectors = extent.sectors;
+        extents_.push_back(std::move(zero));
+        totalSectors += extent.sectors;
+        return true;
+    }
+    const std::string dataPath = extentPath(descriptorPath, extent.fileName);
     if (dataPath.empty())
         return fail("The VMDK extent file name \"" + extent.fileName + "\" does not name a file beside the descriptor");
-    if (!file_.open(dataPath)) return fail("Cannot open the VMDK extent file " + dataPath, file_.error());
-    dataFilePath_ = dataPath;
-    imageFileSize = file_.size();
+    auto file = std::make_unique<ImageFile>();
+    if (!file->open(dataPath)) return fail("Cannot open the VMDK extent file " + dataPath, file->error());
     notes_.push_back(std::string("the data lies in the ") + (flatKind ? "flat" : "sparse") + " extent file " + dataPath);
-
     if (!flatKind) {
-        const auto head = file_.readVector(0, 512);
-        if (le32(head, 0) != vmdk::kMagic)
+        if (le32(file->readVector(0, 4), 0) != vmdk::kMagic)
             return fail("The VMDK extent file " + dataPath + " is not a sparse extent (no \"KDMV\" magic)");
-        return openSparse();
+        return addSparseExtent(std::move(file), dataPath, extent.sectors);
     }
-    if (extent.sectors == 0) return fail("The VMDK descriptor gives the extent a size of 0");
-    if (extent.offset >= imageFileSize / kSectorSize)
-        return fail("The VMDK flat extent starts past the end of " + dataPath);
-    flat_ = true;
-    flatOffset_ = extent.offset * kSectorSize;
-    totalSectors = extent.sectors;
-    // Only what the file holds is mapped; a disk larger than its extent file reads short.
-    const std::uint64_t inFile = (imageFileSize - flatOffset_) / kSectorSize;
-    flatSectors_ = std::min(extent.sectors, inFile);
+    const std::uint64_t fileSize = file->size();
+    if (extent.offset >= fileSize / kSectorSize) return fail("The VMDK flat extent starts past the end of " + dataPath);
+    Extent flat;
+    flat.type = Extent::Type::Flat;
+    flat.start = totalSectors;
+    flat.sectors = extent.sectors;
+    flat.path = dataPath;
+    flat.offset = extent.offset * kSectorSize;
+    // Only what the file holds is read; a disk larger than its extent file reads short.
+    const std::uint64_t inFile = (fileSize - flat.offset) / kSectorSize;
+    flat.stored = std::min(extent.sectors, inFile);
     if (inFile < extent.sectors)
-        notes_.push_back("the flat extent file holds " + std::to_string(inFile) + " of the disk's " +
+        notes_.push_back("the flat extent file " + dataPath + " holds " + std::to_string(inFile) + " of its " +
                          std::to_string(extent.sectors) + " sectors; the rest cannot be read");
-    const std::uint64_t entries = (flatSectors_ + kFlatMapSectors - 1) / kFlatMapSectors;
-    blockMap.reserve(entries);
-    for (std::uint64_t i = 0; i < entries; ++i) blockMap.push_back(i * kFlatMapSectors);
+    flat.file = std::move(file);
+    extents_.push_back(std::move(flat));
+    totalSectors += extent.sectors;
     return true;
 }
 
-bool FileReadSeekVmdk::openSparse() {
-    header_ = vmdk::parseSparseHeader(file_.readVector(0, 512));
-    if (!header_.magicOk) return fail("The VMDK sparse extent header is cut short by the end of the file");
-    if (header_.gdOffset == vmdk::kGrainDirectoryAtEnd) {
-        // Stream-optimised images written in one pass keep the real offsets in a footer: a copy of the header
-        // one sector before the end-of-stream marker.
-        const vmdk::SparseHeader footer =
-            imageFileSize >= 1536 ? vmdk::parseSparseHeader(file_.readVector(imageFileSize - 1024, 512))
-                                  : vmdk::SparseHeader{};
-        if (!footer.magicOk || footer.gdOffset == vmdk::kGrainDirectoryAtEnd)
-            return fail("The VMDK footer that locates the grain directory is missing (is the image cut short?)");
-        header_ = footer;
-        notes_.push_back("the grain directory was found through the footer at the end of the file");
+bool FileReadSeekVmdk::addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors) {
+    auto sparse = std::make_unique<VmdkSparseExtent>();
+    vmdk::Descriptor embedded;
+    if (std::string error = sparse->open(std::move(file), embedded, notes_); !error.empty()) return fail(error);
+    if (!descriptor_.hasCreateType) descriptor_ = embedded;
+    const std::uint64_t capacity = sparse->capacity();
+    // One extent: its header's capacity is the disk's size. Several: the descriptor lays them out.
+    const bool alone = descriptor_.extents.size() <= 1;
+    std::uint64_t described = sectors;
+    if (alone && sectors == 0)
+        for (const auto& extent : descriptor_.extents) described += extent.sectors;
+    if (described != capacity && (!alone || descriptor_.extents.size() == 1))
+        notes_.push_back("the descriptor gives the extent " + std::to_string(described) + " sectors; the header's capacity of " +
+                         std::to_string(capacity) + " sectors was " + (alone ? "used" : "not used"));
+    Extent extent;
+    extent.type = Extent::Type::Sparse;
+    extent.start = totalSectors;
+    extent.sectors = alone ? capacity : sectors;
+    if (alone && capacity > kMaxDiskSectors) {
+        extent.sectors = kMaxDiskSectors;
+        notes_.push_back("the header's capacity of " + std::to_string(capacity) + " sectors is beyond any disk; " +
+                         std::to_string(kMaxDiskSectors) + " sectors are read");
     }
-    const vmdk::SparseHeader& h = header_;
-    if (h.version > 3) return fail("Unsupported VMDK version " + std::to_string(h.version));
-    if (h.grainSize == 0 || h.grainSize > vmdk::kMaxGrainSize || (h.grainSize & (h.grainSize - 1)) != 0)
-        return fail("Unsupported VMDK grain size of " + std::to_string(h.grainSize) + " sectors");
-    if (h.numGTEsPerGT == 0 || h.numGTEsPerGT > vmdk::kMaxGrainTableEntries ||
-        static_cast<std::uint64_t>(h.numGTEsPerGT) * 4 > imageFileSize)
-        return fail("The VMDK header is damaged (" + std::to_string(h.numGTEsPerGT) + " entries per grain table)");
-    if (h.capacity == 0) return fail("The VMDK header gives the disk a size of 0");
-    compressed_ = h.compressed();
-    if (compressed_) {
-        if (h.compressAlgorithm != vmdk::kCompressionDeflate)
-            return fail("Unsupported VMDK compression algorithm " + std::to_string(h.compressAlgorithm));
-        if (h.grainSize > vmdk::kMaxCompressedGrainSize)
-            return fail("Unsupported VMDK grain size of " + std::to_string(h.grainSize) +
-                        " sectors for compressed grains");
-    }
-
-    // The embedded descriptor only describes; the header alone locates the data.
-    if (h.descriptorOffset != 0 && h.descriptorSize != 0 && h.descriptorOffset < imageFileSize / kSectorSize) {
-        const std::uint64_t bytes = std::min(h.descriptorSize, vmdk::kMaxDescriptorBytes / kSectorSize) * kSectorSize;
-        const auto raw = file_.readVector(h.descriptorOffset * kSectorSize, static_cast<std::size_t>(bytes));
-        std::string text(raw.begin(), raw.end());
-        text.resize(std::min(text.size(), text.find('\0')));
-        const vmdk::Descriptor embedded = vmdk::parseDescriptor(text);
-        if (!descriptor_.hasCreateType) descriptor_ = embedded;
-        const bool blank = text.find_first_not_of(" \t\r\n") == std::string::npos;
-        if (!embedded.hasCreateType && !blank) notes_.push_back("the embedded descriptor is damaged (no createType)");
-    }
-
-    grainSize_ = h.grainSize;
-    entriesPerGrainTable_ = h.numGTEsPerGT;
-    sectorsPerGrainTable_ = grainSize_ * entriesPerGrainTable_;
-    totalSectors = h.capacity;
-    std::uint64_t described = 0;
-    for (const auto& extent : descriptor_.extents) described += extent.sectors;
-    if (descriptor_.extents.size() == 1 && described != h.capacity)
-        notes_.push_back("the descriptor gives the extent " + std::to_string(described) +
-                         " sectors; the header's capacity of " + std::to_string(h.capacity) + " sectors was used");
-
-    // The grain directory; its redundant copy when the primary one lies outside the file.
-    const std::uint64_t fileSectors = imageFileSize / kSectorSize;
-    std::uint64_t directory = h.gdOffset;
-    if (directory == 0 || directory >= fileSectors) {
-        directory = h.rgdOffset;
-        if (directory == 0 || directory >= fileSectors)
-            return fail("The VMDK grain directory lies outside the file");
-        notes_.push_back("the grain directory lies outside the file; its redundant copy was used");
-    }
-    std::uint64_t entries = h.capacity / sectorsPerGrainTable_ + (h.capacity % sectorsPerGrainTable_ != 0);
-    const std::uint64_t inFile = (imageFileSize - directory * kSectorSize) / 4;
-    if (entries > inFile) {
-        notes_.push_back("the grain directory is cut short by the end of the file (" + std::to_string(inFile) +
-                         " of " + std::to_string(entries) + " entries)");
-        entries = inFile;
-    }
-    if (entries > maxTableEntries(sizeof(std::uint64_t))) {
-        entries = maxTableEntries(sizeof(std::uint64_t));
-        notes_.push_back("the grain directory is cut to " + std::to_string(entries) +
-                         " entries, the most one table may take in memory");
-    }
-    std::vector<std::uint8_t> raw(entries * 4);
-    raw.resize(file_.readAt(directory * kSectorSize, raw.data(), raw.size()));
-    blockMap.reserve(raw.size() / 4);
-    for (std::uint64_t i = 0; i < raw.size() / 4; ++i) blockMap.push_back(le32(raw, i * 4));
-    if (compressed_) cachedGrain_.assign(grainSize_ * kSectorSize, 0);
+    if (extent.sectors > kMaxDiskSectors - totalSectors) return fail("The VMDK extents add up to more than any disk holds");
+    extent.path = path;
+    extent.sparse = std::move(sparse);
+    if (!firstSparse_) firstSparse_ = extent.sparse.get();
+    totalSectors += extent.sectors;
+    extents_.push_back(std::move(extent));
     return true;
 }
 
-const std::vector<std::uint32_t>& FileReadSeekVmdk::grainTable(std::uint64_t index) const {
-    if (index == cachedTableIndex_) return cachedTable_;
-    cachedTableIndex_ = index;
-    cachedTable_.clear();
-    const std::uint64_t sector = index < blockMap.size() ? blockMap[index] : 0;
-    if (sector == 0) return cachedTable_;
-    std::vector<std::uint8_t> raw(static_cast<std::size_t>(entriesPerGrainTable_) * 4);
-    raw.resize(file_.readAt(sector * kSectorSize, raw.data(), raw.size()));
-    cachedTable_.reserve(raw.size() / 4);
-    for (std::size_t i = 0; i < raw.size() / 4; ++i) cachedTable_.push_back(le32(raw, i * 4));
-    return cachedTable_;
+bool FileReadSeekVmdk::openParent(const std::string& childPath) {
+    namespace fs = std::filesystem;
+    std::string path = overrides_.parentPath;
+    if (path.empty()) {
+        const std::string hint = descriptor_.parentFileNameHint;
+        if (hint.empty()) return fail("the child disk names no parent file (no parentFileNameHint); name it with --parent");
+        path = pathBesideChild(childPath, hint);
+        if (!fs::exists(path)) {
+            // A hint written on another machine ("C:\VMs\base.vmdk"): look for its file name beside the child.
+            std::string name = hint;
+            std::replace(name.begin(), name.end(), '\\', '/');
+            const std::string beside = pathBesideChild(childPath, fs::path(name).filename().string());
+            if (!fs::exists(beside)) return fail("the parent image " + path + " was not found; name it with --parent");
+            path = beside;
+        }
+    }
+    std::vector<std::string> chain = chainBelow_;
+    chain.insert(chain.begin(), canonicalImagePath(childPath));
+    OpenedParent parent = openParentImage(path, chain, overrides_);
+    if (!parent.reader) return fail(parent.error);
+    // The child holds changes to the parent as it was when the child was made; a parent written since then
+    // (another CID) would mix two states of the disk.
+    if (const auto* vmdkParent = dynamic_cast<const FileReadSeekVmdk*>(parent.reader.get())) {
+        const std::string& have = vmdkParent->descriptor().CID;
+        if (cidValue(have) != cidValue(descriptor_.parentCID)) {
+            const std::string text = "the parent image " + path + " is not the one this disk was made from (its CID " + have +
+                                     " differs from the child's parentCID " + descriptor_.parentCID + ")";
+            if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
+            parentNotes_.push_back(text + "; read through it as asked");
+        }
+    }
+    parent_ = std::move(parent.reader);
+    parent_->volumeBaseOffset = 0;
+    parentBytes_ = parent_->totalSectors * kSectorSize;
+    if (parentBytes_ != totalSectors * kSectorSize) notes_.push_back("the parent's disk size differs from the child's");
+    parentChain_ = {path};
+    const std::vector<std::string> further = parentChainOf(*parent_);
+    parentChain_.insert(parentChain_.end(), further.begin(), further.end());
+    return true;
+}
+
+const FileReadSeekVmdk::Extent* FileReadSeekVmdk::extentAt(std::uint64_t sector) const {
+    const auto it = std::upper_bound(extents_.begin(), extents_.end(), sector,
+                                     [](std::uint64_t s, const Extent& e) { return s < e.start; });
+    if (it == extents_.begin()) return nullptr;
+    const Extent& extent = *std::prev(it);
+    return sector - extent.start < extent.sectors ? &extent : nullptr;
+}
+
+DiskPiece FileReadSeekVmdk::piece(std::uint64_t offset) const {
+    DiskPiece piece;
+    const std::uint64_t sector = offset / kSectorSize;
+    const std::uint64_t inSector = offset % kSectorSize;
+    const Extent* extent = extentAt(sector);
+    if (!extent) {
+        piece.length = kSectorSize - inSector;
+        return piece;
+    }
+    const std::uint64_t within = sector - extent->start;
+    piece.length = (extent->sectors - within) * kSectorSize - inSector;
+    switch (extent->type) {
+        case Extent::Type::Zero: piece.kind = DiskPiece::Kind::Zero; return piece;
+        case Extent::Type::Flat:
+            if (within < extent->stored) {
+                piece.kind = DiskPiece::Kind::File;
+                piece.file = extent->file.get();
+                piece.fileOffset = extent->offset + within * kSectorSize + inSector;
+                piece.length = (extent->stored - within) * kSectorSize - inSector;
+            }
+            return piece;
+        case Extent::Type::Sparse: break;
+    }
+    const VmdkSparseExtent& sparse = *extent->sparse;
+    const VmdkSparseExtent::Mapping m = sparse.map(within);
+    piece.length = std::min(piece.length, m.sectors * kSectorSize - inSector);
+    switch (m.kind) {
+        case VmdkSparseExtent::Mapping::Kind::Data:
+            piece.kind = DiskPiece::Kind::File;
+            piece.file = &sparse.file();
+            piece.fileOffset = m.fileOffset + inSector;
+            break;
+        case VmdkSparseExtent::Mapping::Kind::Compressed: {
+            piece.kind = DiskPiece::Kind::Decoded;
+            const std::uint8_t* grain = sparse.grain(m.fileOffset);
+            piece.decoded = grain ? grain + (within % sparse.grainSize()) * kSectorSize + inSector : nullptr;
+            break;
+        }
+        case VmdkSparseExtent::Mapping::Kind::Zero: piece.kind = DiskPiece::Kind::Zero; break;
+        case VmdkSparseExtent::Mapping::Kind::Unallocated:
+            piece.kind = parent_ ? DiskPiece::Kind::Parent : DiskPiece::Kind::Zero;
+            break;
+        case VmdkSparseExtent::Mapping::Kind::Unreadable: break;
+    }
+    return piece;
 }
 
 SectorMapping FileReadSeekVmdk::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
-    if (flat_) {
-        if (sector >= flatSectors_) return mapping;
-        mapping.state = SectorMapping::State::Allocated;
-        mapping.fileOffset = flatOffset_ + sector * kSectorSize;
-        mapping.runSectors = flatSectors_ - sector;
-        return mapping;
-    }
-    if (sectorsPerGrainTable_ == 0) return mapping;
-    const std::uint64_t index = sector / sectorsPerGrainTable_;
-    if (index >= blockMap.size()) return mapping;
-    const std::uint64_t inTable = sector % sectorsPerGrainTable_;
-    const std::uint64_t grain = inTable / grainSize_;
-    const std::uint64_t within = inTable % grainSize_;
-    if (blockMap[index] == 0) {
-        mapping.state = SectorMapping::State::Unallocated;
-        mapping.runSectors = sectorsPerGrainTable_ - inTable;
-        return mapping;
-    }
-    const std::vector<std::uint32_t>& table = grainTable(index);
-    if (grain >= table.size()) {  // the table is cut short by the end of the file
-        mapping.runSectors = grainSize_ - within;
-        return mapping;
-    }
-    const std::uint64_t entry = table[grain];
-    std::uint64_t runGrains = 1;
-    if (entry < 2) {  // 0: not allocated, 1: a zero grain
-        mapping.state = SectorMapping::State::Unallocated;
-        while (grain + runGrains < table.size() && table[grain + runGrains] < 2) ++runGrains;
-    } else if (compressed_) {
-        mapping.state = SectorMapping::State::Allocated;
-        mapping.fileOffset = entry * kSectorSize;  // the grain's marker; `read` decompresses
-    } else {
-        // Entries are 32-bit and runs stay within one table, so nothing here comes near 2^64.
-        mapping.state = SectorMapping::State::Allocated;
-        mapping.fileOffset = (entry + within) * kSectorSize;
-        while (grain + runGrains < table.size() && table[grain + runGrains] == entry + runGrains * grainSize_)
-            ++runGrains;
-    }
-    mapping.runSectors = runGrains * grainSize_ - within;
+    if (sector >= totalSectors) return mapping;
+    const DiskPiece p = piece(sector * kSectorSize);
+    if (p.kind == DiskPiece::Kind::Unreadable) return mapping;
+    mapping.state = p.allocated() ? SectorMapping::State::Allocated : SectorMapping::State::Unallocated;
+    mapping.source = p.kind == DiskPiece::Kind::File ? p.file : nullptr;
+    mapping.fileOffset = p.fileOffset;
+    mapping.runSectors = std::max<std::uint64_t>(1, p.length / kSectorSize);
     return mapping;
 }
 
-const std::uint8_t* FileReadSeekVmdk::compressedGrain(std::uint64_t sector) const {
-    if (sector == cachedGrainSector_) return cachedGrainOk_ ? cachedGrain_.data() : nullptr;
-    cachedGrainSector_ = sector;
-    cachedGrainOk_ = false;
-    const auto markerBytes = file_.readVector(sector * kSectorSize, vmdk::kMarkerSize);
-    if (markerBytes.size() < vmdk::kMarkerSize) return nullptr;
-    const vmdk::GrainMarker marker = vmdk::parseGrainMarker(markerBytes);
-    // Deflate can grow incompressible data a little, never to twice its size.
-    const std::uint64_t limit = 2 * cachedGrain_.size() + 1024;
-    if (marker.size == 0 || marker.size > limit) return nullptr;
-    const auto compressed = file_.readVector(sector * kSectorSize + vmdk::kMarkerSize, marker.size);
-    if (compressed.size() < marker.size) return nullptr;
-    const vmdk::InflateResult result = vmdk::inflate(compressed, cachedGrain_);
-    if (!result.ok) return nullptr;
-    // A short grain (the disk's last) ends in zeros.
-    std::memset(cachedGrain_.data() + result.produced, 0, cachedGrain_.size() - result.produced);
-    cachedGrainOk_ = true;
-    return cachedGrain_.data();
-}
-
-// Compressed grains cannot be read in place, so this serves them from the decompressed grain; everything else
-// goes the common way.
 bool FileReadSeekVmdk::read(void* buffer, std::size_t length) {
-    if (!compressed_) return readWriteInterface::read(buffer, length);
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    bool complete = true;
-    std::int64_t position = currentPosition_;
-    std::size_t done = 0;
-    while (done < length) {
-        std::int64_t virtualOffset = 0;
-        std::size_t chunk = std::min<std::size_t>(length - done, kSectorSize);
-        const bool wraps = __builtin_add_overflow(position, volumeBaseOffset, &virtualOffset) ||
-                           position > INT64_MAX - static_cast<std::int64_t>(length - done);
-        if (wraps) {  // the request runs past the largest offset there is
-            std::memset(out + done, 0, length - done);
-            complete = false;
-            break;
-        }
-        if (virtualOffset < 0 || blockMap.empty()) {
-            std::memset(out + done, 0, chunk);
-            complete = false;
-        } else {
-            const auto v = static_cast<std::uint64_t>(virtualOffset);
-            const std::uint64_t sector = v / kSectorSize;
-            const SectorMapping mapping = mapSector(sector);
-            const std::uint64_t runBytes = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - v % kSectorSize;
-            chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, runBytes));
-            if (mapping.state == SectorMapping::State::Allocated) {
-                const std::uint8_t* grain = compressedGrain(mapping.fileOffset / kSectorSize);
-                if (grain) {
-                    const std::uint64_t inGrain = (sector % grainSize_) * kSectorSize + v % kSectorSize;
-                    std::memcpy(out + done, grain + inGrain, chunk);
-                } else {
-                    std::memset(out + done, 0, chunk);
-                    complete = false;
-                }
-            } else {
-                std::memset(out + done, 0, chunk);
-                if (mapping.state == SectorMapping::State::BeyondMap) complete = false;
-            }
-        }
-        done += chunk;
-        position += static_cast<std::int64_t>(chunk);
-    }
-    currentPosition_ = position;
-    std::int64_t next = 0;
-    if (!__builtin_add_overflow(position, volumeBaseOffset, &next) && next >= 0 && !blockMap.empty()) {
-        const SectorMapping mapping = mapSector(static_cast<std::uint64_t>(next) / kSectorSize);
-        if (mapping.state != SectorMapping::State::BeyondMap)
-            lastBlockAllocated = mapping.state == SectorMapping::State::Allocated;
-    }
-    return complete;
+    PieceReadState state{currentPosition_, volumeBaseOffset, totalSectors * kSectorSize, parent_.get(), parentBytes_,
+                         lastBlockAllocated};
+    return readPieces(state, buffer, length, [this](std::uint64_t offset) { return piece(offset); });
 }
 
 FileReadSeekVmdk::GrainCount FileReadSeekVmdk::countGrains() const {
     GrainCount count;
-    if (flat_ || sectorsPerGrainTable_ == 0) return count;
-    // Real tables each take their own room in the file; a directory whose tables claim far more than the file
-    // could hold is damaged, and the walk stops rather than reading the same bytes over and over.
-    const std::uint64_t budget = 2 * imageFileSize + (1 << 20);
-    std::uint64_t spent = 0;
-    const std::uint64_t grains = totalSectors / grainSize_ + (totalSectors % grainSize_ != 0);
-    for (std::uint64_t index = 0; index < blockMap.size(); ++index) {
-        if (blockMap[index] == 0) continue;
-        spent += static_cast<std::uint64_t>(entriesPerGrainTable_) * 4;
-        if (spent > budget) {
-            count.complete = false;
-            break;
-        }
-        const std::vector<std::uint32_t>& table = grainTable(index);
-        if (table.size() < entriesPerGrainTable_) count.complete = false;
-        for (std::uint64_t g = 0; g < table.size() && index * entriesPerGrainTable_ + g < grains; ++g) {
-            if (table[g] == 1) ++count.zero;
-            if (table[g] < 2) continue;
-            ++count.allocated;
-            if (static_cast<std::uint64_t>(table[g]) * kSectorSize >= imageFileSize) ++count.pastEnd;
-        }
-    }
+    for (const Extent& extent : extents_)
+        if (extent.sparse) extent.sparse->countGrains(count);
     return count;
 }
 

@@ -1,70 +1,75 @@
 #pragma once
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "image/piece_read.h"
 #include "image/read_write_interface.h"
 #include "image/vmdk_format.h"
+#include "image/vmdk_sparse_extent.h"
 
 namespace halvard {
 
-// Reader for VMDK images held in one data file: a hosted sparse extent (monolithicSparse, also stream-optimised
-// with compressed grains), or a descriptor file naming exactly one extent file (a sparse extent, or a flat one).
-// `blockMap` is the grain directory (entry i = sector of grain table i, 0 = none); grain tables are read on
-// demand. A child disk's parent is not consulted: grains left to the parent read as zeros.
+// Reader for VMDK images: a hosted sparse extent on its own (monolithicSparse, also stream-optimised with
+// compressed grains), or a descriptor file naming any number of extents laid end to end (sparse extents, flat
+// extents at an offset in their files, zero extents), as split, flat and VMFS disks have them. A child (delta)
+// disk reads the grains it does not hold through its parent, which must carry the CID the child was made from.
+// `blockMap` is the grain directory when the disk is one sparse extent, else one entry per extent.
 class FileReadSeekVmdk final : public readWriteInterface {
 public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::size_t length) override;
     std::string formatName() const override { return "VMDK"; }
 
-    const vmdk::SparseHeader& header() const { return header_; }
     const vmdk::Descriptor& descriptor() const { return descriptor_; }
-    bool isFlat() const { return flat_; }
-    bool isCompressed() const { return compressed_; }
-    const std::string& dataFilePath() const { return dataFilePath_; }  // the file the sectors come from
-    std::uint64_t grainSize() const { return grainSize_; }            // sectors
-    std::uint32_t entriesPerGrainTable() const { return entriesPerGrainTable_; }
-    std::uint64_t sectorsPerGrainTable() const { return sectorsPerGrainTable_; }
+    // The first sparse extent's header and grain geometry (zeros when there is none).
+    const vmdk::SparseHeader& header() const { return firstSparse_ ? firstSparse_->header() : noHeader_; }
+    std::uint64_t grainSize() const { return firstSparse_ ? firstSparse_->grainSize() : 0; }  // sectors
+    std::uint32_t entriesPerGrainTable() const { return firstSparse_ ? firstSparse_->entriesPerGrainTable() : 0; }
+    std::uint64_t sectorsPerGrainTable() const { return firstSparse_ ? firstSparse_->sectorsPerGrainTable() : 0; }
+    bool isFlat() const { return firstSparse_ == nullptr; }  // no sparse extent at all
+    bool isCompressed() const { return firstSparse_ && firstSparse_->compressed(); }
+    std::size_t extentCount() const { return extents_.size(); }
     const std::vector<std::string>& notes() const { return notes_; }
+    // The parents read through, nearest first.
+    const std::vector<std::string>& parentChain() const { return parentChain_; }
+    // What is wrong with the parent read through (a parent forced with --force-parent).
+    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
-    // Walks every grain table (for the information command). `complete` is false when tables could not be read
-    // or the walk was cut short because the tables claim more than the file could hold.
-    struct GrainCount {
-        std::uint64_t allocated = 0;  // grains stored in the file
-        std::uint64_t zero = 0;       // zero grains
-        std::uint64_t pastEnd = 0;    // stored grains placed past the end of the file
-        bool complete = true;
-    };
+    // Walks every grain table of every sparse extent (for the information command).
+    using GrainCount = VmdkSparseExtent::GrainCount;
     GrainCount countGrains() const;
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
 
 private:
-    bool openSparse();
+    struct Extent {
+        enum class Type { Flat, Zero, Sparse } type = Type::Zero;
+        std::uint64_t start = 0;    // first sector on the virtual disk
+        std::uint64_t sectors = 0;
+        std::string path;
+        std::unique_ptr<ImageFile> file;  // Flat
+        std::uint64_t offset = 0;         // Flat: bytes into the file
+        std::uint64_t stored = 0;         // Flat: sectors the file holds from the offset on
+        std::unique_ptr<VmdkSparseExtent> sparse;
+    };
     bool openDescriptorFile(const std::string& path);
-    // Grain table `index` of the directory as far as the file holds it (cached: reads mostly stay in one).
-    const std::vector<std::uint32_t>& grainTable(std::uint64_t index) const;
-    // The decompressed grain whose marker lies at `sector`; null when it cannot be read.
-    const std::uint8_t* compressedGrain(std::uint64_t sector) const;
+    bool addExtent(const std::string& descriptorPath, const vmdk::Extent& extent);
+    bool addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors);
+    bool openParent(const std::string& childPath);
+    const Extent* extentAt(std::uint64_t sector) const;
+    DiskPiece piece(std::uint64_t offset) const;
 
-    vmdk::SparseHeader header_;
     vmdk::Descriptor descriptor_;
-    std::string dataFilePath_;
+    std::vector<Extent> extents_;
+    const VmdkSparseExtent* firstSparse_ = nullptr;
+    vmdk::SparseHeader noHeader_;
     std::vector<std::string> notes_;
-    bool flat_ = false;
-    bool compressed_ = false;
-    std::uint64_t flatOffset_ = 0;   // bytes
-    std::uint64_t flatSectors_ = 0;
-    std::uint64_t grainSize_ = 0;
-    std::uint32_t entriesPerGrainTable_ = 0;
-    std::uint64_t sectorsPerGrainTable_ = 0;
-
-    // Caches; a reader serves one thread at a time.
-    mutable std::uint64_t cachedTableIndex_ = ~0ULL;
-    mutable std::vector<std::uint32_t> cachedTable_;
-    mutable std::uint64_t cachedGrainSector_ = ~0ULL;
-    mutable bool cachedGrainOk_ = false;
-    mutable std::vector<std::uint8_t> cachedGrain_;
+    std::unique_ptr<readWriteInterface> parent_;
+    std::uint64_t parentBytes_ = 0;
+    std::vector<std::string> parentChain_;
+    std::vector<std::string> parentNotes_;
 };
 
 }  // namespace halvard

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 
 #include "image/image_info.h"
 #include "image/image_kind.h"
@@ -163,6 +164,9 @@ TEST_F(VdiReaderTest, InfoAndDetection) {
     spec.allocatedBlocks = {1, 2};
     spec.zeroBlocks = {5};
     const std::string path = write(spec, "child.bin");
+    VdiSpec parentSpec;
+    parentSpec.uuidSeed = 0x80;
+    write(parentSpec, "parent.vdi");
     const OpenedImage opened = openImage(path);
     ASSERT_TRUE(opened.reader) << opened.error;
     EXPECT_EQ(opened.kind, ImageKind::Vdi);
@@ -175,7 +179,53 @@ TEST_F(VdiReaderTest, InfoAndDetection) {
     EXPECT_EQ(info.totalBlocks, 8u);
     EXPECT_EQ(info.allocatedBlocks, 2u);
     EXPECT_TRUE(info.differencing);
-    EXPECT_FALSE(info.warnings.empty());
+    EXPECT_EQ(info.parents, std::vector<std::string>{dir.file("parent.vdi")});
+}
+
+// A snapshot's differencing image in Snapshots/ reads its unallocated blocks from the parent it names by UUID in
+// the folder above; zero blocks hide the parent's data. Another parent is refused unless forced, a missing one named.
+TEST_F(VdiReaderTest, DifferencingImageReadsThroughItsParent) {
+    std::filesystem::create_directory(dir.file("Snapshots"));
+    VdiSpec base;
+    base.uuidSeed = 0x20;
+    base.modificationSeed = 0x30;
+    base.allocatedBlocks = {0, 2, 3, 5};
+    write(base, "base.vdi");
+    VdiSpec other;
+    other.uuidSeed = 0x50;
+    write(other, "other.vdi");
+    VdiSpec child;
+    child.imageType = 4;
+    child.parentSeed = 0x20;
+    child.parentModificationSeed = 0x30;
+    child.allocatedBlocks = {1, 6};
+    child.zeroBlocks = {2};
+    const std::string path = write(child, "Snapshots/{child}.vdi");
+    FileReadSeekVdi reader;
+    ASSERT_TRUE(reader.open(path)) << reader.lastError();
+    std::vector<std::uint8_t> expected(child.virtualSize, 0);
+    for (std::uint64_t block : {0, 1, 3, 5, 6})
+        for (std::uint64_t i = block * kMiB; i < (block + 1) * kMiB; ++i) expected[i] = testing::patternByte(i);
+    testing::expectWholeDisk(reader, expected, 300 * 1024 + 7);
+    EXPECT_EQ(reader.parentChain(), std::vector<std::string>{dir.file("base.vdi")});
+    EXPECT_TRUE(reader.parentNotes().empty());
+
+    ImageOverrides wrong;
+    wrong.parentPath = dir.file("other.vdi");
+    reader.setOverrides(wrong);
+    EXPECT_FALSE(reader.open(path));
+    EXPECT_NE(reader.lastError().find("--force-parent"), std::string::npos) << reader.lastError();
+    wrong.forceParent = true;
+    reader.setOverrides(wrong);
+    EXPECT_TRUE(reader.open(path)) << reader.lastError();
+    ASSERT_FALSE(reader.parentNotes().empty());  // another UUID, and another modification UUID too
+    EXPECT_NE(reader.parentNotes()[0].find("read through it as asked"), std::string::npos);
+
+    child.parentSeed = 0x70;
+    const std::string orphan = write(child, "orphan.vdi");
+    reader.setOverrides({});
+    EXPECT_FALSE(reader.open(orphan));
+    EXPECT_NE(reader.lastError().find("name it with --parent"), std::string::npos) << reader.lastError();
 }
 
 TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {

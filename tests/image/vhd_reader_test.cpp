@@ -231,6 +231,8 @@ TEST_F(VhdReaderTest, DifferencingDiskIsReportedWithItsParent) {
     spec.differencing = true;
     spec.parentName = "base.vhd";
     spec.allocatedBlocks = {2};
+    spec.parentUniqueIdSeed = 0x40;
+    write(VhdSpec{}, "base.vhd");  // an empty dynamic disk: the child alone holds data
     const std::string path = write(spec, "child.vhd");
     FileReadSeekVHD reader;
     ASSERT_TRUE(reader.open(path));
@@ -244,7 +246,55 @@ TEST_F(VhdReaderTest, DifferencingDiskIsReportedWithItsParent) {
     EXPECT_EQ(info.allocatedBlocks, 1u);
     EXPECT_EQ(info.totalBlocks, 4u);
     EXPECT_NE(std::find(info.notes.begin(), info.notes.end(), "parent image: base.vhd"), info.notes.end());
-    EXPECT_FALSE(info.warnings.empty());
+    EXPECT_EQ(info.parents, std::vector<std::string>{dir.file("base.vhd")});
+}
+
+// The child holds blocks 1 and 2 but leaves three sectors of block 2 to its parent (its bytes there are 0xEE);
+// blocks 0 and 3 come from the parent, which does not hold block 1. The parent is found by the relative locator,
+// or by the absolute one's file name; a parent of another unique ID is refused unless forced, a missing one named.
+TEST_F(VhdReaderTest, DifferencingDiskReadsThroughItsParentSectorBySector) {
+    VhdSpec base;
+    base.uniqueIdSeed = 0x60;
+    base.allocatedBlocks = {0, 2, 3};
+    write(base, "base.vhd");
+    VhdSpec child;
+    child.differencing = true;
+    child.parentUniqueIdSeed = 0x60;
+    child.parentName = "base.vhd";
+    child.parentRelativePath = ".\\base.vhd";
+    child.parentAbsolutePath = "C:\\VMs\\base.vhd";
+    child.allocatedBlocks = {1, 2};
+    child.parentSectors = {2 * 4096 + 5, 2 * 4096 + 6, 2 * 4096 + 100};
+    const std::string path = write(child, "child.vhd");
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(path)) << reader.lastError();
+    std::vector<std::uint8_t> expected(child.virtualSize);
+    for (std::uint64_t i = 0; i < expected.size(); ++i) expected[i] = testing::patternByte(i);
+    expectWholeDisk(reader, expected);
+    EXPECT_EQ(reader.parentChain(), std::vector<std::string>{dir.file("base.vhd")});
+
+    child.parentRelativePath.clear();
+    const std::string absolute = write(child, "absolute.vhd");
+    ASSERT_TRUE(reader.open(absolute)) << reader.lastError();
+    EXPECT_EQ(testing::readAt(reader, 2 * 2 * kMiB + 5 * 512, 4)[0], testing::patternByte(2 * 2 * kMiB + 5 * 512));
+
+    child.parentUniqueIdSeed = 0x61;
+    const std::string stale = write(child, "stale.vhd");
+    EXPECT_FALSE(reader.open(stale));
+    EXPECT_NE(reader.lastError().find("--force-parent"), std::string::npos) << reader.lastError();
+    ImageOverrides force;
+    force.forceParent = true;
+    reader.setOverrides(force);
+    EXPECT_TRUE(reader.open(stale)) << reader.lastError();
+
+    reader.setOverrides({});
+    child.parentRelativePath = "gone.vhd";
+    child.parentAbsolutePath.clear();
+    child.parentName = "gone.vhd";
+    const std::string orphan = write(child, "orphan.vhd");
+    EXPECT_FALSE(reader.open(orphan));
+    EXPECT_NE(reader.lastError().find(dir.file("gone.vhd")), std::string::npos) << reader.lastError();
+    EXPECT_NE(reader.lastError().find("name it with --parent"), std::string::npos);
 }
 
 TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {

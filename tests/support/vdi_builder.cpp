@@ -50,9 +50,15 @@ std::vector<std::uint8_t> buildVdi(const VdiSpec& spec) {
     putLe32(f, 380, spec.blockExtra);
     putLe32(f, 384, static_cast<std::uint32_t>(blocks));
     putLe32(f, 388, spec.allocatedField == 0xFFFFFFFF ? static_cast<std::uint32_t>(stored.size()) : spec.allocatedField);
-    for (int i = 0; i < 16; ++i) f[392 + i] = static_cast<std::uint8_t>(0x10 + i);
-    if (spec.imageType == 4)
-        for (int i = 0; i < 16; ++i) f[424 + i] = static_cast<std::uint8_t>(0x80 + i);
+    auto putUuid = [&f](std::size_t at, std::uint8_t seed) {
+        for (int i = 0; seed && i < 16; ++i) f[at + i] = static_cast<std::uint8_t>(seed + i);
+    };
+    putUuid(392, spec.uuidSeed);
+    putUuid(408, spec.modificationSeed);
+    if (spec.imageType == 4) {
+        putUuid(424, spec.parentSeed);
+        putUuid(440, spec.parentModificationSeed);
+    }
 
     for (std::uint64_t b = 0; b < blocks; ++b)
         putLe32(f, spec.blockMapOffset + 4 * b, spec.zeroBlocks.count(b) ? 0xFFFFFFFE : 0xFFFFFFFF);

@@ -18,6 +18,12 @@ struct VdiSpec {
     std::uint32_t dataOffset = 0;             // 0: right after the block map, on a sector boundary
     std::uint32_t version = 0x00010001;
     std::uint32_t allocatedField = 0xFFFFFFFF;  // the header's allocated-blocks count; all ones: the true count
+    // UUIDs as 16 bytes counting up from a seed (0: the zero UUID): the image's own, its modification UUID, and for
+    // a differencing image its parent's UUID and the parent's modification UUID it was made against.
+    std::uint8_t uuidSeed = 0x10;
+    std::uint8_t modificationSeed = 0;
+    std::uint8_t parentSeed = 0x80;
+    std::uint8_t parentModificationSeed = 0;
 };
 
 // The file's bytes. Stored blocks hold patternByte() of their virtual offset.

@@ -29,7 +29,7 @@ std::vector<std::uint8_t> footer(const VhdSpec& spec) {
     f[58] = 16;
     f[59] = 63;
     putBe32(f, 60, spec.fixed ? 2 : spec.differencing ? 4 : 3);
-    for (int i = 0; i < 16; ++i) f[68 + i] = static_cast<std::uint8_t>(0x40 + i);
+    for (int i = 0; i < 16; ++i) f[68 + i] = static_cast<std::uint8_t>(spec.uniqueIdSeed + i);
     std::uint32_t sum = 0;
     for (std::size_t i = 0; i < f.size(); ++i) sum += f[i];
     putBe32(f, 64, ~sum);
@@ -58,7 +58,11 @@ std::vector<std::uint8_t> buildVhd(const VhdSpec& spec) {
     const std::uint32_t entries = spec.maxTableEntries ? spec.maxTableEntries : static_cast<std::uint32_t>(blocks);
     const std::uint64_t tableBytes = (static_cast<std::uint64_t>(entries) * 4 + 511) / 512 * 512;
     const std::uint64_t bitmap = bitmapSize(spec.blockSize);
-    const std::uint64_t firstBlock = spec.tableOffset + tableBytes;
+    // Parent locator paths (UTF-16LE, a sector each) lie between the table and the first block.
+    const std::vector<std::pair<std::uint32_t, std::string>> locators = {{0x57327275, spec.parentRelativePath},
+                                                                         {0x57326B75, spec.parentAbsolutePath}};
+    const std::uint64_t locatorArea = spec.tableOffset + tableBytes;
+    const std::uint64_t firstBlock = locatorArea + 512 * locators.size();
     std::vector<std::uint8_t> f(firstBlock + spec.allocatedBlocks.size() * (bitmap + spec.blockSize), 0);
     std::memcpy(f.data(), foot.data(), 512);
 
@@ -73,6 +77,18 @@ std::vector<std::uint8_t> buildVhd(const VhdSpec& spec) {
         f[512 + 64 + 2 * i] = 0;
         f[512 + 64 + 2 * i + 1] = static_cast<std::uint8_t>(spec.parentName[i]);
     }
+    for (int i = 0; spec.parentUniqueIdSeed && i < 16; ++i) f[512 + 40 + i] = static_cast<std::uint8_t>(spec.parentUniqueIdSeed + i);
+    for (std::size_t l = 0, entry = 0; l < locators.size(); ++l) {
+        const std::string& path = locators[l].second;
+        if (path.empty() || path.size() > 256) continue;
+        const std::uint64_t at = locatorArea + 512 * l;
+        for (std::size_t i = 0; i < path.size(); ++i) f[at + 2 * i] = static_cast<std::uint8_t>(path[i]);
+        const std::uint64_t e = 512 + 576 + 24 * entry++;
+        putBe32(f, e, locators[l].first);
+        putBe32(f, e + 4, 512);
+        putBe32(f, e + 8, static_cast<std::uint32_t>(2 * path.size()));
+        putBe64(f, e + 16, at);
+    }
 
     // BAT, and the blocks stored last one first, so that only the table tells where a block is.
     for (std::uint32_t i = 0; i < entries; ++i) putBe32(f, spec.tableOffset + 4ULL * i, 0xFFFFFFFF);
@@ -83,6 +99,13 @@ std::vector<std::uint8_t> buildVhd(const VhdSpec& spec) {
         putBe32(f, spec.tableOffset + 4 * block, static_cast<std::uint32_t>(at / 512));
         std::memset(f.data() + at, 0xFF, bitmap);
         for (std::uint64_t i = 0; i < spec.blockSize; ++i) f[at + bitmap + i] = patternByte(block * spec.blockSize + i);
+        const std::uint64_t firstSector = block * spec.blockSize / 512;
+        for (std::uint64_t sector : spec.parentSectors) {
+            if (sector < firstSector || sector >= firstSector + spec.blockSize / 512) continue;
+            const std::uint64_t within = sector - firstSector;
+            f[at + within / 8] &= static_cast<std::uint8_t>(~(0x80 >> (within % 8)));
+            std::memset(f.data() + at + bitmap + within * 512, 0xEE, 512);
+        }
         at += bitmap + spec.blockSize;
     }
     f.insert(f.end(), foot.begin(), foot.end());

@@ -19,6 +19,15 @@ struct VhdSpec {
     std::uint32_t maxTableEntries = 0;        // 0: as many as the disk needs
     std::string creator = "test";
     bool oldShortFooter = false;              // fixed: a 511-byte footer, as some old tools wrote
+    // Unique IDs as 16 bytes counting up from a seed: the disk's own (footer), and a differencing disk's record of
+    // its parent's (0: the zero ID).
+    std::uint8_t uniqueIdSeed = 0x40;
+    std::uint8_t parentUniqueIdSeed = 0;
+    // Differencing disks: parent locators ("W2ru" relative, "W2ku" absolute; empty: none), and the virtual sectors
+    // of stored blocks that the bitmap leaves to the parent (their bytes in the child are 0xEE).
+    std::string parentRelativePath;
+    std::string parentAbsolutePath;
+    std::set<std::uint64_t> parentSectors;
 };
 
 // The file's bytes. Data bytes follow patternByte() of their virtual offset (every sector of a fixed disk).

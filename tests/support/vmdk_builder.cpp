@@ -15,7 +15,7 @@ constexpr std::uint64_t kDescriptorSectors = 20;
 std::uint64_t sectorsFor(std::uint64_t bytes) { return (bytes + 511) / 512; }
 
 std::string descriptorText(const VmdkSpec& spec) {
-    std::string t = "# Disk DescriptorFile\nversion=1\nCID=12345678\nparentCID=" + spec.parentCID +
+    std::string t = "# Disk DescriptorFile\nversion=1\nCID=" + spec.CID + "\nparentCID=" + spec.parentCID +
                     "\ncreateType=\"" + spec.createType + "\"\n";
     if (!spec.parentFileNameHint.empty()) t += "parentFileNameHint=\"" + spec.parentFileNameHint + "\"\n";
     t += "\n# Extent description\nRW " + std::to_string(spec.capacity) + " SPARSE \"test.vmdk\"\n\n";

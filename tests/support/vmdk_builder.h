@@ -18,6 +18,7 @@ struct VmdkSpec {
     bool compressed = false;                   // each grain a zlib stream behind a 12-byte marker
     bool grainDirectoryAtEnd = false;          // the header defers to a footer at the end of the file
     std::string createType = "monolithicSparse";  // empty: no embedded descriptor
+    std::string CID = "12345678";
     std::string parentCID = "ffffffff";
     std::string parentFileNameHint;
     std::uint32_t version = 1;

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "image/vmdk_inflate.h"
+#include "image/decompress.h"
 #include "support/vmdk_builder.h"
 
 namespace halvard {
@@ -48,12 +48,12 @@ std::string dynamicText() {
 
 std::string inflateToText(const std::vector<std::uint8_t>& in, std::size_t room, bool* ok) {
     std::vector<std::uint8_t> out(room, 0);
-    const vmdk::InflateResult result = vmdk::inflate(in, out);
+    const DecompressResult result = inflateStream(in, out);
     *ok = result.ok;
     return std::string(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(result.produced));
 }
 
-TEST(VmdkInflate, DecodesStoredFixedAndDynamicBlocks) {
+TEST(InflateStream, DecodesStoredFixedAndDynamicBlocks) {
     bool ok = false;
     EXPECT_EQ(inflateToText(kFixedZlib, 4096, &ok), kFixedText);
     EXPECT_TRUE(ok);
@@ -65,13 +65,13 @@ TEST(VmdkInflate, DecodesStoredFixedAndDynamicBlocks) {
     std::vector<std::uint8_t> big(150000);
     for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7 + i / 300);
     std::vector<std::uint8_t> out(big.size());
-    const auto result = vmdk::inflate(testing::zlibStored(big), out);
+    const auto result = inflateStream(testing::zlibStored(big), out);
     EXPECT_TRUE(result.ok);
     EXPECT_EQ(result.produced, big.size());
     EXPECT_EQ(out, big);
 }
 
-TEST(VmdkInflate, RefusesDamagedStreams) {
+TEST(InflateStream, RefusesDamagedStreams) {
     bool ok = true;
     // Output that does not fit.
     inflateToText(kDynamicZlib, 100, &ok);
@@ -95,7 +95,7 @@ TEST(VmdkInflate, RefusesDamagedStreams) {
 }
 
 // Random bytes and flipped bits never read or write outside the buffers (this runs under the sanitizers too).
-TEST(VmdkInflate, GarbageNeverCrashes) {
+TEST(InflateStream, GarbageNeverCrashes) {
     std::uint32_t seed = 99;
     auto next = [&seed] {
         seed = seed * 1664525u + 1013904223u;
@@ -109,7 +109,7 @@ TEST(VmdkInflate, GarbageNeverCrashes) {
         } else {
             for (auto& b : in) b = static_cast<std::uint8_t>(next());
         }
-        const auto result = vmdk::inflate(in, std::span<std::uint8_t>(out.data(), next() % out.size()));
+        const auto result = inflateStream(in, std::span<std::uint8_t>(out.data(), next() % out.size()));
         EXPECT_LE(result.produced, out.size());
     }
 }

@@ -1,0 +1,72 @@
+#include "image/piece_read.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace halvard {
+
+bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve) {
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    bool complete = true;
+    std::size_t done = 0;
+    while (done < length) {
+        std::int64_t signedOffset = 0;
+        if (__builtin_add_overflow(state.position, state.base, &signedOffset) || signedOffset < 0 ||
+            state.position > INT64_MAX - static_cast<std::int64_t>(length - done) ||
+            static_cast<std::uint64_t>(signedOffset) >= state.diskBytes) {
+            // Before the disk's start or past its end: nothing to read there.
+            std::memset(out + done, 0, length - done);
+            state.position += static_cast<std::int64_t>(std::min<std::uint64_t>(length - done, INT64_MAX - state.position));
+            return false;
+        }
+        const auto offset = static_cast<std::uint64_t>(signedOffset);
+        const DiskPiece piece = resolve(offset);
+        const auto chunk = static_cast<std::size_t>(
+            std::min<std::uint64_t>({length - done, std::max<std::uint64_t>(piece.length, 1), state.diskBytes - offset}));
+        std::uint8_t* target = out + done;
+        switch (piece.kind) {
+            case DiskPiece::Kind::File: {
+                const std::size_t got = piece.file ? piece.file->readAt(piece.fileOffset, target, chunk) : 0;
+                if (got < chunk) {
+                    std::memset(target + got, 0, chunk - got);
+                    complete = false;
+                }
+                break;
+            }
+            case DiskPiece::Kind::Decoded:
+                if (piece.decoded) {
+                    std::memcpy(target, piece.decoded, chunk);
+                } else {
+                    std::memset(target, 0, chunk);
+                    complete = false;
+                }
+                break;
+            case DiskPiece::Kind::Parent: {
+                const std::size_t fromParent =
+                    state.parent && offset < state.parentBytes
+                        ? static_cast<std::size_t>(std::min<std::uint64_t>(chunk, state.parentBytes - offset))
+                        : 0;
+                if (fromParent) {
+                    state.parent->seek(static_cast<std::int64_t>(offset));
+                    if (!state.parent->read(target, fromParent)) complete = false;
+                }
+                std::memset(target + fromParent, 0, chunk - fromParent);
+                break;
+            }
+            case DiskPiece::Kind::Zero: std::memset(target, 0, chunk); break;
+            case DiskPiece::Kind::Unreadable:
+                std::memset(target, 0, chunk);
+                complete = false;
+                break;
+        }
+        done += chunk;
+        state.position += static_cast<std::int64_t>(chunk);
+    }
+    std::int64_t next = 0;
+    if (!__builtin_add_overflow(state.position, state.base, &next) && next >= 0 &&
+        static_cast<std::uint64_t>(next) < state.diskBytes)
+        state.lastBlockAllocated = resolve(static_cast<std::uint64_t>(next)).allocated();
+    return complete;
+}
+
+}  // namespace halvard

@@ -1,0 +1,37 @@
+#pragma once
+// The read loop of readers whose disk is made of pieces of different kinds: bytes in a file (the image's own or
+// an extent's), bytes decoded in memory (a compressed cluster or grain), zeros, bytes of a parent image, bytes
+// that cannot be read. Each reader says what lies at an offset; this serves a request piece by piece.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "image/read_write_interface.h"
+
+namespace halvard {
+
+struct DiskPiece {
+    enum class Kind { File, Decoded, Zero, Parent, Unreadable } kind = Kind::Unreadable;
+    const ImageFile* file = nullptr;     // File
+    std::uint64_t fileOffset = 0;        // File: of the byte asked for
+    const std::uint8_t* decoded = nullptr;  // Decoded: the byte asked for; null when it could not be decoded
+    std::uint64_t length = 0;            // bytes from the offset asked for that the answer holds (at least 1)
+    bool allocated() const { return kind == Kind::File || kind == Kind::Decoded; }
+};
+
+using PieceResolver = std::function<DiskPiece(std::uint64_t offset)>;
+
+struct PieceReadState {
+    std::int64_t& position;        // the reader's current position; moved on past the request
+    std::int64_t base;             // volumeBaseOffset
+    std::uint64_t diskBytes;       // offsets from here on lie past the disk's end
+    readWriteInterface* parent;    // for Parent pieces; may be null
+    std::uint64_t parentBytes;     // a smaller parent reads as zeros past its end
+    bool& lastBlockAllocated;
+};
+
+// Reads `length` bytes at the state's position as readWriteInterface::read does: what cannot be read is zeros and
+// makes the result false.
+bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve);
+
+}  // namespace halvard

@@ -1,0 +1,82 @@
+#pragma once
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "image/piece_read.h"
+#include "image/qcow2_format.h"
+#include "image/read_write_interface.h"
+
+namespace halvard {
+
+// Reader for qcow2 images (versions 2 and 3). `blockMap` is the L1 table (entry i = file offset of L2 table i,
+// 0 = none) of the current state, or of the internal snapshot the overrides name; L2 tables are read on demand.
+// Clusters the image does not hold read through the backing file (any format this program reads), or as zeros.
+class FileReadSeekQcow2 final : public readWriteInterface {
+public:
+    bool open(const std::string& path) override;
+    bool read(void* buffer, std::size_t length) override;
+    std::string formatName() const override { return "QCOW2"; }
+
+    const qcow2::Header& header() const { return header_; }
+    const std::vector<qcow2::Snapshot>& snapshots() const { return snapshots_; }
+    std::uint64_t clusterSize() const { return header_.clusterSize(); }
+    std::uint64_t virtualDiskSize() const { return diskBytes_; }
+    const std::string& backingName() const { return backingName_; }
+    // The backing files read through, nearest first, and what was noticed on the way.
+    const std::vector<std::string>& parentChain() const { return parentChain_; }
+    const std::vector<std::string>& notes() const { return notes_; }
+
+    // Walks every L2 table (for the information command and its check).
+    struct ClusterCount {
+        std::uint64_t allocated = 0;   // clusters with data in the file (compressed ones too)
+        std::uint64_t compressed = 0;
+        std::uint64_t zero = 0;        // clusters that read as zeros without data
+        std::vector<std::string> damage;  // tables or clusters past the file's end, clusters used twice, ...
+    };
+    ClusterCount countClusters() const;
+
+protected:
+    SectorMapping mapSector(std::uint64_t sector) const override;
+
+private:
+    // Where the bytes from one virtual-disk offset on come from, and for how many bytes the answer holds.
+    struct Piece {
+        enum class Kind { Data, Compressed, Zero, Backing, Unreadable } kind = Kind::Unreadable;
+        std::uint64_t hostOffset = 0;  // Data: of the first byte; Compressed: of the cluster's stored data
+        std::uint64_t storedLength = 0;  // Compressed
+        std::uint64_t length = 0;
+    };
+    Piece resolve(std::uint64_t offset) const;
+    // The same as the read loop takes it (compressed clusters decoded).
+    DiskPiece piece(std::uint64_t offset) const;
+    Piece resolveStandard(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
+    Piece resolveExtended(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
+
+    bool readL1(std::uint64_t offset, std::uint32_t entries);
+    bool readSnapshots();
+    bool openBacking(const std::string& childPath, const std::string& path);
+    // L2 table `index` of the L1 table (cached); null when it cannot be read.
+    const std::vector<std::uint64_t>* l2Table(std::uint64_t index) const;
+    // The decompressed cluster whose data starts at `hostOffset`; null when it cannot be read.
+    const std::uint8_t* decompressedCluster(std::uint64_t hostOffset, std::uint64_t storedLength) const;
+
+    qcow2::Header header_;
+    std::vector<qcow2::Snapshot> snapshots_;
+    std::uint64_t diskBytes_ = 0;
+    std::string backingName_;
+    std::unique_ptr<readWriteInterface> backing_;
+    std::uint64_t backingBytes_ = 0;
+    std::vector<std::string> parentChain_;
+    std::vector<std::string> notes_;
+
+    // Caches; a reader serves one thread at a time.
+    mutable std::map<std::uint64_t, std::vector<std::uint64_t>> l2Cache_;
+    mutable std::uint64_t cachedClusterOffset_ = ~0ULL;
+    mutable bool cachedClusterOk_ = false;
+    mutable std::vector<std::uint8_t> cachedCluster_;
+    mutable std::vector<std::uint8_t> compressedBuffer_;
+};
+
+}  // namespace halvard
