@@ -64,7 +64,7 @@ int runSave(const SaveOptions& options, const Streams& s) {
     s.out << ", " << summary.failures.size() << " failed\n";
     for (const std::string& renamed : summary.renamed) s.out << "saved under another name: " << renamed << "\n";
     for (const std::string& failure : summary.failures) printError(s, "not saved: " + failure);
-    if (summary.stopped || interrupt.interrupted()) printError(s, "stopped: the files above were saved, the rest not");
+    if (summary.stopped || interrupt.interrupted()) printError(s, "stopped: the files counted above were saved, the rest not");
     if (summary.diskFull) printError(s, std::string(kInsufficientSpaceText) + " (" + options.out + "); the save stopped there");
     return summary.failures.empty() && !summary.diskFull && !summary.stopped && !interrupt.interrupted() ? kExitOk
                                                                                                    : kExitFailed;
