@@ -307,8 +307,10 @@ void ntfs::loadMftRecords() {
     const std::uint64_t perChunk = std::max<std::uint64_t>(1, kLoadChunkBytes / recordSize);
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
     try {
-        // One more for the orphan folder the tree adds, so that adding it does not move every entry.
-        entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 22)) + 1);
+        // Room for the orphan folder, $MFT's own entry and the further names of hard-linked files, so that adding
+        // them does not move every entry; capacity never touched costs no memory.
+        const auto slots = static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 22));
+        entries.reserve(slots + slots / 8 + 16);
         std::vector<std::uint8_t> buffer(static_cast<std::size_t>(perChunk * recordSize));
         const RunMap::Piece* lastPiece = nullptr;
         for (std::uint64_t k = 0; k < count;) {
