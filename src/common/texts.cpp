@@ -64,8 +64,7 @@ std::optional<CalendarTime> convertLocal(std::int64_t unixSeconds) {
 
 }  // namespace
 
-std::optional<std::int64_t> localUnixSeconds(const CalendarTime& t) {
-    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31) return std::nullopt;
+std::tm tmFromCalendar(const CalendarTime& t) {
     std::tm parts{};
     parts.tm_year = t.year - 1900;
     parts.tm_mon = t.month - 1;
@@ -74,6 +73,12 @@ std::optional<std::int64_t> localUnixSeconds(const CalendarTime& t) {
     parts.tm_min = t.minute;
     parts.tm_sec = t.second;
     parts.tm_isdst = -1;
+    return parts;
+}
+
+std::optional<std::int64_t> localUnixSeconds(const CalendarTime& t) {
+    if (t.month < 1 || t.month > 12 || t.day < 1 || t.day > 31) return std::nullopt;
+    std::tm parts = tmFromCalendar(t);
     const std::time_t seconds = std::mktime(&parts);
     if (seconds == static_cast<std::time_t>(-1) && !(t.year == 1969 || t.year == 1970)) return std::nullopt;
     return static_cast<std::int64_t>(seconds);

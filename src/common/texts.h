@@ -1,6 +1,7 @@
 #pragma once
 // The texts every list shows: size text, time text, attribute text.
 #include <cstdint>
+#include <ctime>
 #include <optional>
 #include <string>
 #include <vector>
@@ -28,6 +29,9 @@ std::string dateText(const CalendarTime& t);
 
 // Calendar time of a Unix time (seconds since 1970, UTC) in the host's local zone.
 CalendarTime localCalendarTime(std::int64_t unixSeconds);
+
+// The C library's broken-down time of a calendar time (daylight saving left for mktime to decide).
+std::tm tmFromCalendar(const CalendarTime& t);
 
 // The Unix time of a calendar time in the host's local zone (what localCalendarTime gives back); nullopt when the
 // calendar time is none.

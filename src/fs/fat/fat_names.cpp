@@ -77,28 +77,14 @@ std::optional<CalendarTime> dosCalendarTime(std::uint16_t date, std::uint16_t ti
     return t;
 }
 
-namespace {
-std::tm toTm(const CalendarTime& t) {
-    std::tm parts{};
-    parts.tm_year = t.year - 1900;
-    parts.tm_mon = t.month - 1;
-    parts.tm_mday = t.day;
-    parts.tm_hour = t.hour;
-    parts.tm_min = t.minute;
-    parts.tm_sec = t.second;
-    parts.tm_isdst = -1;
-    return parts;
-}
-}  // namespace
-
 std::int64_t hostSecondsFromLocal(const CalendarTime& t) {
-    std::tm parts = toTm(t);
+    std::tm parts = tmFromCalendar(t);
     return static_cast<std::int64_t>(std::mktime(&parts));
 }
 
 std::int64_t exfatHostSeconds(const CalendarTime& t, std::uint8_t utcOffset) {
     if ((utcOffset & 0x80) == 0) return hostSecondsFromLocal(t);
-    std::tm parts = toTm(t);
+    std::tm parts = tmFromCalendar(t);
     parts.tm_isdst = 0;
     const auto quarters = static_cast<std::int8_t>(static_cast<std::uint8_t>(utcOffset << 1)) / 2;
     return static_cast<std::int64_t>(timegm(&parts)) - static_cast<std::int64_t>(quarters) * 15 * 60;
