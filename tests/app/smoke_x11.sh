@@ -51,8 +51,8 @@ export DISPLAY=:$(tr -d '\n' <"$work/display")
 openbox >"$work/wm.log" 2>&1 &
 wm_pid=$!
 # The window manager is ready once it announces itself on the root window.
-for _ in $(seq 600); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' && break; sleep 0.1; done
-xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id' || fail "the window manager did not start"
+for _ in $(seq 600); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep 'window id' >/dev/null && break; sleep 0.1; done
+xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep 'window id' >/dev/null || fail "the window manager did not start"
 mkdir -m 700 "$work/run" "$work/home"
 export XDG_RUNTIME_DIR=$work/run HOME=$work/home QT_QPA_PLATFORM=xcb
 unset QT_QPA_PLATFORMTHEME

@@ -91,7 +91,7 @@ checks vhdx_grandchild.avhdx 0 "a sound chain is sound" "no damage found"
 for image in ntfs_1m.vhdx ntfs_fixed.vhdx ntfs_32m.vhdx gpt_mixed.vhdx fat_disk.vhdx ext_disk.vhdx; do
     if [[ -f $FIXTURES/$image ]]; then checks "$image" 0 "$image (qemu-img) is sound" "no damage found"; fi
 done
-if "$HALVARD" info --json "$FIXTURES/vhdx_grandchild.avhdx" | grep -q 'vhdx_child.avhdx"'; then
+if "$HALVARD" info --json "$FIXTURES/vhdx_grandchild.avhdx" | grep 'vhdx_child.avhdx"' >/dev/null; then
     pass "info names the parents read through"
 else
     fail "info names the parents read through"
