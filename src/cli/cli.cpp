@@ -19,6 +19,7 @@ int run(int argc, const char* const* argv, Streams streams) {
     addExportCommand(app, context);
     addCarveCommand(app, context);
     addCandidatesCommand(app, context);
+    addMountCommand(app, context);
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {

@@ -33,6 +33,7 @@ void addSaveCommand(CLI::App& app, CommandContext& context);
 void addSearchCommand(CLI::App& app, CommandContext& context);
 void addCarveCommand(CLI::App& app, CommandContext& context);
 void addCandidatesCommand(CLI::App& app, CommandContext& context);
+void addMountCommand(CLI::App& app, CommandContext& context);
 
 // Parses `argv` and runs the chosen command; returns the exit status.
 int run(int argc, const char* const* argv, Streams streams);

@@ -18,12 +18,14 @@ public:
         std::string content;
         std::vector<EntryId> children;
         std::optional<CalendarTime> modified;
+        bool damaged = false;  // saved with unreadable parts written as zeros
+        std::string target;    // a link's target
     };
 
     EntryId add(EntryId parent, const std::string& name, bool folder, const std::string& content = {},
                 bool deleted = false) {
         const EntryId id = entries.size();
-        entries.push_back({name, folder, deleted, content, {}, {}});
+        entries.push_back({name, folder, deleted, content, {}, {}, false, {}});
         (parent == kVolumeRoot ? top : entries[parent].children).push_back(id);
         return id;
     }
@@ -43,6 +45,7 @@ public:
         d.size = entries.at(e).content.size();
         d.sizeText = std::to_string(d.size) + " Bytes";
         d.modified = entries.at(e).modified;
+        d.target = entries.at(e).target;
         return d;
     }
     FileSaveResult saveFile(EntryId e, const std::string& hostPath) override {
@@ -55,6 +58,7 @@ public:
             return result;
         }
         result.written = true;
+        result.damaged = entries.at(e).damaged;
         result.bytes = entries.at(e).content.size();
         savedPaths.push_back(hostPath);
         return result;

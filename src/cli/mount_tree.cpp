@@ -1,0 +1,141 @@
+#include "cli/mount_tree.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <set>
+#include <unistd.h>
+
+#include "common/host_files.h"
+#include "common/texts.h"
+
+namespace halvard::cli {
+
+MountTree::MountTree(VolumeView& view, bool showDeleted, std::string cacheFolder)
+    : view_(view), showDeleted_(showDeleted), cacheFolder_(std::move(cacheFolder)) {}
+
+const std::vector<MountChild>& MountTree::listing(EntryId folder) {
+    if (auto known = listings_.find(folder); known != listings_.end()) return known->second;
+    std::vector<MountChild> children;
+    std::set<std::string> taken;
+    for (EntryId child : childrenOf(view_, folder)) {
+        if (!showDeleted_ && view_.isDeleted(child)) continue;
+        if (view_.skipWhenSaving(child)) continue;  // what a save passes over ("$BadClus")
+        const std::string name = view_.name(child);
+        if (name.empty()) continue;
+        // As a save names them: the safe host name, then " (1)", " (2)"... for the second and later of one name.
+        const std::string base = safeHostName(name);
+        std::string shown = base;
+        for (unsigned n = 1; taken.count(shown) && n < 100000; ++n)
+            shown = numberedHostPath(base, n, !view_.isFolder(child));
+        if (!taken.insert(shown).second) continue;
+        children.push_back({shown, child});
+    }
+    return listings_.emplace(folder, std::move(children)).first->second;
+}
+
+std::optional<EntryId> MountTree::resolve(std::string_view path) {
+    EntryId current = kVolumeRoot;
+    while (!path.empty()) {
+        const std::size_t start = path.find_first_not_of('/');
+        if (start == std::string_view::npos) break;
+        path.remove_prefix(start);
+        const std::size_t end = path.find('/');
+        const std::string_view part = path.substr(0, end);
+        if (!isFolder(current)) return std::nullopt;
+        const auto& children = listing(current);
+        const auto found = std::find_if(children.begin(), children.end(),
+                                        [&](const MountChild& c) { return c.name == part; });
+        if (found == children.end()) return std::nullopt;
+        current = found->entry;
+        path.remove_prefix(end == std::string_view::npos ? path.size() : end);
+    }
+    return current;
+}
+
+bool MountTree::isFolder(EntryId entry) const { return isFolderEntry(view_, entry); }
+
+std::string MountTree::linkTarget(EntryId entry) const {
+    if (entry == kVolumeRoot) return {};
+    return view_.details(entry).target;
+}
+
+struct stat MountTree::attributes(EntryId entry) const {
+    struct stat st {};
+    st.st_nlink = 1;
+    st.st_uid = ::getuid();
+    st.st_gid = ::getgid();
+    st.st_blksize = 4096;
+    if (entry == kVolumeRoot) {
+        st.st_mode = S_IFDIR | 0555;
+        st.st_nlink = 2;
+        return st;
+    }
+    const EntryDetails d = view_.details(entry);
+    const auto seconds = [](const std::optional<CalendarTime>& t) -> std::optional<std::int64_t> {
+        return t ? localUnixSeconds(*t) : std::nullopt;
+    };
+    const std::int64_t modified = seconds(d.modified).value_or(0);
+    st.st_mtim.tv_sec = static_cast<time_t>(modified);
+    st.st_atim.tv_sec = static_cast<time_t>(seconds(d.accessed).value_or(modified));
+    st.st_ctim.tv_sec = static_cast<time_t>(seconds(d.created).value_or(modified));
+    if (d.folder) {
+        st.st_mode = S_IFDIR | 0555;
+        st.st_nlink = 2;
+    } else if (!d.target.empty()) {
+        st.st_mode = S_IFLNK | 0444;
+        st.st_size = static_cast<off_t>(d.target.size());
+    } else {
+        st.st_mode = S_IFREG | 0444;
+        const auto open = open_.find(entry);
+        st.st_size = static_cast<off_t>(open != open_.end() ? open->second.size : d.size);
+    }
+    st.st_blocks = (st.st_size + 511) / 512;
+    return st;
+}
+
+int MountTree::open(EntryId entry) {
+    if (entry == kVolumeRoot || isFolder(entry)) return EISDIR;
+    if (auto known = open_.find(entry); known != open_.end()) {
+        ++known->second.users;
+        return 0;
+    }
+    OpenContent content;
+    content.path = cacheFolder_ + "/" + std::to_string(++cacheCounter_);
+    const FileSaveResult saved = view_.saveFile(entry, content.path);
+    if (!saved.written) {
+        ::unlink(content.path.c_str());
+        return saved.diskFull ? ENOSPC : EIO;
+    }
+    content.fd = ::open(content.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    // Only the open descriptor keeps the content: the cache folder holds nothing once the mount ends.
+    ::unlink(content.path.c_str());
+    if (content.fd < 0) return EIO;
+    struct stat st {};
+    if (::fstat(content.fd, &st) != 0) {
+        ::close(content.fd);
+        return EIO;
+    }
+    content.size = static_cast<std::uint64_t>(st.st_size);
+    content.damaged = saved.damaged;
+    content.users = 1;
+    open_.emplace(entry, std::move(content));
+    return 0;
+}
+
+long MountTree::read(EntryId entry, char* buffer, std::size_t size, std::uint64_t offset) {
+    const auto found = open_.find(entry);
+    if (found == open_.end()) return -EBADF;
+    const OpenContent& content = found->second;
+    if (offset >= content.size) return content.damaged ? -EIO : 0;
+    const ssize_t got = ::pread(content.fd, buffer, size, static_cast<off_t>(offset));
+    return got < 0 ? -errno : static_cast<long>(got);
+}
+
+void MountTree::release(EntryId entry) {
+    const auto found = open_.find(entry);
+    if (found == open_.end() || --found->second.users > 0) return;
+    ::close(found->second.fd);
+    open_.erase(found);
+}
+
+}  // namespace halvard::cli

@@ -1,0 +1,62 @@
+#pragma once
+// What a mounted volume shows: the engine's tree as host names (the names `save` would write, duplicates numbered
+// the same way), deleted entries only when asked, and each file's content saved once into a private cache folder
+// while it is open.
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <sys/stat.h>
+#include <vector>
+
+#include "browser/volume_view.h"
+
+namespace halvard::cli {
+
+struct MountChild {
+    std::string name;  // host name, unique in its folder
+    EntryId entry;
+};
+
+class MountTree {
+public:
+    // `cacheFolder` must exist and belong to this mount alone; the tree removes what it puts there.
+    MountTree(VolumeView& view, bool showDeleted, std::string cacheFolder);
+
+    // The folder's children as shown; kVolumeRoot is the mount's root.
+    const std::vector<MountChild>& listing(EntryId folder);
+    // The entry at a "/"-joined path ("/" is kVolumeRoot), nullopt when nothing is there.
+    std::optional<EntryId> resolve(std::string_view path);
+
+    bool isFolder(EntryId entry) const;
+    // A link's target (ext symbolic links, NTFS reparse points), empty when the entry is none.
+    std::string linkTarget(EntryId entry) const;
+    // Mode (read-only), size, times; for an open file the size its saved content has.
+    struct stat attributes(EntryId entry) const;
+
+    // The file's content as the engine saves it. Returns the errno to give (0: fine).
+    int open(EntryId entry);
+    // Reads from an open file. A file with unreadable parts (written as zeros) answers EIO at its end instead of
+    // the end of file, so that a copy of it fails rather than passing for whole. Returns bytes or -errno.
+    long read(EntryId entry, char* buffer, std::size_t size, std::uint64_t offset);
+    void release(EntryId entry);
+
+private:
+    struct OpenContent {
+        int fd = -1;
+        unsigned users = 0;
+        bool damaged = false;
+        std::uint64_t size = 0;
+        std::string path;
+    };
+
+    VolumeView& view_;
+    bool showDeleted_;
+    std::string cacheFolder_;
+    std::map<EntryId, std::vector<MountChild>> listings_;
+    std::map<EntryId, OpenContent> open_;
+    std::uint64_t cacheCounter_ = 0;
+};
+
+}  // namespace halvard::cli
