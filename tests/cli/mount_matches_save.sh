@@ -40,18 +40,19 @@ unmount_volume() {
 }
 
 # differing.py SAVED MOUNT DIFF_OUTPUT: a file diff finds different must be one the save wrote damaged: read
-# through the mount it gives the saved bytes, then EIO. Every regular file of the mount has the saved file's
-# modification time (times before 1970, such as an NTFS time of 0, are clamped differently by host file systems).
+# through the mount it gives the saved bytes, then EIO. Every other regular file of the mount has the saved file's
+# size (stat), and every one its modification time (times before 1970, such as an NTFS time of 0, are clamped differently by host file systems).
 cat >"$TMP/differing.py" <<'PY'
 import errno, os, re, sys
 saved, mount, diff = sys.argv[1:4]
-problems = []
+problems, damaged = [], set()
 for line in open(diff, errors="surrogateescape"):
     m = re.match(r"^(?:Binary )?[Ff]iles (.*) and (.*) differ$", line.rstrip("\n"))
     if not m:
         problems.append(line.strip())
         continue
     a, b = m.groups()
+    damaged.add(b)
     want = open(a, "rb").read()
     got, error = b"", None
     with open(b, "rb", buffering=0) as f:
@@ -73,6 +74,10 @@ for root, dirs, files in os.walk(mount):
         m1, m2 = int(os.lstat(path).st_mtime), int(os.lstat(other).st_mtime) if os.path.lexists(other) else None
         if m2 is not None and m1 != m2 and m1 >= 0 and m2 >= 0:
             problems.append("%s: modified %d, saved %d" % (path, m1, m2))
+        # stat's size is the listing's; a damaged file may have been saved shorter
+        if m2 is not None and path not in damaged and not os.path.islink(path) and \
+                os.lstat(path).st_size != os.lstat(other).st_size:
+            problems.append("%s: stat size %d, saved %d" % (path, os.lstat(path).st_size, os.lstat(other).st_size))
 print("\n".join(problems[:6]))
 sys.exit(1 if problems else 0)
 PY
