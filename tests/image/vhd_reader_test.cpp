@@ -247,6 +247,7 @@ TEST_F(VhdReaderTest, DifferencingDiskIsReportedWithItsParent) {
     EXPECT_EQ(info.totalBlocks, 4u);
     EXPECT_NE(std::find(info.notes.begin(), info.notes.end(), "parent image: base.vhd"), info.notes.end());
     EXPECT_EQ(info.parents, std::vector<std::string>{dir.file("base.vhd")});
+    EXPECT_EQ(info.parentFormats, std::vector<std::string>{"VHD"});
 }
 
 // The child holds blocks 1 and 2 but leaves three sectors of block 2 to its parent (its bytes there are 0xEE);
