@@ -205,6 +205,16 @@ refused qcow2_datafile.qcow2 "external data file"
 refused qcow2_orphan.qcow2 "gone.qcow2 was not found; name it with --parent"
 refused qed.qed "signature of QED"
 refused vmdk_stale.vmdk "is not the one this disk was made from.*; --force-parent reads through it anyway"
+# A split VMDK whose second extent file is missing: the error names that file.
+mkdir "$TMP/split"
+cp "$FIXTURES/chains/vmdk_splitfs.vmdk" "$FIXTURES/chains/vmdk_splitfs-s001.vmdk" "$TMP/split/"
+status=0
+"$HALVARD" volumes "$TMP/split/vmdk_splitfs.vmdk" >/dev/null 2>"$TMP/refused.err" || status=$?
+if [[ $status -eq 2 && $(wc -l <"$TMP/refused.err") -eq 1 ]] && grep -q "$TMP/split/vmdk_splitfs-s002.vmdk" "$TMP/refused.err"; then
+    pass "vmdk_splitfs.vmdk without its second extent: refused ($(cat "$TMP/refused.err"))"
+else
+    fail "vmdk_splitfs.vmdk without its second extent: exit $status: $(head -3 "$TMP/refused.err")"
+fi
 if "$HALVARD" volumes "$FIXTURES/chains/vmdk_stale.vmdk" --force-parent >/dev/null 2>&1; then
     pass "vmdk_stale.vmdk: --force-parent reads through the parent"
 else
