@@ -46,8 +46,9 @@ IMAGES=(
     "chains/vmdk_child.vmdk vmdk VMDK"
 )
 
-# every file of the chains, whose fingerprints must not change
-chain_files() { ls "$FIXTURES"/chains/* "$FIXTURES"/formats_*; }
+# every file of the chains, whose fingerprints must not change (the flat disks qemu-img made of some, kept for the
+# GUI's checks, are no image files)
+chain_files() { ls "$FIXTURES"/chains/* "$FIXTURES"/formats_* | grep -v '/chains/.*\.raw$'; }
 chain_before=$(for f in $(chain_files); do echo "$f $(fingerprint "$f")"; done)
 
 # volume_work IMAGE V OUT: the exit status and output of `ls --recursive --json` of volume V, then the exit status
