@@ -7,18 +7,19 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include "image/image_file.h"
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vhdx_format.h"
-#include "image/vhdx_reader.h"
 
 namespace halvard::gui {
 
@@ -64,13 +65,11 @@ struct WaitCursor {
     ~WaitCursor() { QApplication::restoreOverrideCursor(); }
 };
 
-// The differencing notice, with the parent the chain reads through or the reason it cannot.
-std::string differencingText(const std::string& path) {
+// The differencing notice, with the parents the chain reads through or the reason it cannot.
+std::string differencingText(const ImageInfo& info) {
     std::string text = kDifferencing;
-    const OpenedImage opened = openImage(path);
-    if (!opened.reader) return text + "\n" + opened.error;
-    if (const auto* vhdx = dynamic_cast<const FileReadSeekVHDX*>(opened.reader.get()))
-        for (const std::string& parent : vhdx->parentChain()) text += "\nParent: " + parent;
+    if (!info.ok) return text + "\n" + info.error;
+    for (const std::string& parent : info.parents) text += "\nParent: " + parent;
     return text;
 }
 
@@ -106,6 +105,8 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     grid->setVerticalSpacing(8);
     grid->setColumnStretch(3, 1);
 
+    QLabel* formatLabel = makeLabel(QStringLiteral("Image Format:"), infoGroup, "formatLabel");
+    formatValue_ = makeLabel(QString(), infoGroup, "formatValue");
     QLabel* versionLabel = makeLabel(QStringLiteral("File Format Version:"), infoGroup, "versionLabel");
     versionValue_ = makeLabel(QString(), infoGroup, "versionValue");
     QLabel* sizeLabel = makeLabel(QStringLiteral("Size of HDD:"), infoGroup, "sizeLabel");
@@ -118,22 +119,42 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     sectorSizeEdit_ = makeNumberEdit(infoGroup, "sectorSizeEdit");
     QLabel* sectorUnit = makeLabel(QStringLiteral("Bytes"), infoGroup, "sectorSizeUnit");
 
-    grid->addWidget(versionLabel, 0, 0);
-    grid->addWidget(versionValue_, 0, 1);
-    grid->addWidget(sizeLabel, 1, 0);
-    grid->addWidget(sizeEdit_, 1, 1);
-    grid->addWidget(sizeUnit, 1, 2);
-    grid->addWidget(blockLabel, 2, 0);
-    grid->addWidget(blockSizeEdit_, 2, 1);
-    grid->addWidget(blockUnit, 2, 2);
-    grid->addWidget(sectorLabel, 3, 0);
-    grid->addWidget(sectorSizeEdit_, 3, 1);
-    grid->addWidget(sectorUnit, 3, 2);
+    // The parents a differencing image reads through, nearest first; shown only for such an image.
+    chainLabel_ = makeLabel(QStringLiteral("Reads Through:"), infoGroup, "chainLabel");
+    chainList_ = new QTreeWidget(infoGroup);
+    chainList_->setObjectName(QStringLiteral("chainList"));
+    chainList_->setHeaderLabels({QStringLiteral("Format"), QStringLiteral("File")});
+    chainList_->setRootIsDecorated(false);
+    chainList_->setSelectionMode(QAbstractItemView::NoSelection);
+    chainList_->setFocusPolicy(Qt::NoFocus);
+    // Long paths keep their file names in sight.
+    chainList_->setTextElideMode(Qt::ElideMiddle);
+    chainList_->header()->setStretchLastSection(true);
+    chainList_->setMaximumHeight(96);
+
+    grid->addWidget(formatLabel, 0, 0);
+    grid->addWidget(formatValue_, 0, 1, 1, 3);
+    grid->addWidget(versionLabel, 1, 0);
+    grid->addWidget(versionValue_, 1, 1);
+    grid->addWidget(sizeLabel, 2, 0);
+    grid->addWidget(sizeEdit_, 2, 1);
+    grid->addWidget(sizeUnit, 2, 2);
+    grid->addWidget(blockLabel, 3, 0);
+    grid->addWidget(blockSizeEdit_, 3, 1);
+    grid->addWidget(blockUnit, 3, 2);
+    grid->addWidget(sectorLabel, 4, 0);
+    grid->addWidget(sectorSizeEdit_, 4, 1);
+    grid->addWidget(sectorUnit, 4, 2);
+    grid->addWidget(chainLabel_, 5, 0, Qt::AlignTop);
+    grid->addWidget(chainList_, 5, 1, 1, 3);
     contentLayout()->addWidget(infoGroup);
     contentLayout()->addStretch(1);
+    chainLabel_->hide();
+    chainList_->hide();
 
-    informationWidgets_ = {versionLabel,   versionValue_, sizeLabel,   sizeEdit_,       sizeUnit,  blockLabel,
-                           blockSizeEdit_, blockUnit,     sectorLabel, sectorSizeEdit_, sectorUnit};
+    informationWidgets_ = {formatLabel, formatValue_, versionLabel,   versionValue_, sizeLabel,
+                           sizeEdit_,   sizeUnit,     blockLabel,     blockSizeEdit_, blockUnit,
+                           sectorLabel, sectorSizeEdit_, sectorUnit};
     // The rows keep their place while hidden, so the page does not jump when they appear.
     for (QWidget* widget : informationWidgets_) {
         QSizePolicy policy = widget->sizePolicy();
@@ -150,7 +171,7 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     addNavigationButton(nextButton_);
 
     setMainControl(pathEdit_);
-    resize(600, 440);
+    resize(600, 480);
     setMinimumSize(520, 400);
 }
 
@@ -204,6 +225,7 @@ void VhdInputDialog::chooseImage(const QString& path) {
 
 bool VhdInputDialog::readImageInformation() {
     WaitCursor wait;
+    showDescription(ImageInfo{});
     const std::string path = QFile::encodeName(chosenPath_).toStdString();
     ImageFile file;
     const bool opened = file.open(path);
@@ -236,13 +258,17 @@ bool VhdInputDialog::readImageInformation() {
     sectorSizeEdit_->setText(QString::number(layout.logicalSectorSize));
     sizeEdit_->setText(QString::number(layout.virtualDiskSize / kMiB));
 
-    if (layout.hasParent()) messages().information(differencingText(path));
+    ImageInfo info = describeImage(path);
+    info.format = imageKindName(ImageKind::Vhdx);
+    showDescription(info);
+    if (layout.hasParent()) messages().information(differencingText(info));
     return true;
 }
 
 bool VhdInputDialog::readOtherImage(const std::string& path, ImageKind kind) {
     const ImageInfo info = describeImage(path);
     versionValue_->setText(QString::fromStdString(info.version));
+    showDescription(info);
     if (!info.ok) {
         messages().information(info.error);
         return false;
@@ -253,6 +279,27 @@ bool VhdInputDialog::readOtherImage(const std::string& path, ImageKind kind) {
     sectorSizeEdit_->setText(QString::number(info.logicalSectorSize ? info.logicalSectorSize : kSectorSize));
     sizeEdit_->setText(QString::number(info.virtualSize / kMiB));
     return true;
+}
+
+void VhdInputDialog::showDescription(const ImageInfo& info) {
+    QString format = QString::fromStdString(info.format);
+    if (info.ok && info.differencing) format += QStringLiteral(", differencing");
+    formatValue_->setText(format);
+    QStringList notes;
+    for (const std::string& note : info.notes) notes << QString::fromStdString(note);
+    formatValue_->setToolTip(notes.join(u'\n'));
+
+    chainList_->clear();
+    for (std::size_t i = 0; i < info.parents.size(); ++i) {
+        const QString file = QString::fromStdString(info.parents[i]);
+        const std::string parentFormat = i < info.parentFormats.size() ? info.parentFormats[i] : std::string();
+        auto* item = new QTreeWidgetItem(chainList_, {QString::fromStdString(parentFormat), file});
+        item->setToolTip(1, file);
+    }
+    chainList_->resizeColumnToContents(0);
+    const bool chain = info.ok && !info.parents.empty();
+    chainLabel_->setVisible(chain);
+    chainList_->setVisible(chain);
 }
 
 void VhdInputDialog::showInformation(bool visible) {

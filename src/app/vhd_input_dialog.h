@@ -1,7 +1,8 @@
 #pragma once
-// The first page of the wizard: the user picks a VHDX image, the page reads its headers, region table and metadata
-// and shows the format version, disk size, block size and logical sector size in fields the user may correct,
-// and Next hands the path and the three values on to the parsing-modes page.
+// The first page of the wizard: the user picks an image (VHDX, VHD, VDI, VMDK, qcow2 or a flat disk), the page reads
+// its headers and shows the format, its version and the parents it reads through, and the disk size, block size and
+// logical sector size in fields the user may correct; Next hands the path and the three values on to the
+// parsing-modes page.
 //
 // The page is the main window; it stays alive, hidden, while later pages run, and they read its fields.
 #include <QList>
@@ -15,6 +16,11 @@ class QFileDialog;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QTreeWidget;
+
+namespace halvard {
+struct ImageInfo;
+}
 
 namespace halvard::gui {
 
@@ -58,17 +64,23 @@ private:
     bool readTypedPath();
     // Reads the image's key values into the fields. False when the image is refused (a message says why).
     bool readImageInformation();
-    // The information of a VHD, VDI or VMDK image.
+    // The information of a VHD, VDI, VMDK or qcow2 image, or of a flat disk.
     bool readOtherImage(const std::string& path, ImageKind kind);
+    // The format's name and notes and the parents the image reads through; a description that failed shows
+    // only the format the signature gave.
+    void showDescription(const ImageInfo& info);
     void showInformation(bool visible);
 
     QLineEdit* pathEdit_;
     QPushButton* browseButton_;
+    QLabel* formatValue_;
     QLabel* versionValue_;
     QLineEdit* sizeEdit_;
     QLineEdit* blockSizeEdit_;
     QLineEdit* sectorSizeEdit_;
     QPushButton* nextButton_;
+    QLabel* chainLabel_;
+    QTreeWidget* chainList_;
     QList<QWidget*> informationWidgets_;
 
     QString chosenPath_;

@@ -1,5 +1,6 @@
 #include "image/image_info.h"
 
+#include "image/image_file.h"
 #include "image/qcow2_reader.h"
 #include "image/vdi_reader.h"
 #include "image/vhdx_check.h"
@@ -157,6 +158,12 @@ void describeQcow2(const FileReadSeekQcow2& qcow2, ImageInfo& info) {
     for (const auto& damage : clusters.damage) info.warnings.push_back(damage);
 }
 
+// A parent's format, told by its signature as the chain told it when it opened the parent.
+std::string formatOfFile(const std::string& path) {
+    ImageFile file;
+    return file.open(path) ? imageKindName(detectImageKind(file)) : "";
+}
+
 }  // namespace
 
 ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides) {
@@ -189,6 +196,7 @@ ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides
         info.physicalSectorSize = kSectorSize;
         info.allocatedBlocks = info.totalBlocks;
     }
+    for (const std::string& parent : info.parents) info.parentFormats.push_back(formatOfFile(parent));
     // Other formats: what reading them found is the damage.
     if (info.kind != ImageKind::Vhdx) info.damage = info.warnings;
     info.ok = true;

@@ -33,6 +33,7 @@ struct ImageInfo {
         std::uint64_t entries = 0;
     } log;
     std::vector<std::string> parents;  // also qcow2's backing files
+    std::vector<std::string> parentFormats;  // the format of each parent, in the same order
     // qcow2: the internal snapshots.
     struct Snapshot {
         std::string id;

@@ -537,7 +537,7 @@ private slots:
 
     void fileChooserOffersEveryImageKindThenVhdxAlone() {
         QTemporaryDir folder;
-        for (const char* name : {"a.vhdx", "b.AVHDX", "c.vhd", "d.vhdx.txt", "e.img", "f.vdi", "g.vmdk"}) {
+        for (const char* name : {"a.vhdx", "b.AVHDX", "c.vhd", "d.vhdx.txt", "e.img", "f.vdi", "g.vmdk", "h.qcow2"}) {
             QFile file(QDir(folder.path()).filePath(QString::fromLatin1(name)));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
@@ -559,7 +559,7 @@ private slots:
             names.sort();
             return names;
         };
-        QTRY_COMPARE(listed(), (QStringList{"a.vhdx", "b.AVHDX", "c.vhd", "f.vdi", "g.vmdk"}));
+        QTRY_COMPARE(listed(), (QStringList{"a.vhdx", "b.AVHDX", "c.vhd", "f.vdi", "g.vmdk", "h.qcow2"}));
         chooser->selectNameFilter(chooser->nameFilters().at(1));
         QTRY_COMPARE(listed(), (QStringList{"a.vhdx", "b.AVHDX"}));
     }

@@ -126,10 +126,11 @@ wait_for "$title"
 shot modes
 click_rightmost
 
-# Volume list: the first volume.
+# Volume list: the first volume. Space selects the current row too, where the list has one row only (Down and Up
+# then leave the current row where it was, unselected).
 settle 1.5
 wait_for "$title"
-key Down Up
+key Down Up space
 settle 0.3
 shot volumes
 click_rightmost

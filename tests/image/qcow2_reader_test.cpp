@@ -196,6 +196,11 @@ TEST_F(Qcow2ReaderTest, ChainsReadThroughEveryLink) {
     std::fill_n(disk.begin() + 2 * kCluster, kCluster, 0);
     testing::expectWholeDisk(reader, disk, 5000);
     EXPECT_EQ(reader.parentChain(), (std::vector<std::string>{dir.file("mid.qcow2"), dir.file("bottom.raw")}));
+    // The description names each parent's format, as its signature tells it.
+    const ImageInfo info = describeImage(dir.file("top.qcow2"));
+    ASSERT_TRUE(info.ok) << info.error;
+    EXPECT_EQ(info.parents, reader.parentChain());
+    EXPECT_EQ(info.parentFormats, (std::vector<std::string>{"QCOW2", "RAW"}));
 
     // --parent names the nearest backing file instead.
     ImageOverrides overrides;

@@ -180,6 +180,7 @@ TEST_F(VdiReaderTest, InfoAndDetection) {
     EXPECT_EQ(info.allocatedBlocks, 2u);
     EXPECT_TRUE(info.differencing);
     EXPECT_EQ(info.parents, std::vector<std::string>{dir.file("parent.vdi")});
+    EXPECT_EQ(info.parentFormats, std::vector<std::string>{"VDI"});
 }
 
 // A snapshot's differencing image in Snapshots/ reads its unallocated blocks from the parent it names by UUID in

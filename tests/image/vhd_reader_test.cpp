@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <cstdio>
+#include <cstdlib>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -247,6 +248,7 @@ TEST_F(VhdReaderTest, DifferencingDiskIsReportedWithItsParent) {
     EXPECT_EQ(info.totalBlocks, 4u);
     EXPECT_NE(std::find(info.notes.begin(), info.notes.end(), "parent image: base.vhd"), info.notes.end());
     EXPECT_EQ(info.parents, std::vector<std::string>{dir.file("base.vhd")});
+    EXPECT_EQ(info.parentFormats, std::vector<std::string>{"VHD"});
 }
 
 // The child holds blocks 1 and 2 but leaves three sectors of block 2 to its parent (its bytes there are 0xEE);
@@ -295,6 +297,51 @@ TEST_F(VhdReaderTest, DifferencingDiskReadsThroughItsParentSectorBySector) {
     EXPECT_FALSE(reader.open(orphan));
     EXPECT_NE(reader.lastError().find(dir.file("gone.vhd")), std::string::npos) << reader.lastError();
     EXPECT_NE(reader.lastError().find("name it with --parent"), std::string::npos);
+}
+
+// The test-only writer against an independent reader: qemu-img reads its dynamic disk as we do. qemu's VHD driver
+// follows no parent and reads a differencing disk's stored blocks whole, so for the child only the sectors the child
+// keeps itself can agree; there they must, and the rest of our merged disk comes from the parent.
+TEST_F(VhdReaderTest, QemuReadsTheWritersDisksAsWeDo) {
+    if (std::system("command -v qemu-img >/dev/null 2>&1") != 0) GTEST_SKIP() << "qemu-img is not installed";
+    auto qemuRaw = [&](const std::string& image) {
+        const std::string raw = image + ".raw";
+        const std::string command = "qemu-img convert -f vpc -O raw '" + image + "' '" + raw + "' 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        return testing::readFile(raw);
+    };
+    VhdSpec base;
+    base.creator = "win ";  // qemu takes such a disk's size from the footer, not from its CHS geometry
+    base.uniqueIdSeed = 0x60;
+    base.allocatedBlocks = {0, 2, 3};
+    const std::string basePath = write(base, "base.vhd");
+    EXPECT_EQ(qemuRaw(basePath), testing::expectedVhdDisk(base));
+
+    VhdSpec child;
+    child.creator = "win ";
+    child.differencing = true;
+    child.parentUniqueIdSeed = 0x60;
+    child.parentName = "base.vhd";
+    child.parentRelativePath = ".\\base.vhd";
+    child.allocatedBlocks = {1, 2};
+    child.parentSectors = {2 * 4096 + 5, 2 * 4096 + 100};
+    const std::string childPath = write(child, "child.vhd");
+    const std::vector<std::uint8_t> qemu = qemuRaw(childPath);
+    FileReadSeekVHD reader;
+    ASSERT_TRUE(reader.open(childPath)) << reader.lastError();
+    const std::vector<std::uint8_t> ours = readAt(reader, 0, child.virtualSize);
+    ASSERT_EQ(qemu.size(), ours.size());
+    const std::vector<std::uint8_t> parent = testing::expectedVhdDisk(base);
+    std::uint64_t compared = 0;
+    for (std::uint64_t sector = 0; sector < ours.size() / 512; ++sector) {
+        const bool childKeepsIt =
+            child.allocatedBlocks.count(sector / 4096) != 0 && child.parentSectors.count(sector) == 0;
+        const auto at = static_cast<std::ptrdiff_t>(sector * 512);
+        const std::vector<std::uint8_t>& want = childKeepsIt ? qemu : parent;
+        ASSERT_TRUE(std::equal(ours.begin() + at, ours.begin() + at + 512, want.begin() + at)) << "sector " << sector;
+        compared += childKeepsIt;
+    }
+    EXPECT_EQ(compared, 2 * 4096 - 2u);
 }
 
 TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {

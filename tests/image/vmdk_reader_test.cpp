@@ -299,6 +299,7 @@ TEST_F(VmdkReaderTest, InfoReportsGrainsAndParent) {
     EXPECT_TRUE(info.differencing);
     EXPECT_NE(std::find(info.notes.begin(), info.notes.end(), "parent image: base.vmdk"), info.notes.end());
     EXPECT_EQ(info.parents, std::vector<std::string>{dir.file("base.vmdk")});
+    EXPECT_EQ(info.parentFormats, std::vector<std::string>{"VMDK"});
 }
 
 // Extents laid end to end, as split and flat disks have them: a flat extent at an offset in its file, a zero
