@@ -1,4 +1,5 @@
-// halvard save IMAGE --volume N --path P --out DIR: a folder with its sub-folders, or one file, with time stamps.
+// halvard save IMAGE --volume N --path P --out DIR [--streams]: a folder with its sub-folders, or one file, with
+// time stamps.
 #include <filesystem>
 #include <memory>
 
@@ -78,6 +79,8 @@ void addSaveCommand(CLI::App& app, CommandContext& context) {
     addVolumeOptions(*cmd, options->volume);
     cmd->add_option("--path", options->path, "Folder or file to save, \"/\"-joined from the volume root")->required();
     cmd->add_option("--out", options->out, "Output folder (created if missing)")->required();
+    cmd->add_flag("--streams", options->volume.streams,
+                  "Also save NTFS alternate data streams, each as a file FILE:STREAM beside its file");
     cmd->callback([options, &context] { context.exitCode = runSave(*options, context.streams); });
 }
 
