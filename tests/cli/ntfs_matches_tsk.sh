@@ -250,11 +250,28 @@ for line in open(expect, encoding="utf-8"):
     print("%s\t%s stream %s listed and saved intact" % ("ok" if ok else "bad", "live" if live else "deleted", path))
 PY
 
+# records.py OURS_JSON FLS_ALL_OUT: each record is listed once per name fls gives it, never more (a record found
+# twice by a scan is one entry; every hard link is one)
+cat >"$TMP/records.py" <<'PY'
+import collections, json, sys
+
+theirs = collections.Counter()
+for line in open(sys.argv[2], encoding="utf-8", errors="surrogateescape"):
+    head, path = line.rstrip("\n").split("\t")[:2]
+    if ":" not in path.split("/")[-1] and not path.startswith("$OrphanFiles"):
+        theirs[head.split(" ")[-1].rstrip(":").split("-")[0]] += 1
+ours = collections.Counter(str(e["id"]) for e in json.load(open(sys.argv[1])) if e["name"] not in (".", "ORPHAN_ENTRY"))
+wrong = ["%s (%d, fls %d)" % (r, ours[r], n) for r, n in sorted(theirs.items()) if ours[r] != n]
+print("%s\teach record listed once per name, %d records%s" % (
+    "bad" if wrong else "ok", len(theirs), ": " + ", ".join(wrong[:5]) if wrong else ""))
+PY
+
 WIN=$FIXTURES/ntfs_windows.raw
 if [[ ! -f $WIN || ! -f $FIXTURES/ntfs_windows_noboot.raw ]]; then
     fail "ntfs_windows.raw: missing from $FIXTURES (run tests/fixtures/make_ntfs_windows_fixtures.sh $FIXTURES)"
 else
     fls -r -p -l -u -o 2048 "$WIN" >"$TMP/fls.txt"
+    fls -r -p -o 2048 "$WIN" >"$TMP/fls_all.txt"
     for run in "standard ntfs_windows.raw" "deep ntfs_windows.raw ORPHAN_ENTRY/" "standard ntfs_windows_noboot.raw"; do
         read -r mode image prefix <<<"$run"
         name="$image ($mode mode)"
@@ -268,6 +285,7 @@ else
             || fail "$name: save failed ($(tail -1 "$TMP/err"))"
         report "$name" < <(python3 "$TMP/compare.py" "$TMP/ls.json" "$TMP/fls.txt" "$TMP/saved" "$WIN" 2048 $prefix)
         report "$name" < <(python3 "$TMP/reparse.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" $prefix)
+        report "$name" < <(python3 "$TMP/records.py" "$TMP/ls.json" "$TMP/fls_all.txt")
         report "$name" < <(python3 "$TMP/deleted_by_record.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" 2>"$TMP/deleted.txt")
         rm -rf "$TMP/streams" && mkdir "$TMP/streams"
         if "$HALVARD" ls "$FIXTURES/$image" --volume 0 --mode "$mode" --recursive --streams --json >"$TMP/ls_streams.json" \
