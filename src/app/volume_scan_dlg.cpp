@@ -430,7 +430,9 @@ void VolumeScanDlg::save() {
     auto outcome = std::make_shared<Outcome>();
     VolumeView* view = view_;
     const std::string target = QFile::encodeName(outputFolder_).toStdString();
-    SaveReporting reporting{worker_->reporting(), fileSizeSink_.get()};
+    SaveReporting reporting;
+    reporting.reporting = worker_->reporting();
+    reporting.fileSizeLine = fileSizeSink_.get();
     MessageSink* questions = worker_->messages();
     const StopPoll poll = stopPoll();
     startWork(

@@ -1,6 +1,5 @@
 #include "app/wizard_page.h"
 
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -18,14 +17,14 @@
 
 #include "app/banner.h"
 #include "app/qt_sinks.h"
+#include "common/program_files.h"
 
 namespace halvard::gui {
 
 QUrl homePageUrl() { return QUrl(QString::fromLatin1(kHomePageUrl)); }
 
 QUrl helpPageUrl() {
-    return QUrl::fromLocalFile(
-        QDir(QCoreApplication::applicationDirPath()).filePath(QString::fromLatin1(kHelpPageFileName)));
+    return QUrl::fromLocalFile(QString::fromStdString(programDataFile(kHelpPageFileName)));
 }
 
 QString versionText() { return QStringLiteral(HALVARD_VERSION); }

@@ -31,7 +31,7 @@ inline constexpr const char* kHelpPageFileName = "how-it-works.html";
 inline constexpr const char* kCloseQuestion = "Do you want to Close Application ?";
 
 QUrl homePageUrl();
-QUrl helpPageUrl();  // the help page in the program's own folder
+QUrl helpPageUrl();  // the help page beside the program (or where an installed program keeps it)
 QString versionText();
 
 class WizardPage : public QDialog {

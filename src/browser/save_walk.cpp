@@ -74,6 +74,7 @@ public:
         if (result.damaged) ++summary.damaged;
         if (result.uninitializedZeros) ++summary.uninitialized;
         summary.diskFull = summary.diskFull || result.diskFull;
+        if (reporting_.fileWritten) reporting_.fileWritten(path);
     }
 
     SaveSummary summary;
@@ -154,8 +155,8 @@ SaveSummary saveFolder(VolumeView& view, EntryId folder, const std::string& outp
     return walker.summary;
 }
 
-SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outputFolder) {
-    const SaveReporting reporting;
+SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outputFolder,
+                        const SaveReporting& reporting) {
     const StopPoll stop;
     Walker walker(view, reporting, stop);
     walker.saveFile(file, outputFolder);

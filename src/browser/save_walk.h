@@ -2,6 +2,7 @@
 // Saving a folder of a parsed volume to a host folder: count the files, recreate the sub-folders, have the
 // engine write each file. Shared by the browser page and the command line.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,6 +31,8 @@ struct SaveSummary {
 struct SaveReporting {
     Reporting reporting;
     StatusSink* fileSizeLine = nullptr;
+    // Called with the host path of every file written (checksum lists read it back); may be empty.
+    std::function<void(const std::string& hostPath)> fileWritten;
 };
 
 // Number of files below `folder`, sub-folders included.
@@ -40,6 +43,7 @@ SaveSummary saveFolder(VolumeView& view, EntryId folder, const std::string& outp
                        const SaveReporting& reporting = {}, const StopPoll& stop = {});
 
 // Writes one file into `outputFolder`, with the streams that sit beside it (VolumeView::streamsOf).
-SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outputFolder);
+SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outputFolder,
+                        const SaveReporting& reporting = {});
 
 }  // namespace halvard

@@ -7,7 +7,7 @@ namespace halvard::cli {
 void printError(const Streams& streams, const std::string& text) { streams.err << "halvard: " << text << '\n'; }
 
 int run(int argc, const char* const* argv, Streams streams) {
-    CLI::App app{"Halvard Disk Recovery: reads virtual disk images (VHDX, raw) and recovers what they hold.", "halvard"};
+    CLI::App app{"Halvard Disk Recovery: reads virtual disk images (VHDX, VHD, VDI, VMDK, qcow2, raw) and recovers what they hold.", "halvard"};
     app.require_subcommand(1);
     app.set_version_flag("--version", std::string("halvard 0.1.0"));
     CommandContext context{streams};

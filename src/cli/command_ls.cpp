@@ -1,5 +1,5 @@
 // halvard ls IMAGE --volume N [--mode standard|advanced|deep] [--path P] [--recursive] [--deleted-only] [--streams]
-//            [--json]
+//            [--json | --bodyfile]
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -19,6 +19,7 @@ struct LsOptions {
     bool recursive = false;
     bool deletedOnly = false;
     bool json = false;
+    bool bodyfile = false;
 };
 
 int runLs(const LsOptions& options, const Streams& s) {
@@ -33,7 +34,10 @@ int runLs(const LsOptions& options, const Streams& s) {
         return kExitFailed;
     }
     const std::string base = options.path.empty() ? "/" : options.path;
-    EntryPrinter printer(s.out, view, options.json);
+    EntryPrinter printer(s.out, view,
+                         options.json       ? EntryFormat::json
+                         : options.bodyfile ? EntryFormat::bodyfile
+                                            : EntryFormat::lines);
     auto visit = [&](const std::string& path, EntryId entry) {
         if (!options.deletedOnly || view.isDeleted(entry)) printer.add(path, entry);
         return !interrupt.interrupted();
@@ -65,7 +69,8 @@ void addLsCommand(CLI::App& app, CommandContext& context) {
     cmd->add_flag("--deleted-only", options->deletedOnly, "Only deleted entries");
     cmd->add_flag("--streams", options->volume.streams,
                   "Also list NTFS alternate data streams, each as an entry FILE:STREAM beside its file");
-    cmd->add_flag("--json", options->json, "Print a JSON array");
+    auto* json = cmd->add_flag("--json", options->json, "Print a JSON array");
+    cmd->add_flag("--bodyfile", options->bodyfile, "Print a body file for timeline tools (mactime -b)")->excludes(json);
     cmd->callback([options, &context] { context.exitCode = runLs(*options, context.streams); });
 }
 

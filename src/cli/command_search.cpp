@@ -27,7 +27,7 @@ int runSearch(const SearchOptions& options, const Streams& s) {
     InterruptStop interrupt;
     auto parsed = openParsedVolume(options.volume, s, status, interrupt.poll());
     if (!parsed) return status;
-    EntryPrinter printer(s.out, *parsed->view, options.json);
+    EntryPrinter printer(s.out, *parsed->view, options.json ? EntryFormat::json : EntryFormat::lines);
     SearchHooks hooks;
     hooks.found = [&printer](const std::string& path, EntryId entry) { printer.add(path, entry); };
     const SearchOutcome outcome =

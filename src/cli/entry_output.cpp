@@ -54,11 +54,40 @@ void printEntryLine(std::ostream& out, const VolumeView& view, const std::string
     out << line;
 }
 
+std::string bodyfileLine(const VolumeView& view, const std::string& path, EntryId entry) {
+    const EntryDetails d = view.details(entry);
+    const auto seconds = [](const std::optional<CalendarTime>& t) {
+        const auto unix = t ? localUnixSeconds(*t) : std::nullopt;
+        return std::to_string(unix.value_or(0));
+    };
+    std::string name = printableName(path);
+    if (!d.target.empty()) name += " -> " + printableName(d.target);
+    if (d.deleted) name += " (deleted)";
+    std::string line = "0|";
+    for (char c : name) {
+        if (c == '|')
+            line += "%7C";
+        else
+            line += c;
+    }
+    const char kind = d.folder ? 'd' : !d.target.empty() ? 'l' : 'r';  // a junction stays a folder
+    line += '|' + view.entryIdText(entry) + '|' + kind + '/' + kind + "rwxrwxrwx|0|0|" + std::to_string(d.size);
+    line += '|' + seconds(d.accessed) + '|' + seconds(d.modified) + "|0|" + seconds(d.created) + '\n';
+    return line;
+}
+
 void EntryPrinter::add(const std::string& path, EntryId entry) {
-    if (list_)
+    switch (format_) {
+    case EntryFormat::json:
         list_->add(entryJson(view_, path, entry));
-    else
+        break;
+    case EntryFormat::bodyfile:
+        out_ << bodyfileLine(view_, path, entry);
+        break;
+    case EntryFormat::lines:
         printEntryLine(out_, view_, path, entry);
+        break;
+    }
 }
 
 void EntryPrinter::finish() {

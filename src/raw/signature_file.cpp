@@ -4,6 +4,7 @@
 #include <fstream>
 #include <system_error>
 
+#include "common/program_files.h"
 #include "common/utf16.h"
 
 namespace halvard {
@@ -18,12 +19,7 @@ std::string utf8Of(const std::vector<std::uint16_t>& units) { return utf16ToUtf8
 
 }  // namespace
 
-std::string defaultSignaturePath() {
-    std::error_code ec;
-    const std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", ec);
-    if (ec) return kDefaultSignatureFileName;
-    return (program.parent_path() / kDefaultSignatureFileName).string();
-}
+std::string defaultSignaturePath() { return programDataFile(kDefaultSignatureFileName); }
 
 std::string signatureRecordProblem(const SignatureRecord& r) {
     if (r.startSignature.size() > kMaxSignatureLength || r.endSignature.size() > kMaxSignatureLength)

@@ -17,7 +17,7 @@ enum class SignatureFileKind { Default, User };
 
 inline constexpr const char* kDefaultSignatureFileName = "FileSetting.txt";
 
-// The default file's path: the folder of the running program followed by "FileSetting.txt".
+// The default file's path: "FileSetting.txt" beside the running program (or where an installed program keeps it).
 std::string defaultSignaturePath();
 
 // Reads a file's definitions. The count comes from the last record's index (+1), not from the file length.

@@ -45,7 +45,7 @@ TEST(JsonArrayStream, ALivePrinterLeftEarlyStillClosesItsArray) {
     view.add(folder, "b.txt", false, "", true);
     std::ostringstream out;
     {
-        cli::EntryPrinter printer(out, view, true);
+        cli::EntryPrinter printer(out, view, cli::EntryFormat::json);
         printer.add("/Docs", folder);
         printer.add("/Docs/a.txt", 1);
         // Stopped here: no finish(), the printer simply goes out of scope.
@@ -57,11 +57,39 @@ TEST(JsonArrayStream, ALivePrinterLeftEarlyStillClosesItsArray) {
 
     std::ostringstream text;
     {
-        cli::EntryPrinter printer(text, view, false);
+        cli::EntryPrinter printer(text, view, cli::EntryFormat::lines);
         printer.add("/Docs/b.txt", 2);
     }
     EXPECT_EQ(text.str().find('['), std::string::npos) << "a text listing prints no JSON";
     EXPECT_EQ(text.str().substr(0, 2), "-X");
+}
+
+// Timeline tools split body-file lines at '|' and take fields by position: a name must never shift them.
+TEST(Bodyfile, EveryLineKeepsItsElevenFieldsAndMarksDeletedNames) {
+    testing::FakeView view;
+    const EntryId folder = view.add(kVolumeRoot, "a|b", true);
+    const EntryId file = view.add(folder, "x|y.txt", false, "12345", true);
+    view.entries[file].modified = CalendarTime{2024, 3, 1, 12, 0, 0};
+    std::ostringstream out;
+    cli::EntryPrinter printer(out, view, cli::EntryFormat::bodyfile);
+    printer.add("/a|b", folder);
+    printer.add("/a|b/x|y.txt", file);
+    printer.finish();
+    std::istringstream lines(out.str());
+    std::vector<std::vector<std::string>> rows;
+    for (std::string line; std::getline(lines, line);) {
+        rows.emplace_back();
+        std::istringstream fields(line);
+        for (std::string field; std::getline(fields, field, '|');) rows.back().push_back(field);
+    }
+    ASSERT_EQ(rows.size(), 2u);
+    for (const auto& row : rows) EXPECT_EQ(row.size(), 11u);
+    EXPECT_EQ(rows[0][1], "/a%7Cb");
+    EXPECT_EQ(rows[0][3], "d/drwxrwxrwx");
+    EXPECT_EQ(rows[1][1], "/a%7Cb/x%7Cy.txt (deleted)");
+    EXPECT_EQ(rows[1][6], "5");
+    EXPECT_EQ(rows[1][8], std::to_string(*localUnixSeconds(CalendarTime{2024, 3, 1, 12, 0, 0})));
+    EXPECT_EQ(rows[1][7], "0") << "an unknown time is 0";
 }
 
 }  // namespace
