@@ -299,6 +299,9 @@ void ntfs::loadMftRecords() {
         reporting.setStatus("got run...");
     }
     entries.clear();
+    // Names and streams noted while a scan looked for $MFT belong to the records it dropped.
+    pendingNames_.clear();
+    pendingStreams_.clear();
     useMftMap(RunMap(mftRuns));
     entriesFromMap_ = true;
 

@@ -625,6 +625,27 @@ TEST(NtfsScan, BlankBootSectorsSendTheStandardModeScanningForMft) {
     }
 }
 
+// Records the scan for $MFT passes on its way are dropped with everything noted from them: their further names
+// and streams must not turn up on the MFT's records of the same index.
+TEST(NtfsScan, RecordsBeforeMftLeaveNoNamesOrStreamsBehind) {
+    NtfsVolumeBuilder v(4096, 2048, 1024, 32, 64);
+    v.setRecord(1, named(5, "$MFTMirr").build());
+    v.setRecord(16, named(5, "Docs", true).build());
+    v.putBytes(4096, named(5, "stray.txt").fileName(5, "stray twin.txt").resident(0x80, bytesOf("s"), "ads").build());
+    ByteVector image = v.image();
+    std::fill(image.begin(), image.begin() + 512, 0);
+    std::fill(image.end() - 512, image.end(), 0);
+    Parsed p(image, ParseMode::Standard, 8, nullptr, true);
+    EXPECT_TRUE(p.log.saw("found mft entry.getting its run ..."));
+    const auto all = p.listing();
+    EXPECT_TRUE(all.count("/$MFTMirr"));
+    EXPECT_TRUE(all.count("/Docs"));
+    for (const auto& [path, id] : all) {
+        EXPECT_EQ(path.find("stray"), std::string::npos) << path;
+        EXPECT_EQ(path.find(':'), std::string::npos) << path;
+    }
+}
+
 TEST(NtfsScan, BackupBootSectorStandsInForABlankFirstOne) {
     ByteVector image = volumeWithFiles(4096);
     std::fill(image.begin(), image.begin() + 512, 0);
