@@ -55,6 +55,7 @@ bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
     engine_.attachVolumeBase();
     if (engine_.treeControl) engine_.insertRootItem();
     engine_.parseMode = mode;
+    engine_.showStreams = context.namedStreams;
     if (mode == ParseMode::Advanced) {
         // The records the finder collected are dropped; the MFT is read along the chosen candidate's runs.
         engine_.freeEntryNames();
@@ -122,7 +123,8 @@ EntryDetails NtfsView::details(EntryId entry) const {
                 d.modified = localTime(times.modified);
             }
             d.attributes = times.attributes;
-            d.target = ntfs::reparseTarget(record);
+            // A stream is content of its own, not the link its file is.
+            if (!engine_.isStream(entry)) d.target = ntfs::reparseTarget(record);
             if (!d.target.empty()) d.attributes += " -> " + d.target;
         }
     }
@@ -140,7 +142,11 @@ ParseTexts NtfsView::parseTexts() const {
     return texts;
 }
 
-bool NtfsView::skipWhenSaving(EntryId entry) const { return name(entry) == "$BadClus"; }
+bool NtfsView::skipWhenSaving(EntryId entry) const {
+    // Its $Bad stream maps the whole volume as one sparse run: saving it would write a volume of zeros.
+    const std::string n = name(entry);
+    return n == "$BadClus" || n.rfind("$BadClus:", 0) == 0;
+}
 
 bool NtfsView::descendWhenSaving(EntryId entry) const { return name(entry) != "."; }
 

@@ -34,6 +34,7 @@ public:
 
     FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
 
+    std::vector<EntryId> streamsOf(EntryId entry) const override { return engine_.streamEntriesOf(entry); }
     bool skipWhenSaving(EntryId entry) const override;
     bool descendWhenSaving(EntryId entry) const override;
     std::string entryIdText(EntryId entry) const override;

@@ -160,6 +160,8 @@ SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outpu
     const StopPoll stop;
     Walker walker(view, reporting, stop);
     walker.saveFile(file, outputFolder);
+    // Its streams go beside it, as in a folder's save.
+    for (EntryId stream : view.streamsOf(file)) walker.saveFile(stream, outputFolder);
     return walker.summary;
 }
 

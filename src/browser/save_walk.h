@@ -42,7 +42,7 @@ std::uint64_t countFiles(const VolumeView& view, EntryId folder, const StopPoll&
 SaveSummary saveFolder(VolumeView& view, EntryId folder, const std::string& outputFolder,
                        const SaveReporting& reporting = {}, const StopPoll& stop = {});
 
-// Writes one file into `outputFolder`.
+// Writes one file into `outputFolder`, with the streams that sit beside it (VolumeView::streamsOf).
 SaveSummary saveOneFile(VolumeView& view, EntryId file, const std::string& outputFolder,
                         const SaveReporting& reporting = {});
 

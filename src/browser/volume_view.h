@@ -68,6 +68,8 @@ struct ParseContext {
     std::string rootName = "ROOT";
     // "Is Drive Formated..?": the FAT family then trusts no cluster chain.
     bool formattedDrive = false;
+    // NTFS: each named $DATA stream becomes an entry "file:stream" beside its file; without it they stay hidden.
+    bool namedStreams = false;
 };
 
 // What the browser page says about a parse: when it starts, when it ends, and when the engine refused the volume.
@@ -102,6 +104,9 @@ public:
 
     // Writes the file's content to `hostPath` (created anew) and sets its time stamps.
     virtual FileSaveResult saveFile(EntryId entry, const std::string& hostPath) = 0;
+
+    // The stream entries that sit beside a file (parsed with ParseContext::namedStreams), in the file's order.
+    virtual std::vector<EntryId> streamsOf(EntryId) const { return {}; }
 
     // Entries the save walk passes over (NTFS: "$BadClus"), and folders it does not descend into (NTFS: ".").
     virtual bool skipWhenSaving(EntryId) const { return false; }

@@ -1,4 +1,5 @@
-// halvard ls IMAGE --volume N [--mode standard|advanced|deep] [--path P] [--recursive] [--deleted-only] [--json | --bodyfile]
+// halvard ls IMAGE --volume N [--mode standard|advanced|deep] [--path P] [--recursive] [--deleted-only] [--streams]
+//            [--json | --bodyfile]
 #include <cstdio>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -41,10 +42,14 @@ int runLs(const LsOptions& options, const Streams& s) {
         if (!options.deletedOnly || view.isDeleted(entry)) printer.add(path, entry);
         return !interrupt.interrupted();
     };
-    if (isFolderEntry(view, *start))
+    if (isFolderEntry(view, *start)) {
         visitEntries(view, *start, base, options.recursive, visit);
-    else
-        visit(base, *start);
+    } else if (visit(base, *start)) {
+        // A file asked for by its path comes with its streams, as its folder's listing would show them.
+        const std::string folder = base.substr(0, base.rfind('/'));
+        for (EntryId stream : view.streamsOf(*start))
+            if (!visit(childPath(folder, view.name(stream)), stream)) break;
+    }
     printer.finish();
     if (interrupt.interrupted()) {
         printError(s, "stopped: the listing above is not complete");
@@ -62,6 +67,8 @@ void addLsCommand(CLI::App& app, CommandContext& context) {
     cmd->add_option("--path", options->path, "Folder (or file) to list, \"/\"-joined from the volume root");
     cmd->add_flag("--recursive", options->recursive, "Also list everything below");
     cmd->add_flag("--deleted-only", options->deletedOnly, "Only deleted entries");
+    cmd->add_flag("--streams", options->volume.streams,
+                  "Also list NTFS alternate data streams, each as an entry FILE:STREAM beside its file");
     auto* json = cmd->add_flag("--json", options->json, "Print a JSON array");
     cmd->add_flag("--bodyfile", options->bodyfile, "Print a body file for timeline tools (mactime -b)")->excludes(json);
     cmd->callback([options, &context] { context.exitCode = runLs(*options, context.streams); });

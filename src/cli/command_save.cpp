@@ -1,5 +1,5 @@
-// halvard save IMAGE --volume N --path P --out DIR [--hashes FILE]: a folder with its sub-folders, or one file, with
-// time stamps (and checksum lists of what was written).
+// halvard save IMAGE --volume N --path P --out DIR [--hashes FILE] [--streams]: a folder with its sub-folders, or one
+// file, with time stamps (and checksum lists of what was written).
 #include <filesystem>
 #include <memory>
 
@@ -99,6 +99,8 @@ void addSaveCommand(CLI::App& app, CommandContext& context) {
     cmd->add_option("--hashes", options->hashes,
                     "Write a SHA-256 line per saved file to FILE and an MD5 line to FILE.md5 (as sha256sum and "
                     "md5sum write them; names relative to the output folder)");
+    cmd->add_flag("--streams", options->volume.streams,
+                  "Also save NTFS alternate data streams, each as a file FILE:STREAM beside its file");
     cmd->callback([options, &context] { context.exitCode = runSave(*options, context.streams); });
 }
 

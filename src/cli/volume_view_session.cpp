@@ -104,6 +104,7 @@ std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const
     ParseContext context;
     context.reporting = {&terminal, &terminal, nullptr};
     context.formattedDrive = options.formatted;
+    context.namedStreams = options.streams;
     context.stop = stop;
     ParseMode mode = ParseMode::Standard;
     if (options.mode == "deep") mode = ParseMode::Deep;

@@ -23,6 +23,7 @@ struct VolumeOptions {
     ScanOptions scan;
     std::string mode = "standard";
     bool formatted = false;  // the drive was formatted: FAT-family chains are not trusted
+    bool streams = false;    // NTFS named streams as entries "file:stream" beside their files (ls, save)
     AdvancedOptions advanced;
 };
 

@@ -6,6 +6,8 @@
 #   - every file `halvard save` writes from the volume root equals what `icat` reads (compressed,
 #     sparse, fragmented and attribute-list files among them);
 #   - on the manifest's disk, deleted files are listed as deleted and come back with their content;
+#   - on the Windows-like volume, named streams are hidden unless asked for, and with --streams each is listed
+#     and saved as fls and icat see it;
 #   - the image is not changed.
 # A VHDX twin is read by halvard where TSK reads the raw disk it was made from.
 #
@@ -184,11 +186,92 @@ for line in open(sys.argv[2], encoding="utf-8"):
     print("%s\t%s listed as a link to %s" % ("ok" if ok else "bad", path, target))
 PY
 
+# streams.py OURS_JSON FLS_OUT SAVED_DIR RAW START EXPECT [PREFIX]: with --streams, every named stream `fls` lists
+# is listed beside its file with its size and the file's record number, and saved as `icat` reads it; the
+# expected streams (of live and deleted files) come back with their hashes
+cat >"$TMP/streams.py" <<'PY'
+import hashlib, json, subprocess, sys
+
+ours_path, fls_path, saved, raw, start, expect = sys.argv[1:7]
+prefix = sys.argv[7] if len(sys.argv) > 7 else ""
+
+
+def metadata(path):
+    return path.split("/")[0].startswith("$")
+
+
+listed = {}
+for e in json.load(open(ours_path)):
+    path = e["path"].lstrip("/")
+    if prefix and path.startswith(prefix):
+        path = path[len(prefix):]
+    if path not in listed or (listed[path]["deleted"] and not e["deleted"]):
+        listed[path] = e
+ours = {p for p, e in listed.items() if ":" in p.split("/")[-1] and not e["deleted"] and not metadata(p)}
+
+theirs = {}
+for line in open(fls_path, encoding="utf-8", errors="surrogateescape"):
+    fields = line.rstrip("\n").split("\t")
+    kind, inode = fields[0].split(" ")[0], fields[0].split(" ")[-1].rstrip(":")
+    path = fields[1]
+    if kind == "r/r" and ":" in path and not metadata(path):
+        theirs[path] = (int(fields[6]), inode)
+
+missing, extra = sorted(set(theirs) - ours), sorted(ours - set(theirs))
+print("%s\tstreams: %d listed, fls %d%s%s" % (
+    "bad" if missing or extra or not theirs else "ok", len(ours), len(theirs),
+    "; missing " + ", ".join(missing[:5]) if missing else "", "; extra " + ", ".join(extra[:5]) if extra else ""))
+wrong = [p for p in theirs if p in listed and (listed[p]["size"] != theirs[p][0] or
+                                              str(listed[p]["id"]) != theirs[p][1].split("-")[0])]
+print("%s\tstream sizes and ids equal fls's%s" % ("bad" if wrong else "ok", ": " + ", ".join(wrong[:5]) if wrong else ""))
+differ = []
+for path, (size, inode) in sorted(theirs.items()):
+    want = subprocess.run(["icat", "-o", start, raw, inode], capture_output=True).stdout
+    try:
+        got = open(saved + "/" + prefix + path, "rb").read()
+    except OSError:
+        got = None
+    if got != want:
+        differ.append(path)
+print("%s\tsaved streams equal icat's for %d streams%s" % (
+    "bad" if differ else "ok", len(theirs), ": differ " + ", ".join(differ[:5]) if differ else ""))
+
+for line in open(expect, encoding="utf-8"):
+    kind, path, digest = line.rstrip("\n").split("\t")
+    if kind != "stream":
+        continue
+    e = listed.get(path)
+    live = path in theirs
+    try:
+        got = hashlib.sha256(open(saved + "/" + prefix + path, "rb").read()).hexdigest()
+    except OSError:
+        got = None
+    ok = e is not None and e["deleted"] != live and got == digest
+    print("%s\t%s stream %s listed and saved intact" % ("ok" if ok else "bad", "live" if live else "deleted", path))
+PY
+
+# records.py OURS_JSON FLS_ALL_OUT: each record is listed once per name fls gives it, never more (a record found
+# twice by a scan is one entry; every hard link is one)
+cat >"$TMP/records.py" <<'PY'
+import collections, json, sys
+
+theirs = collections.Counter()
+for line in open(sys.argv[2], encoding="utf-8", errors="surrogateescape"):
+    head, path = line.rstrip("\n").split("\t")[:2]
+    if ":" not in path.split("/")[-1] and not path.startswith("$OrphanFiles"):
+        theirs[head.split(" ")[-1].rstrip(":").split("-")[0]] += 1
+ours = collections.Counter(str(e["id"]) for e in json.load(open(sys.argv[1])) if e["name"] not in (".", "ORPHAN_ENTRY"))
+wrong = ["%s (%d, fls %d)" % (r, ours[r], n) for r, n in sorted(theirs.items()) if ours[r] != n]
+print("%s\teach record listed once per name, %d records%s" % (
+    "bad" if wrong else "ok", len(theirs), ": " + ", ".join(wrong[:5]) if wrong else ""))
+PY
+
 WIN=$FIXTURES/ntfs_windows.raw
 if [[ ! -f $WIN || ! -f $FIXTURES/ntfs_windows_noboot.raw ]]; then
     fail "ntfs_windows.raw: missing from $FIXTURES (run tests/fixtures/make_ntfs_windows_fixtures.sh $FIXTURES)"
 else
     fls -r -p -l -u -o 2048 "$WIN" >"$TMP/fls.txt"
+    fls -r -p -o 2048 "$WIN" >"$TMP/fls_all.txt"
     for run in "standard ntfs_windows.raw" "deep ntfs_windows.raw ORPHAN_ENTRY/" "standard ntfs_windows_noboot.raw"; do
         read -r mode image prefix <<<"$run"
         name="$image ($mode mode)"
@@ -202,7 +285,18 @@ else
             || fail "$name: save failed ($(tail -1 "$TMP/err"))"
         report "$name" < <(python3 "$TMP/compare.py" "$TMP/ls.json" "$TMP/fls.txt" "$TMP/saved" "$WIN" 2048 $prefix)
         report "$name" < <(python3 "$TMP/reparse.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" $prefix)
+        report "$name" < <(python3 "$TMP/records.py" "$TMP/ls.json" "$TMP/fls_all.txt")
         report "$name" < <(python3 "$TMP/deleted_by_record.py" "$TMP/ls.json" "$FIXTURES/ntfs_windows.txt" 2>"$TMP/deleted.txt")
+        rm -rf "$TMP/streams" && mkdir "$TMP/streams"
+        if "$HALVARD" ls "$FIXTURES/$image" --volume 0 --mode "$mode" --recursive --streams --json >"$TMP/ls_streams.json" \
+                2>"$TMP/err" &&
+            "$HALVARD" save "$FIXTURES/$image" --volume 0 --mode "$mode" --path / --streams --out "$TMP/streams" \
+                >/dev/null 2>"$TMP/err"; then
+            report "$name" < <(python3 "$TMP/streams.py" "$TMP/ls_streams.json" "$TMP/fls.txt" "$TMP/streams" "$WIN" 2048 \
+                "$FIXTURES/ntfs_windows.txt" $prefix)
+        else
+            fail "$name: ls or save with --streams failed ($(tail -1 "$TMP/err"))"
+        fi
         while IFS=$'\t' read -r path digest; do
             rm -rf "$TMP/one" && mkdir "$TMP/one"
             "$HALVARD" save "$FIXTURES/$image" --volume 0 --mode "$mode" --path "$path" --out "$TMP/one" >/dev/null 2>&1 || true
@@ -219,6 +313,17 @@ else
             fail "$name: image was modified"
         fi
     done
+
+    # One file saved on its own takes its streams along.
+    rm -rf "$TMP/one" && mkdir "$TMP/one"
+    "$HALVARD" save "$WIN" --volume 0 --path streams/download.exe --streams --out "$TMP/one" >/dev/null 2>&1 || true
+    got=$(cd "$TMP/one" && sha256sum 'download.exe:Zone.Identifier' 'download.exe:thumbnail' 2>/dev/null | cut -d' ' -f1 | tr '\n' ' ')
+    want=$(grep -P '^stream\tstreams/download.exe:(Zone.Identifier|thumbnail)\t' "$FIXTURES/ntfs_windows.txt" | cut -f3 | tr '\n' ' ')
+    if [[ -f $TMP/one/download.exe && $got == "$want" ]]; then
+        pass "streams/download.exe saved with --streams: its two streams beside it"
+    else
+        fail "streams/download.exe saved with --streams: streams missing or wrong"
+    fi
 fi
 
 check_end

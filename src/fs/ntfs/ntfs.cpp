@@ -40,6 +40,9 @@ void ntfs::resetParse() {
     pendingNames_.clear();
     scannedByNumber_.clear();
     deletedExtensions_.clear();
+    pendingStreams_.clear();
+    streamNames_.clear();
+    streamPlacement_.clear();
     rootIndex = 5;
     orphanIndex = -1;
     mftRunReady = false;
@@ -296,6 +299,9 @@ void ntfs::loadMftRecords() {
         reporting.setStatus("got run...");
     }
     entries.clear();
+    // Names and streams noted while a scan looked for $MFT belong to the records it dropped.
+    pendingNames_.clear();
+    pendingStreams_.clear();
     useMftMap(RunMap(mftRuns));
     entriesFromMap_ = true;
 
@@ -371,9 +377,12 @@ void ntfs::parseMftRecord(Bytes record, std::uint64_t index) {
     // A record carries one file-name attribute per name: the short DOS name and the long name, and one per hard
     // link.
     std::vector<NtfsName>& names = scratchNames_;
+    std::vector<std::string>& streams = scratchStreams_;
     names.clear();
+    streams.clear();
     forEachAttribute(record, [&](const AttributeHeader& h) {
         if (h.type == kAttributeList) e.hasAttributeList = true;
+        if (showStreams && h.type == kData && h.nameLength != 0) streams.push_back(h.name(record));
         if (h.type != kFileName || h.nonResident) return true;
         if (auto name = nameOf(h.value(record))) names.push_back(std::move(*name));
         return true;
@@ -381,6 +390,36 @@ void ntfs::parseMftRecord(Bytes record, std::uint64_t index) {
     // A file with an attribute list may keep names in extension records: gatherFileNames reads them all at once.
     if (e.hasAttributeList && header.baseRecord == 0) return;
     takeNames(index, names);
+    // A record without a name is never listed (a scan even drops it), so neither are its streams.
+    if (!names.empty()) noteStreams(index, streams);
+}
+
+void ntfs::nameLostExtension(std::uint64_t index) {
+    std::vector<std::uint8_t> record;
+    if (!readRecordAt(entries[index].recordOffset, record)) return;
+    bool data = false;
+    std::vector<std::string> streams;
+    forEachAttribute(Bytes(record), [&](const AttributeHeader& h) {
+        if (h.type != kData) return true;
+        if (h.nameLength == 0)
+            data = true;
+        else if (showStreams)
+            streams.push_back(h.name(record));
+        return true;
+    });
+    // Pieces of other attributes (a large folder's index) are no file to save.
+    if (!data && streams.empty()) return;
+    NtfsEntry& e = entries[index];
+    e.name = "MFT_RECORD_" + std::to_string(e.recordNumber);
+    e.hasName = true;
+    e.parentIndex = -1;
+    noteStreams(index, streams);
+}
+
+void ntfs::noteStreams(std::uint64_t fileIndex, const std::vector<std::string>& streams) {
+    // A non-resident stream may be split into pieces over several records; each piece repeats its name.
+    for (auto at = streams.begin(); at != streams.end(); ++at)
+        if (std::find(streams.begin(), at, *at) == at) pendingStreams_.emplace_back(fileIndex, *at);
 }
 
 std::optional<NtfsName> ntfs::nameOf(Bytes fileNameValue) {
@@ -491,12 +530,16 @@ void ntfs::gatherFileNames() {
     if (!entriesFromMap_) {
         dropRecordCopies();
         indexScannedRecords();
-        // An extension record whose base record was found is part of that file.
+        // An extension record whose base record was found is part of that file; one whose base record is gone
+        // is all that is left of its file.
         for (std::uint64_t i = 1; i < count; ++i) {
             NtfsEntry& e = entries[i];
             if (e.baseRecord == 0) continue;
             const auto base = scannedByNumber_.find(e.baseRecord);
-            if (base != scannedByNumber_.end() && entries[base->second].baseRecord == 0) e.hasName = false;
+            if (base != scannedByNumber_.end() && entries[base->second].baseRecord == 0)
+                e.hasName = false;
+            else if (!e.hasName && !e.copy && e.isFileRecord())
+                nameLostExtension(i);
         }
     }
     deletedExtensions_.clear();
@@ -508,20 +551,24 @@ void ntfs::gatherFileNames() {
     const RecordFetch fetch = extensionFetch();
     std::vector<std::uint8_t> record;
     std::vector<NtfsName> names;
+    std::vector<std::string> streams;
     for (std::uint64_t i = 0; i < count; ++i) {
         NtfsEntry& e = entries[i];
         if (!e.hasAttributeList || e.baseRecord != 0 || stop.stopNow()) continue;
         if (!readEntryRecord(i, record)) continue;
         names.clear();
+        streams.clear();
         const auto strays = deletedExtensions_.find(e.recordNumber);
         forEachFileAttribute(
             record, e.recordNumber, fetch,
             [&](Bytes rec, const AttributeHeader& h) {
+                if (showStreams && h.type == kData && h.nameLength != 0) streams.push_back(h.name(rec));
                 if (h.type != kFileName || h.nonResident) return;
                 if (auto name = nameOf(h.value(rec))) names.push_back(std::move(*name));
             },
             e.deleted() && strays != deletedExtensions_.end() ? strays->second : std::vector<std::uint64_t>());
         takeNames(i, names);
+        noteStreams(i, streams);
         if (!e.hasName && e.deleted()) {
             // A deleted file whose names went with its extension records keeps its content: it is shown by
             // its record number.
@@ -542,6 +589,73 @@ void ntfs::gatherFileNames() {
         if (entries[fileIndex].hasName || fileIndex == 0) addNameEntry(fileIndex, name);
     pendingNames_.clear();
     pendingNames_.shrink_to_fit();
+    addStreamEntries();
+}
+
+void ntfs::addStreamEntries() {
+    if (pendingStreams_.empty()) return;
+    std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> streamsOfFile;
+    for (auto& [fileIndex, name] : pendingStreams_) {
+        streamNames_.push_back(std::move(name));
+        streamsOfFile[fileIndex].push_back(static_cast<std::uint32_t>(streamNames_.size()));
+    }
+    pendingStreams_.clear();
+    pendingStreams_.shrink_to_fit();
+    // Every name of a file shows the file's streams, as a directory listing of each name would.
+    const std::uint64_t count = entries.size();
+    std::uint64_t added = 0;
+    for (std::uint64_t i = 0; i < count; ++i)
+        if (const auto found = streamsOfFile.find(entries[i].fileIndex); found != streamsOfFile.end() && entries[i].hasName)
+            added += found->second.size();
+    entries.reserve(count + added + 1);
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const auto found = streamsOfFile.find(entries[i].fileIndex);
+        if (found == streamsOfFile.end() || !entries[i].hasName) continue;
+        for (std::uint32_t stream : found->second) {
+            NtfsEntry s = entries[i];
+            s.name = s.name + ":" + streamNames_[stream - 1];
+            s.kind = 0;  // a folder's stream is content, not a folder
+            s.stream = stream;
+            s.firstChild = 0;
+            s.nextSibling = 0;
+            s.orphan = 0;
+            s.hasAttributeList = false;
+            s.ownIndex = entries.size();
+            streamPlacement_.emplace_back(entries.size(), i);
+            entries.push_back(std::move(s));
+        }
+    }
+}
+
+void ntfs::placeStreamEntries() {
+    std::uint64_t previousName = ~0ULL, after = 0;
+    for (const auto& [stream, name] : streamPlacement_) {
+        NtfsEntry& s = entries[stream];
+        const NtfsEntry& file = entries[name];
+        // The root has no folder to sit in; a name the parse dropped takes its streams along.
+        if (static_cast<std::int64_t>(name) == rootIndex || !file.hasName) {
+            s.hasName = false;
+            continue;
+        }
+        if (name != previousName) after = name;
+        previousName = name;
+        s.parentIndex = file.parentIndex;
+        s.nextSibling = entries[after].nextSibling;
+        entries[after].nextSibling = static_cast<std::int64_t>(stream);
+        after = stream;
+    }
+}
+
+std::string ntfs::streamName(std::uint64_t index) const {
+    if (!isStream(index) || entries[index].stream > streamNames_.size()) return {};
+    return streamNames_[entries[index].stream - 1];
+}
+
+std::vector<std::uint64_t> ntfs::streamEntriesOf(std::uint64_t index) const {
+    std::vector<std::uint64_t> out;
+    for (const auto& [stream, name] : streamPlacement_)
+        if (name == index && entries[stream].hasName) out.push_back(stream);
+    return out;
 }
 
 // ---- linking ------------------------------------------------------------------------------------------------
@@ -578,7 +692,7 @@ void ntfs::placeEntries() {
     lastChild_.assign(count, 0);
     for (std::uint64_t i = 0; i < count; ++i) {
         NtfsEntry& e = entries[i];
-        if (!e.hasName) continue;
+        if (!e.hasName || e.stream != 0) continue;  // streams go beside their file once it is placed
         const std::int64_t p = e.parentIndex;
         if (p < 0 || static_cast<std::uint64_t>(p) >= count) {
             e.orphan = 1;
@@ -644,7 +758,7 @@ void ntfs::deepRelink() {
         e.firstChild = 0;
         e.parentIndex = 0;
         e.nextSibling = 0;
-        if (!e.hasName) continue;
+        if (!e.hasName || e.stream != 0) continue;
         bool placed = false;
         if (parentRecord >= 0) {
             const auto found = folderByNumber.find(static_cast<std::uint64_t>(parentRecord));
@@ -663,7 +777,9 @@ void ntfs::deepRelink() {
             folder.firstChild = static_cast<std::int64_t>(i);
             ++directories;
         } else if (!placed) {
-            NtfsEntry& holder = entries[static_cast<std::size_t>(current)];
+            // A file known to have lost its folder (shown by its record number) goes straight under the orphan
+            // folder.
+            NtfsEntry& holder = entries[static_cast<std::size_t>(parentRecord < 0 ? orphanIndex : current)];
             e.nextSibling = holder.firstChild > 0 ? holder.firstChild : 0;
             holder.firstChild = static_cast<std::int64_t>(i);
         }
@@ -695,7 +811,7 @@ void ntfs::attachUnreachableEntries() {
 
     std::vector<std::uint64_t> stamp(count, 0);
     for (std::uint64_t i = 1; i < count; ++i) {
-        if (reachable[i] || !entries[i].hasName) continue;
+        if (reachable[i] || !entries[i].hasName || entries[i].stream != 0) continue;
         std::uint64_t top = i;
         stamp[top] = i;
         while (true) {
@@ -766,6 +882,7 @@ void ntfs::buildEntryTree() {
     }
     relinkOrphans();
     attachUnreachableEntries();
+    placeStreamEntries();
     lastChild_.clear();
     lastChild_.shrink_to_fit();
     insertTopLevelItems();

@@ -60,6 +60,9 @@ struct NtfsEntry {
     std::uint16_t sequence = 0;       // record header sequence number
     bool hasAttributeList = false;    // the file's attributes spill into extension records
     bool copy = false;                // deep mode: the same record was also found where the MFT holds it
+    // A named $DATA stream shown as an entry of its own ("file:stream"): 1 + its index among the engine's stream
+    // names. 0: the entry is the file itself (its unnamed $DATA).
+    std::uint32_t stream = 0;
 
     bool isFolder() const { return kind == 'D'; }
     bool isFileRecord() const { return signature == std::array<char, 4>{'F', 'I', 'L', 'E'}; }
@@ -117,6 +120,8 @@ public:
     bool mftRunReady = false;
     bool takeRunFromFirstEntry = true;
     bool stopAtFirstMft = true;
+    // Named $DATA streams become entries of their own beside their file; off, they stay hidden.
+    bool showStreams = false;
 
     // ---- volume and MFT ----
     // Forgets what an earlier parse found, so that the engine can parse again.
@@ -146,6 +151,11 @@ public:
     std::vector<std::uint64_t> childEntries(std::uint64_t folder) const;
     TreeItemId rootItem() const { return rootItem_; }
     bool isSynthetic(std::uint64_t index) const { return orphanIndex >= 0 && index == static_cast<std::uint64_t>(orphanIndex); }
+    bool isStream(std::uint64_t index) const { return index < entries.size() && entries[index].stream != 0; }
+    // The stream a stream entry reads (its name within the file), empty for every other entry.
+    std::string streamName(std::uint64_t index) const;
+    // The stream entries placed beside the entry (one of a file's names), in the file's attribute order.
+    std::vector<std::uint64_t> streamEntriesOf(std::uint64_t index) const;
 
     std::string entryName(std::uint64_t index) const;
     // Gives an entry another name (the recycle-bin pass); safe while other threads read names.
@@ -216,6 +226,15 @@ private:
     // no other name in that folder); the others wait in pendingNames_.
     void takeNames(std::uint64_t index, const std::vector<NtfsName>& names);
     void addNameEntry(std::uint64_t fileIndex, const NtfsName& name);
+    // Deep mode: names an extension record whose base record was not found by its record number, when it holds
+    // $DATA, so that what it holds is shown under the orphan folder.
+    void nameLostExtension(std::uint64_t index);
+    // Notes the file's named $DATA streams (each name once) for addStreamEntries.
+    void noteStreams(std::uint64_t fileIndex, const std::vector<std::string>& streams);
+    // One entry per named stream beside each name of its file, once every name has its entry.
+    void addStreamEntries();
+    // Links each stream entry right after its file's entry, wherever linking put that entry.
+    void placeStreamEntries();
     void indexScannedRecords();
     // Deep mode: a record found twice (in the MFT and in its mirror) is shown once, from the MFT.
     void dropRecordCopies();
@@ -274,10 +293,12 @@ private:
     void attachUnreachableEntries();
     void pushOrphan(std::uint64_t index);
 
-    // The file's content as its attributes describe it: the unnamed $DATA's pieces in VCN order (or its resident
+    // The file's content as its attributes describe it: the unnamed $DATA's pieces (a stream entry's: its named
+    // $DATA's) in VCN order (or its resident
     // value), gathered through the attribute list, extension records read through `fetch`.
+    // `stream` names the $DATA attribute to read; empty: the unnamed one.
     FileData collectFileData(Bytes record, std::uint64_t ownNumber, const RecordFetch& fetch,
-                             const std::vector<std::uint64_t>& strays = {}) const;
+                             const std::vector<std::uint64_t>& strays = {}, const std::string& stream = {}) const;
     FileData collectFileData(std::uint64_t index, Bytes record) const;
     // Bytes to write for a non-resident file.
     std::uint64_t contentLength(const FileData& data, SaveOutcome& result) const;
@@ -315,6 +336,12 @@ private:
     // Further names of files, gathered while records are parsed and added as entries after them.
     std::vector<std::pair<std::uint64_t, NtfsName>> pendingNames_;
     std::vector<NtfsName> scratchNames_;
+    std::vector<std::string> scratchStreams_;
+    // Named streams of files (file entry, stream name), gathered while records are parsed.
+    std::vector<std::pair<std::uint64_t, std::string>> pendingStreams_;
+    std::vector<std::string> streamNames_;  // what NtfsEntry::stream counts from 1
+    // (stream entry, the name entry it sits beside), grouped by name entry in attribute order.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> streamPlacement_;
     // Scanned records by the number they state (deep mode), for finding extension records.
     std::unordered_map<std::uint64_t, std::uint64_t> scannedByNumber_;
     // Record numbers of the deleted extension records that name each deleted base record: deleting a file may

@@ -24,6 +24,12 @@ std::uint64_t vcnCount(const AttributeHeader& h) { return h.lastVcn >= h.firstVc
 
 bool isUnnamedData(const AttributeHeader& h) { return h.type == kData && h.nameLength == 0; }
 
+// The $DATA attribute named `stream` (the unnamed one for an empty name).
+bool isStreamData(Bytes record, const AttributeHeader& h, const std::string& stream) {
+    if (stream.empty()) return isUnnamedData(h);
+    return h.type == kData && h.nameLength != 0 && h.name(record) == stream;
+}
+
 void describeNonResident(const AttributeHeader& h, DataDescription& d) {
     d.attributeOffset = h.offset;
     d.dataOffset = h.runListOffset;
@@ -123,16 +129,17 @@ std::vector<std::int64_t> ntfs::getRun(const RunMap& map, std::uint64_t firstVcn
 
 ntfs::FileData ntfs::collectFileData(std::uint64_t index, Bytes record) const {
     const std::uint64_t ownNumber = index < entries.size() ? entries[fileOf(index)].recordNumber : index;
+    const std::string stream = streamName(index);
     const auto strays = deletedExtensions_.find(ownNumber);
     if (index < entries.size() && entries[index].deleted() && strays != deletedExtensions_.end())
-        return collectFileData(record, ownNumber, extensionFetch(), strays->second);
-    return collectFileData(record, ownNumber, extensionFetch());
+        return collectFileData(record, ownNumber, extensionFetch(), strays->second, stream);
+    return collectFileData(record, ownNumber, extensionFetch(), {}, stream);
 }
 
 ntfs::FileData ntfs::collectFileData(Bytes record, std::uint64_t ownNumber, const RecordFetch& fetch,
-                                     const std::vector<std::uint64_t>& strays) const {
+                                     const std::vector<std::uint64_t>& strays, const std::string& stream) const {
     FileData fd;
-    // The unnamed $DATA's pieces, from wherever the file's attribute list puts them.
+    // The $DATA attribute's pieces, from wherever the file's attribute list puts them.
     struct Piece {
         std::uint64_t firstVcn;
         RunListDecoding runs;
@@ -140,7 +147,7 @@ ntfs::FileData ntfs::collectFileData(Bytes record, std::uint64_t ownNumber, cons
     std::vector<Piece> pieces;
     bool firstDescribed = false;
     const AttributeWalk walk = forEachFileAttribute(record, ownNumber, fetch, [&](Bytes rec, const AttributeHeader& h) {
-        if (!isUnnamedData(h)) return;
+        if (!isStreamData(rec, h, stream)) return;
         if (!h.nonResident) {
             if (!pieces.empty() || fd.found) return;
             const Bytes value = residentBytes(rec, h, fd.damaged);
@@ -173,7 +180,7 @@ ntfs::FileData ntfs::collectFileData(Bytes record, std::uint64_t ownNumber, cons
         // damaged header says.
         fd.damaged = true;
         forEachAttribute(record, [&](const AttributeHeader& h) {
-            if (!isUnnamedData(h) || !h.nonResident) return true;
+            if (!isStreamData(record, h, stream) || !h.nonResident) return true;
             pieces[0] = {0, decodeRunList(h.runList(record), h.lastVcn + 1)};
             return false;
         });

@@ -36,9 +36,11 @@ struct StatusLog final : StatusSink, ProgressSink {
 
 // A parsed volume: reader, view and tree kept together.
 struct Parsed {
-    Parsed(ByteVector image, ParseMode mode, std::uint64_t sizeMiB = 0, StopFlag* stopFlag = nullptr)
+    Parsed(ByteVector image, ParseMode mode, std::uint64_t sizeMiB = 0, StopFlag* stopFlag = nullptr,
+           bool streams = false)
         : reader(std::move(image)), view(reader, volumeRecord(sizeMiB)) {
         ParseContext context;
+        context.namedStreams = streams;
         context.tree = &tree;
         context.reporting = {&log, &log, nullptr};
         context.stop = StopPoll(stopFlag, nullptr);
@@ -451,6 +453,121 @@ TEST(NtfsNames, DeletedFileWhoseNamesWentWithItsExtensionRecords) {
     EXPECT_EQ(p.save(id), expected);
 }
 
+// Named streams: hidden unless asked for; then each is an entry "file:stream" right after every name of its file,
+// with the file's id and times, its own size and content, wherever the file's attribute list puts its pieces.
+TEST(NtfsStreams, EachStreamBesideEveryNameOfItsFileWithItsOwnContent) {
+    NtfsVolumeBuilder v;
+    const ByteVector head = randomBytes(2 * 4096, 20), tail = randomBytes(4096, 21);
+    v.putClusters(200, head);
+    v.putClusters(300, tail);
+    const ByteVector zone = bytesOf("[ZoneTransfer]\r\nZoneId=3\r\n");
+    v.setRecord(16, named(5, "Docs", true).resident(0x80, bytesOf("folder stream"), "meta").build());
+    v.setRecord(17, named(5, "a.txt")
+                        .fileName(16, "b.txt")
+                        .resident(0x80, bytesOf("content"))
+                        .resident(0x80, zone, "Zone.Identifier")
+                        .resident(0x80, bytesOf("second"), "thumb")
+                        .build());
+    // A stream in two pieces in extension records, beside the unnamed content in the base record.
+    const std::uint64_t size = 3 * 4096 - 7;
+    RecordBuilder base = named(5, "spread.bin");
+    base.attributeList({{0x10, 30, 0, ""}, {0x30, 30, 0, ""}, {0x80, 30, 0, ""}, {0x80, 31, 0, "big"},
+                        {0x80, 32, 2, "big"}})
+        .resident(0x80, bytesOf("unnamed"));
+    v.setRecord(30, base.build());
+    v.setRecord(31, RecordBuilder()
+                        .baseRecord(30)
+                        .nonResident(0x80, testing::encodeRuns({{2, 200}}), 0, 1, size, 0, 0, "big", 3 * 4096)
+                        .build());
+    v.setRecord(32, RecordBuilder().baseRecord(30).nonResident(0x80, testing::encodeRuns({{1, 300}}), 2, 2, 0, 0, 0,
+                                                                "big").build());
+    v.setRecord(33, named(5, "gone.txt", false, 0).resident(0x80, bytesOf("x")).resident(0x80, zone, "Zone.Identifier").build());
+    v.setRecord(5, named(5, ".", true).resident(0x80, bytesOf("root stream"), "r").build());
+
+    Parsed hidden(v.image(), ParseMode::Standard);
+    for (const auto& [path, id] : hidden.listing()) EXPECT_EQ(path.find(':'), std::string::npos) << path;
+
+    Parsed p(v.image(), ParseMode::Standard, 0, nullptr, true);
+    EXPECT_EQ(p.names(p.view.children(p.at("/Docs"))), (std::vector<std::string>{"b.txt", "b.txt:Zone.Identifier", "b.txt:thumb"}));
+    const auto all = p.listing();
+    for (const char* path : {"/a.txt:Zone.Identifier", "/Docs/b.txt:Zone.Identifier"}) {
+        ASSERT_TRUE(all.count(path)) << path;
+        const EntryId id = all.at(path);
+        EXPECT_EQ(p.view.entryIdText(id), "17");
+        EXPECT_FALSE(p.view.isFolder(id));
+        EXPECT_EQ(p.view.details(id).size, zone.size());
+        EXPECT_EQ(timeText(*p.view.details(id).modified), timeText(*p.view.details(all.at("/a.txt")).modified));
+        EXPECT_EQ(p.save(id), zone);
+    }
+    EXPECT_EQ(p.save(all.at("/a.txt")), bytesOf("content"));
+    EXPECT_EQ(p.save(all.at("/a.txt:thumb")), bytesOf("second"));
+    EXPECT_EQ(p.view.streamsOf(all.at("/a.txt")), (std::vector<EntryId>{all.at("/a.txt:Zone.Identifier"), all.at("/a.txt:thumb")}));
+    EXPECT_TRUE(p.view.streamsOf(all.at("/a.txt:thumb")).empty());
+
+    // A folder's stream is a file beside the folder; the root's has no folder to sit in.
+    ASSERT_TRUE(all.count("/Docs:meta"));
+    EXPECT_FALSE(p.view.isFolder(all.at("/Docs:meta")));
+    EXPECT_EQ(p.save(all.at("/Docs:meta")), bytesOf("folder stream"));
+    for (const auto& [path, id] : all) EXPECT_EQ(path.find(":r"), std::string::npos) << path;
+
+    const EntryId big = p.at("/spread.bin:big");
+    ByteVector expected = head;
+    expected.insert(expected.end(), tail.begin(), tail.end());
+    expected.resize(size);
+    FileSaveResult result;
+    EXPECT_EQ(p.save(big, &result), expected);
+    EXPECT_FALSE(result.damaged);
+    EXPECT_EQ(p.view.details(big).size, size);
+    EXPECT_EQ(p.save(p.at("/spread.bin")), bytesOf("unnamed"));
+    EXPECT_EQ(p.names(p.view.streamsOf(p.at("/spread.bin"))), std::vector<std::string>{"spread.bin:big"});
+
+    // A deleted file's stream is deleted with it and still comes back.
+    EXPECT_TRUE(p.view.isDeleted(p.at("/gone.txt:Zone.Identifier")));
+    EXPECT_EQ(p.save(p.at("/gone.txt:Zone.Identifier")), zone);
+
+    // Deep mode puts each stream beside its file wherever the scan places the file.
+    Parsed deep(v.image(), ParseMode::Deep, 2, nullptr, true);
+    const auto found = deep.listing();
+    EXPECT_EQ(deep.save(found.at("/ORPHAN_ENTRY/Docs/b.txt:Zone.Identifier")), zone);
+    EXPECT_EQ(deep.save(deep.at("/ORPHAN_ENTRY/spread.bin:big")), expected);
+    EXPECT_EQ(deep.names(deep.view.children(found.at("/ORPHAN_ENTRY/Docs"))),
+              (std::vector<std::string>{"b.txt", "b.txt:Zone.Identifier", "b.txt:thumb"}));
+}
+
+// Deep mode: an extension record whose base record is gone holds the last of its file; it is shown under the
+// orphan folder by its record number with what it holds, while one whose base record was found stays part of it.
+TEST(NtfsScan, DeepModeShowsExtensionRecordsWhoseFileIsGone) {
+    NtfsVolumeBuilder v;
+    const ByteVector piece = randomBytes(2 * 4096, 22), joined = randomBytes(4096, 23);
+    v.putClusters(200, piece);
+    v.putClusters(300, joined);
+    v.setRecord(16, named(5, "Docs", true).build());
+    // Its base record (40) is not a file record any more.
+    v.setRecord(31, RecordBuilder(1024, 0).baseRecord(40).nonResident(0x80, testing::encodeRuns({{2, 200}}), 0, 1,
+                                                                      2 * 4096, 0, 0, "", 2 * 4096).build());
+    // Nothing but a piece of a folder's index: no file to show.
+    v.setRecord(32, RecordBuilder(1024, 0).baseRecord(41).nonResident(0xA0, testing::encodeRuns({{1, 300}}), 0, 0,
+                                                                      4096, 0, 0, "$I30").build());
+    RecordBuilder base = named(16, "kept.bin");
+    base.attributeList({{0x10, 33, 0, ""}, {0x30, 33, 0, ""}, {0x80, 34, 0, ""}});
+    v.setRecord(33, base.build());
+    v.setRecord(34, RecordBuilder().baseRecord(33).nonResident(0x80, testing::encodeRuns({{1, 300}}), 0, 0, 4096, 0,
+                                                                0, "", 4096).build());
+    Parsed deep(v.image(), ParseMode::Deep, 2);
+    const auto found = deep.listing();
+    ASSERT_TRUE(found.count("/ORPHAN_ENTRY/MFT_RECORD_31"));
+    const EntryId lost = found.at("/ORPHAN_ENTRY/MFT_RECORD_31");
+    EXPECT_EQ(deep.view.entryIdText(lost), "31");
+    EXPECT_TRUE(deep.view.isDeleted(lost));
+    EXPECT_EQ(deep.save(lost), piece);
+    EXPECT_EQ(deep.save(found.at("/ORPHAN_ENTRY/Docs/kept.bin")), joined);
+    std::map<std::string, int> ids;
+    for (const auto& [path, id] : found) ++ids[deep.view.entryIdText(id)];
+    EXPECT_EQ(ids["32"], 0);
+    EXPECT_EQ(ids["34"], 0);
+    EXPECT_EQ(ids["33"], 1);
+}
+
 // Past the initialized size a file's clusters hold old disk content; the file reads as zeros there.
 TEST(NtfsData, BytesPastTheInitializedSizeAreZeros) {
     NtfsVolumeBuilder v;
@@ -505,6 +622,27 @@ TEST(NtfsScan, BlankBootSectorsSendTheStandardModeScanningForMft) {
         EXPECT_EQ(p.view.engine().clusterSize, clusterSize) << "taken from $MFT's own position";
         EXPECT_EQ(p.view.entryIdText(p.at("/Docs/a.txt")), "17");
         EXPECT_EQ(p.save(p.at("/Docs/b.bin")), bytesOf("bee"));
+    }
+}
+
+// Records the scan for $MFT passes on its way are dropped with everything noted from them: their further names
+// and streams must not turn up on the MFT's records of the same index.
+TEST(NtfsScan, RecordsBeforeMftLeaveNoNamesOrStreamsBehind) {
+    NtfsVolumeBuilder v(4096, 2048, 1024, 32, 64);
+    v.setRecord(1, named(5, "$MFTMirr").build());
+    v.setRecord(16, named(5, "Docs", true).build());
+    v.putBytes(4096, named(5, "stray.txt").fileName(5, "stray twin.txt").resident(0x80, bytesOf("s"), "ads").build());
+    ByteVector image = v.image();
+    std::fill(image.begin(), image.begin() + 512, 0);
+    std::fill(image.end() - 512, image.end(), 0);
+    Parsed p(image, ParseMode::Standard, 8, nullptr, true);
+    EXPECT_TRUE(p.log.saw("found mft entry.getting its run ..."));
+    const auto all = p.listing();
+    EXPECT_TRUE(all.count("/$MFTMirr"));
+    EXPECT_TRUE(all.count("/Docs"));
+    for (const auto& [path, id] : all) {
+        EXPECT_EQ(path.find("stray"), std::string::npos) << path;
+        EXPECT_EQ(path.find(':'), std::string::npos) << path;
     }
 }
 
