@@ -176,6 +176,16 @@ bool ext2Class::addEntry(std::uint32_t folder, const DirectoryRecord& record, bo
         e.accessTime = inode->accessTime;
         e.changeTime = inode->changeTime;
         e.modifyTime = inode->modifyTime;
+        if (e.removed) {
+            // The driver clears a removed file's size with its map: both come from where the map is still known.
+            if (const std::optional<RemovedInode> earlier = removedInode(record.inode)) {
+                e.size = earlier->inode.size;
+                e.accessTime = earlier->inode.accessTime;
+                e.modifyTime = earlier->inode.modifyTime;
+            } else {
+                e.sizeKnown = e.size != 0;
+            }
+        }
     } else {
         e.mode = recordMode != 0 ? recordMode : (e.removed ? 0x8000 : 0);
     }
@@ -217,23 +227,35 @@ void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool re
         reporting.setStatus(formatted("parsing inode entry %d  of %d ", inodeNumber, inodeCount_));
         reporting.setPosition(static_cast<std::uint32_t>(inodeNumber));
     }
+    // A removed folder's blocks are known through an earlier copy of its inode when the driver cleared the map.
     Inode inode;
+    BlockList runs;
     if (!readInode(inodeNumber, inode) || !inode.isDirectory()) return;
+    if (removed && !inode.mapsBlocks()) {
+        const std::optional<RemovedInode> earlier = removedInode(inodeNumber);
+        if (!earlier) return;
+        inode = earlier->inode;
+        runs = removedRuns(*earlier, inode.size);
+    } else {
+        runs = blocksOf(inode, inode.size);
+    }
     const bool indexed = (inode.flags & kInodeFlagIndexed) != 0;
-    const BlockList runs = blocksOf(inode, inode.size);
-    std::vector<std::uint8_t> block;
     std::vector<PendingRecord> records;
     std::string names;  // the names of `records`, one after another
     for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
-            if (run.unwritten || !readBlock(run.physical + k, block)) continue;
-            walkDirectoryBlock(
-                block, hasFileType_, inodeCount_,
-                [&](const DirectoryRecord& r) {
-                    records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed});
-                    names.append(r.name);
-                },
-                true, indexed && run.logical + k == 0);
+            if (run.unwritten) continue;
+            // Earlier versions of the block in the journal still hold the names the driver blanked since.
+            forEachVersion(run.physical + k, [&](Bytes block, bool logged) {
+                walkDirectoryBlock(
+                    block, hasFileType_, inodeCount_,
+                    [&](const DirectoryRecord& r) {
+                        records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed || logged});
+                        names.append(r.name);
+                    },
+                    true, indexed && run.logical + k == 0);
+                return true;
+            });
         }
     }
     addFolderEntries(key, records, names, removed);
@@ -310,59 +332,6 @@ bool ext2Class::readInode(std::uint32_t number, Inode& inode) const {
     return ok;
 }
 
-ext2Class::RemovedBlocks ext2Class::removedBlocks(const ExtEntry& e) const {
-    RemovedBlocks result;
-    Inode inode;
-    if (!e.inodeDescribes || !readInode(e.inode, inode) || !inode.isRemoved()) return result;
-    // The block bitmap of each group met, read once.
-    std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps;
-    auto isFree = [&](std::uint64_t block) {
-        if (block < super_.firstDataBlock || !blockInVolume(block)) return false;
-        const std::uint64_t group = (block - super_.firstDataBlock) / super_.blocksPerGroup;
-        const std::uint64_t bit = (block - super_.firstDataBlock) % super_.blocksPerGroup;
-        if (group >= groupCount_) return false;
-        auto it = bitmaps.find(group);
-        if (it == bitmaps.end()) {
-            const GroupDescriptor d =
-                GroupDescriptor::read(slice(descriptors_, group * descriptorSize_, descriptorSize_), descriptorSize_);
-            std::vector<std::uint8_t> bitmap;
-            // A group whose bitmap was never written has every block free; an unreadable bitmap frees nothing.
-            if (super_.hasGroupChecksums() && (d.flags & kGroupBlocksUninitialised))
-                bitmap.assign(blockSize_, 0);
-            else if (!readBlock(d.blockBitmap, bitmap))
-                bitmap.assign(blockSize_, 0xFF);
-            it = bitmaps.emplace(group, std::move(bitmap)).first;
-        }
-        return (u8(it->second, bit / 8) & (1u << (bit % 8))) == 0;
-    };
-    for (const BlockRun& run : blocksOf(inode, e.size)) {
-        for (std::uint64_t k = 0; k < run.count; ++k) {
-            if (!run.unwritten && !isFree(run.physical + k)) {
-                result.someInUse = true;
-                continue;
-            }
-            BlockList& list = result.free;
-            if (!list.empty() && list.back().unwritten == run.unwritten &&
-                list.back().logical + list.back().count == run.logical + k &&
-                list.back().physical + list.back().count == run.physical + k)
-                ++list.back().count;
-            else
-                list.push_back({run.logical + k, run.physical + k, 1, run.unwritten});
-        }
-    }
-    return result;
-}
-
-ExtRecoverable ext2Class::recoverable(std::uint32_t key) const {
-    const ExtEntry* e = entry(key);
-    if (!e || !e->inodeDescribes) return ExtRecoverable::No;
-    if (e->isFolder()) return e->children.empty() ? ExtRecoverable::No : ExtRecoverable::Yes;
-    if (e->size == 0) return ExtRecoverable::Yes;
-    const RemovedBlocks blocks = removedBlocks(*e);
-    if (blocks.free.empty()) return ExtRecoverable::No;
-    return blocks.someInUse ? ExtRecoverable::Partly : ExtRecoverable::Yes;
-}
-
 std::string ext2Class::linkTarget(std::uint32_t key) const {
     const ExtEntry* e = entry(key);
     Inode inode;
@@ -401,6 +370,10 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
     if (e->removed) {
         if (!e->inodeDescribes) {
             result.error = "not recoverable: its inode now belongs to another file";
+            return result;
+        }
+        if (!e->sizeKnown) {
+            result.error = "not recoverable: its blocks are not known";
             return result;
         }
         if (e->size == 0) return writeSmallFile({}, hostPath, accessTime, modifyTime);

@@ -92,8 +92,10 @@ Superblock Superblock::read(Bytes d) {
     s.revision = le32(d, 0x4C);
     s.inodeSizeField = le16(d, 0x58);
     s.blockGroupNumber = le16(d, 0x5A);
+    s.compatible = le32(d, 0x5C);
     s.incompatible = le32(d, 0x60);
     s.readOnlyCompatible = le32(d, 0x64);
+    s.journalInode = le32(d, 0xE0);
     s.descriptorSizeField = le16(d, 0xFE);
     if (s.incompatible & kIncompat64Bit) s.blockCount |= static_cast<std::uint64_t>(le32(d, 0x150)) << 32;
     return s;
@@ -166,7 +168,14 @@ Inode Inode::read(Bytes d) {
     i.flags = le32(d, 0x20);
     const Bytes area = slice(d, 0x28, kBlockArea);
     std::copy(area.begin(), area.end(), i.blocks.begin());
+    i.generation = le32(d, 0x64);
     return i;
+}
+
+bool Inode::mapsBlocks() const {
+    if (isFastSymlink()) return false;
+    if (usesExtents()) return le16(blocks, 2) != 0;
+    return !allZero(blocks);
 }
 
 BlockList FillarrayofBlocks(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,

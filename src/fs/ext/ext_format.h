@@ -17,6 +17,7 @@ inline constexpr std::uint16_t kMagic = 0xEF53;
 inline constexpr std::uint64_t kSuperblockOffset = 1024;
 inline constexpr std::uint64_t kSuperblockSize = 1024;
 inline constexpr std::uint64_t kMaxBlockSize = 65536;
+inline constexpr std::uint32_t kCompatJournal = 0x0004;
 inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
 inline constexpr std::uint32_t kInodeFlagExtents = 0x00080000;
@@ -39,8 +40,10 @@ struct Superblock {
     std::uint32_t revision = 0;           // 0x4C: 0 = fixed 128-byte inodes
     std::uint16_t inodeSizeField = 0;     // 0x58
     std::uint16_t blockGroupNumber = 0;   // 0x5A: the group this copy sits in
+    std::uint32_t compatible = 0;         // 0x5C
     std::uint32_t incompatible = 0;       // 0x60
     std::uint32_t readOnlyCompatible = 0;  // 0x64
+    std::uint32_t journalInode = 0;       // 0xE0
     std::uint16_t descriptorSizeField = 0;  // 0xFE (64-bit volumes)
 
     static Superblock read(Bytes data);
@@ -52,6 +55,7 @@ struct Superblock {
     // Every group, the last partial one included.
     std::uint64_t groupCount() const;
     bool hasFileType() const { return (incompatible & kIncompatFileType) != 0; }
+    bool hasJournal() const { return (compatible & kCompatJournal) != 0 && journalInode != 0; }
     bool hasGroupChecksums() const { return (readOnlyCompatible & kRoCompatGroupChecksums) != 0; }
     // Magic and a geometry that can be walked without reading nonsense.
     bool usable() const;
@@ -82,6 +86,7 @@ struct Inode {
     std::uint32_t sectors = 0;     // 0x1C: 512-byte units allocated
     std::uint32_t flags = 0;       // 0x20
     std::array<std::uint8_t, kBlockArea> blocks{};  // 0x28
+    std::uint32_t generation = 0;  // 0x64: differs between the files that use one inode in turn
 
     static Inode read(Bytes data);
     std::uint16_t type() const { return mode & 0xF000; }
@@ -90,6 +95,8 @@ struct Inode {
     bool isSymlink() const { return type() == 0xA000; }
     std::uint32_t firstBlockPointer() const { return le32(blocks, 0); }
     bool usesExtents() const { return (flags & kInodeFlagExtents) && le16(blocks, 0) == kExtentMagic; }
+    // The block area still names blocks (the kernel clears it when it removes a file).
+    bool mapsBlocks() const;
     // A short link keeps its target in the block area instead of a block.
     bool isFastSymlink() const { return isSymlink() && size < kBlockArea && sectors == 0; }
     // Removed: no name holds it any more (the kernel and e2fsprogs also set the deletion time).
