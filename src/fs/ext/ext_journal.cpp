@@ -67,14 +67,15 @@ bool Journal::load(const ReadBlock& readJournalBlock, std::uint64_t journalBlock
     if (first_ == 0 || first_ >= end_) return false;
     if (super_.hasTagChecksums()) checksumSeed_ = chainedCrc32c(~0u, super_.uuid);
 
-    // Every block of the log once: a transaction is walked from each descriptor block not yet taken by another.
+    // Every block of the log once: a transaction is walked from each block that opens one not yet taken by another.
     std::vector<Header> headers(end_);
     for (std::uint64_t p = first_; p < end_; ++p)
         if (read_(p, block)) headers[p] = headerOf(block);
     std::vector<bool> consumed(end_, false);
     std::vector<Transaction> transactions;
     for (std::uint64_t p = first_; p < end_; ++p) {
-        if (consumed[p] || headers[p].type != kJournalDescriptor) continue;
+        // A transaction opens with its revoke blocks, if any, then its descriptors.
+        if (consumed[p] || (headers[p].type != kJournalDescriptor && headers[p].type != kJournalRevoke)) continue;
         std::optional<Transaction> t = walkTransaction(p, headers, consumed);
         if (t) transactions.push_back(std::move(*t));
     }

@@ -4,8 +4,8 @@
 // but usually still sit in older transactions of the log.
 //
 // The log is circular and a cleanly unmounted volume says nothing about where it starts, so every block is
-// looked at: each descriptor block opens a transaction that counts only when its commit block follows (the
-// journal's own structure, never the live superblock's start). Big-endian throughout.
+// looked at: each descriptor (or revoke) block opens a transaction that counts only when its commit block
+// follows (the journal's own structure, never the live superblock's start). Big-endian throughout.
 #include <array>
 #include <cstdint>
 #include <optional>
