@@ -113,17 +113,14 @@ std::optional<Journal::Transaction> Journal::walkTransaction(std::uint64_t start
     const bool v3 = super_.has(kJournalIncompatChecksumV3);
     const std::uint64_t tagSize = super_.tagSize();
     const std::uint64_t tagsEnd = blockSize_ - (checksums ? kBlockTailSize : 0);
-    std::vector<std::uint64_t> taken;
     std::uint64_t position = start;
     // A transaction never holds more blocks than the log.
     for (std::uint64_t steps = 0; steps < end_ - first_; ++steps) {
         const Header header = headers[position];
         if (header.type == 0 || header.sequence != t.sequence) return std::nullopt;
-        taken.push_back(position);
-        if (header.type == kJournalCommit) {
-            for (std::uint64_t p : taken) consumed[p] = true;
-            return t;
-        }
+        // Blocks a walk took, whole transaction or broken, open no further walks: a damaged log costs one pass.
+        consumed[position] = true;
+        if (header.type == kJournalCommit) return t;
         if ((header.type == kJournalRevoke || header.type == kJournalDescriptor) && !read_(position, block))
             return std::nullopt;
         if (header.type == kJournalRevoke) {
@@ -151,7 +148,7 @@ std::optional<Journal::Transaction> Journal::walkTransaction(std::uint64_t start
                 // A data block never carries the magic (it is escaped); one that does is a later transaction's
                 // block written over this one's data.
                 if (headers[position].type != 0) return std::nullopt;
-                taken.push_back(position);
+                consumed[position] = true;
                 c.journalBlock = position;
                 t.copies.push_back(c);
             }

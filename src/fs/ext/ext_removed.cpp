@@ -10,6 +10,9 @@ using namespace ext_format;
 
 namespace {
 
+// Far above the largest journal mke2fs makes (a damaged size must not cost memory for every block it claims).
+constexpr std::uint64_t kMaxJournalBlocks = 1ULL << 22;
+
 // A map block that still names blocks: an extent node with entries, or indirect pointers that are not all zero
 // (the driver clears both when it removes a file).
 bool holdsMap(Bytes block) {
@@ -39,7 +42,7 @@ void ext2Class::readJournal() {
             }
             return readBlock(std::prev(it)->physical + (index - std::prev(it)->logical), buffer);
         },
-        inode.size / blockSize_, blockSize_);
+        std::min({inode.size / blockSize_, super_.blockCount, kMaxJournalBlocks}), blockSize_);
 }
 
 std::optional<ext2Class::RemovedInode> ext2Class::journalInode(std::uint32_t number, const Inode& now) const {
