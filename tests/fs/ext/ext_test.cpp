@@ -360,6 +360,100 @@ TEST(ExtEngine, RemovedNamesKeepTheirInodeOnlyWhileNoOtherFileHasIt) {
     }
 }
 
+void putBe32(ByteVector& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+// The small volume as the kernel driver leaves a removed file: gone.txt's inode (15) keeps its mode and
+// generation, loses its size and block map. With `journal`, an ext3 journal (inode 8, blocks 50..57) holds one
+// committed transaction that logged the inode table block while the file was whole.
+ByteVector clearedVolume(bool journal) {
+    ByteVector v = smallVolume();
+    const std::size_t table = 5 * 1024, gone = table + 14 * 128;
+    put32(v, gone + 0x64, 0x1234);  // generation
+    ByteVector whole(v.begin() + table + 1024, v.begin() + table + 2048);  // block 6, which holds inode 15
+    put16(whole, 14 * 128 - 1024 + 0x1A, 1);
+    put32(whole, 14 * 128 - 1024 + 0x14, 0);
+    put32(v, gone + 4, 0);
+    put32(v, gone + 0x28, 0);
+    if (!journal) return v;
+    put32(v, 1024 + 0x5C, kCompatJournal);
+    put32(v, 1024 + 0xE0, 8);
+    const std::size_t j = table + 7 * 128;
+    put16(v, j, 0x8180);
+    put32(v, j + 4, 8 * 1024);
+    put16(v, j + 0x1A, 1);
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        put32(v, j + 0x28 + i * 4, 50 + i);
+        v[4 * 1024 + (50 + i - 1) / 8] |= static_cast<std::uint8_t>(1u << ((50 + i - 1) % 8));
+    }
+    auto block = [&](std::uint32_t n) { return v.begin() + static_cast<std::ptrdiff_t>(n * 1024); };
+    ByteVector super(1024, 0);
+    putBe32(super, 0, 0xC03B3998);
+    putBe32(super, 4, 4);
+    putBe32(super, 0x0C, 1024);
+    putBe32(super, 0x10, 8);
+    putBe32(super, 0x14, 1);
+    std::copy(super.begin(), super.end(), block(50));
+    ByteVector descriptor(1024, 0), commit(1024, 0);
+    for (ByteVector* h : {&descriptor, &commit}) {
+        putBe32(*h, 0, 0xC03B3998);
+        putBe32(*h, 8, 77);
+    }
+    putBe32(descriptor, 4, 1);
+    putBe32(descriptor, 12, 6);       // the tag: volume block 6 ...
+    descriptor[12 + 7] = 0x02 | 0x08;  // ... same UUID, last tag
+    putBe32(commit, 4, 2);
+    std::copy(descriptor.begin(), descriptor.end(), block(51));
+    std::copy(whole.begin(), whole.end(), block(52));
+    std::copy(commit.begin(), commit.end(), block(53));
+    return v;
+}
+
+TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
+    const auto folder = std::filesystem::temp_directory_path() / "halvard_ext_journal_test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const bool journal : {false, true}) {
+        const ByteVector volume = clearedVolume(journal);
+        testing::MemoryReader reader(volume);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        EntryId gone = 0;
+        for (EntryId e : view.topLevel())
+            if (view.name(e) == "gone.txt") gone = e;
+        ASSERT_NE(gone, 0u);
+        const EntryDetails d = view.details(gone);
+        const std::string path = (folder / (journal ? "with" : "without")).string();
+        const FileSaveResult saved = view.saveFile(gone, path);
+        if (journal) {
+            EXPECT_EQ(d.size, 700u);
+            EXPECT_EQ(d.recoverable, "yes");
+            EXPECT_TRUE(saved.written);
+            EXPECT_FALSE(saved.damaged);
+            const std::string content = readHostFile(path);
+            ASSERT_EQ(content.size(), 700u);
+            EXPECT_EQ(content.substr(0, 3), "ABC");
+        } else {
+            // Size and blocks unknown: never an empty file called done.
+            EXPECT_EQ(d.recoverable, "no");
+            EXPECT_FALSE(saved.written);
+            EXPECT_FALSE(saved.error.empty());
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
+    }
+    // Another file that took the inode since (a new generation) does not lend the removed name its map.
+    ByteVector reused = clearedVolume(true);
+    put32(reused, 5 * 1024 + 14 * 128 + 0x64, 0x9999);
+    testing::MemoryReader reader(reused);
+    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+    for (EntryId e : view.topLevel()) {
+        if (view.name(e) == "gone.txt") EXPECT_EQ(view.details(e).recoverable, "no");
+    }
+    std::filesystem::remove_all(folder);
+}
+
 TEST(ExtEngine, DamagedMetadataNeverLeadsOutsideItsBuffers) {
     const ByteVector clean = smallVolume();
     const std::string folder = std::filesystem::temp_directory_path().string();
