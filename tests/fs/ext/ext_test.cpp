@@ -449,7 +449,9 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
     ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
     ASSERT_TRUE(view.parse({}, ParseMode::Standard));
     for (EntryId e : view.topLevel()) {
-        if (view.name(e) == "gone.txt") EXPECT_EQ(view.details(e).recoverable, "no");
+        if (view.name(e) == "gone.txt") {
+            EXPECT_EQ(view.details(e).recoverable, "no");
+        }
     }
     std::filesystem::remove_all(folder);
 }
