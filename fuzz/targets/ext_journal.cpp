@@ -1,5 +1,6 @@
 // The ext3/ext4 journal on its own: the input is the journal file (its superblock first, blocks of the size it
 // names), read as a history and every copy of the first volume blocks read back.
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -12,11 +13,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint64_t blockSize = halvard::be32(input, 0x0C);
     if (blockSize < 1024 || blockSize > 65536 || (blockSize & (blockSize - 1)) != 0) blockSize = 1024;
     const std::uint64_t count = size / blockSize;
-    const ReadBlock read = [&](std::uint64_t block, std::vector<std::uint8_t>& out) {
-        out.assign(blockSize, 0);
-        if (block >= count) return false;
-        const halvard::Bytes piece = halvard::slice(input, block * blockSize, blockSize);
-        out.assign(piece.begin(), piece.end());
+    const ReadJournal read = [&](std::uint64_t block, std::uint64_t offset, std::vector<std::uint8_t>& out) {
+        if (block >= count || offset + out.size() > blockSize) return false;
+        const halvard::Bytes piece = halvard::slice(input, block * blockSize + offset, out.size());
+        std::copy(piece.begin(), piece.end(), out.begin());
         return true;
     };
     Journal journal;

@@ -54,12 +54,17 @@ std::uint64_t JournalSuperblock::logEnd() const {
     return maxLength > fast ? maxLength - fast : 0;
 }
 
-bool Journal::load(const ReadBlock& readJournalBlock, std::uint64_t journalBlocks, std::uint64_t blockSize) {
+bool Journal::readBlock(std::uint64_t index, std::vector<std::uint8_t>& buffer) const {
+    buffer.assign(blockSize_, 0);
+    return read_ && read_(index, 0, buffer);
+}
+
+bool Journal::load(const ReadJournal& read, std::uint64_t journalBlocks, std::uint64_t blockSize) {
     *this = Journal{};
-    read_ = readJournalBlock;
+    read_ = read;
     blockSize_ = blockSize;
     std::vector<std::uint8_t> block;
-    if (blockSize == 0 || journalBlocks < 2 || !read_(0, block)) return false;
+    if (blockSize == 0 || journalBlocks < 2 || !readBlock(0, block)) return false;
     super_ = JournalSuperblock::read(block);
     if (!super_.valid() || super_.blockSize != blockSize) return false;
     first_ = super_.first;
@@ -68,9 +73,11 @@ bool Journal::load(const ReadBlock& readJournalBlock, std::uint64_t journalBlock
     if (super_.hasTagChecksums()) checksumSeed_ = chainedCrc32c(~0u, super_.uuid);
 
     // Every block of the log once: a transaction is walked from each block that opens one not yet taken by another.
+    // Only the header of each block is read: the log may be a gigabyte of which a few blocks are descriptors.
     std::vector<Header> headers(end_);
+    std::vector<std::uint8_t> head(kHeaderSize);
     for (std::uint64_t p = first_; p < end_; ++p)
-        if (read_(p, block)) headers[p] = headerOf(block);
+        if (read_(p, 0, head)) headers[p] = headerOf(head);
     std::vector<bool> consumed(end_, false);
     std::vector<Transaction> transactions;
     for (std::uint64_t p = first_; p < end_; ++p) {
@@ -121,7 +128,7 @@ std::optional<Journal::Transaction> Journal::walkTransaction(std::uint64_t start
         // Blocks a walk took, whole transaction or broken, open no further walks: a damaged log costs one pass.
         consumed[position] = true;
         if (header.type == kJournalCommit) return t;
-        if ((header.type == kJournalRevoke || header.type == kJournalDescriptor) && !read_(position, block))
+        if ((header.type == kJournalRevoke || header.type == kJournalDescriptor) && !readBlock(position, block))
             return std::nullopt;
         if (header.type == kJournalRevoke) {
             const std::uint64_t used = std::min<std::uint64_t>(be32(block, 12), tagsEnd);
@@ -169,7 +176,7 @@ std::span<const JournalCopy> Journal::copies(std::uint64_t volumeBlock) const {
 }
 
 bool Journal::readCopy(const JournalCopy& copy, std::vector<std::uint8_t>& buffer) const {
-    if (!read_ || !read_(copy.journalBlock, buffer)) return false;
+    if (!readBlock(copy.journalBlock, buffer)) return false;
     if (super_.hasTagChecksums()) {
         std::uint8_t sequence[4] = {static_cast<std::uint8_t>(copy.sequence >> 24),
                                     static_cast<std::uint8_t>(copy.sequence >> 16),

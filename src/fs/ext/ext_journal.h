@@ -7,6 +7,7 @@
 // looked at: each descriptor (or revoke) block opens a transaction that counts only when its commit block
 // follows (the journal's own structure, never the live superblock's start). Big-endian throughout.
 #include <array>
+#include <functional>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -64,11 +65,14 @@ struct JournalCopy {
     bool escaped = false;
 };
 
+// Reads `buffer.size()` bytes from `offset` on in block `index` of the journal file (0 is its superblock).
+using ReadJournal = std::function<bool(std::uint64_t index, std::uint64_t offset, std::vector<std::uint8_t>& buffer)>;
+
 class Journal {
 public:
-    // `readJournalBlock` reads block `index` of the journal (0 is its superblock); `journalBlocks` is how many the
-    // journal file holds. False when the journal is not one this reader understands.
-    bool load(const ReadBlock& readJournalBlock, std::uint64_t journalBlocks, std::uint64_t blockSize);
+    // `journalBlocks` is how many blocks the journal file holds. False when the journal is not one this reader
+    // understands.
+    bool load(const ReadJournal& read, std::uint64_t journalBlocks, std::uint64_t blockSize);
 
     // The logged copies of a volume block, oldest first.
     std::span<const JournalCopy> copies(std::uint64_t volumeBlock) const;
@@ -98,7 +102,9 @@ private:
                                                std::vector<bool>& consumed) const;
     std::uint64_t next(std::uint64_t position) const { return position + 1 < end_ ? position + 1 : first_; }
 
-    ReadBlock read_;
+    bool readBlock(std::uint64_t index, std::vector<std::uint8_t>& buffer) const;
+
+    ReadJournal read_;
     JournalSuperblock super_;
     std::uint64_t blockSize_ = 0;
     std::uint64_t first_ = 0, end_ = 0;

@@ -32,15 +32,14 @@ void ext2Class::readJournal() {
     const BlockList runs = blocksOf(inode, inode.size);
     // The journal file's blocks, by their index in it.
     journal_.load(
-        [this, runs](std::uint64_t index, std::vector<std::uint8_t>& buffer) {
+        [this, runs](std::uint64_t index, std::uint64_t offset, std::vector<std::uint8_t>& buffer) {
             const auto it = std::upper_bound(runs.begin(), runs.end(), index,
                                              [](std::uint64_t i, const BlockRun& r) { return i < r.logical; });
             if (it == runs.begin() || std::prev(it)->unwritten ||
-                index - std::prev(it)->logical >= std::prev(it)->count) {
-                buffer.assign(blockSize_, 0);
+                index - std::prev(it)->logical >= std::prev(it)->count || offset + buffer.size() > blockSize_)
                 return false;
-            }
-            return readBlock(std::prev(it)->physical + (index - std::prev(it)->logical), buffer);
+            const std::uint64_t block = std::prev(it)->physical + (index - std::prev(it)->logical);
+            return block != 0 && blockInVolume(block) && readBytes(shift_ + block * blockSize_ + offset, buffer);
         },
         std::min({inode.size / blockSize_, super_.blockCount, kMaxJournalBlocks}), blockSize_);
 }

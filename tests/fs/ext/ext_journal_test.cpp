@@ -3,6 +3,7 @@
 // blocks, revoke records, and copies a later transaction overwrote in the log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "fs/ext/ext_journal.h"
@@ -104,10 +105,10 @@ struct JournalImage {
         }
         return at;
     }
-    ReadBlock reader() const {
-        return [this](std::uint64_t index, std::vector<std::uint8_t>& out) {
-            if (index >= blocks.size()) return false;
-            out = blocks[index];
+    ReadJournal reader() const {
+        return [this](std::uint64_t index, std::uint64_t offset, std::vector<std::uint8_t>& out) {
+            if (index >= blocks.size() || offset + out.size() > kBlock) return false;
+            std::copy_n(blocks[index].begin() + static_cast<std::ptrdiff_t>(offset), out.size(), out.begin());
             return true;
         };
     }
