@@ -242,18 +242,25 @@ void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool re
     const bool indexed = (inode.flags & kInodeFlagIndexed) != 0;
     std::vector<PendingRecord> records;
     std::string names;  // the names of `records`, one after another
+    const auto addRecord = [&](const DirectoryRecord& r, bool logged) {
+        records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed || logged});
+        names.append(r.name);
+    };
+    if (inode.hasInlineData()) {
+        // A small folder inside its inode: the parent's number, then records in the rest of the block area and
+        // in the attribute's value, each area on its own.
+        const Bytes data = inode.inlineData;
+        for (const Bytes area : {slice(data, 4, kBlockArea - 4), data.subspan(std::min(data.size(), kBlockArea))})
+            walkDirectoryBlock(area, hasFileType_, inodeCount_, [&](const DirectoryRecord& r) { addRecord(r, false); }, true);
+    }
     for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
             if (run.unwritten) continue;
             // Earlier versions of the block in the journal still hold the names the driver blanked since.
             forEachVersion(run.physical + k, [&](Bytes block, bool logged) {
                 walkDirectoryBlock(
-                    block, hasFileType_, inodeCount_,
-                    [&](const DirectoryRecord& r) {
-                        records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed || logged});
-                        names.append(r.name);
-                    },
-                    true, indexed && run.logical + k == 0);
+                    block, hasFileType_, inodeCount_, [&](const DirectoryRecord& r) { addRecord(r, logged); }, true,
+                    indexed && run.logical + k == 0);
                 return true;
             });
         }
@@ -337,6 +344,10 @@ std::string ext2Class::linkTarget(std::uint32_t key) const {
     Inode inode;
     if (!e || !e->isSymlink() || !e->inodeDescribes || !readInode(e->inode, inode) || !inode.isSymlink()) return {};
     if (inode.isFastSymlink()) return std::string(inode.blocks.begin(), inode.blocks.begin() + inode.size);
+    if (inode.hasInlineData())
+        return std::string(inode.inlineData.begin(),
+                           inode.inlineData.begin() + static_cast<std::ptrdiff_t>(
+                                                          std::min<std::uint64_t>(inode.size, inode.inlineData.size())));
     // A longer target sits in the link's first block; no target is longer than a block.
     const BlockList runs = blocksOf(inode, std::min<std::uint64_t>(inode.size, blockSize_));
     std::vector<std::uint8_t> block;
@@ -399,6 +410,14 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
             return result;
         }
         return writeHostSymlink(target, hostPath, accessTime, modifyTime);
+    }
+    if (inode.hasInlineData()) {
+        // Content kept in the inode; a size beyond what it holds is a damaged inode, cut to what is there.
+        const std::uint64_t kept = std::min<std::uint64_t>(e->size, inode.inlineData.size());
+        result = writeSmallFile(std::string(inode.inlineData.begin(), inode.inlineData.begin() + static_cast<std::ptrdiff_t>(kept)),
+                                hostPath, accessTime, modifyTime);
+        result.damaged = result.damaged || kept < e->size;
+        return result;
     }
     return writeBlockFile(reader_, blockFile(*e, blocksOf(inode, e->size)), hostPath);
 }

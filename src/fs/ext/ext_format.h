@@ -22,6 +22,7 @@ inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
 inline constexpr std::uint32_t kInodeFlagExtents = 0x00080000;
 inline constexpr std::uint32_t kInodeFlagIndexed = 0x00001000;  // an indexed folder: block 0 holds the index root
+inline constexpr std::uint32_t kInodeFlagInlineData = 0x10000000;  // content kept in the inode, no blocks
 inline constexpr std::uint16_t kGroupBlocksUninitialised = 0x0002;
 inline constexpr std::uint32_t kRoCompatGroupChecksums = 0x0010 | 0x0400;  // group descriptor or metadata checksums
 inline constexpr std::uint16_t kGroupInodesUninitialised = 0x0001;
@@ -87,6 +88,9 @@ struct Inode {
     std::uint32_t flags = 0;       // 0x20
     std::array<std::uint8_t, kBlockArea> blocks{};  // 0x28
     std::uint32_t generation = 0;  // 0x64: differs between the files that use one inode in turn
+    // Inline data: the block area followed by the value of the inode's "system.data" attribute (kept in the
+    // inode's extra space). Empty for other inodes.
+    std::vector<std::uint8_t> inlineData;
 
     static Inode read(Bytes data);
     std::uint16_t type() const { return mode & 0xF000; }
@@ -95,6 +99,7 @@ struct Inode {
     bool isSymlink() const { return type() == 0xA000; }
     std::uint32_t firstBlockPointer() const { return le32(blocks, 0); }
     bool usesExtents() const { return (flags & kInodeFlagExtents) && le16(blocks, 0) == kExtentMagic; }
+    bool hasInlineData() const { return (flags & kInodeFlagInlineData) != 0; }
     // The block area still names blocks (the kernel clears it when it removes a file).
     bool mapsBlocks() const;
     // A short link keeps its target in the block area instead of a block.
@@ -102,6 +107,10 @@ struct Inode {
     // Removed: no name holds it any more (the kernel and e2fsprogs also set the deletion time).
     bool isRemoved() const { return mode != 0 && (linkCount == 0 || deletionTime != 0); }
 };
+
+// The value of the "system.data" attribute in the extra space of a whole inode (`inode` is inode-size bytes);
+// empty when there is none or it does not fit.
+Bytes inlineDataAttribute(Bytes inode);
 
 // Reads one whole block; false when it lies outside the volume or cannot be read.
 using ReadBlock = std::function<bool(std::uint64_t block, std::vector<std::uint8_t>& buffer)>;

@@ -201,6 +201,47 @@ ByteVector superblock(std::uint32_t inodes, std::uint32_t blocks, std::uint32_t 
     return sb;
 }
 
+// A 256-byte inode with inline data: 60 bytes in the block area, the rest in the "system.data" attribute of the
+// inode's extra space (after another attribute); damaged entries give no tail rather than bytes from elsewhere.
+TEST(ExtInlineData, TheContentIsTheBlockAreaThenTheSystemDataAttribute) {
+    ByteVector raw(256, 0);
+    put16(raw, 0, 0x81A4);
+    put32(raw, 4, 70);
+    put32(raw, 0x20, kInodeFlagInlineData);
+    for (int i = 0; i < 60; ++i) raw[0x28 + i] = static_cast<std::uint8_t>('a' + i % 26);
+    put16(raw, 0x80, 32);             // extra fields: the attributes start at 160
+    put32(raw, 160, 0xEA020000);
+    const std::size_t entries = 164;
+    raw[entries] = 3;                 // "user.abc", value "xyz" at 48
+    raw[entries + 1] = 1;
+    put16(raw, entries + 2, 48);
+    put32(raw, entries + 8, 3);
+    std::memcpy(raw.data() + entries + 16, "abc", 3);
+    const std::size_t second = entries + 20;
+    raw[second] = 4;                  // "system.data", value of 10 bytes at 52
+    raw[second + 1] = 7;
+    put16(raw, second + 2, 52);
+    put32(raw, second + 8, 10);
+    std::memcpy(raw.data() + second + 16, "data", 4);
+    std::memcpy(raw.data() + entries + 48, "xyz", 3);
+    std::memcpy(raw.data() + entries + 52, "0123456789", 10);
+    const Inode inode = Inode::read(raw);
+    ASSERT_EQ(inode.inlineData.size(), 70u);
+    EXPECT_EQ(std::string(inode.inlineData.begin() + 58, inode.inlineData.end()), "gh0123456789");
+    EXPECT_FALSE(inode.mapsBlocks());
+    EXPECT_TRUE(blocksOfInode(inode, 1024, 1, [](std::uint64_t, std::vector<std::uint8_t>&) { return true; }).empty());
+
+    ByteVector bad = raw;
+    put32(bad, second + 8, 1000);  // a value past the inode
+    EXPECT_EQ(Inode::read(bad).inlineData.size(), 60u);
+    bad = raw;
+    put16(bad, 0x80, 200);  // extra fields past the inode
+    EXPECT_EQ(Inode::read(bad).inlineData.size(), 60u);
+    bad = raw;
+    bad[entries] = 250;  // a name past the inode
+    EXPECT_EQ(Inode::read(bad).inlineData.size(), 60u);
+}
+
 TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
     ByteVector sb = superblock(1792, 12288, 896);
     Superblock s = Superblock::read(sb);
