@@ -94,7 +94,25 @@ bool ext2Class::readGroupDescriptors() {
     std::uint64_t length = groupCount_ * descriptorSize_;
     if (length % blockSize_ != 0) length = (length + 511) / 512 * 512;
     descriptors_.assign(length, 0);
-    return readBytes(shift_ + (superBlock + 1) * blockSize_, descriptors_);
+    if (!super_.hasMetaGroups()) return readBytes(shift_ + (superBlock + 1) * blockSize_, descriptors_);
+    // Spread descriptors: the first blocks follow the superblock, each later one sits at the start of the group it
+    // describes first (after that group's superblock copy).
+    const std::uint64_t perBlock = blockSize_ / descriptorSize_;
+    std::vector<std::uint8_t> block;
+    bool ok = true;
+    for (std::uint64_t i = 0; i * perBlock < groupCount_; ++i) {
+        std::uint64_t at = superBlock + 1 + i;
+        if (i >= super_.firstMetaGroup) {
+            const std::uint64_t group = i * perBlock;
+            at = super_.firstDataBlock + group * super_.blocksPerGroup + (super_.groupHasSuperblock(group) ? 1 : 0);
+        }
+        const bool read = readBlock(at, block);
+        ok = ok && read;
+        const std::uint64_t offset = i * blockSize_;
+        std::copy_n(block.begin(), std::min<std::uint64_t>(blockSize_, descriptors_.size() - offset),
+                    descriptors_.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    return ok;
 }
 
 void ext2Class::collectInodes() {

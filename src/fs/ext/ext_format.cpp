@@ -97,6 +97,7 @@ Superblock Superblock::read(Bytes d) {
     s.readOnlyCompatible = le32(d, 0x64);
     s.journalInode = le32(d, 0xE0);
     s.descriptorSizeField = le16(d, 0xFE);
+    s.firstMetaGroup = le32(d, 0x104);
     if (s.incompatible & kIncompat64Bit) s.blockCount |= static_cast<std::uint64_t>(le32(d, 0x150)) << 32;
     return s;
 }
@@ -128,6 +129,16 @@ bool Superblock::usable() const {
     return hasMagic() && bs != 0 && inodeSize() != 0 && descriptorSize() != 0 && blocksPerGroup != 0 &&
            blocksPerGroup <= bs * 8 && inodesPerGroup != 0 && inodesPerGroup <= bs * 8 && inodeCount != 0 &&
            groupCount() != 0;
+}
+
+bool Superblock::groupHasSuperblock(std::uint64_t g) const {
+    if (!(readOnlyCompatible & kRoCompatSparseSuper) || g <= 1) return true;
+    for (const std::uint64_t base : {3, 5, 7}) {
+        std::uint64_t power = base;
+        while (power < g) power *= base;
+        if (power == g) return true;
+    }
+    return false;
 }
 
 std::uint64_t Superblock::expectedOffset() const {

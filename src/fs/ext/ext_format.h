@@ -20,6 +20,8 @@ inline constexpr std::uint64_t kMaxBlockSize = 65536;
 inline constexpr std::uint32_t kCompatJournal = 0x0004;
 inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
+inline constexpr std::uint32_t kIncompatMetaGroups = 0x0010;  // descriptor blocks spread over the groups
+inline constexpr std::uint32_t kRoCompatSparseSuper = 0x0001;
 inline constexpr std::uint32_t kInodeFlagExtents = 0x00080000;
 inline constexpr std::uint32_t kInodeFlagIndexed = 0x00001000;  // an indexed folder: block 0 holds the index root
 inline constexpr std::uint32_t kInodeFlagInlineData = 0x10000000;  // content kept in the inode, no blocks
@@ -46,6 +48,7 @@ struct Superblock {
     std::uint32_t readOnlyCompatible = 0;  // 0x64
     std::uint32_t journalInode = 0;       // 0xE0
     std::uint16_t descriptorSizeField = 0;  // 0xFE (64-bit volumes)
+    std::uint32_t firstMetaGroup = 0;     // 0x104: descriptor blocks before this one follow the superblock
 
     static Superblock read(Bytes data);
     bool hasMagic() const { return magic == kMagic; }
@@ -56,6 +59,9 @@ struct Superblock {
     // Every group, the last partial one included.
     std::uint64_t groupCount() const;
     bool hasFileType() const { return (incompatible & kIncompatFileType) != 0; }
+    bool hasMetaGroups() const { return (incompatible & kIncompatMetaGroups) != 0; }
+    // Whether group `g` starts with a copy of the superblock (all groups, or 0, 1 and powers of 3, 5 and 7).
+    bool groupHasSuperblock(std::uint64_t g) const;
     bool hasJournal() const { return (compatible & kCompatJournal) != 0 && journalInode != 0; }
     bool hasGroupChecksums() const { return (readOnlyCompatible & kRoCompatGroupChecksums) != 0; }
     // Magic and a geometry that can be walked without reading nonsense.

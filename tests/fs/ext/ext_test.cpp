@@ -248,6 +248,14 @@ TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
     EXPECT_EQ(s.groupCount(), 2u);
     EXPECT_EQ(s.inodeSize(), 128u);  // revision 0: fixed inode size
     EXPECT_TRUE(s.usable());
+    // Superblock copies: every group, or with sparse copies groups 0, 1 and the powers of 3, 5 and 7.
+    EXPECT_TRUE(s.groupHasSuperblock(32));
+    put32(sb, 0x64, kRoCompatSparseSuper);
+    const Superblock sparse = Superblock::read(sb);
+    std::vector<std::uint64_t> withCopies;
+    for (std::uint64_t g = 0; g < 130; ++g)
+        if (sparse.groupHasSuperblock(g)) withCopies.push_back(g);
+    EXPECT_EQ(withCopies, (std::vector<std::uint64_t>{0, 1, 3, 5, 7, 9, 25, 27, 49, 81, 125}));
     put32(sb, 0x18, 40);  // block size shift out of range
     EXPECT_FALSE(Superblock::read(sb).usable());
     put32(sb, 0x18, 0);
