@@ -16,6 +16,8 @@ constexpr std::uint64_t kSearchChunk = 1 << 20;
 constexpr std::uint64_t kMaxDescriptorTable = 256ULL << 20;
 constexpr std::uint64_t kTablePiece = 256 * 1024;
 constexpr std::uint64_t kMaxReserved = 1 << 20;
+// Removed files that no name (live, in slack or in the journal) leads to are listed in this folder of the root.
+constexpr const char* kOrphanFolderName = "ORPHAN_ENTRY";
 // Status and progress are sent this often in per-entry loops (each send waits for the page).
 constexpr std::uint64_t kReportEvery = 256;
 
@@ -308,9 +310,47 @@ void ext2Class::walkFolders() {
     walkedCount_ = 0;
     walkFolder(kExtRootKey, 2, false, 0);
     walkedFolders_ = {};
+    addUnnamedRemovedFiles();
     inodes_ = {};
     reporting.setStatus(formatted("parsed inode entry %d  of %d ", inodeCount_, inodeCount_));
     reporting.setPosition(static_cast<std::uint32_t>(inodeCount_));
+}
+
+void ext2Class::addUnnamedRemovedFiles() {
+    if (stopCleared_) return;
+    std::vector<bool> named(inodeCount_ + 1, false);
+    for (const ExtEntry& e : entries_)
+        if (e.inode <= inodeCount_) named[e.inode] = true;
+    std::uint32_t folder = 0;
+    for (const InodeSummary& s : inodes_) {
+        if (!s.removed || named[s.number] || (s.mode & 0xF000) != 0x8000) continue;
+        // Only files whose content is still described: a cleared inode on its own says nothing worth listing.
+        const std::optional<RemovedInode> removed = removedInode(s.number);
+        if (!removed || removed->inode.size == 0 || entries_.size() >= 0xFFFFFFFEu) continue;
+        if (folder == 0) {
+            ExtEntry orphans;
+            orphans.name = kOrphanFolderName;
+            orphans.parent = kExtRootKey;
+            orphans.mode = 0x4000;
+            orphans.removed = true;
+            folder = static_cast<std::uint32_t>(entries_.size());
+            entries_[kExtRootKey].children.push_back(folder);
+            entries_.push_back(std::move(orphans));
+        }
+        ExtEntry e;
+        e.name = "inode_" + std::to_string(s.number);
+        e.inode = s.number;
+        e.parent = folder;
+        e.mode = e.inodeMode = s.mode;
+        e.size = removed->inode.size;
+        e.accessTime = removed->inode.accessTime;
+        e.changeTime = s.changeTime;
+        e.modifyTime = removed->inode.modifyTime;
+        e.removed = true;
+        e.inodeDescribes = true;
+        entries_[folder].children.push_back(static_cast<std::uint32_t>(entries_.size()));
+        entries_.push_back(std::move(e));
+    }
 }
 
 void ext2Class::fillRootEntries() {

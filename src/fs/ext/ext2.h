@@ -138,6 +138,8 @@ private:
     // A new entry for a record of `folder`; false when the record names nothing the tree shows.
     bool addEntry(std::uint32_t folder, const ext_format::DirectoryRecord& record, bool belowRemoved);
     void walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool removed, unsigned depth);
+    // Removed files whose content is known but whose names are gone, each named after its inode number.
+    void addUnnamedRemovedFiles();
     // A stop ends the phase that sees it; the phases after it run on what was gathered (the page's flag stays
     // set, so later polls are not taken for a new request).
     bool pollStop();

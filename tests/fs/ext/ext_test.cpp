@@ -491,6 +491,23 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
             EXPECT_FALSE(std::filesystem::exists(path));
         }
     }
+    // With its name gone too, the file is listed under ORPHAN_ENTRY by its inode number and saved.
+    ByteVector nameless = clearedVolume(true);
+    std::fill_n(nameless.begin() + 20 * 1024 + 100, 16, 0);
+    {
+        testing::MemoryReader reader(nameless);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        std::map<std::string, EntryId> top;
+        for (EntryId e : view.topLevel()) top[view.name(e)] = e;
+        ASSERT_TRUE(top.count("ORPHAN_ENTRY") && !top.count("gone.txt"));
+        const std::vector<EntryId> orphans = view.children(top["ORPHAN_ENTRY"]);
+        ASSERT_EQ(orphans.size(), 1u);
+        EXPECT_EQ(view.name(orphans[0]), "inode_15");
+        EXPECT_EQ(view.details(orphans[0]).size, 700u);
+        EXPECT_TRUE(view.saveFile(orphans[0], (folder / "orphan").string()).written);
+        EXPECT_EQ(readHostFile((folder / "orphan").string()).substr(0, 3), "ABC");
+    }
     // Another file that took the inode since (a new generation) does not lend the removed name its map.
     ByteVector reused = clearedVolume(true);
     put32(reused, 5 * 1024 + 14 * 128 + 0x64, 0x9999);
