@@ -452,8 +452,8 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
             return result;
         }
         result = writeBlockFile(reader_, blockFile(*e, std::move(blocks.free)), hostPath);
-        // Blocks in use again by other files are left as zeros.
-        result.damaged = result.damaged || blocks.someInUse;
+        // Blocks in use again by other files, or no longer named by the map, are left as zeros.
+        result.damaged = result.damaged || !blocks.whole();
         return result;
     }
     Inode inode;

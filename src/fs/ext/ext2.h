@@ -107,6 +107,8 @@ private:
     struct RemovedBlocks {
         BlockList free;
         bool someInUse = false;
+        bool mapIncomplete = false;  // the inode counts more blocks than the map still names
+        bool whole() const { return !someInUse && !mapIncomplete; }
     };
 
     bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer) const;

@@ -25,6 +25,7 @@ inline constexpr std::uint32_t kRoCompatSparseSuper = 0x0001;
 inline constexpr std::uint32_t kInodeFlagExtents = 0x00080000;
 inline constexpr std::uint32_t kInodeFlagIndexed = 0x00001000;  // an indexed folder: block 0 holds the index root
 inline constexpr std::uint32_t kInodeFlagInlineData = 0x10000000;  // content kept in the inode, no blocks
+inline constexpr std::uint32_t kInodeFlagHugeFile = 0x00040000;  // the block count is in blocks, not 512-byte units
 inline constexpr std::uint16_t kGroupBlocksUninitialised = 0x0002;
 inline constexpr std::uint32_t kRoCompatGroupChecksums = 0x0010 | 0x0400;  // group descriptor or metadata checksums
 inline constexpr std::uint16_t kGroupInodesUninitialised = 0x0001;

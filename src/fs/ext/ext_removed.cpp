@@ -126,7 +126,19 @@ ext2Class::RemovedBlocks ext2Class::removedBlocks(const ExtEntry& e) const {
     if (!removed) return result;
     // The block bitmap of each group met, read once.
     std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps;
-    for (const BlockRun& run : removedRuns(*removed, e.size)) {
+    const BlockList runs = removedRuns(*removed, e.size);
+    // A map read in part (a block of it cleared in every copy) names fewer blocks than the inode counts, beyond
+    // what the map's own blocks and an attribute block explain.
+    std::uint64_t mapped = 0;
+    for (const BlockRun& run : runs) mapped += run.count;
+    const Inode& inode = removed->inode;
+    const std::uint64_t allocated =
+        (inode.flags & kInodeFlagHugeFile) ? inode.sectors : std::uint64_t{inode.sectors} * 512 / blockSize_;
+    // Indirect blocks hold a block number each, extent leaves a run each; a few more for the upper levels.
+    const std::uint64_t perBlock = blockSize_ / 4, perLeaf = (blockSize_ - 12) / 12;
+    const std::uint64_t mapOwnBlocks = mapped / perBlock + mapped / (perBlock * perBlock) + runs.size() / perLeaf + 6;
+    result.mapIncomplete = allocated > mapped + mapOwnBlocks;
+    for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
             if (!run.unwritten && !blockIsFree(run.physical + k, bitmaps)) {
                 result.someInUse = true;
@@ -152,7 +164,7 @@ ExtRecoverable ext2Class::recoverable(std::uint32_t key) const {
     if (e->size == 0) return ExtRecoverable::Yes;
     const RemovedBlocks blocks = removedBlocks(*e);
     if (blocks.free.empty()) return ExtRecoverable::No;
-    return blocks.someInUse ? ExtRecoverable::Partly : ExtRecoverable::Yes;
+    return blocks.whole() ? ExtRecoverable::Yes : ExtRecoverable::Partly;
 }
 
 void ext2Class::forEachVersion(std::uint64_t block, const std::function<bool(Bytes, bool)>& visit) const {

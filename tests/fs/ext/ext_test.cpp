@@ -508,6 +508,20 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
         EXPECT_TRUE(view.saveFile(orphans[0], (folder / "orphan").string()).written);
         EXPECT_EQ(readHostFile((folder / "orphan").string()).substr(0, 3), "ABC");
     }
+    // A copy whose inode counts far more blocks than its map still names was caught while the map was cleared:
+    // what it names is saved, marked damaged.
+    ByteVector partial = clearedVolume(true);
+    put32(partial, 52 * 1024 + 14 * 128 - 1024 + 0x1C, 2 * 40);
+    {
+        testing::MemoryReader reader(partial);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        for (EntryId e : view.topLevel()) {
+            if (view.name(e) != "gone.txt") continue;
+            EXPECT_EQ(view.details(e).recoverable, "partly");
+            EXPECT_TRUE(view.saveFile(e, (folder / "partial").string()).damaged);
+        }
+    }
     // Another file that took the inode since (a new generation) does not lend the removed name its map.
     ByteVector reused = clearedVolume(true);
     put32(reused, 5 * 1024 + 14 * 128 + 0x64, 0x9999);
