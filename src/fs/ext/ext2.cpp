@@ -271,7 +271,8 @@ void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool re
         // in the attribute's value, each area on its own.
         const Bytes data = inode.inlineData;
         for (const Bytes area : {slice(data, 4, kBlockArea - 4), data.subspan(std::min(data.size(), kBlockArea))})
-            walkDirectoryBlock(area, hasFileType_, inodeCount_, [&](const DirectoryRecord& r) { addRecord(r, false); }, true);
+            walkDirectoryBlock(
+                area, hasFileType_, inodeCount_, [&](const DirectoryRecord& r) { addRecord(r, false); }, true);
     }
     for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
@@ -402,10 +403,7 @@ std::string ext2Class::linkTarget(std::uint32_t key) const {
     Inode inode;
     if (!e || !e->isSymlink() || !e->inodeDescribes || !readInode(e->inode, inode) || !inode.isSymlink()) return {};
     if (inode.isFastSymlink()) return std::string(inode.blocks.begin(), inode.blocks.begin() + inode.size);
-    if (inode.hasInlineData())
-        return std::string(inode.inlineData.begin(),
-                           inode.inlineData.begin() + static_cast<std::ptrdiff_t>(
-                                                          std::min<std::uint64_t>(inode.size, inode.inlineData.size())));
+    if (inode.hasInlineData()) return inode.inlineContent();
     // A longer target sits in the link's first block; no target is longer than a block.
     const BlockList runs = blocksOf(inode, std::min<std::uint64_t>(inode.size, blockSize_));
     std::vector<std::uint8_t> block;
@@ -471,10 +469,9 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
     }
     if (inode.hasInlineData()) {
         // Content kept in the inode; a size beyond what it holds is a damaged inode, cut to what is there.
-        const std::uint64_t kept = std::min<std::uint64_t>(e->size, inode.inlineData.size());
-        result = writeSmallFile(std::string(inode.inlineData.begin(), inode.inlineData.begin() + static_cast<std::ptrdiff_t>(kept)),
-                                hostPath, accessTime, modifyTime);
-        result.damaged = result.damaged || kept < e->size;
+        const std::string content = inode.inlineContent();
+        result = writeSmallFile(content, hostPath, accessTime, modifyTime);
+        result.damaged = result.damaged || content.size() < e->size;
         return result;
     }
     return writeBlockFile(reader_, blockFile(*e, blocksOf(inode, e->size)), hostPath);

@@ -1,6 +1,7 @@
 #pragma once
 // The on-disk structures of ext2/ext3 (and the ext4 extents and 64-bit descriptors that such volumes may carry),
 // each read from a byte span. Little-endian throughout; every field a caller trusts is bounded here.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -107,6 +108,11 @@ struct Inode {
     std::uint32_t firstBlockPointer() const { return le32(blocks, 0); }
     bool usesExtents() const { return (flags & kInodeFlagExtents) && le16(blocks, 0) == kExtentMagic; }
     bool hasInlineData() const { return (flags & kInodeFlagInlineData) != 0; }
+    // The inline content up to the file's size (shorter when the inode holds less).
+    std::string inlineContent() const {
+        const auto length = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(size, inlineData.size()));
+        return std::string(inlineData.begin(), inlineData.begin() + length);
+    }
     // The block area still names blocks (the kernel clears it when it removes a file).
     bool mapsBlocks() const;
     // A short link keeps its target in the block area instead of a block.

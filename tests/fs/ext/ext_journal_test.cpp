@@ -32,7 +32,8 @@ struct JournalImage {
     std::vector<ByteVector> blocks;
     std::uint32_t incompatible;
 
-    JournalImage(std::uint32_t length, std::uint32_t features) : blocks(length, ByteVector(kBlock, 0)), incompatible(features) {
+    JournalImage(std::uint32_t length, std::uint32_t features)
+        : blocks(length, ByteVector(kBlock, 0)), incompatible(features) {
         ByteVector& s = blocks[0];
         putBe32(s, 0, kJournalMagic);
         putBe32(s, 4, kJournalSuperblockV2);
@@ -143,7 +144,9 @@ TEST(ExtJournal, CommittedTransactionsInSequenceOrderEvenAcrossTheWrapOfTheLog) 
         // An older pass of the log: one transaction at its middle, one that wraps from its end to its start, and
         // one whose commit the newest pass wrote over.
         j.transaction(12, 0xFFFFFFF0u, {{500, filled(1)}, {501, filled(1)}});
-        EXPECT_EQ(j.transaction(19, 0xFFFFFFF1u, {{500, filled(2)}, {502, filled(2)}, {503, filled(2)}, {504, filled(2)}}), 2u);
+        const std::uint32_t after =
+            j.transaction(19, 0xFFFFFFF1u, {{500, filled(2)}, {502, filled(2)}, {503, filled(2)}, {504, filled(2)}});
+        EXPECT_EQ(after, 2u);
         j.transaction(2, 0xFFFFFFF2u, {{505, filled(5)}});
         // The newest pass: its sequence numbers wrap past 32 bits.
         const std::uint32_t at = j.transaction(4, 0xFFFFFFFFu, {{500, filled(3)}});
@@ -204,7 +207,10 @@ TEST(ExtJournal, DamagedJournalsAreRefusedOrReadAsFarAsTheyMakeSense) {
     // runs into its own descriptor or a block that is not data, and nothing is taken from it.
     bad = j;
     bad.header(5, kJournalDescriptor, 20);
-    for (std::size_t at = 12; at + 8 <= kBlock; at += 8) putBe32(bad.blocks[5], at, 77), putBe16(bad.blocks[5], at + 6, kTagSameUuid);
+    for (std::size_t at = 12; at + 8 <= kBlock; at += 8) {
+        putBe32(bad.blocks[5], at, 77);
+        putBe16(bad.blocks[5], at + 6, kTagSameUuid);
+    }
     ASSERT_TRUE(journal.load(bad.reader(), bad.blocks.size(), kBlock));
     EXPECT_TRUE(journal.copies(77).empty());
     EXPECT_EQ(journal.copies(40).size(), 1u);
