@@ -62,7 +62,7 @@ std::optional<ext2Class::RemovedInode> ext2Class::journalInode(std::uint32_t num
         // ... while it still had its map and size: before the removal began, or an empty file.
         const bool whole = copy.linkCount > 0 || copy.deletionTime == 0;
         if (!whole) continue;
-        if (copy.size > 0 ? copy.mapsBlocks() || copy.isFastSymlink() : copy.sectors == 0)
+        if (copy.size > 0 ? copy.mapsBlocks() : copy.sectors == 0)
             return RemovedInode{copy, it->order};
     }
     return std::nullopt;
