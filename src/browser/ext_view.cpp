@@ -22,6 +22,7 @@ bool ExtView::runParse(const ParseContext& context) {
     engine_.attachVolume();
     if (engine_.volumeSize() == 0 || !engine_.readSuperblock() || !engine_.readGroupDescriptors()) return false;
     engine_.collectInodes();
+    engine_.readJournal();
     engine_.walkFolders();
     engine_.fillRootEntries();
     if (context.tree) insertPlaceholders(*context.tree, engine_.rootItem(), *this);

@@ -16,6 +16,8 @@ constexpr std::uint64_t kSearchChunk = 1 << 20;
 constexpr std::uint64_t kMaxDescriptorTable = 256ULL << 20;
 constexpr std::uint64_t kTablePiece = 256 * 1024;
 constexpr std::uint64_t kMaxReserved = 1 << 20;
+// Removed files that no name (live, in slack or in the journal) leads to are listed in this folder of the root.
+constexpr const char* kOrphanFolderName = "ORPHAN_ENTRY";
 // Status and progress are sent this often in per-entry loops (each send waits for the page).
 constexpr std::uint64_t kReportEvery = 256;
 
@@ -94,7 +96,25 @@ bool ext2Class::readGroupDescriptors() {
     std::uint64_t length = groupCount_ * descriptorSize_;
     if (length % blockSize_ != 0) length = (length + 511) / 512 * 512;
     descriptors_.assign(length, 0);
-    return readBytes(shift_ + (superBlock + 1) * blockSize_, descriptors_);
+    if (!super_.hasMetaGroups()) return readBytes(shift_ + (superBlock + 1) * blockSize_, descriptors_);
+    // Spread descriptors: the first blocks follow the superblock, each later one sits at the start of the group it
+    // describes first (after that group's superblock copy).
+    const std::uint64_t perBlock = blockSize_ / descriptorSize_;
+    std::vector<std::uint8_t> block;
+    bool ok = true;
+    for (std::uint64_t i = 0; i * perBlock < groupCount_; ++i) {
+        std::uint64_t at = superBlock + 1 + i;
+        if (i >= super_.firstMetaGroup) {
+            const std::uint64_t group = i * perBlock;
+            at = super_.firstDataBlock + group * super_.blocksPerGroup + (super_.groupHasSuperblock(group) ? 1 : 0);
+        }
+        const bool read = readBlock(at, block);
+        ok = ok && read;
+        const std::uint64_t offset = i * blockSize_;
+        std::copy_n(block.begin(), std::min<std::uint64_t>(blockSize_, descriptors_.size() - offset),
+                    descriptors_.begin() + static_cast<std::ptrdiff_t>(offset));
+    }
+    return ok;
 }
 
 void ext2Class::collectInodes() {
@@ -176,6 +196,16 @@ bool ext2Class::addEntry(std::uint32_t folder, const DirectoryRecord& record, bo
         e.accessTime = inode->accessTime;
         e.changeTime = inode->changeTime;
         e.modifyTime = inode->modifyTime;
+        if (e.removed) {
+            // The driver clears a removed file's size with its map: both come from where the map is still known.
+            if (const std::optional<RemovedInode> earlier = removedInode(record.inode)) {
+                e.size = earlier->inode.size;
+                e.accessTime = earlier->inode.accessTime;
+                e.modifyTime = earlier->inode.modifyTime;
+            } else {
+                e.sizeKnown = e.size != 0;
+            }
+        }
     } else {
         e.mode = recordMode != 0 ? recordMode : (e.removed ? 0x8000 : 0);
     }
@@ -217,23 +247,43 @@ void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool re
         reporting.setStatus(formatted("parsing inode entry %d  of %d ", inodeNumber, inodeCount_));
         reporting.setPosition(static_cast<std::uint32_t>(inodeNumber));
     }
+    // A removed folder's blocks are known through an earlier copy of its inode when the driver cleared the map.
     Inode inode;
+    BlockList runs;
     if (!readInode(inodeNumber, inode) || !inode.isDirectory()) return;
+    if (removed && !inode.mapsBlocks()) {
+        const std::optional<RemovedInode> earlier = removedInode(inodeNumber);
+        if (!earlier) return;
+        inode = earlier->inode;
+        runs = removedRuns(*earlier, inode.size);
+    } else {
+        runs = blocksOf(inode, inode.size);
+    }
     const bool indexed = (inode.flags & kInodeFlagIndexed) != 0;
-    const BlockList runs = blocksOf(inode, inode.size);
-    std::vector<std::uint8_t> block;
     std::vector<PendingRecord> records;
     std::string names;  // the names of `records`, one after another
+    const auto addRecord = [&](const DirectoryRecord& r, bool logged) {
+        records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed || logged});
+        names.append(r.name);
+    };
+    if (inode.hasInlineData()) {
+        // A small folder inside its inode: the parent's number, then records in the rest of the block area and
+        // in the attribute's value, each area on its own.
+        const Bytes data = inode.inlineData;
+        for (const Bytes area : {slice(data, 4, kBlockArea - 4), data.subspan(std::min(data.size(), kBlockArea))})
+            walkDirectoryBlock(
+                area, hasFileType_, inodeCount_, [&](const DirectoryRecord& r) { addRecord(r, false); }, true);
+    }
     for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
-            if (run.unwritten || !readBlock(run.physical + k, block)) continue;
-            walkDirectoryBlock(
-                block, hasFileType_, inodeCount_,
-                [&](const DirectoryRecord& r) {
-                    records.push_back({names.size(), r.name.size(), r.inode, r.fileType, r.removed});
-                    names.append(r.name);
-                },
-                true, indexed && run.logical + k == 0);
+            if (run.unwritten) continue;
+            // Earlier versions of the block in the journal still hold the names the driver blanked since.
+            forEachVersion(run.physical + k, [&](Bytes block, bool logged) {
+                walkDirectoryBlock(
+                    block, hasFileType_, inodeCount_, [&](const DirectoryRecord& r) { addRecord(r, logged); }, true,
+                    indexed && run.logical + k == 0);
+                return true;
+            });
         }
     }
     addFolderEntries(key, records, names, removed);
@@ -261,9 +311,47 @@ void ext2Class::walkFolders() {
     walkedCount_ = 0;
     walkFolder(kExtRootKey, 2, false, 0);
     walkedFolders_ = {};
+    addUnnamedRemovedFiles();
     inodes_ = {};
     reporting.setStatus(formatted("parsed inode entry %d  of %d ", inodeCount_, inodeCount_));
     reporting.setPosition(static_cast<std::uint32_t>(inodeCount_));
+}
+
+void ext2Class::addUnnamedRemovedFiles() {
+    if (stopCleared_) return;
+    std::vector<bool> named(inodeCount_ + 1, false);
+    for (const ExtEntry& e : entries_)
+        if (e.inode <= inodeCount_) named[e.inode] = true;
+    std::uint32_t folder = 0;
+    for (const InodeSummary& s : inodes_) {
+        if (!s.removed || named[s.number] || (s.mode & 0xF000) != 0x8000) continue;
+        // Only files whose content is still described: a cleared inode on its own says nothing worth listing.
+        const std::optional<RemovedInode> removed = removedInode(s.number);
+        if (!removed || removed->inode.size == 0 || entries_.size() >= 0xFFFFFFFEu) continue;
+        if (folder == 0) {
+            ExtEntry orphans;
+            orphans.name = kOrphanFolderName;
+            orphans.parent = kExtRootKey;
+            orphans.mode = 0x4000;
+            orphans.removed = true;
+            folder = static_cast<std::uint32_t>(entries_.size());
+            entries_[kExtRootKey].children.push_back(folder);
+            entries_.push_back(std::move(orphans));
+        }
+        ExtEntry e;
+        e.name = "inode_" + std::to_string(s.number);
+        e.inode = s.number;
+        e.parent = folder;
+        e.mode = e.inodeMode = s.mode;
+        e.size = removed->inode.size;
+        e.accessTime = removed->inode.accessTime;
+        e.changeTime = s.changeTime;
+        e.modifyTime = removed->inode.modifyTime;
+        e.removed = true;
+        e.inodeDescribes = true;
+        entries_[folder].children.push_back(static_cast<std::uint32_t>(entries_.size()));
+        entries_.push_back(std::move(e));
+    }
 }
 
 void ext2Class::fillRootEntries() {
@@ -310,64 +398,12 @@ bool ext2Class::readInode(std::uint32_t number, Inode& inode) const {
     return ok;
 }
 
-ext2Class::RemovedBlocks ext2Class::removedBlocks(const ExtEntry& e) const {
-    RemovedBlocks result;
-    Inode inode;
-    if (!e.inodeDescribes || !readInode(e.inode, inode) || !inode.isRemoved()) return result;
-    // The block bitmap of each group met, read once.
-    std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps;
-    auto isFree = [&](std::uint64_t block) {
-        if (block < super_.firstDataBlock || !blockInVolume(block)) return false;
-        const std::uint64_t group = (block - super_.firstDataBlock) / super_.blocksPerGroup;
-        const std::uint64_t bit = (block - super_.firstDataBlock) % super_.blocksPerGroup;
-        if (group >= groupCount_) return false;
-        auto it = bitmaps.find(group);
-        if (it == bitmaps.end()) {
-            const GroupDescriptor d =
-                GroupDescriptor::read(slice(descriptors_, group * descriptorSize_, descriptorSize_), descriptorSize_);
-            std::vector<std::uint8_t> bitmap;
-            // A group whose bitmap was never written has every block free; an unreadable bitmap frees nothing.
-            if (super_.hasGroupChecksums() && (d.flags & kGroupBlocksUninitialised))
-                bitmap.assign(blockSize_, 0);
-            else if (!readBlock(d.blockBitmap, bitmap))
-                bitmap.assign(blockSize_, 0xFF);
-            it = bitmaps.emplace(group, std::move(bitmap)).first;
-        }
-        return (u8(it->second, bit / 8) & (1u << (bit % 8))) == 0;
-    };
-    for (const BlockRun& run : blocksOf(inode, e.size)) {
-        for (std::uint64_t k = 0; k < run.count; ++k) {
-            if (!run.unwritten && !isFree(run.physical + k)) {
-                result.someInUse = true;
-                continue;
-            }
-            BlockList& list = result.free;
-            if (!list.empty() && list.back().unwritten == run.unwritten &&
-                list.back().logical + list.back().count == run.logical + k &&
-                list.back().physical + list.back().count == run.physical + k)
-                ++list.back().count;
-            else
-                list.push_back({run.logical + k, run.physical + k, 1, run.unwritten});
-        }
-    }
-    return result;
-}
-
-ExtRecoverable ext2Class::recoverable(std::uint32_t key) const {
-    const ExtEntry* e = entry(key);
-    if (!e || !e->inodeDescribes) return ExtRecoverable::No;
-    if (e->isFolder()) return e->children.empty() ? ExtRecoverable::No : ExtRecoverable::Yes;
-    if (e->size == 0) return ExtRecoverable::Yes;
-    const RemovedBlocks blocks = removedBlocks(*e);
-    if (blocks.free.empty()) return ExtRecoverable::No;
-    return blocks.someInUse ? ExtRecoverable::Partly : ExtRecoverable::Yes;
-}
-
 std::string ext2Class::linkTarget(std::uint32_t key) const {
     const ExtEntry* e = entry(key);
     Inode inode;
     if (!e || !e->isSymlink() || !e->inodeDescribes || !readInode(e->inode, inode) || !inode.isSymlink()) return {};
     if (inode.isFastSymlink()) return std::string(inode.blocks.begin(), inode.blocks.begin() + inode.size);
+    if (inode.hasInlineData()) return inode.inlineContent();
     // A longer target sits in the link's first block; no target is longer than a block.
     const BlockList runs = blocksOf(inode, std::min<std::uint64_t>(inode.size, blockSize_));
     std::vector<std::uint8_t> block;
@@ -403,6 +439,10 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
             result.error = "not recoverable: its inode now belongs to another file";
             return result;
         }
+        if (!e->sizeKnown) {
+            result.error = "not recoverable: its blocks are not known";
+            return result;
+        }
         if (e->size == 0) return writeSmallFile({}, hostPath, accessTime, modifyTime);
         RemovedBlocks blocks = removedBlocks(*e);
         if (blocks.free.empty()) {
@@ -410,8 +450,8 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
             return result;
         }
         result = writeBlockFile(reader_, blockFile(*e, std::move(blocks.free)), hostPath);
-        // Blocks in use again by other files are left as zeros.
-        result.damaged = result.damaged || blocks.someInUse;
+        // Blocks in use again by other files, or no longer named by the map, are left as zeros.
+        result.damaged = result.damaged || !blocks.whole();
         return result;
     }
     Inode inode;
@@ -426,6 +466,13 @@ SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t ke
             return result;
         }
         return writeHostSymlink(target, hostPath, accessTime, modifyTime);
+    }
+    if (inode.hasInlineData()) {
+        // Content kept in the inode; a size beyond what it holds is a damaged inode, cut to what is there.
+        const std::string content = inode.inlineContent();
+        result = writeSmallFile(content, hostPath, accessTime, modifyTime);
+        result.damaged = result.damaged || content.size() < e->size;
+        return result;
     }
     return writeBlockFile(reader_, blockFile(*e, blocksOf(inode, e->size)), hostPath);
 }

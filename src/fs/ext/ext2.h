@@ -11,6 +11,7 @@
 // not change and saveExtFile / the list texts may run on any thread (reads are serialised in the reader).
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "fs/block_file.h"
 #include "fs/engine_wiring.h"
 #include "fs/ext/ext_format.h"
+#include "fs/ext/ext_journal.h"
 #include "fs/volume_reader.h"
 
 namespace halvard {
@@ -33,6 +35,7 @@ struct ExtEntry {
     std::uint32_t accessTime = 0, changeTime = 0, modifyTime = 0;
     bool removed = false;            // a removed name (directory slack), or a name below a removed folder
     bool inodeDescribes = false;     // the inode still describes this name's file (live, or removed and not reused)
+    bool sizeKnown = true;           // false for a removed file whose inode was cleared and no earlier copy is known
     std::vector<std::uint32_t> children;
 
     bool isFolder() const { return (mode & 0xF000) == 0x4000; }
@@ -57,6 +60,9 @@ public:
     bool readSuperblock();
     bool readGroupDescriptors();
     void collectInodes();
+    // ext3/ext4: the journal's earlier copies of inodes, block maps and folder blocks, where the content and names
+    // of removed files are found after the driver cleared them on the volume. Read only when a removed inode exists.
+    void readJournal();
     void walkFolders();
     void fillRootEntries();
 
@@ -91,10 +97,18 @@ private:
         std::uint64_t size = 0;
         std::uint32_t accessTime = 0, changeTime = 0, modifyTime = 0;
     };
+    // The inode that describes a removed file's content: the inode as it stands when it still maps its blocks, else
+    // the newest journal copy in which it did.
+    struct RemovedInode {
+        ext_format::Inode inode;
+        std::optional<std::uint32_t> journalOrder;  // the copy's transaction; none for the inode as it stands
+    };
     // A removed file's blocks, split by the block bitmap.
     struct RemovedBlocks {
         BlockList free;
         bool someInUse = false;
+        bool mapIncomplete = false;  // the inode counts more blocks than the map still names
+        bool whole() const { return !someInUse && !mapIncomplete; }
     };
 
     bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer) const;
@@ -103,7 +117,16 @@ private:
     bool readInode(std::uint32_t number, ext_format::Inode& inode) const;
     const InodeSummary* summary(std::uint32_t number) const;
     BlockList blocksOf(const ext_format::Inode& inode, std::uint64_t size) const;
+    std::optional<RemovedInode> removedInode(std::uint32_t number) const;
+    std::optional<RemovedInode> journalInode(std::uint32_t number, const ext_format::Inode& now) const;
+    // Reads the blocks of a removed file's map (indirect and extent-tree blocks) as they were at the copy's
+    // transaction: the newest journal copy from then that still holds the map, else the block as it stands.
+    ext_format::ReadBlock mapReader(std::optional<std::uint32_t> journalOrder) const;
+    BlockList removedRuns(const RemovedInode& removed, std::uint64_t size) const;
     RemovedBlocks removedBlocks(const ExtEntry& e) const;
+    bool blockIsFree(std::uint64_t block, std::map<std::uint64_t, std::vector<std::uint8_t>>& bitmaps) const;
+    // The block's content as it stands, then each of its journal copies, newest first, until `visit` says stop.
+    void forEachVersion(std::uint64_t block, const std::function<bool(Bytes, bool logged)>& visit) const;
     BlockFile blockFile(const ExtEntry& e, BlockList runs) const;
     struct PendingRecord {
         std::size_t nameOffset = 0;
@@ -117,6 +140,8 @@ private:
     // A new entry for a record of `folder`; false when the record names nothing the tree shows.
     bool addEntry(std::uint32_t folder, const ext_format::DirectoryRecord& record, bool belowRemoved);
     void walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool removed, unsigned depth);
+    // Removed files whose content is known but whose names are gone, each named after its inode number.
+    void addUnnamedRemovedFiles();
     // A stop ends the phase that sees it; the phases after it run on what was gathered (the page's flag stays
     // set, so later polls are not taken for a new request).
     bool pollStop();
@@ -135,6 +160,7 @@ private:
     bool hasFileType_ = false;
     bool stopCleared_ = false;
     std::vector<std::uint8_t> descriptors_;
+    ext_format::Journal journal_;
 
     // In inode order.
     std::vector<InodeSummary> inodes_;

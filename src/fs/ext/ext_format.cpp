@@ -92,9 +92,12 @@ Superblock Superblock::read(Bytes d) {
     s.revision = le32(d, 0x4C);
     s.inodeSizeField = le16(d, 0x58);
     s.blockGroupNumber = le16(d, 0x5A);
+    s.compatible = le32(d, 0x5C);
     s.incompatible = le32(d, 0x60);
     s.readOnlyCompatible = le32(d, 0x64);
+    s.journalInode = le32(d, 0xE0);
     s.descriptorSizeField = le16(d, 0xFE);
+    s.firstMetaGroup = le32(d, 0x104);
     if (s.incompatible & kIncompat64Bit) s.blockCount |= static_cast<std::uint64_t>(le32(d, 0x150)) << 32;
     return s;
 }
@@ -126,6 +129,16 @@ bool Superblock::usable() const {
     return hasMagic() && bs != 0 && inodeSize() != 0 && descriptorSize() != 0 && blocksPerGroup != 0 &&
            blocksPerGroup <= bs * 8 && inodesPerGroup != 0 && inodesPerGroup <= bs * 8 && inodeCount != 0 &&
            groupCount() != 0;
+}
+
+bool Superblock::groupHasSuperblock(std::uint64_t g) const {
+    if (!(readOnlyCompatible & kRoCompatSparseSuper) || g <= 1) return true;
+    for (const std::uint64_t base : {3, 5, 7}) {
+        std::uint64_t power = base;
+        while (power < g) power *= base;
+        if (power == g) return true;
+    }
+    return false;
 }
 
 std::uint64_t Superblock::expectedOffset() const {
@@ -166,7 +179,38 @@ Inode Inode::read(Bytes d) {
     i.flags = le32(d, 0x20);
     const Bytes area = slice(d, 0x28, kBlockArea);
     std::copy(area.begin(), area.end(), i.blocks.begin());
+    i.generation = le32(d, 0x64);
+    if (i.hasInlineData()) {
+        const Bytes tail = inlineDataAttribute(d);
+        i.inlineData.assign(i.blocks.begin(), i.blocks.end());
+        i.inlineData.insert(i.inlineData.end(), tail.begin(), tail.end());
+    }
     return i;
+}
+
+Bytes inlineDataAttribute(Bytes inode) {
+    constexpr std::uint32_t kAttributesMagic = 0xEA020000;
+    constexpr std::uint8_t kSystemNames = 7;  // the name index of "system." attributes
+    const std::uint64_t start = 128 + std::uint64_t{le16(inode, 0x80)};
+    if (inode.size() <= 128 || le32(inode, start) != kAttributesMagic) return {};
+    // Entries follow the magic; their values are placed relative to the first entry.
+    const std::uint64_t entries = start + 4;
+    for (std::uint64_t at = entries; fits(inode, at, 16) && le32(inode, at) != 0;) {
+        const std::uint64_t nameLength = u8(inode, at);
+        const Bytes name = slice(inode, at + 16, nameLength);
+        if (name.size() != nameLength) return {};
+        if (u8(inode, at + 1) == kSystemNames && hasSignature(name, 0, "data") && nameLength == 4 &&
+            le32(inode, at + 4) == 0)
+            return slice(inode, entries + le16(inode, at + 2), le32(inode, at + 8));
+        at += (16 + nameLength + 3) & ~3ULL;
+    }
+    return {};
+}
+
+bool Inode::mapsBlocks() const {
+    if (isFastSymlink() || hasInlineData()) return false;
+    if (usesExtents()) return le16(blocks, 2) != 0;
+    return !allZero(blocks);
 }
 
 BlockList FillarrayofBlocks(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
@@ -197,6 +241,8 @@ BlockList extentBlocks(const Inode& inode, std::uint64_t, std::uint64_t wantBloc
 
 BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
                         const ReadBlock& readBlock) {
+    // Inline content sits in the inode: its block area holds no block numbers.
+    if (inode.hasInlineData()) return {};
     if (inode.usesExtents()) return extentBlocks(inode, blockSize, wantBlocks, readBlock);
     return FillarrayofBlocks(inode, blockSize, wantBlocks, readBlock);
 }

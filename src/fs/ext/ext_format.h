@@ -1,6 +1,7 @@
 #pragma once
 // The on-disk structures of ext2/ext3 (and the ext4 extents and 64-bit descriptors that such volumes may carry),
 // each read from a byte span. Little-endian throughout; every field a caller trusts is bounded here.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -17,10 +18,15 @@ inline constexpr std::uint16_t kMagic = 0xEF53;
 inline constexpr std::uint64_t kSuperblockOffset = 1024;
 inline constexpr std::uint64_t kSuperblockSize = 1024;
 inline constexpr std::uint64_t kMaxBlockSize = 65536;
+inline constexpr std::uint32_t kCompatJournal = 0x0004;
 inline constexpr std::uint32_t kIncompatFileType = 0x0002;
 inline constexpr std::uint32_t kIncompat64Bit = 0x0080;
+inline constexpr std::uint32_t kIncompatMetaGroups = 0x0010;  // descriptor blocks spread over the groups
+inline constexpr std::uint32_t kRoCompatSparseSuper = 0x0001;
 inline constexpr std::uint32_t kInodeFlagExtents = 0x00080000;
 inline constexpr std::uint32_t kInodeFlagIndexed = 0x00001000;  // an indexed folder: block 0 holds the index root
+inline constexpr std::uint32_t kInodeFlagInlineData = 0x10000000;  // content kept in the inode, no blocks
+inline constexpr std::uint32_t kInodeFlagHugeFile = 0x00040000;  // the block count is in blocks, not 512-byte units
 inline constexpr std::uint16_t kGroupBlocksUninitialised = 0x0002;
 inline constexpr std::uint32_t kRoCompatGroupChecksums = 0x0010 | 0x0400;  // group descriptor or metadata checksums
 inline constexpr std::uint16_t kGroupInodesUninitialised = 0x0001;
@@ -39,9 +45,12 @@ struct Superblock {
     std::uint32_t revision = 0;           // 0x4C: 0 = fixed 128-byte inodes
     std::uint16_t inodeSizeField = 0;     // 0x58
     std::uint16_t blockGroupNumber = 0;   // 0x5A: the group this copy sits in
+    std::uint32_t compatible = 0;         // 0x5C
     std::uint32_t incompatible = 0;       // 0x60
     std::uint32_t readOnlyCompatible = 0;  // 0x64
+    std::uint32_t journalInode = 0;       // 0xE0
     std::uint16_t descriptorSizeField = 0;  // 0xFE (64-bit volumes)
+    std::uint32_t firstMetaGroup = 0;     // 0x104: descriptor blocks before this one follow the superblock
 
     static Superblock read(Bytes data);
     bool hasMagic() const { return magic == kMagic; }
@@ -52,6 +61,10 @@ struct Superblock {
     // Every group, the last partial one included.
     std::uint64_t groupCount() const;
     bool hasFileType() const { return (incompatible & kIncompatFileType) != 0; }
+    bool hasMetaGroups() const { return (incompatible & kIncompatMetaGroups) != 0; }
+    // Whether group `g` starts with a copy of the superblock (all groups, or 0, 1 and powers of 3, 5 and 7).
+    bool groupHasSuperblock(std::uint64_t g) const;
+    bool hasJournal() const { return (compatible & kCompatJournal) != 0 && journalInode != 0; }
     bool hasGroupChecksums() const { return (readOnlyCompatible & kRoCompatGroupChecksums) != 0; }
     // Magic and a geometry that can be walked without reading nonsense.
     bool usable() const;
@@ -82,6 +95,10 @@ struct Inode {
     std::uint32_t sectors = 0;     // 0x1C: 512-byte units allocated
     std::uint32_t flags = 0;       // 0x20
     std::array<std::uint8_t, kBlockArea> blocks{};  // 0x28
+    std::uint32_t generation = 0;  // 0x64: differs between the files that use one inode in turn
+    // Inline data: the block area followed by the value of the inode's "system.data" attribute (kept in the
+    // inode's extra space). Empty for other inodes.
+    std::vector<std::uint8_t> inlineData;
 
     static Inode read(Bytes data);
     std::uint16_t type() const { return mode & 0xF000; }
@@ -90,11 +107,23 @@ struct Inode {
     bool isSymlink() const { return type() == 0xA000; }
     std::uint32_t firstBlockPointer() const { return le32(blocks, 0); }
     bool usesExtents() const { return (flags & kInodeFlagExtents) && le16(blocks, 0) == kExtentMagic; }
+    bool hasInlineData() const { return (flags & kInodeFlagInlineData) != 0; }
+    // The inline content up to the file's size (shorter when the inode holds less).
+    std::string inlineContent() const {
+        const auto length = static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(size, inlineData.size()));
+        return std::string(inlineData.begin(), inlineData.begin() + length);
+    }
+    // The block area still names blocks (the kernel clears it when it removes a file).
+    bool mapsBlocks() const;
     // A short link keeps its target in the block area instead of a block.
     bool isFastSymlink() const { return isSymlink() && size < kBlockArea && sectors == 0; }
     // Removed: no name holds it any more (the kernel and e2fsprogs also set the deletion time).
     bool isRemoved() const { return mode != 0 && (linkCount == 0 || deletionTime != 0); }
 };
+
+// The value of the "system.data" attribute in the extra space of a whole inode (`inode` is inode-size bytes);
+// empty when there is none or it does not fit.
+Bytes inlineDataAttribute(Bytes inode);
 
 // Reads one whole block; false when it lies outside the volume or cannot be read.
 using ReadBlock = std::function<bool(std::uint64_t block, std::vector<std::uint8_t>& buffer)>;

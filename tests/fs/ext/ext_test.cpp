@@ -201,12 +201,61 @@ ByteVector superblock(std::uint32_t inodes, std::uint32_t blocks, std::uint32_t 
     return sb;
 }
 
+// A 256-byte inode with inline data: 60 bytes in the block area, the rest in the "system.data" attribute of the
+// inode's extra space (after another attribute); damaged entries give no tail rather than bytes from elsewhere.
+TEST(ExtInlineData, TheContentIsTheBlockAreaThenTheSystemDataAttribute) {
+    ByteVector raw(256, 0);
+    put16(raw, 0, 0x81A4);
+    put32(raw, 4, 70);
+    put32(raw, 0x20, kInodeFlagInlineData);
+    for (int i = 0; i < 60; ++i) raw[0x28 + i] = static_cast<std::uint8_t>('a' + i % 26);
+    put16(raw, 0x80, 32);             // extra fields: the attributes start at 160
+    put32(raw, 160, 0xEA020000);
+    const std::size_t entries = 164;
+    raw[entries] = 3;                 // "user.abc", value "xyz" at 48
+    raw[entries + 1] = 1;
+    put16(raw, entries + 2, 48);
+    put32(raw, entries + 8, 3);
+    std::memcpy(raw.data() + entries + 16, "abc", 3);
+    const std::size_t second = entries + 20;
+    raw[second] = 4;                  // "system.data", value of 10 bytes at 52
+    raw[second + 1] = 7;
+    put16(raw, second + 2, 52);
+    put32(raw, second + 8, 10);
+    std::memcpy(raw.data() + second + 16, "data", 4);
+    std::memcpy(raw.data() + entries + 48, "xyz", 3);
+    std::memcpy(raw.data() + entries + 52, "0123456789", 10);
+    const Inode inode = Inode::read(raw);
+    ASSERT_EQ(inode.inlineData.size(), 70u);
+    EXPECT_EQ(std::string(inode.inlineData.begin() + 58, inode.inlineData.end()), "gh0123456789");
+    EXPECT_FALSE(inode.mapsBlocks());
+    EXPECT_TRUE(blocksOfInode(inode, 1024, 1, [](std::uint64_t, std::vector<std::uint8_t>&) { return true; }).empty());
+
+    ByteVector bad = raw;
+    put32(bad, second + 8, 1000);  // a value past the inode
+    EXPECT_EQ(Inode::read(bad).inlineData.size(), 60u);
+    bad = raw;
+    put16(bad, 0x80, 200);  // extra fields past the inode
+    EXPECT_EQ(Inode::read(bad).inlineData.size(), 60u);
+    bad = raw;
+    bad[entries] = 250;  // a name past the inode
+    EXPECT_EQ(Inode::read(bad).inlineData.size(), 60u);
+}
+
 TEST(ExtSuperblock, GeometryCountsThePartialLastGroupAndRefusesNonsense) {
     ByteVector sb = superblock(1792, 12288, 896);
     Superblock s = Superblock::read(sb);
     EXPECT_EQ(s.groupCount(), 2u);
     EXPECT_EQ(s.inodeSize(), 128u);  // revision 0: fixed inode size
     EXPECT_TRUE(s.usable());
+    // Superblock copies: every group, or with sparse copies groups 0, 1 and the powers of 3, 5 and 7.
+    EXPECT_TRUE(s.groupHasSuperblock(32));
+    put32(sb, 0x64, kRoCompatSparseSuper);
+    const Superblock sparse = Superblock::read(sb);
+    std::vector<std::uint64_t> withCopies;
+    for (std::uint64_t g = 0; g < 130; ++g)
+        if (sparse.groupHasSuperblock(g)) withCopies.push_back(g);
+    EXPECT_EQ(withCopies, (std::vector<std::uint64_t>{0, 1, 3, 5, 7, 9, 25, 27, 49, 81, 125}));
     put32(sb, 0x18, 40);  // block size shift out of range
     EXPECT_FALSE(Superblock::read(sb).usable());
     put32(sb, 0x18, 0);
@@ -358,6 +407,133 @@ TEST(ExtEngine, RemovedNamesKeepTheirInodeOnlyWhileNoOtherFileHasIt) {
             EXPECT_EQ(takenView.details(e).recoverable, "no");
         }
     }
+}
+
+void putBe32(ByteVector& b, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
+}
+
+// The small volume as the kernel driver leaves a removed file: gone.txt's inode (15) keeps its mode and
+// generation, loses its size and block map. With `journal`, an ext3 journal (inode 8, blocks 50..57) holds one
+// committed transaction that logged the inode table block while the file was whole.
+ByteVector clearedVolume(bool journal) {
+    ByteVector v = smallVolume();
+    const std::size_t table = 5 * 1024, gone = table + 14 * 128;
+    put32(v, gone + 0x64, 0x1234);  // generation
+    ByteVector whole(v.begin() + table + 1024, v.begin() + table + 2048);  // block 6, which holds inode 15
+    put16(whole, 14 * 128 - 1024 + 0x1A, 1);
+    put32(whole, 14 * 128 - 1024 + 0x14, 0);
+    put32(v, gone + 4, 0);
+    put32(v, gone + 0x28, 0);
+    if (!journal) return v;
+    put32(v, 1024 + 0x5C, kCompatJournal);
+    put32(v, 1024 + 0xE0, 8);
+    const std::size_t j = table + 7 * 128;
+    put16(v, j, 0x8180);
+    put32(v, j + 4, 8 * 1024);
+    put16(v, j + 0x1A, 1);
+    for (std::uint32_t i = 0; i < 8; ++i) {
+        put32(v, j + 0x28 + i * 4, 50 + i);
+        v[4 * 1024 + (50 + i - 1) / 8] |= static_cast<std::uint8_t>(1u << ((50 + i - 1) % 8));
+    }
+    auto block = [&](std::uint32_t n) { return v.begin() + static_cast<std::ptrdiff_t>(n * 1024); };
+    ByteVector super(1024, 0);
+    putBe32(super, 0, 0xC03B3998);
+    putBe32(super, 4, 4);
+    putBe32(super, 0x0C, 1024);
+    putBe32(super, 0x10, 8);
+    putBe32(super, 0x14, 1);
+    std::copy(super.begin(), super.end(), block(50));
+    ByteVector descriptor(1024, 0), commit(1024, 0);
+    for (ByteVector* h : {&descriptor, &commit}) {
+        putBe32(*h, 0, 0xC03B3998);
+        putBe32(*h, 8, 77);
+    }
+    putBe32(descriptor, 4, 1);
+    putBe32(descriptor, 12, 6);       // the tag: volume block 6 ...
+    descriptor[12 + 7] = 0x02 | 0x08;  // ... same UUID, last tag
+    putBe32(commit, 4, 2);
+    std::copy(descriptor.begin(), descriptor.end(), block(51));
+    std::copy(whole.begin(), whole.end(), block(52));
+    std::copy(commit.begin(), commit.end(), block(53));
+    return v;
+}
+
+TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
+    const auto folder = std::filesystem::temp_directory_path() / "halvard_ext_journal_test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const bool journal : {false, true}) {
+        const ByteVector volume = clearedVolume(journal);
+        testing::MemoryReader reader(volume);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        EntryId gone = 0;
+        for (EntryId e : view.topLevel())
+            if (view.name(e) == "gone.txt") gone = e;
+        ASSERT_NE(gone, 0u);
+        const EntryDetails d = view.details(gone);
+        const std::string path = (folder / (journal ? "with" : "without")).string();
+        const FileSaveResult saved = view.saveFile(gone, path);
+        if (journal) {
+            EXPECT_EQ(d.size, 700u);
+            EXPECT_EQ(d.recoverable, "yes");
+            EXPECT_TRUE(saved.written);
+            EXPECT_FALSE(saved.damaged);
+            const std::string content = readHostFile(path);
+            ASSERT_EQ(content.size(), 700u);
+            EXPECT_EQ(content.substr(0, 3), "ABC");
+        } else {
+            // Size and blocks unknown: never an empty file called done.
+            EXPECT_EQ(d.recoverable, "no");
+            EXPECT_FALSE(saved.written);
+            EXPECT_FALSE(saved.error.empty());
+            EXPECT_FALSE(std::filesystem::exists(path));
+        }
+    }
+    // With its name gone too, the file is listed under ORPHAN_ENTRY by its inode number and saved.
+    ByteVector nameless = clearedVolume(true);
+    std::fill_n(nameless.begin() + 20 * 1024 + 100, 16, 0);
+    {
+        testing::MemoryReader reader(nameless);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        std::map<std::string, EntryId> top;
+        for (EntryId e : view.topLevel()) top[view.name(e)] = e;
+        ASSERT_TRUE(top.count("ORPHAN_ENTRY") && !top.count("gone.txt"));
+        const std::vector<EntryId> orphans = view.children(top["ORPHAN_ENTRY"]);
+        ASSERT_EQ(orphans.size(), 1u);
+        EXPECT_EQ(view.name(orphans[0]), "inode_15");
+        EXPECT_EQ(view.details(orphans[0]).size, 700u);
+        EXPECT_TRUE(view.saveFile(orphans[0], (folder / "orphan").string()).written);
+        EXPECT_EQ(readHostFile((folder / "orphan").string()).substr(0, 3), "ABC");
+    }
+    // A copy whose inode counts far more blocks than its map still names was caught while the map was cleared:
+    // what it names is saved, marked damaged.
+    ByteVector partial = clearedVolume(true);
+    put32(partial, 52 * 1024 + 14 * 128 - 1024 + 0x1C, 2 * 40);
+    {
+        testing::MemoryReader reader(partial);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        for (EntryId e : view.topLevel()) {
+            if (view.name(e) != "gone.txt") continue;
+            EXPECT_EQ(view.details(e).recoverable, "partly");
+            EXPECT_TRUE(view.saveFile(e, (folder / "partial").string()).damaged);
+        }
+    }
+    // Another file that took the inode since (a new generation) does not lend the removed name its map.
+    ByteVector reused = clearedVolume(true);
+    put32(reused, 5 * 1024 + 14 * 128 + 0x64, 0x9999);
+    testing::MemoryReader reader(reused);
+    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+    for (EntryId e : view.topLevel()) {
+        if (view.name(e) == "gone.txt") {
+            EXPECT_EQ(view.details(e).recoverable, "no");
+        }
+    }
+    std::filesystem::remove_all(folder);
 }
 
 TEST(ExtEngine, DamagedMetadataNeverLeadsOutsideItsBuffers) {
