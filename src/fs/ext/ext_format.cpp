@@ -50,8 +50,10 @@ void walkPointer(std::uint32_t pointer, int level, std::uint64_t logical, std::u
     }
 }
 
+// `nodeBudget` counts the tree blocks still to be read: a damaged tree whose index entries point at one block
+// over and over would otherwise be walked an exponential number of times.
 void walkExtentNode(Bytes node, std::uint64_t depthBudget, std::uint64_t wantBlocks, const ReadBlock& readBlock,
-                    RunBuilder& runs) {
+                    RunBuilder& runs, std::uint64_t& nodeBudget) {
     if (le16(node, 0) != kExtentMagic || node.size() < 12) return;
     const std::uint64_t depth = le16(node, 6);
     const std::uint64_t count = std::min<std::uint64_t>(le16(node, 2), (node.size() - 12) / 12);
@@ -67,12 +69,14 @@ void walkExtentNode(Bytes node, std::uint64_t depthBudget, std::uint64_t wantBlo
             runs.add(logical, physical, std::min(length, wantBlocks - logical), unwritten);
         } else {
             // A tree deeper than the format allows, or a child that is not one level down, is damaged.
-            if (depthBudget == 0) return;
+            if (depthBudget == 0 || nodeBudget == 0) return;
+            if (le32(entry, 0) >= wantBlocks) continue;  // maps only blocks past the file's end
             const std::uint64_t child = (static_cast<std::uint64_t>(le16(entry, 8)) << 32) | le32(entry, 4);
             std::vector<std::uint8_t> block;
+            --nodeBudget;
             if (!readBlock(child, block)) continue;
             if (std::uint64_t{le16(block, 6)} + 1 != depth) continue;
-            walkExtentNode(block, depthBudget - 1, wantBlocks, readBlock, runs);
+            walkExtentNode(block, depthBudget - 1, wantBlocks, readBlock, runs, nodeBudget);
         }
     }
 }
@@ -233,7 +237,10 @@ BlockList FillarrayofBlocks(const Inode& inode, std::uint64_t blockSize, std::ui
 
 BlockList extentBlocks(const Inode& inode, std::uint64_t, std::uint64_t wantBlocks, const ReadBlock& readBlock) {
     RunBuilder runs;
-    walkExtentNode(inode.blocks, kMaxExtentDepth, wantBlocks, readBlock, runs);
+    // A sound tree has fewer leaves than the file has blocks (every leaf maps at least one), and fewer index
+    // blocks than leaves.
+    std::uint64_t nodeBudget = 2 * std::min<std::uint64_t>(wantBlocks, std::uint64_t{1} << 20) + 8;
+    walkExtentNode(inode.blocks, kMaxExtentDepth, wantBlocks, readBlock, runs, nodeBudget);
     BlockList list = std::move(runs.list);
     std::stable_sort(list.begin(), list.end(), [](const BlockRun& a, const BlockRun& b) { return a.logical < b.logical; });
     return list;

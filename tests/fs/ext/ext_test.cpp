@@ -187,6 +187,23 @@ TEST(ExtBlockMap, ExtentTreesAreFollowedThroughIndexNodes) {
     // A child that does not sit one level down is damage: nothing of it is taken.
     header(leaf, 0, 2, 3);
     EXPECT_TRUE(blocksOfInode(inode, 1024, 100, source.reader()).empty());
+
+    // A damaged tree whose index blocks all point at one another block: 84 entries at each of four levels
+    // would be 84^4 reads; the walk stops at a budget the file's size sets.
+    BlockSource loop;
+    for (std::uint64_t level = 1; level <= 4; ++level) {
+        ByteVector& node = loop.blocks[60 + level] = ByteVector(1024, 0);
+        header(node, 0, 84, static_cast<std::uint16_t>(level));
+        for (std::size_t i = 0; i < 84; ++i) put32(node, 12 + i * 12 + 4, static_cast<std::uint32_t>(59 + level));
+    }
+    header(loop.blocks[60] = ByteVector(1024, 0), 0, 1, 0);
+    put16(loop.blocks[60], 16, 1);
+    put32(loop.blocks[60], 20, 700);
+    header(area, 0, 4, 5);
+    for (std::size_t i = 0; i < 4; ++i) put32(area, 12 + i * 12 + 4, 64);
+    std::memcpy(inode.blocks.data(), area.data(), kBlockArea);
+    blocksOfInode(inode, 1024, 100, loop.reader());
+    EXPECT_LE(loop.requested.size(), 2u * 100 + 8);
 }
 
 // A superblock of a volume with 1024-byte blocks and 8192 blocks per group (revision 0: 128-byte inodes).
