@@ -81,6 +81,19 @@ std::size_t ImageFile::readAt(std::uint64_t offset, void* buffer, std::size_t le
     return done;
 }
 
+StoredRun ImageFile::dataRun(std::uint64_t offset, std::uint64_t length) const {
+    const StoredRun unknown{true, length};
+    if (fd_ < 0 || length == 0 || overlay_ || offset >= size_ || offset > static_cast<std::uint64_t>(INT64_MAX))
+        return unknown;
+    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) return errno == ENXIO ? StoredRun{false, std::min(length, size_ - offset)} : unknown;
+    if (static_cast<std::uint64_t>(data) > offset)
+        return {false, std::min(length, static_cast<std::uint64_t>(data) - offset)};
+    const off_t hole = ::lseek(fd_, static_cast<off_t>(offset), SEEK_HOLE);
+    if (hole < 0 || static_cast<std::uint64_t>(hole) <= offset) return unknown;
+    return {true, std::min(length, static_cast<std::uint64_t>(hole) - offset)};
+}
+
 std::vector<std::uint8_t> ImageFile::readVector(std::uint64_t offset, std::size_t length) const {
     std::vector<std::uint8_t> data(length);
     data.resize(readAt(offset, data.data(), length));

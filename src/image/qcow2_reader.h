@@ -39,6 +39,7 @@ public:
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
+    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
 
 private:
     // Where the bytes from one virtual-disk offset on come from, and for how many bytes the answer holds.
@@ -50,7 +51,7 @@ private:
     };
     Piece resolve(std::uint64_t offset) const;
     // The same as the read loop takes it (compressed clusters decoded).
-    DiskPiece piece(std::uint64_t offset) const;
+    DiskPiece piece(std::uint64_t offset, bool decode = true) const;  // decode: fill in Decoded bytes
     Piece resolveStandard(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
     Piece resolveExtended(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
 

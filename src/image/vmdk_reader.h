@@ -42,6 +42,7 @@ public:
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
+    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
 
 private:
     struct Extent {
@@ -59,7 +60,7 @@ private:
     bool addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors);
     bool openParent(const std::string& childPath);
     const Extent* extentAt(std::uint64_t sector) const;
-    DiskPiece piece(std::uint64_t offset) const;
+    DiskPiece piece(std::uint64_t offset, bool decode = true) const;  // decode: fill in Decoded bytes
 
     vmdk::Descriptor descriptor_;
     std::vector<Extent> extents_;
