@@ -5,7 +5,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
 #include <future>
+#include <optional>
 #include <sys/statvfs.h>
 #include <system_error>
 #include <unistd.h>
@@ -149,6 +151,9 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kExportChunkSize);
         std::uint64_t offset = 0;
         std::size_t length = 0;
+        // Set when the chunk lies as it is in one image file: the kernel copies it, and it is not read here.
+        std::optional<readWriteInterface::FileStretch> stretch;
+        std::uint64_t unreadableSectors = 0;  // found while writing (a stretch that could not be copied)
     };
     Chunk reading, writing;
     // Reads the chunk at or after `from` that holds stored bytes; false when none is left.
@@ -157,17 +162,33 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         if (stored >= result.totalBytes) return false;
         chunk.offset = stored / kExportChunkSize * kExportChunkSize;
         chunk.length = static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - chunk.offset));
+        chunk.stretch = reader.fileStretch(chunk.offset, chunk.length);
+        if (chunk.stretch) return true;
         reader.seek(static_cast<std::int64_t>(chunk.offset));
         if (!reader.read(chunk.bytes.data(), chunk.length))
             result.unreadableSectors += countUnreadable(reader, chunk.offset, chunk.bytes.data(), chunk.length);
         return true;
     };
-    auto startWrite = [fd](const Chunk& chunk) {
+    // Copies a chunk that lies in one file inside the kernel, or else reads it from that file; then writes what
+    // is not zeros.
+    auto writeChunk = [fd](Chunk& chunk) {
+        if (chunk.stretch) {
+            const ImageFile& file = *chunk.stretch->file;
+            if (file.copyTo(chunk.stretch->offset, chunk.length, fd, chunk.offset)) return 0;
+            const std::size_t got = file.readAt(chunk.stretch->offset, chunk.bytes.data(), chunk.length);
+            if (got < chunk.length) {
+                std::memset(chunk.bytes.data() + got, 0, chunk.length - got);
+                chunk.unreadableSectors += (chunk.length - got + kSectorSize - 1) / kSectorSize;
+            }
+        }
+        return writeNonZero(fd, chunk.bytes.data(), chunk.length, chunk.offset);
+    };
+    auto startWrite = [&writeChunk](Chunk& chunk) {
         try {
-            return std::async(std::launch::async, writeNonZero, fd, chunk.bytes.data(), chunk.length, chunk.offset);
+            return std::async(std::launch::async, writeChunk, std::ref(chunk));
         } catch (const std::system_error&) {  // no thread to be had: write here
             std::promise<int> done;
-            done.set_value(writeNonZero(fd, chunk.bytes.data(), chunk.length, chunk.offset));
+            done.set_value(writeChunk(chunk));
             return done.get_future();
         }
     };
@@ -189,7 +210,10 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         std::future<int> written = startWrite(writing);
         const std::uint64_t end = writing.offset + writing.length;
         more = end < result.totalBytes && readNext(end, reading);
-        if (const int error = written.get(); error != 0) {
+        const int error = written.get();
+        result.unreadableSectors += writing.unreadableSectors;
+        writing.unreadableSectors = 0;
+        if (error != 0) {
             result.bytesDone = writing.offset;
             if (error == ENOSPC || error == EDQUOT)
                 failWith(ExportOutcome::WriteFailed, kInsufficientSpaceText);

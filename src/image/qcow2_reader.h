@@ -40,6 +40,7 @@ public:
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
     StoredRun storedRunAt(std::uint64_t diskOffset) const override;
+    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
 private:
     // Where the bytes from one virtual-disk offset on come from, and for how many bytes the answer holds.

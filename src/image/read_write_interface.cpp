@@ -99,6 +99,14 @@ StoredRun readWriteInterface::storedRunAt(std::uint64_t diskOffset) const {
     return source.dataRun(mapping.fileOffset + inSector, length);
 }
 
+std::optional<readWriteInterface::FileStretch> readWriteInterface::fileStretch(std::uint64_t diskOffset,
+                                                                              std::uint64_t length) const {
+    if (diskOffset % kSectorSize != 0 || diskOffset >= totalSectors * kSectorSize || blockMap.empty()) return std::nullopt;
+    const SectorMapping mapping = locate(diskOffset / kSectorSize);
+    if (mapping.state != SectorMapping::State::Allocated || mapping.runSectors * kSectorSize < length) return std::nullopt;
+    return FileStretch{mapping.source, mapping.fileOffset};
+}
+
 StoredRun readWriteInterface::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
     const std::uint64_t diskEnd = totalSectors * kSectorSize;
     if (limit == 0) return {true, 0};

@@ -6,6 +6,7 @@
 // Use: seek(offset), then read(buffer, length); read moves on by itself.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +80,15 @@ public:
     StoredRun storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const;
     // How many of the `length` bytes from `diskOffset` on the image stores.
     std::uint64_t storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const;
+
+    // The file that holds the `length` bytes at disk offset `diskOffset` as they are, back to back, and where they
+    // start in it; none when they are not one such stretch (zeros, a parent's blocks elsewhere, compressed data,
+    // several pieces). Lets a copy hand them to the kernel.
+    struct FileStretch {
+        const ImageFile* file = nullptr;
+        std::uint64_t offset = 0;
+    };
+    virtual std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const;
 
     // The sector size the guest used (partition tables count in it); reads still address 512-byte sectors.
     virtual std::uint64_t logicalSectorSize() const { return kSectorSize; }

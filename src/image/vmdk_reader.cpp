@@ -265,6 +265,14 @@ SectorMapping FileReadSeekVmdk::mapSector(std::uint64_t sector) const {
     return mapping;
 }
 
+std::optional<readWriteInterface::FileStretch> FileReadSeekVmdk::fileStretch(std::uint64_t diskOffset,
+                                                                         std::uint64_t length) const {
+    if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
+    const DiskPiece p = piece(diskOffset, false);
+    if (p.kind != DiskPiece::Kind::File || !p.file || p.length < length) return std::nullopt;
+    return FileStretch{p.file, p.fileOffset};
+}
+
 StoredRun FileReadSeekVmdk::storedRunAt(std::uint64_t diskOffset) const {
     return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes_);
 }

@@ -43,6 +43,7 @@ public:
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
     StoredRun storedRunAt(std::uint64_t diskOffset) const override;
+    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
 private:
     struct Extent {
