@@ -153,8 +153,8 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         std::size_t length = 0;
         // Set when the chunk lies as it is in one image file: the kernel copies it, and it is not read here.
         std::optional<readWriteInterface::FileStretch> stretch;
-        std::uint64_t unreadableSectors = 0;  // found while writing (a stretch that could not be copied)
     };
+    bool kernelCopies = true;  // until the kernel refuses once (another file system, say)
     Chunk reading, writing;
     // Reads the chunk at or after `from` that holds stored bytes; false when none is left.
     auto readNext = [&](std::uint64_t from, Chunk& chunk) {
@@ -162,30 +162,23 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         if (stored >= result.totalBytes) return false;
         chunk.offset = stored / kExportChunkSize * kExportChunkSize;
         chunk.length = static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - chunk.offset));
-        chunk.stretch = reader.fileStretch(chunk.offset, chunk.length);
+        chunk.stretch = kernelCopies ? reader.fileStretch(chunk.offset, chunk.length) : std::nullopt;
         if (chunk.stretch) return true;
         reader.seek(static_cast<std::int64_t>(chunk.offset));
         if (!reader.read(chunk.bytes.data(), chunk.length))
             result.unreadableSectors += countUnreadable(reader, chunk.offset, chunk.bytes.data(), chunk.length);
         return true;
     };
-    // Copies a chunk that lies in one file inside the kernel, or else reads it from that file; then writes what
-    // is not zeros.
-    auto writeChunk = [fd](Chunk& chunk) {
-        if (chunk.stretch) {
-            const ImageFile& file = *chunk.stretch->file;
-            if (file.copyTo(chunk.stretch->offset, chunk.length, fd, chunk.offset)) return 0;
-            const std::size_t got = file.readAt(chunk.stretch->offset, chunk.bytes.data(), chunk.length);
-            if (got < chunk.length) {
-                std::memset(chunk.bytes.data() + got, 0, chunk.length - got);
-                chunk.unreadableSectors += (chunk.length - got + kSectorSize - 1) / kSectorSize;
-            }
-        }
+    // Copies a chunk that lies in one file inside the kernel, or writes what is not zeros of the bytes read.
+    constexpr int kNotCopied = -1;
+    auto writeChunk = [fd](const Chunk& chunk) {
+        if (chunk.stretch)
+            return chunk.stretch->file->copyTo(chunk.stretch->offset, chunk.length, fd, chunk.offset) ? 0 : kNotCopied;
         return writeNonZero(fd, chunk.bytes.data(), chunk.length, chunk.offset);
     };
-    auto startWrite = [&writeChunk](Chunk& chunk) {
+    auto startWrite = [&writeChunk](const Chunk& chunk) {
         try {
-            return std::async(std::launch::async, writeChunk, std::ref(chunk));
+            return std::async(std::launch::async, writeChunk, std::cref(chunk));
         } catch (const std::system_error&) {  // no thread to be had: write here
             std::promise<int> done;
             done.set_value(writeChunk(chunk));
@@ -210,9 +203,16 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         std::future<int> written = startWrite(writing);
         const std::uint64_t end = writing.offset + writing.length;
         more = end < result.totalBytes && readNext(end, reading);
-        const int error = written.get();
-        result.unreadableSectors += writing.unreadableSectors;
-        writing.unreadableSectors = 0;
+        int error = written.get();
+        if (error == kNotCopied) {
+            // What was copied is written again from the bytes read here; later chunks are read, not copied.
+            kernelCopies = false;
+            writing.stretch.reset();
+            reader.seek(static_cast<std::int64_t>(writing.offset));
+            if (!reader.read(writing.bytes.data(), writing.length))
+                result.unreadableSectors += countUnreadable(reader, writing.offset, writing.bytes.data(), writing.length);
+            error = writeChunk(writing);
+        }
         if (error != 0) {
             result.bytesDone = writing.offset;
             if (error == ENOSPC || error == EDQUOT)

@@ -21,6 +21,11 @@ StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const rea
     return {true, length};
 }
 
+std::optional<readWriteInterface::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length) {
+    if (piece.kind != DiskPiece::Kind::File || !piece.file || piece.length < length) return std::nullopt;
+    return readWriteInterface::FileStretch{piece.file, piece.fileOffset};
+}
+
 bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     bool complete = true;

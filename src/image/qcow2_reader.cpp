@@ -317,9 +317,7 @@ DiskPiece FileReadSeekQcow2::piece(std::uint64_t offset, bool decode) const {
 std::optional<readWriteInterface::FileStretch> FileReadSeekQcow2::fileStretch(std::uint64_t diskOffset,
                                                                          std::uint64_t length) const {
     if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
-    const DiskPiece p = piece(diskOffset, false);
-    if (p.kind != DiskPiece::Kind::File || !p.file || p.length < length) return std::nullopt;
-    return FileStretch{p.file, p.fileOffset};
+    return pieceFileStretch(piece(diskOffset, false), length);
 }
 
 StoredRun FileReadSeekQcow2::storedRunAt(std::uint64_t diskOffset) const {

@@ -18,6 +18,7 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::size_t length) override;
     std::string formatName() const override { return "QCOW2"; }
+    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
     const qcow2::Header& header() const { return header_; }
     const std::vector<qcow2::Snapshot>& snapshots() const { return snapshots_; }
@@ -40,7 +41,6 @@ public:
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
     StoredRun storedRunAt(std::uint64_t diskOffset) const override;
-    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
 private:
     // Where the bytes from one virtual-disk offset on come from, and for how many bytes the answer holds.

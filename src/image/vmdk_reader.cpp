@@ -268,9 +268,7 @@ SectorMapping FileReadSeekVmdk::mapSector(std::uint64_t sector) const {
 std::optional<readWriteInterface::FileStretch> FileReadSeekVmdk::fileStretch(std::uint64_t diskOffset,
                                                                          std::uint64_t length) const {
     if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
-    const DiskPiece p = piece(diskOffset, false);
-    if (p.kind != DiskPiece::Kind::File || !p.file || p.length < length) return std::nullopt;
-    return FileStretch{p.file, p.fileOffset};
+    return pieceFileStretch(piece(diskOffset, false), length);
 }
 
 StoredRun FileReadSeekVmdk::storedRunAt(std::uint64_t diskOffset) const {

@@ -20,6 +20,7 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::size_t length) override;
     std::string formatName() const override { return "VMDK"; }
+    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
     const vmdk::Descriptor& descriptor() const { return descriptor_; }
     // The first sparse extent's header and grain geometry (zeros when there is none).
@@ -43,7 +44,6 @@ public:
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
     StoredRun storedRunAt(std::uint64_t diskOffset) const override;
-    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
 private:
     struct Extent {

@@ -132,6 +132,29 @@ TEST_F(DiskExportTest, CreationFailureIsReported) {
     EXPECT_EQ(recorder.messages, (std::vector<std::string>{"File cannot be Created"}));
 }
 
+// Blocks that lie back to back in the image file are handed to the kernel whole; on a target of another file
+// system (a tmpfs) the kernel refuses and the chunks are read and written instead. Both give the same disk.
+TEST_F(DiskExportTest, StretchesStoredBackToBackCopyAlikeOnAnyTarget) {
+    VhdxSpec spec;
+    spec.virtualSize = 16 * kMiB;
+    for (std::uint64_t b = 0; b < 16; ++b)
+        if (b != 6) spec.allocatedBlocks.insert(b);
+    auto reader = open(spec);
+    const auto stretch = reader->fileStretch(0, kExportChunkSize);
+    ASSERT_TRUE(stretch.has_value());
+    EXPECT_FALSE(reader->fileStretch(5 * kMiB, kExportChunkSize).has_value());  // block 6 is not stored
+    EXPECT_FALSE(reader->fileStretch(100, 512).has_value());  // not on a sector's start
+
+    std::vector<std::string> targets{dir.file("out.img")};
+    if (const std::string other = mountTmpfs("other", "size=32m"); !other.empty()) targets.push_back(other + "/out.img");
+    for (const std::string& out : targets) {
+        const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(), {});
+        EXPECT_EQ(result.outcome, ExportOutcome::Completed) << out;
+        EXPECT_EQ(result.unreadableSectors, 0u);
+        EXPECT_TRUE(testing::readFile(out) == testing::expectedDisk(spec)) << out;
+    }
+}
+
 // A real small file system as the target: the reservation must fail before anything is copied when what the
 // image stores does not fit, and must not when only the disk's size does not (the output is sparse).
 TEST_F(DiskExportTest, TooSmallTargetIsRefusedBeforeCopying) {

@@ -140,6 +140,12 @@ TEST_F(StoredRunsTest, SparseVmdkAndQcow2AnswerByGrainsAndClustersCompressedOnes
     auto qcow2Reader = openBuilt<FileReadSeekQcow2>(dir.file("d.qcow2"), qcow2.bytes());
     EXPECT_EQ(storedRanges(*qcow2Reader), blockRanges({0, 1, 5, 200}, cluster));
     expectUnstoredReadsZero(*qcow2Reader);
+    // Only data clusters lie as they are in the file, for a copy to take them from there.
+    EXPECT_TRUE(qcow2Reader->fileStretch(0, cluster).has_value());
+    EXPECT_FALSE(qcow2Reader->fileStretch(5 * cluster, cluster).has_value());
+    EXPECT_FALSE(qcow2Reader->fileStretch(6 * cluster, cluster).has_value());
+    EXPECT_FALSE(compressed->fileStretch(0, 512).has_value());
+    EXPECT_TRUE(vmdkReader->fileStretch(0, 64 * kKiB).has_value());
 }
 
 // A child stores some blocks and leaves the rest to its parent: a block is stored when any link stores it.
