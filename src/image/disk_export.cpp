@@ -193,6 +193,9 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         }
         reporting.setStatus(exportProgressText(result.bytesDone, result.totalBytes));
     };
+    // At most a thousand steps over the holes of any disk, whole chunks, no finer than the bar moves.
+    const std::uint64_t holeStep = std::max(
+        kProgressStep, (result.totalBytes / 1000 + kExportChunkSize - 1) / kExportChunkSize * kExportChunkSize);
     bool more = readNext(0, reading);
     if (!more) {  // nothing stored at all: the sized file is the whole copy
         result.bytesDone = result.totalBytes;
@@ -229,10 +232,13 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         showProgress();
         // Up to the next chunk with stored bytes (or the end) the file holds holes, which need no writing.
         const std::uint64_t holesEnd = more ? reading.offset : result.totalBytes;
-        if (holesEnd > result.bytesDone) {
-            result.bytesDone = holesEnd;
+        // Holes go by in steps, each shown and each a point where Stop ends the copy, as chunks are.
+        while (result.bytesDone < holesEnd && result.outcome != ExportOutcome::Stopped) {
+            result.bytesDone = std::min(holesEnd, result.bytesDone + holeStep);
             showProgress();
+            if (stop.stopNow()) result.outcome = ExportOutcome::Stopped;
         }
+        if (result.outcome == ExportOutcome::Stopped) break;
     }
 
     // A copy that did not finish must not look whole: cut the file back to what was written.
