@@ -28,6 +28,12 @@ std::uint64_t VolumeReader::diskBytesFromStart() const {
     return disk > base ? disk - base : 0;
 }
 
+StoredRun VolumeReader::storedRun(std::uint64_t offset, std::uint64_t limit) const {
+    if (offset > kMaxOffset - static_cast<std::uint64_t>(base_)) return {true, limit};
+    std::lock_guard lock(mutex_);
+    return reader_.storedRunOnDisk(static_cast<std::uint64_t>(base_) + offset, limit);
+}
+
 bool VolumeReader::read(std::uint64_t offset, void* buffer, std::size_t length) const {
     if (length == 0) return true;
     if (offset > kMaxOffset || length > kMaxOffset - offset) {

@@ -26,6 +26,9 @@ public:
         return read(offset, buffer.data(), buffer.size());
     }
 
+    // Whether the image stores the bytes at `offset` of the volume, and for how long (see readWriteInterface).
+    StoredRun storedRun(std::uint64_t offset, std::uint64_t limit) const;
+
     // Bytes of the disk from the volume's start on; 0 when the reader does not know the disk's size.
     std::uint64_t diskBytesFromStart() const;
 

@@ -5,31 +5,39 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <future>
+#include <optional>
 #include <sys/statvfs.h>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
 #include "common/bytes.h"
 #include "common/host_files.h"
+#include "image/unstored_skip.h"
 
 namespace halvard {
 
 namespace {
 
 constexpr std::uint64_t kProgressStep = 10 * 1024 * 1024;
+// Zeros are left as holes in pieces of this size, as a sparse copy by other tools leaves them.
+constexpr std::size_t kHoleGrain = 4096;
 
 bool exists(const std::string& path) {
     std::error_code ec;
     return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found && !ec;
 }
 
-// Checks that the target can hold `bytes` and sizes the file to them. Returns 0, or the errno that tells why not.
-// The file stays sparse: zero runs of the disk are never written, as a raw image of a mostly empty disk should be.
-int reserveSpace(int fd, std::uint64_t bytes) {
+// Checks that the target can hold the `stored` bytes that may be written and sizes the file to `bytes`. Returns 0,
+// or the errno that tells why not. The file stays sparse: zero runs of the disk are never written, as a raw image
+// of a mostly empty disk should be, so only what the image stores needs room.
+int reserveSpace(int fd, std::uint64_t bytes, std::uint64_t stored) {
     struct statvfs vfs {};
     // Some file systems (a few FUSE ones) report no sizes at all; then only the writes can tell.
     if (::fstatvfs(fd, &vfs) == 0 && vfs.f_blocks != 0 &&
-        static_cast<unsigned __int128>(vfs.f_bavail) * vfs.f_frsize < bytes)
+        static_cast<unsigned __int128>(vfs.f_bavail) * vfs.f_frsize < stored)
         return ENOSPC;
     return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 ? 0 : errno;
 }
@@ -50,6 +58,28 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t length, std::uint64_
         done += static_cast<std::size_t>(n);
     }
     return true;
+}
+
+// Writes the parts of `data` that are not zeros (in whole grains from the chunk's start); 0 or the errno.
+int writeNonZero(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset) {
+    std::size_t at = 0;
+    while (at < length) {
+        const std::size_t grain = std::min(kHoleGrain, length - at);
+        if (allZero(Bytes(data + at, grain))) {
+            at += grain;
+            continue;
+        }
+        std::size_t end = at + grain;
+        while (end < length) {
+            const std::size_t next = std::min(kHoleGrain, length - end);
+            if (allZero(Bytes(data + end, next))) break;
+            end += next;
+        }
+        int error = 0;
+        if (!writeAll(fd, data + at, end - at, offset + at, error)) return error;
+        at = end;
+    }
+    return 0;
 }
 
 // Sectors of one chunk that cannot be read; they stay zeros in `buffer`.
@@ -100,7 +130,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
 
     const int fd = ::open(outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
-    if (const int rc = reserveSpace(fd, result.totalBytes); rc != 0) {
+    if (const int rc = reserveSpace(fd, result.totalBytes, reader.storedBytesOnDisk(0, result.totalBytes)); rc != 0) {
         ::close(fd);
         ::unlink(outputPath.c_str());
         if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) return failWith(ExportOutcome::InsufficientSpace, kInsufficientSpaceText);
@@ -113,33 +143,102 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
     reporting.setRange(0, static_cast<std::uint32_t>(totalSectors >> shift));
     reporting.setPosition(0);
 
-    std::vector<std::uint8_t> buffer(kExportChunkSize);
-    reader.seek(0);
-    while (result.bytesDone < result.totalBytes) {
-        const std::size_t length =
-            static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - result.bytesDone));
-        if (!reader.read(buffer.data(), length))
-            result.unreadableSectors += countUnreadable(reader, result.bytesDone, buffer.data(), length);
-        // The sized file reads as zeros already, so zero chunks need no write.
-        if (!allZero(Bytes(buffer.data(), length))) {
-            int error = 0;
-            if (!writeAll(fd, buffer.data(), length, result.bytesDone, error)) {
-                if (error == ENOSPC || error == EDQUOT)
-                    failWith(ExportOutcome::WriteFailed, kInsufficientSpaceText);
-                else
-                    failWith(ExportOutcome::WriteFailed, "Error " + std::to_string(error) + " while writing in File");
-                break;
-            }
+    // Chunks the image stores nothing of are holes already; the others are read here while the one before is
+    // written on a second thread.
+    UnstoredSkip unstored([&reader](std::uint64_t offset, std::uint64_t limit) { return reader.storedRunOnDisk(offset, limit); },
+                          result.totalBytes);
+    struct Chunk {
+        std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kExportChunkSize);
+        std::uint64_t offset = 0;
+        std::size_t length = 0;
+        // Set when the chunk lies as it is in one image file: the kernel copies it, and it is not read here.
+        std::optional<readWriteInterface::FileStretch> stretch;
+    };
+    bool kernelCopies = true;  // until the kernel refuses once (another file system, say)
+    Chunk reading, writing;
+    // Reads the chunk at or after `from` that holds stored bytes; false when none is left.
+    auto readNext = [&](std::uint64_t from, Chunk& chunk) {
+        const std::uint64_t stored = unstored.next(from, kSectorSize);
+        if (stored >= result.totalBytes) return false;
+        chunk.offset = stored / kExportChunkSize * kExportChunkSize;
+        chunk.length = static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - chunk.offset));
+        chunk.stretch = kernelCopies ? reader.fileStretch(chunk.offset, chunk.length) : std::nullopt;
+        if (chunk.stretch) return true;
+        reader.seek(static_cast<std::int64_t>(chunk.offset));
+        if (!reader.read(chunk.bytes.data(), chunk.length))
+            result.unreadableSectors += countUnreadable(reader, chunk.offset, chunk.bytes.data(), chunk.length);
+        return true;
+    };
+    // Copies a chunk that lies in one file inside the kernel, or writes what is not zeros of the bytes read.
+    constexpr int kNotCopied = -1;
+    auto writeChunk = [fd](const Chunk& chunk) {
+        if (chunk.stretch)
+            return chunk.stretch->file->copyTo(chunk.stretch->offset, chunk.length, fd, chunk.offset) ? 0 : kNotCopied;
+        return writeNonZero(fd, chunk.bytes.data(), chunk.length, chunk.offset);
+    };
+    auto startWrite = [&writeChunk](const Chunk& chunk) {
+        try {
+            return std::async(std::launch::async, writeChunk, std::cref(chunk));
+        } catch (const std::system_error&) {  // no thread to be had: write here
+            std::promise<int> done;
+            done.set_value(writeChunk(chunk));
+            return done.get_future();
         }
-        result.bytesDone += length;
+    };
+    std::uint64_t shownStep = 0;
+    auto showProgress = [&] {
+        if (result.bytesDone / kProgressStep != shownStep) {
+            shownStep = result.bytesDone / kProgressStep;
+            reporting.setPosition(static_cast<std::uint32_t>((shownStep * kProgressStep / kSectorSize) >> shift));
+        }
+        reporting.setStatus(exportProgressText(result.bytesDone, result.totalBytes));
+    };
+    // At most a thousand steps over the holes of any disk, whole chunks, no finer than the bar moves.
+    const std::uint64_t holeStep = std::max(
+        kProgressStep, (result.totalBytes / 1000 + kExportChunkSize - 1) / kExportChunkSize * kExportChunkSize);
+    bool more = readNext(0, reading);
+    if (!more) {  // nothing stored at all: the sized file is the whole copy
+        result.bytesDone = result.totalBytes;
+        showProgress();
+    }
+    while (more) {
+        std::swap(reading, writing);
+        std::future<int> written = startWrite(writing);
+        const std::uint64_t end = writing.offset + writing.length;
+        more = end < result.totalBytes && readNext(end, reading);
+        int error = written.get();
+        if (error == kNotCopied) {
+            // What was copied is written again from the bytes read here; later chunks are read, not copied.
+            kernelCopies = false;
+            writing.stretch.reset();
+            reader.seek(static_cast<std::int64_t>(writing.offset));
+            if (!reader.read(writing.bytes.data(), writing.length))
+                result.unreadableSectors += countUnreadable(reader, writing.offset, writing.bytes.data(), writing.length);
+            error = writeChunk(writing);
+        }
+        if (error != 0) {
+            result.bytesDone = writing.offset;
+            if (error == ENOSPC || error == EDQUOT)
+                failWith(ExportOutcome::WriteFailed, kInsufficientSpaceText);
+            else
+                failWith(ExportOutcome::WriteFailed, "Error " + std::to_string(error) + " while writing in File");
+            break;
+        }
+        result.bytesDone = end;
         if (stop.stopNow()) {
             result.outcome = ExportOutcome::Stopped;
             break;
         }
-        if (result.bytesDone % kProgressStep == 0)
-            reporting.setPosition(static_cast<std::uint32_t>((result.bytesDone / kSectorSize) >> shift));
-        reporting.setStatus(exportProgressText(result.bytesDone, result.totalBytes));
-        reader.seek(static_cast<std::int64_t>(result.bytesDone));
+        showProgress();
+        // Up to the next chunk with stored bytes (or the end) the file holds holes, which need no writing.
+        const std::uint64_t holesEnd = more ? reading.offset : result.totalBytes;
+        // Holes go by in steps, each shown and each a point where Stop ends the copy, as chunks are.
+        while (result.bytesDone < holesEnd && result.outcome != ExportOutcome::Stopped) {
+            result.bytesDone = std::min(holesEnd, result.bytesDone + holeStep);
+            showProgress();
+            if (stop.stopNow()) result.outcome = ExportOutcome::Stopped;
+        }
+        if (result.outcome == ExportOutcome::Stopped) break;
     }
 
     // A copy that did not finish must not look whole: cut the file back to what was written.

@@ -81,6 +81,34 @@ std::size_t ImageFile::readAt(std::uint64_t offset, void* buffer, std::size_t le
     return done;
 }
 
+StoredRun ImageFile::dataRun(std::uint64_t offset, std::uint64_t length) const {
+    const StoredRun unknown{true, length};
+    if (fd_ < 0 || length == 0 || overlay_ || offset >= size_ || offset > static_cast<std::uint64_t>(INT64_MAX))
+        return unknown;
+    const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);
+    if (data < 0) return errno == ENXIO ? StoredRun{false, std::min(length, size_ - offset)} : unknown;
+    if (static_cast<std::uint64_t>(data) > offset)
+        return {false, std::min(length, static_cast<std::uint64_t>(data) - offset)};
+    const off_t hole = ::lseek(fd_, static_cast<off_t>(offset), SEEK_HOLE);
+    if (hole < 0 || static_cast<std::uint64_t>(hole) <= offset) return unknown;
+    return {true, std::min(length, static_cast<std::uint64_t>(hole) - offset)};
+}
+
+bool ImageFile::copyTo(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) const {
+    if (fd_ < 0 || overlay_ || offset > size_ || length > size_ - offset || offset + length > INT64_MAX ||
+        outOffset > static_cast<std::uint64_t>(INT64_MAX) - length)
+        return false;
+    auto in = static_cast<off_t>(offset);
+    auto out = static_cast<off_t>(outOffset);
+    while (length > 0) {
+        const ssize_t n = ::copy_file_range(fd_, &in, outFd, &out, static_cast<std::size_t>(length), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        length -= static_cast<std::uint64_t>(n);
+    }
+    return true;
+}
+
 std::vector<std::uint8_t> ImageFile::readVector(std::uint64_t offset, std::size_t length) const {
     std::vector<std::uint8_t> data(length);
     data.resize(readAt(offset, data.data(), length));

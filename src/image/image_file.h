@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "image/file_overlay.h"
+#include "image/stored_run.h"
 
 namespace halvard {
 
@@ -31,6 +32,15 @@ public:
     // Reads up to `length` bytes at `offset`; returns the count read (short at the end of the file, and after
     // an I/O error, which `error()` then describes).
     virtual std::size_t readAt(std::uint64_t offset, void* buffer, std::size_t length) const;
+
+    // Whether the bytes at `offset` are data or a hole of the host file (holes read as zeros), for at most `length`
+    // bytes. Says "data" whenever it cannot tell: with an overlay, past the file's end, where seeking for holes fails.
+    StoredRun dataRun(std::uint64_t offset, std::uint64_t length) const;
+
+    // Copies `length` bytes at `offset` into the file `outFd` at `outOffset` inside the kernel, without passing
+    // them through this process. False when the kernel cannot (another file system, an overlay, past the end, an
+    // error); what was copied then is to be written again by the caller.
+    bool copyTo(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) const;
 
     // Reads `length` bytes at `offset` into a vector, shorter where the file ends.
     std::vector<std::uint8_t> readVector(std::uint64_t offset, std::size_t length) const;

@@ -5,6 +5,27 @@
 
 namespace halvard {
 
+StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const readWriteInterface* parent,
+                         std::uint64_t parentBytes) {
+    const std::uint64_t length = std::max<std::uint64_t>(piece.length, 1);
+    switch (piece.kind) {
+        case DiskPiece::Kind::File:
+            return piece.file ? piece.file->dataRun(piece.fileOffset, length) : StoredRun{true, length};
+        case DiskPiece::Kind::Parent:
+            if (!parent || offset >= parentBytes) return {false, length};
+            return parent->storedRunOnDisk(offset, std::min(length, parentBytes - offset));
+        case DiskPiece::Kind::Zero: return {false, length};
+        case DiskPiece::Kind::Decoded:
+        case DiskPiece::Kind::Unreadable: break;
+    }
+    return {true, length};
+}
+
+std::optional<readWriteInterface::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length) {
+    if (piece.kind != DiskPiece::Kind::File || !piece.file || piece.length < length) return std::nullopt;
+    return readWriteInterface::FileStretch{piece.file, piece.fileOffset};
+}
+
 bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     bool complete = true;

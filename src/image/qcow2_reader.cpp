@@ -286,7 +286,7 @@ const std::uint8_t* FileReadSeekQcow2::decompressedCluster(std::uint64_t hostOff
     return cachedClusterOk_ ? cachedCluster_.data() : nullptr;
 }
 
-DiskPiece FileReadSeekQcow2::piece(std::uint64_t offset) const {
+DiskPiece FileReadSeekQcow2::piece(std::uint64_t offset, bool decode) const {
     DiskPiece out;
     if (offset >= diskBytes_) {  // the tail of a last sector the disk only partly covers
         out.kind = DiskPiece::Kind::Zero;
@@ -303,7 +303,7 @@ DiskPiece FileReadSeekQcow2::piece(std::uint64_t offset) const {
             break;
         case Piece::Kind::Compressed: {
             out.kind = DiskPiece::Kind::Decoded;
-            const std::uint8_t* cluster = decompressedCluster(p.hostOffset, p.storedLength);
+            const std::uint8_t* cluster = decode ? decompressedCluster(p.hostOffset, p.storedLength) : nullptr;
             out.decoded = cluster ? cluster + (offset & (header_.clusterSize() - 1)) : nullptr;
             break;
         }
@@ -312,6 +312,16 @@ DiskPiece FileReadSeekQcow2::piece(std::uint64_t offset) const {
         case Piece::Kind::Unreadable: out.kind = DiskPiece::Kind::Unreadable; break;
     }
     return out;
+}
+
+std::optional<readWriteInterface::FileStretch> FileReadSeekQcow2::fileStretch(std::uint64_t diskOffset,
+                                                                         std::uint64_t length) const {
+    if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
+    return pieceFileStretch(piece(diskOffset, false), length);
+}
+
+StoredRun FileReadSeekQcow2::storedRunAt(std::uint64_t diskOffset) const {
+    return storedPieceRun(piece(diskOffset, false), diskOffset, backing_.get(), backingBytes_);
 }
 
 bool FileReadSeekQcow2::read(void* buffer, std::size_t length) {

@@ -18,6 +18,7 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::size_t length) override;
     std::string formatName() const override { return "QCOW2"; }
+    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
     const qcow2::Header& header() const { return header_; }
     const std::vector<qcow2::Snapshot>& snapshots() const { return snapshots_; }
@@ -39,6 +40,7 @@ public:
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
+    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
 
 private:
     // Where the bytes from one virtual-disk offset on come from, and for how many bytes the answer holds.
@@ -50,7 +52,7 @@ private:
     };
     Piece resolve(std::uint64_t offset) const;
     // The same as the read loop takes it (compressed clusters decoded).
-    DiskPiece piece(std::uint64_t offset) const;
+    DiskPiece piece(std::uint64_t offset, bool decode = true) const;  // decode: fill in Decoded bytes
     Piece resolveStandard(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
     Piece resolveExtended(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
 

@@ -86,4 +86,58 @@ bool readWriteInterface::read(void* buffer, std::size_t length) {
     return complete;
 }
 
+StoredRun readWriteInterface::storedRunAt(std::uint64_t diskOffset) const {
+    const SectorMapping mapping = mapSector(diskOffset / kSectorSize);
+    const std::uint64_t inSector = diskOffset % kSectorSize;
+    const std::uint64_t length = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
+    switch (mapping.state) {
+        case SectorMapping::State::Unallocated: return {false, length};
+        case SectorMapping::State::BeyondMap: return {true, length};
+        case SectorMapping::State::Allocated: break;
+    }
+    const ImageFile& source = mapping.source ? *mapping.source : file_;
+    return source.dataRun(mapping.fileOffset + inSector, length);
+}
+
+std::optional<readWriteInterface::FileStretch> readWriteInterface::fileStretch(std::uint64_t diskOffset,
+                                                                              std::uint64_t length) const {
+    if (diskOffset % kSectorSize != 0 || diskOffset >= totalSectors * kSectorSize || blockMap.empty()) return std::nullopt;
+    const SectorMapping mapping = locate(diskOffset / kSectorSize);
+    if (mapping.state != SectorMapping::State::Allocated || mapping.runSectors * kSectorSize < length) return std::nullopt;
+    return FileStretch{mapping.source, mapping.fileOffset};
+}
+
+StoredRun readWriteInterface::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
+    const std::uint64_t diskEnd = totalSectors * kSectorSize;
+    if (limit == 0) return {true, 0};
+    if (diskOffset >= diskEnd || blockMap.empty()) return {true, limit};
+    limit = std::min(limit, diskEnd - diskOffset);
+    // Neighbouring answers of one kind join (block after block of an empty disk), up to the limit.
+    StoredRun run = storedRunAt(diskOffset);
+    run.length = std::max<std::uint64_t>(run.length, 1);
+    while (run.length < limit) {
+        StoredRun next = storedRunAt(diskOffset + run.length);
+        if (next.stored != run.stored) break;
+        run.length += std::max<std::uint64_t>(next.length, 1);
+    }
+    run.length = std::min(run.length, limit);
+    return run;
+}
+
+StoredRun readWriteInterface::storedRun(std::int64_t offset, std::uint64_t limit) const {
+    std::uint64_t onDisk = 0;
+    if (!diskOffset(offset, volumeBaseOffset, onDisk)) return {true, limit};
+    return storedRunOnDisk(onDisk, limit);
+}
+
+std::uint64_t readWriteInterface::storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const {
+    std::uint64_t stored = 0;
+    for (std::uint64_t done = 0; done < length;) {
+        const StoredRun run = storedRunOnDisk(diskOffset + done, length - done);
+        if (run.stored) stored += run.length;
+        done += run.length;
+    }
+    return stored;
+}
+
 }  // namespace halvard

@@ -6,11 +6,13 @@
 // Use: seek(offset), then read(buffer, length); read moves on by itself.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "common/sinks.h"
 #include "image/image_file.h"
+#include "image/stored_run.h"
 
 namespace halvard {
 
@@ -68,6 +70,26 @@ public:
         return mapping;
     }
 
+    // Whether the image stores the bytes at `offset` (+ `volumeBaseOffset`), and for how many bytes that holds,
+    // looking no further than `limit` bytes (the answer's length is between 1 and `limit` when `limit` is not 0).
+    // Bytes that are not stored read as zeros, so scans may jump over them. What a reader cannot tell, places that
+    // cannot be read and offsets outside the disk count as stored: a caller then reads them as it would without
+    // asking.
+    StoredRun storedRun(std::int64_t offset, std::uint64_t limit) const;
+    // The same with `diskOffset` counted from the disk's start, whatever the volume base.
+    StoredRun storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const;
+    // How many of the `length` bytes from `diskOffset` on the image stores.
+    std::uint64_t storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const;
+
+    // The file that holds the `length` bytes at disk offset `diskOffset` as they are, back to back, and where they
+    // start in it; none when they are not one such stretch (zeros, a parent's blocks elsewhere, compressed data,
+    // several pieces). Lets a copy hand them to the kernel.
+    struct FileStretch {
+        const ImageFile* file = nullptr;
+        std::uint64_t offset = 0;
+    };
+    virtual std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const;
+
     // The sector size the guest used (partition tables count in it); reads still address 512-byte sectors.
     virtual std::uint64_t logicalSectorSize() const { return kSectorSize; }
 
@@ -89,6 +111,10 @@ public:
 protected:
     // Maps one virtual-disk sector (volumeBaseOffset already added).
     virtual SectorMapping mapSector(std::uint64_t sector) const = 0;
+
+    // One answer of the map at `diskOffset` (inside the disk), at least 1 byte long; storedRunOnDisk joins them.
+    // By default from mapSector: allocated sectors are stored unless their file has a hole there.
+    virtual StoredRun storedRunAt(std::uint64_t diskOffset) const;
 
     // Records a failure of `open`: `text` is the user's message, `detail` the system's reason if any.
     bool fail(const std::string& text, const std::string& detail = {});

@@ -206,7 +206,7 @@ const FileReadSeekVmdk::Extent* FileReadSeekVmdk::extentAt(std::uint64_t sector)
     return sector - extent.start < extent.sectors ? &extent : nullptr;
 }
 
-DiskPiece FileReadSeekVmdk::piece(std::uint64_t offset) const {
+DiskPiece FileReadSeekVmdk::piece(std::uint64_t offset, bool decode) const {
     DiskPiece piece;
     const std::uint64_t sector = offset / kSectorSize;
     const std::uint64_t inSector = offset % kSectorSize;
@@ -240,7 +240,7 @@ DiskPiece FileReadSeekVmdk::piece(std::uint64_t offset) const {
             break;
         case VmdkSparseExtent::Mapping::Kind::Compressed: {
             piece.kind = DiskPiece::Kind::Decoded;
-            const std::uint8_t* grain = sparse.grain(m.fileOffset);
+            const std::uint8_t* grain = decode ? sparse.grain(m.fileOffset) : nullptr;
             piece.decoded = grain ? grain + (within % sparse.grainSize()) * kSectorSize + inSector : nullptr;
             break;
         }
@@ -263,6 +263,16 @@ SectorMapping FileReadSeekVmdk::mapSector(std::uint64_t sector) const {
     mapping.fileOffset = p.fileOffset;
     mapping.runSectors = std::max<std::uint64_t>(1, p.length / kSectorSize);
     return mapping;
+}
+
+std::optional<readWriteInterface::FileStretch> FileReadSeekVmdk::fileStretch(std::uint64_t diskOffset,
+                                                                         std::uint64_t length) const {
+    if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
+    return pieceFileStretch(piece(diskOffset, false), length);
+}
+
+StoredRun FileReadSeekVmdk::storedRunAt(std::uint64_t diskOffset) const {
+    return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes_);
 }
 
 bool FileReadSeekVmdk::read(void* buffer, std::size_t length) {

@@ -20,6 +20,7 @@ public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::size_t length) override;
     std::string formatName() const override { return "VMDK"; }
+    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
     const vmdk::Descriptor& descriptor() const { return descriptor_; }
     // The first sparse extent's header and grain geometry (zeros when there is none).
@@ -42,6 +43,7 @@ public:
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
+    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
 
 private:
     struct Extent {
@@ -59,7 +61,7 @@ private:
     bool addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors);
     bool openParent(const std::string& childPath);
     const Extent* extentAt(std::uint64_t sector) const;
-    DiskPiece piece(std::uint64_t offset) const;
+    DiskPiece piece(std::uint64_t offset, bool decode = true) const;  // decode: fill in Decoded bytes
 
     vmdk::Descriptor descriptor_;
     std::vector<Extent> extents_;

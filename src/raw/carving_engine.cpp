@@ -6,6 +6,7 @@
 #include <new>
 
 #include "common/bytes.h"
+#include "image/unstored_skip.h"
 #include "raw/candidate_bytes.h"
 
 namespace halvard {
@@ -126,7 +127,17 @@ bool myJpg::carveVolume(const std::string& outputPath) {
     } catch (const std::bad_alloc&) {
     }
     next_ = 0;
+    // Unstored parts read as zeros: jumping over them finds the same files unless a signature matches zeros.
+    const bool readZeros = !reader_ || signaturesMatchZeros();
+    UnstoredSkip unstored(
+        [this, readZeros](std::uint64_t offset, std::uint64_t limit) {
+            return readZeros ? StoredRun{true, limit} : reader_->storedRun(static_cast<std::int64_t>(offset), limit);
+        },
+        volumeSize_);
     for (std::uint64_t b = 0; b < blocks && !buffer.empty(); ++b) {
+        next_ = std::max(next_, unstored.next(std::max(next_, b * kBlockSize), kSector));
+        b = std::max(b, next_ / kBlockSize);
+        if (b >= blocks) break;
         reporting_.setPosition(static_cast<std::uint32_t>(std::min<std::uint64_t>(b, UINT32_MAX)));
         if (stop_.stopNow()) break;
         const std::uint64_t blockStart = b * kBlockSize;
@@ -144,6 +155,8 @@ bool myJpg::carveVolume(const std::string& outputPath) {
         if (stopped) break;
     }
     reporting_.setPosition(progressEnd);
+    skippedBytes_ = unstored.skippedBytes();
+    if (skippedBytes_) reporting_.setStatus(unstoredSkipText(skippedBytes_));
     for (std::size_t d = 0; d < definitions_.size(); ++d) settleLeftoverStarts(d);
     startEntries_.clear();
     reporting_.inform("done..");
@@ -159,6 +172,17 @@ void myJpg::readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffe
         return;
     }
     reader_->read(buffer.data(), wanted);
+}
+
+bool myJpg::signaturesMatchZeros() const {
+    const std::uint8_t zeros[kSector] = {};
+    for (const MatchEntry& e : startEntries_)
+        if (matchesAt(zeros + e.offset, e.bytes, e.length)) return true;
+    for (const SignatureDefinition& d : definitions_)
+        if (d.endSignature.size() >= 2 && (d.endSignature.size() > kSector ||
+                                           matchesAt(zeros, d.endSignature.data(), d.endSignature.size())))
+            return true;
+    return false;
 }
 
 int myJpg::matchStart(const std::uint8_t* window) const {

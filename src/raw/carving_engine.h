@@ -54,6 +54,8 @@ public:
     const std::map<std::string, std::int64_t>& categoryCounts() const { return categoryCounts_; }
     // Candidates whose format check rejected them as look-alikes: not among the results.
     std::uint64_t droppedCount() const { return dropped_; }
+    // Bytes of the last scan jumped over because the image does not store them.
+    std::uint64_t skippedBytes() const { return skippedBytes_; }
 
 private:
     struct MatchEntry {
@@ -69,6 +71,8 @@ private:
     // Examines the sector at `o` of the block; sets next_ to the next offset to examine.
     void examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o);
     int matchStart(const std::uint8_t* window) const;
+    // Whether a start or end signature matches bytes of zeros: then unstored parts must be read like the rest.
+    bool signaturesMatchZeros() const;
     // Runs the definition's format check on the candidate at `at`: true when that settled it (carved whole to
     // its exact length, or dropped); false when the signatures must decide.
     bool settledByFormatCheck(std::size_t definition, std::uint64_t at);
@@ -90,6 +94,7 @@ private:
     std::vector<CarveResult> results_;
     std::map<std::string, std::int64_t> categoryCounts_;
     std::uint64_t dropped_ = 0;
+    std::uint64_t skippedBytes_ = 0;
     std::uint64_t checkBytesLeft_ = 0;  // what the format checks may still read in this scan
     std::uint64_t volumeSize_ = 0;
     std::uint64_t next_ = 0;  // offset of the next sector to examine

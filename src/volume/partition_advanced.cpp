@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "image/unstored_skip.h"
 #include "volume/boot_sector.h"
 #include "volume/partition.h"
 
@@ -71,8 +72,21 @@ int Partition::advancedScan(readWriteInterface& reader, std::uint64_t totalSecto
         return index + 1;
     };
 
+    // What the image does not store reads as zeros, and no sector of zeros is a boot sector or header.
+    UnstoredSkip unstored([&reader](std::uint64_t offset, std::uint64_t limit) { return reader.storedRunOnDisk(offset, limit); },
+                          totalSectors * 512);
     bool stopped = false;
+    auto showPosition = [&] {
+        reporting.setPosition(static_cast<std::uint32_t>(
+            std::min<long double>(1.0L, static_cast<long double>(current) / static_cast<long double>(totalSectors)) *
+            kScanProgressEnd));
+    };
     while (current < totalSectors && !stopped) {
+        if (const std::uint64_t stored = unstored.next(current * 512, 512) / 512; stored != current) {
+            current = stored;
+            showPosition();
+            if (current >= totalSectors) break;
+        }
         if (hasEnd && end < current) break;
         reader.seek(static_cast<std::int64_t>(current * 512));
         // An unreadable part (a truncated image) reads as zeros and holds nothing to find; the scan goes on.
@@ -95,10 +109,10 @@ int Partition::advancedScan(readWriteInterface& reader, std::uint64_t totalSecto
         }
         current += std::max<std::uint64_t>(index, 1);
         if (!stopped && stopNow()) stopped = true;
-        reporting.setPosition(static_cast<std::uint32_t>(
-            std::min<long double>(1.0L, static_cast<long double>(current) / static_cast<long double>(totalSectors)) *
-            kScanProgressEnd));
+        showPosition();
     }
+    if (const std::string skipped = unstoredSkipText(unstored.skippedBytes()); !skipped.empty())
+        reporting.setStatus(skipped);
     if (stopped) reporting.setStatus("Scanned Partitions");
     return 1;
 }

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 #include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/host_files.h"
@@ -131,19 +132,82 @@ TEST_F(DiskExportTest, CreationFailureIsReported) {
     EXPECT_EQ(recorder.messages, (std::vector<std::string>{"File cannot be Created"}));
 }
 
-// A real small file system as the target: the reservation must fail before anything is copied.
+// Blocks that lie back to back in the image file are handed to the kernel whole; on a target of another file
+// system (a tmpfs) the kernel refuses and the chunks are read and written instead. Both give the same disk.
+TEST_F(DiskExportTest, StretchesStoredBackToBackCopyAlikeOnAnyTarget) {
+    VhdxSpec spec;
+    spec.virtualSize = 32 * kMiB;
+    spec.blockSize = 8 * kMiB;
+    spec.allocatedBlocks = {0, 1, 3};
+    auto reader = open(spec);
+    ASSERT_TRUE(reader->fileStretch(0, kExportChunkSize).has_value());
+    EXPECT_FALSE(reader->fileStretch(5 * kMiB, kExportChunkSize).has_value());  // crosses into the next block
+    EXPECT_FALSE(reader->fileStretch(16 * kMiB, 512).has_value());  // block 2 is not stored
+    EXPECT_FALSE(reader->fileStretch(100, 512).has_value());  // not on a sector's start
+
+    std::vector<std::string> targets{dir.file("out.img")};
+    if (const std::string other = mountTmpfs("other", "size=40m"); !other.empty()) targets.push_back(other + "/out.img");
+    for (const std::string& out : targets) {
+        const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(), {});
+        EXPECT_EQ(result.outcome, ExportOutcome::Completed) << out;
+        EXPECT_EQ(result.unreadableSectors, 0u);
+        EXPECT_TRUE(testing::readFile(out) == testing::expectedDisk(spec)) << out;
+    }
+}
+
+// A real small file system as the target: the reservation must fail before anything is copied when what the
+// image stores does not fit, and must not when only the disk's size does not (the output is sparse).
 TEST_F(DiskExportTest, TooSmallTargetIsRefusedBeforeCopying) {
     const std::string mountPoint = mountTmpfs("small", "size=2m");
     if (mountPoint.empty()) GTEST_SKIP() << "needs root to mount a small tmpfs";
     VhdxSpec spec;
     spec.virtualSize = 8 * kMiB;
-    spec.allocatedBlocks = {0};
+    spec.allocatedBlocks = {0, 2, 5};
     auto reader = open(spec);
     const std::string out = mountPoint + "/out.img";
     const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(), {});
     EXPECT_EQ(result.outcome, ExportOutcome::InsufficientSpace);
     EXPECT_EQ(recorder.messages, (std::vector<std::string>{"Insufficient Disk Space in saving Location"}));
     EXPECT_FALSE(std::filesystem::exists(out));
+
+    VhdxSpec sparse;
+    sparse.virtualSize = 64 * kMiB;
+    sparse.allocatedBlocks = {0, 40};
+    auto sparseReader = open(sparse);
+    const ExportResult fits = exportDiskImage(*sparseReader, sparseReader->totalSectors, out, recorder.reporting(), {});
+    EXPECT_EQ(fits.outcome, ExportOutcome::Completed);
+    EXPECT_EQ(testing::readFile(out), testing::expectedDisk(sparse));
+}
+
+// Unstored blocks are never read and stay holes; stored zeros become holes too, so the output takes the room of
+// the data alone. A disk that stores nothing is a file of holes at once.
+TEST_F(DiskExportTest, OutputIsSparseWhereTheDiskHoldsZeros) {
+    VhdxSpec spec;
+    spec.virtualSize = 48 * kMiB;
+    spec.allocatedBlocks = {1, 30};
+    spec.overlays[30 * kMiB] = std::vector<std::uint8_t>(kMiB / 2, 0);  // stored zeros inside block 30
+    auto reader = open(spec);
+    const std::string out = dir.file("out.img");
+    const ExportResult result = exportDiskImage(*reader, reader->totalSectors, out, recorder.reporting(), {});
+    EXPECT_EQ(result.outcome, ExportOutcome::Completed);
+    EXPECT_EQ(result.bytesDone, spec.virtualSize);
+    EXPECT_EQ(testing::readFile(out), testing::expectedDisk(spec));
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_LE(static_cast<std::uint64_t>(st.st_blocks) * 512, kMiB + kMiB / 2 + 64 * 1024);
+    EXPECT_EQ(recorder.statuses.back(), kExportDoneText);
+    EXPECT_EQ(recorder.statuses[recorder.statuses.size() - 2], "48 MB of 48 MB or 0.046875 GB of 0.046875 GB Saved");
+
+    VhdxSpec empty;
+    empty.virtualSize = 1ULL << 40;
+    empty.blockSize = 32 * kMiB;
+    auto emptyReader = open(empty);
+    const ExportResult whole = exportDiskImage(*emptyReader, emptyReader->totalSectors, out, recorder.reporting(), {});
+    EXPECT_EQ(whole.outcome, ExportOutcome::Completed);
+    EXPECT_EQ(whole.bytesDone, empty.virtualSize);
+    EXPECT_EQ(std::filesystem::file_size(out), empty.virtualSize);
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_blocks, 0);
 }
 
 // The target fills up while the copy runs (another program takes the space after the first chunk): the write

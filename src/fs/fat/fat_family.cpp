@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "common/host_files.h"
+#include "image/unstored_skip.h"
 #include "image/volume_read.h"
 
 namespace halvard {
@@ -45,6 +46,15 @@ bool FatFamilyEngine::readVolume(std::uint64_t offset, std::uint8_t* buffer, std
     return readFromVolume(reader_, volumeBase_, offset, buffer, length);
 }
 
+UnstoredSkip FatFamilyEngine::unstoredSkip(std::uint64_t end) const {
+    return UnstoredSkip(
+        [this](std::uint64_t offset, std::uint64_t limit) {
+            std::lock_guard lock(readerMutex_);
+            return reader_.storedRunOnDisk(static_cast<std::uint64_t>(volumeBase_) + offset, limit);
+        },
+        end);
+}
+
 std::uint64_t FatFamilyEngine::readableSize() const {
     std::uint64_t size = volumeSize;
     const std::uint64_t disk = reader_.totalSectors * 512;
@@ -64,7 +74,11 @@ std::vector<std::uint64_t> FatFamilyEngine::findSteps(const std::function<bool(B
     } catch (const std::bad_alloc&) {
         return found;
     }
+    // Unstored parts read as zeros, which no test takes.
+    UnstoredSkip unstored = unstoredSkip(size);
     for (std::uint64_t offset = 0; offset < size && found.size() < maxCount; offset += kFinderChunk) {
+        offset = unstored.next(offset, 512);
+        if (offset >= size) break;
         reporting.setPosition(static_cast<std::uint32_t>(offset * 1000 / size));
         const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kFinderChunk, size - offset));
         std::fill(chunk.begin(), chunk.end(), 0);
@@ -83,6 +97,7 @@ std::vector<std::uint64_t> FatFamilyEngine::findSteps(const std::function<bool(B
         if (stop.stopNow()) break;
     }
     reporting.setPosition(1000);
+    if (unstored.skippedBytes()) reporting.setStatus(unstoredSkipText(unstored.skippedBytes()));
     return found;
 }
 
@@ -93,7 +108,11 @@ void FatFamilyEngine::scanClusters(std::uint64_t clusterSize, const std::functio
     const std::uint64_t perRead = std::max<std::uint64_t>(1, kScanRead / clusterSize) * clusterSize;
     std::vector<std::uint8_t> buffer(static_cast<std::size_t>(perRead));
     std::uint32_t shown = 0;
+    // A cluster the image does not store is all zeros: no slot of it looks like an entry.
+    UnstoredSkip unstored = unstoredSkip(size);
     for (std::uint64_t offset = 0; offset < size; offset += perRead) {
+        offset = unstored.next(offset, clusterSize);
+        if (offset >= size) break;
         const std::uint32_t share = static_cast<std::uint32_t>(offset * 1000 / size);
         if (share != shown) reporting.setPosition(shown = share);
         const auto length = static_cast<std::size_t>(std::min(perRead, size - offset));
@@ -106,6 +125,7 @@ void FatFamilyEngine::scanClusters(std::uint64_t clusterSize, const std::functio
         }
     }
     reporting.setPosition(1000);
+    if (unstored.skippedBytes()) reporting.setStatus(unstoredSkipText(unstored.skippedBytes()));
 }
 
 bool FatFamilyEngine::readBootSector() {

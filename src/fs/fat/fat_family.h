@@ -23,6 +23,7 @@
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_table.h"
 #include "image/read_write_interface.h"
+#include "image/unstored_skip.h"
 #include "volume/volume_record.h"
 
 namespace halvard {
@@ -187,6 +188,8 @@ protected:
     // Puts the root's records under the top item: folders expanded, deleted ones in red.
     void fillTree();
 
+    // Jumps over the parts of [0, end) of the volume that the image does not store.
+    UnstoredSkip unstoredSkip(std::uint64_t end) const;
     // How far the volume can be read: its size, cut at the end of the virtual disk.
     std::uint64_t readableSize() const;
     // Reads the volume in 10 MiB chunks and collects the offsets of the 512-byte steps `accept` takes (progress

@@ -5,6 +5,7 @@
 
 #include "fs/ntfs/ntfs.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
+#include "image/unstored_skip.h"
 
 namespace halvard {
 
@@ -26,9 +27,23 @@ bool plausibleRecordStart(Bytes chunk, std::uint64_t o) {
 
 void ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                       const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& slot) {
+    struct SkipReport {
+        ntfs& engine;
+        const UnstoredSkip& unstored;
+        ~SkipReport() {
+            if (unstored.skippedBytes()) engine.reporting.setStatus(unstoredSkipText(unstored.skippedBytes()));
+        }
+    };
     std::vector<std::uint8_t> chunk(kScanChunk);
     std::uint64_t position = 0;
+    // What the image does not store reads as zeros, where no record starts.
+    UnstoredSkip unstored([this](std::uint64_t offset, std::uint64_t length) { return reader_.storedRun(offset, length); },
+                          limit);
+    const SkipReport report{*this, unstored};
     for (std::uint64_t number = 0; position < limit; ++number) {
+        position = unstored.next(position, kSlot);
+        if (position >= limit) return;
+        number = std::max(number, position / kScanChunk);
         if (!beforeChunk(number)) return;
         const auto length = static_cast<std::size_t>(std::min(kScanChunk, limit - position));
         // A chunk that starts beyond the virtual disk ends the scan: everything after it lies there too.

@@ -280,6 +280,7 @@ private:
 
     // Reads [0, limit) of the volume in 10 MiB chunks and offers every 512-byte slot to `slot`, which answers how
     // far to move on (0: start the next chunk at this slot; ~0: end the walk). `beforeChunk` false ends it too.
+    // Parts the image does not store are jumped over (they hold no record); the status says how much at the end.
     void scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                     const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& slot);
     // The record at `o` of a scanned chunk, zero-filled past the chunk's end, with its fixups undone.
