@@ -136,6 +136,7 @@ int runMount(const MountOptions& options, const Streams& s) {
     fuse_args args = FUSE_ARGS_INIT(static_cast<int>(argv.size()), argv.data());
     const fuse_operations ops = mountOperations();
     std::unique_ptr<fuse, FuseDeleter> session(fuse_new(&args, &ops, sizeof(ops), &tree));
+    fuse_opt_free_args(&args);  // the option parser may have made a copy of the arguments
     if (!session) {
         ::rmdir(cacheFolder.c_str());
         printError(s, "cannot start the FUSE file system (is fuse3 installed?)");
