@@ -1,5 +1,6 @@
 #include "cli/mount_tree.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
