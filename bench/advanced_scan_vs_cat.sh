@@ -9,20 +9,14 @@
 # Environment: RUNS (default 3) timed runs after one warm-up run.
 set -euo pipefail
 
-die() { echo "advanced_scan_vs_cat: $*" >&2; exit 1; }
-
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
-RUNS=${RUNS:-3}
+bench_setup "${1:-}"
 VHDX=$DATA/scan4g.vhdx
 STAMP=$DATA/scan4g.stamp
 SCRIPT_HASH=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
 
-[[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
 mkdir -p "$DATA"
 
 if [[ ! -f $VHDX || ! -f $STAMP || $(cat "$STAMP") != "$SCRIPT_HASH" ]]; then

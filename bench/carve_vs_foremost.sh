@@ -11,8 +11,6 @@
 # (default 1) timed runs per tool after one warm-up run.
 set -euo pipefail
 
-die() { echo "carve_vs_foremost: $*" >&2; exit 1; }
-
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"

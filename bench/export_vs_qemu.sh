@@ -11,17 +11,11 @@
 # Environment: RUNS (default 3) timed runs per tool after one warm-up run.
 set -euo pipefail
 
-die() { echo "export_vs_qemu: $*" >&2; exit 1; }
-
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
-RUNS=${RUNS:-3}
+bench_setup "${1:-}"
 
-[[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
 for tool in qemu-img python3 cmp sfdisk; do
     command -v "$tool" >/dev/null || die "missing tool: $tool"
 done

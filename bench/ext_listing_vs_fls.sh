@@ -9,19 +9,13 @@
 # Environment: RUNS (default 3) timed runs after one warm-up run; TYPES (default "ext3 ext4").
 set -euo pipefail
 
-die() { echo "ext_listing_vs_fls: $*" >&2; exit 1; }
-
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
-RUNS=${RUNS:-3}
+bench_setup "${1:-}"
 TYPES=${TYPES:-ext3 ext4}
 SCRIPT_HASH=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
 
-[[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
 for tool in mke2fs sfdisk fls; do command -v "$tool" >/dev/null || die "missing tool: $tool"; done
 mkdir -p "$DATA"
 

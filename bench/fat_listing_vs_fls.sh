@@ -9,8 +9,6 @@
 # Environment: RUNS (default 5) timed runs after one warm-up run.
 set -euo pipefail
 
-die() { echo "fat_listing_vs_fls: $*" >&2; exit 1; }
-
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"

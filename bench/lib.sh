@@ -1,5 +1,17 @@
 # Shared by the benchmark scripts (sourced).
 
+die() { echo "$(basename "$0" .sh): $*" >&2; exit 1; }
+
+# bench_setup [BUILD_DIR]: every script's start. BUILD (the script's first argument, ../build by default),
+# HALVARD (which must be built), DATA (the build's bench-data folder), RUNS (3 unless set).
+bench_setup() {
+    BUILD=$(readlink -f "${1:-$HERE/../build}")
+    HALVARD=$BUILD/src/cli/halvard
+    DATA=$BUILD/bench-data
+    RUNS=${RUNS:-3}
+    [[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
+}
+
 # median_seconds RUNS COMMAND...: one warm-up run, then RUNS timed runs (each after `before_run`, when the
 # caller defines it, and a sync, so that the previous run's writes do not land in this one's time); prints the
 # median in seconds, each run on stderr.

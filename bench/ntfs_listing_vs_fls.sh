@@ -11,10 +11,7 @@ set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
-RUNS=${RUNS:-3}
+bench_setup "${1:-}"
 FILES=${FILES:-100000}
 IMAGE=$DATA/ntfs_${FILES}_files.img
 

@@ -13,10 +13,7 @@ set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
-RUNS=${RUNS:-3}
+bench_setup "${1:-}"
 IMAGE=$DATA/ntfs_1g_files.img
 SOURCE=$DATA/ntfs_1g_source
 OUT=$DATA/save-out

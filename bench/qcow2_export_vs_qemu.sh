@@ -8,17 +8,11 @@
 # random bytes in 1 MiB runs, the rest zeros. Environment: RUNS (default 3) timed runs per tool after a warm-up.
 set -euo pipefail
 
-die() { echo "qcow2_export_vs_qemu: $*" >&2; exit 1; }
-
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
-RUNS=${RUNS:-3}
+bench_setup "${1:-}"
 
-[[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
 for tool in qemu-img python3 cmp; do
     command -v "$tool" >/dev/null || die "missing tool: $tool"
 done
