@@ -1,6 +1,5 @@
 #include "cli/mount_tree.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <set>
@@ -14,9 +13,12 @@ namespace halvard::cli {
 MountTree::MountTree(VolumeView& view, bool showDeleted, std::string cacheFolder)
     : view_(view), showDeleted_(showDeleted), cacheFolder_(std::move(cacheFolder)) {}
 
-const std::vector<MountChild>& MountTree::listing(EntryId folder) {
+const std::vector<MountChild>& MountTree::listing(EntryId folder) { return folderListing(folder).children; }
+
+const MountTree::Listing& MountTree::folderListing(EntryId folder) {
     if (auto known = listings_.find(folder); known != listings_.end()) return known->second;
-    std::vector<MountChild> children;
+    Listing listing;
+    std::vector<MountChild>& children = listing.children;
     std::set<std::string> taken;
     for (EntryId child : childrenOf(view_, folder)) {
         if (!showDeleted_ && view_.isDeleted(child)) continue;
@@ -31,7 +33,9 @@ const std::vector<MountChild>& MountTree::listing(EntryId folder) {
         if (!taken.insert(shown).second) continue;
         children.push_back({shown, child});
     }
-    return listings_.emplace(folder, std::move(children)).first->second;
+    Listing& kept = listings_.emplace(folder, std::move(listing)).first->second;
+    for (const MountChild& child : kept.children) kept.byName.emplace(child.name, child.entry);
+    return kept;
 }
 
 std::optional<EntryId> MountTree::resolve(std::string_view path) {
@@ -43,11 +47,10 @@ std::optional<EntryId> MountTree::resolve(std::string_view path) {
         const std::size_t end = path.find('/');
         const std::string_view part = path.substr(0, end);
         if (!isFolder(current)) return std::nullopt;
-        const auto& children = listing(current);
-        const auto found = std::find_if(children.begin(), children.end(),
-                                        [&](const MountChild& c) { return c.name == part; });
-        if (found == children.end()) return std::nullopt;
-        current = found->entry;
+        const Listing& children = folderListing(current);
+        const auto found = children.byName.find(part);
+        if (found == children.byName.end()) return std::nullopt;
+        current = found->second;
         path.remove_prefix(end == std::string_view::npos ? path.size() : end);
     }
     return current;

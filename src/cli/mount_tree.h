@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <sys/stat.h>
+#include <unordered_map>
 #include <vector>
 
 #include "browser/volume_view.h"
@@ -51,10 +52,17 @@ private:
         std::string path;
     };
 
+    // A folder's children in order, and by name for path lookups (a large folder is looked up once per entry).
+    struct Listing {
+        std::vector<MountChild> children;
+        std::unordered_map<std::string_view, EntryId> byName;  // views into `children`' names
+    };
+    const Listing& folderListing(EntryId folder);
+
     VolumeView& view_;
     bool showDeleted_;
     std::string cacheFolder_;
-    std::map<EntryId, std::vector<MountChild>> listings_;
+    std::map<EntryId, Listing> listings_;
     std::map<EntryId, OpenContent> open_;
     std::uint64_t cacheCounter_ = 0;
 };
