@@ -33,7 +33,7 @@ private:
 };
 
 // The image as a virtual disk, the way the engines see it through the active reader.
-class SparseDisk final : public readWriteInterface {
+class SparseDisk final : public DiskReader {
 public:
     explicit SparseDisk(const SparseImage& image);
     bool open(const std::string&) override { return true; }

@@ -3,7 +3,7 @@
 
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/mft_record.h"
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/ntfs_engine.h"
 
 using namespace halvard;
 using namespace halvard::ntfs_format;
@@ -26,13 +26,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             map.find(header.firstVcn);
             map.find(map.endVcn() / 2);
             map.totalClusters();
-            ntfs::getRun(map, header.firstVcn, 64);
+            NtfsEngine::clusterNumbers(map, header.firstVcn, 64);
         }
     }
-    ntfs::getFileTimeStructure(bytes);
-    ntfs::getDatStruct(bytes);
+    NtfsEngine::fileTimes(bytes);
+    NtfsEngine::describeData(bytes);
     std::uint64_t clusters = 0;
-    ntfs::getRun2(bytes, kData, &clusters);
-    ntfs::getRun2(bytes, kAttributeList, &clusters);
+    NtfsEngine::attributeRuns(bytes, kData, &clusters);
+    NtfsEngine::attributeRuns(bytes, kAttributeList, &clusters);
     return 0;
 }

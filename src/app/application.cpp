@@ -3,7 +3,7 @@
 #include <QApplication>
 
 #include "app/qt_sinks.h"
-#include "app/vhd_input_dialog.h"
+#include "app/image_page.h"
 #include "app/wizard_flow.h"
 
 namespace halvard::gui {
@@ -25,7 +25,7 @@ int Application::run() {
     state_.formattedDriveFlag = 0;
     state_.totalSectors = 0;
 
-    imagePage_ = std::make_unique<VhdInputDialog>(state_);
+    imagePage_ = std::make_unique<ImagePage>(state_);
     wireImagePage(*imagePage_, state_);
     // Later pages hide this one without ending it; only its closing (Enter, or a confirmed close) ends the run.
     QObject::connect(imagePage_.get(), &QDialog::finished, qApp, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -11,7 +11,7 @@
 namespace halvard::gui {
 
 class QtMessageSink;
-class VhdInputDialog;
+class ImagePage;
 
 inline constexpr const char* kAnotherInstance = "Another instance of application is already running";
 
@@ -26,7 +26,7 @@ public:
     Application& operator=(const Application&) = delete;
 
     ApplicationState& state() { return state_; }
-    VhdInputDialog* imagePage() const { return imagePage_.get(); }
+    ImagePage* imagePage() const { return imagePage_.get(); }
 
     // Needs a QApplication. Returns the exit code: 0 when the page has closed, and 0 at once when another
     // instance is running (after telling the user).
@@ -38,7 +38,7 @@ private:
     SingleInstanceLock lock_;
     std::unique_ptr<QtMessageSink> boxes_;
     MessageSink* messages_;
-    std::unique_ptr<VhdInputDialog> imagePage_;
+    std::unique_ptr<ImagePage> imagePage_;
 };
 
 }  // namespace halvard::gui

@@ -5,12 +5,12 @@
 
 namespace halvard::gui {
 
-std::unique_ptr<readWriteInterface> makeImageReader(const ApplicationState& state, MessageSink* messages) {
+std::unique_ptr<DiskReader> makeImageReader(const ApplicationState& state, MessageSink* messages) {
     // VHD, VDI, VMDK and qcow2 images and flat disks are told by their signatures (flat disks by having none);
     // everything else is opened as VHDX, and only under a name that says so.
     if (state.imageKind != ImageKind::Vhdx)
         return makeReader(state.imageKind, state.overrides, messages);
-    auto reader = std::make_unique<FileReadSeekVHDX>();
+    auto reader = std::make_unique<VhdxReader>();
     reader->setRequireVhdxName(true);
     reader->setOverrides(state.overrides);
     reader->setMessageSink(messages);

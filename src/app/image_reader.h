@@ -11,6 +11,6 @@ namespace halvard::gui {
 
 // A new, unopened reader for the image, carrying the user's overrides. Its open failures are shown through
 // `messages` (which must be safe to call from the thread that opens it). Null when none can be made.
-std::unique_ptr<readWriteInterface> makeImageReader(const ApplicationState& state, MessageSink* messages);
+std::unique_ptr<DiskReader> makeImageReader(const ApplicationState& state, MessageSink* messages);
 
 }  // namespace halvard::gui

@@ -1,7 +1,7 @@
 #pragma once
 // The tree control over a QTreeWidget: every item has a check box with smart checking (Qt's auto-tristate: a
 // folder follows its children, ticking it ticks its subtree), an icon by kind and a red text for deleted entries.
-// User-interface thread only: the browser page hands the finished tree of a parse over to it (see VolumeScanDlg).
+// User-interface thread only: the browser page hands the finished tree of a parse over to it (see BrowserPage).
 #include <QTreeWidget>
 #include <unordered_map>
 

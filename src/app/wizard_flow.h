@@ -5,12 +5,12 @@
 
 namespace halvard::gui {
 
-class ParceModeNtfsDlg;
-class VhdInputDialog;
+class RecoveryModePage;
+class ImagePage;
 
 // Makes the image page's Next lead to the parsing-modes page, and on from there.
-void wireImagePage(VhdInputDialog& page, ApplicationState& state);
+void wireImagePage(ImagePage& page, ApplicationState& state);
 // Makes the recovery mode page's Next lead to the browser (Standard, Deep) or the advanced options page.
-void wireRecoveryModePage(ParceModeNtfsDlg& page);
+void wireRecoveryModePage(RecoveryModePage& page);
 
 }  // namespace halvard::gui

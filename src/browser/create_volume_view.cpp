@@ -10,7 +10,7 @@
 
 namespace halvard {
 
-std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& reader, const VolumeRecord& volume) {
+std::unique_ptr<VolumeView> createVolumeView(DiskReader& reader, const VolumeRecord& volume) {
     std::string type = volume.fileSystem;
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
     if (type == "ntfs") return makeNtfsView(reader, volume);

@@ -73,7 +73,7 @@ EntryDetails ExtView::details(EntryId entry) const {
         d.created = localCalendarTime(e->changeTime);
         d.accessed = localCalendarTime(e->accessTime);
         d.modified = localCalendarTime(e->modifyTime);
-        d.attributes = ext2Class::permissionText(e->inodeMode);
+        d.attributes = ExtEngine::permissionText(e->inodeMode);
     }
     if (e->removed) {
         static const char* const kTexts[] = {"yes", "partly", "no"};
@@ -88,7 +88,7 @@ FileSaveResult ExtView::saveFile(EntryId entry, const std::string& hostPath) {
     return guardedSave([&] { return engine_.saveExtFile(hostPath, static_cast<std::uint32_t>(entry)); });
 }
 
-std::unique_ptr<VolumeView> makeExtView(readWriteInterface& reader, const VolumeRecord& volume) {
+std::unique_ptr<VolumeView> makeExtView(DiskReader& reader, const VolumeRecord& volume) {
     return std::make_unique<ExtView>(reader, volume);
 }
 

@@ -6,13 +6,13 @@
 #include <memory>
 
 #include "browser/volume_view.h"
-#include "fs/ext/ext2.h"
+#include "fs/ext/ext_engine.h"
 
 namespace halvard {
 
 class ExtView final : public VolumeView {
 public:
-    ExtView(readWriteInterface& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+    ExtView(DiskReader& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
 
     bool parse(const ParseContext& context, ParseMode mode) override;
 
@@ -29,14 +29,14 @@ public:
     // The inode number: every name of one file shows the same id.
     std::string entryIdText(EntryId entry) const override;
 
-    const ext2Class& engine() const { return engine_; }
+    const ExtEngine& engine() const { return engine_; }
 
 private:
     bool runParse(const ParseContext& context);
 
-    ext2Class engine_;
+    ExtEngine engine_;
 };
 
-std::unique_ptr<VolumeView> makeExtView(readWriteInterface& reader, const VolumeRecord& volume);
+std::unique_ptr<VolumeView> makeExtView(DiskReader& reader, const VolumeRecord& volume);
 
 }  // namespace halvard

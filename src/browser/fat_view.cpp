@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <new>
 
-#include "fs/fat/fat64_class.h"
-#include "fs/fat/fat_class.h"
+#include "fs/fat/exfat_engine.h"
+#include "fs/fat/fat_engine.h"
 
 namespace halvard {
 
@@ -164,17 +164,17 @@ FileSaveResult FatView::saveFile(EntryId entry, const std::string& hostPath) {
     return result;
 }
 
-std::unique_ptr<VolumeView> makeFatView(readWriteInterface& reader, const VolumeRecord& volume,
+std::unique_ptr<VolumeView> makeFatView(DiskReader& reader, const VolumeRecord& volume,
                                         const std::string& type) {
     std::unique_ptr<FatFamilyEngine> engine;
     if (type == "fat12")
-        engine = std::make_unique<Fat16Class>(reader, volume, true);
+        engine = std::make_unique<Fat16Engine>(reader, volume, true);
     else if (type == "fat16" || type == "fat")
-        engine = std::make_unique<Fat16Class>(reader, volume);
+        engine = std::make_unique<Fat16Engine>(reader, volume);
     else if (type == "fat32")
-        engine = std::make_unique<Fat32Class>(reader, volume);
+        engine = std::make_unique<Fat32Engine>(reader, volume);
     else if (type == "fat64" || type == "exfat")
-        engine = std::make_unique<Fat64Class>(reader, volume);
+        engine = std::make_unique<ExFatEngine>(reader, volume);
     if (!engine) return nullptr;
     return std::make_unique<FatView>(std::move(engine));
 }

@@ -88,7 +88,7 @@ EntryDetails HfsView::details(EntryId id) const {
         d.created = hfsLocalTime(e->createDate);
         d.accessed = hfsLocalTime(e->accessDate);
         d.modified = hfsLocalTime(e->contentModDate);
-        d.attributes = HFSP::permissionText(e->fileMode);
+        d.attributes = HfsPlusEngine::permissionText(e->fileMode);
     }
     d.sizeText = d.folder ? std::string() : sizeText(static_cast<std::int64_t>(d.size));
     return d;
@@ -107,7 +107,7 @@ ParseTexts HfsView::parseTexts() const {
     return texts;
 }
 
-std::unique_ptr<VolumeView> makeHfsView(readWriteInterface& reader, const VolumeRecord& volume) {
+std::unique_ptr<VolumeView> makeHfsView(DiskReader& reader, const VolumeRecord& volume) {
     return std::make_unique<HfsView>(reader, volume);
 }
 

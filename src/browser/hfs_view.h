@@ -6,13 +6,13 @@
 #include <memory>
 
 #include "browser/volume_view.h"
-#include "fs/hfsplus/hfsp.h"
+#include "fs/hfsplus/hfs_plus_engine.h"
 
 namespace halvard {
 
 class HfsView final : public VolumeView {
 public:
-    HfsView(readWriteInterface& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+    HfsView(DiskReader& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
 
     bool parse(const ParseContext& context, ParseMode mode) override;
 
@@ -29,15 +29,15 @@ public:
     // The parse sets its own closing status ("Work Done." or "Work Aborted...."); no message box either way.
     ParseTexts parseTexts() const override;
 
-    const HFSP& engine() const { return engine_; }
+    const HfsPlusEngine& engine() const { return engine_; }
 
 private:
     bool runParse(const ParseContext& context, ParseMode mode);
     const HfsEntry* entry(EntryId id) const { return engine_.entry(id > 0xFFFFFFFFULL ? -1 : static_cast<std::int64_t>(id)); }
 
-    HFSP engine_;
+    HfsPlusEngine engine_;
 };
 
-std::unique_ptr<VolumeView> makeHfsView(readWriteInterface& reader, const VolumeRecord& volume);
+std::unique_ptr<VolumeView> makeHfsView(DiskReader& reader, const VolumeRecord& volume);
 
 }  // namespace halvard

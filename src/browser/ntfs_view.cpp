@@ -8,7 +8,7 @@
 
 namespace halvard {
 
-NtfsView::NtfsView(readWriteInterface& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+NtfsView::NtfsView(DiskReader& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
 
 bool NtfsView::parse(const ParseContext& context, ParseMode mode) {
     // The advanced road needs the candidate and cluster size the user picked from the finder's lists.
@@ -65,7 +65,7 @@ bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
     } else if (mode == ParseMode::Standard) {
         engine_.readBootSector();
         context.reporting.setStatus(" ParsingBasedOnMFT is going on....");
-        engine_.ParsingBasedOnMFT();
+        engine_.locateMft();
     } else {
         engine_.readBootSector();
         context.reporting.setStatus(" scanning for mft entries in deep mode ....");
@@ -116,7 +116,7 @@ EntryDetails NtfsView::details(EntryId entry) const {
         engine_.readEntryRecord(entry, record);
         if (!record.empty()) {
             d.size = engine_.entrySize(entry, record);
-            const NtfsFileTimes times = ntfs::getFileTimeStructure(record);
+            const NtfsFileTimes times = NtfsEngine::fileTimes(record);
             if (times.known) {
                 d.created = localTime(times.created);
                 d.accessed = localTime(times.accessed);
@@ -124,7 +124,7 @@ EntryDetails NtfsView::details(EntryId entry) const {
             }
             d.attributes = times.attributes;
             // A stream is content of its own, not the link its file is.
-            if (!engine_.isStream(entry)) d.target = ntfs::reparseTarget(record);
+            if (!engine_.isStream(entry)) d.target = NtfsEngine::reparseTarget(record);
             if (!d.target.empty()) d.attributes += " -> " + d.target;
         }
     }
@@ -133,7 +133,7 @@ EntryDetails NtfsView::details(EntryId entry) const {
 }
 
 FileSaveResult NtfsView::saveFile(EntryId entry, const std::string& hostPath) {
-    return guardedSave([&] { return engine_.getMftEntry(entry, hostPath); });
+    return guardedSave([&] { return engine_.saveEntryContent(entry, hostPath); });
 }
 
 ParseTexts NtfsView::parseTexts() const {
@@ -155,7 +155,7 @@ std::string NtfsView::entryIdText(EntryId entry) const {
     return std::to_string(engine_.entries[entry].recordNumber);
 }
 
-std::unique_ptr<VolumeView> makeNtfsView(readWriteInterface& reader, const VolumeRecord& volume) {
+std::unique_ptr<VolumeView> makeNtfsView(DiskReader& reader, const VolumeRecord& volume) {
     return std::make_unique<NtfsView>(reader, volume);
 }
 

@@ -13,13 +13,13 @@
 #include <memory>
 
 #include "browser/volume_view.h"
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/ntfs_engine.h"
 
 namespace halvard {
 
 class NtfsView final : public VolumeView {
 public:
-    NtfsView(readWriteInterface& reader, const VolumeRecord& volume);
+    NtfsView(DiskReader& reader, const VolumeRecord& volume);
 
     bool parse(const ParseContext& context, ParseMode mode) override;
 
@@ -47,17 +47,17 @@ public:
     std::optional<AdvancedFindings> findStructures(const ParseContext& context, std::uint64_t limit) override;
     std::string selectAdvanced(const AdvancedSelection& selection) override;
 
-    ntfs& engine() { return engine_; }
-    const ntfs& engine() const { return engine_; }
+    NtfsEngine& engine() { return engine_; }
+    const NtfsEngine& engine() const { return engine_; }
 
 private:
     bool runParse(const ParseContext& context, ParseMode mode);
-    ntfs engine_;
+    NtfsEngine engine_;
     // The advanced parse's picks: a $MFT candidate and the sectors per cluster.
     std::optional<std::uint64_t> candidate_;
     std::uint32_t clusterSectors_ = 0;
 };
 
-std::unique_ptr<VolumeView> makeNtfsView(readWriteInterface& reader, const VolumeRecord& volume);
+std::unique_ptr<VolumeView> makeNtfsView(DiskReader& reader, const VolumeRecord& volume);
 
 }  // namespace halvard

@@ -154,6 +154,6 @@ bool isFolderEntry(const VolumeView& view, EntryId entry);
 
 // Creates the view for a volume's file-system text (compared without regard to case), reading through `reader`
 // (whose volumeBaseOffset the parse sets). Null when no engine reads that type.
-std::unique_ptr<VolumeView> createVolumeView(readWriteInterface& reader, const VolumeRecord& volume);
+std::unique_ptr<VolumeView> createVolumeView(DiskReader& reader, const VolumeRecord& volume);
 
 }  // namespace halvard

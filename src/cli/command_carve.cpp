@@ -30,7 +30,7 @@ struct CarveOptions {
 
 // The default file first (unless refused), then each user file; false (with the file named) when a user file is
 // unusable.
-bool loadDefinitions(myJpg& engine, const CarveOptions& options, const Reporting& reporting, const Streams& s) {
+bool loadDefinitions(CarvingEngine& engine, const CarveOptions& options, const Reporting& reporting, const Streams& s) {
     if (!options.noDefault) {
         if (auto defaults = readSignatureFile(defaultSignaturePath(), SignatureFileKind::Default, 0, reporting))
             engine.addDefinitions(std::move(*defaults));
@@ -48,7 +48,7 @@ bool loadDefinitions(myJpg& engine, const CarveOptions& options, const Reporting
 }
 
 // Results grouped by category, categories in the order their first definition was loaded.
-std::vector<const CarveResult*> byCategory(const myJpg& engine) {
+std::vector<const CarveResult*> byCategory(const CarvingEngine& engine) {
     std::vector<std::string> order;
     for (const SignatureDefinition& d : engine.definitions())
         if (std::find(order.begin(), order.end(), d.category) == order.end()) order.push_back(d.category);
@@ -69,7 +69,7 @@ const char* validationText(CarveValidation validation) {
 }
 
 // What the format checks made of the candidates: whole files, files kept by their signatures, look-alikes.
-std::string checkSummary(const myJpg& engine) {
+std::string checkSummary(const CarvingEngine& engine) {
     std::uint64_t validated = 0, damaged = 0;
     for (const CarveResult& r : engine.results()) {
         validated += r.validation == CarveValidation::Validated;
@@ -79,7 +79,7 @@ std::string checkSummary(const myJpg& engine) {
            std::to_string(engine.droppedCount()) + " dropped";
 }
 
-void printResults(const myJpg& engine, const std::vector<const CarveResult*>& results, bool json, std::ostream& out) {
+void printResults(const CarvingEngine& engine, const std::vector<const CarveResult*>& results, bool json, std::ostream& out) {
     if (json) {
         nlohmann::ordered_json list = nlohmann::ordered_json::array();
         for (const CarveResult* r : results)
@@ -109,12 +109,12 @@ int runCarve(const CarveOptions& options, const Streams& s) {
         printError(s, opened.error);
         return kExitFailed;
     }
-    readWriteInterface& reader = *opened.reader;
+    DiskReader& reader = *opened.reader;
     const auto volume = selectVolume(reader, options.volume, options.scan, s);
     if (!volume) return options.volume.rfind("custom:", 0) == 0 ? kExitUsage : kExitFailed;
 
     TerminalReporting terminal(s.err, s.errIsTerminal);
-    myJpg engine;
+    CarvingEngine engine;
     if (!loadDefinitions(engine, options, terminal.reporting(), s)) return kExitUsage;
     if (engine.definitions().empty()) {
         printError(s, "Enter the info file first..");

@@ -51,7 +51,7 @@ int runExport(const ExportOptions& options, const Streams& s) {
         printError(s, opened.error);
         return kExitFailed;
     }
-    readWriteInterface& reader = *opened.reader;
+    DiskReader& reader = *opened.reader;
 
     TerminalReporting terminal(s.err, s.errIsTerminal);
     interruptFlag.store(0);

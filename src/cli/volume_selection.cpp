@@ -17,7 +17,7 @@ void addScanOptions(CLI::App& command, ScanOptions& options) {
                      "Advanced scan: go on inside each volume found (finds backup boot sectors, older volumes)");
 }
 
-std::vector<VolumeRecord> scanVolumes(readWriteInterface& reader, const ScanOptions& options, const Streams& streams) {
+std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& options, const Streams& streams) {
     std::vector<VolumeRecord> records;
     TerminalReporting terminal(streams.err, streams.errIsTerminal);
     Partition scanner(records);
@@ -48,7 +48,7 @@ std::vector<VolumeRecord> scanVolumes(readWriteInterface& reader, const ScanOpti
     return records;
 }
 
-std::optional<VolumeRecord> selectVolume(readWriteInterface& reader, const std::string& volume,
+std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& volume,
                                          const ScanOptions& options, const Streams& streams) {
     if (volume.rfind("custom:", 0) == 0) {
         std::string error;

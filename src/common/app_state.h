@@ -16,14 +16,14 @@ inline constexpr std::int32_t kImagePageId = 142;
 struct ApplicationState {
     std::uint8_t formattedDriveFlag = 0;
     std::uint64_t totalSectors = 0;
-    std::unique_ptr<readWriteInterface> activeReader;
+    std::unique_ptr<DiskReader> activeReader;
     std::int32_t sourcePage = 0;
     ImageOverrides overrides;  // userDiskSize, userBlockSize, userLogicalSectorSize
     ImageKind imageKind = ImageKind::Vhdx;  // what the image page found the chosen image to be
     std::string rootName = "ROOT";
 
     // Deletes the active reader first, then installs the new one (which the caller opens afterwards).
-    readWriteInterface* replaceActiveReader(std::unique_ptr<readWriteInterface> reader) {
+    DiskReader* replaceActiveReader(std::unique_ptr<DiskReader> reader) {
         activeReader.reset();
         activeReader = std::move(reader);
         return activeReader.get();

@@ -9,7 +9,7 @@ namespace {
 constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 }
 
-VolumeReader::VolumeReader(readWriteInterface& reader, const VolumeRecord& volume)
+VolumeReader::VolumeReader(DiskReader& reader, const VolumeRecord& volume)
     : reader_(reader), volumeSize_(volumeSizeBytes(volume)) {
     const std::int64_t start = volume.startSector;
     base_ = start > 0 && start <= std::numeric_limits<std::int64_t>::max() / 512 ? start * 512 : 0;

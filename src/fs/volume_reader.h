@@ -15,7 +15,7 @@ namespace halvard {
 
 class VolumeReader {
 public:
-    VolumeReader(readWriteInterface& reader, const VolumeRecord& volume);
+    VolumeReader(DiskReader& reader, const VolumeRecord& volume);
 
     // Sets the reader's base to the volume start (the engines' first step).
     void attach();
@@ -26,7 +26,7 @@ public:
         return read(offset, buffer.data(), buffer.size());
     }
 
-    // Whether the image stores the bytes at `offset` of the volume, and for how long (see readWriteInterface).
+    // Whether the image stores the bytes at `offset` of the volume, and for how long (see DiskReader).
     StoredRun storedRun(std::uint64_t offset, std::uint64_t limit) const;
 
     // Bytes of the disk from the volume's start on; 0 when the reader does not know the disk's size.
@@ -36,7 +36,7 @@ public:
     std::uint64_t volumeSize() const { return volumeSize_; }
 
 private:
-    readWriteInterface& reader_;
+    DiskReader& reader_;
     std::int64_t base_ = 0;
     std::uint64_t volumeSize_ = 0;
     mutable std::mutex mutex_;

@@ -83,7 +83,7 @@ int writeNonZero(int fd, const std::uint8_t* data, std::size_t length, std::uint
 }
 
 // Sectors of one chunk that cannot be read; they stay zeros in `buffer`.
-std::uint64_t countUnreadable(readWriteInterface& reader, std::uint64_t offset, std::uint8_t* buffer,
+std::uint64_t countUnreadable(DiskReader& reader, std::uint64_t offset, std::uint8_t* buffer,
                               std::size_t length) {
     std::uint64_t unreadable = 0;
     for (std::size_t at = 0; at < length; at += kSectorSize) {
@@ -116,7 +116,7 @@ std::string exportProgressText(std::uint64_t bytesDone, std::uint64_t totalBytes
     return buffer;
 }
 
-ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSectors, const std::string& outputPath,
+ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, const std::string& outputPath,
                              const Reporting& reporting, const StopPoll& stop) {
     ExportResult result;
     if (totalSectors == 0) totalSectors = reader.imageFileSize / kSectorSize;
@@ -152,7 +152,7 @@ ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSect
         std::uint64_t offset = 0;
         std::size_t length = 0;
         // Set when the chunk lies as it is in one image file: the kernel copies it, and it is not read here.
-        std::optional<readWriteInterface::FileStretch> stretch;
+        std::optional<DiskReader::FileStretch> stretch;
     };
     bool kernelCopies = true;  // until the kernel refuses once (another file system, say)
     Chunk reading, writing;

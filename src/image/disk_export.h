@@ -43,7 +43,7 @@ inline constexpr const char* kExportDoneText = "Image Saved, click next to conti
 // size) into `outputPath`, replacing any file of that name. Checks the target's free space first, so a target
 // that is too small fails before anything is copied; zero runs are left as holes. Polls `stop` once per chunk. Messages go through `reporting` as they
 // happen; the result tells the outcome. A stopped or failed copy leaves the file as long as what was written.
-ExportResult exportDiskImage(readWriteInterface& reader, std::uint64_t totalSectors, const std::string& outputPath,
+ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, const std::string& outputPath,
                              const Reporting& reporting, const StopPoll& stop);
 
 }  // namespace halvard

@@ -21,7 +21,7 @@ std::string pastEndWarning(std::uint64_t count, const char* what) {
            " lie past the end of the image file (truncated image?); they read as zeros";
 }
 
-void describeVhdx(const std::string& path, const FileReadSeekVHDX& vhdx, ImageInfo& info) {
+void describeVhdx(const std::string& path, const VhdxReader& vhdx, ImageInfo& info) {
     const vhdx::Layout& layout = vhdx.layout();
     info.version = std::to_string(layout.version);
     info.virtualSize = vhdx.virtualDiskSize();
@@ -45,7 +45,7 @@ void describeVhdx(const std::string& path, const FileReadSeekVHDX& vhdx, ImageIn
     info.damage = checkVhdx(path, vhdx);
 }
 
-void describeVhd(const FileReadSeekVHD& vhd, ImageInfo& info) {
+void describeVhd(const VhdReader& vhd, ImageInfo& info) {
     const vhd::Layout& layout = vhd.layout();
     const vhd::Footer& footer = layout.footer;
     info.version = vhd::versionText(footer.formatVersion);
@@ -80,7 +80,7 @@ void describeVhd(const FileReadSeekVHD& vhd, ImageInfo& info) {
     for (const std::string& note : vhd.parentNotes()) info.warnings.push_back(note);
 }
 
-void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {
+void describeVdi(const VdiReader& vdi, ImageInfo& info) {
     const vdi::Header& h = vdi.header();
     info.version = vdi::versionText(h.version);
     info.virtualSize = h.diskSize;
@@ -106,7 +106,7 @@ void describeVdi(const FileReadSeekVdi& vdi, ImageInfo& info) {
         info.warnings.push_back("differencing image without a parent UUID: blocks kept in the parent read as zeros");
 }
 
-void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
+void describeVmdk(const VmdkReader& vmdk, ImageInfo& info) {
     const vmdk::Descriptor& d = vmdk.descriptor();
     info.logicalSectorSize = kSectorSize;
     info.differencing = d.hasParent();
@@ -118,7 +118,7 @@ void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
         info.version = std::to_string(vmdk.header().version);
         info.blockSize = vmdk.grainSize() * kSectorSize;
         info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
-        const FileReadSeekVmdk::GrainCount grains = vmdk.countGrains();
+        const VmdkReader::GrainCount grains = vmdk.countGrains();
         info.allocatedBlocks = grains.allocated;
         if (vmdk.isCompressed()) info.notes.push_back("compressed grains (stream-optimised)");
         if (grains.zero) info.notes.push_back(std::to_string(grains.zero) + " grains are marked as zero grains");
@@ -134,7 +134,7 @@ void describeVmdk(const FileReadSeekVmdk& vmdk, ImageInfo& info) {
     for (const auto& note : vmdk.notes()) info.notes.push_back(note);
 }
 
-void describeQcow2(const FileReadSeekQcow2& qcow2, ImageInfo& info) {
+void describeQcow2(const Qcow2Reader& qcow2, ImageInfo& info) {
     const qcow2::Header& h = qcow2.header();
     info.version = std::to_string(h.version);
     info.virtualSize = qcow2.virtualDiskSize();
@@ -143,7 +143,7 @@ void describeQcow2(const FileReadSeekQcow2& qcow2, ImageInfo& info) {
     info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
     info.differencing = !qcow2.parentChain().empty();
     info.parents = qcow2.parentChain();
-    const FileReadSeekQcow2::ClusterCount clusters = qcow2.countClusters();
+    const Qcow2Reader::ClusterCount clusters = qcow2.countClusters();
     info.allocatedBlocks = clusters.allocated;
     if (clusters.compressed)
         info.notes.push_back(std::to_string(clusters.compressed) + " clusters are compressed (" +
@@ -175,19 +175,19 @@ ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides
         info.error = opened.error;
         return info;
     }
-    readWriteInterface& reader = *opened.reader;
+    DiskReader& reader = *opened.reader;
     info.fileSize = reader.imageFileSize;
     info.virtualSize = reader.totalSectors * kSectorSize;
     info.totalBlocks = reader.blockMap.size();
-    if (auto* vhdx = dynamic_cast<FileReadSeekVHDX*>(&reader)) {
+    if (auto* vhdx = dynamic_cast<VhdxReader*>(&reader)) {
         describeVhdx(path, *vhdx, info);
-    } else if (auto* vhd = dynamic_cast<FileReadSeekVHD*>(&reader)) {
+    } else if (auto* vhd = dynamic_cast<VhdReader*>(&reader)) {
         describeVhd(*vhd, info);
-    } else if (auto* vdi = dynamic_cast<FileReadSeekVdi*>(&reader)) {
+    } else if (auto* vdi = dynamic_cast<VdiReader*>(&reader)) {
         describeVdi(*vdi, info);
-    } else if (auto* vmdk = dynamic_cast<FileReadSeekVmdk*>(&reader)) {
+    } else if (auto* vmdk = dynamic_cast<VmdkReader*>(&reader)) {
         describeVmdk(*vmdk, info);
-    } else if (auto* qcow2 = dynamic_cast<FileReadSeekQcow2*>(&reader)) {
+    } else if (auto* qcow2 = dynamic_cast<Qcow2Reader*>(&reader)) {
         describeQcow2(*qcow2, info);
     } else {
         info.version = "";

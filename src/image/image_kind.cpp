@@ -95,33 +95,33 @@ std::optional<ImageKind> kindByExtension(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<readWriteInterface> makeReader(ImageKind kind, const ImageOverrides& overrides,
+std::unique_ptr<DiskReader> makeReader(ImageKind kind, const ImageOverrides& overrides,
                                                MessageSink* messages) {
-    std::unique_ptr<readWriteInterface> reader;
+    std::unique_ptr<DiskReader> reader;
     switch (kind) {
         case ImageKind::Vhdx: {
-            auto vhdx = std::make_unique<FileReadSeekVHDX>();
+            auto vhdx = std::make_unique<VhdxReader>();
             vhdx->setRequireVhdxName(false);
             reader = std::move(vhdx);
             break;
         }
         case ImageKind::Vhd: {
-            auto vhd = std::make_unique<FileReadSeekVHD>();
+            auto vhd = std::make_unique<VhdReader>();
             vhd->setRequireVhdName(false);
             reader = std::move(vhd);
             break;
         }
         case ImageKind::Vdi:
-            reader = std::make_unique<FileReadSeekVdi>();
+            reader = std::make_unique<VdiReader>();
             break;
         case ImageKind::Vmdk:
-            reader = std::make_unique<FileReadSeekVmdk>();
+            reader = std::make_unique<VmdkReader>();
             break;
         case ImageKind::Qcow2:
-            reader = std::make_unique<FileReadSeekQcow2>();
+            reader = std::make_unique<Qcow2Reader>();
             break;
         case ImageKind::Raw:
-            reader = std::make_unique<FileReadSeekRaw>();
+            reader = std::make_unique<RawReader>();
             break;
     }
     reader->setOverrides(overrides);
@@ -155,7 +155,7 @@ OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, 
             return result;
         }
     }
-    std::unique_ptr<readWriteInterface> reader = makeReader(result.kind, overrides, messages);
+    std::unique_ptr<DiskReader> reader = makeReader(result.kind, overrides, messages);
     reader->setChainBelow(chainBelow);
     if (!reader->open(path)) {
         result.error = path + ": " + reader->lastError();

@@ -21,14 +21,14 @@ ImageKind detectImageKind(const ImageFile& file);
 std::string foreignFormatName(const ImageFile& file);
 
 struct OpenedImage {
-    std::unique_ptr<readWriteInterface> reader;  // null on failure
+    std::unique_ptr<DiskReader> reader;  // null on failure
     ImageKind kind = ImageKind::Raw;
     std::string error;  // one line, when reader is null
 };
 
 // A new, unopened reader of that kind (the VHDX and VHD readers without their name rules), carrying the overrides
 // and reporting through `messages`.
-std::unique_ptr<readWriteInterface> makeReader(ImageKind kind, const ImageOverrides& overrides = {},
+std::unique_ptr<DiskReader> makeReader(ImageKind kind, const ImageOverrides& overrides = {},
                                                MessageSink* messages = nullptr);
 
 // Opens `path` with the reader its signature calls for; `chainBelow` as for a parent (see parent_image.h).

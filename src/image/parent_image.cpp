@@ -47,12 +47,12 @@ OpenedParent openParentImage(const std::string& path, const std::vector<std::str
     return result;
 }
 
-std::vector<std::string> parentChainOf(const readWriteInterface& reader) {
-    if (const auto* qcow2 = dynamic_cast<const FileReadSeekQcow2*>(&reader)) return qcow2->parentChain();
-    if (const auto* vmdk = dynamic_cast<const FileReadSeekVmdk*>(&reader)) return vmdk->parentChain();
-    if (const auto* vhdx = dynamic_cast<const FileReadSeekVHDX*>(&reader)) return vhdx->parentChain();
-    if (const auto* vdi = dynamic_cast<const FileReadSeekVdi*>(&reader)) return vdi->parentChain();
-    if (const auto* vhd = dynamic_cast<const FileReadSeekVHD*>(&reader)) return vhd->parentChain();
+std::vector<std::string> parentChainOf(const DiskReader& reader) {
+    if (const auto* qcow2 = dynamic_cast<const Qcow2Reader*>(&reader)) return qcow2->parentChain();
+    if (const auto* vmdk = dynamic_cast<const VmdkReader*>(&reader)) return vmdk->parentChain();
+    if (const auto* vhdx = dynamic_cast<const VhdxReader*>(&reader)) return vhdx->parentChain();
+    if (const auto* vdi = dynamic_cast<const VdiReader*>(&reader)) return vdi->parentChain();
+    if (const auto* vhd = dynamic_cast<const VhdReader*>(&reader)) return vhd->parentChain();
     return {};
 }
 

@@ -18,7 +18,7 @@ std::string canonicalImagePath(const std::string& path);
 std::string pathBesideChild(const std::string& childPath, const std::string& name);
 
 struct OpenedParent {
-    std::unique_ptr<readWriteInterface> reader;  // null on failure
+    std::unique_ptr<DiskReader> reader;  // null on failure
     std::string error;  // one line, naming the file, when reader is null
 };
 
@@ -29,6 +29,6 @@ OpenedParent openParentImage(const std::string& path, const std::vector<std::str
                              const ImageOverrides& childOverrides);
 
 // The parents `reader` reads through, nearest first (empty for an image without a parent).
-std::vector<std::string> parentChainOf(const readWriteInterface& reader);
+std::vector<std::string> parentChainOf(const DiskReader& reader);
 
 }  // namespace halvard

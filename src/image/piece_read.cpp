@@ -5,7 +5,7 @@
 
 namespace halvard {
 
-StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const readWriteInterface* parent,
+StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const DiskReader* parent,
                          std::uint64_t parentBytes) {
     const std::uint64_t length = std::max<std::uint64_t>(piece.length, 1);
     switch (piece.kind) {
@@ -21,9 +21,9 @@ StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const rea
     return {true, length};
 }
 
-std::optional<readWriteInterface::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length) {
+std::optional<DiskReader::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length) {
     if (piece.kind != DiskPiece::Kind::File || !piece.file || piece.length < length) return std::nullopt;
-    return readWriteInterface::FileStretch{piece.file, piece.fileOffset};
+    return DiskReader::FileStretch{piece.file, piece.fileOffset};
 }
 
 bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve) {

@@ -25,7 +25,7 @@ struct PieceReadState {
     std::int64_t& position;        // the reader's current position; moved on past the request
     std::int64_t base;             // volumeBaseOffset
     std::uint64_t diskBytes;       // offsets from here on lie past the disk's end
-    readWriteInterface* parent;    // for Parent pieces; may be null
+    DiskReader* parent;    // for Parent pieces; may be null
     std::uint64_t parentBytes;     // a smaller parent reads as zeros past its end
     bool& lastBlockAllocated;
 };
@@ -33,13 +33,13 @@ struct PieceReadState {
 // Whether the piece at disk offset `offset` is stored: file bytes unless the file has a hole there, decoded bytes,
 // the parent's answer for a parent's piece (nothing past the parent's `parentBytes`), unreadable pieces as stored
 // (their reads report them); zeros are not.
-StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const readWriteInterface* parent,
+StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const DiskReader* parent,
                          std::uint64_t parentBytes);
 
 // Where the `length` bytes of a piece lie as they are in one file; none unless it is a File piece that long.
-std::optional<readWriteInterface::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length);
+std::optional<DiskReader::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length);
 
-// Reads `length` bytes at the state's position as readWriteInterface::read does: what cannot be read is zeros and
+// Reads `length` bytes at the state's position as DiskReader::read does: what cannot be read is zeros and
 // makes the result false.
 bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve);
 

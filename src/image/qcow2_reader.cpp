@@ -26,7 +26,7 @@ std::string cryptName(std::uint32_t method) {
 
 }  // namespace
 
-bool FileReadSeekQcow2::open(const std::string& path) {
+bool Qcow2Reader::open(const std::string& path) {
     if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
     imageFileSize = file_.size();
     blockMap.clear();
@@ -99,7 +99,7 @@ bool FileReadSeekQcow2::open(const std::string& path) {
     return openBacking(path, overrides_.parentPath.empty() ? pathBesideChild(path, backingName_) : overrides_.parentPath);
 }
 
-bool FileReadSeekQcow2::readSnapshots() {
+bool Qcow2Reader::readSnapshots() {
     const qcow2::Header& h = header_;
     if (h.snapshotCount == 0) return true;
     if (h.snapshotCount > qcow2::kMaxSnapshots || h.snapshotsOffset >= imageFileSize) {
@@ -116,7 +116,7 @@ bool FileReadSeekQcow2::readSnapshots() {
     return true;
 }
 
-bool FileReadSeekQcow2::readL1(std::uint64_t offset, std::uint32_t entries) {
+bool Qcow2Reader::readL1(std::uint64_t offset, std::uint32_t entries) {
     const qcow2::Header& h = header_;
     const std::uint64_t perTable = h.l2Entries() * h.clusterSize();
     const std::uint64_t needed = diskBytes_ / perTable + (diskBytes_ % perTable != 0);
@@ -133,7 +133,7 @@ bool FileReadSeekQcow2::readL1(std::uint64_t offset, std::uint32_t entries) {
     return true;
 }
 
-bool FileReadSeekQcow2::openBacking(const std::string& childPath, const std::string& path) {
+bool Qcow2Reader::openBacking(const std::string& childPath, const std::string& path) {
     std::vector<std::string> chain = chainBelow_;
     chain.insert(chain.begin(), canonicalImagePath(childPath));
     OpenedParent parent = openParentImage(path, chain, overrides_);
@@ -152,7 +152,7 @@ bool FileReadSeekQcow2::openBacking(const std::string& childPath, const std::str
     return true;
 }
 
-const std::vector<std::uint64_t>* FileReadSeekQcow2::l2Table(std::uint64_t index) const {
+const std::vector<std::uint64_t>* Qcow2Reader::l2Table(std::uint64_t index) const {
     if (const auto it = l2Cache_.find(index); it != l2Cache_.end()) return &it->second;
     const std::uint64_t offset = index < blockMap.size() ? blockMap[index] : 0;
     const std::uint64_t bytes = header_.clusterSize();
@@ -166,7 +166,7 @@ const std::vector<std::uint64_t>* FileReadSeekQcow2::l2Table(std::uint64_t index
     return &table;
 }
 
-FileReadSeekQcow2::Piece FileReadSeekQcow2::resolve(std::uint64_t offset) const {
+Qcow2Reader::Piece Qcow2Reader::resolve(std::uint64_t offset) const {
     Piece piece;
     const std::uint64_t clusterSize = header_.clusterSize();
     const std::uint64_t cluster = offset >> header_.clusterBits;
@@ -189,7 +189,7 @@ FileReadSeekQcow2::Piece FileReadSeekQcow2::resolve(std::uint64_t offset) const 
     return header_.extendedL2() ? resolveExtended(*table, l2Index, inCluster) : resolveStandard(*table, l2Index, inCluster);
 }
 
-FileReadSeekQcow2::Piece FileReadSeekQcow2::resolveStandard(const std::vector<std::uint64_t>& table,
+Qcow2Reader::Piece Qcow2Reader::resolveStandard(const std::vector<std::uint64_t>& table,
                                                             std::uint64_t index, std::uint64_t inCluster) const {
     Piece piece;
     const std::uint64_t clusterSize = header_.clusterSize();
@@ -229,7 +229,7 @@ FileReadSeekQcow2::Piece FileReadSeekQcow2::resolveStandard(const std::vector<st
     return piece;
 }
 
-FileReadSeekQcow2::Piece FileReadSeekQcow2::resolveExtended(const std::vector<std::uint64_t>& table,
+Qcow2Reader::Piece Qcow2Reader::resolveExtended(const std::vector<std::uint64_t>& table,
                                                             std::uint64_t index, std::uint64_t inCluster) const {
     Piece piece;
     const std::uint64_t clusterSize = header_.clusterSize();
@@ -260,7 +260,7 @@ FileReadSeekQcow2::Piece FileReadSeekQcow2::resolveExtended(const std::vector<st
     return piece;
 }
 
-SectorMapping FileReadSeekQcow2::mapSector(std::uint64_t sector) const {
+SectorMapping Qcow2Reader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (sector >= totalSectors) return mapping;
     const Piece piece = resolve(sector * kSectorSize);
@@ -273,7 +273,7 @@ SectorMapping FileReadSeekQcow2::mapSector(std::uint64_t sector) const {
     return mapping;
 }
 
-const std::uint8_t* FileReadSeekQcow2::decompressedCluster(std::uint64_t hostOffset, std::uint64_t storedLength) const {
+const std::uint8_t* Qcow2Reader::decompressedCluster(std::uint64_t hostOffset, std::uint64_t storedLength) const {
     if (hostOffset == cachedClusterOffset_) return cachedClusterOk_ ? cachedCluster_.data() : nullptr;
     cachedClusterOffset_ = hostOffset;
     cachedClusterOk_ = false;
@@ -286,7 +286,7 @@ const std::uint8_t* FileReadSeekQcow2::decompressedCluster(std::uint64_t hostOff
     return cachedClusterOk_ ? cachedCluster_.data() : nullptr;
 }
 
-DiskPiece FileReadSeekQcow2::piece(std::uint64_t offset, bool decode) const {
+DiskPiece Qcow2Reader::piece(std::uint64_t offset, bool decode) const {
     DiskPiece out;
     if (offset >= diskBytes_) {  // the tail of a last sector the disk only partly covers
         out.kind = DiskPiece::Kind::Zero;
@@ -314,23 +314,23 @@ DiskPiece FileReadSeekQcow2::piece(std::uint64_t offset, bool decode) const {
     return out;
 }
 
-std::optional<readWriteInterface::FileStretch> FileReadSeekQcow2::fileStretch(std::uint64_t diskOffset,
+std::optional<DiskReader::FileStretch> Qcow2Reader::fileStretch(std::uint64_t diskOffset,
                                                                          std::uint64_t length) const {
     if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
     return pieceFileStretch(piece(diskOffset, false), length);
 }
 
-StoredRun FileReadSeekQcow2::storedRunAt(std::uint64_t diskOffset) const {
+StoredRun Qcow2Reader::storedRunAt(std::uint64_t diskOffset) const {
     return storedPieceRun(piece(diskOffset, false), diskOffset, backing_.get(), backingBytes_);
 }
 
-bool FileReadSeekQcow2::read(void* buffer, std::size_t length) {
+bool Qcow2Reader::read(void* buffer, std::size_t length) {
     PieceReadState state{currentPosition_, volumeBaseOffset, totalSectors * kSectorSize, backing_.get(), backingBytes_,
                          lastBlockAllocated};
     return readPieces(state, buffer, length, [this](std::uint64_t offset) { return piece(offset); });
 }
 
-FileReadSeekQcow2::ClusterCount FileReadSeekQcow2::countClusters() const {
+Qcow2Reader::ClusterCount Qcow2Reader::countClusters() const {
     ClusterCount count;
     const qcow2::Header& h = header_;
     const std::uint64_t clusterSize = h.clusterSize();

@@ -13,7 +13,7 @@ namespace halvard {
 // Reader for qcow2 images (versions 2 and 3). `blockMap` is the L1 table (entry i = file offset of L2 table i,
 // 0 = none) of the current state, or of the internal snapshot the overrides name; L2 tables are read on demand.
 // Clusters the image does not hold read through the backing file (any format this program reads), or as zeros.
-class FileReadSeekQcow2 final : public readWriteInterface {
+class Qcow2Reader final : public DiskReader {
 public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::size_t length) override;
@@ -68,7 +68,7 @@ private:
     std::vector<qcow2::Snapshot> snapshots_;
     std::uint64_t diskBytes_ = 0;
     std::string backingName_;
-    std::unique_ptr<readWriteInterface> backing_;
+    std::unique_ptr<DiskReader> backing_;
     std::uint64_t backingBytes_ = 0;
     std::vector<std::string> parentChain_;
     std::vector<std::string> notes_;

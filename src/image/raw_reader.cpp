@@ -6,7 +6,7 @@ namespace {
 constexpr std::uint64_t kRawBlockSectors = 2048;  // 1 MiB per block-map entry
 }
 
-bool FileReadSeekRaw::open(const std::string& path) {
+bool RawReader::open(const std::string& path) {
     if (!file_.open(path)) return fail("invalid handle ...", file_.error());
     imageFileSize = file_.size();
     if (imageFileSize < kSectorSize) return fail("The image file is empty or shorter than one sector");
@@ -18,7 +18,7 @@ bool FileReadSeekRaw::open(const std::string& path) {
     return true;
 }
 
-SectorMapping FileReadSeekRaw::mapSector(std::uint64_t sector) const {
+SectorMapping RawReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     const std::uint64_t fileSectors = (imageFileSize + kSectorSize - 1) / kSectorSize;
     if (sector >= fileSectors) return mapping;

@@ -6,7 +6,7 @@
 
 namespace halvard {
 
-bool readWriteInterface::fail(const std::string& text, const std::string& detail) {
+bool DiskReader::fail(const std::string& text, const std::string& detail) {
     lastError_ = text;
     lastErrorDetail_ = detail;
     if (messages_) messages_->information(text);
@@ -25,7 +25,7 @@ bool diskOffset(std::int64_t position, std::int64_t base, std::uint64_t& out) {
 
 }  // namespace
 
-bool readWriteInterface::seek(std::int64_t offset, int origin) {
+bool DiskReader::seek(std::int64_t offset, int origin) {
     currentPosition_ = offset;
     if (origin != 0 || blockMap.empty()) return false;
     std::uint64_t virtualOffset = 0;
@@ -38,7 +38,7 @@ bool readWriteInterface::seek(std::int64_t offset, int origin) {
 
 // Serves the request run by run: all sectors of one mapping run (normally the rest of a block) with one file
 // read, or one zero fill. The observable result is the same as reading sector by sector.
-bool readWriteInterface::read(void* buffer, std::size_t length) {
+bool DiskReader::read(void* buffer, std::size_t length) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     bool complete = true;
     std::int64_t position = currentPosition_;
@@ -86,7 +86,7 @@ bool readWriteInterface::read(void* buffer, std::size_t length) {
     return complete;
 }
 
-StoredRun readWriteInterface::storedRunAt(std::uint64_t diskOffset) const {
+StoredRun DiskReader::storedRunAt(std::uint64_t diskOffset) const {
     const SectorMapping mapping = mapSector(diskOffset / kSectorSize);
     const std::uint64_t inSector = diskOffset % kSectorSize;
     const std::uint64_t length = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
@@ -99,7 +99,7 @@ StoredRun readWriteInterface::storedRunAt(std::uint64_t diskOffset) const {
     return source.dataRun(mapping.fileOffset + inSector, length);
 }
 
-std::optional<readWriteInterface::FileStretch> readWriteInterface::fileStretch(std::uint64_t diskOffset,
+std::optional<DiskReader::FileStretch> DiskReader::fileStretch(std::uint64_t diskOffset,
                                                                               std::uint64_t length) const {
     if (diskOffset % kSectorSize != 0 || diskOffset >= totalSectors * kSectorSize || blockMap.empty()) return std::nullopt;
     const SectorMapping mapping = locate(diskOffset / kSectorSize);
@@ -107,7 +107,7 @@ std::optional<readWriteInterface::FileStretch> readWriteInterface::fileStretch(s
     return FileStretch{mapping.source, mapping.fileOffset};
 }
 
-StoredRun readWriteInterface::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
+StoredRun DiskReader::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
     const std::uint64_t diskEnd = totalSectors * kSectorSize;
     if (limit == 0) return {true, 0};
     if (diskOffset >= diskEnd || blockMap.empty()) return {true, limit};
@@ -124,13 +124,13 @@ StoredRun readWriteInterface::storedRunOnDisk(std::uint64_t diskOffset, std::uin
     return run;
 }
 
-StoredRun readWriteInterface::storedRun(std::int64_t offset, std::uint64_t limit) const {
+StoredRun DiskReader::storedRun(std::int64_t offset, std::uint64_t limit) const {
     std::uint64_t onDisk = 0;
     if (!diskOffset(offset, volumeBaseOffset, onDisk)) return {true, limit};
     return storedRunOnDisk(onDisk, limit);
 }
 
-std::uint64_t readWriteInterface::storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const {
+std::uint64_t DiskReader::storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const {
     std::uint64_t stored = 0;
     for (std::uint64_t done = 0; done < length;) {
         const StoredRun run = storedRunOnDisk(diskOffset + done, length - done);

@@ -40,12 +40,12 @@ struct SectorMapping {
     std::uint64_t runSectors = 1;
 };
 
-class readWriteInterface {
+class DiskReader {
 public:
-    readWriteInterface() = default;
-    readWriteInterface(const readWriteInterface&) = delete;
-    readWriteInterface& operator=(const readWriteInterface&) = delete;
-    virtual ~readWriteInterface() = default;
+    DiskReader() = default;
+    DiskReader(const DiskReader&) = delete;
+    DiskReader& operator=(const DiskReader&) = delete;
+    virtual ~DiskReader() = default;
 
     // Opens the image and builds `blockMap`. On failure returns false; `lastError()` says why, and the text is
     // also shown through the message sink when one is set.

@@ -20,7 +20,7 @@ bool isStored(std::uint64_t entry) { return entry < vdi::kZeroBlock; }
 
 }  // namespace
 
-bool FileReadSeekVdi::open(const std::string& path) {
+bool VdiReader::open(const std::string& path) {
     if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
     imageFileSize = file_.size();
     blockMap.clear();
@@ -75,7 +75,7 @@ bool FileReadSeekVdi::open(const std::string& path) {
     return true;
 }
 
-std::string FileReadSeekVdi::findParent(const std::string& childPath, const Guid& uuid) const {
+std::string VdiReader::findParent(const std::string& childPath, const Guid& uuid) const {
     namespace fs = std::filesystem;
     const fs::path folder = fs::path(childPath).parent_path();
     const std::string self = canonicalImagePath(childPath);
@@ -98,7 +98,7 @@ std::string FileReadSeekVdi::findParent(const std::string& childPath, const Guid
     return {};
 }
 
-bool FileReadSeekVdi::openParent(const std::string& childPath) {
+bool VdiReader::openParent(const std::string& childPath) {
     std::string path = overrides_.parentPath;
     if (path.empty()) path = findParent(childPath, header_.parentUuid);
     if (path.empty())
@@ -109,7 +109,7 @@ bool FileReadSeekVdi::openParent(const std::string& childPath) {
     OpenedParent parent = openParentImage(path, chain, overrides_);
     if (!parent.reader) return fail(parent.error);
     // The child names its parent by UUID; another image (a --parent of the wrong disk) would mix two disks.
-    if (const auto* vdiParent = dynamic_cast<const FileReadSeekVdi*>(parent.reader.get())) {
+    if (const auto* vdiParent = dynamic_cast<const VdiReader*>(parent.reader.get())) {
         const vdi::Header& p = vdiParent->header();
         if (!(p.uuid == header_.parentUuid)) {
             const std::string text = "the parent image " + path + " is not the one this disk was made from (its UUID " +
@@ -134,12 +134,12 @@ bool FileReadSeekVdi::openParent(const std::string& childPath) {
 
 // The block size is at most 2^28 and the extra bytes at most 2^20 (checked at open), so with a 32-bit index the
 // offset stays below 2^62.
-std::uint64_t FileReadSeekVdi::blockFileOffset(std::uint64_t entry) const {
+std::uint64_t VdiReader::blockFileOffset(std::uint64_t entry) const {
     const std::uint64_t stride = static_cast<std::uint64_t>(header_.blockSize) + header_.blockExtra;
     return header_.dataOffset + entry * stride + header_.blockExtra;
 }
 
-SectorMapping FileReadSeekVdi::mapSector(std::uint64_t sector) const {
+SectorMapping VdiReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (header_.blockSize == 0) return mapping;
     const std::uint64_t sectorsPerBlock = header_.blockSize / kSectorSize;

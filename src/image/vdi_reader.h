@@ -10,7 +10,7 @@ namespace halvard {
 // i in the data area; 0xFFFFFFFF = not allocated, 0xFFFFFFFE = a zero block). A differencing image reads the
 // blocks it does not hold from its parent, the VDI whose UUID is the child's parent UUID (looked for beside the
 // child and in the folder above, as snapshots are laid out); zero blocks read as zeros.
-class FileReadSeekVdi final : public readWriteInterface {
+class VdiReader final : public DiskReader {
 public:
     bool open(const std::string& path) override;
     std::string formatName() const override { return "VDI"; }
@@ -39,7 +39,7 @@ private:
     std::uint64_t zeroBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
     std::vector<std::string> notes_;
-    std::unique_ptr<readWriteInterface> parent_;
+    std::unique_ptr<DiskReader> parent_;
     std::vector<std::string> parentChain_;
     std::vector<std::string> parentNotes_;
 };

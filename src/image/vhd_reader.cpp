@@ -23,7 +23,7 @@ bool endsWithVhd(const std::string& path) {
 
 }  // namespace
 
-bool FileReadSeekVHD::open(const std::string& path) {
+bool VhdReader::open(const std::string& path) {
     if (requireVhdName_ && !endsWithVhd(path)) return fail("Not a vhd file");
     if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
     imageFileSize = file_.size();
@@ -72,7 +72,7 @@ bool FileReadSeekVHD::open(const std::string& path) {
     return true;
 }
 
-bool FileReadSeekVHD::openParent(const std::string& childPath) {
+bool VhdReader::openParent(const std::string& childPath) {
     std::string path = overrides_.parentPath;
     if (path.empty()) {
         const std::vector<std::string> candidates = vhd::parentCandidates(file_, layout_.header, childPath);
@@ -94,7 +94,7 @@ bool FileReadSeekVHD::openParent(const std::string& childPath) {
     OpenedParent parent = openParentImage(path, chain, overrides_);
     if (!parent.reader) return fail(parent.error);
     // The child records its parent's unique ID; another disk, or one recreated since, would mix two disks.
-    if (const auto* vhdParent = dynamic_cast<const FileReadSeekVHD*>(parent.reader.get())) {
+    if (const auto* vhdParent = dynamic_cast<const VhdReader*>(parent.reader.get())) {
         const auto& have = vhdParent->layout().footer.uniqueId;
         if (std::memcmp(have, layout_.header.parentUniqueId, sizeof have) != 0) {
             const std::string text = "the parent image " + path +
@@ -114,7 +114,7 @@ bool FileReadSeekVHD::openParent(const std::string& childPath) {
     return true;
 }
 
-bool FileReadSeekVHD::sectorInChild(std::uint64_t block, std::uint64_t within) const {
+bool VhdReader::sectorInChild(std::uint64_t block, std::uint64_t within) const {
     std::lock_guard<std::mutex> lock(bitmapMutex_);
     auto it = bitmaps_.find(block);
     if (it == bitmaps_.end()) {
@@ -128,7 +128,7 @@ bool FileReadSeekVHD::sectorInChild(std::uint64_t block, std::uint64_t within) c
     return within / 8 < it->second.size() && ((it->second[within / 8] >> (7 - within % 8)) & 1) != 0;
 }
 
-SectorMapping FileReadSeekVHD::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
+SectorMapping VhdReader::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
     SectorMapping mapping = parent_->locate(sector);
     // A child larger than its parent reads zeros past the parent's end.
     if (mapping.state == SectorMapping::State::BeyondMap) mapping.state = SectorMapping::State::Unallocated;
@@ -136,7 +136,7 @@ SectorMapping FileReadSeekVHD::parentMapping(std::uint64_t sector, std::uint64_t
     return mapping;
 }
 
-SectorMapping FileReadSeekVHD::mapSector(std::uint64_t sector) const {
+SectorMapping VhdReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (layout_.fixed) {
         if (sector >= dataSectors_) return mapping;

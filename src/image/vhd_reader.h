@@ -14,7 +14,7 @@ namespace halvard {
 // bitmap. Fixed disks: the file before the footer is the disk. A differencing disk reads through its parent (found
 // by its parent locators or --parent, and checked by its unique ID): blocks the child does not hold, and in the
 // blocks it holds the sectors its bitmap leaves to the parent.
-class FileReadSeekVHD final : public readWriteInterface {
+class VhdReader final : public DiskReader {
 public:
     bool open(const std::string& path) override;
     std::string formatName() const override { return "VHD"; }
@@ -51,7 +51,7 @@ private:
     std::uint64_t dataSectors_ = 0;  // fixed disks
     std::uint64_t allocatedBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
-    std::unique_ptr<readWriteInterface> parent_;
+    std::unique_ptr<DiskReader> parent_;
     std::vector<std::string> parentChain_;
     std::vector<std::string> parentNotes_;
     mutable std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by block, read when first needed

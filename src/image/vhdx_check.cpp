@@ -59,7 +59,7 @@ void checkMetadata(const vhdx::Layout& layout, std::vector<std::string>& found) 
 
 // The disk's size within the format's limit and in whole logical sectors; the block table inside the file and
 // long enough for the disk.
-void checkSizeAndTable(const FileReadSeekVHDX& reader, std::uint64_t fileSize, std::vector<std::string>& found) {
+void checkSizeAndTable(const VhdxReader& reader, std::uint64_t fileSize, std::vector<std::string>& found) {
     const vhdx::Layout& layout = reader.layout();
     if (layout.virtualDiskSize > vhdx::kMaxVirtualDiskSize)
         found.push_back("the virtual disk size of " + std::to_string(layout.virtualDiskSize) +
@@ -93,7 +93,7 @@ void checkLog(const vhdx::LogState& log, std::vector<std::string>& found) {
 
 // Allocated payload blocks and sector bitmaps must lie in the file, apart from each other and from the headers,
 // the log, the block table and the metadata.
-void checkBlocks(const FileReadSeekVHDX& reader, std::vector<std::string>& found) {
+void checkBlocks(const VhdxReader& reader, std::vector<std::string>& found) {
     const vhdx::Layout& layout = reader.layout();
     const vhdx::Header& header = layout.currentHeader();
     std::vector<Extent> structures = {{0, kMiB, "the headers"},
@@ -104,7 +104,7 @@ void checkBlocks(const FileReadSeekVHDX& reader, std::vector<std::string>& found
                                        "the metadata"}};
     std::vector<Extent> blocks;
     std::uint64_t block = 0, chunk = 0;
-    for (const FileReadSeekVHDX::BatEntry& e : reader.batEntries()) {
+    for (const VhdxReader::BatEntry& e : reader.batEntries()) {
         const std::string what = e.sectorBitmap ? "sector bitmap " + std::to_string(chunk++)
                                                 : "block " + std::to_string(block++);
         if (e.fileOffset == 0) continue;
@@ -131,7 +131,7 @@ void checkBlocks(const FileReadSeekVHDX& reader, std::vector<std::string>& found
 
 }  // namespace
 
-std::vector<std::string> checkVhdx(const std::string& path, const FileReadSeekVHDX& reader) {
+std::vector<std::string> checkVhdx(const std::string& path, const VhdxReader& reader) {
     std::vector<std::string> found;
     ImageFile file;
     if (!file.open(path)) return {"the image file cannot be read again: " + file.error()};

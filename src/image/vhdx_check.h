@@ -11,6 +11,6 @@ namespace halvard {
 
 // `reader` is the image opened from `path`; the headers and region tables are read again from the file itself,
 // as they lie on disk.
-std::vector<std::string> checkVhdx(const std::string& path, const FileReadSeekVHDX& reader);
+std::vector<std::string> checkVhdx(const std::string& path, const VhdxReader& reader);
 
 }  // namespace halvard

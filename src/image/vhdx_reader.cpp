@@ -24,12 +24,12 @@ bool endsWithVhdx(const std::string& path) {
 
 }  // namespace
 
-bool FileReadSeekVHDX::open(const std::string& path) {
+bool VhdxReader::open(const std::string& path) {
     if (requireVhdxName_ && !endsWithVhdx(path)) return fail("not a vhd file");
     return openLink(path, chainBelow_);
 }
 
-bool FileReadSeekVHDX::openLink(const std::string& path, std::vector<std::string> chain) {
+bool VhdxReader::openLink(const std::string& path, std::vector<std::string> chain) {
     if (!file_.open(path)) return fail("invalid handle ...", file_.error());
     chain.push_back(canonicalImagePath(path));
     logState_ = vhdx::applyLog(file_, overrides_.replayLog);
@@ -68,11 +68,11 @@ bool FileReadSeekVHDX::openLink(const std::string& path, std::vector<std::string
                 "; name it with --parent");
 }
 
-bool FileReadSeekVHDX::openParent(const std::string& path, const std::vector<std::string>& chain) {
+bool VhdxReader::openParent(const std::string& path, const std::vector<std::string>& chain) {
     if (chain.size() >= kMaxParentChain) return fail("the chain of parent images is longer than 64");
     if (std::find(chain.begin(), chain.end(), canonicalImagePath(path)) != chain.end())
         return fail("the parent images form a loop at " + path);
-    auto parent = std::make_unique<FileReadSeekVHDX>();
+    auto parent = std::make_unique<VhdxReader>();
     ImageOverrides overrides;
     overrides.replayLog = overrides_.replayLog;
     overrides.forceParent = overrides_.forceParent;
@@ -102,7 +102,7 @@ bool FileReadSeekVHDX::openParent(const std::string& path, const std::vector<std
     return true;
 }
 
-void FileReadSeekVHDX::readBat() {
+void VhdxReader::readBat() {
     // The BAT as the region states it, but never more than the file holds.
     std::uint64_t batBytes = layout_.batLength;
     if (layout_.batOffset >= imageFileSize)
@@ -153,7 +153,7 @@ void FileReadSeekVHDX::readBat() {
     }
 }
 
-bool FileReadSeekVHDX::sectorInThisFile(std::uint64_t logicalSector) const {
+bool VhdxReader::sectorInThisFile(std::uint64_t logicalSector) const {
     const std::uint64_t perChunk = kSectorBitmapBytes * 8;
     const std::uint64_t chunk = logicalSector / perChunk;
     if (chunk >= bitmapOffsets_.size() || bitmapOffsets_[chunk] == 0) return false;
@@ -169,7 +169,7 @@ bool FileReadSeekVHDX::sectorInThisFile(std::uint64_t logicalSector) const {
     return (it->second[bit / 8] >> (bit % 8)) & 1;
 }
 
-SectorMapping FileReadSeekVHDX::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
+SectorMapping VhdxReader::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
     SectorMapping mapping = parent_->locate(sector);
     // A child larger than its parent reads zeros past the parent's end.
     if (mapping.state == SectorMapping::State::BeyondMap) mapping.state = SectorMapping::State::Unallocated;
@@ -177,7 +177,7 @@ SectorMapping FileReadSeekVHDX::parentMapping(std::uint64_t sector, std::uint64_
     return mapping;
 }
 
-SectorMapping FileReadSeekVHDX::mapSector(std::uint64_t sector) const {
+SectorMapping VhdxReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (sectorsPerBlock_ == 0) return mapping;
     const std::uint64_t block = sector / sectorsPerBlock_;

@@ -15,7 +15,7 @@ namespace halvard {
 // Reader for VHDX images: the block allocation table becomes `blockMap` (entry i = file position of payload
 // block i in sectors, 0 = not allocated). A pending log is laid over the file first (in memory), unless the
 // overrides say not to. A differencing disk reads the blocks and sectors it does not hold through its parent.
-class FileReadSeekVHDX final : public readWriteInterface {
+class VhdxReader final : public DiskReader {
 public:
     bool open(const std::string& path) override;
     std::string formatName() const override { return "VHDX"; }
@@ -77,7 +77,7 @@ private:
     std::vector<std::uint8_t> blockStates_;       // per payload block
     std::vector<std::uint64_t> bitmapOffsets_;    // per chunk: the sector bitmap's file offset, 0 = none
     std::vector<BatEntry> batEntries_;
-    std::unique_ptr<FileReadSeekVHDX> parent_;
+    std::unique_ptr<VhdxReader> parent_;
     std::vector<std::string> parentChain_;
     std::vector<std::string> parentNotes_;
     mutable std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by chunk, read when first needed

@@ -31,7 +31,7 @@ std::int64_t cidValue(const std::string& text) {
 
 }  // namespace
 
-bool FileReadSeekVmdk::open(const std::string& path) {
+bool VmdkReader::open(const std::string& path) {
     if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
     imageFileSize = file_.size();
     blockMap.clear();
@@ -64,7 +64,7 @@ bool FileReadSeekVmdk::open(const std::string& path) {
     return true;
 }
 
-bool FileReadSeekVmdk::openDescriptorFile(const std::string& path) {
+bool VmdkReader::openDescriptorFile(const std::string& path) {
     if (imageFileSize > vmdk::kMaxDescriptorBytes) return fail("The VMDK descriptor file is too large to be one");
     const auto bytes = file_.readVector(0, static_cast<std::size_t>(imageFileSize));
     std::string text(bytes.begin(), bytes.end());
@@ -80,7 +80,7 @@ bool FileReadSeekVmdk::openDescriptorFile(const std::string& path) {
     return true;
 }
 
-bool FileReadSeekVmdk::addExtent(const std::string& descriptorPath, const vmdk::Extent& extent) {
+bool VmdkReader::addExtent(const std::string& descriptorPath, const vmdk::Extent& extent) {
     const bool flatKind = extent.type == "FLAT" || extent.type == "VMFS";
     if (!flatKind && extent.type != "SPARSE" && extent.type != "ZERO")
         return fail("VMDK extents of type " + extent.type + " are not supported");
@@ -125,7 +125,7 @@ bool FileReadSeekVmdk::addExtent(const std::string& descriptorPath, const vmdk::
     return true;
 }
 
-bool FileReadSeekVmdk::addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors) {
+bool VmdkReader::addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors) {
     auto sparse = std::make_unique<VmdkSparseExtent>();
     vmdk::Descriptor embedded;
     if (std::string error = sparse->open(std::move(file), embedded, notes_); !error.empty()) return fail(error);
@@ -157,7 +157,7 @@ bool FileReadSeekVmdk::addSparseExtent(std::unique_ptr<ImageFile> file, const st
     return true;
 }
 
-bool FileReadSeekVmdk::openParent(const std::string& childPath) {
+bool VmdkReader::openParent(const std::string& childPath) {
     namespace fs = std::filesystem;
     std::string path = overrides_.parentPath;
     if (path.empty()) {
@@ -179,7 +179,7 @@ bool FileReadSeekVmdk::openParent(const std::string& childPath) {
     if (!parent.reader) return fail(parent.error);
     // The child holds changes to the parent as it was when the child was made; a parent written since then
     // (another CID) would mix two states of the disk.
-    if (const auto* vmdkParent = dynamic_cast<const FileReadSeekVmdk*>(parent.reader.get())) {
+    if (const auto* vmdkParent = dynamic_cast<const VmdkReader*>(parent.reader.get())) {
         const std::string& have = vmdkParent->descriptor().CID;
         if (cidValue(have) != cidValue(descriptor_.parentCID)) {
             const std::string text = "the parent image " + path + " is not the one this disk was made from (its CID " + have +
@@ -198,7 +198,7 @@ bool FileReadSeekVmdk::openParent(const std::string& childPath) {
     return true;
 }
 
-const FileReadSeekVmdk::Extent* FileReadSeekVmdk::extentAt(std::uint64_t sector) const {
+const VmdkReader::Extent* VmdkReader::extentAt(std::uint64_t sector) const {
     const auto it = std::upper_bound(extents_.begin(), extents_.end(), sector,
                                      [](std::uint64_t s, const Extent& e) { return s < e.start; });
     if (it == extents_.begin()) return nullptr;
@@ -206,7 +206,7 @@ const FileReadSeekVmdk::Extent* FileReadSeekVmdk::extentAt(std::uint64_t sector)
     return sector - extent.start < extent.sectors ? &extent : nullptr;
 }
 
-DiskPiece FileReadSeekVmdk::piece(std::uint64_t offset, bool decode) const {
+DiskPiece VmdkReader::piece(std::uint64_t offset, bool decode) const {
     DiskPiece piece;
     const std::uint64_t sector = offset / kSectorSize;
     const std::uint64_t inSector = offset % kSectorSize;
@@ -253,7 +253,7 @@ DiskPiece FileReadSeekVmdk::piece(std::uint64_t offset, bool decode) const {
     return piece;
 }
 
-SectorMapping FileReadSeekVmdk::mapSector(std::uint64_t sector) const {
+SectorMapping VmdkReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (sector >= totalSectors) return mapping;
     const DiskPiece p = piece(sector * kSectorSize);
@@ -265,23 +265,23 @@ SectorMapping FileReadSeekVmdk::mapSector(std::uint64_t sector) const {
     return mapping;
 }
 
-std::optional<readWriteInterface::FileStretch> FileReadSeekVmdk::fileStretch(std::uint64_t diskOffset,
+std::optional<DiskReader::FileStretch> VmdkReader::fileStretch(std::uint64_t diskOffset,
                                                                          std::uint64_t length) const {
     if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
     return pieceFileStretch(piece(diskOffset, false), length);
 }
 
-StoredRun FileReadSeekVmdk::storedRunAt(std::uint64_t diskOffset) const {
+StoredRun VmdkReader::storedRunAt(std::uint64_t diskOffset) const {
     return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes_);
 }
 
-bool FileReadSeekVmdk::read(void* buffer, std::size_t length) {
+bool VmdkReader::read(void* buffer, std::size_t length) {
     PieceReadState state{currentPosition_, volumeBaseOffset, totalSectors * kSectorSize, parent_.get(), parentBytes_,
                          lastBlockAllocated};
     return readPieces(state, buffer, length, [this](std::uint64_t offset) { return piece(offset); });
 }
 
-FileReadSeekVmdk::GrainCount FileReadSeekVmdk::countGrains() const {
+VmdkReader::GrainCount VmdkReader::countGrains() const {
     GrainCount count;
     for (const Extent& extent : extents_)
         if (extent.sparse) extent.sparse->countGrains(count);

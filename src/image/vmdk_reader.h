@@ -15,7 +15,7 @@ namespace halvard {
 // extents at an offset in their files, zero extents), as split, flat and VMFS disks have them. A child (delta)
 // disk reads the grains it does not hold through its parent, which must carry the CID the child was made from.
 // `blockMap` is the grain directory when the disk is one sparse extent, else one entry per extent.
-class FileReadSeekVmdk final : public readWriteInterface {
+class VmdkReader final : public DiskReader {
 public:
     bool open(const std::string& path) override;
     bool read(void* buffer, std::size_t length) override;
@@ -68,7 +68,7 @@ private:
     const VmdkSparseExtent* firstSparse_ = nullptr;
     vmdk::SparseHeader noHeader_;
     std::vector<std::string> notes_;
-    std::unique_ptr<readWriteInterface> parent_;
+    std::unique_ptr<DiskReader> parent_;
     std::uint64_t parentBytes_ = 0;
     std::vector<std::string> parentChain_;
     std::vector<std::string> parentNotes_;

@@ -5,7 +5,7 @@
 
 namespace halvard {
 
-bool readFromVolume(readWriteInterface& reader, std::int64_t volumeBase, std::uint64_t offset, void* buffer,
+bool readFromVolume(DiskReader& reader, std::int64_t volumeBase, std::uint64_t offset, void* buffer,
                     std::size_t length) {
     if (length == 0) return true;
     constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());

@@ -11,7 +11,7 @@ namespace halvard {
 // The reader's volume base is set on every read (whoever used the reader in between may have moved it). An
 // offset that would overflow, or a seek outside the disk, reads as zeros; false when any part could not be read.
 // The caller serialises its reads of a shared reader.
-bool readFromVolume(readWriteInterface& reader, std::int64_t volumeBase, std::uint64_t offset, void* buffer,
+bool readFromVolume(DiskReader& reader, std::int64_t volumeBase, std::uint64_t offset, void* buffer,
                     std::size_t length);
 
 }  // namespace halvard

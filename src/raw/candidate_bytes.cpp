@@ -14,7 +14,7 @@ constexpr std::size_t kWindow = 4 * CandidateBytes::kMaxView;
 
 CandidateBytes::CandidateBytes(Bytes memory) : memory_(memory), limit_(memory.size()) {}
 
-CandidateBytes::CandidateBytes(readWriteInterface& reader, std::uint64_t start, std::uint64_t limit)
+CandidateBytes::CandidateBytes(DiskReader& reader, std::uint64_t start, std::uint64_t limit)
     : reader_(&reader), start_(start), limit_(limit), window_(kWindow) {}
 
 Bytes CandidateBytes::view(std::uint64_t offset, std::size_t length) {

@@ -19,7 +19,7 @@ public:
     // The whole candidate in memory (tests, fuzzing); the limit is the span's size.
     explicit CandidateBytes(Bytes memory);
     // `start` is a byte offset from the reader's volumeBaseOffset. Unreadable sectors read as zeros.
-    CandidateBytes(readWriteInterface& reader, std::uint64_t start, std::uint64_t limit);
+    CandidateBytes(DiskReader& reader, std::uint64_t start, std::uint64_t limit);
 
     std::uint64_t limit() const { return limit_; }
     // Bytes read from the reader so far.
@@ -35,7 +35,7 @@ public:
 
 private:
     Bytes memory_;
-    readWriteInterface* reader_ = nullptr;
+    DiskReader* reader_ = nullptr;
     std::uint64_t start_ = 0;
     std::uint64_t limit_ = 0;
     std::vector<std::uint8_t> window_;

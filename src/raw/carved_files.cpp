@@ -12,7 +12,7 @@ constexpr std::size_t kChunk = 1048576;
 
 // Copies one result; false when the host file failed (the message is shown). `unreadable` is set when a read
 // of the image failed.
-bool writeOne(readWriteInterface& reader, const CarveResult& result, const std::string& path,
+bool writeOne(DiskReader& reader, const CarveResult& result, const std::string& path,
               const Reporting& reporting, StopPoll stop, std::vector<std::uint8_t>& buffer, bool& unreadable,
               bool& stopped) {
     HostFile out;
@@ -46,7 +46,7 @@ bool writeOne(readWriteInterface& reader, const CarveResult& result, const std::
 
 }  // namespace
 
-CarvedFilesOutcome writeCarvedFiles(readWriteInterface& reader, const std::vector<CarveResult>& chosen,
+CarvedFilesOutcome writeCarvedFiles(DiskReader& reader, const std::vector<CarveResult>& chosen,
                                     const std::string& folder, const Reporting& reporting, StopPoll stop) {
     CarvedFilesOutcome outcome;
     std::vector<std::uint8_t> buffer(kChunk);

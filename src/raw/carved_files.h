@@ -21,7 +21,7 @@ struct CarvedFilesOutcome {
 };
 
 // Progress counts files; the status line names the file being written.
-CarvedFilesOutcome writeCarvedFiles(readWriteInterface& reader, const std::vector<CarveResult>& chosen,
+CarvedFilesOutcome writeCarvedFiles(DiskReader& reader, const std::vector<CarveResult>& chosen,
                                     const std::string& folder, const Reporting& reporting, StopPoll stop);
 
 }  // namespace halvard

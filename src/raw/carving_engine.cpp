@@ -55,7 +55,7 @@ const char* validationLabel(CarveValidation validation) {
     return "not checked";
 }
 
-bool myJpg::addDefinitions(std::vector<SignatureDefinition> definitions) {
+bool CarvingEngine::addDefinitions(std::vector<SignatureDefinition> definitions) {
     if (definitions_.size() + definitions.size() > 256) return false;
     for (SignatureDefinition& d : definitions) {
         d.definitionId = static_cast<std::uint8_t>(definitions_.size());
@@ -64,7 +64,7 @@ bool myJpg::addDefinitions(std::vector<SignatureDefinition> definitions) {
     return true;
 }
 
-bool myJpg::buildMatchTable() {
+bool CarvingEngine::buildMatchTable() {
     try {
         startEntries_.clear();
         for (std::size_t i = 0; i < definitions_.size(); ++i) {
@@ -90,7 +90,7 @@ bool myJpg::buildMatchTable() {
     }
 }
 
-void myJpg::prepareTree() {
+void CarvingEngine::prepareTree() {
     TreeItemId top = kNoTreeItem;
     if (tree_) top = tree_->insertItem(kNoTreeItem, "RAW RECOVERY ", TreeIcon::Folder);
     for (std::size_t i = 0; i < definitions_.size(); ++i) {
@@ -106,7 +106,7 @@ void myJpg::prepareTree() {
     if (tree_) tree_->expandItem(top);
 }
 
-bool myJpg::carveVolume(const std::string& outputPath) {
+bool CarvingEngine::carveVolume(const std::string& outputPath) {
     outputPath_ = outputPath;
     if (!buildMatchTable()) {
         reporting_.inform("not properly initialized");
@@ -163,7 +163,7 @@ bool myJpg::carveVolume(const std::string& outputPath) {
     return true;
 }
 
-void myJpg::readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer) {
+void CarvingEngine::readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer) {
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), volumeSize_ - blockStart));
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(wanted), buffer.end(), 0);
     // Unreadable sectors come back as zeros; the scan goes on over them.
@@ -174,7 +174,7 @@ void myJpg::readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffe
     reader_->read(buffer.data(), wanted);
 }
 
-bool myJpg::signaturesMatchZeros() const {
+bool CarvingEngine::signaturesMatchZeros() const {
     const std::uint8_t zeros[kSector] = {};
     for (const MatchEntry& e : startEntries_)
         if (matchesAt(zeros + e.offset, e.bytes, e.length)) return true;
@@ -185,13 +185,13 @@ bool myJpg::signaturesMatchZeros() const {
     return false;
 }
 
-int myJpg::matchStart(const std::uint8_t* window) const {
+int CarvingEngine::matchStart(const std::uint8_t* window) const {
     for (const MatchEntry& e : startEntries_)
         if (matchesAt(window + e.offset, e.bytes, e.length)) return e.definition;
     return -1;
 }
 
-void myJpg::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {
+void CarvingEngine::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {
     const std::uint64_t at = blockStart + o;
     next_ = at + kSector;
     if (const int found = matchStart(buffer.data() + o);
@@ -218,7 +218,7 @@ void myJpg::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t
     searchEnds(buffer, blockStart, o);
 }
 
-bool myJpg::settledByFormatCheck(std::size_t definition, std::uint64_t at) {
+bool CarvingEngine::settledByFormatCheck(std::size_t definition, std::uint64_t at) {
     const SignatureDefinition& d = definitions_[definition];
     if (d.formatCheck == FormatCheck::None || !reader_) return false;
     // A volume full of starts whose ends never come (hostile or badly damaged) would have every check read its
@@ -240,7 +240,7 @@ bool myJpg::settledByFormatCheck(std::size_t definition, std::uint64_t at) {
     return true;
 }
 
-void myJpg::carveBySizeField(const SignatureDefinition& d, const std::uint8_t* window, std::uint64_t at) {
+void CarvingEngine::carveBySizeField(const SignatureDefinition& d, const std::uint8_t* window, std::uint64_t at) {
     const Bytes sector(window, kSector);
     if (d.sizeFieldOffset < 0 || d.sizeFieldLength > 8 ||
         !fits(sector, static_cast<std::uint64_t>(d.sizeFieldOffset), static_cast<std::uint64_t>(d.sizeFieldLength)))
@@ -257,7 +257,7 @@ void myJpg::carveBySizeField(const SignatureDefinition& d, const std::uint8_t* w
     next_ = std::max(next_, alignUp(at + static_cast<std::uint64_t>(length)));
 }
 
-void myJpg::searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {
+void CarvingEngine::searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {
     const std::uint64_t at = blockStart + o;
     for (std::size_t i = 0; i < definitions_.size(); ++i) {
         std::vector<PendingStart>& pending = pendingStarts_[i];
@@ -284,7 +284,7 @@ void myJpg::searchEnds(const std::vector<std::uint8_t>& buffer, std::uint64_t bl
     }
 }
 
-void myJpg::settleLeftoverStarts(std::size_t definition) {
+void CarvingEngine::settleLeftoverStarts(std::size_t definition) {
     std::vector<PendingStart>& pending = pendingStarts_[definition];
     const std::int64_t approx = definitions_[definition].approxFileSize;
     // Oldest first: each runs up to the start found after it, the newest up to its approximate size.
@@ -295,7 +295,7 @@ void myJpg::settleLeftoverStarts(std::size_t definition) {
     pending.clear();
 }
 
-void myJpg::record(std::size_t definition, std::uint64_t start, std::int64_t length, bool validated) {
+void CarvingEngine::record(std::size_t definition, std::uint64_t start, std::int64_t length, bool validated) {
     SignatureDefinition& d = definitions_[definition];
     // Nothing past the scanned area belongs to the volume; no file is larger than its largest expected size.
     if (d.approxFileSize > 0) length = std::min(length, d.approxFileSize);

@@ -1,5 +1,5 @@
 #pragma once
-// myJpg: finds files in a volume by their signatures. It reads the volume in 1 MiB blocks, compares the start of
+// CarvingEngine: finds files in a volume by their signatures. It reads the volume in 1 MiB blocks, compares the start of
 // every sector with the start signatures, searches the data after a pending start for its end signature, and
 // records each carved file as a result {start, length} with an item under its category in the tree.
 #include <cstdint>
@@ -30,7 +30,7 @@ struct CarveResult {
     CarveValidation validation = CarveValidation::NotChecked;
 };
 
-class myJpg {
+class CarvingEngine {
 public:
     static constexpr std::uint64_t kBlockSize = 1048576;
 
@@ -40,7 +40,7 @@ public:
 
     void setVolumeSize(std::uint64_t bytes) { volumeSize_ = bytes; }
     // The reader's volumeBaseOffset must already point at the volume's start.
-    void setReader(readWriteInterface* reader) { reader_ = reader; }
+    void setReader(DiskReader* reader) { reader_ = reader; }
     void setTreeControl(TreeControl* tree) { tree_ = tree; }
     void setReporting(const Reporting& reporting) { reporting_ = reporting; }
     void setStopPoll(StopPoll poll) { stop_ = poll; }
@@ -98,7 +98,7 @@ private:
     std::uint64_t checkBytesLeft_ = 0;  // what the format checks may still read in this scan
     std::uint64_t volumeSize_ = 0;
     std::uint64_t next_ = 0;  // offset of the next sector to examine
-    readWriteInterface* reader_ = nullptr;
+    DiskReader* reader_ = nullptr;
     TreeControl* tree_ = nullptr;
     Reporting reporting_;
     StopPoll stop_;

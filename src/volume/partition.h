@@ -35,29 +35,29 @@ public:
     std::function<void(const VolumeRecord&)> onVolumeFound;
 
     // Returns 0 when done, or an error code when a table sector cannot be read (the records so far stay).
-    int standardScan(readWriteInterface& reader);
+    int standardScan(DiskReader& reader);
     // Returns 1 when the run ends normally (end of disk, end sector passed, stop), else an error code.
-    int advancedScan(readWriteInterface& reader, std::uint64_t totalSectors);
+    int advancedScan(DiskReader& reader, std::uint64_t totalSectors);
 
     // Probes of the sector at `sector` (the exFAT boot sector; the HFS+ header two sectors further on).
-    bool exfatProbe(readWriteInterface& reader, std::uint64_t sector);
-    bool hfsPlusProbe(readWriteInterface& reader, std::uint64_t sector);
+    bool exfatProbe(DiskReader& reader, std::uint64_t sector);
+    bool hfsPlusProbe(DiskReader& reader, std::uint64_t sector);
     // The file-system text of the volume starting at `sector`, by its boot sector, HFS+ header or ext superblock;
     // empty when none is recognised.
-    std::string probeFileSystem(readWriteInterface& reader, std::uint64_t sector);
+    std::string probeFileSystem(DiskReader& reader, std::uint64_t sector);
 
 private:
-    int walkMbr(readWriteInterface& reader);
-    int walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase, std::uint64_t lbaScale);
-    std::string classifyMbrEntry(readWriteInterface& reader, std::uint8_t type, std::uint64_t start, bool logical);
-    int walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t logicalSectorSize);
+    int walkMbr(DiskReader& reader);
+    int walkExtendedChain(DiskReader& reader, std::uint64_t extendedBase, std::uint64_t lbaScale);
+    std::string classifyMbrEntry(DiskReader& reader, std::uint8_t type, std::uint64_t start, bool logical);
+    int walkGpt(DiskReader& reader, Bytes header, std::uint64_t logicalSectorSize);
     // Lists an NTFS, FAT or exFAT volume found by its boot sector (when its size is at least one sector) with its
     // status text; true when listed.
     bool recordBootSector(const BootSectorFacts& facts, std::int64_t start);
     void append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector,
                 std::uint64_t sectors);
     bool stopNow() const { return StopPoll(&stopRequested, pauseGate).stopNow(); }
-    bool readSectors(readWriteInterface& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer);
+    bool readSectors(DiskReader& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer);
 
     std::vector<VolumeRecord>& records_;
     std::uint64_t diskSectors_ = 0;  // 0 when unknown

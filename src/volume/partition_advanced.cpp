@@ -22,7 +22,7 @@ std::string format(const char* pattern, long long value) {
 
 }  // namespace
 
-int Partition::advancedScan(readWriteInterface& reader, std::uint64_t totalSectors) {
+int Partition::advancedScan(DiskReader& reader, std::uint64_t totalSectors) {
     diskSectors_ = totalSectors;
     ntfsCount_ = 0;
     reporting.setStatus("Scanning partition.....");

@@ -70,7 +70,7 @@ std::string format(const char* pattern, long long value) {
 
 }  // namespace
 
-bool Partition::readSectors(readWriteInterface& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer) {
+bool Partition::readSectors(DiskReader& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer) {
     reader.seek(static_cast<std::int64_t>(byteOffset));
     return reader.read(buffer.data(), buffer.size());
 }
@@ -87,17 +87,17 @@ void Partition::append(const std::string& fileSystem, const std::string& sizeTex
     if (onVolumeFound) onVolumeFound(records_.back());
 }
 
-bool Partition::exfatProbe(readWriteInterface& reader, std::uint64_t sector) {
+bool Partition::exfatProbe(DiskReader& reader, std::uint64_t sector) {
     std::vector<std::uint8_t> buffer(512);
     return readSectors(reader, sector * 512, buffer) && isExfatBootSector(buffer);
 }
 
-bool Partition::hfsPlusProbe(readWriteInterface& reader, std::uint64_t sector) {
+bool Partition::hfsPlusProbe(DiskReader& reader, std::uint64_t sector) {
     std::vector<std::uint8_t> buffer(512);
     return readSectors(reader, (sector + 2) * 512, buffer) && isHfsPlusHeader(buffer);
 }
 
-std::string Partition::probeFileSystem(readWriteInterface& reader, std::uint64_t sector) {
+std::string Partition::probeFileSystem(DiskReader& reader, std::uint64_t sector) {
     std::vector<std::uint8_t> head(2048);
     if (!readSectors(reader, sector * 512, head)) return {};
     const BootSectorFacts facts = classifyBootSector(head);
@@ -121,7 +121,7 @@ std::string Partition::probeFileSystem(readWriteInterface& reader, std::uint64_t
 
 // The file-system text of a primary or logical MBR slot, by its type (and, for the types that do not settle it,
 // by a look at the volume), with the status text of the find.
-std::string Partition::classifyMbrEntry(readWriteInterface& reader, std::uint8_t type, std::uint64_t start,
+std::string Partition::classifyMbrEntry(DiskReader& reader, std::uint8_t type, std::uint64_t start,
                                         bool logical) {
     switch (type) {
         case 0x01:
@@ -196,7 +196,7 @@ bool Partition::recordBootSector(const BootSectorFacts& facts, std::int64_t star
     }
 }
 
-int Partition::standardScan(readWriteInterface& reader) {
+int Partition::standardScan(DiskReader& reader) {
     diskSectors_ = reader.totalSectors;
     ntfsCount_ = 0;
     const std::uint64_t sectorSize = reader.logicalSectorSize();
@@ -220,7 +220,7 @@ int Partition::standardScan(readWriteInterface& reader) {
 // Records primaries in table order, then the logical volumes of the extended chain. Empty slots are skipped
 // rather than ending the walk, and slots after the extended partition are read too: both occur on disks that
 // were repartitioned.
-int Partition::walkMbr(readWriteInterface& reader) {
+int Partition::walkMbr(DiskReader& reader) {
     const std::uint64_t scale = reader.logicalSectorSize() / 512;
     std::vector<std::uint8_t> mbr(512);
     if (!readSectors(reader, 0, mbr)) return EIO;
@@ -246,7 +246,7 @@ int Partition::walkMbr(readWriteInterface& reader) {
     return 0;
 }
 
-int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t extendedBase, std::uint64_t scale) {
+int Partition::walkExtendedChain(DiskReader& reader, std::uint64_t extendedBase, std::uint64_t scale) {
     std::uint64_t ebr = extendedBase;
     std::uint64_t ebrOffset = 0;  // the current record's position relative to the extended base
     std::set<std::uint64_t> visited;
@@ -279,7 +279,7 @@ int Partition::walkExtendedChain(readWriteInterface& reader, std::uint64_t exten
     return 0;
 }
 
-int Partition::walkGpt(readWriteInterface& reader, Bytes header, std::uint64_t sectorSize) {
+int Partition::walkGpt(DiskReader& reader, Bytes header, std::uint64_t sectorSize) {
     // The whole 64-bit entry array position, and the header's own count and entry size, within sane bounds.
     const std::uint64_t arrayLba = le64(header, 72);
     std::uint32_t count = le32(header, 80);

@@ -16,9 +16,9 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/advance_options.h"
-#include "app/parce_mode_ntfs_dlg.h"
-#include "app/volume_scan_dlg.h"
+#include "app/advanced_options_page.h"
+#include "app/recovery_mode_page.h"
+#include "app/browser_page.h"
 #include "app/wizard_flow.h"
 #include "image/image_kind.h"
 #include "page_lookup.h"
@@ -26,9 +26,9 @@
 
 using halvard::ApplicationState;
 using halvard::VolumeRecord;
-using halvard::gui::advanceOptions;
-using halvard::gui::ParceModeNtfsDlg;
-using halvard::gui::VolumeScanDlg;
+using halvard::gui::AdvancedOptionsPage;
+using halvard::gui::RecoveryModePage;
+using halvard::gui::BrowserPage;
 using halvard::gui::testing::RecordingMessageSink;
 using halvard::gui::testing::child;
 using halvard::gui::testing::childNamed;
@@ -54,7 +54,7 @@ bool waitUntil(Page* page, bool (Page::*busy)() const) {
     return !(page->*busy)();
 }
 
-bool browserBusy(VolumeScanDlg* page) {
+bool browserBusy(BrowserPage* page) {
     QElapsedTimer timer;
     timer.start();
     while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < 30000) QTest::qWait(10);
@@ -71,29 +71,29 @@ int indexOfOffset(QComboBox* list, qulonglong offset) {
 struct Road {
     ApplicationState state;
     RecordingMessageSink messages;
-    std::unique_ptr<ParceModeNtfsDlg> modes;
+    std::unique_ptr<RecoveryModePage> modes;
 
     Road(const QString& image, const VolumeRecord& volume) {
         state.activeReader = halvard::openImage((kFixtures + u'/' + image).toStdString()).reader;
-        modes = std::make_unique<ParceModeNtfsDlg>(state, volume);
+        modes = std::make_unique<RecoveryModePage>(state, volume);
         modes->setMessageSink(&messages);
         halvard::gui::wireRecoveryModePage(*modes);
         modes->show();
     }
 
     // Advanced, Next: the advanced options page, once its finders have ended.
-    advanceOptions* toOptions() {
+    AdvancedOptionsPage* toOptions() {
         modes->chooseAdvanced();
         child(modes.get(), "nextButton")->click();
-        auto* options = modes->findChild<advanceOptions*>();
+        auto* options = modes->findChild<AdvancedOptionsPage*>();
         if (!options) return nullptr;
         options->setMessageSink(&messages);
-        return waitUntil(options, &advanceOptions::finderRunning) ? options : nullptr;
+        return waitUntil(options, &AdvancedOptionsPage::finderRunning) ? options : nullptr;
     }
 
-    VolumeScanDlg* next(advanceOptions* options) {
+    BrowserPage* next(AdvancedOptionsPage* options) {
         child(options, "nextButton")->click();
-        auto* browser = options->findChild<VolumeScanDlg*>();
+        auto* browser = options->findChild<BrowserPage*>();
         if (!browser) return nullptr;
         browser->setMessageSink(&messages);
         return browserBusy(browser) ? nullptr : browser;
@@ -111,10 +111,10 @@ private slots:
     }
 
     // NTFS: the stranger's $MFT record comes first; the volume's own is picked by its offset.
-    void ntfs() {
+    void NtfsEngine() {
         const QJsonObject v = manifestVolume(QStringLiteral("ntfs-noboot"));
         wholeRoad(v, QStringLiteral("NTFS"), "8", QStringLiteral("Scanning process completed."),
-                  [&](advanceOptions* options) {
+                  [&](AdvancedOptionsPage* options) {
                       QCOMPARE(child<QComboBox>(options, "foundList")->itemText(0), QStringLiteral("MFT_ENTRY:0"));
                       QVERIFY(!child<QComboBox>(options, "heapList")->isVisible());
                       const int own = indexOfOffset(child<QComboBox>(options, "foundList"),
@@ -127,7 +127,7 @@ private slots:
     void fat32() {
         const QJsonObject v = manifestVolume(QStringLiteral("fat32-noboot"));
         wholeRoad(v, QStringLiteral("FAT32"), "1", QStringLiteral("Scanning process completed..."),
-                  [&](advanceOptions* options) {
+                  [&](AdvancedOptionsPage* options) {
                       QCOMPARE(child<QComboBox>(options, "foundList")->itemText(0), QStringLiteral("FAT32_ENTRY:0"));
                       // Without a boot sector the list starts with the usual first size.
                       QCOMPARE(child<QComboBox>(options, "clusterSizeList")->itemText(0), QStringLiteral("2"));
@@ -138,7 +138,7 @@ private slots:
     void exfat() {
         const QJsonObject v = manifestVolume(QStringLiteral("exfat-noboot"));
         wholeRoad(v, QStringLiteral("FAT64"), "3", QStringLiteral("Scanning process completed..."),
-                  [&](advanceOptions* options) {
+                  [&](AdvancedOptionsPage* options) {
                       auto* heaps = child<QComboBox>(options, "heapList");
                       QVERIFY(heaps->isVisible());
                       const int own = indexOfOffset(heaps, v[QStringLiteral("heap_offset")].toInteger());
@@ -150,26 +150,26 @@ private slots:
     // A FAT32 finder on the NTFS volume finds nothing: Next says so and stays.
     void nothingFoundKeepsThePage() {
         Road road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"FAT32", "", "1", "16", 34816});
-        advanceOptions* options = road.toOptions();
+        AdvancedOptionsPage* options = road.toOptions();
         QVERIFY(options);
         QCOMPARE(road.messages.shown.last(), QStringLiteral("NO FAT  FAT32-ENTRY found .."));
         QCOMPARE(child<QComboBox>(options, "foundList")->count(), 0);
         child(options, "nextButton")->click();
         QCOMPARE(road.messages.shown.last(), QStringLiteral("No File system Entry Found.Process cannot be continue..."));
         QVERIFY(options->isVisible());
-        QVERIFY(!options->findChild<VolumeScanDlg*>());
+        QVERIFY(!options->findChild<BrowserPage*>());
     }
 
     // A cluster size that is none refuses the parse on the browser page, which can then go back.
     void unusableClusterSizeIsRefused() {
         const QJsonObject v = manifestVolume(QStringLiteral("fat16-noboot"));
         Road road(QStringLiteral("adv_fat_disk.raw"), VolumeRecord{"FAT16", "", "0", "12", v[QStringLiteral("start")].toInteger()});
-        advanceOptions* options = road.toOptions();
+        AdvancedOptionsPage* options = road.toOptions();
         QVERIFY(options);
         QCOMPARE(child<QLabel>(options, "foundLabel")->text(), QStringLiteral("Total fat16 Entries Found:"));
         child<QComboBox>(options, "clusterSizeList")->addItem(QStringLiteral("3"));
         child<QComboBox>(options, "clusterSizeList")->setCurrentIndex(child<QComboBox>(options, "clusterSizeList")->count() - 1);
-        VolumeScanDlg* browser = road.next(options);
+        BrowserPage* browser = road.next(options);
         QVERIFY(browser);
         QVERIFY(road.messages.shown.last().contains(QStringLiteral("is not a usable cluster size")));
         QVERIFY(child(browser, "backButton")->isEnabled());
@@ -182,7 +182,7 @@ private slots:
         Road road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"NTFS", "", "1", "16", 34816});
         road.modes->chooseAdvanced();
         child(road.modes.get(), "nextButton")->click();
-        QPointer<advanceOptions> options = road.modes->findChild<advanceOptions*>();
+        QPointer<AdvancedOptionsPage> options = road.modes->findChild<AdvancedOptionsPage*>();
         QVERIFY(options);
         child(options, "pauseButton")->click();
         child(options, "backButton")->click();
@@ -192,11 +192,11 @@ private slots:
 
 private:
     void wholeRoad(const QJsonObject& v, const QString& fileSystem, const char* clusterSize, const QString& done,
-                   const std::function<void(advanceOptions*)>& pick) {
+                   const std::function<void(AdvancedOptionsPage*)>& pick) {
         const VolumeRecord volume{fileSystem.toStdString(), "", "1", std::to_string(v[QStringLiteral("size_mib")].toInt()),
                                   v[QStringLiteral("start")].toInteger()};
         Road road(v[QStringLiteral("disk")].toString(), volume);
-        advanceOptions* options = road.toOptions();
+        AdvancedOptionsPage* options = road.toOptions();
         QVERIFY(options && options->isVisible() && !road.modes->isVisible());
         QVERIFY2(road.messages.shown.last().startsWith(QStringLiteral("Number of ")), qPrintable(road.messages.shown.last()));
         QVERIFY(child<QLabel>(options, "statusText")->text().startsWith(QStringLiteral("Parsing done.Click")));
@@ -207,7 +207,7 @@ private:
         QVERIFY(sizes->currentIndex() >= 0);
 
         for (int round = 0; round < 2; ++round) {
-            VolumeScanDlg* browser = road.next(options);
+            BrowserPage* browser = road.next(options);
             QVERIFY(browser && browser->isVisible() && !options->isVisible());
             QCOMPARE(road.messages.shown.last(), done);
             // The hidden copies hold the picks.

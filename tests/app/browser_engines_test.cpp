@@ -19,7 +19,7 @@
 #include "wizard_road.h"
 
 using namespace halvard::gui::testing;
-using halvard::gui::VolumeScanDlg;
+using halvard::gui::BrowserPage;
 
 namespace {
 
@@ -123,7 +123,7 @@ private slots:
         if (!QFile::exists(kFixtures + u'/' + image) || source.isEmpty()) QSKIP("fixtures not built (ctest builds them)");
 
         Road road(kFixtures + u'/' + image);
-        VolumeScanDlg* page = road.toBrowser("standardMode", volumes, row);
+        BrowserPage* page = road.toBrowser("standardMode", volumes, row);
         QVERIFY2(page, qPrintable(road.messages.shown.join(QStringLiteral("; "))));
         QVERIFY(waitForWork(page));
         if (closing.isEmpty()) {

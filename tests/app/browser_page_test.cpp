@@ -18,14 +18,14 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/advance_options.h"
+#include "app/advanced_options_page.h"
 #include "app/checked_list.h"
-#include "app/drive_parsing_modes.h"
-#include "app/parce_mode_ntfs_dlg.h"
-#include "app/populate_drive_dlg.h"
+#include "app/parsing_modes_page.h"
+#include "app/recovery_mode_page.h"
+#include "app/volume_list_page.h"
 #include "app/qt_tree_control.h"
-#include "app/vhd_input_dialog.h"
-#include "app/volume_scan_dlg.h"
+#include "app/image_page.h"
+#include "app/browser_page.h"
 #include "app/wizard_flow.h"
 #include "image/image_kind.h"
 #include "wizard_road.h"
@@ -33,9 +33,9 @@
 using halvard::ApplicationState;
 using halvard::ParseMode;
 using halvard::VolumeRecord;
-using halvard::gui::ParceModeNtfsDlg;
-using halvard::gui::VhdInputDialog;
-using halvard::gui::VolumeScanDlg;
+using halvard::gui::RecoveryModePage;
+using halvard::gui::ImagePage;
+using halvard::gui::BrowserPage;
 using halvard::gui::testing::RecordingMessageSink;
 using namespace halvard::gui::testing;
 
@@ -84,7 +84,7 @@ private slots:
 
     void pauseStopResumeEndsTheParseNormally() {
         Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
-        VolumeScanDlg* page = road.toBrowser("standardMode");
+        BrowserPage* page = road.toBrowser("standardMode");
         QVERIFY(page && page->isVisible());
         // The worker waits for its first status report until events are served, so the pause lands in the parse.
         child(page, "pauseButton")->click();
@@ -103,7 +103,7 @@ private slots:
     }
 
     void exitDuringAParseStopsAndJoinsTheWorker() {
-        QPointer<VolumeScanDlg> page;
+        QPointer<BrowserPage> page;
         {
             Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
             QSignalSpy finished(&road.image, &QDialog::finished);
@@ -122,15 +122,15 @@ private slots:
     // Advanced goes through the advanced options page, whose finder lists the volume's $MFT record; Back returns.
     void advancedModeOpensTheAdvancedOptionsPage() {
         Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
-        ParceModeNtfsDlg* recovery = road.toRecoveryMode();
+        RecoveryModePage* recovery = road.toRecoveryMode();
         QVERIFY(recovery);
         child<QRadioButton>(recovery, "advancedMode")->click();
         child(recovery, "nextButton")->click();
-        auto* options = recovery->findChild<halvard::gui::advanceOptions*>();
+        auto* options = recovery->findChild<halvard::gui::AdvancedOptionsPage*>();
         QVERIFY(options && options->isVisible());
         options->setMessageSink(&road.messages);
         QTRY_VERIFY_WITH_TIMEOUT(!options->finderRunning(), 20000);
-        QVERIFY(!recovery->findChild<VolumeScanDlg*>());
+        QVERIFY(!recovery->findChild<BrowserPage*>());
         QVERIFY(road.messages.shown.last().startsWith(QStringLiteral("Number of MFT-ENTRY found = 1 .")));
         child(options, "backButton")->click();
         QVERIFY(recovery->isVisible());
@@ -141,7 +141,7 @@ private slots:
         RecordingMessageSink messages;
         VolumeRecord raw{"RAW", "", "0", "15", 2048};
         {
-            VolumeScanDlg page(state, raw, ParseMode::Standard);
+            BrowserPage page(state, raw, ParseMode::Standard);
             page.setMessageSink(&messages);
             page.start();
             QCOMPARE(messages.shown.last(),
@@ -150,7 +150,7 @@ private slots:
         }
         state.activeReader =
             halvard::openImage((kFixtures + QStringLiteral("/ntfs_1m.vhdx")).toStdString()).reader;
-        VolumeScanDlg page(state, raw, ParseMode::Standard);
+        BrowserPage page(state, raw, ParseMode::Standard);
         page.setMessageSink(&messages);
         page.start();
         QCOMPARE(messages.shown.last(), QStringLiteral("Not a valid drive."));
@@ -167,7 +167,7 @@ private slots:
         for (const Case& c : {Case{"NTFS", true, true, false}, Case{"FAT32", true, false, true},
                               Case{" FAT64", true, false, true}, Case{"exFAT", true, false, false}, Case{"extX", false, false, false},
                               Case{"HFS+", false, true, false}}) {
-            ParceModeNtfsDlg page(state, VolumeRecord{c.fileSystem, "", "0", "8", 63});
+            RecoveryModePage page(state, VolumeRecord{c.fileSystem, "", "0", "8", 63});
             page.show();
             QVERIFY(child<QRadioButton>(&page, "standardMode")->isChecked());
             QCOMPARE(child<QRadioButton>(&page, "advancedMode")->isVisible(), c.advanced);
@@ -198,7 +198,7 @@ private:
         const QStringList folderPath = rootPath + QStringList{QStringLiteral("Documents")};
         const QString rootPrefix = rootPath.isEmpty() ? QString() : rootPath.join(u'/') + u'/';
         Road road(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
-        VolumeScanDlg* page = road.toBrowser(mode);
+        BrowserPage* page = road.toBrowser(mode);
         QVERIFY(page && page->isVisible());
         QVERIFY(!child(page, "backButton")->isEnabled());
         QVERIFY(waitForWork(page));

@@ -14,7 +14,7 @@
 #include "wizard_road.h"
 
 using namespace halvard::gui::testing;
-using halvard::gui::VolumeScanDlg;
+using halvard::gui::BrowserPage;
 
 namespace {
 
@@ -84,7 +84,7 @@ private slots:
         QTemporaryDir fromGui;
         {
             Road road(kChains + image);
-            VolumeScanDlg* page = road.toBrowser("standardMode", volumes, row);
+            BrowserPage* page = road.toBrowser("standardMode", volumes, row);
             QVERIFY2(page, qPrintable(road.messages.shown.join(QStringLiteral("; "))));
             QVERIFY(waitForWork(page));
             auto* tree = child<QTreeWidget>(page, "volumeTree");

@@ -11,15 +11,15 @@
 #include <QTimer>
 #include <QtTest>
 
-#include "app/advance_options.h"
+#include "app/advanced_options_page.h"
 #include "app/application.h"
-#include "app/drive_parsing_modes.h"
-#include "app/parce_mode_ntfs_dlg.h"
-#include "app/populate_drive_dlg.h"
-#include "app/raw_recovery_dialog.h"
+#include "app/parsing_modes_page.h"
+#include "app/recovery_mode_page.h"
+#include "app/volume_list_page.h"
+#include "app/raw_recovery_page.h"
 #include "app/single_instance.h"
-#include "app/vhd_input_dialog.h"
-#include "app/volume_scan_dlg.h"
+#include "app/image_page.h"
+#include "app/browser_page.h"
 #include "page_lookup.h"
 #include "recording_sink.h"
 
@@ -37,14 +37,14 @@ bool waitUntil(const std::function<bool()>& done) {
 }
 
 // Walks from the image page to the page named, the way a user does; null when the road is blocked.
-WizardPage* walkTo(VhdInputDialog* image, const QString& target) {
+WizardPage* walkTo(ImagePage* image, const QString& target) {
     image->chooseImage(kFixtures + QStringLiteral("/ntfs_1m.vhdx"));
     if (target == QStringLiteral("image")) return image;
     child(image, "nextButton")->click();
-    auto* modes = image->findChild<DriveParsingModes*>();
+    auto* modes = image->findChild<ParsingModesPage*>();
     if (!modes || target == QStringLiteral("modes")) return modes;
     child(modes, "nextButton")->click();
-    PopulateDriveDlg* list = modes->volumeListPage();
+    VolumeListPage* list = modes->volumeListPage();
     if (!list || target == QStringLiteral("volumes")) return list;
     child<QTableWidget>(list, "volumeList")->selectRow(0);
     if (target == QStringLiteral("raw")) {
@@ -52,20 +52,20 @@ WizardPage* walkTo(VhdInputDialog* image, const QString& target) {
         auto* treatAs = child<QComboBox>(list, "treatAsBox");
         treatAs->setCurrentIndex(treatAs->findText(QStringLiteral("RAW")));
         child(list, "nextButton")->click();
-        return list->findChild<RawRecoveryDialog*>();
+        return list->findChild<RawRecoveryPage*>();
     }
     child(list, "nextButton")->click();
-    auto* recovery = list->findChild<ParceModeNtfsDlg*>();
+    auto* recovery = list->findChild<RecoveryModePage*>();
     if (!recovery || target == QStringLiteral("recovery")) return recovery;
     if (target == QStringLiteral("advanced")) {
         child<QRadioButton>(recovery, "advancedMode")->click();
         child(recovery, "nextButton")->click();
-        auto* options = recovery->findChild<advanceOptions*>();
+        auto* options = recovery->findChild<AdvancedOptionsPage*>();
         if (options && !waitUntil([options] { return !options->finderRunning(); })) return nullptr;
         return options;
     }
     child(recovery, "nextButton")->click();
-    auto* browser = recovery->findChild<VolumeScanDlg*>();
+    auto* browser = recovery->findChild<BrowserPage*>();
     if (browser && !waitUntil([browser] { return !browser->workerBusy() && !browser->parseRunning(); }))
         return nullptr;
     return browser;
@@ -84,7 +84,7 @@ void closeBy(WizardPage* page, const QString& way, RecordingMessageSink& message
     } else {
         // Enter where no button has the focus: the raw page's path box, elsewhere the page itself.
         QWidget* target = page;
-        if (auto* raw = qobject_cast<RawRecoveryDialog*>(page)) target = child<QLineEdit>(raw, "signaturePath");
+        if (auto* raw = qobject_cast<RawRecoveryPage*>(page)) target = child<QLineEdit>(raw, "signaturePath");
         if (QWidget* focused = page->focusWidget()) focused->clearFocus();
         target->setFocus();
         QTest::keyClick(target, Qt::Key_Return);
@@ -132,7 +132,7 @@ private slots:
         {
             Application application(lockDir.path());
             QTimer::singleShot(0, [&] {
-                VhdInputDialog* image = application.imagePage();
+                ImagePage* image = application.imagePage();
                 image->setMessageSink(&messages);
                 image->setUrlOpener([](const QUrl&) { return true; });
                 WizardPage* target = walkTo(image, page);

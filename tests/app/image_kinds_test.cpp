@@ -11,17 +11,17 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/populate_drive_dlg.h"
-#include "app/vhd_input_dialog.h"
+#include "app/volume_list_page.h"
+#include "app/image_page.h"
 #include "recording_sink.h"
 #include "support/vdi_builder.h"
 #include "support/vhd_builder.h"
 #include "support/vhdx_builder.h"
 
 using halvard::ApplicationState;
-using halvard::gui::PopulateDriveDlg;
+using halvard::gui::VolumeListPage;
 using halvard::gui::ScanChoices;
-using halvard::gui::VhdInputDialog;
+using halvard::gui::ImagePage;
 using halvard::gui::testing::RecordingMessageSink;
 
 class ImageKindsTest : public QObject {
@@ -40,7 +40,7 @@ class ImageKindsTest : public QObject {
     static Description describeOnPage(const QString& path) {
         ApplicationState state;
         RecordingMessageSink messages;
-        VhdInputDialog page(state);
+        ImagePage page(state);
         page.setMessageSink(&messages);
         page.show();
         page.chooseImage(path);
@@ -73,7 +73,7 @@ private slots:
         ApplicationState state;
         RecordingMessageSink messages;
         {
-            VhdInputDialog page(state);
+            ImagePage page(state);
             page.setMessageSink(&messages);
             page.chooseImage(path);
             QVERIFY2(messages.shown.isEmpty(), qPrintable(messages.shown.join(QStringLiteral("; "))));
@@ -87,7 +87,7 @@ private slots:
         choices.imagePath = path;
         choices.imageChosen = true;
         state.sourcePage = halvard::kImagePageId;
-        PopulateDriveDlg list(state, choices);
+        VolumeListPage list(state, choices);
         list.setMessageSink(&messages);
         list.startScan();
         QStringList found;
@@ -176,7 +176,7 @@ private slots:
         if (!QFile::exists(path)) QSKIP("fixtures not built (ctest builds them)");
         ApplicationState state;
         RecordingMessageSink messages;
-        VhdInputDialog page(state);
+        ImagePage page(state);
         page.setMessageSink(&messages);
         page.chooseImage(path);
         QCOMPARE(messages.shown.size(), 1);

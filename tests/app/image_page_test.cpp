@@ -18,12 +18,12 @@
 #include <vector>
 
 #include "app/image_reader.h"
-#include "app/vhd_input_dialog.h"
+#include "app/image_page.h"
 #include "recording_sink.h"
 #include "support/vhdx_builder.h"
 
 using halvard::ApplicationState;
-using halvard::gui::VhdInputDialog;
+using halvard::gui::ImagePage;
 using halvard::gui::testing::RecordingMessageSink;
 using halvard::testing::VhdxSpec;
 
@@ -51,7 +51,7 @@ struct Page {
     ApplicationState state;
     RecordingMessageSink messages;
     std::vector<QUrl> opened;
-    VhdInputDialog page{state};
+    ImagePage page{state};
 
     Page() {
         page.setMessageSink(&messages);
@@ -356,7 +356,7 @@ private slots:
         const QString path = writeImage(QStringLiteral("next.vhdx"), tenGiBPlusASector());
         Page p;
         int nextPagesMade = 0;
-        p.page.setNextPageFactory([&](VhdInputDialog&) -> QWidget* {
+        p.page.setNextPageFactory([&](ImagePage&) -> QWidget* {
             ++nextPagesMade;
             return nullptr;
         });
@@ -390,11 +390,11 @@ private slots:
         QWidget* following = nullptr;
         QSignalSpy finished(&p.page, &QDialog::finished);
         // A following page that cannot be made leaves this one where it is.
-        p.page.setNextPageFactory([](VhdInputDialog&) -> QWidget* { return nullptr; });
+        p.page.setNextPageFactory([](ImagePage&) -> QWidget* { return nullptr; });
         p.next()->click();
         QVERIFY(p.page.isVisible());
 
-        p.page.setNextPageFactory([&](VhdInputDialog& page) -> QWidget* {
+        p.page.setNextPageFactory([&](ImagePage& page) -> QWidget* {
             seenPath = page.imagePath();
             seenSize = page.diskSizeText();
             seenBlock = page.blockSizeText();
@@ -541,7 +541,7 @@ private slots:
             QFile file(QDir(folder.path()).filePath(QString::fromLatin1(name)));
             QVERIFY(file.open(QIODevice::WriteOnly));
         }
-        std::unique_ptr<QFileDialog> chooser(VhdInputDialog::makeImageFileDialog(nullptr));
+        std::unique_ptr<QFileDialog> chooser(ImagePage::makeImageFileDialog(nullptr));
         auto* types = chooser->findChild<QComboBox*>(QStringLiteral("fileTypeCombo"));
         QVERIFY(types);
         QCOMPARE(types->count(), 3);

@@ -14,16 +14,16 @@
 #include <QtTest>
 #include <memory>
 
-#include "app/drive_parsing_modes.h"
-#include "app/populate_drive_dlg.h"
+#include "app/parsing_modes_page.h"
+#include "app/volume_list_page.h"
 #include "disk_images.h"
 #include "image/vhdx_reader.h"
 #include "recording_sink.h"
 
 using halvard::ApplicationState;
-using halvard::gui::DriveParsingModes;
+using halvard::gui::ParsingModesPage;
 using halvard::gui::ImageHandover;
-using halvard::gui::PopulateDriveDlg;
+using halvard::gui::VolumeListPage;
 using halvard::gui::ScanChoices;
 using halvard::gui::ScanMode;
 using halvard::gui::testing::kMiB;
@@ -56,11 +56,11 @@ struct Page {
     RecordingMessageSink messages;
     QString folder;  // what the folder chooser returns
     int foldersAsked = 0;
-    std::unique_ptr<DriveParsingModes> page;
+    std::unique_ptr<ParsingModesPage> page;
 
     explicit Page(const ImageHandover& handover) {
         state.sourcePage = halvard::kImagePageId;
-        page = std::make_unique<DriveParsingModes>(state, handover);
+        page = std::make_unique<ParsingModesPage>(state, handover);
         page->setMessageSink(&messages);
         page->setUrlOpener([](const QUrl&) { return true; });
         page->setFolderChooser([this](QWidget*) {
@@ -237,7 +237,7 @@ private slots:
 
         ScanChoices seen;
         int made = 0;
-        p.page->setNextPageFactory([&](DriveParsingModes&, const ScanChoices& choices) -> PopulateDriveDlg* {
+        p.page->setNextPageFactory([&](ParsingModesPage&, const ScanChoices& choices) -> VolumeListPage* {
             seen = choices;
             ++made;
             return nullptr;
@@ -306,13 +306,13 @@ private slots:
 
         p.button("nextButton")->click();
 
-        PopulateDriveDlg* list = p.page->volumeListPage();
+        VolumeListPage* list = p.page->volumeListPage();
         QVERIFY(list);
         QVERIFY(list->isVisible());
         QVERIFY(!p.page->isVisible());
         QCOMPARE(list->parentWidget(), p.page.get());
         QCOMPARE(list->imagePath(), path);
-        auto* reader = dynamic_cast<halvard::FileReadSeekVHDX*>(p.state.activeReader.get());
+        auto* reader = dynamic_cast<halvard::VhdxReader*>(p.state.activeReader.get());
         QVERIFY(reader);
         QCOMPARE(reader->blockSize(), std::uint64_t(1 * kMiB));
         QCOMPARE(p.state.totalSectors, std::uint64_t(4 * kMiB / 512));

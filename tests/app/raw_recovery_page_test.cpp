@@ -9,17 +9,17 @@
 #include <QtTest>
 #include <fstream>
 
-#include "app/raw_recovery_dialog.h"
+#include "app/raw_recovery_page.h"
 #include "app/raw_result_tree.h"
-#include "app/raw_setting_dlg.h"
+#include "app/signature_editor_dialog.h"
 #include "image/image_kind.h"
 #include "raw/signature_file.h"
 #include "recording_sink.h"
 
 using halvard::ApplicationState;
 using halvard::VolumeRecord;
-using halvard::gui::RawRecoveryDialog;
-using halvard::gui::RawSettingDlg;
+using halvard::gui::RawRecoveryPage;
+using halvard::gui::SignatureEditorDialog;
 using halvard::gui::testing::RecordingMessageSink;
 
 namespace {
@@ -58,7 +58,7 @@ private:
 void RawRecoveryPageTest::editorWritesAndPageCarvesAndSaves() {
     const QString signatures = dir_.filePath(QStringLiteral("signatures.txt"));
     RecordingMessageSink editorMessages;
-    RawSettingDlg editor;
+    SignatureEditorDialog editor;
     editor.setMessageSink(&editorMessages);
     editor.setFileChooser([&](QWidget*) { return signatures; });
     child<QLineEdit>(editor, "extension")->setText(QStringLiteral("png"));
@@ -85,7 +85,7 @@ void RawRecoveryPageTest::editorWritesAndPageCarvesAndSaves() {
     QVERIFY(state.activeReader);
     VolumeRecord volume{"RAW", "", "0", "2", 0};
     RecordingMessageSink messages;
-    RawRecoveryDialog page(state, volume, image, false);
+    RawRecoveryPage page(state, volume, image, false);
     page.setMessageSink(&messages);
     page.setDefaultSignaturePath(signatures);  // the path box keeps it too: the file is loaded twice
     page.show();
@@ -115,7 +115,7 @@ void RawRecoveryPageTest::editorWritesAndPageCarvesAndSaves() {
 void RawRecoveryPageTest::parseWithoutDefinitionsRefuses() {
     ApplicationState state;
     RecordingMessageSink messages;
-    RawRecoveryDialog page(state, VolumeRecord{"RAW", "", "0", "2", 0}, QString(), false);
+    RawRecoveryPage page(state, VolumeRecord{"RAW", "", "0", "2", 0}, QString(), false);
     page.setMessageSink(&messages);
     child<QCheckBox>(page, "loadDefault")->setChecked(false);
     child<QLineEdit>(page, "signaturePath")->clear();
@@ -134,7 +134,7 @@ void RawRecoveryPageTest::pauseStopAndResumeSayWhatTheyDo() {
     state.activeReader = halvard::openImage(image.toStdString()).reader;
     QVERIFY(state.activeReader);
     RecordingMessageSink messages;
-    RawRecoveryDialog page(state, VolumeRecord{"RAW", "", "0", "2", 0}, image, false);
+    RawRecoveryPage page(state, VolumeRecord{"RAW", "", "0", "2", 0}, image, false);
     page.setMessageSink(&messages);
     page.setDefaultSignaturePath(dir_.filePath(QStringLiteral("signatures.txt")));  // written by the test above
     page.show();

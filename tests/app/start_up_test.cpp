@@ -10,7 +10,7 @@
 
 #include "app/application.h"
 #include "app/single_instance.h"
-#include "app/vhd_input_dialog.h"
+#include "app/image_page.h"
 #include "recording_sink.h"
 
 using halvard::gui::Application;
@@ -90,7 +90,7 @@ private slots:
         bool pageShown = false;
         bool lockHeldMeanwhile = false;
         QTimer::singleShot(0, [&] {
-            halvard::gui::VhdInputDialog* page = application.imagePage();
+            halvard::gui::ImagePage* page = application.imagePage();
             QVERIFY(page);
             pageShown = page->isVisible() && page->windowTitle() == QStringLiteral("Halvard Disk Recovery");
             SingleInstanceLock other(dir.path());

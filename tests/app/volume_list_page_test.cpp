@@ -14,14 +14,14 @@
 #include <memory>
 #include <optional>
 
-#include "app/populate_drive_dlg.h"
+#include "app/volume_list_page.h"
 #include "app/sector_field.h"
 #include "disk_images.h"
 #include "recording_sink.h"
 
 using halvard::ApplicationState;
 using halvard::VolumeRecord;
-using halvard::gui::PopulateDriveDlg;
+using halvard::gui::VolumeListPage;
 using halvard::gui::ScanChoices;
 using halvard::gui::ScanMode;
 using halvard::gui::SectorSpinBox;
@@ -31,7 +31,7 @@ using halvard::gui::testing::mbrSector;
 using halvard::gui::testing::MbrSlot;
 using halvard::gui::testing::ntfsBootSector;
 using halvard::gui::testing::RecordingMessageSink;
-using NextTarget = PopulateDriveDlg::NextTarget;
+using NextTarget = VolumeListPage::NextTarget;
 
 namespace {
 
@@ -56,17 +56,17 @@ struct Page {
     RecordingMessageSink messages;
     std::vector<QUrl> opened;
     std::vector<std::pair<NextTarget, VolumeRecord>> nextPages;
-    std::unique_ptr<PopulateDriveDlg> page;
+    std::unique_ptr<VolumeListPage> page;
 
     explicit Page(const ScanChoices& choices) {
         state.sourcePage = halvard::kImagePageId;
-        page = std::make_unique<PopulateDriveDlg>(state, choices);
+        page = std::make_unique<VolumeListPage>(state, choices);
         page->setMessageSink(&messages);
         page->setUrlOpener([this](const QUrl& url) {
             opened.push_back(url);
             return true;
         });
-        page->setNextPageFactory([this](PopulateDriveDlg& from, NextTarget target) -> QWidget* {
+        page->setNextPageFactory([this](VolumeListPage& from, NextTarget target) -> QWidget* {
             nextPages.emplace_back(target, *from.selectedVolume());
             return nullptr;
         });

@@ -11,17 +11,17 @@
 #include <QtTest>
 
 #include "app/application.h"
-#include "app/drive_parsing_modes.h"
-#include "app/populate_drive_dlg.h"
-#include "app/vhd_input_dialog.h"
+#include "app/parsing_modes_page.h"
+#include "app/volume_list_page.h"
+#include "app/image_page.h"
 #include "app/wizard_flow.h"
 #include "disk_images.h"
 #include "recording_sink.h"
 
 using halvard::ApplicationState;
-using halvard::gui::DriveParsingModes;
-using halvard::gui::PopulateDriveDlg;
-using halvard::gui::VhdInputDialog;
+using halvard::gui::ParsingModesPage;
+using halvard::gui::VolumeListPage;
+using halvard::gui::ImagePage;
 using halvard::gui::testing::kMiB;
 using halvard::gui::testing::RecordingMessageSink;
 
@@ -38,7 +38,7 @@ struct Run {
     ApplicationState state;
     RecordingMessageSink messages;
     std::vector<QUrl> opened;
-    VhdInputDialog image{state};
+    ImagePage image{state};
 
     explicit Run(const QString& path) {
         image.setMessageSink(&messages);
@@ -51,9 +51,9 @@ struct Run {
         image.chooseImage(path);
     }
 
-    DriveParsingModes* toModes() {
+    ParsingModesPage* toModes() {
         button(&image, "nextButton")->click();
-        return image.findChild<DriveParsingModes*>();
+        return image.findChild<ParsingModesPage*>();
     }
 };
 
@@ -76,14 +76,14 @@ private slots:
 
     void forwardAndBackThroughThePages() {
         Run run(disk_);
-        QPointer<DriveParsingModes> modes = run.toModes();
+        QPointer<ParsingModesPage> modes = run.toModes();
         QVERIFY(modes);
         QVERIFY(modes->isVisible());
         QVERIFY(!run.image.isVisible());
         QCOMPARE(modes->imagePath(), disk_);
 
         button(modes, "nextButton")->click();
-        QPointer<PopulateDriveDlg> list = modes->volumeListPage();
+        QPointer<VolumeListPage> list = modes->volumeListPage();
         QVERIFY(list);
         QVERIFY(list->isVisible());
         QVERIFY(!modes->isVisible());
@@ -113,7 +113,7 @@ private slots:
         Run run(disk_);
         run.image.move(60, 40);
         run.image.resize(700, 520);
-        DriveParsingModes* modes = run.toModes();
+        ParsingModesPage* modes = run.toModes();
         QVERIFY(modes && modes->isVisible());
         QCOMPARE(modes->pos(), QPoint(60, 40));
         QCOMPARE(modes->size(), QSize(700, 520).expandedTo(modes->minimumSizeHint()));
@@ -122,7 +122,7 @@ private slots:
 
         modes->showMaximized();
         button(modes, "nextButton")->click();
-        PopulateDriveDlg* list = modes->volumeListPage();
+        VolumeListPage* list = modes->volumeListPage();
         QVERIFY(list && list->isVisible());
         QVERIFY(list->isMaximized());
         QCOMPARE(list->focusWidget(), list->findChild<QTableWidget*>());
@@ -139,9 +139,9 @@ private slots:
     void enterOnALaterPageEndsTheApplication() {
         Run run(disk_);
         QSignalSpy finished(&run.image, &QDialog::finished);
-        DriveParsingModes* modes = run.toModes();
+        ParsingModesPage* modes = run.toModes();
         button(modes, "nextButton")->click();
-        PopulateDriveDlg* list = modes->volumeListPage();
+        VolumeListPage* list = modes->volumeListPage();
         QVERIFY(list);
 
         auto* table = list->findChild<QTableWidget*>();
@@ -155,7 +155,7 @@ private slots:
     void closeBoxOnALaterPageAsksFirst() {
         Run run(disk_);
         QSignalSpy finished(&run.image, &QDialog::finished);
-        DriveParsingModes* modes = run.toModes();
+        ParsingModesPage* modes = run.toModes();
 
         run.messages.answers = {false, true};
         QTest::keyClick(modes, Qt::Key_Escape);
@@ -175,10 +175,10 @@ private slots:
         halvard::gui::Application application(lockDir.path());
         bool modesShown = false;
         QTimer::singleShot(0, [&] {
-            VhdInputDialog* image = application.imagePage();
+            ImagePage* image = application.imagePage();
             image->chooseImage(disk_);
             button(image, "nextButton")->click();
-            auto* modes = image->findChild<DriveParsingModes*>();
+            auto* modes = image->findChild<ParsingModesPage*>();
             modesShown = modes && modes->isVisible() && !image->isVisible();
             if (modes) modes->accept();  // Enter on the later page ends the run
         });

@@ -8,11 +8,11 @@
 #include <QTreeWidget>
 #include <QtTest>
 
-#include "app/drive_parsing_modes.h"
-#include "app/parce_mode_ntfs_dlg.h"
-#include "app/populate_drive_dlg.h"
-#include "app/vhd_input_dialog.h"
-#include "app/volume_scan_dlg.h"
+#include "app/parsing_modes_page.h"
+#include "app/recovery_mode_page.h"
+#include "app/volume_list_page.h"
+#include "app/image_page.h"
+#include "app/browser_page.h"
 #include "app/wizard_flow.h"
 #include "page_lookup.h"
 #include "recording_sink.h"
@@ -29,7 +29,7 @@ inline QStringList firstColumn(QTableWidget* list) {
 struct Road {
     ApplicationState state;
     RecordingMessageSink messages;
-    VhdInputDialog image{state};
+    ImagePage image{state};
 
     explicit Road(const QString& imagePath) {
         image.setMessageSink(&messages);
@@ -40,30 +40,30 @@ struct Road {
     }
 
     // `volumes` is how many volumes the list must show, `row` the one to take.
-    ParceModeNtfsDlg* toRecoveryMode(int volumes = 1, int row = 0) {
+    RecoveryModePage* toRecoveryMode(int volumes = 1, int row = 0) {
         child(&image, "nextButton")->click();
-        auto* modes = image.findChild<DriveParsingModes*>();
+        auto* modes = image.findChild<ParsingModesPage*>();
         if (!modes) return nullptr;
         child(modes, "nextButton")->click();
-        PopulateDriveDlg* list = modes->volumeListPage();
+        VolumeListPage* list = modes->volumeListPage();
         if (!list) return nullptr;
         auto* table = child<QTableWidget>(list, "volumeList");
         if (table->rowCount() != volumes) return nullptr;
         table->selectRow(row);
         child(list, "nextButton")->click();
-        return list->findChild<ParceModeNtfsDlg*>();
+        return list->findChild<RecoveryModePage*>();
     }
 
-    VolumeScanDlg* toBrowser(const char* mode, int volumes = 1, int row = 0) {
-        ParceModeNtfsDlg* recovery = toRecoveryMode(volumes, row);
+    BrowserPage* toBrowser(const char* mode, int volumes = 1, int row = 0) {
+        RecoveryModePage* recovery = toRecoveryMode(volumes, row);
         if (!recovery) return nullptr;
         child<QRadioButton>(recovery, mode)->click();
         child(recovery, "nextButton")->click();
-        return recovery->findChild<VolumeScanDlg*>();
+        return recovery->findChild<BrowserPage*>();
     }
 };
 
-inline bool waitForWork(VolumeScanDlg* page) {
+inline bool waitForWork(BrowserPage* page) {
     QElapsedTimer timer;
     timer.start();
     while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < 20000) QTest::qWait(10);

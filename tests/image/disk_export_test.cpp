@@ -32,10 +32,10 @@ struct Recorder final : ProgressSink, StatusSink, MessageSink {
 
 class DiskExportTest : public ::testing::Test {
 protected:
-    std::unique_ptr<FileReadSeekVHDX> open(const VhdxSpec& spec) {
+    std::unique_ptr<VhdxReader> open(const VhdxSpec& spec) {
         const std::string path = dir.file("disk.vhdx");
         testing::writeFile(path, testing::buildVhdx(spec));
-        auto reader = std::make_unique<FileReadSeekVHDX>();
+        auto reader = std::make_unique<VhdxReader>();
         EXPECT_TRUE(reader->open(path));
         return reader;
     }

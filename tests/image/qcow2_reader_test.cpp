@@ -41,7 +41,7 @@ protected:
         return path;
     }
     std::string refusal(const std::string& path, const ImageOverrides& overrides = {}) {
-        FileReadSeekQcow2 reader;
+        Qcow2Reader reader;
         reader.setOverrides(overrides);
         return reader.open(path) ? std::string("opened") : reader.lastError();
     }
@@ -127,13 +127,13 @@ TEST_F(Qcow2ReaderTest, ReadsDataZeroCompressedAndHoles) {
         builder.addCompressedCluster(c);
         putPattern(disk, c * kCluster, kCluster);
     }
-    FileReadSeekQcow2 reader;
+    Qcow2Reader reader;
     ASSERT_TRUE(reader.open(write(builder))) << reader.lastError();
     EXPECT_EQ(reader.totalSectors, spec.size / 512);
     testing::expectWholeDisk(reader, disk, 3 * kCluster + 511);
     testing::expectWholeDisk(reader, disk, 1000);
 
-    const FileReadSeekQcow2::ClusterCount count = reader.countClusters();
+    const Qcow2Reader::ClusterCount count = reader.countClusters();
     EXPECT_EQ(count.allocated, 10u);
     EXPECT_EQ(count.compressed, 3u);
     EXPECT_EQ(count.zero, 1u);
@@ -160,7 +160,7 @@ TEST_F(Qcow2ReaderTest, ExtendedL2ReadsSubclustersFromTheImageTheBackingFileOrAs
     builder.addDataCluster(2, 0x0000000F | (0x30ULL << 32));
     builder.setEntry(3, 0, 0xFFFFFFFFULL << 32);  // all zero without data
     builder.addCompressedCluster(5);
-    FileReadSeekQcow2 reader;
+    Qcow2Reader reader;
     ASSERT_TRUE(reader.open(write(builder))) << reader.lastError();
     std::vector<std::uint8_t> disk = backing;
     putPattern(disk, 2 * kCluster, 4 * 512);
@@ -187,7 +187,7 @@ TEST_F(Qcow2ReaderTest, ChainsReadThroughEveryLink) {
     topSpec.backingName = "mid.qcow2";
     Qcow2Builder top(topSpec);
     top.addDataCluster(0);
-    FileReadSeekQcow2 reader;
+    Qcow2Reader reader;
     ASSERT_TRUE(reader.open(write(top, "top.qcow2"))) << reader.lastError();
     std::vector<std::uint8_t> disk(topSpec.size, 0);
     std::fill_n(disk.begin(), 1ULL << 20, 0x11);
@@ -254,7 +254,7 @@ TEST_F(Qcow2ReaderTest, ReadsInternalSnapshotsByNameOrId) {
     builder.setEntry(0, 0);  // the current state no longer holds the cluster
     builder.addDataCluster(1);
     const std::string path = write(builder);
-    FileReadSeekQcow2 reader;
+    Qcow2Reader reader;
     ASSERT_TRUE(reader.open(path));
     ASSERT_EQ(reader.snapshots().size(), 1u);
     EXPECT_EQ(readAt(reader, 0, 16), std::vector<std::uint8_t>(16, 0));
@@ -283,7 +283,7 @@ TEST_F(Qcow2ReaderTest, CheckFindsTablesAndClustersOutsideTheFileAndClustersUsed
     builder.setEntry(1, host);                   // the same host cluster again
     builder.setEntry(2, 1ULL << 40);             // past the end
     builder.setL1(1, 1ULL << 40);                // an L2 table past the end
-    FileReadSeekQcow2 reader;
+    Qcow2Reader reader;
     ASSERT_TRUE(reader.open(write(builder))) << reader.lastError();
     const auto damage = reader.countClusters().damage;
     std::string all;

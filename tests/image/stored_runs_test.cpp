@@ -31,7 +31,7 @@ using Ranges = std::vector<std::pair<std::uint64_t, std::uint64_t>>;  // [start,
 
 // The stored ranges of the whole disk as the reader tells them, asking with `limit` (small limits make many
 // questions, each answer must keep within it).
-Ranges storedRanges(const readWriteInterface& reader, std::uint64_t limit = ~0ULL) {
+Ranges storedRanges(const DiskReader& reader, std::uint64_t limit = ~0ULL) {
     Ranges ranges;
     const std::uint64_t end = reader.totalSectors * 512;
     for (std::uint64_t at = 0; at < end;) {
@@ -63,7 +63,7 @@ Ranges blockRanges(const std::set<std::uint64_t>& blocks, std::uint64_t blockSiz
 }
 
 // What is not stored must read as zeros: that is what lets a scan jump over it.
-void expectUnstoredReadsZero(readWriteInterface& reader) {
+void expectUnstoredReadsZero(DiskReader& reader) {
     const Ranges stored = storedRanges(reader);
     const std::uint64_t end = reader.totalSectors * 512;
     const std::vector<std::uint8_t> disk = testing::readAt(reader, 0, end);
@@ -91,27 +91,27 @@ protected:
 TEST_F(StoredRunsTest, DynamicFormatsAnswerByTheirBlockMaps) {
     testing::VhdxSpec vhdx;
     vhdx.allocatedBlocks = {0, 3, 4, 7};
-    auto vhdxReader = openBuilt<FileReadSeekVHDX>(dir.file("d.vhdx"), testing::buildVhdx(vhdx));
+    auto vhdxReader = openBuilt<VhdxReader>(dir.file("d.vhdx"), testing::buildVhdx(vhdx));
     EXPECT_EQ(storedRanges(*vhdxReader), blockRanges(vhdx.allocatedBlocks, kMiB));
     EXPECT_EQ(storedRanges(*vhdxReader, 300 * kKiB), blockRanges(vhdx.allocatedBlocks, kMiB));
     expectUnstoredReadsZero(*vhdxReader);
 
     testing::VhdSpec vhd;
     vhd.allocatedBlocks = {1, 3};
-    auto vhdReader = openBuilt<FileReadSeekVHD>(dir.file("d.vhd"), testing::buildVhd(vhd));
+    auto vhdReader = openBuilt<VhdReader>(dir.file("d.vhd"), testing::buildVhd(vhd));
     EXPECT_EQ(storedRanges(*vhdReader), blockRanges(vhd.allocatedBlocks, 2 * kMiB));
     expectUnstoredReadsZero(*vhdReader);
 
     testing::VhdSpec fixed;
     fixed.fixed = true;
-    auto fixedReader = openBuilt<FileReadSeekVHD>(dir.file("f.vhd"), testing::buildVhd(fixed));
+    auto fixedReader = openBuilt<VhdReader>(dir.file("f.vhd"), testing::buildVhd(fixed));
     EXPECT_EQ(storedRanges(*fixedReader), (Ranges{{0, 8 * kMiB}}));
 
     // Zero blocks are marked, not stored.
     testing::VdiSpec vdi;
     vdi.allocatedBlocks = {0, 1, 5};
     vdi.zeroBlocks = {2, 6};
-    auto vdiReader = openBuilt<FileReadSeekVdi>(dir.file("d.vdi"), testing::buildVdi(vdi));
+    auto vdiReader = openBuilt<VdiReader>(dir.file("d.vdi"), testing::buildVdi(vdi));
     EXPECT_EQ(storedRanges(*vdiReader), blockRanges(vdi.allocatedBlocks, kMiB));
     expectUnstoredReadsZero(*vdiReader);
 }
@@ -120,14 +120,14 @@ TEST_F(StoredRunsTest, SparseVmdkAndQcow2AnswerByGrainsAndClustersCompressedOnes
     testing::VmdkSpec vmdk;
     vmdk.allocatedGrains = {0, 1, 40, 127};
     vmdk.zeroGrains = {2, 41};
-    auto vmdkReader = openBuilt<FileReadSeekVmdk>(dir.file("d.vmdk"), testing::buildVmdk(vmdk));
+    auto vmdkReader = openBuilt<VmdkReader>(dir.file("d.vmdk"), testing::buildVmdk(vmdk));
     EXPECT_EQ(storedRanges(*vmdkReader), blockRanges(vmdk.allocatedGrains, 64 * kKiB));
     expectUnstoredReadsZero(*vmdkReader);
 
     vmdk.compressed = true;
     vmdk.version = 3;
     vmdk.createType = "streamOptimized";
-    auto compressed = openBuilt<FileReadSeekVmdk>(dir.file("c.vmdk"), testing::buildVmdk(vmdk));
+    auto compressed = openBuilt<VmdkReader>(dir.file("c.vmdk"), testing::buildVmdk(vmdk));
     EXPECT_EQ(storedRanges(*compressed), blockRanges(vmdk.allocatedGrains, 64 * kKiB));
 
     testing::Qcow2Builder qcow2({});
@@ -137,7 +137,7 @@ TEST_F(StoredRunsTest, SparseVmdkAndQcow2AnswerByGrainsAndClustersCompressedOnes
     qcow2.addCompressedCluster(5);
     qcow2.setEntry(6, qcow2::kZeroFlag);  // reads as zeros: not stored
     qcow2.addDataCluster(200);
-    auto qcow2Reader = openBuilt<FileReadSeekQcow2>(dir.file("d.qcow2"), qcow2.bytes());
+    auto qcow2Reader = openBuilt<Qcow2Reader>(dir.file("d.qcow2"), qcow2.bytes());
     EXPECT_EQ(storedRanges(*qcow2Reader), blockRanges({0, 1, 5, 200}, cluster));
     expectUnstoredReadsZero(*qcow2Reader);
     // Only data clusters lie as they are in the file, for a copy to take them from there.
@@ -162,7 +162,7 @@ TEST_F(StoredRunsTest, ChainsAskTheParentForWhatTheChildLeavesToIt) {
     child.addDataCluster(0);
     child.setEntry(3, qcow2::kZeroFlag);  // the child zeroes what the parent holds
     child.addDataCluster(50);
-    auto reader = openBuilt<FileReadSeekQcow2>(dir.file("child.qcow2"), child.bytes());
+    auto reader = openBuilt<Qcow2Reader>(dir.file("child.qcow2"), child.bytes());
     EXPECT_EQ(storedRanges(*reader), blockRanges({0, 2, 50, 100}, cluster));
     expectUnstoredReadsZero(*reader);
 
@@ -178,7 +178,7 @@ TEST_F(StoredRunsTest, ChainsAskTheParentForWhatTheChildLeavesToIt) {
     diff.parentUniqueIdSeed = 0x40;
     diff.allocatedBlocks = {2};
     for (std::uint64_t s = 2 * 4096 + 8; s < 2 * 4096 + 16; ++s) diff.parentSectors.insert(s);
-    auto vhd = openBuilt<FileReadSeekVHD>(dir.file("diff.vhd"), testing::buildVhd(diff));
+    auto vhd = openBuilt<VhdReader>(dir.file("diff.vhd"), testing::buildVhd(diff));
     EXPECT_EQ(storedRanges(*vhd), (Ranges{{0, 2 * kMiB}, {4 * kMiB, 4 * kMiB + 4 * kKiB}, {4 * kMiB + 8 * kKiB, 6 * kMiB}}));
     expectUnstoredReadsZero(*vhd);
 }
@@ -196,7 +196,7 @@ TEST_F(StoredRunsTest, RawImagesAnswerThroughTheHostFilesHoles) {
     const bool holes = ::lseek(fd, 0, SEEK_DATA) == static_cast<off_t>(kMiB);
     ::close(fd);
     if (!holes) GTEST_SKIP() << "the file system here does not report holes";
-    FileReadSeekRaw reader;
+    RawReader reader;
     ASSERT_TRUE(reader.open(path));
     EXPECT_EQ(storedRanges(reader), (Ranges{{kMiB, kMiB + 64 * kKiB}, {5 * kMiB, 5 * kMiB + 64 * kKiB}}));
     expectUnstoredReadsZero(reader);

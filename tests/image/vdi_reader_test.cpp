@@ -35,7 +35,7 @@ protected:
     std::string write(const VdiSpec& spec, const std::string& name = "disk.vdi") {
         return write(testing::buildVdi(spec), name);
     }
-    static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
+    static void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected) {
         testing::expectWholeDisk(reader, expected, 300 * 1024 + 1536 + 3);
     }
     TempDir dir;
@@ -46,7 +46,7 @@ TEST_F(VdiReaderTest, DynamicImageReadsThroughItsBlockMap) {
     spec.virtualSize = 6 * kMiB + 4096;
     spec.allocatedBlocks = {0, 1, 4, 6};
     spec.zeroBlocks = {2};
-    FileReadSeekVdi reader;
+    VdiReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_EQ(reader.allocatedBlocks(), 4u);
     EXPECT_EQ(reader.zeroBlocks(), 1u);
@@ -68,7 +68,7 @@ TEST_F(VdiReaderTest, ZeroBlocksReadAsZerosWhateverTheFileHolds) {
     spec.virtualSize = 2 * kMiB;
     spec.allocatedBlocks = {1};
     spec.zeroBlocks = {0};
-    FileReadSeekVdi reader;
+    VdiReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_EQ(reader.blockMap[0], 0xFFFFFFFEu);
     bool ok = false;
@@ -86,7 +86,7 @@ TEST_F(VdiReaderTest, BlockOffsetIsIndexTimesBlockSizePlusDataOffset) {
     spec.allocatedBlocks = {0, 1, 2, 3};  // stored last first: block 0 gets index 3
     auto bytes = testing::buildVdi(spec);
     std::memcpy(bytes.data() + 3 * kMiB + 0x200000 + 4096, "here", 4);
-    FileReadSeekVdi reader;
+    VdiReader reader;
     ASSERT_TRUE(reader.open(write(bytes)));
     EXPECT_EQ(reader.blockMap[0], 3u);
     const auto got = readAt(reader, 4096, 4);
@@ -98,7 +98,7 @@ TEST_F(VdiReaderTest, FixedImagesAndExtraBytesPerBlock) {
     fixed.imageType = 2;
     fixed.virtualSize = 5 * kMiB;
     fixed.blockSize = 512 * 1024;
-    FileReadSeekVdi reader;
+    VdiReader reader;
     ASSERT_TRUE(reader.open(write(fixed)));
     EXPECT_EQ(reader.allocatedBlocks(), 10u);
     expectWholeDisk(reader, testing::expectedVdiDisk(fixed));
@@ -108,12 +108,12 @@ TEST_F(VdiReaderTest, FixedImagesAndExtraBytesPerBlock) {
     extra.virtualSize = 3 * kMiB;
     extra.blockExtra = 4096;
     extra.allocatedBlocks = {0, 2};
-    FileReadSeekVdi withExtra;
+    VdiReader withExtra;
     ASSERT_TRUE(withExtra.open(write(extra, "extra.vdi")));
     expectWholeDisk(withExtra, testing::expectedVdiDisk(extra));
     VdiSpec extraFixed = fixed;
     extraFixed.blockExtra = 512;
-    FileReadSeekVdi fixedExtra;
+    VdiReader fixedExtra;
     ASSERT_TRUE(fixedExtra.open(write(extraFixed, "fixed-extra.vdi")));
     expectWholeDisk(fixedExtra, testing::expectedVdiDisk(extraFixed));
 }
@@ -122,7 +122,7 @@ TEST_F(VdiReaderTest, AnEmptyImageOpensAndReadsAsZeros) {
     // A freshly created dynamic image has no allocated block; it is a valid disk of zeros.
     VdiSpec spec;
     spec.virtualSize = 2 * kMiB;
-    FileReadSeekVdi reader;
+    VdiReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     bool ok = false;
     EXPECT_TRUE(allZero(readAt(reader, 0, 2 * kMiB, &ok)));
@@ -131,7 +131,7 @@ TEST_F(VdiReaderTest, AnEmptyImageOpensAndReadsAsZeros) {
 
 TEST_F(VdiReaderTest, RefusesHeadersItCannotReadWith) {
     auto refusal = [&](const std::vector<std::uint8_t>& bytes) {
-        FileReadSeekVdi reader;
+        VdiReader reader;
         return reader.open(write(bytes, "bad.vdi")) ? std::string("opened") : reader.lastError();
     };
     VdiSpec spec;
@@ -153,7 +153,7 @@ TEST_F(VdiReaderTest, RefusesHeadersItCannotReadWith) {
     EXPECT_NE(refusal(sizeless).find("damaged"), std::string::npos);
     EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 400)).find("cut short"),
               std::string::npos);
-    FileReadSeekVdi missing;
+    VdiReader missing;
     EXPECT_FALSE(missing.open(dir.file("missing.vdi")));
     EXPECT_EQ(missing.lastError(), "Invalid handle ...");
 }
@@ -202,7 +202,7 @@ TEST_F(VdiReaderTest, DifferencingImageReadsThroughItsParent) {
     child.allocatedBlocks = {1, 6};
     child.zeroBlocks = {2};
     const std::string path = write(child, "Snapshots/{child}.vdi");
-    FileReadSeekVdi reader;
+    VdiReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.lastError();
     std::vector<std::uint8_t> expected(child.virtualSize, 0);
     for (std::uint64_t block : {0, 1, 3, 5, 6})
@@ -238,7 +238,7 @@ TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::putLe32(f, 512 + 4, 0xFFFFFFF0);      // block 1 at an index far past the file
     const std::string path = dir.file("absurd.vdi");
     testing::writeFile(path, f);
-    FileReadSeekVdi reader;
+    VdiReader reader;
     ASSERT_TRUE(reader.open(path));
     EXPECT_LE(reader.blockMap.size(), f.size() / 4);
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
@@ -252,7 +252,7 @@ TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     auto g = testing::buildVdi(spec);
     testing::putLe32(g, 340, 0xFFFFFF00);
     testing::writeFile(path, g);
-    FileReadSeekVdi mapless;
+    VdiReader mapless;
     EXPECT_FALSE(mapless.open(path));
     EXPECT_NE(mapless.lastError().find("block map"), std::string::npos);
 }
@@ -279,7 +279,7 @@ TEST(VdiHostileInput, RandomDamageNeverCrashes) {
         }
         if (round % 10 == 0) f.resize(next() % f.size());
         testing::writeFile(path, f);
-        FileReadSeekVdi reader;
+        VdiReader reader;
         if (!reader.open(path)) continue;
         std::vector<std::uint8_t> data(64 * 1024);
         for (std::int64_t at : {std::int64_t{0}, std::int64_t{256 * 1024 - 512}, std::int64_t{1} << 40}) {

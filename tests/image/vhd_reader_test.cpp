@@ -48,7 +48,7 @@ protected:
         return write(testing::buildVhd(spec), name);
     }
     // Reads the whole disk in odd-sized pieces that cross block boundaries and allocated/unallocated edges.
-    static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
+    static void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected) {
         testing::expectWholeDisk(reader, expected, 333 * 1024 + 512 + 17);
     }
     TempDir dir;
@@ -58,7 +58,7 @@ TEST_F(VhdReaderTest, DynamicDiskReadsThroughTheBatAndSkipsEachBlocksBitmap) {
     VhdSpec spec;
     spec.virtualSize = 10 * kMiB + 512;  // a last block the disk uses only in part
     spec.allocatedBlocks = {0, 2, 3, 5};
-    FileReadSeekVHD reader;
+    VhdReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_FALSE(reader.isFixed());
     EXPECT_EQ(reader.sectorsPerBlock(), 4096u);
@@ -88,7 +88,7 @@ TEST_F(VhdReaderTest, BatAndBlockSizeComeFromTheDynamicHeader) {
         spec.allocatedBlocks = {0, 1, spec.virtualSize / blockSize - 1};
         auto bytes = testing::buildVhd(spec);
         for (int i = 0; i < 64; ++i) bytes[1536 + i] = static_cast<std::uint8_t>(i);
-        FileReadSeekVHD reader;
+        VhdReader reader;
         ASSERT_TRUE(reader.open(write(bytes))) << blockSize;
         EXPECT_EQ(reader.blockSize(), blockSize);
         EXPECT_TRUE(reader.layout().notes.empty());
@@ -106,7 +106,7 @@ TEST_F(VhdReaderTest, SectorMapsBehindTheBitmapOfItsBlock) {
     bytes.resize(target + 1024, 0);
     testing::putBe32(bytes, 1536 + 2 * 4, 0x1003);
     std::memcpy(bytes.data() + target, "sector 8199", 11);
-    FileReadSeekVHD reader;
+    VhdReader reader;
     ASSERT_TRUE(reader.open(write(bytes)));
     EXPECT_EQ(reader.totalSectors, spec.virtualSize / 512);
     const auto got = readAt(reader, (8192 + 7) * 512, 512);
@@ -118,7 +118,7 @@ TEST_F(VhdReaderTest, FixedDiskIsTheFileBeforeItsFooter) {
     VhdSpec spec;
     spec.fixed = true;
     spec.virtualSize = 3 * kMiB + 1024;
-    FileReadSeekVHD reader;
+    VhdReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_TRUE(reader.isFixed());
     expectWholeDisk(reader, testing::expectedVhdDisk(spec));
@@ -130,7 +130,7 @@ TEST_F(VhdReaderTest, FixedDiskIsTheFileBeforeItsFooter) {
 
     // Old tools wrote a 511-byte footer.
     spec.oldShortFooter = true;
-    FileReadSeekVHD old;
+    VhdReader old;
     ASSERT_TRUE(old.open(write(spec, "old.vhd")));
     EXPECT_TRUE(old.isFixed());
     expectWholeDisk(old, testing::expectedVhdDisk(spec));
@@ -138,7 +138,7 @@ TEST_F(VhdReaderTest, FixedDiskIsTheFileBeforeItsFooter) {
     // A fixed disk cut short: what is left reads, the rest is reported.
     auto cut = testing::buildVhd(fixedSpec(2 * kMiB));
     cut.erase(cut.begin() + static_cast<std::ptrdiff_t>(kMiB), cut.end() - 512);
-    FileReadSeekVHD shortDisk;
+    VhdReader shortDisk;
     ASSERT_TRUE(shortDisk.open(write(cut, "cut.vhd")));
     EXPECT_EQ(shortDisk.totalSectors, 2 * kMiB / 512);
     const auto got = readAt(shortDisk, static_cast<std::int64_t>(kMiB - 512), 1024, &ok);
@@ -154,7 +154,7 @@ TEST_F(VhdReaderTest, EitherFooterServesWhenTheOtherIsDamaged) {
 
     auto headless = testing::buildVhd(spec);
     std::memcpy(headless.data(), "garbage!", 8);
-    FileReadSeekVHD fromEnd;
+    VhdReader fromEnd;
     ASSERT_TRUE(fromEnd.open(write(headless, "headless.vhd")));
     EXPECT_FALSE(fromEnd.isFixed());
     expectWholeDisk(fromEnd, expected);
@@ -163,14 +163,14 @@ TEST_F(VhdReaderTest, EitherFooterServesWhenTheOtherIsDamaged) {
     // The footer at the end lost (a copy cut short): the copy at the start serves.
     auto tailless = testing::buildVhd(spec);
     tailless.resize(tailless.size() - 512);
-    FileReadSeekVHD fromStart;
+    VhdReader fromStart;
     ASSERT_TRUE(fromStart.open(write(tailless, "tailless.vhd")));
     expectWholeDisk(fromStart, expected);
 
     // Footer copy with a bad checksum, intact footer with another size at the end: the intact one wins.
     auto differing = testing::buildVhd(spec);
     testing::putBe64(differing, 48, 4 * kMiB);
-    FileReadSeekVHD checked;
+    VhdReader checked;
     ASSERT_TRUE(checked.open(write(differing, "differing.vhd")));
     EXPECT_EQ(checked.totalSectors, spec.virtualSize / 512);
 }
@@ -179,15 +179,15 @@ TEST_F(VhdReaderTest, NameCheckOnlyWhenAsked) {
     VhdSpec spec;
     spec.allocatedBlocks = {0};
     const auto bytes = testing::buildVhd(spec);
-    FileReadSeekVHD named;
+    VhdReader named;
     EXPECT_FALSE(named.open(write(bytes, "disk.vhdx")));
     EXPECT_EQ(named.lastError(), "Not a vhd file");
-    FileReadSeekVHD upper;
+    VhdReader upper;
     EXPECT_TRUE(upper.open(write(bytes, "DISK.VHD")));
-    FileReadSeekVHD unchecked;
+    VhdReader unchecked;
     unchecked.setRequireVhdName(false);
     EXPECT_TRUE(unchecked.open(write(bytes, "disk.img")));
-    FileReadSeekVHD missing;
+    VhdReader missing;
     EXPECT_FALSE(missing.open(dir.file("missing.vhd")));
     EXPECT_EQ(missing.lastError(), "Invalid handle ...");
 
@@ -205,7 +205,7 @@ TEST_F(VhdReaderTest, NameCheckOnlyWhenAsked) {
 
 TEST_F(VhdReaderTest, RefusesFilesWithoutVhdStructures) {
     auto openBytes = [&](const std::vector<std::uint8_t>& bytes) {
-        FileReadSeekVHD reader;
+        VhdReader reader;
         const bool ok = reader.open(write(bytes, "x.vhd"));
         return ok ? std::string("opened") : reader.lastError();
     };
@@ -235,7 +235,7 @@ TEST_F(VhdReaderTest, DifferencingDiskIsReportedWithItsParent) {
     spec.parentUniqueIdSeed = 0x40;
     write(VhdSpec{}, "base.vhd");  // an empty dynamic disk: the child alone holds data
     const std::string path = write(spec, "child.vhd");
-    FileReadSeekVHD reader;
+    VhdReader reader;
     ASSERT_TRUE(reader.open(path));
     expectWholeDisk(reader, testing::expectedVhdDisk(spec));
     const ImageInfo info = describeImage(path);
@@ -268,7 +268,7 @@ TEST_F(VhdReaderTest, DifferencingDiskReadsThroughItsParentSectorBySector) {
     child.allocatedBlocks = {1, 2};
     child.parentSectors = {2 * 4096 + 5, 2 * 4096 + 6, 2 * 4096 + 100};
     const std::string path = write(child, "child.vhd");
-    FileReadSeekVHD reader;
+    VhdReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.lastError();
     std::vector<std::uint8_t> expected(child.virtualSize);
     for (std::uint64_t i = 0; i < expected.size(); ++i) expected[i] = testing::patternByte(i);
@@ -327,7 +327,7 @@ TEST_F(VhdReaderTest, QemuReadsTheWritersDisksAsWeDo) {
     child.parentSectors = {2 * 4096 + 5, 2 * 4096 + 100};
     const std::string childPath = write(child, "child.vhd");
     const std::vector<std::uint8_t> qemu = qemuRaw(childPath);
-    FileReadSeekVHD reader;
+    VhdReader reader;
     ASSERT_TRUE(reader.open(childPath)) << reader.lastError();
     const std::vector<std::uint8_t> ours = readAt(reader, 0, child.virtualSize);
     ASSERT_EQ(qemu.size(), ours.size());
@@ -353,7 +353,7 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::putBe32(f, 1536 + 4, 0xFFFFFFF0);  // block 1 far past the end of the file
     const std::string path = dir.file("absurd.vhd");
     testing::writeFile(path, f);
-    FileReadSeekVHD reader;
+    VhdReader reader;
     ASSERT_TRUE(reader.open(path));
     EXPECT_LE(reader.blockMap.size(), f.size() / 4);
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
@@ -367,7 +367,7 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::putBe64(f, 48, ~0ULL >> 1);
     testing::putBe64(f, f.size() - 512 + 48, ~0ULL >> 1);
     testing::writeFile(path, f);
-    FileReadSeekVHD huge;
+    VhdReader huge;
     ASSERT_TRUE(huge.open(path));
     EXPECT_EQ(huge.totalSectors, (~0ULL >> 1) / 512);
     EXPECT_FALSE(huge.seek(std::int64_t{1} << 50));
@@ -378,7 +378,7 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::putBe64(g, 512 + 16, 1ULL << 60);
     testing::putBe32(g, 512 + 32, 3000);
     testing::writeFile(path, g);
-    FileReadSeekVHD fallback;
+    VhdReader fallback;
     ASSERT_TRUE(fallback.open(path));
     EXPECT_EQ(fallback.layout().tableOffset, 1536u);
     EXPECT_EQ(fallback.blockSize(), 2 * kMiB);
@@ -440,7 +440,7 @@ TEST(VhdHostileInput, RandomDamageNeverCrashes) {
         }
         if (round % 10 == 0) f.resize(next() % f.size());
         testing::writeFile(path, f);
-        FileReadSeekVHD reader;
+        VhdReader reader;
         if (!reader.open(path)) continue;
         std::vector<std::uint8_t> data(64 * 1024);
         for (std::int64_t at : {std::int64_t{0}, std::int64_t{512 * 1024 - 512}, std::int64_t{1} << 40}) {
@@ -459,7 +459,7 @@ TEST_F(VhdReaderTest, NeverWritesToTheImage) {
     struct stat st0 {};
     ::stat(path.c_str(), &st0);
     {
-        FileReadSeekVHD reader;
+        VhdReader reader;
         ASSERT_TRUE(reader.open(path));
         std::vector<std::uint8_t> data(spec.virtualSize);
         reader.seek(0);

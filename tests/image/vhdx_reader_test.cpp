@@ -47,7 +47,7 @@ TEST_F(VhdxReaderTest, ReadsTheWholeDiskAsTheImageHoldsIt) {
     VhdxSpec spec;
     spec.virtualSize = 8 * kMiB;
     spec.allocatedBlocks = {0, 2, 3, 7};
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_EQ(reader.totalSectors, spec.virtualSize / 512);
     EXPECT_EQ(reader.sectorsPerBlock(), 2048u);
@@ -68,7 +68,7 @@ TEST_F(VhdxReaderTest, SectorLevelEdgeCases) {
     VhdxSpec spec;
     spec.virtualSize = 4 * kMiB;
     spec.allocatedBlocks = {0, 2};
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     const auto expected = testing::expectedDisk(spec);
     bool ok = false;
@@ -114,7 +114,7 @@ TEST_F(VhdxReaderTest, VolumeBaseOffsetMakesOffsetsVolumeRelative) {
     VhdxSpec spec;
     spec.virtualSize = 4 * kMiB;
     spec.allocatedBlocks = {1};
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     const auto expected = testing::expectedDisk(spec);
     reader.volumeBaseOffset = 2048 * 512;
@@ -134,7 +134,7 @@ TEST_F(VhdxReaderTest, BatSkipsSectorBitmapEntriesByChunkRatio) {
     spec.virtualSize = 10ULL * 1024 * kMiB;
     spec.blockSize = 32 * kMiB;
     spec.allocatedBlocks = {127, 128};
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_EQ(reader.chunkRatio(), 128u);
     EXPECT_EQ(reader.sectorsPerBlock(), 65536u);
@@ -149,7 +149,7 @@ TEST_F(VhdxReaderTest, BatSkipsSectorBitmapEntriesByChunkRatio) {
 
     spec.logicalSectorSize = 4096;
     spec.allocatedBlocks = {0};
-    FileReadSeekVHDX big;
+    VhdxReader big;
     ASSERT_TRUE(big.open(write(spec, "4k.vhdx")));
     EXPECT_EQ(big.chunkRatio(), 1024u);
     EXPECT_EQ(big.logicalSectorSize(), 4096u);
@@ -163,7 +163,7 @@ TEST_F(VhdxReaderTest, FindsRegionsAndItemsByGuidWhateverTheirOrder) {
     spec.metadataRegionFirst = true;
     spec.page83BeforeSectorSize = true;
     spec.allocatedBlocks = {0, 5};
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_TRUE(reader.layout().regionsByGuid);
     EXPECT_TRUE(reader.layout().metadataByGuid);
@@ -182,7 +182,7 @@ TEST_F(VhdxReaderTest, FallsBackToPositionsWithoutKnownGuids) {
     spec.withGuids = false;
     spec.page83BeforeSectorSize = false;  // the older reading expects exactly params, size, sector size
     spec.allocatedBlocks = {1};
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_FALSE(reader.layout().regionsByGuid);
     EXPECT_EQ(reader.blockSize(), spec.blockSize);
@@ -191,7 +191,7 @@ TEST_F(VhdxReaderTest, FallsBackToPositionsWithoutKnownGuids) {
     // Metadata first: the table at entry 1 (the BAT) shows no items, the one at entry 0 lists four, not five,
     // so the older rule keeps entry 1 and finds no geometry.
     spec.metadataRegionFirst = true;
-    FileReadSeekVHDX misplaced;
+    VhdxReader misplaced;
     EXPECT_FALSE(misplaced.open(write(spec, "meta-first.vhdx")));
     EXPECT_NE(misplaced.lastError().find("block size"), std::string::npos);
 }
@@ -200,7 +200,7 @@ TEST_F(VhdxReaderTest, DamagedRegionTableFallsBackToItsCopy) {
     VhdxSpec spec;
     spec.damagePrimaryRegionTable = true;
     spec.allocatedBlocks = {0};
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_EQ(reader.layout().regionTableOffset, 256u * 1024);
     EXPECT_EQ(reader.allocatedBlocks(), 1u);
@@ -209,7 +209,7 @@ TEST_F(VhdxReaderTest, DamagedRegionTableFallsBackToItsCopy) {
 TEST_F(VhdxReaderTest, RefusesWhatItCannotReadWithTheUsersMessage) {
     RecordingMessages messages;
     auto openWith = [&](const std::string& path, const ImageOverrides& overrides = {}) {
-        FileReadSeekVHDX reader;
+        VhdxReader reader;
         reader.setMessageSink(&messages);
         reader.setOverrides(overrides);
         const bool ok = reader.open(path);
@@ -252,7 +252,7 @@ TEST_F(VhdxReaderTest, OverridesReplaceTheImagesGeometry) {
     spec.blockSize = 2 * kMiB;
     spec.allocatedBlocks = {0};
     const std::string path = write(spec);
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     reader.setOverrides(geometry(static_cast<std::int64_t>(16 * kMiB), static_cast<std::uint32_t>(kMiB), 0));
     ASSERT_TRUE(reader.open(path));
     EXPECT_EQ(reader.blockSize(), kMiB);
@@ -265,7 +265,7 @@ TEST_F(VhdxReaderTest, BlocksPastTheEndOfATruncatedImageReadAsZerosAndAreReporte
     VhdxSpec spec;
     spec.allocatedBlocks = {0, 1};
     spec.payloadPastEnd = kMiB + 4096;  // the last block and a bit of the one before are missing
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
     const auto expected = testing::expectedDisk(spec);
@@ -285,7 +285,7 @@ TEST_F(VhdxReaderTest, NeverWritesToTheImage) {
     struct stat st0 {};
     ::stat(path.c_str(), &st0);
     {
-        FileReadSeekVHDX reader;
+        VhdxReader reader;
         ASSERT_TRUE(reader.open(path));
         std::vector<std::uint8_t> data(spec.virtualSize);
         reader.seek(0);
@@ -322,7 +322,7 @@ TEST(VhdxHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     f[2 * 1024 * 1024 + 11] = 0xFF;
     const std::string path = dir.file("absurd.vhdx");
     testing::writeFile(path, f);
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(path));
     EXPECT_EQ(reader.layout().regionTable.entries.size(), vhdx::kMaxRegionEntries);
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
@@ -357,7 +357,7 @@ TEST(VhdxHostileInput, RandomDamageNeverCrashes) {
         }
         if (round % 10 == 0) f.resize(next() % f.size());
         testing::writeFile(path, f);
-        FileReadSeekVHDX reader;
+        VhdxReader reader;
         if (!reader.open(path)) continue;
         std::vector<std::uint8_t> data(64 * 1024);
         for (std::int64_t at : {std::int64_t{0}, std::int64_t{1024 * 1024 - 512}, std::int64_t{1} << 40}) {
@@ -379,7 +379,7 @@ TEST(ReaderOffsets, OffsetsNearTheLimitAreRefusedNotWrapped) {
     spec.allocatedBlocks = {0};
     const std::string path = dir.file("d.vhdx");
     testing::writeFile(path, testing::buildVhdx(spec));
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(path));
     reader.volumeBaseOffset = INT64_MAX - 100;
     EXPECT_FALSE(reader.seek(200));

@@ -41,11 +41,11 @@ protected:
     std::string writeText(const std::string& text, const std::string& name) {
         return write(std::vector<std::uint8_t>(text.begin(), text.end()), name);
     }
-    static void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected) {
+    static void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected) {
         testing::expectWholeDisk(reader, expected, 100 * 1024 + 512 + 9);
     }
     std::string refusal(const std::vector<std::uint8_t>& bytes) {
-        FileReadSeekVmdk reader;
+        VmdkReader reader;
         return reader.open(write(bytes, "bad.vmdk")) ? std::string("opened") : reader.lastError();
     }
     // A flat parent disk of 0x77 bytes whose descriptor carries `cid`.
@@ -63,7 +63,7 @@ TEST_F(VmdkReaderTest, SparseExtentReadsThroughDirectoryAndTables) {
     spec.capacity = 3 * 65536 + 1000;  // four grain tables, the last used in part
     spec.allocatedGrains = {0, 1, 2, 5, 511, 512, 513, 1030, 1541};
     spec.zeroGrains = {3, 514};
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_EQ(reader.grainSize(), 128u);
     EXPECT_EQ(reader.entriesPerGrainTable(), 512u);
@@ -82,7 +82,7 @@ TEST_F(VmdkReaderTest, SparseExtentReadsThroughDirectoryAndTables) {
     EXPECT_EQ(got[1], testing::patternByte(3 * 64 * 1024 - 511));
     EXPECT_TRUE(allZero(got, 512));
 
-    const FileReadSeekVmdk::GrainCount count = reader.countGrains();
+    const VmdkReader::GrainCount count = reader.countGrains();
     EXPECT_EQ(count.allocated, spec.allocatedGrains.size());
     EXPECT_EQ(count.zero, 2u);
     EXPECT_TRUE(count.complete);
@@ -96,7 +96,7 @@ TEST_F(VmdkReaderTest, GrainTablesAndGrainsOfAnySize) {
             spec.grainSize = grainSize;
             spec.gtEntries = entries;
             spec.allocatedGrains = {0, 7, entries - 1, entries, entries + 3};
-            FileReadSeekVmdk reader;
+            VmdkReader reader;
             ASSERT_TRUE(reader.open(write(spec))) << entries << " " << grainSize;
             EXPECT_EQ(reader.sectorsPerGrainTable(), grainSize * entries);
             expectWholeDisk(reader, testing::expectedVmdkDisk(spec));
@@ -113,7 +113,7 @@ TEST_F(VmdkReaderTest, SectorMapsIntoItsGrain) {
     bytes.resize(2100 * 512, 0);
     testing::putLe32(bytes, layout.tables[0] * 512 + 4, 2048);
     std::memcpy(bytes.data() + (2048 + 2) * 512, "sector 130", 10);
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(write(bytes)));
     const auto got = readAt(reader, 130 * 512, 10);
     EXPECT_EQ(std::string(got.begin(), got.end()), "sector 130");
@@ -124,7 +124,7 @@ TEST_F(VmdkReaderTest, RedundantDirectoryServesWhenThePrimaryLiesOutsideTheFile)
     spec.allocatedGrains = {4, 100};
     auto bytes = testing::buildVmdk(spec);
     testing::putLe64(bytes, 56, 1ULL << 40);
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(write(bytes)));
     EXPECT_FALSE(reader.notes().empty());
     expectWholeDisk(reader, testing::expectedVmdkDisk(spec));
@@ -140,7 +140,7 @@ TEST_F(VmdkReaderTest, CompressedGrainsBehindMarkers) {
     spec.grainDirectoryAtEnd = true;  // as written in one pass: the footer locates the directory
     spec.allocatedGrains = {0, 1, 2, 9, 70, 127};
     spec.zeroGrains = {10};
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(write(spec)));
     EXPECT_TRUE(reader.isCompressed());
     expectWholeDisk(reader, testing::expectedVmdkDisk(spec));
@@ -163,7 +163,7 @@ TEST_F(VmdkReaderTest, CompressedGrainsBehindMarkers) {
                                 static_cast<std::uint32_t>(bytes[layout.tables[0] * 512 + 9 * 4 + 1]) << 8;
     ASSERT_GT(entry, grain9);
     bytes[entry * 512 + 12 + 100] ^= 0xFF;  // inside the stored data: the checksum no longer matches
-    FileReadSeekVmdk damaged;
+    VmdkReader damaged;
     ASSERT_TRUE(damaged.open(write(bytes, "damaged.vmdk")));
     got = readAt(damaged, 9 * 65536, 512, &ok);
     EXPECT_FALSE(ok);
@@ -172,7 +172,7 @@ TEST_F(VmdkReaderTest, CompressedGrainsBehindMarkers) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(got[3], testing::patternByte(2 * 65536 + 3));
     testing::putLe32(bytes, entry * 512 + 8, 0xFFFFFFFF);  // an absurd compressed size
-    FileReadSeekVmdk absurd;
+    VmdkReader absurd;
     ASSERT_TRUE(absurd.open(write(bytes, "absurd.vmdk")));
     readAt(absurd, 9 * 65536, 512, &ok);
     EXPECT_FALSE(ok);
@@ -213,7 +213,7 @@ TEST_F(VmdkReaderTest, RefusesWhatIsNoSparseExtentOrCannotBeRead) {
     EXPECT_NE(refusal(algorithm).find("compression algorithm 9"), std::string::npos);
     EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 300)).find("cut short"),
               std::string::npos);
-    FileReadSeekVmdk missing;
+    VmdkReader missing;
     EXPECT_FALSE(missing.open(dir.file("missing.vmdk")));
     EXPECT_EQ(missing.lastError(), "Invalid handle ...");
 }
@@ -228,7 +228,7 @@ TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
         "# Extent description\nRW 4096 FLAT \"disk-flat.vmdk\" 4\n\n# The Disk Data Base\n#DDB\n"
         "ddb.adapterType = \"lsilogic\"\n",
         "disk.vmdk");
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(descriptor)) << reader.lastError();
     EXPECT_TRUE(reader.isFlat());
     EXPECT_EQ(reader.descriptor().adapterType, "lsilogic");
@@ -248,7 +248,7 @@ TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
     const std::string split = writeText(
         "# Disk DescriptorFile\nversion=1\ncreateType=\"twoGbMaxExtentSparse\"\nRW 4096 SPARSE \"split-s001.vmdk\"\n",
         "split.vmdk");
-    FileReadSeekVmdk sparse;
+    VmdkReader sparse;
     ASSERT_TRUE(sparse.open(split)) << sparse.lastError();
     expectWholeDisk(sparse, testing::expectedVmdkDisk(spec));
     EXPECT_EQ(sparse.descriptor().createType, "twoGbMaxExtentSparse");
@@ -258,7 +258,7 @@ TEST_F(VmdkReaderTest, DescriptorFilesItCannotServeAreRefusedClearly) {
     auto refusedText = [&](const std::string& extents) {
         const std::string path =
             writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\n" + extents, "d.vmdk");
-        FileReadSeekVmdk reader;
+        VmdkReader reader;
         return reader.open(path) ? std::string("opened") : reader.lastError();
     };
     EXPECT_NE(refusedText("").find("no extents"), std::string::npos);
@@ -272,7 +272,7 @@ TEST_F(VmdkReaderTest, DescriptorFilesItCannotServeAreRefusedClearly) {
     EXPECT_NE(refusedText("RW 0 FLAT \"plain.img\" 0\n").find("size of 0"), std::string::npos);
     // An extent that is a pipe: opening it would wait for a writer for ever.
     ASSERT_EQ(::mkfifo(dir.file("pipe.img").c_str(), 0600), 0);
-    FileReadSeekVmdk piped;
+    VmdkReader piped;
     EXPECT_FALSE(piped.open(writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\nRW 100 FLAT \"pipe.img\" 0\n",
                                       "p.vmdk")));
     EXPECT_EQ(piped.lastErrorDetail(), "not a regular file or a block device");
@@ -318,7 +318,7 @@ TEST_F(VmdkReaderTest, DescriptorLaysManyExtentsEndToEnd) {
         "# Disk DescriptorFile\nversion=1\nCID=fffffffe\nparentCID=ffffffff\ncreateType=\"twoGbMaxExtentFlat\"\n"
         "RW 2048 FLAT \"d-f001.vmdk\" 4\nRW 1000 ZERO\nRW 4096 SPARSE \"d-s002.vmdk\"\nRDONLY 100 FLAT \"d-f003.vmdk\" 0\n",
         "d.vmdk");
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(path)) << reader.lastError();
     EXPECT_EQ(reader.extentCount(), 4u);
     EXPECT_EQ(reader.totalSectors, 2048u + 1000 + 4096 + 100);
@@ -358,7 +358,7 @@ TEST_F(VmdkReaderTest, ChildDiskReadsThroughTheParentItWasMadeFrom) {
     spec.allocatedGrains = {1};
     spec.zeroGrains = {2};
     const std::string child = write(spec, "child.vmdk");
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(child)) << reader.lastError();
     std::vector<std::uint8_t> expected(4096 * 512, 0x77);
     for (std::size_t i = 65536; i < 2 * 65536; ++i) expected[i] = testing::patternByte(i);
@@ -402,7 +402,7 @@ TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::putLe64(f, 36, ~0ULL);                               // descriptor size
     const std::string path = dir.file("absurd.vmdk");
     testing::writeFile(path, f);
-    FileReadSeekVmdk reader;
+    VmdkReader reader;
     ASSERT_TRUE(reader.open(path));
     std::vector<std::uint8_t> data(256 * 1024, 0xEE);
     reader.seek(0);
@@ -414,7 +414,7 @@ TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     // A capacity that asks for billions of directory entries gets what the file holds.
     testing::putLe64(f, 12, ~0ULL >> 2);
     testing::writeFile(path, f);
-    FileReadSeekVmdk huge;
+    VmdkReader huge;
     ASSERT_TRUE(huge.open(path));
     EXPECT_LE(huge.blockMap.size(), f.size() / 4);
     EXPECT_FALSE(huge.notes().empty());
@@ -425,7 +425,7 @@ TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     auto g = testing::buildVmdk(spec, &layout);
     testing::putLe32(g, layout.directory * 512, 0x7FFFFFF0);
     testing::writeFile(path, g);
-    FileReadSeekVmdk lost;
+    VmdkReader lost;
     ASSERT_TRUE(lost.open(path));
     EXPECT_FALSE(lost.seek(0));
     EXPECT_FALSE(lost.read(data.data(), 512));
@@ -460,7 +460,7 @@ TEST(VmdkHostileInput, RandomDamageNeverCrashes) {
             }
             if (round % 10 == 0) f.resize(next() % f.size());
             testing::writeFile(path, f);
-            FileReadSeekVmdk reader;
+            VmdkReader reader;
             if (!reader.open(path)) continue;
             std::vector<std::uint8_t> data(40 * 1024);
             for (std::int64_t at : {std::int64_t{0}, std::int64_t{8192 - 512}, std::int64_t{1} << 40}) {

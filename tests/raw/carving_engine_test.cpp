@@ -60,7 +60,7 @@ public:
 
     testing::MemoryReader reader;
     MemoryTree tree;
-    myJpg engine;
+    CarvingEngine engine;
 };
 
 void put(std::vector<std::uint8_t>& volume, std::uint64_t at, std::vector<std::uint8_t> bytes) {
@@ -165,7 +165,7 @@ TEST(CarvingEngine, StopEndsTheScanButKeepsStartsFoundSoFar) {
     testing::MemoryReader reader(volume);
     StopFlag flag{0};
     StopAtBlock progress(flag, 1);
-    myJpg engine;
+    CarvingEngine engine;
     engine.addDefinitions({definition("st", {0x53, 0x54}, {0x45, 0x4E}, 2 * kMiB)});
     engine.setVolumeSize(volume.size());
     engine.setReader(&reader);

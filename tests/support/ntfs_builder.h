@@ -74,7 +74,7 @@ private:
 ByteVector lznt1Compress(const ByteVector& data);
 
 // A reader over bytes in memory; counts its reads.
-class MemoryReader final : public readWriteInterface {
+class MemoryReader final : public DiskReader {
 public:
     explicit MemoryReader(ByteVector bytes);
     bool open(const std::string&) override { return true; }

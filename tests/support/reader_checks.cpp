@@ -7,7 +7,7 @@
 
 namespace halvard::testing {
 
-std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length, bool* ok) {
+std::vector<std::uint8_t> readAt(DiskReader& reader, std::int64_t offset, std::size_t length, bool* ok) {
     std::vector<std::uint8_t> data(length, 0xEE);
     reader.seek(offset);
     const bool result = reader.read(data.data(), length);
@@ -15,7 +15,7 @@ std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset
     return data;
 }
 
-void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength) {
+void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength) {
     ASSERT_EQ(reader.totalSectors * 512, expected.size());
     for (std::uint64_t at = 0; at < expected.size();) {
         const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(pieceLength, expected.size() - at));

@@ -8,11 +8,11 @@
 namespace halvard::testing {
 
 // Seeks and reads `length` bytes (the buffer starts as 0xEE, so unwritten bytes show); `ok` gets read's result.
-std::vector<std::uint8_t> readAt(readWriteInterface& reader, std::int64_t offset, std::size_t length,
+std::vector<std::uint8_t> readAt(DiskReader& reader, std::int64_t offset, std::size_t length,
                                  bool* ok = nullptr);
 
 // Reads the whole disk in pieces of `pieceLength` bytes (pick an odd size, so pieces cross block boundaries and
 // allocated/unallocated edges) and expects every read to succeed with `expected`'s bytes.
-void expectWholeDisk(readWriteInterface& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength);
+void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength);
 
 }  // namespace halvard::testing

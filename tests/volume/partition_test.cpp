@@ -37,12 +37,12 @@ class ScannerTest : public ::testing::Test {
 protected:
     DiskBuilder disk(std::uint64_t sectors) { return DiskBuilder(dir.file("disk.raw"), sectors); }
 
-    std::vector<Found> scan(bool gpt = false) { return run([&](Partition& p, readWriteInterface& r) {
+    std::vector<Found> scan(bool gpt = false) { return run([&](Partition& p, DiskReader& r) {
         p.gptFlag = gpt;
         p.standardScan(r);
     }); }
     std::vector<Found> advanced(bool skip = true, std::int64_t start = 0, std::int64_t end = 0) {
-        return run([&](Partition& p, readWriteInterface& r) {
+        return run([&](Partition& p, DiskReader& r) {
             p.volumeSizeFlag = skip;
             p.startSector = start;
             p.endSector = end;
@@ -51,7 +51,7 @@ protected:
     }
     template <typename Body>
     std::vector<Found> run(Body body) {
-        FileReadSeekRaw reader;
+        RawReader reader;
         EXPECT_TRUE(reader.open(dir.file("disk.raw")));
         records.clear();
         log = {};
@@ -204,7 +204,7 @@ TEST_F(ScannerTest, GptOnFourKibibyteSectorDisks) {
     std::copy(plain.begin(), plain.begin() + 3 * spec.blockSize, file.begin() + static_cast<std::ptrdiff_t>(payload));
     testing::writeFile(image, file);
 
-    FileReadSeekVHDX reader;
+    VhdxReader reader;
     ASSERT_TRUE(reader.open(image));
     ASSERT_EQ(reader.logicalSectorSize(), 4096u);
     records.clear();
@@ -259,7 +259,7 @@ TEST_F(ScannerTest, AdvancedScanStopsWhenAsked) {
     d.putSector(4096, testing::ntfsBootSector(20479));
     d.putSector(100000, testing::ntfsBootSector(20479));
     std::size_t seen = 0;
-    auto found = run([&](Partition& p, readWriteInterface& r) {
+    auto found = run([&](Partition& p, DiskReader& r) {
         p.onVolumeFound = [&](const VolumeRecord&) {
             if (++seen == 1) p.stopRequested = 1;
         };

@@ -217,7 +217,7 @@ bool Inode::mapsBlocks() const {
     return !allZero(blocks);
 }
 
-BlockList FillarrayofBlocks(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
+BlockList blockMapRuns(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
                             const ReadBlock& readBlock) {
     RunBuilder runs;
     const std::uint64_t perBlock = blockSize / 4;
@@ -251,7 +251,7 @@ BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64
     // Inline content sits in the inode: its block area holds no block numbers.
     if (inode.hasInlineData()) return {};
     if (inode.usesExtents()) return extentBlocks(inode, blockSize, wantBlocks, readBlock);
-    return FillarrayofBlocks(inode, blockSize, wantBlocks, readBlock);
+    return blockMapRuns(inode, blockSize, wantBlocks, readBlock);
 }
 
 namespace {

@@ -130,7 +130,7 @@ using ReadBlock = std::function<bool(std::uint64_t block, std::vector<std::uint8
 
 // The runs of the 12 direct and the single, double and triple indirect pointers, up to `wantBlocks` logical
 // blocks. Zero pointers are holes; an unreadable indirect block leaves its range as holes.
-BlockList FillarrayofBlocks(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
+BlockList blockMapRuns(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
                             const ReadBlock& readBlock);
 // The runs of an extent tree, following index nodes to the leaves.
 BlockList extentBlocks(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,

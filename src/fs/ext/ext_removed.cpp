@@ -2,7 +2,7 @@
 // it in the journal), which of its blocks are free again, and the earlier versions of folder blocks.
 #include <algorithm>
 
-#include "fs/ext/ext2.h"
+#include "fs/ext/ext_engine.h"
 
 namespace halvard {
 
@@ -22,7 +22,7 @@ bool holdsMap(Bytes block) {
 
 }  // namespace
 
-void ext2Class::readJournal() {
+void ExtEngine::readJournal() {
     journal_ = Journal{};
     if (!super_.hasJournal() || pollStop()) return;
     if (std::none_of(inodes_.begin(), inodes_.end(), [](const InodeSummary& s) { return s.removed; })) return;
@@ -44,7 +44,7 @@ void ext2Class::readJournal() {
         std::min({inode.size / blockSize_, super_.blockCount, kMaxJournalBlocks}), blockSize_);
 }
 
-std::optional<ext2Class::RemovedInode> ext2Class::journalInode(std::uint32_t number, const Inode& now) const {
+std::optional<ExtEngine::RemovedInode> ExtEngine::journalInode(std::uint32_t number, const Inode& now) const {
     if (inodesPerGroup_ == 0 || blockSize_ == 0) return std::nullopt;
     const std::uint64_t group = (number - 1) / inodesPerGroup_, index = (number - 1) % inodesPerGroup_;
     if (group >= groupCount_) return std::nullopt;
@@ -68,7 +68,7 @@ std::optional<ext2Class::RemovedInode> ext2Class::journalInode(std::uint32_t num
     return std::nullopt;
 }
 
-std::optional<ext2Class::RemovedInode> ext2Class::removedInode(std::uint32_t number) const {
+std::optional<ExtEngine::RemovedInode> ExtEngine::removedInode(std::uint32_t number) const {
     Inode now;
     if (!readInode(number, now) || !now.isRemoved()) return std::nullopt;
     // Removed by a tool that keeps the map (e2fsprogs, older drivers): the inode itself says it all.
@@ -76,7 +76,7 @@ std::optional<ext2Class::RemovedInode> ext2Class::removedInode(std::uint32_t num
     return journalInode(number, now);
 }
 
-ReadBlock ext2Class::mapReader(std::optional<std::uint32_t> journalOrder) const {
+ReadBlock ExtEngine::mapReader(std::optional<std::uint32_t> journalOrder) const {
     if (!journalOrder) return [this](std::uint64_t b, std::vector<std::uint8_t>& buf) { return readBlock(b, buf); };
     const std::uint32_t order = *journalOrder;
     return [this, order](std::uint64_t b, std::vector<std::uint8_t>& buf) {
@@ -94,12 +94,12 @@ ReadBlock ext2Class::mapReader(std::optional<std::uint32_t> journalOrder) const 
     };
 }
 
-BlockList ext2Class::removedRuns(const RemovedInode& removed, std::uint64_t size) const {
+BlockList ExtEngine::removedRuns(const RemovedInode& removed, std::uint64_t size) const {
     const std::uint64_t wantBlocks = size / blockSize_ + (size % blockSize_ != 0);
     return blocksOfInode(removed.inode, blockSize_, wantBlocks, mapReader(removed.journalOrder));
 }
 
-bool ext2Class::blockIsFree(std::uint64_t block, std::map<std::uint64_t, std::vector<std::uint8_t>>& bitmaps) const {
+bool ExtEngine::blockIsFree(std::uint64_t block, std::map<std::uint64_t, std::vector<std::uint8_t>>& bitmaps) const {
     if (block < super_.firstDataBlock || !blockInVolume(block)) return false;
     const std::uint64_t group = (block - super_.firstDataBlock) / super_.blocksPerGroup;
     const std::uint64_t bit = (block - super_.firstDataBlock) % super_.blocksPerGroup;
@@ -119,7 +119,7 @@ bool ext2Class::blockIsFree(std::uint64_t block, std::map<std::uint64_t, std::ve
     return (u8(it->second, bit / 8) & (1u << (bit % 8))) == 0;
 }
 
-ext2Class::RemovedBlocks ext2Class::removedBlocks(const ExtEntry& e) const {
+ExtEngine::RemovedBlocks ExtEngine::removedBlocks(const ExtEntry& e) const {
     RemovedBlocks result;
     if (!e.inodeDescribes) return result;
     const std::optional<RemovedInode> removed = removedInode(e.inode);
@@ -156,7 +156,7 @@ ext2Class::RemovedBlocks ext2Class::removedBlocks(const ExtEntry& e) const {
     return result;
 }
 
-ExtRecoverable ext2Class::recoverable(std::uint32_t key) const {
+ExtRecoverable ExtEngine::recoverable(std::uint32_t key) const {
     const ExtEntry* e = entry(key);
     if (!e || !e->inodeDescribes) return ExtRecoverable::No;
     if (e->isFolder()) return e->children.empty() ? ExtRecoverable::No : ExtRecoverable::Yes;
@@ -167,7 +167,7 @@ ExtRecoverable ext2Class::recoverable(std::uint32_t key) const {
     return blocks.whole() ? ExtRecoverable::Yes : ExtRecoverable::Partly;
 }
 
-void ext2Class::forEachVersion(std::uint64_t block, const std::function<bool(Bytes, bool)>& visit) const {
+void ExtEngine::forEachVersion(std::uint64_t block, const std::function<bool(Bytes, bool)>& visit) const {
     std::vector<std::uint8_t> buffer;
     if (readBlock(block, buffer) && !visit(buffer, false)) return;
     const std::span<const JournalCopy> copies = journal_.copies(block);

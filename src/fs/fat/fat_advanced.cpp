@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "fs/fat/fat_class.h"
+#include "fs/fat/fat_engine.h"
 #include "fs/fat/fat_slot.h"
 
 namespace halvard {
@@ -28,13 +28,13 @@ FatEntry syntheticRecord(const char* name, std::uint8_t attributes, std::int32_t
 }
 }  // namespace
 
-std::vector<std::uint64_t> FatClass::findFatTables(std::int64_t limit) {
+std::vector<std::uint64_t> FatEngine::findFatTables(std::int64_t limit) {
     const std::uint64_t most = limit < 0 ? 1 : static_cast<std::uint64_t>(std::max<std::int64_t>(limit, 1));
     foundFats = findSteps([this](Bytes step) { return isTableStart(step); }, most, kind() == FatKind::Fat32);
     return foundFats;
 }
 
-FatFindings FatClass::findStructures(std::int64_t limit) {
+FatFindings FatEngine::findStructures(std::int64_t limit) {
     FatFindings found;
     found.bootValid = checkBootSector();
     bootGeometry_ = found.bootValid;
@@ -43,13 +43,13 @@ FatFindings FatClass::findStructures(std::int64_t limit) {
     return found;
 }
 
-void FatClass::setUserGeometry(std::uint32_t sectorsPerCluster) {
+void FatEngine::setUserGeometry(std::uint32_t sectorsPerCluster) {
     ++userGeometry;
     userBytesPerSector = 512;
     userSectorsPerCluster = sectorsPerCluster;
 }
 
-void FatClass::prepareAdvancedScan(std::uint64_t position) {
+void FatEngine::prepareAdvancedScan(std::uint64_t position) {
     geometry_.fatStart = position;
     candidates.clear();
     if (fixedRootBytes() == 0 || bootGeometry_) return;
@@ -60,7 +60,7 @@ void FatClass::prepareAdvancedScan(std::uint64_t position) {
     rootStart = 2 * (padded + 2048);
 }
 
-void FatClass::scanForEntries() {
+void FatEngine::scanForEntries() {
     candidates.clear();
     foundCount = 0;
     dotVotes_.clear();
@@ -102,7 +102,7 @@ void FatClass::scanForEntries() {
     reporting.setStatus("found file or directory =  " + std::to_string(foundCount) + " ");
 }
 
-void FatClass::settleAdvancedGeometry() {
+void FatEngine::settleAdvancedGeometry() {
     FatGeometry g = geometry_;
     const std::uint64_t cs = 512ULL * userSectorsPerCluster;
     const std::uint64_t size = readableSize();
@@ -144,7 +144,7 @@ void FatClass::settleAdvancedGeometry() {
     useGeometry(g, false);
 }
 
-std::int32_t FatClass::addSlotRecord(Bytes slot, const LongName& longName, std::int32_t parent) {
+std::int32_t FatEngine::addSlotRecord(Bytes slot, const LongName& longName, std::int32_t parent) {
     FatEntry e = slotFields(slot);
     nameEntry(e, slot, longName);
     e.parentIndex = parent;
@@ -153,7 +153,7 @@ std::int32_t FatClass::addSlotRecord(Bytes slot, const LongName& longName, std::
     return entries.back().ownIndex;
 }
 
-void FatClass::walkCandidateDirectory(std::uint32_t cluster, std::int32_t parent, int depth) {
+void FatEngine::walkCandidateDirectory(std::uint32_t cluster, std::int32_t parent, int depth) {
     if (depth > kMaxDepth) return;
     const std::uint64_t cs = geometry_.clusterSize;
     const std::uint64_t size = readableSize();
@@ -192,7 +192,7 @@ void FatClass::walkCandidateDirectory(std::uint32_t cluster, std::int32_t parent
     }
 }
 
-std::size_t FatClass::buildFromCandidates() {
+std::size_t FatEngine::buildFromCandidates() {
     entries.clear();
     seenPositions.clear();
     entries.push_back(syntheticRecord(kDummyEntryName, 0x0F, 0));
@@ -234,7 +234,7 @@ std::size_t FatClass::buildFromCandidates() {
     return entries.size();
 }
 
-bool FatClass::parseAdvanced(const FatAdvancedPick& pick) {
+bool FatEngine::parseAdvanced(const FatAdvancedPick& pick) {
     if (pick.clusterValue == 0) return false;
     attachReader();
     setUserGeometry(pick.clusterValue);

@@ -23,7 +23,7 @@ constexpr std::uint64_t kFinderChunk = 10 * 1024 * 1024;
 constexpr std::uint64_t kScanRead = 1024 * 1024;
 }  // namespace
 
-FatFamilyEngine::FatFamilyEngine(readWriteInterface& reader, VolumeRecord volume)
+FatFamilyEngine::FatFamilyEngine(DiskReader& reader, VolumeRecord volume)
     : reader_(reader), volume_(std::move(volume)) {
     const std::int64_t start = volume_.startSector;
     volumeBase_ = start > 0 && start <= std::numeric_limits<std::int64_t>::max() / 512 ? start * 512 : 0;

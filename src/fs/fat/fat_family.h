@@ -102,7 +102,7 @@ struct FatHostTimes {
 
 class FatFamilyEngine {
 public:
-    FatFamilyEngine(readWriteInterface& reader, VolumeRecord volume);
+    FatFamilyEngine(DiskReader& reader, VolumeRecord volume);
     FatFamilyEngine(const FatFamilyEngine&) = delete;
     FatFamilyEngine& operator=(const FatFamilyEngine&) = delete;
     virtual ~FatFamilyEngine() = default;
@@ -217,7 +217,7 @@ protected:
     FatSaveResult writeFile(const std::string& hostPath, ClusterChain chain, std::uint64_t dataBytes,
                             std::uint64_t zeroTail, const FatHostTimes& times) const;
 
-    readWriteInterface& reader_;
+    DiskReader& reader_;
     VolumeRecord volume_;
     std::int64_t volumeBase_ = 0;
     mutable std::mutex readerMutex_;

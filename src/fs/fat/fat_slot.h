@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "fs/fat/fat_class.h"
+#include "fs/fat/fat_engine.h"
 
 namespace halvard::fat_slot {
 

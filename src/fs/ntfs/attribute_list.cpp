@@ -1,7 +1,7 @@
 // A file's attributes wherever they live: the base record and the extension records its attribute list names.
 #include <algorithm>
 
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/ntfs_engine.h"
 
 namespace halvard {
 
@@ -12,7 +12,7 @@ namespace {
 constexpr std::uint64_t kMaxAttributeList = 16 * 1024 * 1024;
 }  // namespace
 
-std::vector<std::uint64_t> ntfs::listedRecords(Bytes record, bool& hasList) const {
+std::vector<std::uint64_t> NtfsEngine::listedRecords(Bytes record, bool& hasList) const {
     std::vector<std::uint8_t> list;
     hasList = false;
     forEachAttribute(record, [&](const AttributeHeader& h) {
@@ -46,7 +46,7 @@ std::vector<std::uint64_t> ntfs::listedRecords(Bytes record, bool& hasList) cons
     return records;
 }
 
-ntfs::AttributeWalk ntfs::forEachFileAttribute(Bytes base, std::uint64_t ownNumber, const RecordFetch& fetch,
+NtfsEngine::AttributeWalk NtfsEngine::forEachFileAttribute(Bytes base, std::uint64_t ownNumber, const RecordFetch& fetch,
                                                const AttributeVisit& visit,
                                                const std::vector<std::uint64_t>& strays) const {
     AttributeWalk walk;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/ntfs_engine.h"
 #include "fs/ntfs/ntfs_boot_sector.h"
 #include "image/unstored_skip.h"
 
@@ -25,10 +25,10 @@ bool plausibleRecordStart(Bytes chunk, std::uint64_t o) {
 }
 }  // namespace
 
-void ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
+void NtfsEngine::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                       const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& slot) {
     struct SkipReport {
-        ntfs& engine;
+        NtfsEngine& engine;
         const UnstoredSkip& unstored;
         ~SkipReport() {
             if (unstored.skippedBytes()) engine.reporting.setStatus(unstoredSkipText(unstored.skippedBytes()));
@@ -64,10 +64,10 @@ void ntfs::scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_
     }
 }
 
-std::uint64_t ntfs::inferClusterSize(Bytes mftRecord, std::uint64_t mftRecordOffset, Bytes nextRecord) const {
+std::uint64_t NtfsEngine::inferClusterSize(Bytes mftRecord, std::uint64_t mftRecordOffset, Bytes nextRecord) const {
     // $MFT's first run starts at its own record, and $MFTMirr's at the mirror that holds a copy of it.
     auto match = [&](Bytes record) -> std::uint64_t {
-        const std::vector<DataRun> runs = getRun2(record, kData);
+        const std::vector<DataRun> runs = attributeRuns(record, kData);
         if (runs.empty() || runs[0].sparse || runs[0].startCluster <= 0) return 0;
         for (std::uint64_t size = 512; size <= (2ULL << 20); size *= 2)
             if (static_cast<std::uint64_t>(runs[0].startCluster) * size == mftRecordOffset) return size;
@@ -85,7 +85,7 @@ std::uint64_t ntfs::inferClusterSize(Bytes mftRecord, std::uint64_t mftRecordOff
     return mirror ? match(nextRecord) : 0;
 }
 
-void ntfs::copyScannedRecord(Bytes chunk, std::uint64_t o, std::vector<std::uint8_t>& record) const {
+void NtfsEngine::copyScannedRecord(Bytes chunk, std::uint64_t o, std::vector<std::uint8_t>& record) const {
     record.assign(recordSize, 0);
     if (o < chunk.size()) {
         const Bytes available = slice(chunk, o, std::min<std::uint64_t>(recordSize, chunk.size() - o));
@@ -94,7 +94,7 @@ void ntfs::copyScannedRecord(Bytes chunk, std::uint64_t o, std::vector<std::uint
     applyFixups(record);
 }
 
-bool ntfs::takeScannedRecord(Bytes chunk, std::uint64_t o, std::uint64_t offset, std::vector<std::uint8_t>& record) {
+bool NtfsEngine::takeScannedRecord(Bytes chunk, std::uint64_t o, std::uint64_t offset, std::vector<std::uint8_t>& record) {
     adoptRecordSizeFrom(slice(chunk, o, 0x30));
     if (o > 0 && o + recordSize > chunk.size() && offset + recordSize <= volumeSize) return false;
     copyScannedRecord(chunk, o, record);
@@ -102,7 +102,7 @@ bool ntfs::takeScannedRecord(Bytes chunk, std::uint64_t o, std::uint64_t offset,
     return true;
 }
 
-void ntfs::appendScannedEntry(Bytes record, std::uint64_t offset) {
+void NtfsEngine::appendScannedEntry(Bytes record, std::uint64_t offset) {
     NtfsEntry entry;
     std::memcpy(entry.signature.data(), record.data(), std::min<std::size_t>(4, record.size()));
     entry.recordOffset = offset;
@@ -118,7 +118,7 @@ void reserveIndexZero(std::vector<NtfsEntry>& entries) {
 }
 }  // namespace
 
-bool ntfs::scanForFirstMft() {
+bool NtfsEngine::scanForFirstMft() {
     const std::uint64_t fallbackCluster = bootValid_ && bootClusterSize() ? bootClusterSize() : 4096;
     clusterSize = 4096;
     reporting.setStatus("boot sector corrupt.Scanning for first mft entry...");
@@ -164,7 +164,7 @@ bool ntfs::scanForFirstMft() {
     return found;
 }
 
-void ntfs::deepScanMft() {
+void NtfsEngine::deepScanMft() {
     const std::uint64_t bootCluster = bootClusterSize();
     clusterSize = bootCluster ? bootCluster : 4096;
     mftRunReady = false;
@@ -209,7 +209,7 @@ void ntfs::deepScanMft() {
     reporting.setPosition(static_cast<std::uint32_t>(std::min<std::uint64_t>(chunks, 0xFFFFFFFFu)));
 }
 
-std::uint64_t ntfs::findMftEntries(std::uint64_t limit) {
+std::uint64_t NtfsEngine::findMftEntries(std::uint64_t limit) {
     if (limit < 1) limit = 3;
     const std::uint64_t bootCluster = bootClusterSize();
     clusterSize = bootCluster ? bootCluster : 4096;
@@ -252,7 +252,7 @@ std::uint64_t ntfs::findMftEntries(std::uint64_t limit) {
     return mftCandidates.size();
 }
 
-bool ntfs::takeMftRunFromCandidate(std::uint64_t index) {
+bool NtfsEngine::takeMftRunFromCandidate(std::uint64_t index) {
     mftRunReady = false;
     if (index >= mftCandidates.size()) return false;
     std::vector<std::uint8_t> record;

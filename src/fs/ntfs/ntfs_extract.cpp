@@ -6,7 +6,7 @@
 
 #include "common/host_files.h"
 #include "fs/ntfs/lznt1.h"
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/ntfs_engine.h"
 
 namespace halvard {
 
@@ -60,7 +60,7 @@ Bytes residentBytes(Bytes record, const AttributeHeader& h, bool& damaged) {
 
 }  // namespace
 
-struct ntfs::FileData {
+struct NtfsEngine::FileData {
     DataDescription desc;
     bool found = false;      // the record has content to write
     bool sizeKnown = false;  // desc holds the sizes of the attribute's first piece
@@ -75,7 +75,7 @@ struct ntfs::FileData {
 
 // ---- descriptions and runs ----------------------------------------------------------------------------------
 
-DataDescription ntfs::getDatStruct(Bytes record) {
+DataDescription NtfsEngine::describeData(Bytes record) {
     DataDescription d;
     forEachAttribute(record, [&](const AttributeHeader& h) {
         if (!isUnnamedData(h)) return true;  // named streams are not the file's content
@@ -98,7 +98,7 @@ DataDescription ntfs::getDatStruct(Bytes record) {
     return d;
 }
 
-std::vector<DataRun> ntfs::getRun2(Bytes record, std::uint32_t type, std::uint64_t* clusterCount) {
+std::vector<DataRun> NtfsEngine::attributeRuns(Bytes record, std::uint32_t type, std::uint64_t* clusterCount) {
     std::vector<DataRun> runs;
     forEachAttribute(record, [&](const AttributeHeader& h) {
         if (h.type != type || !h.nonResident || (type == kData && h.nameLength != 0)) return true;
@@ -111,13 +111,13 @@ std::vector<DataRun> ntfs::getRun2(Bytes record, std::uint32_t type, std::uint64
     return runs;
 }
 
-std::vector<DataRun> ntfs::getRun2(std::uint64_t recordOffset, std::uint32_t type) const {
+std::vector<DataRun> NtfsEngine::attributeRuns(std::uint64_t recordOffset, std::uint32_t type) const {
     std::vector<std::uint8_t> record;
     if (!readRecordAt(recordOffset, record)) return {};
-    return getRun2(record, type);
+    return attributeRuns(record, type);
 }
 
-std::vector<std::int64_t> ntfs::getRun(const RunMap& map, std::uint64_t firstVcn, std::uint64_t count) {
+std::vector<std::int64_t> NtfsEngine::clusterNumbers(const RunMap& map, std::uint64_t firstVcn, std::uint64_t count) {
     std::vector<std::int64_t> clusters;
     clusters.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(count, 1u << 16)));
     for (std::uint64_t vcn = firstVcn; vcn < firstVcn + count; ++vcn) {
@@ -127,7 +127,7 @@ std::vector<std::int64_t> ntfs::getRun(const RunMap& map, std::uint64_t firstVcn
     return clusters;
 }
 
-ntfs::FileData ntfs::collectFileData(std::uint64_t index, Bytes record) const {
+NtfsEngine::FileData NtfsEngine::collectFileData(std::uint64_t index, Bytes record) const {
     const std::uint64_t ownNumber = index < entries.size() ? entries[fileOf(index)].recordNumber : index;
     const std::string stream = streamName(index);
     const auto strays = deletedExtensions_.find(ownNumber);
@@ -136,7 +136,7 @@ ntfs::FileData ntfs::collectFileData(std::uint64_t index, Bytes record) const {
     return collectFileData(record, ownNumber, extensionFetch(), {}, stream);
 }
 
-ntfs::FileData ntfs::collectFileData(Bytes record, std::uint64_t ownNumber, const RecordFetch& fetch,
+NtfsEngine::FileData NtfsEngine::collectFileData(Bytes record, std::uint64_t ownNumber, const RecordFetch& fetch,
                                      const std::vector<std::uint64_t>& strays, const std::string& stream) const {
     FileData fd;
     // The $DATA attribute's pieces, from wherever the file's attribute list puts them.
@@ -197,10 +197,10 @@ ntfs::FileData ntfs::collectFileData(Bytes record, std::uint64_t ownNumber, cons
     return fd;
 }
 
-RunMap ntfs::mftMapFromRecord(Bytes record) const {
+RunMap NtfsEngine::mftMapFromRecord(Bytes record) const {
     // A fragmented MFT continues in extension records that its attribute list names; they lie in the part of the
     // MFT that $MFT's own record maps.
-    const RunMap first(getRun2(record, kData));
+    const RunMap first(attributeRuns(record, kData));
     const RecordFetch fetch = [&](std::uint64_t number, std::vector<std::uint8_t>& extension) {
         std::uint64_t stream = 0;
         if (number > ~0ULL / recordSize) return false;
@@ -213,7 +213,7 @@ RunMap ntfs::mftMapFromRecord(Bytes record) const {
     return collectFileData(record, 0, fetch).map;
 }
 
-std::uint64_t ntfs::entrySize(std::uint64_t index, Bytes record) const {
+std::uint64_t NtfsEngine::entrySize(std::uint64_t index, Bytes record) const {
     if (isSynthetic(index)) return 0;
     const FileData fd = collectFileData(index, record);
     if (!fd.found) return 0;
@@ -222,7 +222,7 @@ std::uint64_t ntfs::entrySize(std::uint64_t index, Bytes record) const {
     return saturatingMultiply(fd.map.endVcn(), clusterSize);
 }
 
-std::uint64_t ntfs::entrySize(std::uint64_t index) const {
+std::uint64_t NtfsEngine::entrySize(std::uint64_t index) const {
     std::vector<std::uint8_t> record;
     readEntryRecord(index, record);
     if (record.empty()) return 0;
@@ -231,7 +231,7 @@ std::uint64_t ntfs::entrySize(std::uint64_t index) const {
 
 // ---- writers ------------------------------------------------------------------------------------------------
 
-bool ntfs::readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8_t* buffer) const {
+bool NtfsEngine::readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8_t* buffer) const {
     const std::uint64_t bytes = clusters * clusterSize;
     if (clusterRangeInVolume(cluster, clusters))
         return reader_.read(static_cast<std::uint64_t>(cluster) * clusterSize, buffer, static_cast<std::size_t>(bytes));
@@ -248,7 +248,7 @@ bool ntfs::readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8
     return false;
 }
 
-std::uint64_t ntfs::contentLength(const FileData& data, SaveOutcome& result) const {
+std::uint64_t NtfsEngine::contentLength(const FileData& data, SaveOutcome& result) const {
     if (!data.sizeKnown) return saturatingMultiply(data.map.endVcn(), clusterSize);
     // A file never holds more than its allocation; a real size beyond it is damage, and trusting it could mean
     // writing terabytes of zeros.
@@ -259,22 +259,22 @@ std::uint64_t ntfs::contentLength(const FileData& data, SaveOutcome& result) con
     return data.desc.realSize;
 }
 
-bool ntfs::tooMuchInvented(std::uint64_t zeros) const {
+bool NtfsEngine::tooMuchInvented(std::uint64_t zeros) const {
     // A run list that makes up more than a volume's worth of clusters is noise, not a file.
     return zeros > (volumeSize ? volumeSize : kMaxInventedWithoutVolume);
 }
 
-bool ntfs::padMissingTail(const FileData& data, HostFile& out, std::uint64_t remaining) const {
+bool NtfsEngine::padMissingTail(const FileData& data, HostFile& out, std::uint64_t remaining) const {
     // Only when pieces named by an attribute list could not be read: the file then keeps its length. A single
     // record's runs describe the whole attribute, so a size beyond them is not believed.
     return !data.sizeKnown || !data.fromAttributeList || out.writeZeros(remaining);
 }
 
-bool ntfs::writeResident(const FileData& data, HostFile& out, SaveOutcome&) const {
+bool NtfsEngine::writeResident(const FileData& data, HostFile& out, SaveOutcome&) const {
     return data.residentValue.empty() || out.write(data.residentValue.data(), data.residentValue.size());
 }
 
-bool ntfs::writePlain(const FileData& data, HostFile& out, SaveOutcome& result) const {
+bool NtfsEngine::writePlain(const FileData& data, HostFile& out, SaveOutcome& result) const {
     const std::uint64_t cs = clusterSize;
     std::uint64_t remaining = contentLength(data, result);
     // Past the initialized size the clusters hold whatever was there before: the file reads as zeros there.
@@ -341,7 +341,7 @@ bool ntfs::writePlain(const FileData& data, HostFile& out, SaveOutcome& result) 
     return true;
 }
 
-bool ntfs::writeCompressed(const FileData& data, HostFile& out, SaveOutcome& result) const {
+bool NtfsEngine::writeCompressed(const FileData& data, HostFile& out, SaveOutcome& result) const {
     const std::uint64_t cs = clusterSize;
     const unsigned exponent = data.desc.compressionUnitExponent;
     if (exponent == 0 || exponent > 16 || (cs << exponent) > kMaxCompressionUnit) return writePlain(data, out, result);
@@ -362,7 +362,7 @@ bool ntfs::writeCompressed(const FileData& data, HostFile& out, SaveOutcome& res
             produced = realSize;
             break;
         }
-        const std::vector<std::int64_t> clusters = getRun(data.map, unitVcn, u);
+        const std::vector<std::int64_t> clusters = clusterNumbers(data.map, unitVcn, u);
         // VCNs that no run describes (a missing piece, not a hole) are damage, unlike sparse units.
         bool described = false;
         for (std::uint64_t k = 0; k < u && !described; ++k) described = data.map.find(unitVcn + k) != nullptr;
@@ -419,11 +419,11 @@ bool ntfs::writeCompressed(const FileData& data, HostFile& out, SaveOutcome& res
     return true;
 }
 
-bool ntfs::AttributeListDataToFile(const FileData& data, HostFile& out, SaveOutcome& result) const {
+bool NtfsEngine::AttributeListDataToFile(const FileData& data, HostFile& out, SaveOutcome& result) const {
     return data.compressed() ? writeCompressed(data, out, result) : writePlain(data, out, result);
 }
 
-SaveOutcome ntfs::getMftEntry(std::uint64_t index, const std::string& hostPath) const {
+SaveOutcome NtfsEngine::saveEntryContent(std::uint64_t index, const std::string& hostPath) const {
     SaveOutcome result;
     if (index >= entries.size()) {
         result.error = "no such entry";
@@ -465,7 +465,7 @@ SaveOutcome ntfs::getMftEntry(std::uint64_t index, const std::string& hostPath) 
     }
     result.written = true;
     if (!record.empty()) {
-        const NtfsFileTimes times = getFileTimeStructure(record);
+        const NtfsFileTimes times = fileTimes(record);
         if (times.known) {
             setHostFileTimes(hostPath, unixSecondsFromFileTime(times.accessed),
                              static_cast<std::uint32_t>(times.accessed % 10000000ULL) * 100,

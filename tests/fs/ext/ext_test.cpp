@@ -144,7 +144,7 @@ TEST(ExtBlockMap, HolesKeepTheirPlaceAndNumbersBeyondTheVolumeAreNotRead) {
     source.blocks[200] = ByteVector(1024, 0);
     put32(source.blocks[200], 0, 300);
     put32(source.blocks[200], 8, 302);
-    const BlockList runs = FillarrayofBlocks(inode, 1024, 12 + 256 + 10, source.reader());
+    const BlockList runs = blockMapRuns(inode, 1024, 12 + 256 + 10, source.reader());
     ASSERT_EQ(runs.size(), 4u);
     EXPECT_EQ(runs[0].logical, 0u);
     EXPECT_EQ(runs[1].logical, 2u);

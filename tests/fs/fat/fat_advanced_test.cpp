@@ -7,9 +7,9 @@
 #include <map>
 
 #include "browser/fat_view.h"
-#include "fs/fat/fat64_class.h"
+#include "fs/fat/exfat_engine.h"
 #include "fs/fat/fat_candidates.h"
-#include "fs/fat/fat_class.h"
+#include "fs/fat/fat_engine.h"
 #include "fs/fat/fat_names.h"
 #include "support/fat_builder.h"
 #include "support/ntfs_builder.h"
@@ -259,11 +259,11 @@ TEST(FatAdvancedRoad, FindersStopAtTheirLimit) {
     MemoryReader reader(image);
     VolumeRecord record;
     record.sizeText = "2   MB";
-    Fat16Class fat16(reader, record);
+    Fat16Engine fat16(reader, record);
     fat16.attachReader();
     EXPECT_EQ(fat16.findFatTables(3), (std::vector<std::uint64_t>{4096, 8192, 12288}));
     EXPECT_EQ(fat16.findFatTables(-1).size(), 1u);
-    Fat64Class exfat(reader, record);
+    ExFatEngine exfat(reader, record);
     exfat.attachReader();
     EXPECT_EQ(exfat.findFatTables(3).size(), 3u);
     EXPECT_EQ(exfat.findHeapStarts(3).size(), 4u);
@@ -301,7 +301,7 @@ TEST(FatAdvancedRoad, ExfatBuildsFromWholeSets) {
     VolumeRecord record;
     record.fileSystem = "FAT64";
     record.sizeText = "1   MB";
-    FatView view(std::make_unique<Fat64Class>(reader, record));
+    FatView view(std::make_unique<ExFatEngine>(reader, record));
     const auto found = view.findStructures({}, 3);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->foundOffsets, std::vector<std::uint64_t>{1024});
@@ -310,7 +310,7 @@ TEST(FatAdvancedRoad, ExfatBuildsFromWholeSets) {
     EXPECT_NE(view.selectAdvanced({0, "0", 0}), "");
 
     // The engine's own road, with the heap given.
-    auto& engine = static_cast<Fat64Class&>(view.engine());
+    auto& engine = static_cast<ExFatEngine&>(view.engine());
     engine.attachReader();
     engine.setUserGeometry(0);
     engine.scanForEntries();

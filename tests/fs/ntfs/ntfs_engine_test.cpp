@@ -702,7 +702,7 @@ TEST(NtfsScan, AdvancedFinderOffersMftButNotItsMirror) {
     v.setRecord(16, named(5, "found.txt").build());
     MemoryReader reader(v.image());
     VolumeRecord record = Parsed::volumeRecord(8);
-    ntfs engine(reader, record);
+    NtfsEngine engine(reader, record);
     engine.readBootSector();
     EXPECT_EQ(engine.findMftEntries(3), 1u);
     ASSERT_EQ(engine.mftCandidates.size(), 1u);

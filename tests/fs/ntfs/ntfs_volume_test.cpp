@@ -109,7 +109,7 @@ protected:
         return view;
     }
 
-    FileReadSeekRaw reader;
+    RawReader reader;
     VolumeRecord volume;
     MemoryTree tree;
     testing::TempDir out;

@@ -49,11 +49,11 @@ enum class ExtRecoverable { Yes, Partly, No };
 
 inline constexpr std::uint32_t kExtRootKey = 0;
 
-class ext2Class : public EngineWiring {
+class ExtEngine : public EngineWiring {
 public:
-    ext2Class(readWriteInterface& reader, const VolumeRecord& volume);
-    ext2Class(const ext2Class&) = delete;
-    ext2Class& operator=(const ext2Class&) = delete;
+    ExtEngine(DiskReader& reader, const VolumeRecord& volume);
+    ExtEngine(const ExtEngine&) = delete;
+    ExtEngine& operator=(const ExtEngine&) = delete;
 
     // The parse, in this order (the steps after readGroupDescriptors only when both reads succeeded).
     void attachVolume();

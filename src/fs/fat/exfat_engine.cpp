@@ -1,4 +1,4 @@
-#include "fs/fat/fat64_class.h"
+#include "fs/fat/exfat_engine.h"
 
 #include <algorithm>
 
@@ -27,7 +27,7 @@ std::optional<CalendarTime> stampTime(std::uint32_t stamp, std::uint8_t tenMs = 
 
 }  // namespace
 
-bool Fat64Class::checkBootSector() {
+bool ExFatEngine::checkBootSector() {
     if (!readBootSector()) {
         reporting.inform("cant read file");
         return false;
@@ -38,12 +38,12 @@ bool Fat64Class::checkBootSector() {
     return geometry_.clusterSize != 0;
 }
 
-std::uint32_t Fat64Class::nextCluster(std::uint32_t cluster) const {
+std::uint32_t ExFatEngine::nextCluster(std::uint32_t cluster) const {
     if (formattedDriveFlag || !geometry_.validCluster(cluster)) return 0xFFFFFFFF;
     return fat_.entry(cluster);
 }
 
-ClusterChain Fat64Class::dataChain(const ExFatEntry& e, std::uint64_t maxClusters) const {
+ClusterChain ExFatEngine::dataChain(const ExFatEntry& e, std::uint64_t maxClusters) const {
     ClusterChain::Way way = ClusterChain::Way::Fat;
     if (e.contiguous())
         way = ClusterChain::Way::Contiguous;
@@ -53,7 +53,7 @@ ClusterChain Fat64Class::dataChain(const ExFatEntry& e, std::uint64_t maxCluster
     return ClusterChain(fat_, e.firstCluster, way, maxClusters);
 }
 
-bool Fat64Class::loadRootDirectory() {
+bool ExFatEngine::loadRootDirectory() {
     root_.clear();
     if (!geometry_.validCluster(geometry_.rootCluster)) return false;
     const std::uint64_t maxClusters = kMaxDirectoryBytes / geometry_.clusterSize;
@@ -62,7 +62,7 @@ bool Fat64Class::loadRootDirectory() {
     return !root_.empty();
 }
 
-std::size_t Fat64Class::parseRootDirectory() {
+std::size_t ExFatEngine::parseRootDirectory() {
     entries.clear();
     ExFatEntry placeholder;
     placeholder.name = kDummyEntryName;
@@ -73,7 +73,7 @@ std::size_t Fat64Class::parseRootDirectory() {
     return entries.size();
 }
 
-bool Fat64Class::parseStandard() {
+bool ExFatEngine::parseStandard() {
     if (!checkBootSector()) return false;
     if (!loadRootDirectory()) {
         reporting.inform("error...");
@@ -131,7 +131,7 @@ std::size_t readExfatEntrySet(Bytes bytes, std::size_t offset, ExFatEntry& e) {
     return end - offset;
 }
 
-FatFamilyEngine::WalkStep Fat64Class::takeNextEntry(DirectoryFrame& frame) {
+FatFamilyEngine::WalkStep ExFatEngine::takeNextEntry(DirectoryFrame& frame) {
     const Bytes bytes(frame.bytes);
     while (frame.offset + kEntry <= bytes.size()) {
         ExFatEntry e;
@@ -149,7 +149,7 @@ FatFamilyEngine::WalkStep Fat64Class::takeNextEntry(DirectoryFrame& frame) {
     return {true, -1};
 }
 
-std::optional<FatFamilyEngine::DirectoryFrame> Fat64Class::openDirectory(std::int32_t index, const DirectoryFrame&) {
+std::optional<FatFamilyEngine::DirectoryFrame> ExFatEngine::openDirectory(std::int32_t index, const DirectoryFrame&) {
     const ExFatEntry& e = entries[index];
     if (!geometry_.validCluster(e.firstCluster) || readDirClusters.count(e.firstCluster)) return std::nullopt;
     const std::uint64_t cs = geometry_.clusterSize;
@@ -161,11 +161,11 @@ std::optional<FatFamilyEngine::DirectoryFrame> Fat64Class::openDirectory(std::in
     return frame;
 }
 
-bool Fat64Class::isFolder(std::size_t index) const {
+bool ExFatEngine::isFolder(std::size_t index) const {
     return index < entries.size() && isExfatDirectoryAttribute(entries[index].attributes);
 }
 
-void Fat64Class::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
+void ExFatEngine::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
     const ExFatEntry& e = entries[index];
     f.size = e.dataLength;
     // A stamp with a valid UTC offset is listed as the instant a saved file gets, in the local zone as elsewhere.
@@ -180,9 +180,9 @@ void Fat64Class::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
     f.attributes = fatAttributeText(static_cast<std::uint8_t>(e.attributes));
 }
 
-std::string Fat64Class::entrySizeText(const ExFatEntry& entry) { return sizeText(static_cast<std::int64_t>(entry.dataLength)); }
+std::string ExFatEngine::entrySizeText(const ExFatEntry& entry) { return sizeText(static_cast<std::int64_t>(entry.dataLength)); }
 
-FatSaveResult Fat64Class::saveFile(std::size_t index, const std::string& hostPath) {
+FatSaveResult ExFatEngine::saveFile(std::size_t index, const std::string& hostPath) {
     if (index >= entries.size()) return {};
     const ExFatEntry& e = entries[index];
     const std::uint64_t cs = geometry_.clusterSize;

@@ -28,7 +28,7 @@ namespace halvard::gui {
 
 class RawResultTree;
 
-class RawRecoveryDialog : public WizardPage {
+class RawRecoveryPage : public WizardPage {
     Q_OBJECT
 public:
     // Choosers return an empty text when cancelled.
@@ -36,9 +36,9 @@ public:
     // Opens the signature editor (modal).
     using EditorOpener = std::function<void(QWidget* parent)>;
 
-    RawRecoveryDialog(ApplicationState& state, const VolumeRecord& volume, const QString& imagePath, bool imageChosen,
+    RawRecoveryPage(ApplicationState& state, const VolumeRecord& volume, const QString& imagePath, bool imageChosen,
                       QWidget* parent = nullptr);
-    ~RawRecoveryDialog() override;
+    ~RawRecoveryPage() override;
 
     void setSignatureFileChooser(Chooser chooser) { chooseSignatureFile_ = std::move(chooser); }
     void setFolderChooser(Chooser chooser) { chooseFolder_ = std::move(chooser); }
@@ -47,7 +47,7 @@ public:
     void setDefaultSignaturePath(const QString& path);
 
     bool working() const { return worker_->busy(); }
-    const myJpg* engine() const { return engine_.get(); }
+    const CarvingEngine* engine() const { return engine_.get(); }
     RawResultTree& resultTree() { return *tree_; }
 
 public slots:
@@ -77,7 +77,7 @@ private:
     QString imagePath_;
     bool imageChosen_ = false;
     QString defaultPath_;
-    std::unique_ptr<myJpg> engine_;
+    std::unique_ptr<CarvingEngine> engine_;
     std::unique_ptr<RawResultTree> tree_;
     StopFlag stopRequested_{0};
     Chooser chooseSignatureFile_;

@@ -1,4 +1,4 @@
-#include "fs/hfsplus/hfsp.h"
+#include "fs/hfsplus/hfs_plus_engine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -41,18 +41,18 @@ std::uint64_t blocksOf(const std::vector<Extent>& extents) {
 
 }  // namespace
 
-HFSP::HFSP(readWriteInterface& reader, const VolumeRecord& volume)
+HfsPlusEngine::HfsPlusEngine(DiskReader& reader, const VolumeRecord& volume)
     : reader_(reader, volume), volumeSize_(volumeSizeBytes(volume)) {}
 
-void HFSP::attachVolume() { reader_.attach(); }
+void HfsPlusEngine::attachVolume() { reader_.attach(); }
 
-void HFSP::insertTopItem() {
+void HfsPlusEngine::insertTopItem() {
     if (treeControl) topItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
 }
 
-bool HFSP::pollStop() const { return stop.stopNow(); }
+bool HfsPlusEngine::pollStop() const { return stop.stopNow(); }
 
-bool HFSP::readVolumeHeader() {
+bool HfsPlusEngine::readVolumeHeader() {
     std::vector<std::uint8_t> buffer(kVolumeHeaderSize, 0);
     reader_.read(kVolumeHeaderOffset, buffer);
     header_ = VolumeHeader::read(buffer);
@@ -60,13 +60,13 @@ bool HFSP::readVolumeHeader() {
     return true;
 }
 
-std::uint64_t HFSP::volumeBlocks() const {
+std::uint64_t HfsPlusEngine::volumeBlocks() const {
     const std::uint64_t bs = header_.blockSize;
     if (header_.totalBlocks == 0 && bs != 0) return volumeSize_ / bs;
     return header_.totalBlocks;
 }
 
-std::optional<HFSP::Piece> HFSP::locate(const std::vector<Extent>& extents, std::uint64_t forkOffset) const {
+std::optional<HfsPlusEngine::Piece> HfsPlusEngine::locate(const std::vector<Extent>& extents, std::uint64_t forkOffset) const {
     const std::uint64_t bs = header_.blockSize;
     if (bs == 0 || extents.empty()) return std::nullopt;
     const std::uint64_t block = forkOffset / bs;
@@ -88,7 +88,7 @@ std::optional<HFSP::Piece> HFSP::locate(const std::vector<Extent>& extents, std:
     return Piece{physical * bs + within, bs - within};
 }
 
-bool HFSP::readFork(const std::vector<Extent>& extents, std::uint64_t forkOffset, std::vector<std::uint8_t>& buffer) const {
+bool HfsPlusEngine::readFork(const std::vector<Extent>& extents, std::uint64_t forkOffset, std::vector<std::uint8_t>& buffer) const {
     std::fill(buffer.begin(), buffer.end(), 0);
     bool ok = true;
     for (std::uint64_t done = 0; done < buffer.size();) {
@@ -101,7 +101,7 @@ bool HFSP::readFork(const std::vector<Extent>& extents, std::uint64_t forkOffset
     return ok;
 }
 
-std::vector<Extent> HFSP::forkExtents(std::uint32_t fileId, const std::vector<Extent>& first,
+std::vector<Extent> HfsPlusEngine::forkExtents(std::uint32_t fileId, const std::vector<Extent>& first,
                                       std::uint64_t totalBlocks) const {
     std::vector<Extent> list = first;
     std::uint64_t gathered = blocksOf(list);
@@ -117,7 +117,7 @@ std::vector<Extent> HFSP::forkExtents(std::uint32_t fileId, const std::vector<Ex
     return list;
 }
 
-bool HFSP::readHeaderNode(const std::vector<Extent>& extents, HeaderRecord& header,
+bool HfsPlusEngine::readHeaderNode(const std::vector<Extent>& extents, HeaderRecord& header,
                           std::vector<std::uint8_t>& node) const {
     node.assign(512, 0);
     if (!readFork(extents, 0, node)) return false;
@@ -125,7 +125,7 @@ bool HFSP::readHeaderNode(const std::vector<Extent>& extents, HeaderRecord& head
     return NodeDescriptor::read(node).knownKind() && header.nodeSizeValid() && header.nodeSize <= kMaxNodeSize;
 }
 
-void HFSP::forEachNode(const std::vector<Extent>& extents, std::uint64_t nodeSize, std::uint64_t total,
+void HfsPlusEngine::forEachNode(const std::vector<Extent>& extents, std::uint64_t nodeSize, std::uint64_t total,
                        bool reportProgress, const std::function<void(std::uint64_t, Bytes)>& visit) const {
     std::vector<std::uint8_t> buffer;
     const std::uint64_t perChunk = std::max<std::uint64_t>(kNodeChunk / nodeSize, 1);
@@ -139,14 +139,14 @@ void HFSP::forEachNode(const std::vector<Extent>& extents, std::uint64_t nodeSiz
     }
 }
 
-std::uint64_t HFSP::nodesToRead(const HeaderRecord& tree, std::uint64_t forkBlocks) const {
+std::uint64_t HfsPlusEngine::nodesToRead(const HeaderRecord& tree, std::uint64_t forkBlocks) const {
     // A damaged header can claim billions of nodes: no more are read than the file and the volume hold.
     std::uint64_t total = std::min<std::uint64_t>(tree.totalNodes, forkBlocks * header_.blockSize / tree.nodeSize);
     if (volumeSize_ != 0) total = std::min<std::uint64_t>(total, volumeSize_ / tree.nodeSize);
     return total;
 }
 
-bool HFSP::indexExtentsOverflow() {
+bool HfsPlusEngine::indexExtentsOverflow() {
     overflow_.clear();
     if (!header_.blockSizeValid() || header_.blockSize > kMaxBlockSize) return false;
     const std::vector<Extent> extents = nonEmpty(header_.extentsFile.extents);
@@ -166,7 +166,7 @@ bool HFSP::indexExtentsOverflow() {
     return true;
 }
 
-bool HFSP::readCatalogNodes() {
+bool HfsPlusEngine::readCatalogNodes() {
     catalogNodes_.clear();
     if (!headerRead_ || !header_.blockSizeValid() || header_.blockSize > kMaxBlockSize) return false;
     catalogExtents_ = forkExtents(kCatalogFileId, nonEmpty(header_.catalogFile.extents), header_.catalogFile.totalBlocks);
@@ -186,7 +186,7 @@ bool HFSP::readCatalogNodes() {
     return true;
 }
 
-bool HFSP::scanCatalogLeafNodes() {
+bool HfsPlusEngine::scanCatalogLeafNodes() {
     catalogNodes_.clear();
     const std::uint64_t bs = header_.blockSize;
     if (!header_.blockSizeValid() || bs > kMaxBlockSize) {
@@ -224,7 +224,7 @@ bool HFSP::scanCatalogLeafNodes() {
     return true;
 }
 
-void HFSP::takeRecords(const CatalogNode& node, Bytes bytes, bool live) {
+void HfsPlusEngine::takeRecords(const CatalogNode& node, Bytes bytes, bool live) {
     for (std::uint16_t offset : node.offsets) {
         const auto r = readCatalogRecord(bytes, offset);
         if (!r || r->id == 0) continue;
@@ -251,7 +251,7 @@ void HFSP::takeRecords(const CatalogNode& node, Bytes bytes, bool live) {
     }
 }
 
-void HFSP::readCatalogRecords() {
+void HfsPlusEngine::readCatalogRecords() {
     entriesById_.clear();
     reporting.setRange(0, static_cast<std::uint32_t>(catalogNodes_.size()));
     // The live leaf chain first, so that a stale copy in a free node never shadows a record in use.
@@ -290,7 +290,7 @@ void HFSP::readCatalogRecords() {
     }
 }
 
-void HFSP::linkCatalogEntries() {
+void HfsPlusEngine::linkCatalogEntries() {
     reporting.setStatus("Maintaining Parent Child....");
     const std::uint64_t count = entriesById_.size();
     reporting.setRange(0, static_cast<std::uint32_t>(count));
@@ -332,7 +332,7 @@ void HFSP::linkCatalogEntries() {
     entriesById_.emplace(orphan.id, std::move(orphan));
 }
 
-void HFSP::findLinkTargets() {
+void HfsPlusEngine::findLinkTargets() {
     linkTargets_.clear();
     for (const auto& [id, folder] : entriesById_) {
         if (folder.parentId != kRootFolderId || !folder.isFolder() || folder.name != kPrivateDataFolder) continue;
@@ -346,14 +346,14 @@ void HFSP::findLinkTargets() {
     }
 }
 
-const HfsEntry& HFSP::contentOf(const HfsEntry& file) const {
+const HfsEntry& HfsPlusEngine::contentOf(const HfsEntry& file) const {
     if (file.linkInode == 0) return file;
     const auto target = linkTargets_.find(file.linkInode);
     const HfsEntry* e = target == linkTargets_.end() ? nullptr : entry(target->second);
     return e && !e->isFolder() ? *e : file;
 }
 
-void HFSP::fillTopLevel() {
+void HfsPlusEngine::fillTopLevel() {
     if (!treeControl) return;
     std::uint64_t position = 0;
     for (const auto& [id, e] : entriesById_) {
@@ -370,20 +370,20 @@ void HFSP::fillTopLevel() {
     }
 }
 
-const HfsEntry* HFSP::entry(std::int64_t id) const {
+const HfsEntry* HfsPlusEngine::entry(std::int64_t id) const {
     if (id < 0 || id > 0xFFFFFFFFLL) return nullptr;
     const auto it = entriesById_.find(static_cast<std::uint32_t>(id));
     return it == entriesById_.end() ? nullptr : &it->second;
 }
 
-std::vector<std::uint32_t> HFSP::topLevelIds() const {
+std::vector<std::uint32_t> HfsPlusEngine::topLevelIds() const {
     std::vector<std::uint32_t> ids;
     for (const auto& [id, e] : entriesById_)
         if (e.parentId == kRootFolderId && id != kRootFolderId) ids.push_back(id);
     return ids;
 }
 
-std::vector<std::uint32_t> HFSP::childIds(std::int64_t id) const {
+std::vector<std::uint32_t> HfsPlusEngine::childIds(std::int64_t id) const {
     std::vector<std::uint32_t> ids;
     const HfsEntry* folder = entry(id);
     if (!folder || !folder->isFolder()) return ids;
@@ -397,14 +397,14 @@ std::vector<std::uint32_t> HFSP::childIds(std::int64_t id) const {
     return ids;
 }
 
-std::string HFSP::permissionText(std::uint16_t mode) {
+std::string HfsPlusEngine::permissionText(std::uint16_t mode) {
     static const std::vector<AttributeCode> codes = {
         {0x0040, "-Owner:X"}, {0x0080, "-Owner:W"}, {0x0100, "-Owner:R"}, {0x0001, "-OX"}, {0x0002, "-OW"},
         {0x0004, "-OR"},      {0x0008, "-GX"},      {0x0010, "-GW"},      {0x0020, "-GR"}};
     return attributeText(mode, codes);
 }
 
-SaveOutcome HFSP::fillExtentBlocksOfFile(std::uint32_t id, const std::string& hostPath) const {
+SaveOutcome HfsPlusEngine::fillExtentBlocksOfFile(std::uint32_t id, const std::string& hostPath) const {
     const HfsEntry* link = entry(id);
     if (!link || link->isFolder()) {
         SaveOutcome result;

@@ -8,7 +8,7 @@
 //
 // Threads: the parse (readBootSector ... buildEntryTree) runs on one worker. Tree items are inserted only at its
 // end, when every entry is complete and linked; from then on the entries do not change (but for renameEntry) and
-// the reading calls (getFileTimeStructure, entrySize, getMftEntry, readEntryRecord) may run on any thread: every
+// the reading calls (fileTimes, entrySize, saveEntryContent, readEntryRecord) may run on any thread: every
 // access to the reader is serialised inside the engine.
 #include <array>
 #include <cstdint>
@@ -99,11 +99,11 @@ struct NtfsName {
     std::uint8_t nameSpace = 0;
 };
 
-class ntfs : public EngineWiring {
+class NtfsEngine : public EngineWiring {
 public:
-    ntfs(readWriteInterface& reader, VolumeRecord volume);
-    ntfs(const ntfs&) = delete;
-    ntfs& operator=(const ntfs&) = delete;
+    NtfsEngine(DiskReader& reader, VolumeRecord volume);
+    NtfsEngine(const NtfsEngine&) = delete;
+    NtfsEngine& operator=(const NtfsEngine&) = delete;
 
     ParseMode parseMode = ParseMode::Standard;
 
@@ -130,7 +130,7 @@ public:
     void attachVolumeBase() { reader_.attach(); }
     bool readBootSector();
     void insertRootItem();
-    bool ParsingBasedOnMFT();
+    bool locateMft();
     void loadMftRecords();
     void buildEntryTree();
     // Reads the record at `recordOffset` and fills entry `index` from it (name, kind, parent, flags).
@@ -167,17 +167,17 @@ public:
     bool readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& record) const;
 
     // ---- file data ----
-    static NtfsFileTimes getFileTimeStructure(Bytes record);
+    static NtfsFileTimes fileTimes(Bytes record);
     // Where the record's symbolic link, junction or mount point leads; empty when it is none.
     static std::string reparseTarget(Bytes record);
-    NtfsFileTimes getFileTimeStructure(std::uint64_t index) const;
-    static DataDescription getDatStruct(Bytes record);
+    NtfsFileTimes fileTimes(std::uint64_t index) const;
+    static DataDescription describeData(Bytes record);
     // The runs of the record's first non-resident attribute of `type` (unnamed when `type` is $DATA).
-    static std::vector<ntfs_format::DataRun> getRun2(Bytes record, std::uint32_t type,
+    static std::vector<ntfs_format::DataRun> attributeRuns(Bytes record, std::uint32_t type,
                                                       std::uint64_t* clusterCount = nullptr);
-    std::vector<ntfs_format::DataRun> getRun2(std::uint64_t recordOffset, std::uint32_t type) const;
+    std::vector<ntfs_format::DataRun> attributeRuns(std::uint64_t recordOffset, std::uint32_t type) const;
     // Cluster numbers of `count` clusters from `firstVcn` on (-1 where nothing is allocated).
-    static std::vector<std::int64_t> getRun(const ntfs_format::RunMap& map, std::uint64_t firstVcn,
+    static std::vector<std::int64_t> clusterNumbers(const ntfs_format::RunMap& map, std::uint64_t firstVcn,
                                             std::uint64_t count);
     // Reads a record by its MFT record number (false when it cannot be found).
     using RecordFetch = std::function<bool(std::uint64_t, std::vector<std::uint8_t>&)>;
@@ -199,7 +199,7 @@ public:
     std::uint64_t entrySize(std::uint64_t index) const;
     std::uint64_t entrySize(std::uint64_t index, Bytes record) const;
     // Writes the entry's content to exactly `hostPath` and sets its access and modification times.
-    SaveOutcome getMftEntry(std::uint64_t index, const std::string& hostPath) const;
+    SaveOutcome saveEntryContent(std::uint64_t index, const std::string& hostPath) const;
 
     // ---- searches when the boot sector does not lead to the MFT ----
     bool scanForFirstMft();

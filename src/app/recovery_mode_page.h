@@ -18,13 +18,13 @@ class QRadioButton;
 
 namespace halvard::gui {
 
-class ParceModeNtfsDlg : public WizardPage {
+class RecoveryModePage : public WizardPage {
     Q_OBJECT
 public:
     // Makes the page that follows with this page as its parent, or null when none can be made.
-    using NextPageFactory = std::function<QWidget*(ParceModeNtfsDlg&)>;
+    using NextPageFactory = std::function<QWidget*(RecoveryModePage&)>;
 
-    ParceModeNtfsDlg(ApplicationState& state, const VolumeRecord& volume, QWidget* parent = nullptr);
+    RecoveryModePage(ApplicationState& state, const VolumeRecord& volume, QWidget* parent = nullptr);
 
     void setNextPageFactory(NextPageFactory factory) { nextPage_ = std::move(factory); }
 

@@ -1,4 +1,4 @@
-#include "app/parce_mode_ntfs_dlg.h"
+#include "app/recovery_mode_page.h"
 
 #include <QCheckBox>
 #include <QGridLayout>
@@ -22,11 +22,11 @@ Widget* named(Widget* widget, const char* name) {
 
 }  // namespace
 
-ParceModeNtfsDlg::ParceModeNtfsDlg(ApplicationState& state, const VolumeRecord& volume, QWidget* parent)
+RecoveryModePage::RecoveryModePage(ApplicationState& state, const VolumeRecord& volume, QWidget* parent)
     : WizardPage(state, tr("Choose how the volume is recovered"), parent),
       volume_(volume),
       choices_(recoveryModesFor(volume.fileSystem)) {
-    setObjectName(QStringLiteral("ParceModeNtfsDlg"));
+    setObjectName(QStringLiteral("RecoveryModePage"));
 
     auto* group = named(new QGroupBox(QStringLiteral("Select Recovery Mode"), this), "recoveryModeGroup");
     auto* groupLayout = new QVBoxLayout(group);
@@ -34,9 +34,9 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(ApplicationState& state, const VolumeRecord& 
     advanced_ = named(new QRadioButton(QStringLiteral("Advanced"), group), "advancedMode");
     deep_ = named(new QRadioButton(QStringLiteral("Deep"), group), "deepMode");
     for (QRadioButton* button : {standard_, advanced_, deep_}) groupLayout->addWidget(button);
-    connect(standard_, &QRadioButton::clicked, this, &ParceModeNtfsDlg::chooseStandard);
-    connect(advanced_, &QRadioButton::clicked, this, &ParceModeNtfsDlg::chooseAdvanced);
-    connect(deep_, &QRadioButton::clicked, this, &ParceModeNtfsDlg::chooseDeep);
+    connect(standard_, &QRadioButton::clicked, this, &RecoveryModePage::chooseStandard);
+    connect(advanced_, &QRadioButton::clicked, this, &RecoveryModePage::chooseAdvanced);
+    connect(deep_, &QRadioButton::clicked, this, &RecoveryModePage::chooseDeep);
     contentLayout()->addWidget(group);
 
     auto* inputs = new QGridLayout;
@@ -58,10 +58,10 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(ApplicationState& state, const VolumeRecord& 
     contentLayout()->addWidget(new QLabel(QStringLiteral("Chose Any Recovery Mode And Click Next....."), this));
 
     auto* backButton = named(new QPushButton(QStringLiteral("Back"), this), "backButton");
-    connect(backButton, &QPushButton::clicked, this, &ParceModeNtfsDlg::back);
+    connect(backButton, &QPushButton::clicked, this, &RecoveryModePage::back);
     addNavigationButton(backButton);
     auto* nextButton = named(new QPushButton(QStringLiteral("Next"), this), "nextButton");
-    connect(nextButton, &QPushButton::clicked, this, &ParceModeNtfsDlg::next);
+    connect(nextButton, &QPushButton::clicked, this, &RecoveryModePage::next);
     addNavigationButton(nextButton);
     for (QPushButton* button : {backButton, nextButton}) button->setMinimumWidth(96);
 
@@ -72,12 +72,12 @@ ParceModeNtfsDlg::ParceModeNtfsDlg(ApplicationState& state, const VolumeRecord& 
     resize(560, 420);
 }
 
-int ParceModeNtfsDlg::finderLimit() const {
+int RecoveryModePage::finderLimit() const {
     const int limit = limitEdit_->text().toInt();
     return limit < 1 ? 3 : limit;
 }
 
-void ParceModeNtfsDlg::showAdvancedInputs(bool visible, bool formattedChoice) {
+void RecoveryModePage::showAdvancedInputs(bool visible, bool formattedChoice) {
     // Every mode change starts with the drive not marked formatted.
     formattedBox_->setChecked(false);
     state().formattedDriveFlag = 0;
@@ -87,35 +87,35 @@ void ParceModeNtfsDlg::showAdvancedInputs(bool visible, bool formattedChoice) {
     formattedBox_->setVisible(visible && formattedChoice);
 }
 
-void ParceModeNtfsDlg::chooseStandard() {
+void RecoveryModePage::chooseStandard() {
     showAdvancedInputs(false, false);
     standard_->setChecked(true);
     recoveryMode_ = ParseMode::Standard;
 }
 
-void ParceModeNtfsDlg::chooseAdvanced() {
+void RecoveryModePage::chooseAdvanced() {
     showAdvancedInputs(true, choices_.formattedChoice);
     advanced_->setChecked(true);
     recoveryMode_ = ParseMode::Advanced;
 }
 
-void ParceModeNtfsDlg::chooseDeep() {
+void RecoveryModePage::chooseDeep() {
     showAdvancedInputs(false, false);
     deep_->setChecked(true);
     recoveryMode_ = ParseMode::Deep;
 }
 
-void ParceModeNtfsDlg::next() {
+void RecoveryModePage::next() {
     QWidget* following = nextPage_ ? nextPage_(*this) : nullptr;
     if (!following) return;
     handOverTo(following);
 }
 
-void ParceModeNtfsDlg::back() {
+void RecoveryModePage::back() {
     handOverTo(parentWidget());
     deleteLater();
 }
 
-void ParceModeNtfsDlg::accept() { endApplication(); }
+void RecoveryModePage::accept() { endApplication(); }
 
 }  // namespace halvard::gui

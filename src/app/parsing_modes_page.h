@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "app/populate_drive_dlg.h"
+#include "app/volume_list_page.h"
 #include "app/wizard_page.h"
 #include "common/worker.h"
 #include "image/disk_export.h"
@@ -26,7 +26,7 @@ class QRadioButton;
 namespace halvard::gui {
 
 class PageWorker;
-class VhdInputDialog;
+class ImagePage;
 
 // What the image page hands over: its path field and the three value fields as the user left them.
 struct ImageHandover {
@@ -36,7 +36,7 @@ struct ImageHandover {
     QString logicalSectorSizeText;  // bytes
     bool imageChosen = false;
 
-    static ImageHandover from(const VhdInputDialog& page);
+    static ImageHandover from(const ImagePage& page);
 };
 
 // The overrides the value fields make: the disk size in bytes, the block size and the logical sector size.
@@ -45,16 +45,16 @@ ImageOverrides overridesFrom(const ImageHandover& handover);
 
 inline constexpr const char* kStopQuestion = "Are you sure to stop the running process?";
 
-class DriveParsingModes : public WizardPage {
+class ParsingModesPage : public WizardPage {
     Q_OBJECT
 public:
     // Shows the folder chooser; an empty text when none was chosen.
     using FolderChooser = std::function<QString(QWidget* parent)>;
     // Makes the volume list page with this page as its parent. Null when it cannot be made.
-    using NextPageFactory = std::function<PopulateDriveDlg*(DriveParsingModes&, const ScanChoices&)>;
+    using NextPageFactory = std::function<VolumeListPage*(ParsingModesPage&, const ScanChoices&)>;
 
-    DriveParsingModes(ApplicationState& state, const ImageHandover& handover, QWidget* parent = nullptr);
-    ~DriveParsingModes() override;
+    ParsingModesPage(ApplicationState& state, const ImageHandover& handover, QWidget* parent = nullptr);
+    ~ParsingModesPage() override;
 
     void setFolderChooser(FolderChooser chooser);
     // Without a factory, Next makes a plain volume list page.
@@ -66,7 +66,7 @@ public:
     const QString& outputPath() const { return outputPath_; }
     bool exporting() const;
     // The volume list page Next made last, while it exists.
-    PopulateDriveDlg* volumeListPage() const { return volumeListPage_; }
+    VolumeListPage* volumeListPage() const { return volumeListPage_; }
 
 public slots:
     void chooseStandardScan();
@@ -96,7 +96,7 @@ private:
     bool endWhenIdle_ = false;
     FolderChooser chooseFolder_;
     NextPageFactory nextPage_;
-    QPointer<PopulateDriveDlg> volumeListPage_;
+    QPointer<VolumeListPage> volumeListPage_;
 
     QLabel* imagePathValue_;
     QRadioButton* standardScan_;

@@ -56,11 +56,11 @@ struct CatalogNode {
     std::vector<std::uint16_t> offsets;
 };
 
-class HFSP : public EngineWiring {
+class HfsPlusEngine : public EngineWiring {
 public:
-    HFSP(readWriteInterface& reader, const VolumeRecord& volume);
-    HFSP(const HFSP&) = delete;
-    HFSP& operator=(const HFSP&) = delete;
+    HfsPlusEngine(DiskReader& reader, const VolumeRecord& volume);
+    HfsPlusEngine(const HfsPlusEngine&) = delete;
+    HfsPlusEngine& operator=(const HfsPlusEngine&) = delete;
 
     void attachVolume();
     // Inserts the volume's top item (when there is a tree).

@@ -35,7 +35,7 @@ inline bool isExfatDirectoryAttribute(std::uint16_t attributes) { return (attrib
 // it takes up, or 0 when no set begins there.
 std::size_t readExfatEntrySet(Bytes bytes, std::size_t offset, ExFatEntry& e);
 
-class Fat64Class final : public FatRecordsOf<ExFatEntry> {
+class ExFatEngine final : public FatRecordsOf<ExFatEntry> {
 public:
     using FatRecordsOf<ExFatEntry>::FatRecordsOf;
 
@@ -55,7 +55,7 @@ public:
 
     static std::string entrySizeText(const ExFatEntry& entry);
 
-    // ---- the advanced road (fat64_advanced.cpp) ----
+    // ---- the advanced road (exfat_advanced.cpp) ----
     std::vector<std::uint64_t> findFatTables(std::int64_t limit);
     // Up to `limit` + 1 offsets where an allocation bitmap, and so the cluster heap, may begin.
     std::vector<std::uint64_t> findHeapStarts(std::int64_t limit);

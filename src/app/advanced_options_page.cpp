@@ -1,4 +1,4 @@
-#include "app/advance_options.h"
+#include "app/advanced_options_page.h"
 
 #include <QComboBox>
 #include <QGridLayout>
@@ -42,9 +42,9 @@ void fill(QComboBox* list, const std::vector<std::string>& items, const std::vec
 
 }  // namespace
 
-advanceOptions::advanceOptions(ApplicationState& state, const VolumeRecord& volume, int limit, QWidget* parent)
+AdvancedOptionsPage::AdvancedOptionsPage(ApplicationState& state, const VolumeRecord& volume, int limit, QWidget* parent)
     : WizardPage(state, tr("Find the volume's structures"), parent), volume_(volume), limit_(limit) {
-    setObjectName(QStringLiteral("advanceOptions"));
+    setObjectName(QStringLiteral("AdvancedOptionsPage"));
     setWindowTitle(QStringLiteral("ADVANCE OPTIONS"));
 
     auto* group = named(new QGroupBox(QStringLiteral("Advanced Input:"), this), "advancedInputGroup");
@@ -72,9 +72,9 @@ advanceOptions::advanceOptions(ApplicationState& state, const VolumeRecord& volu
     pauseButton_ = button(QStringLiteral("Pause"), this, "pauseButton");
     resumeButton_ = button(QStringLiteral("Resume"), this, "resumeButton");
     stopButton_ = button(QStringLiteral("Stop"), this, "stopButton");
-    connect(pauseButton_, &QPushButton::clicked, this, &advanceOptions::pause);
-    connect(resumeButton_, &QPushButton::clicked, this, &advanceOptions::resume);
-    connect(stopButton_, &QPushButton::clicked, this, &advanceOptions::stop);
+    connect(pauseButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::pause);
+    connect(resumeButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::resume);
+    connect(stopButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::stop);
     for (QPushButton* b : {pauseButton_, resumeButton_, stopButton_}) progressRow->addWidget(b);
     contentLayout()->addLayout(progressRow);
     status_ = named(new QLabel(this), "statusText");
@@ -82,29 +82,29 @@ advanceOptions::advanceOptions(ApplicationState& state, const VolumeRecord& volu
     contentLayout()->addWidget(status_);
 
     backButton_ = button(QStringLiteral("Back"), this, "backButton");
-    connect(backButton_, &QPushButton::clicked, this, &advanceOptions::back);
+    connect(backButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::back);
     addNavigationButton(backButton_);
     nextButton_ = button(QStringLiteral("Next"), this, "nextButton");
-    connect(nextButton_, &QPushButton::clicked, this, &advanceOptions::next);
+    connect(nextButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::next);
     addNavigationButton(nextButton_);
     for (QPushButton* b : {backButton_, nextButton_}) b->setMinimumWidth(96);
     auto* exitButton = button(QStringLiteral("EXIT"), this, "exitButton");
     exitButton->hide();
-    connect(exitButton, &QPushButton::clicked, this, &advanceOptions::exitApplication);
+    connect(exitButton, &QPushButton::clicked, this, &AdvancedOptionsPage::exitApplication);
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
     setMainControl(foundList_);
     resize(620, 420);
 }
 
-advanceOptions::~advanceOptions() {
+AdvancedOptionsPage::~AdvancedOptionsPage() {
     // The browser page borrows the engine: it goes first, then the finders are stopped and waited for, and only
     // then is the engine deleted.
     destroyLaterPages();
     worker_->shutDown([this] { stopRequested_.store(1); });
 }
 
-void advanceOptions::showLists(bool found, bool heap) {
+void AdvancedOptionsPage::showLists(bool found, bool heap) {
     for (QWidget* w : {static_cast<QWidget*>(foundLabel_), static_cast<QWidget*>(foundList_),
                        static_cast<QWidget*>(clusterSizeLabel_), static_cast<QWidget*>(clusterSizeList_)})
         w->setVisible(found);
@@ -112,18 +112,18 @@ void advanceOptions::showLists(bool found, bool heap) {
     heapList_->setVisible(heap);
 }
 
-void advanceOptions::showWorkerControls(bool visible) {
+void AdvancedOptionsPage::showWorkerControls(bool visible) {
     for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
                        static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
         w->setVisible(visible);
 }
 
-void advanceOptions::start() {
+void AdvancedOptionsPage::start() {
     // Back stays usable while the finders run: going back stops them and waits for them before the engine goes.
     nextButton_->setEnabled(false);
     showLists(false, false);
     status_->setText(QStringLiteral("Processing....."));
-    readWriteInterface* reader = state().activeReader.get();
+    DiskReader* reader = state().activeReader.get();
     if (!reader) {
         status_->setText(QString::fromLatin1(kRestart));
         showWorkerControls(false);
@@ -144,7 +144,7 @@ void advanceOptions::start() {
                    [this, findings] { findersEnded(findings); });
 }
 
-void advanceOptions::findersEnded(const std::shared_ptr<std::optional<AdvancedFindings>>& findings) {
+void AdvancedOptionsPage::findersEnded(const std::shared_ptr<std::optional<AdvancedFindings>>& findings) {
     showWorkerControls(false);
     if (!*findings) {
         // No engine here has an advanced road: nothing was looked for.
@@ -162,26 +162,26 @@ void advanceOptions::findersEnded(const std::shared_ptr<std::optional<AdvancedFi
     status_->setText(QString::fromStdString(f.doneStatus));
 }
 
-void advanceOptions::pause() {
+void AdvancedOptionsPage::pause() {
     if (!worker_->busy()) return;
     worker_->gate().pause();
     status_->setText(QStringLiteral("Pause button pressed"));
 }
 
-void advanceOptions::resume() {
+void AdvancedOptionsPage::resume() {
     if (!worker_->busy()) return;
     worker_->gate().resume();
     status_->setText(QStringLiteral("Resume button pressed"));
 }
 
-void advanceOptions::stop() {
+void AdvancedOptionsPage::stop() {
     if (!view_) return;
     // The finders end at their next chunk; the lists then show what was found so far.
     stopRequested_.store(1);
     status_->setText(QStringLiteral("stop button pressed"));
 }
 
-void advanceOptions::next() {
+void AdvancedOptionsPage::next() {
     if (worker_->busy()) {
         messages().information(kWait);
         return;
@@ -196,7 +196,7 @@ void advanceOptions::next() {
     handOverTo(following);
 }
 
-void advanceOptions::back() {
+void AdvancedOptionsPage::back() {
     // Destruction stops the finders and waits for them before the engine goes.
     stopRequested_.store(1);
     worker_->gate().releaseAll();
@@ -204,15 +204,15 @@ void advanceOptions::back() {
     deleteLater();
 }
 
-void advanceOptions::exitApplication() {
+void AdvancedOptionsPage::exitApplication() {
     stopRequested_.store(1);
     status_->setText(QStringLiteral("All thread Stopped"));
     worker_->gate().releaseAll();
     endApplication();
 }
 
-void advanceOptions::accept() { exitApplication(); }
+void AdvancedOptionsPage::accept() { exitApplication(); }
 
-void advanceOptions::closeApplication() { exitApplication(); }
+void AdvancedOptionsPage::closeApplication() { exitApplication(); }
 
 }  // namespace halvard::gui

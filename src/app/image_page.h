@@ -24,15 +24,15 @@ struct ImageInfo;
 
 namespace halvard::gui {
 
-class VhdInputDialog : public WizardPage {
+class ImagePage : public WizardPage {
     Q_OBJECT
 public:
     // Makes the page that follows, with this page as its parent. Returns null when it cannot be made; the page
     // then stays where it is.
-    using NextPageFactory = std::function<QWidget*(VhdInputDialog&)>;
+    using NextPageFactory = std::function<QWidget*(ImagePage&)>;
 
-    explicit VhdInputDialog(ApplicationState& state, QWidget* parent = nullptr);
-    ~VhdInputDialog() override;
+    explicit ImagePage(ApplicationState& state, QWidget* parent = nullptr);
+    ~ImagePage() override;
 
     void setNextPageFactory(NextPageFactory factory) { nextPage_ = std::move(factory); }
 

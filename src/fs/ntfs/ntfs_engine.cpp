@@ -1,4 +1,4 @@
-#include "fs/ntfs/ntfs.h"
+#include "fs/ntfs/ntfs_engine.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,9 +29,9 @@ bool mulFits(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
 
 }  // namespace
 
-ntfs::ntfs(readWriteInterface& reader, VolumeRecord volume) : reader_(reader, volume), volume_(std::move(volume)) {}
+NtfsEngine::NtfsEngine(DiskReader& reader, VolumeRecord volume) : reader_(reader, volume), volume_(std::move(volume)) {}
 
-void ntfs::resetParse() {
+void NtfsEngine::resetParse() {
     entries.clear();
     mftRuns.clear();
     useMftMap(RunMap());
@@ -52,7 +52,7 @@ void ntfs::resetParse() {
 
 // ---- reading ------------------------------------------------------------------------------------------------
 
-bool ntfs::clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const {
+bool NtfsEngine::clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const {
     if (cluster < 0 || clusterSize == 0) return false;
     std::uint64_t end = 0;
     if (!mulFits(static_cast<std::uint64_t>(cluster) + count, clusterSize, end) ||
@@ -62,11 +62,11 @@ bool ntfs::clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const
     return volumeSize == 0 || end <= volumeSize;
 }
 
-bool ntfs::readMftStream(std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const {
+bool NtfsEngine::readMftStream(std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const {
     return readStream(mftMap_, streamOffset, buffer, length);
 }
 
-bool ntfs::readStream(const RunMap& map, std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const {
+bool NtfsEngine::readStream(const RunMap& map, std::uint64_t streamOffset, std::uint8_t* buffer, std::size_t length) const {
     bool complete = true;
     const std::uint64_t cs = clusterSize ? clusterSize : 4096;
     while (length > 0) {
@@ -98,7 +98,7 @@ bool ntfs::readStream(const RunMap& map, std::uint64_t streamOffset, std::uint8_
     return complete;
 }
 
-std::uint64_t ntfs::mftOffsetOfRecord(std::uint64_t recordNumber) const {
+std::uint64_t NtfsEngine::mftOffsetOfRecord(std::uint64_t recordNumber) const {
     const std::uint64_t cs = clusterSize ? clusterSize : 4096;
     std::uint64_t stream = 0;
     if (!mulFits(recordNumber, recordSize, stream)) return 0;
@@ -109,14 +109,14 @@ std::uint64_t ntfs::mftOffsetOfRecord(std::uint64_t recordNumber) const {
     return saturatingMultiply(static_cast<std::uint64_t>(cluster), cs) + stream % cs;
 }
 
-bool ntfs::readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& record) const {
+bool NtfsEngine::readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& record) const {
     record.assign(recordSize, 0);
     const bool ok = reader_.read(offset, record.data(), record.size());
     applyFixups(record);
     return ok;
 }
 
-bool ntfs::readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8_t>& record) const {
+bool NtfsEngine::readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8_t>& record) const {
     std::uint64_t stream = 0, streamEnd = 0;
     const std::uint64_t cs = clusterSize ? clusterSize : 4096;
     if (mftMap_.pieces().empty() || !mulFits(recordNumber, recordSize, stream) ||
@@ -145,13 +145,13 @@ bool ntfs::readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8
     return ok;
 }
 
-void ntfs::useMftMap(RunMap map) {
+void NtfsEngine::useMftMap(RunMap map) {
     mftMap_ = std::move(map);
     std::lock_guard<std::mutex> lock(windowMutex_);
     recordWindow_ = {};
 }
 
-bool ntfs::readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& record) const {
+bool NtfsEngine::readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& record) const {
     if (index >= entries.size() || isSynthetic(index)) {
         record.clear();
         return false;
@@ -163,7 +163,7 @@ bool ntfs::readEntryRecord(std::uint64_t index, std::vector<std::uint8_t>& recor
 
 // ---- boot sector and MFT ------------------------------------------------------------------------------------
 
-bool ntfs::readBootSector() {
+bool NtfsEngine::readBootSector() {
     boot_.assign(512, 0);
     reader_.read(0, boot_.data(), boot_.size());
     bootValid_ = NtfsBootSector::read(boot_).signature;
@@ -197,12 +197,12 @@ bool ntfs::readBootSector() {
     return volumeSize != 0;
 }
 
-std::uint64_t ntfs::bootClusterSize() const {
+std::uint64_t NtfsEngine::bootClusterSize() const {
     if (boot_.empty()) return 0;
     return NtfsBootSector::read(boot_).clusterSize();
 }
 
-void ntfs::takeRecordSizeFromBoot() {
+void NtfsEngine::takeRecordSizeFromBoot() {
     recordSize = kDefaultRecordSize;
     recordSizeFromBoot_ = false;
     if (!bootValid_) return;
@@ -213,7 +213,7 @@ void ntfs::takeRecordSizeFromBoot() {
     }
 }
 
-bool ntfs::adoptRecordSizeFrom(Bytes record) {
+bool NtfsEngine::adoptRecordSizeFrom(Bytes record) {
     if (recordSizeFromBoot_) return false;
     // A record states its own allocated size; the update sequence covers exactly that many 512-byte strides.
     const std::uint64_t allocated = le32(record, 0x1C);
@@ -227,11 +227,11 @@ bool ntfs::adoptRecordSizeFrom(Bytes record) {
     return false;
 }
 
-void ntfs::insertRootItem() {
+void NtfsEngine::insertRootItem() {
     if (treeControl) rootItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
 }
 
-bool ntfs::recordLooksLikeMft(Bytes record) const {
+bool NtfsEngine::recordLooksLikeMft(Bytes record) const {
     const MftRecordHeader header = MftRecordHeader::read(record);
     if (!header.isFile()) return false;
     if (header.hasRecordNumber && header.recordNumber == 0 && header.baseRecord == 0) return true;
@@ -246,7 +246,7 @@ bool ntfs::recordLooksLikeMft(Bytes record) const {
     return named;
 }
 
-std::vector<DataRun> ntfs::runsFromMapInOrder(const RunMap& map) const {
+std::vector<DataRun> NtfsEngine::runsFromMapInOrder(const RunMap& map) const {
     std::vector<DataRun> runs;
     std::uint64_t vcn = 0;
     for (const RunMap::Piece& p : map.pieces()) {
@@ -257,7 +257,7 @@ std::vector<DataRun> ntfs::runsFromMapInOrder(const RunMap& map) const {
     return runs;
 }
 
-bool ntfs::takeMftFrom(std::uint64_t offset) {
+bool NtfsEngine::takeMftFrom(std::uint64_t offset) {
     std::vector<std::uint8_t> record;
     if (!readRecordAt(offset, record) || !recordLooksLikeMft(record)) return false;
     RunMap map = mftMapFromRecord(record);
@@ -267,7 +267,7 @@ bool ntfs::takeMftFrom(std::uint64_t offset) {
     return true;
 }
 
-bool ntfs::ParsingBasedOnMFT() {
+bool NtfsEngine::locateMft() {
     clusterSize = boot_.empty() ? 4096 : bootClusterSize();
     if (!bootValid_ || clusterSize == 0) {
         clusterSize = 4096;
@@ -290,12 +290,12 @@ bool ntfs::ParsingBasedOnMFT() {
     return true;
 }
 
-void ntfs::loadMftRecords() {
+void NtfsEngine::loadMftRecords() {
     if (!mftRunReady || stop.stopNow()) return;
     if (clusterSize == 0) clusterSize = 4096;
     if (takeRunFromFirstEntry && !entries.empty()) {
         reporting.setStatus("getting run of mft...");
-        mftRuns = getRun2(entries[0].recordOffset, kData);
+        mftRuns = attributeRuns(entries[0].recordOffset, kData);
         reporting.setStatus("got run...");
     }
     entries.clear();
@@ -349,14 +349,14 @@ void ntfs::loadMftRecords() {
     }
 }
 
-bool ntfs::parseMftRecord(std::uint64_t recordOffset, std::uint64_t index) {
+bool NtfsEngine::parseMftRecord(std::uint64_t recordOffset, std::uint64_t index) {
     std::vector<std::uint8_t> record;
     const bool ok = readRecordAt(recordOffset, record);
     if (index < entries.size()) parseMftRecord(record, index);
     return ok;
 }
 
-void ntfs::parseMftRecord(Bytes record, std::uint64_t index) {
+void NtfsEngine::parseMftRecord(Bytes record, std::uint64_t index) {
     if (index >= entries.size()) return;
     NtfsEntry& e = entries[index];
     e.name.clear();
@@ -394,7 +394,7 @@ void ntfs::parseMftRecord(Bytes record, std::uint64_t index) {
     if (!names.empty()) noteStreams(index, streams);
 }
 
-void ntfs::nameLostExtension(std::uint64_t index) {
+void NtfsEngine::nameLostExtension(std::uint64_t index) {
     std::vector<std::uint8_t> record;
     if (!readRecordAt(entries[index].recordOffset, record)) return;
     bool data = false;
@@ -416,13 +416,13 @@ void ntfs::nameLostExtension(std::uint64_t index) {
     noteStreams(index, streams);
 }
 
-void ntfs::noteStreams(std::uint64_t fileIndex, const std::vector<std::string>& streams) {
+void NtfsEngine::noteStreams(std::uint64_t fileIndex, const std::vector<std::string>& streams) {
     // A non-resident stream may be split into pieces over several records; each piece repeats its name.
     for (auto at = streams.begin(); at != streams.end(); ++at)
         if (std::find(streams.begin(), at, *at) == at) pendingStreams_.emplace_back(fileIndex, *at);
 }
 
-std::optional<NtfsName> ntfs::nameOf(Bytes fileNameValue) {
+std::optional<NtfsName> NtfsEngine::nameOf(Bytes fileNameValue) {
     auto value = FileNameValue::read(fileNameValue);
     // A length of 255 is a legal name only when all 255 characters are there.
     if (!value || (value->nameLength == 0xFF && !value->nameComplete)) return std::nullopt;
@@ -430,7 +430,7 @@ std::optional<NtfsName> ntfs::nameOf(Bytes fileNameValue) {
                     value->nameSpace};
 }
 
-void ntfs::takeNames(std::uint64_t index, const std::vector<NtfsName>& names) {
+void NtfsEngine::takeNames(std::uint64_t index, const std::vector<NtfsName>& names) {
     NtfsEntry& e = entries[index];
     bool first = true;
     for (const NtfsName& n : names) {
@@ -453,7 +453,7 @@ void ntfs::takeNames(std::uint64_t index, const std::vector<NtfsName>& names) {
     }
 }
 
-void ntfs::addNameEntry(std::uint64_t fileIndex, const NtfsName& name) {
+void NtfsEngine::addNameEntry(std::uint64_t fileIndex, const NtfsName& name) {
     NtfsEntry e = entries[fileIndex];
     e.name = name.name;
     e.hasName = true;
@@ -466,7 +466,7 @@ void ntfs::addNameEntry(std::uint64_t fileIndex, const NtfsName& name) {
     entries.push_back(std::move(e));
 }
 
-ntfs::RecordFetch ntfs::extensionFetch() const {
+NtfsEngine::RecordFetch NtfsEngine::extensionFetch() const {
     if (entriesFromMap_)
         return [this](std::uint64_t number, std::vector<std::uint8_t>& record) {
             return readRecordByNumber(number, record);
@@ -481,7 +481,7 @@ ntfs::RecordFetch ntfs::extensionFetch() const {
     };
 }
 
-void ntfs::dropRecordCopies() {
+void NtfsEngine::dropRecordCopies() {
     // Where the MFT lies, from the $MFT record the scan found.
     RunMap mft;
     std::vector<std::uint8_t> record;
@@ -514,7 +514,7 @@ void ntfs::dropRecordCopies() {
     }
 }
 
-void ntfs::indexScannedRecords() {
+void NtfsEngine::indexScannedRecords() {
     scannedByNumber_.clear();
     for (std::uint64_t i = 1; i < entries.size(); ++i) {
         const NtfsEntry& e = entries[i];
@@ -525,7 +525,7 @@ void ntfs::indexScannedRecords() {
     }
 }
 
-void ntfs::gatherFileNames() {
+void NtfsEngine::gatherFileNames() {
     const std::uint64_t count = entries.size();
     if (!entriesFromMap_) {
         dropRecordCopies();
@@ -592,7 +592,7 @@ void ntfs::gatherFileNames() {
     addStreamEntries();
 }
 
-void ntfs::addStreamEntries() {
+void NtfsEngine::addStreamEntries() {
     if (pendingStreams_.empty()) return;
     std::unordered_map<std::uint64_t, std::vector<std::uint32_t>> streamsOfFile;
     for (auto& [fileIndex, name] : pendingStreams_) {
@@ -627,7 +627,7 @@ void ntfs::addStreamEntries() {
     }
 }
 
-void ntfs::placeStreamEntries() {
+void NtfsEngine::placeStreamEntries() {
     std::uint64_t previousName = ~0ULL, after = 0;
     for (const auto& [stream, name] : streamPlacement_) {
         NtfsEntry& s = entries[stream];
@@ -646,12 +646,12 @@ void ntfs::placeStreamEntries() {
     }
 }
 
-std::string ntfs::streamName(std::uint64_t index) const {
+std::string NtfsEngine::streamName(std::uint64_t index) const {
     if (!isStream(index) || entries[index].stream > streamNames_.size()) return {};
     return streamNames_[entries[index].stream - 1];
 }
 
-std::vector<std::uint64_t> ntfs::streamEntriesOf(std::uint64_t index) const {
+std::vector<std::uint64_t> NtfsEngine::streamEntriesOf(std::uint64_t index) const {
     std::vector<std::uint64_t> out;
     for (const auto& [stream, name] : streamPlacement_)
         if (name == index && entries[stream].hasName) out.push_back(stream);
@@ -660,7 +660,7 @@ std::vector<std::uint64_t> ntfs::streamEntriesOf(std::uint64_t index) const {
 
 // ---- linking ------------------------------------------------------------------------------------------------
 
-void ntfs::linkToParent(std::uint64_t index) {
+void NtfsEngine::linkToParent(std::uint64_t index) {
     const std::uint64_t count = entries.size();
     if (index == 0 || index >= count) return;
     NtfsEntry& e = entries[index];
@@ -687,7 +687,7 @@ void ntfs::linkToParent(std::uint64_t index) {
     lastChild_[static_cast<std::size_t>(p)] = i;
 }
 
-void ntfs::placeEntries() {
+void NtfsEngine::placeEntries() {
     const std::uint64_t count = entries.size();
     lastChild_.assign(count, 0);
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -708,7 +708,7 @@ void ntfs::placeEntries() {
     }
 }
 
-void ntfs::pushOrphan(std::uint64_t index) {
+void NtfsEngine::pushOrphan(std::uint64_t index) {
     NtfsEntry& folder = entries[static_cast<std::size_t>(orphanIndex)];
     NtfsEntry& e = entries[index];
     e.parentIndex = orphanIndex;
@@ -721,7 +721,7 @@ void ntfs::pushOrphan(std::uint64_t index) {
     }
 }
 
-void ntfs::relinkOrphans() {
+void NtfsEngine::relinkOrphans() {
     const std::uint64_t count = entries.size();
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(count, 0xFFFFFFFFu)));
     if (orphanIndex < 0) return;
@@ -733,7 +733,7 @@ void ntfs::relinkOrphans() {
         if (entries[i].orphan == 1 && !isSynthetic(i)) pushOrphan(i);
 }
 
-void ntfs::deepRelink() {
+void NtfsEngine::deepRelink() {
     // Records written since NTFS 3.1 state their own number, so a record whose parent folder's record was found
     // goes under that folder, and the volume's folders come back as they were; what sat in the root goes straight
     // under the orphan folder. A record whose parent was not found goes where the scan order suggests: a folder
@@ -786,7 +786,7 @@ void ntfs::deepRelink() {
     }
 }
 
-void ntfs::attachUnreachableEntries() {
+void NtfsEngine::attachUnreachableEntries() {
     // An entry can be linked under a folder that is itself not in the tree: a folder whose own parent is gone,
     // or two folders naming each other. Each such group is hung under the orphan folder by its topmost folder.
     const std::uint64_t count = entries.size();
@@ -844,7 +844,7 @@ void ntfs::attachUnreachableEntries() {
     }
 }
 
-void ntfs::buildEntryTree() {
+void NtfsEngine::buildEntryTree() {
     gatherFileNames();
     const std::uint64_t count = entries.size();
     // Linking runs even after a stop, so that what was read is shown.
@@ -888,7 +888,7 @@ void ntfs::buildEntryTree() {
     insertTopLevelItems();
 }
 
-std::vector<std::uint64_t> ntfs::childEntries(std::uint64_t folder) const {
+std::vector<std::uint64_t> NtfsEngine::childEntries(std::uint64_t folder) const {
     std::vector<std::uint64_t> out;
     const std::uint64_t count = entries.size();
     if (folder >= count) return out;
@@ -901,7 +901,7 @@ std::vector<std::uint64_t> ntfs::childEntries(std::uint64_t folder) const {
     return out;
 }
 
-std::vector<std::uint64_t> ntfs::topLevelEntries() const {
+std::vector<std::uint64_t> NtfsEngine::topLevelEntries() const {
     std::vector<std::uint64_t> out;
     bool orphanSeen = false;
     if (parseMode != ParseMode::Deep && rootIndex >= 0) {
@@ -916,7 +916,7 @@ std::vector<std::uint64_t> ntfs::topLevelEntries() const {
     return out;
 }
 
-void ntfs::insertTopLevelItems() {
+void NtfsEngine::insertTopLevelItems() {
     if (!treeControl) return;
     for (std::uint64_t index : topLevelEntries()) {
         const NtfsEntry& e = entries[index];
@@ -926,7 +926,7 @@ void ntfs::insertTopLevelItems() {
     treeControl->expandItem(rootItem_);
 }
 
-void ntfs::freeEntryNames() {
+void NtfsEngine::freeEntryNames() {
     std::lock_guard lock(nameMutex_);
     for (NtfsEntry& e : entries) {
         if (isSynthetic(e.ownIndex)) continue;
@@ -936,13 +936,13 @@ void ntfs::freeEntryNames() {
     }
 }
 
-std::string ntfs::entryName(std::uint64_t index) const {
+std::string NtfsEngine::entryName(std::uint64_t index) const {
     if (index >= entries.size()) return {};
     std::lock_guard lock(nameMutex_);
     return entries[index].name;
 }
 
-void ntfs::renameEntry(std::uint64_t index, const std::string& name) {
+void NtfsEngine::renameEntry(std::uint64_t index, const std::string& name) {
     if (index >= entries.size()) return;
     std::lock_guard lock(nameMutex_);
     entries[index].name = name;
@@ -951,7 +951,7 @@ void ntfs::renameEntry(std::uint64_t index, const std::string& name) {
 
 // ---- list texts ---------------------------------------------------------------------------------------------
 
-NtfsFileTimes ntfs::getFileTimeStructure(Bytes record) {
+NtfsFileTimes NtfsEngine::fileTimes(Bytes record) {
     static const std::vector<AttributeCode> kCodes = {
         {0x0001, "-R"}, {0x0002, "-H"}, {0x0200, "-S"}, {0x0020, "-A"}, {0x0800, "-C"}, {0x4000, "-E"}};
     NtfsFileTimes times;
@@ -980,7 +980,7 @@ NtfsFileTimes ntfs::getFileTimeStructure(Bytes record) {
     return times;
 }
 
-std::string ntfs::reparseTarget(Bytes record) {
+std::string NtfsEngine::reparseTarget(Bytes record) {
     std::string target;
     forEachAttribute(record, [&](const AttributeHeader& h) {
         if (h.type != kReparsePoint || h.nonResident) return true;
@@ -990,11 +990,11 @@ std::string ntfs::reparseTarget(Bytes record) {
     return target;
 }
 
-NtfsFileTimes ntfs::getFileTimeStructure(std::uint64_t index) const {
+NtfsFileTimes NtfsEngine::fileTimes(std::uint64_t index) const {
     std::vector<std::uint8_t> record;
     readEntryRecord(index, record);
     if (record.empty()) return {};
-    return getFileTimeStructure(record);
+    return fileTimes(record);
 }
 
 }  // namespace halvard

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <new>
 
-#include "fs/fat/fat64_class.h"
+#include "fs/fat/exfat_engine.h"
 #include "fs/fat/fat_candidates.h"
 
 namespace halvard {
@@ -30,19 +30,19 @@ ExFatEntry syntheticRecord(const ExFatEntry& model, const char* name, std::int32
 }
 }  // namespace
 
-std::vector<std::uint64_t> Fat64Class::findFatTables(std::int64_t limit) {
+std::vector<std::uint64_t> ExFatEngine::findFatTables(std::int64_t limit) {
     const std::uint64_t most = limit < 0 ? 1 : static_cast<std::uint64_t>(std::max<std::int64_t>(limit, 1));
     foundFats = findSteps([](Bytes step) { return isExfatTableStart(step); }, most, false);
     return foundFats;
 }
 
-std::vector<std::uint64_t> Fat64Class::findHeapStarts(std::int64_t limit) {
+std::vector<std::uint64_t> ExFatEngine::findHeapStarts(std::int64_t limit) {
     const std::uint64_t most = limit < 0 ? 1 : static_cast<std::uint64_t>(limit) + 1;
     foundHeaps = findSteps([](Bytes step) { return isExfatHeapStart(step); }, most, false, false);
     return foundHeaps;
 }
 
-FatFindings Fat64Class::findStructures(std::int64_t limit) {
+FatFindings ExFatEngine::findStructures(std::int64_t limit) {
     FatFindings found;
     found.bootValid = checkBootSector();
     if (found.bootValid) found.bootClusterValue = ExfatBootSector::read(boot_).sectorsPerClusterShift;
@@ -55,13 +55,13 @@ FatFindings Fat64Class::findStructures(std::int64_t limit) {
     return found;
 }
 
-void Fat64Class::setUserGeometry(std::uint32_t shift) {
+void ExFatEngine::setUserGeometry(std::uint32_t shift) {
     ++userGeometry;
     bytesPerSectorShift = 9;
     sectorsPerClusterShift = shift & 0xFF;
 }
 
-void Fat64Class::scanForEntries() {
+void ExFatEngine::scanForEntries() {
     candidates.clear();
     labelPosition = 0;
     // Clusters of at most 32 MiB; a larger shift is not a cluster size.
@@ -86,7 +86,7 @@ void Fat64Class::scanForEntries() {
     reporting.setStatus("found Entry " + std::to_string(candidates.size()) + " ");
 }
 
-void Fat64Class::walkCandidateDirectory(std::int32_t index, int depth) {
+void ExFatEngine::walkCandidateDirectory(std::int32_t index, int depth) {
     if (depth > kMaxDepth) return;
     const ExFatEntry dir = entries[index];
     const std::uint64_t cs = geometry_.clusterSize;
@@ -125,7 +125,7 @@ void Fat64Class::walkCandidateDirectory(std::int32_t index, int depth) {
     }
 }
 
-std::size_t Fat64Class::buildFromCandidates(std::uint64_t heapPosition, std::uint64_t fatPosition) {
+std::size_t ExFatEngine::buildFromCandidates(std::uint64_t heapPosition, std::uint64_t fatPosition) {
     entries.clear();
     seenPositions.clear();
     const std::uint64_t size = readableSize();
@@ -169,7 +169,7 @@ std::size_t Fat64Class::buildFromCandidates(std::uint64_t heapPosition, std::uin
     return entries.size();
 }
 
-bool Fat64Class::parseAdvanced(const FatAdvancedPick& pick) {
+bool ExFatEngine::parseAdvanced(const FatAdvancedPick& pick) {
     attachReader();
     setUserGeometry(pick.clusterValue);
     entries.clear();

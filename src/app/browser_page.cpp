@@ -1,4 +1,4 @@
-#include "app/volume_scan_dlg.h"
+#include "app/browser_page.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -51,12 +51,12 @@ std::uint32_t barValue(std::uint64_t value) { return static_cast<std::uint32_t>(
 
 }  // namespace
 
-VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume, ParseMode mode, QWidget* parent)
+BrowserPage::BrowserPage(ApplicationState& state, const VolumeRecord& volume, ParseMode mode, QWidget* parent)
     : WizardPage(state, tr("Browse the volume, search and save"), parent),
       volume_(volume),
       recoveryMode_(mode),
       chooseFolder_(&pickFolder) {
-    setObjectName(QStringLiteral("VolumeScanDlg"));
+    setObjectName(QStringLiteral("BrowserPage"));
     setWindowTitle(QStringLiteral("VOLUME-SCAN"));
 
     auto* top = new QHBoxLayout;
@@ -72,7 +72,7 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
     searchEdit_->setMinimumWidth(200);
     top->addWidget(searchEdit_);
     searchButton_ = makeButton(QStringLiteral("Search"), this, "searchButton");
-    connect(searchButton_, &QPushButton::clicked, this, &VolumeScanDlg::search);
+    connect(searchButton_, &QPushButton::clicked, this, &BrowserPage::search);
     top->addWidget(searchButton_);
     contentLayout()->addLayout(top);
     auto* hint = new QLabel(QStringLiteral("* Use \"|\" to find multiple file type "), this);
@@ -86,8 +86,8 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
     tree_->setHeaderHidden(true);
     tree_->setUniformRowHeights(true);
     treeControl_ = std::make_unique<QtTreeControl>(*tree_);
-    connect(tree_, &BrowserTree::labelClicked, this, &VolumeScanDlg::labelClicked);
-    connect(tree_, &QTreeWidget::itemExpanded, this, &VolumeScanDlg::itemExpanded);
+    connect(tree_, &BrowserTree::labelClicked, this, &BrowserPage::labelClicked);
+    connect(tree_, &QTreeWidget::itemExpanded, this, &BrowserPage::itemExpanded);
     connect(tree_, &QTreeWidget::itemDoubleClicked, this, [this](QTreeWidgetItem* item) { itemDoubleClicked(item); });
     list_ = new CheckedList({QStringLiteral("FILES LIST "), QStringLiteral("CREATION TIME "),
                              QStringLiteral("ACCESS TIME "), QStringLiteral("MODIFICATION TIME "),
@@ -103,7 +103,7 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
         const int content = metrics.horizontalAdvance(QString::fromLatin1(samples[column]));
         list_->setColumnWidth(column, std::max(header, content) + 28);
     }
-    connect(list_, &CheckedList::rowCheckToggled, this, &VolumeScanDlg::rowCheckToggled);
+    connect(list_, &CheckedList::rowCheckToggled, this, &BrowserPage::rowCheckToggled);
     splitter->addWidget(tree_);
     splitter->addWidget(list_);
     splitter->setStretchFactor(0, 2);
@@ -118,9 +118,9 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
     pauseButton_ = makeButton(QStringLiteral("pause"), this, "pauseButton");
     resumeButton_ = makeButton(QStringLiteral("Resume"), this, "resumeButton");
     stopButton_ = makeButton(QStringLiteral("Stop"), this, "stopButton");
-    connect(pauseButton_, &QPushButton::clicked, this, &VolumeScanDlg::pause);
-    connect(resumeButton_, &QPushButton::clicked, this, &VolumeScanDlg::resume);
-    connect(stopButton_, &QPushButton::clicked, this, &VolumeScanDlg::stop);
+    connect(pauseButton_, &QPushButton::clicked, this, &BrowserPage::pause);
+    connect(resumeButton_, &QPushButton::clicked, this, &BrowserPage::resume);
+    connect(stopButton_, &QPushButton::clicked, this, &BrowserPage::stop);
     for (QPushButton* button : {pauseButton_, resumeButton_, stopButton_}) progressRow->addWidget(button);
     for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
                             static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)}) {
@@ -138,15 +138,15 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
     contentLayout()->addWidget(fileSize_);
 
     backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
-    connect(backButton_, &QPushButton::clicked, this, &VolumeScanDlg::back);
+    connect(backButton_, &QPushButton::clicked, this, &BrowserPage::back);
     addNavigationButton(backButton_);
     saveButton_ = makeButton(QStringLiteral("Save"), this, "saveButton");
-    connect(saveButton_, &QPushButton::clicked, this, &VolumeScanDlg::save);
+    connect(saveButton_, &QPushButton::clicked, this, &BrowserPage::save);
     addNavigationButton(saveButton_);
     for (QPushButton* button : {backButton_, saveButton_}) button->setMinimumWidth(96);
     auto* exitButton = makeButton(QStringLiteral("EXIT"), this, "exitButton");
     exitButton->hide();
-    connect(exitButton, &QPushButton::clicked, this, &VolumeScanDlg::exitApplication);
+    connect(exitButton, &QPushButton::clicked, this, &BrowserPage::exitApplication);
 
     foundList_ = new QComboBox(this);
     foundList_->setObjectName(QStringLiteral("foundList"));
@@ -163,16 +163,16 @@ VolumeScanDlg::VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume
     setMinimumSize(760, 520);
 }
 
-VolumeScanDlg::~VolumeScanDlg() {
+BrowserPage::~BrowserPage() {
     destroyLaterPages();
     worker_->shutDown([this] { stopRequested_.store(1); });
 }
 
-void VolumeScanDlg::setFolderChooser(FolderChooser chooser) { chooseFolder_ = chooser ? std::move(chooser) : &pickFolder; }
+void BrowserPage::setFolderChooser(FolderChooser chooser) { chooseFolder_ = chooser ? std::move(chooser) : &pickFolder; }
 
-StopPoll VolumeScanDlg::stopPoll() { return StopPoll(&stopRequested_, &worker_->gate()); }
+StopPoll BrowserPage::stopPoll() { return StopPoll(&stopRequested_, &worker_->gate()); }
 
-void VolumeScanDlg::borrowAdvanced(VolumeView* view, const QComboBox* found, const QComboBox* clusterSizes,
+void BrowserPage::borrowAdvanced(VolumeView* view, const QComboBox* found, const QComboBox* clusterSizes,
                                    const QComboBox* heaps) {
     view_ = view;
     const std::pair<const QComboBox*, QComboBox*> copies[] = {
@@ -185,11 +185,11 @@ void VolumeScanDlg::borrowAdvanced(VolumeView* view, const QComboBox* found, con
     }
 }
 
-void VolumeScanDlg::start() {
+void BrowserPage::start() {
     parseRunning_ = true;
     backButton_->setEnabled(false);
     volumeData_->setText(QString::fromStdString(volume_.label.empty() ? volume_.volumeName : volume_.label));
-    readWriteInterface* reader = state().activeReader.get();
+    DiskReader* reader = state().activeReader.get();
     if (recoveryMode_ != ParseMode::Advanced) {
         ownView_ = reader ? createVolumeView(*reader, volume_) : nullptr;
         view_ = ownView_.get();
@@ -246,7 +246,7 @@ void VolumeScanDlg::start() {
         [this] { parseEnded(); });
 }
 
-void VolumeScanDlg::parseEnded() {
+void BrowserPage::parseEnded() {
     copyTree(*parsedTree_, *treeControl_);
     parsedTree_.reset();
     if (parseOk_) markDeletedChildren(*treeControl_, *view_, treeControl_->firstChild(kNoTreeItem));
@@ -259,7 +259,7 @@ void VolumeScanDlg::parseEnded() {
     parseRunning_ = false;
 }
 
-bool VolumeScanDlg::startWork(std::function<void()> body, std::function<void()> endSteps) {
+bool BrowserPage::startWork(std::function<void()> body, std::function<void()> endSteps) {
     if (worker_->busy()) {
         messages().information(kWaitForProcess);
         return false;
@@ -272,37 +272,37 @@ bool VolumeScanDlg::startWork(std::function<void()> body, std::function<void()> 
     });
 }
 
-void VolumeScanDlg::showWorkerControls(bool visible) {
+void BrowserPage::showWorkerControls(bool visible) {
     for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
                             static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
         widget->setVisible(visible);
 }
 
-void VolumeScanDlg::pause() {
+void BrowserPage::pause() {
     if (!worker_->busy()) return;
     worker_->gate().pause();
     status_->setText(QStringLiteral("Pause button pressed"));
 }
 
-void VolumeScanDlg::resume() {
+void BrowserPage::resume() {
     if (!worker_->busy()) return;
     worker_->gate().resume();
     status_->setText(QStringLiteral("Resume button pressed"));
 }
 
-void VolumeScanDlg::stop() {
+void BrowserPage::stop() {
     if (!view_) return;
     stopRequested_.store(1);
     status_->setText(QStringLiteral("stop button pressed.Please wait for the process to be stopped."));
 }
 
-void VolumeScanDlg::back() {
+void BrowserPage::back() {
     if (parseRunning_) return;
     handOverTo(parentWidget());
     deleteLater();
 }
 
-void VolumeScanDlg::exitApplication() {
+void BrowserPage::exitApplication() {
     if (view_) {
         stopRequested_.store(1);
         status_->setText(QStringLiteral("All thread Stopped"));
@@ -312,11 +312,11 @@ void VolumeScanDlg::exitApplication() {
     endApplication();
 }
 
-void VolumeScanDlg::accept() { exitApplication(); }
+void BrowserPage::accept() { exitApplication(); }
 
-void VolumeScanDlg::closeApplication() { exitApplication(); }
+void BrowserPage::closeApplication() { exitApplication(); }
 
-void VolumeScanDlg::keyPressEvent(QKeyEvent* event) {
+void BrowserPage::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     // Enter in the search box searches; it must not end the application.
     if (enter && focusWidget() == searchEdit_) {
@@ -328,13 +328,13 @@ void VolumeScanDlg::keyPressEvent(QKeyEvent* event) {
 
 // ---- tree and list ------------------------------------------------------------------------------------------
 
-void VolumeScanDlg::showRows(const std::vector<ListRow>& rows) {
+void BrowserPage::showRows(const std::vector<ListRow>& rows) {
     list_->clearRows();
     for (const ListRow& row : rows) addRow(row);
     fitNameColumn();
 }
 
-void VolumeScanDlg::fitNameColumn() {
+void BrowserPage::fitNameColumn() {
     // Names and search paths are shown whole, within reason; the list scrolls sideways for the rest.
     const int least = list_->fontMetrics().horizontalAdvance(QStringLiteral("MMMMMMMMMMMMMMMMM")) + 28;
     list_->resizeColumnToContents(0);
@@ -342,7 +342,7 @@ void VolumeScanDlg::fitNameColumn() {
     list_->setColumnWidth(0, std::min(wanted, std::max(least, list_->viewport()->width() * 3 / 4)));
 }
 
-void VolumeScanDlg::addRow(const ListRow& row) {
+void BrowserPage::addRow(const ListRow& row) {
     QStringList texts;
     for (const std::string& text : row.columns) texts << QString::fromStdString(text);
     const int at = list_->addRow(texts, row.deleted);
@@ -351,7 +351,7 @@ void VolumeScanDlg::addRow(const ListRow& row) {
     first->setData(EntryRole, QVariant::fromValue<qulonglong>(row.entry));
 }
 
-void VolumeScanDlg::labelClicked(QTreeWidgetItem* item) {
+void BrowserPage::labelClicked(QTreeWidgetItem* item) {
     if (!view_ || parseRunning_) return;
     const TreeItemId id = treeControl_->idOf(item);
     if (!entryOfItem(*treeControl_, id)) return;
@@ -360,12 +360,12 @@ void VolumeScanDlg::labelClicked(QTreeWidgetItem* item) {
     showRows(fileRows(*treeControl_, *view_, id));
 }
 
-void VolumeScanDlg::itemExpanded(QTreeWidgetItem* item) {
+void BrowserPage::itemExpanded(QTreeWidgetItem* item) {
     if (!view_ || parseRunning_) return;
     fillChildren(*treeControl_, *view_, treeControl_->idOf(item));
 }
 
-void VolumeScanDlg::itemDoubleClicked(QTreeWidgetItem* item) {
+void BrowserPage::itemDoubleClicked(QTreeWidgetItem* item) {
     if (!view_ || parseRunning_) return;
     const TreeItemId id = treeControl_->idOf(item);
     const auto entry = entryOfItem(*treeControl_, id);
@@ -379,7 +379,7 @@ void VolumeScanDlg::itemDoubleClicked(QTreeWidgetItem* item) {
     showRows(fileRows(*treeControl_, *view_, id));
 }
 
-void VolumeScanDlg::rowCheckToggled(int row, bool checked) {
+void BrowserPage::rowCheckToggled(int row, bool checked) {
     if (showingSearchResults_) return;
     const QTableWidgetItem* first = list_->item(row, 0);
     const TreeItemId item = first ? first->data(TreeItemRole).toULongLong() : kNoTreeItem;
@@ -388,7 +388,7 @@ void VolumeScanDlg::rowCheckToggled(int row, bool checked) {
 
 // ---- saving -------------------------------------------------------------------------------------------------
 
-bool VolumeScanDlg::chooseOutputFolder() {
+bool BrowserPage::chooseOutputFolder() {
     outputFolder_ = chooseFolder_(this);
     if (outputFolder_.isEmpty()) {
         messages().information(kSelectOutput);
@@ -397,7 +397,7 @@ bool VolumeScanDlg::chooseOutputFolder() {
     return true;
 }
 
-void VolumeScanDlg::reportSaveFailures(const SaveSummary& summary) {
+void BrowserPage::reportSaveFailures(const SaveSummary& summary) {
     if (summary.failures.empty() && !summary.diskFull) return;
     std::string text = std::to_string(summary.failures.size()) + " item(s) could not be saved";
     if (!summary.failures.empty()) text += ", the first: " + summary.failures.front();
@@ -405,7 +405,7 @@ void VolumeScanDlg::reportSaveFailures(const SaveSummary& summary) {
     messages().information(text);
 }
 
-void VolumeScanDlg::save() {
+void BrowserPage::save() {
     if (parseRunning_ || worker_->busy()) {
         messages().information(kWaitForProcess);
         return;
@@ -454,7 +454,7 @@ void VolumeScanDlg::save() {
         });
 }
 
-void VolumeScanDlg::extractFile(EntryId file) {
+void BrowserPage::extractFile(EntryId file) {
     if (worker_->busy()) {
         messages().information(kWaitForProcess);
         return;
@@ -473,7 +473,7 @@ void VolumeScanDlg::extractFile(EntryId file) {
 
 // ---- search -------------------------------------------------------------------------------------------------
 
-void VolumeScanDlg::greyTree(bool grey) {
+void BrowserPage::greyTree(bool grey) {
     tree_->setEnabled(!grey);
     searchButton_->setEnabled(!grey);
     saveButton_->setEnabled(!grey);
@@ -490,7 +490,7 @@ void VolumeScanDlg::greyTree(bool grey) {
     tree_->setPalette(palette);
 }
 
-void VolumeScanDlg::search() {
+void BrowserPage::search() {
     if (parseRunning_ || worker_->busy()) {
         messages().information(kWaitForProcess);
         return;

@@ -1,4 +1,4 @@
-#include "app/raw_setting_dlg.h"
+#include "app/signature_editor_dialog.h"
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
@@ -23,7 +23,7 @@ QString defaultChooser(QWidget* parent) {
 
 }  // namespace
 
-RawSettingDlg::RawSettingDlg(QWidget* parent)
+SignatureEditorDialog::SignatureEditorDialog(QWidget* parent)
     : QDialog(parent), boxes_(std::make_unique<QtMessageSink>(this)), messages_(boxes_.get()),
       chooseFile_(&defaultChooser) {
     setWindowTitle(QString::fromLatin1(kProductName));
@@ -85,8 +85,8 @@ RawSettingDlg::RawSettingDlg(QWidget* parent)
     row->addWidget(browse);
     row->addWidget(save);
     layout->addWidget(group);
-    connect(browse, &QPushButton::clicked, this, &RawSettingDlg::chooseOutputFile);
-    connect(save, &QPushButton::clicked, this, &RawSettingDlg::saveEntry);
+    connect(browse, &QPushButton::clicked, this, &SignatureEditorDialog::chooseOutputFile);
+    connect(save, &QPushButton::clicked, this, &SignatureEditorDialog::saveEntry);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
@@ -94,11 +94,11 @@ RawSettingDlg::RawSettingDlg(QWidget* parent)
     layout->addWidget(buttons);
 }
 
-RawSettingDlg::~RawSettingDlg() = default;
+SignatureEditorDialog::~SignatureEditorDialog() = default;
 
-void RawSettingDlg::setMessageSink(MessageSink* sink) { messages_ = sink ? sink : boxes_.get(); }
+void SignatureEditorDialog::setMessageSink(MessageSink* sink) { messages_ = sink ? sink : boxes_.get(); }
 
-QLineEdit* RawSettingDlg::field(const char* name, const char* label, const char* help) {
+QLineEdit* SignatureEditorDialog::field(const char* name, const char* label, const char* help) {
     auto* edit = new QLineEdit;
     edit->setObjectName(QString::fromLatin1(name));
     edit->setToolTip(QString::fromLatin1(help));
@@ -106,7 +106,7 @@ QLineEdit* RawSettingDlg::field(const char* name, const char* label, const char*
     return edit;
 }
 
-SignatureEditorInput RawSettingDlg::input() const {
+SignatureEditorInput SignatureEditorDialog::input() const {
     SignatureEditorInput in;
     in.extension = extension_->text().toStdString();
     in.startSignature = startSignature_->text().toStdString();
@@ -123,7 +123,7 @@ SignatureEditorInput RawSettingDlg::input() const {
     return in;
 }
 
-void RawSettingDlg::chooseOutputFile() {
+void SignatureEditorDialog::chooseOutputFile() {
     const QString path = chooseFile_ ? chooseFile_(this) : QString();
     if (path.isEmpty()) {
         messages_->information("File can not be created");
@@ -134,6 +134,6 @@ void RawSettingDlg::chooseOutputFile() {
     if (writer_.create(QFile::encodeName(path).toStdString())) outputPath_->setText(path);
 }
 
-void RawSettingDlg::saveEntry() { writer_.append(input(), Reporting{nullptr, nullptr, messages_}); }
+void SignatureEditorDialog::saveEntry() { writer_.append(input(), Reporting{nullptr, nullptr, messages_}); }
 
 }  // namespace halvard::gui

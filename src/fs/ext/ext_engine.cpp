@@ -1,4 +1,4 @@
-#include "fs/ext/ext2.h"
+#include "fs/ext/ext_engine.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -29,27 +29,27 @@ std::string formatted(const char* format, std::uint64_t a, std::uint64_t b) {
 
 }  // namespace
 
-ext2Class::ext2Class(readWriteInterface& reader, const VolumeRecord& volume)
+ExtEngine::ExtEngine(DiskReader& reader, const VolumeRecord& volume)
     : reader_(reader, volume), volumeSize_(volumeSizeBytes(volume)) {}
 
-void ext2Class::attachVolume() { reader_.attach(); }
+void ExtEngine::attachVolume() { reader_.attach(); }
 
-bool ext2Class::readBytes(std::uint64_t offset, std::vector<std::uint8_t>& buffer) const {
+bool ExtEngine::readBytes(std::uint64_t offset, std::vector<std::uint8_t>& buffer) const {
     return reader_.read(offset, buffer);
 }
 
-bool ext2Class::blockInVolume(std::uint64_t block, std::uint64_t count) const {
+bool ExtEngine::blockInVolume(std::uint64_t block, std::uint64_t count) const {
     return block < super_.blockCount && count <= super_.blockCount - block;
 }
 
-bool ext2Class::readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer) const {
+bool ExtEngine::readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer) const {
     buffer.assign(blockSize_, 0);
     // Block 0 holds the boot area and the superblock, never a block of a file.
     if (block == 0 || !blockInVolume(block)) return false;
     return readBytes(shift_ + block * blockSize_, buffer);
 }
 
-bool ext2Class::readSuperblock() {
+bool ExtEngine::readSuperblock() {
     if (volumeSize_ <= 1536) return false;
     auto take = [this](const Superblock& candidate, std::uint64_t offset) {
         super_ = candidate;
@@ -89,7 +89,7 @@ bool ext2Class::readSuperblock() {
     return false;
 }
 
-bool ext2Class::readGroupDescriptors() {
+bool ExtEngine::readGroupDescriptors() {
     if (blockSize_ == 0) return false;
     const std::uint64_t superBlock = (superblockOffset_ - shift_) / blockSize_;
     if (groupCount_ > kMaxDescriptorTable / descriptorSize_) return false;
@@ -117,7 +117,7 @@ bool ext2Class::readGroupDescriptors() {
     return ok;
 }
 
-void ext2Class::collectInodes() {
+void ExtEngine::collectInodes() {
     reporting.setRange(0, static_cast<std::uint32_t>(groupCount_));
     inodes_.clear();
     // Room for the inodes in use, as the superblock counts them (a damaged count only up to a bound).
@@ -158,25 +158,25 @@ void ext2Class::collectInodes() {
     }
 }
 
-bool ext2Class::pollStop() {
+bool ExtEngine::pollStop() {
     if (stopCleared_ || !stop.stopNow()) return false;
     stopCleared_ = true;
     return true;
 }
 
-const ext2Class::InodeSummary* ext2Class::summary(std::uint32_t number) const {
+const ExtEngine::InodeSummary* ExtEngine::summary(std::uint32_t number) const {
     const auto it = std::lower_bound(inodes_.begin(), inodes_.end(), number,
                                      [](const InodeSummary& e, std::uint32_t n) { return e.number < n; });
     return it != inodes_.end() && it->number == number ? &*it : nullptr;
 }
 
-BlockList ext2Class::blocksOf(const Inode& inode, std::uint64_t size) const {
+BlockList ExtEngine::blocksOf(const Inode& inode, std::uint64_t size) const {
     const std::uint64_t wantBlocks = size / blockSize_ + (size % blockSize_ != 0);
     return blocksOfInode(inode, blockSize_, wantBlocks,
                          [this](std::uint64_t b, std::vector<std::uint8_t>& buf) { return readBlock(b, buf); });
 }
 
-bool ext2Class::addEntry(std::uint32_t folder, const DirectoryRecord& record, bool belowRemoved) {
+bool ExtEngine::addEntry(std::uint32_t folder, const DirectoryRecord& record, bool belowRemoved) {
     if (record.name == "." || record.name == "..") return false;
     ExtEntry e;
     e.name = record.name;
@@ -216,7 +216,7 @@ bool ext2Class::addEntry(std::uint32_t folder, const DirectoryRecord& record, bo
     return true;
 }
 
-void ext2Class::addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records,
+void ExtEngine::addFolderEntries(std::uint32_t folder, const std::vector<PendingRecord>& records,
                                  std::string_view names, bool belowRemoved) {
     auto nameOf = [&](const PendingRecord& r) { return names.substr(r.nameOffset, r.nameLength); };
     // Splitting a block of an indexed folder leaves copies of the moved records in its slack, and one removed
@@ -238,7 +238,7 @@ void ext2Class::addFolderEntries(std::uint32_t folder, const std::vector<Pending
     }
 }
 
-void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool removed, unsigned depth) {
+void ExtEngine::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool removed, unsigned depth) {
     // Every folder is walked once; a tree deeper than any real one is a loop in a damaged volume.
     if (inodeNumber == 0 || inodeNumber > inodeCount_ || walkedFolders_[inodeNumber] || depth > 4096) return;
     walkedFolders_[inodeNumber] = true;
@@ -296,7 +296,7 @@ void ext2Class::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool re
     }
 }
 
-void ext2Class::walkFolders() {
+void ExtEngine::walkFolders() {
     reporting.setRange(0, static_cast<std::uint32_t>(inodeCount_));
     entries_.clear();
     ExtEntry root;
@@ -317,7 +317,7 @@ void ext2Class::walkFolders() {
     reporting.setPosition(static_cast<std::uint32_t>(inodeCount_));
 }
 
-void ext2Class::addUnnamedRemovedFiles() {
+void ExtEngine::addUnnamedRemovedFiles() {
     if (stopCleared_) return;
     std::vector<bool> named(inodeCount_ + 1, false);
     for (const ExtEntry& e : entries_)
@@ -354,7 +354,7 @@ void ext2Class::addUnnamedRemovedFiles() {
     }
 }
 
-void ext2Class::fillRootEntries() {
+void ExtEngine::fillRootEntries() {
     reporting.setStatus("filling root entries in  tree....");
     if (!treeControl) return;
     rootItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
@@ -366,24 +366,24 @@ void ext2Class::fillRootEntries() {
     treeControl->expandItem(rootItem_);
 }
 
-const ExtEntry* ext2Class::entry(std::int64_t key) const {
+const ExtEntry* ExtEngine::entry(std::int64_t key) const {
     if (key < 0 || static_cast<std::uint64_t>(key) >= entries_.size()) return nullptr;
     return &entries_[static_cast<std::size_t>(key)];
 }
 
-std::vector<std::uint32_t> ext2Class::childKeys(std::int64_t key) const {
+std::vector<std::uint32_t> ExtEngine::childKeys(std::int64_t key) const {
     const ExtEntry* parent = entry(key);
     return parent ? parent->children : std::vector<std::uint32_t>{};
 }
 
-std::string ext2Class::permissionText(std::uint16_t mode) {
+std::string ExtEngine::permissionText(std::uint16_t mode) {
     static const std::vector<AttributeCode> codes = {
         {0x0001, "-OE"}, {0x0002, "-OW"}, {0x0004, "-OR"}, {0x0008, "-GE"}, {0x0010, "-GW"},
         {0x0020, "-GR"}, {0x0040, "-UE"}, {0x0080, "-UW"}, {0x0100, "-UR"}};
     return attributeText(mode, codes);
 }
 
-bool ext2Class::readInode(std::uint32_t number, Inode& inode) const {
+bool ExtEngine::readInode(std::uint32_t number, Inode& inode) const {
     inode = Inode{};
     if (number == 0 || number > inodeCount_ || inodeSize_ == 0) return false;
     const std::uint64_t group = (number - 1) / inodesPerGroup_, index = (number - 1) % inodesPerGroup_;
@@ -398,7 +398,7 @@ bool ext2Class::readInode(std::uint32_t number, Inode& inode) const {
     return ok;
 }
 
-std::string ext2Class::linkTarget(std::uint32_t key) const {
+std::string ExtEngine::linkTarget(std::uint32_t key) const {
     const ExtEntry* e = entry(key);
     Inode inode;
     if (!e || !e->isSymlink() || !e->inodeDescribes || !readInode(e->inode, inode) || !inode.isSymlink()) return {};
@@ -413,7 +413,7 @@ std::string ext2Class::linkTarget(std::uint32_t key) const {
     return std::string(block.begin(), block.begin() + static_cast<std::ptrdiff_t>(length));
 }
 
-BlockFile ext2Class::blockFile(const ExtEntry& e, BlockList runs) const {
+BlockFile ExtEngine::blockFile(const ExtEntry& e, BlockList runs) const {
     BlockFile file;
     file.blockSize = blockSize_;
     file.firstBlockOffset = shift_;
@@ -425,7 +425,7 @@ BlockFile ext2Class::blockFile(const ExtEntry& e, BlockList runs) const {
     return file;
 }
 
-SaveOutcome ext2Class::saveExtFile(const std::string& hostPath, std::uint32_t key) const {
+SaveOutcome ExtEngine::saveExtFile(const std::string& hostPath, std::uint32_t key) const {
     SaveOutcome result;
     const ExtEntry* e = entry(key);
     if (!e || key == kExtRootKey) {

@@ -1,4 +1,4 @@
-#include "app/drive_parsing_modes.h"
+#include "app/parsing_modes_page.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -18,7 +18,7 @@
 #include "app/image_reader.h"
 #include "app/page_worker.h"
 #include "app/sector_field.h"
-#include "app/vhd_input_dialog.h"
+#include "app/image_page.h"
 
 namespace halvard::gui {
 
@@ -76,7 +76,7 @@ std::string unreadableText(std::uint64_t sectors) {
 
 }  // namespace
 
-ImageHandover ImageHandover::from(const VhdInputDialog& page) {
+ImageHandover ImageHandover::from(const ImagePage& page) {
     ImageHandover handover;
     handover.imagePath = page.imagePath();
     handover.diskSizeText = page.diskSizeText();
@@ -98,9 +98,9 @@ ImageOverrides overridesFrom(const ImageHandover& handover) {
     return overrides;
 }
 
-DriveParsingModes::DriveParsingModes(ApplicationState& state, const ImageHandover& handover, QWidget* parent)
+ParsingModesPage::ParsingModesPage(ApplicationState& state, const ImageHandover& handover, QWidget* parent)
     : WizardPage(state, tr("Choose how the volumes of the disk are found"), parent), handover_(handover) {
-    setObjectName(QStringLiteral("DriveParsingModes"));
+    setObjectName(QStringLiteral("ParsingModesPage"));
 
     // The image.
     auto* driveRow = new QHBoxLayout;
@@ -119,10 +119,10 @@ DriveParsingModes::DriveParsingModes(ApplicationState& state, const ImageHandove
     modeGrid->setVerticalSpacing(8);
     standardScan_ = new QRadioButton(QStringLiteral("Standard Scan"), modeGroup);
     standardScan_->setObjectName(QStringLiteral("standardScanButton"));
-    connect(standardScan_, &QRadioButton::clicked, this, &DriveParsingModes::chooseStandardScan);
+    connect(standardScan_, &QRadioButton::clicked, this, &ParsingModesPage::chooseStandardScan);
     advanceScan_ = new QRadioButton(QStringLiteral("Advance Scan"), modeGroup);
     advanceScan_->setObjectName(QStringLiteral("advanceScanButton"));
-    connect(advanceScan_, &QRadioButton::clicked, this, &DriveParsingModes::chooseAdvanceScan);
+    connect(advanceScan_, &QRadioButton::clicked, this, &ParsingModesPage::chooseAdvanceScan);
     gptBox_ = new QCheckBox(QStringLiteral("GPT format"), modeGroup);
     gptBox_->setObjectName(QStringLiteral("gptBox"));
     QLabel* gptNote = makeLabel(QStringLiteral("* Check If Partition type is GPT"), modeGroup, "gptNote");
@@ -175,12 +175,12 @@ DriveParsingModes::DriveParsingModes(ApplicationState& state, const ImageHandove
     outputEdit_->setReadOnly(true);
     saveImageButton_ = makeButton(QStringLiteral("Save Image"), exportGroup, "saveImageButton");
     connect(saveDiskImageBox_, &QCheckBox::toggled, saveImageButton_, &QPushButton::setEnabled);
-    connect(saveImageButton_, &QPushButton::clicked, this, &DriveParsingModes::saveImage);
+    connect(saveImageButton_, &QPushButton::clicked, this, &ParsingModesPage::saveImage);
     progress_ = new QProgressBar(exportGroup);
     progress_->setObjectName(QStringLiteral("progressBar"));
     progress_->setTextVisible(false);
     stopButton_ = makeButton(QStringLiteral("Stop"), exportGroup, "stopButton");
-    connect(stopButton_, &QPushButton::clicked, this, &DriveParsingModes::stopExport);
+    connect(stopButton_, &QPushButton::clicked, this, &ParsingModesPage::stopExport);
     for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(stopButton_)}) {
         QSizePolicy policy = widget->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
@@ -201,11 +201,11 @@ DriveParsingModes::DriveParsingModes(ApplicationState& state, const ImageHandove
 
     backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
     backButton_->setMinimumWidth(96);
-    connect(backButton_, &QPushButton::clicked, this, &DriveParsingModes::back);
+    connect(backButton_, &QPushButton::clicked, this, &ParsingModesPage::back);
     addNavigationButton(backButton_);
     nextButton_ = makeButton(QStringLiteral("Next"), this, "nextButton");
     nextButton_->setMinimumWidth(96);
-    connect(nextButton_, &QPushButton::clicked, this, &DriveParsingModes::next);
+    connect(nextButton_, &QPushButton::clicked, this, &ParsingModesPage::next);
     addNavigationButton(nextButton_);
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
@@ -229,12 +229,12 @@ DriveParsingModes::DriveParsingModes(ApplicationState& state, const ImageHandove
     setMinimumSize(560, 480);
 }
 
-DriveParsingModes::~DriveParsingModes() {
+ParsingModesPage::~ParsingModesPage() {
     destroyLaterPages();
     worker_->shutDown([this] { stopRequested_.store(1); });
 }
 
-void DriveParsingModes::setFolderChooser(FolderChooser chooser) {
+void ParsingModesPage::setFolderChooser(FolderChooser chooser) {
     if (chooser) {
         chooseFolder_ = std::move(chooser);
         return;
@@ -245,9 +245,9 @@ void DriveParsingModes::setFolderChooser(FolderChooser chooser) {
     };
 }
 
-bool DriveParsingModes::exporting() const { return worker_->busy(); }
+bool ParsingModesPage::exporting() const { return worker_->busy(); }
 
-ScanChoices DriveParsingModes::scanChoices() const {
+ScanChoices ParsingModesPage::scanChoices() const {
     ScanChoices choices;
     choices.imagePath = handover_.imagePath;
     choices.imageChosen = handover_.imageChosen;
@@ -262,7 +262,7 @@ ScanChoices DriveParsingModes::scanChoices() const {
     return choices;
 }
 
-void DriveParsingModes::chooseStandardScan() {
+void ParsingModesPage::chooseStandardScan() {
     standardScan_->setChecked(true);
     advanceScan_->setChecked(false);
     // The tick states stay as they are; only the advanced scan reads them.
@@ -272,7 +272,7 @@ void DriveParsingModes::chooseStandardScan() {
         widget->setEnabled(false);
 }
 
-void DriveParsingModes::chooseAdvanceScan() {
+void ParsingModesPage::chooseAdvanceScan() {
     standardScan_->setChecked(false);
     advanceScan_->setChecked(true);
     doNotSkipBox_->setEnabled(true);
@@ -284,7 +284,7 @@ void DriveParsingModes::chooseAdvanceScan() {
         widget->setEnabled(ranged);
 }
 
-void DriveParsingModes::saveImage() {
+void ParsingModesPage::saveImage() {
     if (exporting()) return;
     messages().information(kSpaceWarning);
     const QString folder = chooseFolder_(this);
@@ -295,9 +295,9 @@ void DriveParsingModes::saveImage() {
     startExport();
 }
 
-void DriveParsingModes::startExport() {
+void ParsingModesPage::startExport() {
     // The export reads through a reader of its own, the active one for as long as it runs.
-    readWriteInterface* reader = state().replaceActiveReader(makeImageReader(state(), worker_->messages()));
+    DiskReader* reader = state().replaceActiveReader(makeImageReader(state(), worker_->messages()));
     if (!reader) {
         messages().information(kInformationLost);
         return;
@@ -322,7 +322,7 @@ void DriveParsingModes::startExport() {
         [this, result] { exportEnded(*result); });
 }
 
-void DriveParsingModes::exportEnded(const ExportResult& result) {
+void ParsingModesPage::exportEnded(const ExportResult& result) {
     state().dropActiveReader();
     showExportProgress(false);
     setExportControlsEnabled(true);
@@ -334,27 +334,27 @@ void DriveParsingModes::exportEnded(const ExportResult& result) {
     if (result.unreadableSectors > 0) messages().information(unreadableText(result.unreadableSectors));
 }
 
-void DriveParsingModes::stopExport() {
+void ParsingModesPage::stopExport() {
     if (!exporting()) return;
     if (messages().question(kStopQuestion)) stopRequested_.store(1);
 }
 
-void DriveParsingModes::setExportControlsEnabled(bool enabled) {
+void ParsingModesPage::setExportControlsEnabled(bool enabled) {
     nextButton_->setEnabled(enabled);
     backButton_->setEnabled(enabled);
     saveImageButton_->setEnabled(enabled && saveDiskImageBox_->isChecked());
     saveDiskImageBox_->setEnabled(enabled);
 }
 
-void DriveParsingModes::showExportProgress(bool visible) {
+void ParsingModesPage::showExportProgress(bool visible) {
     progress_->setVisible(visible);
     stopButton_->setVisible(visible);
 }
 
-void DriveParsingModes::next() {
+void ParsingModesPage::next() {
     if (exporting()) return;
     const ScanChoices choices = scanChoices();
-    PopulateDriveDlg* page = nextPage_ ? nextPage_(*this, choices) : new PopulateDriveDlg(state(), choices, this);
+    VolumeListPage* page = nextPage_ ? nextPage_(*this, choices) : new VolumeListPage(state(), choices, this);
     if (!page) {
         messages().information(kNoVolumeListPage);
         return;
@@ -364,17 +364,17 @@ void DriveParsingModes::next() {
     page->startScan();
 }
 
-void DriveParsingModes::back() {
+void ParsingModesPage::back() {
     if (exporting()) return;
     handOverTo(parentWidget());
     deleteLater();
 }
 
-void DriveParsingModes::accept() { endWhenIdle(); }
+void ParsingModesPage::accept() { endWhenIdle(); }
 
-void DriveParsingModes::closeApplication() { endWhenIdle(); }
+void ParsingModesPage::closeApplication() { endWhenIdle(); }
 
-void DriveParsingModes::endWhenIdle() {
+void ParsingModesPage::endWhenIdle() {
     if (exporting()) {
         // Let the export leave after its chunk in progress; its end steps end the application.
         endWhenIdle_ = true;

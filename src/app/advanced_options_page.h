@@ -23,14 +23,14 @@ namespace halvard::gui {
 // The byte offset (from the volume's start) a found-position or heap item stands for.
 inline constexpr int kOffsetRole = Qt::UserRole + 1;
 
-class advanceOptions : public WizardPage {
+class AdvancedOptionsPage : public WizardPage {
     Q_OBJECT
 public:
     // Makes the browser page with this page as its parent, or null when none can be made.
-    using NextPageFactory = std::function<QWidget*(advanceOptions&)>;
+    using NextPageFactory = std::function<QWidget*(AdvancedOptionsPage&)>;
 
-    advanceOptions(ApplicationState& state, const VolumeRecord& volume, int limit, QWidget* parent = nullptr);
-    ~advanceOptions() override;
+    AdvancedOptionsPage(ApplicationState& state, const VolumeRecord& volume, int limit, QWidget* parent = nullptr);
+    ~AdvancedOptionsPage() override;
 
     void setNextPageFactory(NextPageFactory factory) { nextPage_ = std::move(factory); }
 

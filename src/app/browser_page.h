@@ -37,14 +37,14 @@ class QtTreeControl;
 inline constexpr const char* kWaitForProcess = "Please wait for the running process.";
 inline constexpr const char* kSelectToSave = "Select a folder or a file in the tree to save it.";
 
-class VolumeScanDlg : public WizardPage {
+class BrowserPage : public WizardPage {
     Q_OBJECT
 public:
     // Shows the folder chooser; an empty text when none was chosen.
     using FolderChooser = std::function<QString(QWidget* parent)>;
 
-    VolumeScanDlg(ApplicationState& state, const VolumeRecord& volume, ParseMode mode, QWidget* parent = nullptr);
-    ~VolumeScanDlg() override;
+    BrowserPage(ApplicationState& state, const VolumeRecord& volume, ParseMode mode, QWidget* parent = nullptr);
+    ~BrowserPage() override;
 
     void setFolderChooser(FolderChooser chooser);
 

@@ -17,14 +17,14 @@ namespace halvard::gui {
 
 class QtMessageSink;
 
-class RawSettingDlg : public QDialog {
+class SignatureEditorDialog : public QDialog {
     Q_OBJECT
 public:
     // Asks for the signature file to write (the save dialog asks before replacing a file); empty when cancelled.
     using FileChooser = std::function<QString(QWidget* parent)>;
 
-    explicit RawSettingDlg(QWidget* parent = nullptr);
-    ~RawSettingDlg() override;
+    explicit SignatureEditorDialog(QWidget* parent = nullptr);
+    ~SignatureEditorDialog() override;
 
     void setFileChooser(FileChooser chooser) { chooseFile_ = std::move(chooser); }
     // Null restores the real message boxes.

@@ -1,4 +1,4 @@
-#include "fs/fat/fat_class.h"
+#include "fs/fat/fat_engine.h"
 
 #include "fs/fat/fat_names.h"
 #include "fs/fat/fat_slot.h"
@@ -11,7 +11,7 @@ bool isFatDirectoryAttribute(std::uint8_t attributes) {
     return attributes != kLongNameAttribute && (attributes & 0x10) != 0 && (attributes & 0x08) == 0;
 }
 
-bool FatClass::checkBootSector() {
+bool FatEngine::checkBootSector() {
     readBootSector();
     const FatBootSector b = FatBootSector::read(boot_);
     if (!(b.oemMsdos || b.oemBsd || b.plausibleBpb) || !isOwnKind(b) || !b.usableGeometry()) return false;
@@ -19,16 +19,16 @@ bool FatClass::checkBootSector() {
     return geometry_.clusterSize != 0;
 }
 
-ClusterChain::Way FatClass::chainWay() const {
+ClusterChain::Way FatEngine::chainWay() const {
     return formattedDriveFlag ? ClusterChain::Way::FirstOnly : ClusterChain::Way::Fat;
 }
 
-std::uint32_t FatClass::nextCluster(std::uint32_t cluster) const {
+std::uint32_t FatEngine::nextCluster(std::uint32_t cluster) const {
     if (formattedDriveFlag || !geometry_.validCluster(cluster)) return 0xFFFFFFFF;
     return fat_.entry(cluster);
 }
 
-std::size_t FatClass::parseRootDirectory() {
+std::size_t FatEngine::parseRootDirectory() {
     entries.clear();
     FatEntry placeholder = slotFields(root_);
     placeholder.name = kDummyEntryName;
@@ -37,7 +37,7 @@ std::size_t FatClass::parseRootDirectory() {
     return entries.size();
 }
 
-bool FatClass::parseStandard() {
+bool FatEngine::parseStandard() {
     if (!checkBootSector()) return false;
     prepareRoot();
     reporting.setStatus(findingText());
@@ -54,7 +54,7 @@ bool FatClass::parseStandard() {
     return true;
 }
 
-FatFamilyEngine::WalkStep FatClass::takeNextEntry(DirectoryFrame& frame) {
+FatFamilyEngine::WalkStep FatEngine::takeNextEntry(DirectoryFrame& frame) {
     const Bytes bytes(frame.bytes);
     LongName longName;
     while (frame.offset + kSlot <= bytes.size()) {
@@ -87,7 +87,7 @@ FatFamilyEngine::WalkStep FatClass::takeNextEntry(DirectoryFrame& frame) {
     return {true, -1};
 }
 
-std::optional<FatFamilyEngine::DirectoryFrame> FatClass::openDirectory(std::int32_t index,
+std::optional<FatFamilyEngine::DirectoryFrame> FatEngine::openDirectory(std::int32_t index,
                                                                          const DirectoryFrame& parent) {
     const FatEntry& e = entries[index];
     const std::uint32_t cluster = e.firstCluster();
@@ -110,11 +110,11 @@ std::optional<FatFamilyEngine::DirectoryFrame> FatClass::openDirectory(std::int3
     return frame;
 }
 
-bool FatClass::isFolder(std::size_t index) const {
+bool FatEngine::isFolder(std::size_t index) const {
     return index < entries.size() && isFatDirectoryAttribute(entries[index].attributes);
 }
 
-void FatClass::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
+void FatEngine::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
     const FatEntry& e = entries[index];
     f.size = e.size;
     f.created = dosCalendarTime(e.createDate, e.createTime, e.createTenths / 100);
@@ -124,9 +124,9 @@ void FatClass::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
     f.attributes = fatAttributeText(e.attributes);
 }
 
-std::string FatClass::entrySizeText(const FatEntry& entry) { return sizeText(entry.size); }
+std::string FatEngine::entrySizeText(const FatEntry& entry) { return sizeText(entry.size); }
 
-FatSaveResult FatClass::saveFile(std::size_t index, const std::string& hostPath) {
+FatSaveResult FatEngine::saveFile(std::size_t index, const std::string& hostPath) {
     if (index >= entries.size()) return {};
     const FatEntry& e = entries[index];
     // A deleted file's chain is freed: only its first cluster is known to be its own, unless the drive was
@@ -147,25 +147,25 @@ FatSaveResult FatClass::saveFile(std::size_t index, const std::string& hostPath)
 
 // ---- FAT12/16 ----------------------------------------------------------------------------------------------
 
-bool Fat16Class::isOwnKind(const FatBootSector& boot) const { return boot.fatSize16 != 0; }
+bool Fat16Engine::isOwnKind(const FatBootSector& boot) const { return boot.fatSize16 != 0; }
 
-void Fat16Class::loadFat() { fat_.entry(0); }
+void Fat16Engine::loadFat() { fat_.entry(0); }
 
-void Fat16Class::loadRootDirectory() {
+void Fat16Engine::loadRootDirectory() {
     root_.assign(static_cast<std::size_t>(geometry_.rootBytes), 0);
     readVolume(geometry_.rootStart, root_.data(), root_.size());
 }
 
-void Fat16Class::prepareRoot() {
+void Fat16Engine::prepareRoot() {
     loadFat();
     loadRootDirectory();
 }
 
 // ---- FAT32 -------------------------------------------------------------------------------------------------
 
-bool Fat32Class::isOwnKind(const FatBootSector& boot) const { return boot.fatSize16 == 0 && boot.fatSize32 != 0; }
+bool Fat32Engine::isOwnKind(const FatBootSector& boot) const { return boot.fatSize16 == 0 && boot.fatSize32 != 0; }
 
-void Fat32Class::countRootClusters() {
+void Fat32Engine::countRootClusters() {
     rootClusters.clear();
     const std::uint64_t maxClusters = kMaxDirectoryBytes / geometry_.clusterSize + 1;
     if (geometry_.validCluster(geometry_.rootCluster)) {
@@ -189,7 +189,7 @@ void Fat32Class::countRootClusters() {
     }
 }
 
-void Fat32Class::loadRootDirectory() {
+void Fat32Engine::loadRootDirectory() {
     root_.clear();
     const std::size_t cs = static_cast<std::size_t>(geometry_.clusterSize);
     for (std::uint32_t c : rootClusters) {
@@ -201,7 +201,7 @@ void Fat32Class::loadRootDirectory() {
     if (!rootClusters.empty()) geometry_.rootCluster = rootClusters.front();
 }
 
-void Fat32Class::prepareRoot() {
+void Fat32Engine::prepareRoot() {
     countRootClusters();
     loadRootDirectory();
 }

@@ -1,4 +1,4 @@
-#include "app/raw_recovery_dialog.h"
+#include "app/raw_recovery_page.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -18,7 +18,7 @@
 
 #include "app/image_reader.h"
 #include "app/raw_result_tree.h"
-#include "app/raw_setting_dlg.h"
+#include "app/signature_editor_dialog.h"
 #include "common/texts.h"
 #include "raw/carved_files.h"
 #include "raw/signature_file.h"
@@ -39,7 +39,7 @@ QString chooseFolder(QWidget* parent) {
 }
 
 void openSignatureEditor(QWidget* parent) {
-    RawSettingDlg editor(parent);
+    SignatureEditorDialog editor(parent);
     editor.exec();
 }
 
@@ -51,7 +51,7 @@ QPushButton* button(const char* name, const char* text) {
 
 }  // namespace
 
-RawRecoveryDialog::RawRecoveryDialog(ApplicationState& state, const VolumeRecord& volume, const QString& imagePath,
+RawRecoveryPage::RawRecoveryPage(ApplicationState& state, const VolumeRecord& volume, const QString& imagePath,
                                      bool imageChosen, QWidget* parent)
     : WizardPage(state, QStringLiteral("Raw recovery"), parent), volume_(volume), imagePath_(imagePath),
       imageChosen_(imageChosen), defaultPath_(QString::fromStdString(defaultSignaturePath())),
@@ -120,14 +120,14 @@ RawRecoveryDialog::RawRecoveryDialog(ApplicationState& state, const VolumeRecord
     addNavigationButton(backButton_);
     addNavigationButton(saveButton_);
 
-    connect(browseButton_, &QPushButton::clicked, this, &RawRecoveryDialog::chooseSignatureFile);
-    connect(parseButton_, &QPushButton::clicked, this, &RawRecoveryDialog::parse);
-    connect(settingButton_, &QPushButton::clicked, this, &RawRecoveryDialog::openSettings);
-    connect(pauseButton_, &QPushButton::clicked, this, &RawRecoveryDialog::pause);
-    connect(resumeButton_, &QPushButton::clicked, this, &RawRecoveryDialog::resume);
-    connect(stopButton_, &QPushButton::clicked, this, &RawRecoveryDialog::stop);
-    connect(backButton_, &QPushButton::clicked, this, &RawRecoveryDialog::back);
-    connect(saveButton_, &QPushButton::clicked, this, &RawRecoveryDialog::save);
+    connect(browseButton_, &QPushButton::clicked, this, &RawRecoveryPage::chooseSignatureFile);
+    connect(parseButton_, &QPushButton::clicked, this, &RawRecoveryPage::parse);
+    connect(settingButton_, &QPushButton::clicked, this, &RawRecoveryPage::openSettings);
+    connect(pauseButton_, &QPushButton::clicked, this, &RawRecoveryPage::pause);
+    connect(resumeButton_, &QPushButton::clicked, this, &RawRecoveryPage::resume);
+    connect(stopButton_, &QPushButton::clicked, this, &RawRecoveryPage::stop);
+    connect(backButton_, &QPushButton::clicked, this, &RawRecoveryPage::back);
+    connect(saveButton_, &QPushButton::clicked, this, &RawRecoveryPage::save);
     connect(treeWidget_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { categoryClicked(item); });
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
@@ -137,24 +137,24 @@ RawRecoveryDialog::RawRecoveryDialog(ApplicationState& state, const VolumeRecord
     resize(720, 560);
 }
 
-RawRecoveryDialog::~RawRecoveryDialog() {
+RawRecoveryPage::~RawRecoveryPage() {
     destroyLaterPages();
     worker_->shutDown([this] { stopRequested_.store(1); });
 }
 
-void RawRecoveryDialog::setDefaultSignaturePath(const QString& path) {
+void RawRecoveryPage::setDefaultSignaturePath(const QString& path) {
     if (pathEdit_->text() == defaultPath_) pathEdit_->setText(path);
     defaultPath_ = path;
 }
 
-void RawRecoveryDialog::showWorkerControls(bool visible) {
+void RawRecoveryPage::showWorkerControls(bool visible) {
     for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
                        static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
         w->setVisible(visible);
 }
 
-bool RawRecoveryDialog::loadInto(const QString& path, bool userFile) {
-    if (!engine_) engine_ = std::make_unique<myJpg>();
+bool RawRecoveryPage::loadInto(const QString& path, bool userFile) {
+    if (!engine_) engine_ = std::make_unique<CarvingEngine>();
     const Reporting reporting{nullptr, nullptr, &messages()};
     auto definitions = readSignatureFile(QFile::encodeName(path).toStdString(),
                                          userFile ? SignatureFileKind::User : SignatureFileKind::Default,
@@ -164,7 +164,7 @@ bool RawRecoveryDialog::loadInto(const QString& path, bool userFile) {
     return true;
 }
 
-void RawRecoveryDialog::parseEnded(bool enableFileControls) {
+void RawRecoveryPage::parseEnded(bool enableFileControls) {
     backButton_->setEnabled(true);
     saveButton_->setEnabled(true);
     if (enableFileControls) {
@@ -175,7 +175,7 @@ void RawRecoveryDialog::parseEnded(bool enableFileControls) {
     status_->setText(QString::fromLatin1(kScanDone));
 }
 
-void RawRecoveryDialog::parse() {
+void RawRecoveryPage::parse() {
     if (worker_->busy()) {
         messages().information(kWait);
         return;
@@ -205,7 +205,7 @@ void RawRecoveryDialog::parse() {
         return;
     }
     if (state().sourcePage == kImagePageId && imageChosen_) {
-        readWriteInterface* reader = state().replaceActiveReader(makeImageReader(state(), worker_->messages()));
+        DiskReader* reader = state().replaceActiveReader(makeImageReader(state(), worker_->messages()));
         if (!reader || !reader->open(QFile::encodeName(imagePath_).toStdString())) {
             state().replaceActiveReader(nullptr);
             messages().information("File not opened..");
@@ -213,7 +213,7 @@ void RawRecoveryDialog::parse() {
             return;
         }
     }
-    readWriteInterface* reader = state().activeReader.get();
+    DiskReader* reader = state().activeReader.get();
     if (!reader) {
         messages().information("File not opened..");
         parseEnded(true);
@@ -223,7 +223,7 @@ void RawRecoveryDialog::parse() {
     backButton_->setEnabled(false);
     saveButton_->setEnabled(false);
     stopRequested_.store(0);
-    myJpg* engine = engine_.get();
+    CarvingEngine* engine = engine_.get();
     engine->setVolumeSize(volumeSize);
     engine->setReader(reader);
     engine->setTreeControl(tree_.get());
@@ -241,7 +241,7 @@ void RawRecoveryDialog::parse() {
                    });
 }
 
-void RawRecoveryDialog::chooseSignatureFile() {
+void RawRecoveryPage::chooseSignatureFile() {
     if (worker_->busy()) {
         messages().information(kWait);
         return;
@@ -250,7 +250,7 @@ void RawRecoveryDialog::chooseSignatureFile() {
     if (!path.isEmpty() && QFileInfo::exists(path)) pathEdit_->setText(path);
 }
 
-void RawRecoveryDialog::openSettings() {
+void RawRecoveryPage::openSettings() {
     if (worker_->busy()) {
         messages().information(kWait);
         return;
@@ -258,7 +258,7 @@ void RawRecoveryDialog::openSettings() {
     if (openEditor_) openEditor_(this);
 }
 
-std::vector<CarveResult> RawRecoveryDialog::tickedResults() const {
+std::vector<CarveResult> RawRecoveryPage::tickedResults() const {
     std::vector<CarveResult> chosen;
     if (!engine_) return chosen;
     // Carved-file items carry their result's position; a ticked category or top item ticks all below it.
@@ -276,7 +276,7 @@ std::vector<CarveResult> RawRecoveryDialog::tickedResults() const {
     return chosen;
 }
 
-void RawRecoveryDialog::save() {
+void RawRecoveryPage::save() {
     std::vector<CarveResult> chosen = tickedResults();
     if (chosen.empty()) {
         messages().information("Please select folder to continue the saving process.");
@@ -287,7 +287,7 @@ void RawRecoveryDialog::save() {
         return;
     }
     const QString folder = chooseFolder_ ? chooseFolder_(this) : QString();
-    readWriteInterface* reader = state().activeReader.get();
+    DiskReader* reader = state().activeReader.get();
     if (folder.isEmpty() || !reader) return;
     backButton_->setEnabled(false);
     saveButton_->setEnabled(false);
@@ -307,39 +307,39 @@ void RawRecoveryDialog::save() {
                    });
 }
 
-void RawRecoveryDialog::pause() {
+void RawRecoveryPage::pause() {
     if (!worker_->busy()) return;
     worker_->gate().pause();
     status_->setText(QStringLiteral("Pause button pressed"));
 }
 
-void RawRecoveryDialog::resume() {
+void RawRecoveryPage::resume() {
     if (!worker_->busy()) return;
     worker_->gate().resume();
     status_->setText(QStringLiteral("Resume button pressed"));
 }
 
-void RawRecoveryDialog::stop() {
+void RawRecoveryPage::stop() {
     if (!worker_->busy()) return;
     stopRequested_.store(1);
     status_->setText(QStringLiteral("Stop button pressed.Please wait for the process to stop"));
 }
 
-void RawRecoveryDialog::back() {
+void RawRecoveryPage::back() {
     if (worker_->busy()) return;
     handOverTo(parentWidget());
     deleteLater();
 }
 
-void RawRecoveryDialog::accept() { closeApplication(); }
+void RawRecoveryPage::accept() { closeApplication(); }
 
-void RawRecoveryDialog::closeApplication() {
+void RawRecoveryPage::closeApplication() {
     stopRequested_.store(1);
     worker_->gate().releaseAll();
     endApplication();
 }
 
-void RawRecoveryDialog::categoryClicked(QTreeWidgetItem* item) {
+void RawRecoveryPage::categoryClicked(QTreeWidgetItem* item) {
     list_->clear();
     if (!item) return;
     for (int i = 0; i < item->childCount(); ++i) {

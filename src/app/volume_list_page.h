@@ -45,7 +45,7 @@ struct ScanChoices {
     std::int64_t endSector = 0;
 };
 
-class PopulateDriveDlg : public WizardPage {
+class VolumeListPage : public WizardPage {
     Q_OBJECT
 public:
     // The page Next leads to: the recovery mode page for a file-system volume, the raw recovery page for a volume
@@ -53,10 +53,10 @@ public:
     enum class NextTarget { RecoveryMode, RawRecovery };
     // Makes that page with this page as its parent; it reads selectedVolume() and the image path from here.
     // Null leaves this page where it is.
-    using NextPageFactory = std::function<QWidget*(PopulateDriveDlg&, NextTarget)>;
+    using NextPageFactory = std::function<QWidget*(VolumeListPage&, NextTarget)>;
 
-    PopulateDriveDlg(ApplicationState& state, const ScanChoices& choices, QWidget* parent = nullptr);
-    ~PopulateDriveDlg() override;
+    VolumeListPage(ApplicationState& state, const ScanChoices& choices, QWidget* parent = nullptr);
+    ~VolumeListPage() override;
 
     void setNextPageFactory(NextPageFactory factory) { nextPage_ = std::move(factory); }
 

@@ -1,4 +1,4 @@
-#include "app/vhd_input_dialog.h"
+#include "app/image_page.h"
 
 #include <QApplication>
 #include <QFile>
@@ -75,9 +75,9 @@ std::string differencingText(const ImageInfo& info) {
 
 }  // namespace
 
-VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
+ImagePage::ImagePage(ApplicationState& state, QWidget* parent)
     : WizardPage(state, tr("Choose the virtual hard-disk image to recover from"), parent) {
-    setObjectName(QStringLiteral("VhdInputDialog"));
+    setObjectName(QStringLiteral("ImagePage"));
 
     // The image path.
     auto* fileGroup = new QGroupBox(QStringLiteral("File Path:"), this);
@@ -92,7 +92,7 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     browseButton_->setAutoDefault(false);
     browseButton_->setFixedWidth(44);
     browseButton_->setToolTip(tr("Choose a VHDX image"));
-    connect(browseButton_, &QPushButton::clicked, this, &VhdInputDialog::browse);
+    connect(browseButton_, &QPushButton::clicked, this, &ImagePage::browse);
     fileRow->addWidget(pathEdit_, 1);
     fileRow->addWidget(browseButton_);
     contentLayout()->addWidget(fileGroup);
@@ -167,7 +167,7 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     nextButton_->setObjectName(QStringLiteral("nextButton"));
     nextButton_->setMinimumWidth(96);
     nextButton_->setEnabled(false);
-    connect(nextButton_, &QPushButton::clicked, this, &VhdInputDialog::next);
+    connect(nextButton_, &QPushButton::clicked, this, &ImagePage::next);
     addNavigationButton(nextButton_);
 
     setMainControl(pathEdit_);
@@ -175,14 +175,14 @@ VhdInputDialog::VhdInputDialog(ApplicationState& state, QWidget* parent)
     setMinimumSize(520, 400);
 }
 
-VhdInputDialog::~VhdInputDialog() { destroyLaterPages(); }
+ImagePage::~ImagePage() { destroyLaterPages(); }
 
-QString VhdInputDialog::imagePath() const { return pathEdit_->text(); }
-QString VhdInputDialog::diskSizeText() const { return sizeEdit_->text(); }
-QString VhdInputDialog::blockSizeText() const { return blockSizeEdit_->text(); }
-QString VhdInputDialog::logicalSectorSizeText() const { return sectorSizeEdit_->text(); }
+QString ImagePage::imagePath() const { return pathEdit_->text(); }
+QString ImagePage::diskSizeText() const { return sizeEdit_->text(); }
+QString ImagePage::blockSizeText() const { return blockSizeEdit_->text(); }
+QString ImagePage::logicalSectorSizeText() const { return sectorSizeEdit_->text(); }
 
-QFileDialog* VhdInputDialog::makeImageFileDialog(QWidget* parent) {
+QFileDialog* ImagePage::makeImageFileDialog(QWidget* parent) {
     auto* dialog = new QFileDialog(parent);
     dialog->setObjectName(QStringLiteral("imageFileDialog"));
     dialog->setWindowTitle(tr("Open"));
@@ -197,7 +197,7 @@ QFileDialog* VhdInputDialog::makeImageFileDialog(QWidget* parent) {
     return dialog;
 }
 
-void VhdInputDialog::browse() {
+void ImagePage::browse() {
     QFileDialog* dialog = makeImageFileDialog(this);
     QString path;
     if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty())
@@ -206,7 +206,7 @@ void VhdInputDialog::browse() {
     chooseImage(path);
 }
 
-void VhdInputDialog::chooseImage(const QString& path) {
+void ImagePage::chooseImage(const QString& path) {
     if (!path.isEmpty()) pathEdit_->setText(path);
     // Next is enabled even for a cancelled chooser: its own check then refuses the empty path.
     nextButton_->setEnabled(true);
@@ -223,7 +223,7 @@ void VhdInputDialog::chooseImage(const QString& path) {
     showInformation(true);
 }
 
-bool VhdInputDialog::readImageInformation() {
+bool ImagePage::readImageInformation() {
     WaitCursor wait;
     showDescription(ImageInfo{});
     const std::string path = QFile::encodeName(chosenPath_).toStdString();
@@ -265,7 +265,7 @@ bool VhdInputDialog::readImageInformation() {
     return true;
 }
 
-bool VhdInputDialog::readOtherImage(const std::string& path, ImageKind kind) {
+bool ImagePage::readOtherImage(const std::string& path, ImageKind kind) {
     const ImageInfo info = describeImage(path);
     versionValue_->setText(QString::fromStdString(info.version));
     showDescription(info);
@@ -281,7 +281,7 @@ bool VhdInputDialog::readOtherImage(const std::string& path, ImageKind kind) {
     return true;
 }
 
-void VhdInputDialog::showDescription(const ImageInfo& info) {
+void ImagePage::showDescription(const ImageInfo& info) {
     QString format = QString::fromStdString(info.format);
     if (info.ok && info.differencing) format += QStringLiteral(", differencing");
     formatValue_->setText(format);
@@ -302,18 +302,18 @@ void VhdInputDialog::showDescription(const ImageInfo& info) {
     chainList_->setVisible(chain);
 }
 
-void VhdInputDialog::showInformation(bool visible) {
+void ImagePage::showInformation(bool visible) {
     for (QWidget* widget : informationWidgets_) widget->setVisible(visible);
 }
 
-bool VhdInputDialog::readTypedPath() {
+bool ImagePage::readTypedPath() {
     const QString typed = pathEdit_->text();
     if (typed.isEmpty() || typed == chosenPath_) return true;
     chooseImage(typed);
     return nextButton_->isEnabled();
 }
 
-void VhdInputDialog::keyPressEvent(QKeyEvent* event) {
+void ImagePage::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
     if (enter && focusWidget() == pathEdit_ && !pathEdit_->text().isEmpty() && pathEdit_->text() != chosenPath_) {
         readTypedPath();
@@ -322,7 +322,7 @@ void VhdInputDialog::keyPressEvent(QKeyEvent* event) {
     WizardPage::keyPressEvent(event);
 }
 
-void VhdInputDialog::next() {
+void ImagePage::next() {
     if (!readTypedPath()) return;
     if (!QFileInfo::exists(pathEdit_->text())) {
         messages().information(kNoPath);

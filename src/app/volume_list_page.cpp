@@ -1,4 +1,4 @@
-#include "app/populate_drive_dlg.h"
+#include "app/volume_list_page.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -81,9 +81,9 @@ private:
 
 }  // namespace
 
-PopulateDriveDlg::PopulateDriveDlg(ApplicationState& state, const ScanChoices& choices, QWidget* parent)
+VolumeListPage::VolumeListPage(ApplicationState& state, const ScanChoices& choices, QWidget* parent)
     : WizardPage(state, tr("Choose the volume to recover from"), parent), choices_(choices) {
-    setObjectName(QStringLiteral("PopulateDriveDlg"));
+    setObjectName(QStringLiteral("VolumeListPage"));
 
     // The volumes found.
     auto* listGroup = new QGroupBox(QStringLiteral("Volume List:"), this);
@@ -105,18 +105,18 @@ PopulateDriveDlg::PopulateDriveDlg(ApplicationState& state, const ScanChoices& c
     list_->horizontalHeader()->setDefaultSectionSize(120);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setMinimumHeight(150);
-    connect(list_, &QTableWidget::itemSelectionChanged, this, &PopulateDriveDlg::selectionChanged);
+    connect(list_, &QTableWidget::itemSelectionChanged, this, &VolumeListPage::selectionChanged);
     connect(list_, &QTableWidget::cellClicked, this, [this](int row, int) { itemClicked(row); });
     listLayout->addWidget(list_);
 
     auto* listButtons = new QHBoxLayout;
     filterButton_ = makeButton(QStringLiteral("Filter Entries"), listGroup, "filterButton");
     filterButton_->setToolTip(QStringLiteral("Filter volume entries."));
-    connect(filterButton_, &QPushButton::clicked, this, &PopulateDriveDlg::filterEntries);
+    connect(filterButton_, &QPushButton::clicked, this, &VolumeListPage::filterEntries);
     addButton_ = makeButton(QStringLiteral("Add Custom Volume"), listGroup, "addCustomVolumeButton");
     addButton_->setToolTip(QStringLiteral("Add Custom Volume entry."));
     addButton_->setEnabled(false);
-    connect(addButton_, &QPushButton::clicked, this, &PopulateDriveDlg::addCustomVolume);
+    connect(addButton_, &QPushButton::clicked, this, &VolumeListPage::addCustomVolume);
     listButtons->addWidget(filterButton_);
     listButtons->addWidget(addButton_);
     listButtons->addStretch(1);
@@ -132,7 +132,7 @@ PopulateDriveDlg::PopulateDriveDlg(ApplicationState& state, const ScanChoices& c
     customBox_ = new QCheckBox(QStringLiteral("Custom Settings For Selected Volume "), customGroup);
     customBox_->setObjectName(QStringLiteral("customSettingsBox"));
     customBox_->setEnabled(false);
-    connect(customBox_, &QCheckBox::toggled, this, &PopulateDriveDlg::setCustomControlsEnabled);
+    connect(customBox_, &QCheckBox::toggled, this, &VolumeListPage::setCustomControlsEnabled);
     selectedLabel_ = makeLabel(QStringLiteral("Selected Volume :"), customGroup, "selectedVolumeLabel");
     selectedName_ = makeLabel(QString(), customGroup, "selectedVolumeName");
     selectedName_->setTextFormat(Qt::PlainText);
@@ -169,7 +169,7 @@ PopulateDriveDlg::PopulateDriveDlg(ApplicationState& state, const ScanChoices& c
     progress_->setObjectName(QStringLiteral("progressBar"));
     progress_->setTextVisible(false);
     stopButton_ = makeButton(QStringLiteral("Stop"), this, "stopButton");
-    connect(stopButton_, &QPushButton::clicked, this, &PopulateDriveDlg::stop);
+    connect(stopButton_, &QPushButton::clicked, this, &VolumeListPage::stop);
     progressRow->addWidget(progress_, 1);
     progressRow->addWidget(stopButton_);
     contentLayout()->addLayout(progressRow);
@@ -184,11 +184,11 @@ PopulateDriveDlg::PopulateDriveDlg(ApplicationState& state, const ScanChoices& c
 
     backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
     backButton_->setMinimumWidth(96);
-    connect(backButton_, &QPushButton::clicked, this, &PopulateDriveDlg::back);
+    connect(backButton_, &QPushButton::clicked, this, &VolumeListPage::back);
     addNavigationButton(backButton_);
     nextButton_ = makeButton(QStringLiteral("Next"), this, "nextButton");
     nextButton_->setMinimumWidth(96);
-    connect(nextButton_, &QPushButton::clicked, this, &PopulateDriveDlg::next);
+    connect(nextButton_, &QPushButton::clicked, this, &VolumeListPage::next);
     addNavigationButton(nextButton_);
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
@@ -198,12 +198,12 @@ PopulateDriveDlg::PopulateDriveDlg(ApplicationState& state, const ScanChoices& c
     setMinimumSize(560, 500);
 }
 
-PopulateDriveDlg::~PopulateDriveDlg() {
+VolumeListPage::~VolumeListPage() {
     destroyLaterPages();
     worker_->shutDown([this] { stop(); });
 }
 
-void PopulateDriveDlg::startScan() {
+void VolumeListPage::startScan() {
     showScanControls(true);
     if (choices_.scanMode == ScanMode::Standard) {
         progress_->setRange(0, static_cast<int>(kScanProgressEnd));
@@ -215,19 +215,19 @@ void PopulateDriveDlg::startScan() {
     }
 }
 
-void PopulateDriveDlg::renewReader() {
+void VolumeListPage::renewReader() {
     if (state().sourcePage == kImagePageId && choices_.imageChosen)
         state().replaceActiveReader(makeImageReader(state(), worker_->messages()));
 }
 
-void PopulateDriveDlg::standardScan() {
+void VolumeListPage::standardScan() {
     // Nothing is added to a standard scan's list afterwards.
     addButton_->hide();
     scanner_ = std::make_unique<Partition>(records_);
     scanner_->gptFlag = choices_.gptFlag;
 
     renewReader();
-    readWriteInterface* reader = state().activeReader.get();
+    DiskReader* reader = state().activeReader.get();
     if (!reader) {
         messages().information(kInformationLost);
         return;
@@ -253,7 +253,7 @@ void PopulateDriveDlg::standardScan() {
     status_->setText(QString::fromLatin1(kSelectVolume));
 }
 
-void PopulateDriveDlg::advancedScan() {
+void VolumeListPage::advancedScan() {
     addButton_->setEnabled(false);
     nextButton_->setEnabled(false);
     scanner_ = std::make_unique<Partition>(records_);
@@ -262,7 +262,7 @@ void PopulateDriveDlg::advancedScan() {
     scanner_->endSector = choices_.endSector;
 
     renewReader();
-    readWriteInterface* reader = state().activeReader.get();
+    DiskReader* reader = state().activeReader.get();
     if (!reader || !reader->open(QFile::encodeName(choices_.imagePath).toStdString())) {
         scanner_.reset();
         nextButton_->setEnabled(true);
@@ -294,7 +294,7 @@ void PopulateDriveDlg::advancedScan() {
                    [this] { advancedScanEnded(); });
 }
 
-void PopulateDriveDlg::advancedScanEnded() {
+void VolumeListPage::advancedScanEnded() {
     scanner_.reset();
     backButton_->setEnabled(true);
     if (endWhenIdle_) {
@@ -312,19 +312,19 @@ void PopulateDriveDlg::advancedScanEnded() {
     status_->setText(QString::fromLatin1(kSelectVolume));
 }
 
-void PopulateDriveDlg::stop() {
+void VolumeListPage::stop() {
     if (!scanner_ || !worker_->busy()) return;
     stopRequested_.store(1);
     scanner_->stopRequested.store(1);
 }
 
-void PopulateDriveDlg::clearList() {
+void VolumeListPage::clearList() {
     selectedVolume_ = nullptr;
     list_->setRowCount(0);
     listed_.clear();
 }
 
-void PopulateDriveDlg::addListItem(const VolumeRecord& record, bool atTop) {
+void VolumeListPage::addListItem(const VolumeRecord& record, bool atTop) {
     listed_.push_back(std::make_unique<VolumeRecord>(record));
     VolumeRecord* owned = listed_.back().get();
     const int row = atTop ? 0 : list_->rowCount();
@@ -339,17 +339,17 @@ void PopulateDriveDlg::addListItem(const VolumeRecord& record, bool atTop) {
     list_->setItem(row, StartColumn, makeCell(std::to_string(owned->startSector)));
 }
 
-VolumeRecord* PopulateDriveDlg::recordOfRow(int row) const {
+VolumeRecord* VolumeListPage::recordOfRow(int row) const {
     const QTableWidgetItem* first = row >= 0 ? list_->item(row, VolumeColumn) : nullptr;
     return first ? static_cast<VolumeRecord*>(first->data(Qt::UserRole).value<void*>()) : nullptr;
 }
 
-int PopulateDriveDlg::selectedRow() const {
+int VolumeListPage::selectedRow() const {
     const QList<QTableWidgetItem*> selected = list_->selectedItems();
     return selected.isEmpty() ? -1 : selected.constFirst()->row();
 }
 
-void PopulateDriveDlg::selectionChanged() {
+void VolumeListPage::selectionChanged() {
     const VolumeRecord* record = recordOfRow(selectedRow());
     if (!record) return;
     selectedName_->setText(QString::fromStdString(record->volumeName));
@@ -357,14 +357,14 @@ void PopulateDriveDlg::selectionChanged() {
     endEdit_->setValue(endSectorOf(*record));
 }
 
-void PopulateDriveDlg::itemClicked(int row) {
+void VolumeListPage::itemClicked(int row) {
     const VolumeRecord* record = recordOfRow(row);
     if (!record) return;
     if (const auto choice = choiceForFileSystem(record->fileSystem))
         treatAs_->setCurrentIndex(treatAs_->findText(QString::fromStdString(*choice)));
 }
 
-void PopulateDriveDlg::setCustomControlsEnabled(bool enabled) {
+void VolumeListPage::setCustomControlsEnabled(bool enabled) {
     for (QWidget* widget : {static_cast<QWidget*>(selectedLabel_), static_cast<QWidget*>(selectedName_),
                             static_cast<QWidget*>(startLabel_), static_cast<QWidget*>(startEdit_),
                             static_cast<QWidget*>(endLabel_), static_cast<QWidget*>(endEdit_),
@@ -372,12 +372,12 @@ void PopulateDriveDlg::setCustomControlsEnabled(bool enabled) {
         widget->setEnabled(enabled);
 }
 
-void PopulateDriveDlg::showScanControls(bool visible) {
+void VolumeListPage::showScanControls(bool visible) {
     progress_->setVisible(visible);
     stopButton_->setVisible(visible);
 }
 
-void PopulateDriveDlg::filterEntries() {
+void VolumeListPage::filterEntries() {
     if (worker_->busy()) return;
     clearList();
     if (records_.size() < 2) return;
@@ -388,7 +388,7 @@ void PopulateDriveDlg::filterEntries() {
     }
 }
 
-void PopulateDriveDlg::addCustomVolume() {
+void VolumeListPage::addCustomVolume() {
     if (worker_->busy()) return;
     records_.push_back(customVolumeEntry(records_.size()));
     customBox_->setEnabled(true);
@@ -401,7 +401,7 @@ void PopulateDriveDlg::addCustomVolume() {
     endEdit_->setText(QStringLiteral("0"));
 }
 
-void PopulateDriveDlg::next() {
+void VolumeListPage::next() {
     if (worker_->busy()) return;
     const int row = selectedRow();
     VolumeRecord* record = recordOfRow(row);
@@ -444,18 +444,18 @@ void PopulateDriveDlg::next() {
     handOverTo(following);
 }
 
-void PopulateDriveDlg::back() {
+void VolumeListPage::back() {
     if (worker_->busy()) return;
     clearList();
     handOverTo(parentWidget());
     deleteLater();
 }
 
-void PopulateDriveDlg::accept() { endWhenIdle(); }
+void VolumeListPage::accept() { endWhenIdle(); }
 
-void PopulateDriveDlg::closeApplication() { endWhenIdle(); }
+void VolumeListPage::closeApplication() { endWhenIdle(); }
 
-void PopulateDriveDlg::endWhenIdle() {
+void VolumeListPage::endWhenIdle() {
     if (worker_->busy()) {
         // The scan still appends to the records: let it stop first; its end steps end the application.
         endWhenIdle_ = true;

@@ -34,7 +34,7 @@ struct FatEntry : FatFamilyRecord {
 // long-name slot and 0x08 without 0x10 the volume label.
 bool isFatDirectoryAttribute(std::uint8_t attributes);
 
-class FatClass : public FatRecordsOf<FatEntry> {
+class FatEngine : public FatRecordsOf<FatEntry> {
 public:
     using FatRecordsOf<FatEntry>::FatRecordsOf;
 
@@ -124,12 +124,12 @@ private:
     std::optional<std::uint64_t> rootMarker_;        // offset of the first root marker met
 };
 
-class Fat16Class final : public FatClass {
+class Fat16Engine final : public FatEngine {
 public:
     // `fat12` when the volume is known as FAT12 (the entry width is still taken from the cluster count when the
     // boot sector gives one).
-    Fat16Class(readWriteInterface& reader, VolumeRecord volume, bool fat12 = false)
-        : FatClass(reader, std::move(volume)), fat12_(fat12) {}
+    Fat16Engine(DiskReader& reader, VolumeRecord volume, bool fat12 = false)
+        : FatEngine(reader, std::move(volume)), fat12_(fat12) {}
 
     std::string notInFormatText() const override { return "Selected Drive is not in Fat16 Format"; }
     FatKind kind() const override { return FatKind::Fat16; }
@@ -152,9 +152,9 @@ private:
     bool fat12_;
 };
 
-class Fat32Class final : public FatClass {
+class Fat32Engine final : public FatEngine {
 public:
-    using FatClass::FatClass;
+    using FatEngine::FatEngine;
 
     std::string notInFormatText() const override { return "Selected Drive is not in Fat32 Format"; }
     std::string saveDoneText() const override { return "Saving process done."; }
