@@ -83,9 +83,9 @@ EntryDetails ExtView::details(EntryId entry) const {
     return d;
 }
 
-FileSaveResult ExtView::saveFile(EntryId entry, const std::string& hostPath) {
-    if (entry > 0xFFFFFFFFULL) return {};
-    return guardedSave([&] { return engine_.saveExtFile(hostPath, static_cast<std::uint32_t>(entry)); });
+std::unique_ptr<FileContent> ExtView::openContent(EntryId entry) {
+    if (entry > 0xFFFFFFFFULL) return refusedContent("inode not readable");
+    return engine_.openExtContent(static_cast<std::uint32_t>(entry));
 }
 
 std::unique_ptr<VolumeView> makeExtView(DiskReader& reader, const VolumeRecord& volume) {

@@ -25,7 +25,7 @@ public:
     bool isDeleted(EntryId entry) const override;
     EntryDetails details(EntryId entry) const override;
 
-    FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+    std::unique_ptr<FileContent> openContent(EntryId entry) override;
     // The inode number: every name of one file shows the same id.
     std::string entryIdText(EntryId entry) const override;
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <new>
 
+#include "browser/engine_adapter.h"
 #include "fs/fat/exfat_engine.h"
 #include "fs/fat/fat_engine.h"
 
@@ -11,12 +12,8 @@ namespace halvard {
 FatView::FatView(std::unique_ptr<FatFamilyEngine> engine) : engine_(std::move(engine)) {}
 
 void FatView::wire(const ParseContext& context) {
-    FatFamilyEngine& e = *engine_;
-    e.treeControl = context.tree;
-    e.reporting = context.reporting;
-    e.stop = context.stop;
-    e.rootName = context.rootName;
-    e.formattedDriveFlag = context.formattedDrive ? 1 : 0;
+    wireEngine(*engine_, context);
+    engine_->formattedDriveFlag = context.formattedDrive ? 1 : 0;
 }
 
 std::optional<AdvancedFindings> FatView::findStructures(const ParseContext& context, std::uint64_t limit) {
@@ -145,23 +142,9 @@ void FatView::renameEntry(EntryId entry, const std::string& name) {
     if (entry < engine_->recordCount()) engine_->renameEntry(static_cast<std::size_t>(entry), name);
 }
 
-FileSaveResult FatView::saveFile(EntryId entry, const std::string& hostPath) {
-    FileSaveResult result;
-    if (entry >= engine_->recordCount()) {
-        result.error = "no such entry";
-        return result;
-    }
-    try {
-        const FatSaveResult r = engine_->saveFile(static_cast<std::size_t>(entry), hostPath);
-        result.written = r.written;
-        result.damaged = r.damaged;
-        result.bytes = r.bytes;
-        result.error = r.error;
-        result.diskFull = r.diskFull;
-    } catch (const std::bad_alloc&) {
-        result.error = "out of memory";
-    }
-    return result;
+std::unique_ptr<FileContent> FatView::openContent(EntryId entry) {
+    if (entry >= engine_->recordCount()) return refusedContent("no such entry");
+    return engine_->openContent(static_cast<std::size_t>(entry));
 }
 
 std::unique_ptr<VolumeView> makeFatView(DiskReader& reader, const VolumeRecord& volume,

@@ -29,7 +29,7 @@ public:
     bool isDeleted(EntryId entry) const override;
     EntryDetails details(EntryId entry) const override;
 
-    FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+    std::unique_ptr<FileContent> openContent(EntryId entry) override;
     std::string saveDoneText() const override { return engine_->saveDoneText(); }
     ParseTexts parseTexts() const override;
     bool confirmsFileSave() const override;

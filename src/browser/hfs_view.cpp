@@ -94,10 +94,10 @@ EntryDetails HfsView::details(EntryId id) const {
     return d;
 }
 
-FileSaveResult HfsView::saveFile(EntryId id, const std::string& hostPath) {
+std::unique_ptr<FileContent> HfsView::openContent(EntryId id) {
     const HfsEntry* e = entry(id);
-    if (!e) return {};
-    return guardedSave([&] { return engine_.fillExtentBlocksOfFile(e->id, hostPath); });
+    if (!e) return refusedContent("not a file");
+    return engine_.openForkContent(e->id);
 }
 
 ParseTexts HfsView::parseTexts() const {

@@ -25,7 +25,7 @@ public:
     bool isDeleted(EntryId entry) const override;
     EntryDetails details(EntryId entry) const override;
 
-    FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+    std::unique_ptr<FileContent> openContent(EntryId entry) override;
     // The parse sets its own closing status ("Work Done." or "Work Aborted...."); no message box either way.
     ParseTexts parseTexts() const override;
 

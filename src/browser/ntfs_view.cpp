@@ -132,9 +132,7 @@ EntryDetails NtfsView::details(EntryId entry) const {
     return d;
 }
 
-FileSaveResult NtfsView::saveFile(EntryId entry, const std::string& hostPath) {
-    return guardedSave([&] { return engine_.saveEntryContent(entry, hostPath); });
-}
+std::unique_ptr<FileContent> NtfsView::openContent(EntryId entry) { return engine_.openNtfsContent(entry); }
 
 ParseTexts NtfsView::parseTexts() const {
     ParseTexts texts;

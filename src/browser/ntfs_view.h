@@ -32,7 +32,7 @@ public:
     bool isDeleted(EntryId entry) const override;
     EntryDetails details(EntryId entry) const override;
 
-    FileSaveResult saveFile(EntryId entry, const std::string& hostPath) override;
+    std::unique_ptr<FileContent> openContent(EntryId entry) override;
 
     std::vector<EntryId> streamsOf(EntryId entry) const override { return engine_.streamEntriesOf(entry); }
     bool skipWhenSaving(EntryId entry) const override;

@@ -12,6 +12,7 @@
 #include "common/texts.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
+#include "fs/file_content.h"
 #include "fs/parse_mode.h"
 #include "image/read_write_interface.h"
 #include "volume/volume_record.h"
@@ -44,21 +45,8 @@ inline std::string accessedText(const EntryDetails& d) {
     return d.accessedDateOnly ? dateText(*d.accessed) : timeText(*d.accessed);
 }
 
-// Host times for a saved file: seconds since 1970 (UTC), with nanoseconds.
-struct HostTime {
-    std::int64_t seconds = 0;
-    std::uint32_t nanoseconds = 0;
-};
-
 // The outcome of writing one file.
-struct FileSaveResult {
-    bool written = false;    // the file was created and its content written as far as it could be read
-    bool damaged = false;    // parts could not be read (outside the volume, unreadable) and were written as zeros
-    std::uint64_t bytes = 0; // bytes written
-    std::string error;       // why not, when !written
-    bool diskFull = false;   // the host ran out of space while writing it
-    bool uninitializedZeros = false;  // written up to its initialized size, zeros after it (NTFS)
-};
+using FileSaveResult = SaveOutcome;
 
 // Where a parse reports: the tree to fill (may be null), progress and status, and the stop flag it polls.
 struct ParseContext {
@@ -102,8 +90,12 @@ public:
     // Everything a list row shows (reads the entry's record where the engine keeps its times there).
     virtual EntryDetails details(EntryId entry) const = 0;
 
-    // Writes the file's content to `hostPath` (created anew) and sets its time stamps.
-    virtual FileSaveResult saveFile(EntryId entry, const std::string& hostPath) = 0;
+    // The file's content as a readable stream (a folder's: empty). Reads may run on any thread once the parse
+    // has returned, as details() does.
+    virtual std::unique_ptr<FileContent> openContent(EntryId entry) = 0;
+    // Writes the file's content to `hostPath` (created anew) and sets its time stamps. A damaged map that asks for
+    // more memory than there is fails this file only.
+    virtual FileSaveResult saveFile(EntryId entry, const std::string& hostPath);
 
     // The stream entries that sit beside a file (parsed with ParseContext::namedStreams), in the file's order.
     virtual std::vector<EntryId> streamsOf(EntryId) const { return {}; }

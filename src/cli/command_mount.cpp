@@ -64,7 +64,7 @@ int mountOpen(const char* path, fuse_file_info* fi) {
     if (!entry) return -ENOENT;
     if (const int error = treeOf().open(*entry); error != 0) return -error;
     fi->fh = *entry;
-    // The saved content may be longer or shorter than the size the listing shows: reads go to it directly.
+    // The content may be longer or shorter than the size the listing shows: reads go to it directly.
     fi->direct_io = 1;
     return 0;
 }
@@ -120,14 +120,7 @@ int runMount(const MountOptions& options, const Streams& s) {
         }
     }
 
-    // Files are saved here while they are open (and unlinked at once: only their descriptors keep them).
-    std::string cacheTemplate = (std::filesystem::temp_directory_path(ec) / "halvard-mount.XXXXXX").string();
-    if (ec || ::mkdtemp(cacheTemplate.data()) == nullptr) {
-        printError(s, "cannot make a cache folder in the temporary folder");
-        return kExitFailed;
-    }
-    const std::string cacheFolder = cacheTemplate;
-    MountTree tree(*parsed->view, options.deleted, cacheFolder);
+    MountTree tree(*parsed->view, options.deleted);
 
     const std::string fsName = "fsname=halvard:" + options.volume.image;
     std::vector<std::string> arguments = {"halvard", "-o", "ro,subtype=halvard,default_permissions", "-o", fsName};
@@ -138,12 +131,10 @@ int runMount(const MountOptions& options, const Streams& s) {
     std::unique_ptr<fuse, FuseDeleter> session(fuse_new(&args, &ops, sizeof(ops), &tree));
     fuse_opt_free_args(&args);  // the option parser may have made a copy of the arguments
     if (!session) {
-        ::rmdir(cacheFolder.c_str());
         printError(s, "cannot start the FUSE file system (is fuse3 installed?)");
         return kExitFailed;
     }
     if (fuse_mount(session.get(), options.mountPoint.c_str()) != 0) {
-        ::rmdir(cacheFolder.c_str());
         printError(s, options.mountPoint + ": cannot mount there (is /dev/fuse there, and may this user mount?)");
         return kExitFailed;
     }
@@ -152,7 +143,6 @@ int runMount(const MountOptions& options, const Streams& s) {
     s.err.flush();
     if (!options.foreground && fuse_daemonize(0) != 0) {
         fuse_unmount(session.get());
-        ::rmdir(cacheFolder.c_str());
         printError(s, "cannot go to the background (try --foreground)");
         return kExitFailed;
     }
@@ -162,7 +152,6 @@ int runMount(const MountOptions& options, const Streams& s) {
     fuse_remove_signal_handlers(fuseSession);
     fuse_unmount(session.get());
     session.reset();
-    ::rmdir(cacheFolder.c_str());
     // A signal (Ctrl-C, SIGTERM) ends the loop with its number: the volume was unmounted as asked.
     return loop >= 0 ? kExitOk : kExitFailed;
 }

@@ -1,7 +1,8 @@
 #include "cli/mount_tree.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
+#include <new>
 #include <set>
 #include <unistd.h>
 
@@ -10,8 +11,11 @@
 
 namespace halvard::cli {
 
-MountTree::MountTree(VolumeView& view, bool showDeleted, std::string cacheFolder)
-    : view_(view), showDeleted_(showDeleted), cacheFolder_(std::move(cacheFolder)) {}
+namespace {
+constexpr std::size_t kDamageScanChunk = 1 << 20;
+}  // namespace
+
+MountTree::MountTree(VolumeView& view, bool showDeleted) : view_(view), showDeleted_(showDeleted) {}
 
 const std::vector<MountChild>& MountTree::listing(EntryId folder) { return folderListing(folder).children; }
 
@@ -91,7 +95,7 @@ struct stat MountTree::attributes(EntryId entry) const {
     } else {
         st.st_mode = S_IFREG | 0444;
         const auto open = open_.find(entry);
-        st.st_size = static_cast<off_t>(open != open_.end() ? open->second.size : d.size);
+        st.st_size = static_cast<off_t>(open != open_.end() ? open->second.content->size() : d.size);
     }
     st.st_blocks = (st.st_size + 511) / 512;
     return st;
@@ -103,42 +107,48 @@ int MountTree::open(EntryId entry) {
         ++known->second.users;
         return 0;
     }
-    OpenContent content;
-    content.path = cacheFolder_ + "/" + std::to_string(++cacheCounter_);
-    const FileSaveResult saved = view_.saveFile(entry, content.path);
-    if (!saved.written) {
-        ::unlink(content.path.c_str());
-        return saved.diskFull ? ENOSPC : EIO;
+    OpenContent open;
+    try {
+        open.content = view_.openContent(entry);
+    } catch (const std::bad_alloc&) {
+        return ENOMEM;  // a damaged map that asks for more memory than there is
     }
-    content.fd = ::open(content.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    // Only the open descriptor keeps the content: the cache folder holds nothing once the mount ends.
-    ::unlink(content.path.c_str());
-    if (content.fd < 0) return EIO;
-    struct stat st {};
-    if (::fstat(content.fd, &st) != 0) {
-        ::close(content.fd);
-        return EIO;
-    }
-    content.size = static_cast<std::uint64_t>(st.st_size);
-    content.damaged = saved.damaged;
-    content.users = 1;
-    open_.emplace(entry, std::move(content));
+    if (!open.content || !open.content->facts.refused.empty()) return EIO;
+    open.damaged = open.content->facts.damaged;
+    open.users = 1;
+    open_.emplace(entry, std::move(open));
     return 0;
 }
 
 long MountTree::read(EntryId entry, char* buffer, std::size_t size, std::uint64_t offset) {
     const auto found = open_.find(entry);
     if (found == open_.end()) return -EBADF;
-    const OpenContent& content = found->second;
-    if (offset >= content.size) return content.damaged ? -EIO : 0;
-    const ssize_t got = ::pread(content.fd, buffer, size, static_cast<off_t>(offset));
-    return got < 0 ? -errno : static_cast<long>(got);
+    OpenContent& open = found->second;
+    const std::uint64_t end = open.content->size();
+    if (offset >= end) {
+        // Parts never read may hide damage: they are read now, so that the answer at the end is the save's.
+        std::vector<std::uint8_t> scratch;
+        while (!open.damaged && open.readThrough < end) {
+            scratch.resize(static_cast<std::size_t>(std::min<std::uint64_t>(end - open.readThrough, kDamageScanChunk)));
+            if (!note(open, open.readThrough, open.content->read(open.readThrough, scratch.data(), scratch.size())))
+                break;
+        }
+        return open.damaged ? -EIO : 0;
+    }
+    const ContentRead got = open.content->read(offset, buffer, size);
+    note(open, offset, got);
+    return static_cast<long>(got.bytes);
+}
+
+bool MountTree::note(OpenContent& open, std::uint64_t offset, const ContentRead& got) {
+    if (got.damaged) open.damaged = true;
+    if (offset <= open.readThrough) open.readThrough = std::max(open.readThrough, offset + got.bytes);
+    return got.bytes > 0;
 }
 
 void MountTree::release(EntryId entry) {
     const auto found = open_.find(entry);
     if (found == open_.end() || --found->second.users > 0) return;
-    ::close(found->second.fd);
     open_.erase(found);
 }
 

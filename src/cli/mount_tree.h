@@ -1,9 +1,9 @@
 #pragma once
 // What a mounted volume shows: the engine's tree as host names (the names `save` would write, duplicates numbered
-// the same way), deleted entries only when asked, and each file's content saved once into a private cache folder
-// while it is open.
+// the same way), deleted entries only when asked, and each open file's content read through its engine.
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -22,8 +22,7 @@ struct MountChild {
 
 class MountTree {
 public:
-    // `cacheFolder` must exist and belong to this mount alone; the tree removes what it puts there.
-    MountTree(VolumeView& view, bool showDeleted, std::string cacheFolder);
+    MountTree(VolumeView& view, bool showDeleted);
 
     // The folder's children as shown; kVolumeRoot is the mount's root.
     const std::vector<MountChild>& listing(EntryId folder);
@@ -33,10 +32,10 @@ public:
     bool isFolder(EntryId entry) const;
     // A link's target (ext symbolic links, NTFS reparse points), empty when the entry is none.
     std::string linkTarget(EntryId entry) const;
-    // Mode (read-only), size, times; for an open file the size its saved content has.
+    // Mode (read-only), size, times; for an open file the size its content has.
     struct stat attributes(EntryId entry) const;
 
-    // The file's content as the engine saves it. Returns the errno to give (0: fine).
+    // Opens the file's content as the engine saves it. Returns the errno to give (0: fine).
     int open(EntryId entry);
     // Reads from an open file. A file with unreadable parts (written as zeros) answers EIO at its end instead of
     // the end of file, so that a copy of it fails rather than passing for whole. Returns bytes or -errno.
@@ -45,12 +44,13 @@ public:
 
 private:
     struct OpenContent {
-        int fd = -1;
+        std::unique_ptr<FileContent> content;
         unsigned users = 0;
-        bool damaged = false;
-        std::uint64_t size = 0;
-        std::string path;
+        bool damaged = false;           // found damaged so far
+        std::uint64_t readThrough = 0;  // everything before this was read (and its damage noted)
     };
+    // Notes what a read gave; false when it gave nothing.
+    static bool note(OpenContent& open, std::uint64_t offset, const ContentRead& got);
 
     // A folder's children in order, and by name for path lookups (a large folder is looked up once per entry).
     struct Listing {
@@ -61,10 +61,8 @@ private:
 
     VolumeView& view_;
     bool showDeleted_;
-    std::string cacheFolder_;
     std::map<EntryId, Listing> listings_;
     std::map<EntryId, OpenContent> open_;
-    std::uint64_t cacheCounter_ = 0;
 };
 
 }  // namespace halvard::cli

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "browser/volume_view.h"
-#include "common/host_files.h"
 
 namespace halvard::testing {
 
@@ -48,19 +47,15 @@ public:
         d.target = entries.at(e).target;
         return d;
     }
+    std::unique_ptr<FileContent> openContent(EntryId e) override {
+        const std::string& content = entries.at(e).content;
+        ContentFacts facts;
+        facts.damaged = entries.at(e).damaged;
+        return memoryContent({content.begin(), content.end()}, std::move(facts));
+    }
     FileSaveResult saveFile(EntryId e, const std::string& hostPath) override {
-        FileSaveResult result;
-        HostFile file;
-        if (!file.create(hostPath) || !file.write(entries.at(e).content.data(), entries.at(e).content.size()) ||
-            !file.close()) {
-            result.error = file.error();
-            result.diskFull = file.diskFull();
-            return result;
-        }
-        result.written = true;
-        result.damaged = entries.at(e).damaged;
-        result.bytes = entries.at(e).content.size();
-        savedPaths.push_back(hostPath);
+        const FileSaveResult result = VolumeView::saveFile(e, hostPath);
+        if (result.written) savedPaths.push_back(hostPath);
         return result;
     }
     bool skipWhenSaving(EntryId e) const override { return entries.at(e).name == "$BadClus"; }

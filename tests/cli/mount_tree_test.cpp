@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <filesystem>
 
 #include "browser/fake_view.h"
 #include "cli/mount_tree.h"
@@ -12,7 +11,6 @@ namespace {
 
 struct MountFixture {
     testing::FakeView view;
-    testing::TempDir cache;
     EntryId docs = 0, live = 0, deletedTwin = 0, deletedOnly = 0, unsafe = 0, secondDocs = 0, inner = 0;
 
     MountFixture() {
@@ -35,7 +33,7 @@ std::vector<std::string> names(const std::vector<cli::MountChild>& children) {
 // The mount names entries as a save names its files: safe host names, the second of one name numbered.
 TEST(MountTree, NamesAreSafeUniqueAndDeletedOnesOnlyWhenAsked) {
     MountFixture f;
-    cli::MountTree all(f.view, true, f.cache.path());
+    cli::MountTree all(f.view, true);
     EXPECT_EQ(names(all.listing(kVolumeRoot)), (std::vector<std::string>{"Docs", "Docs (1)"}));
     EXPECT_EQ(names(all.listing(f.docs)),
               (std::vector<std::string>{"report.txt", "report (1).txt", "gone.bin", "a_b_.txt"}));
@@ -46,7 +44,7 @@ TEST(MountTree, NamesAreSafeUniqueAndDeletedOnesOnlyWhenAsked) {
     EXPECT_FALSE(all.resolve("/Docs/report.txt/below"));
     EXPECT_FALSE(all.resolve("/Docs/missing"));
 
-    cli::MountTree liveOnly(f.view, false, f.cache.path());
+    cli::MountTree liveOnly(f.view, false);
     EXPECT_EQ(names(liveOnly.listing(kVolumeRoot)), (std::vector<std::string>{"Docs"}));
     EXPECT_EQ(names(liveOnly.listing(f.docs)), (std::vector<std::string>{"report.txt", "a_b_.txt"}));
 }
@@ -54,7 +52,7 @@ TEST(MountTree, NamesAreSafeUniqueAndDeletedOnesOnlyWhenAsked) {
 TEST(MountTree, ContentIsTheSavedFileAndDamageEndsInEio) {
     MountFixture f;
     f.view.entries[f.deletedTwin].damaged = true;
-    cli::MountTree tree(f.view, true, f.cache.path());
+    cli::MountTree tree(f.view, true);
     char buffer[64] = {};
 
     ASSERT_EQ(tree.open(f.live), 0);
@@ -67,14 +65,13 @@ TEST(MountTree, ContentIsTheSavedFileAndDamageEndsInEio) {
     EXPECT_EQ(tree.read(f.deletedTwin, buffer, sizeof buffer, 0), 10);
     EXPECT_EQ(tree.read(f.deletedTwin, buffer, sizeof buffer, 10), -EIO) << "a damaged file ends in EIO";
 
-    // Opened twice, released twice: the content stays until the last release; the cache folder stays empty.
+    // Opened twice, released twice: the content stays until the last release.
     ASSERT_EQ(tree.open(f.live), 0);
     tree.release(f.live);
     EXPECT_EQ(tree.read(f.live, buffer, 4, 0), 4);
     tree.release(f.live);
     EXPECT_EQ(tree.read(f.live, buffer, 4, 0), -EBADF);
     tree.release(f.deletedTwin);
-    EXPECT_TRUE(std::filesystem::is_empty(f.cache.path()));
 
     EXPECT_EQ(tree.open(f.docs), EISDIR);
     EXPECT_EQ(tree.open(kVolumeRoot), EISDIR);
@@ -84,7 +81,7 @@ TEST(MountTree, LinksAndFoldersShowTheirKindReadOnly) {
     MountFixture f;
     const EntryId link = f.view.add(f.docs, "shortcut", false);
     f.view.entries[link].target = "../report.txt";
-    cli::MountTree tree(f.view, true, f.cache.path());
+    cli::MountTree tree(f.view, true);
     EXPECT_TRUE(S_ISLNK(tree.attributes(link).st_mode));
     EXPECT_EQ(tree.linkTarget(link), "../report.txt");
     EXPECT_TRUE(S_ISDIR(tree.attributes(f.docs).st_mode));

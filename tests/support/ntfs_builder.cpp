@@ -221,6 +221,16 @@ ByteVector RecordBuilder::build(std::uint16_t sequence) const {
     return out;
 }
 
+ByteVector compressibleText(std::size_t size) {
+    ByteVector text;
+    while (text.size() < size) {
+        const std::string line = "line " + std::to_string(text.size()) + " of a compressible text\n";
+        text.insert(text.end(), line.begin(), line.end());
+    }
+    text.resize(size);
+    return text;
+}
+
 ByteVector lznt1Compress(const ByteVector& data) {
     ByteVector out;
     for (std::size_t start = 0; start < data.size(); start += 4096) {

@@ -72,6 +72,8 @@ private:
 
 // LZNT1 of `data` (greedy matches), in chunks of 4096 bytes; chunks that do not shrink are stored.
 ByteVector lznt1Compress(const ByteVector& data);
+// `size` bytes of numbered text lines, which LZNT1 shrinks well.
+ByteVector compressibleText(std::size_t size);
 
 // A reader over bytes in memory; counts its reads.
 class MemoryReader final : public DiskReader {

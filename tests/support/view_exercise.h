@@ -17,7 +17,12 @@ std::size_t exerciseView(VolumeView& view, const std::string& folder, std::uint6
 std::map<std::string, EntryId> listByPath(const VolumeView& view, bool markDeleted = false);
 
 // The content the view saves for the entry at `path`, written to `hostPath` first; "<missing>" or
-// "<not written>" when it cannot.
+// "<not written>" when it cannot, "<read differs: ...>" when reading its content gives other bytes.
 std::string savedContent(VolumeView& view, const std::string& path, const std::string& hostPath);
+
+// Reads the entry's content through openContent in pieces of odd sizes, in order and at scattered offsets, and
+// compares it with the file the save wrote at `savedPath` (a link: with the link's target), and its damage with
+// the save's `savedDamaged`. Returns what differs, empty when nothing does.
+std::string contentMismatch(VolumeView& view, EntryId entry, const std::string& savedPath, bool savedDamaged);
 
 }  // namespace halvard::testing

@@ -419,62 +419,42 @@ BlockFile ExtEngine::blockFile(const ExtEntry& e, BlockList runs) const {
     file.firstBlockOffset = shift_;
     file.size = e.size;
     file.volumeBlocks = super_.blockCount;
-    file.accessTime = e.accessTime;
-    file.modifyTime = e.modifyTime;
     file.runs = std::move(runs);
     return file;
 }
 
-SaveOutcome ExtEngine::saveExtFile(const std::string& hostPath, std::uint32_t key) const {
-    SaveOutcome result;
+std::unique_ptr<FileContent> ExtEngine::openExtContent(std::uint32_t key) const {
     const ExtEntry* e = entry(key);
-    if (!e || key == kExtRootKey) {
-        result.error = "inode not readable";
-        return result;
-    }
+    if (!e || key == kExtRootKey) return refusedContent("inode not readable");
     // The change time cannot be set on a host file; access and modification times are.
-    const std::int64_t accessTime = e->accessTime, modifyTime = e->modifyTime;
+    ContentFacts facts;
+    facts.accessed = ContentTime{e->accessTime, 0};
+    facts.modified = ContentTime{e->modifyTime, 0};
     if (e->removed) {
-        if (!e->inodeDescribes) {
-            result.error = "not recoverable: its inode now belongs to another file";
-            return result;
-        }
-        if (!e->sizeKnown) {
-            result.error = "not recoverable: its blocks are not known";
-            return result;
-        }
-        if (e->size == 0) return writeSmallFile({}, hostPath, accessTime, modifyTime);
+        if (!e->inodeDescribes) return refusedContent("not recoverable: its inode now belongs to another file");
+        if (!e->sizeKnown) return refusedContent("not recoverable: its blocks are not known");
+        if (e->size == 0) return memoryContent({}, std::move(facts));
         RemovedBlocks blocks = removedBlocks(*e);
-        if (blocks.free.empty()) {
-            result.error = "not recoverable: its blocks are not known";
-            return result;
-        }
-        result = writeBlockFile(reader_, blockFile(*e, std::move(blocks.free)), hostPath);
+        if (blocks.free.empty()) return refusedContent("not recoverable: its blocks are not known");
         // Blocks in use again by other files, or no longer named by the map, are left as zeros.
-        result.damaged = result.damaged || !blocks.whole();
-        return result;
+        facts.damaged = !blocks.whole();
+        return blockFileContent(reader_, blockFile(*e, std::move(blocks.free)), std::move(facts));
     }
     Inode inode;
-    if (!readInode(e->inode, inode)) {
-        result.error = "inode not readable";
-        return result;
-    }
+    if (!readInode(e->inode, inode)) return refusedContent("inode not readable");
     if (inode.isSymlink()) {
-        const std::string target = linkTarget(key);
-        if (target.empty()) {
-            result.error = "link target not readable";
-            return result;
-        }
-        return writeHostSymlink(target, hostPath, accessTime, modifyTime);
+        facts.symlinkTarget = linkTarget(key);
+        if (facts.symlinkTarget.empty()) return refusedContent("link target not readable");
+        const std::string& target = facts.symlinkTarget;
+        return memoryContent({target.begin(), target.end()}, std::move(facts));
     }
     if (inode.hasInlineData()) {
         // Content kept in the inode; a size beyond what it holds is a damaged inode, cut to what is there.
         const std::string content = inode.inlineContent();
-        result = writeSmallFile(content, hostPath, accessTime, modifyTime);
-        result.damaged = result.damaged || content.size() < e->size;
-        return result;
+        facts.damaged = content.size() < e->size;
+        return memoryContent({content.begin(), content.end()}, std::move(facts));
     }
-    return writeBlockFile(reader_, blockFile(*e, blocksOf(inode, e->size)), hostPath);
+    return blockFileContent(reader_, blockFile(*e, blocksOf(inode, e->size)), std::move(facts));
 }
 
 }  // namespace halvard

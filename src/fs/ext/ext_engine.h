@@ -8,7 +8,7 @@
 // names below a removed folder whose inode still maps its blocks.
 //
 // Threads: the parse runs on one worker and inserts tree items only at its end; from then on the entry map does
-// not change and saveExtFile / the list texts may run on any thread (reads are serialised in the reader).
+// not change and openExtContent / the list texts may run on any thread (reads are serialised in the reader).
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -66,9 +66,9 @@ public:
     void walkFolders();
     void fillRootEntries();
 
-    // Writes the entry's content to exactly `hostPath` and sets its access and modification times. A symbolic
-    // link is written as a link. A removed file is written from those of its blocks that are free again.
-    SaveOutcome saveExtFile(const std::string& hostPath, std::uint32_t key) const;
+    // The entry's content, with its access and modification times. A symbolic link is saved as a link. A removed
+    // file is read from those of its blocks that are free again.
+    std::unique_ptr<FileContent> openExtContent(std::uint32_t key) const;
     // For removed files: whether their content can be saved.
     ExtRecoverable recoverable(std::uint32_t key) const;
     // The target of a symbolic link; empty for other entries.

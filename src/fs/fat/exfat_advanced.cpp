@@ -101,7 +101,7 @@ void ExFatEngine::walkCandidateDirectory(std::int32_t index, int depth) {
     }
     std::vector<std::uint8_t> bytes(clusterOffsets.size() * static_cast<std::size_t>(cs));
     for (std::size_t k = 0; k < clusterOffsets.size(); ++k)
-        readVolume(clusterOffsets[k], bytes.data() + k * cs, static_cast<std::size_t>(cs));
+        reader_.read(clusterOffsets[k], bytes.data() + k * cs, static_cast<std::size_t>(cs));
     const Bytes all(bytes);
     for (std::size_t o = 0; o + kEntry <= all.size();) {
         if (all[o] == 0x00) return;  // the directory ends here
@@ -151,7 +151,7 @@ std::size_t ExFatEngine::buildFromCandidates(std::uint64_t heapPosition, std::ui
         }
         const std::uint64_t sector = position / 512 * 512;
         std::fill(bytes.begin(), bytes.end(), 0);
-        readVolume(sector, bytes.data(), bytes.size());
+        reader_.read(sector, bytes.data(), bytes.size());
         ExFatEntry e;
         if (!readExfatEntrySet(Bytes(bytes), static_cast<std::size_t>(position - sector), e)) continue;
         if (entries.empty()) {

@@ -182,8 +182,8 @@ void ExFatEngine::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
 
 std::string ExFatEngine::entrySizeText(const ExFatEntry& entry) { return sizeText(static_cast<std::int64_t>(entry.dataLength)); }
 
-FatSaveResult ExFatEngine::saveFile(std::size_t index, const std::string& hostPath) {
-    if (index >= entries.size()) return {};
+std::unique_ptr<FileContent> ExFatEngine::openContent(std::size_t index) const {
+    if (index >= entries.size()) return refusedContent("no such entry");
     const ExFatEntry& e = entries[index];
     const std::uint64_t cs = geometry_.clusterSize;
     // No file is larger than the cluster heap; a damaged length must not make a huge host file.
@@ -195,9 +195,9 @@ FatSaveResult ExFatEngine::saveFile(std::size_t index, const std::string& hostPa
         const auto t = stampTime(stamp, tenMs);
         return t ? std::optional<std::int64_t>(exfatHostSeconds(*t, utcOffset)) : std::nullopt;
     };
-    const FatHostTimes times = FatHostTimes::from(seconds(e.modifyStamp, e.modify10ms, e.modifyUtcOffset),
-                                                  seconds(e.accessStamp, 0, e.accessUtcOffset));
-    return writeFile(hostPath, dataChain(e, (data + cs - 1) / cs), data, total - data, times);
+    ContentFacts facts;
+    takeTimes(facts, seconds(e.modifyStamp, e.modify10ms, e.modifyUtcOffset), seconds(e.accessStamp, 0, e.accessUtcOffset));
+    return chainContent(dataChain(e, (data + cs - 1) / cs), data, total - data, std::move(facts));
 }
 
 }  // namespace halvard

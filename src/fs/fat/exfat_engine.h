@@ -51,7 +51,7 @@ public:
     std::uint32_t nextCluster(std::uint32_t cluster) const;
 
     bool isFolder(std::size_t index) const override;
-    FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
+    std::unique_ptr<FileContent> openContent(std::size_t index) const override;
 
     static std::string entrySizeText(const ExFatEntry& entry);
 

@@ -164,7 +164,7 @@ void FatEngine::walkCandidateDirectory(std::uint32_t cluster, std::int32_t paren
     for (std::uint32_t c = 0; chain.next(c);) {
         const std::uint64_t offset = geometry_.clusterOffset(c);
         if (offset >= size) return;
-        readVolume(offset, bytes.data(), bytes.size());
+        reader_.read(offset, bytes.data(), bytes.size());
         const Bytes dir(bytes);
         // A directory's first cluster begins with its "." slot naming it; anything else now holds other data.
         if (first && dotSlotCluster(dir) != cluster) return;
@@ -205,7 +205,7 @@ std::size_t FatEngine::buildFromCandidates() {
         if (!seenPositions.insert(position).second) continue;
         const std::uint64_t sector = position / 512 * 512;
         std::fill(bytes.begin(), bytes.end(), 0);
-        readVolume(sector, bytes.data(), bytes.size());
+        reader_.read(sector, bytes.data(), bytes.size());
         const Bytes around(bytes);
         const std::size_t at = static_cast<std::size_t>(position - sector);
         const Bytes slot = around.subspan(at, kSlot);

@@ -126,8 +126,8 @@ void FatEngine::addEntryFacts(std::size_t index, FatEntryFacts& f) const {
 
 std::string FatEngine::entrySizeText(const FatEntry& entry) { return sizeText(entry.size); }
 
-FatSaveResult FatEngine::saveFile(std::size_t index, const std::string& hostPath) {
-    if (index >= entries.size()) return {};
+std::unique_ptr<FileContent> FatEngine::openContent(std::size_t index) const {
+    if (index >= entries.size()) return refusedContent("no such entry");
     const FatEntry& e = entries[index];
     // A deleted file's chain is freed: only its first cluster is known to be its own, unless the drive was
     // formatted, when the file is taken to lie in one piece.
@@ -140,9 +140,9 @@ FatSaveResult FatEngine::saveFile(std::size_t index, const std::string& hostPath
     auto seconds = [](const std::optional<CalendarTime>& t) {
         return t ? std::optional<std::int64_t>(hostSecondsFromLocal(*t)) : std::nullopt;
     };
-    const FatHostTimes times = FatHostTimes::from(seconds(dosCalendarTime(e.writeDate, e.writeTime)),
-                                                  seconds(dosCalendarTime(e.accessDate, 0)));
-    return writeFile(hostPath, ClusterChain(fat_, e.firstCluster(), way), e.size, 0, times);
+    ContentFacts facts;
+    takeTimes(facts, seconds(dosCalendarTime(e.writeDate, e.writeTime)), seconds(dosCalendarTime(e.accessDate, 0)));
+    return chainContent(ClusterChain(fat_, e.firstCluster(), way), e.size, 0, std::move(facts));
 }
 
 // ---- FAT12/16 ----------------------------------------------------------------------------------------------
@@ -153,7 +153,7 @@ void Fat16Engine::loadFat() { fat_.entry(0); }
 
 void Fat16Engine::loadRootDirectory() {
     root_.assign(static_cast<std::size_t>(geometry_.rootBytes), 0);
-    readVolume(geometry_.rootStart, root_.data(), root_.size());
+    reader_.read(geometry_.rootStart, root_.data(), root_.size());
 }
 
 void Fat16Engine::prepareRoot() {
@@ -177,7 +177,7 @@ void Fat32Engine::countRootClusters() {
     // A damaged root-cluster field: take the root to start at cluster 2 and to continue where the first FAT
     // sector's entries 2, 3, ... point, up to the entry that ends the first FAT sector's first chain.
     std::uint8_t sector[512];
-    readVolume(geometry_.fatStart, sector, sizeof sector);
+    reader_.read(geometry_.fatStart, sector, sizeof sector);
     const Bytes fat(sector, sizeof sector);
     std::uint32_t count = 0;
     while (count < 127 && (le32(fat, count * 4) & 0x0FFFFFFF) < 0x0FFFFFF8) ++count;

@@ -49,7 +49,7 @@ public:
     bool parseStandard() final;
 
     bool isFolder(std::size_t index) const override;
-    FatSaveResult saveFile(std::size_t index, const std::string& hostPath) override;
+    std::unique_ptr<FileContent> openContent(std::size_t index) const override;
 
     // Size text of a FAT entry.
     static std::string entrySizeText(const FatEntry& entry);

@@ -4,17 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <limits>
 
-#include "common/host_files.h"
 #include "image/unstored_skip.h"
-#include "image/volume_read.h"
 
 namespace halvard {
 
 namespace {
-// Files are copied this much at a time.
-constexpr std::uint64_t kCopyChunk = 4 * 1024 * 1024;
 // The tree's status line is refreshed once per this many records: each refresh waits for the page.
 constexpr std::size_t kFillStatusEvery = 512;
 // The advanced finders read the volume this much at a time.
@@ -24,42 +19,28 @@ constexpr std::uint64_t kScanRead = 1024 * 1024;
 }  // namespace
 
 FatFamilyEngine::FatFamilyEngine(DiskReader& reader, VolumeRecord volume)
-    : reader_(reader), volume_(std::move(volume)) {
-    const std::int64_t start = volume_.startSector;
-    volumeBase_ = start > 0 && start <= std::numeric_limits<std::int64_t>::max() / 512 ? start * 512 : 0;
+    : reader_(reader, volume), volume_(std::move(volume)) {
     volumeSize = volumeSizeBytes(volume_);
     if (volumeSize == ~0ULL) volumeSize = 0;
 }
 
 bool FatFamilyEngine::attachReader() {
-    {
-        std::lock_guard lock(readerMutex_);
-        reader_.volumeBaseOffset = volumeBase_;
-        reader_.seek(0);
-    }
+    reader_.attach();
     if (treeControl) rootItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
     return true;
 }
 
-bool FatFamilyEngine::readVolume(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const {
-    std::lock_guard lock(readerMutex_);
-    return readFromVolume(reader_, volumeBase_, offset, buffer, length);
-}
-
 UnstoredSkip FatFamilyEngine::unstoredSkip(std::uint64_t end) const {
     return UnstoredSkip(
-        [this](std::uint64_t offset, std::uint64_t limit) {
-            std::lock_guard lock(readerMutex_);
-            return reader_.storedRunOnDisk(static_cast<std::uint64_t>(volumeBase_) + offset, limit);
-        },
+        [this](std::uint64_t offset, std::uint64_t limit) { return reader_.storedRun(offset, limit); },
         end);
 }
 
 std::uint64_t FatFamilyEngine::readableSize() const {
     std::uint64_t size = volumeSize;
-    const std::uint64_t disk = reader_.totalSectors * 512;
-    const auto base = static_cast<std::uint64_t>(volumeBase_);
-    if (reader_.totalSectors > 0) size = disk > base ? std::min(size, disk - base) : 0;
+    // 0: the disk's size is unknown (or the volume starts past its end, where every read fails anyway).
+    const std::uint64_t disk = reader_.diskBytesFromStart();
+    if (disk > 0) size = std::min(size, disk);
     return size;
 }
 
@@ -82,7 +63,7 @@ std::vector<std::uint64_t> FatFamilyEngine::findSteps(const std::function<bool(B
         reporting.setPosition(static_cast<std::uint32_t>(offset * 1000 / size));
         const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(kFinderChunk, size - offset));
         std::fill(chunk.begin(), chunk.end(), 0);
-        if (!readVolume(offset, chunk.data(), length)) break;
+        if (!reader_.read(offset, chunk.data(), length)) break;
         if (chunkStatus) {
             char text[128];
             std::snprintf(text, sizeof text, "Parsing Disk Currently at position %f of the disk of size %f",
@@ -118,7 +99,7 @@ void FatFamilyEngine::scanClusters(std::uint64_t clusterSize, const std::functio
         const auto length = static_cast<std::size_t>(std::min(perRead, size - offset));
         std::fill(buffer.begin(), buffer.end(), 0);
         // Past the end of what the disk holds nothing more can be read: the scan ends rather than spin there.
-        if (!readVolume(offset, buffer.data(), length)) break;
+        if (!reader_.read(offset, buffer.data(), length)) break;
         for (std::size_t c = 0; c < length; c += static_cast<std::size_t>(clusterSize)) {
             if (stop.stopNow()) return;
             visit(Bytes(buffer.data() + c, length - c), offset + c);
@@ -130,7 +111,7 @@ void FatFamilyEngine::scanClusters(std::uint64_t clusterSize, const std::functio
 
 bool FatFamilyEngine::readBootSector() {
     boot_.assign(512, 0);
-    return readVolume(0, boot_.data(), boot_.size());
+    return reader_.read(0, boot_.data(), boot_.size());
 }
 
 bool FatFamilyEngine::readClusters(std::uint32_t first, std::uint64_t count, std::uint8_t* buffer) const {
@@ -139,13 +120,13 @@ bool FatFamilyEngine::readClusters(std::uint32_t first, std::uint64_t count, std
         std::memset(buffer, 0, static_cast<std::size_t>(bytes));
         return false;
     }
-    return readVolume(geometry_.clusterOffset(first), buffer, static_cast<std::size_t>(bytes));
+    return reader_.read(geometry_.clusterOffset(first), buffer, static_cast<std::size_t>(bytes));
 }
 
 void FatFamilyEngine::useGeometry(const FatGeometry& geometry, bool exfat) {
     geometry_ = geometry;
     fat_.reset([this](std::uint64_t offset, std::uint8_t* buffer, std::size_t length) {
-        return readVolume(offset, buffer, length);
+        return reader_.read(offset, buffer, length);
     }, geometry.fatStart, geometry.fatBytes, geometry.fatBits, geometry.clusterLimit, exfat);
 }
 
@@ -287,54 +268,34 @@ void FatFamilyEngine::fillTree() {
     treeControl->expandItem(rootItem_);
 }
 
-FatSaveResult FatFamilyEngine::writeFile(const std::string& hostPath, ClusterChain chain, std::uint64_t dataBytes,
-                                         std::uint64_t zeroTail, const FatHostTimes& times) const {
-    FatSaveResult result;
-    HostFile out;
-    if (!out.create(hostPath)) {
-        result.error = out.error();
-        result.diskFull = out.diskFull();
-        return result;
-    }
+std::unique_ptr<FileContent> FatFamilyEngine::chainContent(ClusterChain chain, std::uint64_t dataBytes,
+                                                           std::uint64_t zeroTail, ContentFacts facts) const {
+    ContentLayout layout;
     const std::uint64_t cs = geometry_.clusterSize;
-    const std::uint64_t runMax = std::max<std::uint64_t>(1, kCopyChunk / std::max<std::uint64_t>(cs, 1));
-    std::vector<std::uint8_t> buffer;
     std::uint64_t remaining = dataBytes;
-    bool ok = true;
     std::uint32_t cluster = 0;
-    bool pending = cs != 0 && remaining > 0 && chain.next(cluster);
-    // Clusters that follow each other on the disk are read together.
-    while (ok && pending && remaining > 0) {
-        const std::uint32_t first = cluster;
-        std::uint64_t count = 1;
-        pending = false;
-        while (count < runMax && count * cs < remaining) {
-            if (!chain.next(cluster)) break;
-            if (cluster != first + count) {
-                pending = true;
-                break;
-            }
-            ++count;
+    while (cs != 0 && remaining > 0 && chain.next(cluster)) {
+        const std::uint64_t n = std::min(remaining, cs);
+        if (geometry_.validCluster(cluster) && cluster < geometry_.clusterLimit) {
+            layout.stored(n, geometry_.clusterOffset(cluster));
+        } else {
+            layout.missing(n);
+            facts.damaged = true;
         }
-        if (!pending && count * cs < remaining) pending = chain.next(cluster);
-        buffer.resize(static_cast<std::size_t>(count * cs));
-        if (!readClusters(first, count, buffer.data())) result.damaged = true;
-        const std::uint64_t n = std::min<std::uint64_t>(remaining, count * cs);
-        ok = out.write(buffer.data(), static_cast<std::size_t>(n));
         remaining -= n;
     }
-    if (remaining > 0) result.damaged = true;
-    if (ok) ok = out.writeZeros(zeroTail);
-    result.bytes = out.written();
-    if (!out.close()) ok = false;
-    if (!ok) {
-        result.error = out.error();
-        result.diskFull = out.diskFull();
-        return result;
-    }
-    if (times.set) setHostFileTimes(hostPath, times.accessed, 0, times.modified, 0);
-    result.written = true;
-    return result;
+    // A chain that ends early gives a shorter file.
+    if (remaining > 0) facts.damaged = true;
+    layout.zeros(zeroTail);
+    return layoutContent([this](std::uint64_t offset, void* buffer, std::size_t length) {
+        return reader_.read(offset, buffer, length);
+    }, std::move(layout), std::move(facts));
+}
+
+void FatFamilyEngine::takeTimes(ContentFacts& facts, std::optional<std::int64_t> modified,
+                                std::optional<std::int64_t> accessed) {
+    if (modified) facts.modified = ContentTime{*modified, 0};
+    if (accessed) facts.accessed = ContentTime{*accessed, 0};
 }
 
 }  // namespace halvard

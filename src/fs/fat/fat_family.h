@@ -1,10 +1,10 @@
 #pragma once
 // What the FAT12/16, FAT32 and exFAT engines share: the wiring to the page, reading the volume, the FAT, the
 // depth-first directory walk with its parent stack, linking the records into a tree, filling the tree's top level,
-// and writing a file's clusters to the host.
+// and laying out a file's clusters.
 //
 // Threads: the parse runs on the page's worker and inserts tree items only at its end, when every record is
-// complete and linked. From then on the records do not change (but for renameEntry), and facts/saveFile may run on
+// complete and linked. From then on the records do not change (but for renameEntry), and facts/openContent may run on
 // any thread: reads of the volume and of the FAT are serialised inside the engine.
 #include <cstdint>
 #include <functional>
@@ -20,8 +20,11 @@
 #include "common/texts.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
+#include "fs/engine_wiring.h"
 #include "fs/fat/fat_boot_sector.h"
 #include "fs/fat/fat_table.h"
+#include "fs/file_content.h"
+#include "fs/volume_reader.h"
 #include "image/read_write_interface.h"
 #include "image/unstored_skip.h"
 #include "volume/volume_record.h"
@@ -57,14 +60,6 @@ struct FatEntryTexts {
     std::string created, accessed, modified, attributes;
 };
 
-struct FatSaveResult {
-    bool written = false;
-    bool damaged = false;  // fewer bytes than the entry's size could be found
-    std::uint64_t bytes = 0;
-    std::string error;
-    bool diskFull = false;
-};
-
 // What the advanced road's finders found on a volume: FAT copies and (exFAT) cluster heaps, as byte offsets
 // from the volume's start, and the boot sector's cluster size when it could be read.
 struct FatFindings {
@@ -82,36 +77,14 @@ struct FatAdvancedPick {
 
 enum class FatKind { Fat16, Fat32, ExFat };
 
-// Host times to give a saved file (seconds since 1970).
-struct FatHostTimes {
-    bool set = false;  // false when the entry recorded no time
-    std::int64_t accessed = 0;
-    std::int64_t modified = 0;
-
-    // A time the entry lacks takes the other's value.
-    static FatHostTimes from(std::optional<std::int64_t> modified, std::optional<std::int64_t> accessed) {
-        FatHostTimes t;
-        t.set = modified || accessed;
-        if (t.set) {
-            t.modified = modified ? *modified : *accessed;
-            t.accessed = accessed ? *accessed : *modified;
-        }
-        return t;
-    }
-};
-
-class FatFamilyEngine {
+class FatFamilyEngine : public EngineWiring {
 public:
     FatFamilyEngine(DiskReader& reader, VolumeRecord volume);
     FatFamilyEngine(const FatFamilyEngine&) = delete;
     FatFamilyEngine& operator=(const FatFamilyEngine&) = delete;
     virtual ~FatFamilyEngine() = default;
 
-    // Wiring, set before the parse.
-    TreeControl* treeControl = nullptr;
-    Reporting reporting;
-    StopPoll stop;
-    std::string rootName = "ROOT";
+    // Set before the parse, with the wiring.
     std::uint8_t formattedDriveFlag = 0;  // the drive was formatted: chains are not trusted
     std::uint64_t volumeSize = 0;         // bytes: the volume record's size text x 1048576
 
@@ -135,8 +108,8 @@ public:
     virtual bool isFolder(std::size_t index) const = 0;
     FatEntryFacts facts(std::size_t index) const;
     FatEntryTexts entryText(std::size_t index) const;
-    // Writes the entry's content to `hostPath` (created anew) and sets its access and modification times.
-    virtual FatSaveResult saveFile(std::size_t index, const std::string& hostPath) = 0;
+    // The entry's content, with its access and modification times.
+    virtual std::unique_ptr<FileContent> openContent(std::size_t index) const = 0;
 
     // Children of record 0 (the root placeholder) and of any other record, along the links.
     std::vector<std::size_t> topLevel() const { return children(0); }
@@ -205,7 +178,6 @@ protected:
     void scanClusters(std::uint64_t clusterSize, const std::function<void(Bytes, std::uint64_t)>& visit);
     // Reads the first 512 bytes of the volume into the boot sector buffer.
     bool readBootSector();
-    bool readVolume(std::uint64_t offset, std::uint8_t* buffer, std::size_t length) const;
     // Reads a run of clusters; false (and zeros) for the part outside the volume or unreadable.
     bool readClusters(std::uint32_t first, std::uint64_t count, std::uint8_t* buffer) const;
     // Reads the clusters of a directory in chain order, at most `maxBytes`, claiming each in readDirClusters; a
@@ -213,14 +185,15 @@ protected:
     std::vector<std::uint8_t> readDirectoryClusters(ClusterChain chain, std::uint64_t maxBytes);
     void useGeometry(const FatGeometry& geometry, bool exfat);
 
-    // Writes `dataBytes` from the chain's clusters and then `zeroTail` zero bytes to a new host file.
-    FatSaveResult writeFile(const std::string& hostPath, ClusterChain chain, std::uint64_t dataBytes,
-                            std::uint64_t zeroTail, const FatHostTimes& times) const;
+    // `dataBytes` from the chain's clusters (fewer when the chain ends before), then `zeroTail` zero bytes.
+    std::unique_ptr<FileContent> chainContent(ClusterChain chain, std::uint64_t dataBytes, std::uint64_t zeroTail,
+                                              ContentFacts facts) const;
+    // Times for a saved file from the entry's (seconds since 1970); one it lacks takes the other's value.
+    static void takeTimes(ContentFacts& facts, std::optional<std::int64_t> modified,
+                          std::optional<std::int64_t> accessed);
 
-    DiskReader& reader_;
+    VolumeReader reader_;
     VolumeRecord volume_;
-    std::int64_t volumeBase_ = 0;
-    mutable std::mutex readerMutex_;
     mutable std::mutex nameMutex_;
     std::vector<std::uint8_t> boot_;
     FatGeometry geometry_;

@@ -404,13 +404,9 @@ std::string HfsPlusEngine::permissionText(std::uint16_t mode) {
     return attributeText(mode, codes);
 }
 
-SaveOutcome HfsPlusEngine::fillExtentBlocksOfFile(std::uint32_t id, const std::string& hostPath) const {
+std::unique_ptr<FileContent> HfsPlusEngine::openForkContent(std::uint32_t id) const {
     const HfsEntry* link = entry(id);
-    if (!link || link->isFolder()) {
-        SaveOutcome result;
-        result.error = "not a file";
-        return result;
-    }
+    if (!link || link->isFolder()) return refusedContent("not a file");
     // A hard link keeps its own dates; its content is its inode file's.
     const HfsEntry* e = &contentOf(*link);
     BlockFile file;
@@ -418,15 +414,16 @@ SaveOutcome HfsPlusEngine::fillExtentBlocksOfFile(std::uint32_t id, const std::s
     file.size = e->logicalSize;
     file.volumeBlocks = volumeBlocks();
     // The creation date cannot be set on a host file; the access and content dates are.
-    file.accessTime = static_cast<std::int64_t>(link->accessDate) - kHfsEpochOffset;
-    file.modifyTime = static_cast<std::int64_t>(link->contentModDate) - kHfsEpochOffset;
+    ContentFacts facts;
+    facts.accessed = ContentTime{static_cast<std::int64_t>(link->accessDate) - kHfsEpochOffset, 0};
+    facts.modified = ContentTime{static_cast<std::int64_t>(link->contentModDate) - kHfsEpochOffset, 0};
+    if (file.size == 0 || file.blockSize == 0) return memoryContent({}, std::move(facts));
     std::uint64_t logical = 0;
     for (const Extent& x : forkExtents(e->id, e->extents, e->totalBlocks)) {
         file.runs.push_back({logical, x.startBlock, x.blockCount, false});
         logical += x.blockCount;
     }
-    if (file.size == 0 || file.blockSize == 0) return writeSmallFile({}, hostPath, file.accessTime, file.modifyTime);
-    return writeBlockFile(reader_, file, hostPath);
+    return blockFileContent(reader_, file, std::move(facts));
 }
 
 }  // namespace halvard

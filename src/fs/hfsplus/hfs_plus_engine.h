@@ -76,8 +76,8 @@ public:
     void linkCatalogEntries();
     void fillTopLevel();
 
-    // Writes the file's data fork to exactly `hostPath` and sets its access and modification times.
-    SaveOutcome fillExtentBlocksOfFile(std::uint32_t id, const std::string& hostPath) const;
+    // The file's data fork, with its access and modification times.
+    std::unique_ptr<FileContent> openForkContent(std::uint32_t id) const;
 
     const HfsEntry* entry(std::int64_t id) const;
     // The entry whose data fork holds a file's content: a hard link's inode file, else the file itself.

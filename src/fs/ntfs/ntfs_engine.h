@@ -24,7 +24,7 @@
 #include "common/sinks.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
-#include "fs/block_file.h"
+#include "fs/file_content.h"
 #include "fs/engine_wiring.h"
 #include "fs/ntfs/data_runs.h"
 #include "fs/ntfs/mft_record.h"
@@ -35,7 +35,6 @@
 
 namespace halvard {
 
-class HostFile;
 
 inline constexpr const char* kOrphanEntryName = "ORPHAN_ENTRY";
 
@@ -198,8 +197,8 @@ public:
     // Size as the list shows it: the unnamed $DATA's real size.
     std::uint64_t entrySize(std::uint64_t index) const;
     std::uint64_t entrySize(std::uint64_t index, Bytes record) const;
-    // Writes the entry's content to exactly `hostPath` and sets its access and modification times.
-    SaveOutcome saveEntryContent(std::uint64_t index, const std::string& hostPath) const;
+    // The entry's content (a folder's: empty), with its access and modification times.
+    std::unique_ptr<FileContent> openNtfsContent(std::uint64_t index) const;
 
     // ---- searches when the boot sector does not lead to the MFT ----
     bool scanForFirstMft();
@@ -301,15 +300,17 @@ private:
     FileData collectFileData(Bytes record, std::uint64_t ownNumber, const RecordFetch& fetch,
                              const std::vector<std::uint64_t>& strays = {}, const std::string& stream = {}) const;
     FileData collectFileData(std::uint64_t index, Bytes record) const;
-    // Bytes to write for a non-resident file.
-    std::uint64_t contentLength(const FileData& data, SaveOutcome& result) const;
+    // Bytes a non-resident file has (its real size, cut to its allocation).
+    std::uint64_t contentLength(const FileData& data, bool& damaged) const;
     bool tooMuchInvented(std::uint64_t zeros) const;
-    // Zeros for the end of a file whose last run pieces are missing, so that it keeps its length.
-    bool padMissingTail(const FileData& data, HostFile& out, std::uint64_t remaining) const;
-    bool writeResident(const FileData& data, HostFile& out, SaveOutcome& result) const;
-    bool writePlain(const FileData& data, HostFile& out, SaveOutcome& result) const;
-    bool writeCompressed(const FileData& data, HostFile& out, SaveOutcome& result) const;
-    bool AttributeListDataToFile(const FileData& data, HostFile& out, SaveOutcome& result) const;
+    // Whether a file whose last run pieces are missing keeps its length (zeros for them).
+    static bool padsMissingTail(const FileData& data);
+    // How many of `count` clusters from `cluster` on lie inside the volume, counted from the first.
+    std::uint64_t clustersInVolume(std::int64_t cluster, std::uint64_t count) const;
+    // An uncompressed file's parts: runs, holes, zeros past the initialized size, missing pieces.
+    ContentLayout plainLayout(const FileData& data, ContentFacts& facts) const;
+    // A compressed file's length: cut where its made-up units outgrow the volume.
+    std::uint64_t compressedLength(const FileData& data, unsigned exponent, ContentFacts& facts) const;
     // Reads `clusters` clusters from `cluster` on, zeros where they lie outside the volume. False when any did.
     bool readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8_t* buffer) const;
 

@@ -1,11 +1,10 @@
-// File content: $DATA descriptions, run lists, attribute lists, LZNT1 units and the writers that put a file's
-// bytes on the host.
+// File content: $DATA descriptions, run lists, attribute lists and the layout a file is read by.
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
 #include "common/host_files.h"
-#include "fs/ntfs/lznt1.h"
+#include "fs/ntfs/compressed_content.h"
 #include "fs/ntfs/ntfs_engine.h"
 
 namespace halvard {
@@ -14,7 +13,6 @@ using namespace ntfs_format;
 
 namespace {
 
-constexpr std::size_t kCopyChunk = 1024 * 1024;
 // Compression units are 16 clusters of at most 4 KiB; anything far beyond is not a unit to decode.
 constexpr std::uint64_t kMaxCompressionUnit = 16 * 1024 * 1024;
 // Zeros a damaged run list may add to one file when the volume's size is unknown.
@@ -229,7 +227,7 @@ std::uint64_t NtfsEngine::entrySize(std::uint64_t index) const {
     return entrySize(index, record);
 }
 
-// ---- writers ------------------------------------------------------------------------------------------------
+// ---- content ------------------------------------------------------------------------------------------------
 
 bool NtfsEngine::readClusters(std::int64_t cluster, std::uint64_t clusters, std::uint8_t* buffer) const {
     const std::uint64_t bytes = clusters * clusterSize;
@@ -248,12 +246,12 @@ bool NtfsEngine::readClusters(std::int64_t cluster, std::uint64_t clusters, std:
     return false;
 }
 
-std::uint64_t NtfsEngine::contentLength(const FileData& data, SaveOutcome& result) const {
+std::uint64_t NtfsEngine::contentLength(const FileData& data, bool& damaged) const {
     if (!data.sizeKnown) return saturatingMultiply(data.map.endVcn(), clusterSize);
     // A file never holds more than its allocation; a real size beyond it is damage, and trusting it could mean
-    // writing terabytes of zeros.
+    // making up terabytes of zeros.
     if (data.desc.realSize > data.desc.allocatedSize) {
-        result.damaged = true;
+        damaged = true;
         return data.desc.allocatedSize;
     }
     return data.desc.realSize;
@@ -264,29 +262,43 @@ bool NtfsEngine::tooMuchInvented(std::uint64_t zeros) const {
     return zeros > (volumeSize ? volumeSize : kMaxInventedWithoutVolume);
 }
 
-bool NtfsEngine::padMissingTail(const FileData& data, HostFile& out, std::uint64_t remaining) const {
+bool NtfsEngine::padsMissingTail(const FileData& data) {
     // Only when pieces named by an attribute list could not be read: the file then keeps its length. A single
     // record's runs describe the whole attribute, so a size beyond them is not believed.
-    return !data.sizeKnown || !data.fromAttributeList || out.writeZeros(remaining);
+    return data.sizeKnown && data.fromAttributeList;
 }
 
-bool NtfsEngine::writeResident(const FileData& data, HostFile& out, SaveOutcome&) const {
-    return data.residentValue.empty() || out.write(data.residentValue.data(), data.residentValue.size());
+std::uint64_t NtfsEngine::clustersInVolume(std::int64_t cluster, std::uint64_t count) const {
+    if (clusterRangeInVolume(cluster, count)) return count;
+    if (cluster < 0 || volumeSize == 0 || clusterSize == 0) return 0;
+    const std::uint64_t volumeClusters = volumeSize / clusterSize;
+    const auto first = static_cast<std::uint64_t>(cluster);
+    return first < volumeClusters ? std::min(count, volumeClusters - first) : 0;
 }
 
-bool NtfsEngine::writePlain(const FileData& data, HostFile& out, SaveOutcome& result) const {
+ContentLayout NtfsEngine::plainLayout(const FileData& data, ContentFacts& facts) const {
+    ContentLayout layout;
     const std::uint64_t cs = clusterSize;
-    std::uint64_t remaining = contentLength(data, result);
-    // Past the initialized size the clusters hold whatever was there before: the file reads as zeros there.
+    if (cs == 0) return layout;
+    std::uint64_t remaining = contentLength(data, facts.damaged);
     const std::uint64_t total = remaining;
+    // Past the initialized size the clusters hold whatever was there before: the file reads as zeros there.
     const std::uint64_t initialized =
         data.sizeKnown && data.desc.form == 'N' ? std::min(data.desc.initializedSize, total) : total;
     // Holes belong to sparse files only; in any other file a hole is a damaged run list.
     const bool holesAllowed = (data.desc.flags & (kSparse | kCompressionMask)) != 0;
-    const std::size_t chunkClusters = static_cast<std::size_t>(std::max<std::uint64_t>(1, kCopyChunk / cs));
-    std::vector<std::uint8_t> buffer;
     const auto& pieces = data.map.pieces();
-    std::uint64_t invented = 0;  // zeros written where the runs are damaged (holes, missing pieces, outside)
+    std::uint64_t invented = 0;  // zeros made up where the runs are damaged (holes, missing pieces, outside)
+    // Made-up zeros stop at the budget: the file ends there.
+    auto addMissing = [&](std::uint64_t n) {
+        facts.damaged = true;
+        const std::uint64_t budget = volumeSize ? volumeSize : kMaxInventedWithoutVolume;
+        const std::uint64_t allowed = std::min(n, budget - std::min(budget, invented));
+        invented += n;
+        layout.missing(allowed);
+        remaining -= allowed;
+        return allowed == n;
+    };
     std::uint64_t vcn = 0;
     while (remaining > 0) {
         const RunMap::Piece* piece = data.map.find(vcn);
@@ -295,185 +307,119 @@ bool NtfsEngine::writePlain(const FileData& data, HostFile& out, SaveOutcome& re
             // VCNs no run describes: a piece of the attribute is missing.
             auto next = std::upper_bound(pieces.begin(), pieces.end(), vcn,
                                          [](std::uint64_t v, const RunMap::Piece& p) { return v < p.vcn; });
-            result.damaged = true;
             if (next == pieces.end()) {
                 // The last pieces are missing: keep the file's length as far as its allocation vouches for it.
-                if (!padMissingTail(data, out, remaining)) return false;
-                remaining = 0;
+                facts.damaged = true;
+                if (padsMissingTail(data)) {
+                    layout.missing(remaining);
+                    remaining = 0;
+                }
                 break;
             }
             n = std::min(remaining, saturatingMultiply(next->vcn - vcn, cs));
-            invented += n;
-            if (!out.writeZeros(n)) return false;
+            if (!addMissing(n)) break;
         } else {
             const std::uint64_t left = piece->vcn + piece->length - vcn;
+            n = std::min(remaining, saturatingMultiply(left, cs));
             if (piece->sparse) {
-                n = std::min(remaining, saturatingMultiply(left, cs));
                 if (!holesAllowed) {
-                    result.damaged = true;
-                    invented += n;
+                    if (!addMissing(n)) break;
+                } else {
+                    layout.zeros(n);
+                    remaining -= n;
                 }
-                if (!out.writeZeros(n)) return false;
             } else {
-                const std::uint64_t clusters = std::min<std::uint64_t>(left, chunkClusters);
-                n = std::min(remaining, clusters * cs);
-                const std::uint64_t needed = (n + cs - 1) / cs;
-                buffer.resize(static_cast<std::size_t>(needed * cs));
                 const std::int64_t cluster = piece->lcn + static_cast<std::int64_t>(vcn - piece->vcn);
-                if (!readClusters(cluster, needed, buffer.data())) {
-                    result.damaged = true;
-                    if (!clusterRangeInVolume(cluster, needed)) invented += needed * cs;
-                }
                 const std::uint64_t at = total - remaining;
-                if (at + n > initialized) {
-                    const std::uint64_t from = initialized > at ? initialized - at : 0;
-                    std::memset(buffer.data() + from, 0, static_cast<std::size_t>(n - from));
-                    result.uninitializedZeros = true;
+                const std::uint64_t inside = std::min(n, clustersInVolume(cluster, (n + cs - 1) / cs) * cs);
+                // The initialized part is read, the rest of what lies inside reads as zeros.
+                const std::uint64_t readable = initialized > at ? std::min(inside, initialized - at) : 0;
+                if (readable > 0) layout.stored(readable, static_cast<std::uint64_t>(cluster) * cs);
+                if (readable < inside) {
+                    layout.zeros(inside - readable);
+                    facts.uninitializedZeros = true;
                 }
-                if (!out.write(buffer.data(), static_cast<std::size_t>(n))) return false;
+                remaining -= inside;
+                if (inside < n && !addMissing(n - inside)) break;
             }
         }
         vcn += (n + cs - 1) / cs;
-        remaining -= n;
-        if (tooMuchInvented(invented)) break;
     }
-    if (remaining > 0) result.damaged = true;
-    return true;
+    if (remaining > 0) facts.damaged = true;
+    return layout;
 }
 
-bool NtfsEngine::writeCompressed(const FileData& data, HostFile& out, SaveOutcome& result) const {
+std::uint64_t NtfsEngine::compressedLength(const FileData& data, unsigned exponent, ContentFacts& facts) const {
     const std::uint64_t cs = clusterSize;
-    const unsigned exponent = data.desc.compressionUnitExponent;
-    if (exponent == 0 || exponent > 16 || (cs << exponent) > kMaxCompressionUnit) return writePlain(data, out, result);
     const std::uint64_t u = 1ULL << exponent;
-    const std::size_t unitBytes = static_cast<std::size_t>(u * cs);
-    std::vector<std::uint8_t> input(unitBytes), output(unitBytes);
-    UncompressContext context;
-    if (!ntfs_uncompress_setup(context, input.data(), output.data(), unitBytes)) return false;
-
-    const std::uint64_t realSize = contentLength(data, result);
+    const std::uint64_t unitBytes = u * cs;
+    const std::uint64_t realSize = contentLength(data, facts.damaged);
     const std::uint64_t endVcn = data.map.endVcn();
     std::uint64_t produced = 0;
-    std::uint64_t invented = 0;  // zeros written where the runs are damaged
+    std::uint64_t invented = 0;  // zeros made up where the runs are damaged
     for (std::uint64_t unitVcn = 0; produced < realSize; unitVcn += u) {
         if (unitVcn >= endVcn) {
-            result.damaged = true;  // the runs end before the data does
-            if (!padMissingTail(data, out, realSize - produced)) return false;
-            produced = realSize;
-            break;
+            facts.damaged = true;  // the runs end before the data does
+            return padsMissingTail(data) ? realSize : produced;
         }
-        const std::vector<std::int64_t> clusters = clusterNumbers(data.map, unitVcn, u);
-        // VCNs that no run describes (a missing piece, not a hole) are damage, unlike sparse units.
         bool described = false;
         for (std::uint64_t k = 0; k < u && !described; ++k) described = data.map.find(unitVcn + k) != nullptr;
         if (!described) {
-            result.damaged = true;
+            facts.damaged = true;
             invented += unitBytes;
         }
-        std::uint64_t allocated = 0;  // position of the last allocated cluster, 1-based
-        for (std::uint64_t k = 0; k < u; ++k)
-            if (clusters[k] >= 0) allocated = k + 1;
-        const std::uint8_t* unit = nullptr;
-        std::memset(input.data(), 0, unitBytes);
-        if (allocated == 0) {
-            unit = input.data();  // a unit of zeros
-        } else {
-            for (std::uint64_t k = 0; k < allocated;) {
-                if (clusters[k] < 0) {
-                    ++k;
-                    continue;
-                }
-                std::uint64_t run = 1;
-                while (k + run < allocated && clusters[k + run] == clusters[k] + static_cast<std::int64_t>(run)) ++run;
-                if (!readClusters(clusters[k], run, input.data() + k * cs)) {
-                    result.damaged = true;
-                    if (!clusterRangeInVolume(clusters[k], run)) invented += run * cs;
-                }
-                k += run;
-            }
-            // The runs of a unit that ends before its last cluster are cut by the end of the attribute.
-            const bool cutByEnd = unitVcn + u > endVcn && allocated == endVcn - unitVcn;
-            if (allocated == u) {
-                unit = input.data();  // stored as it is: compression did not gain a cluster
-            } else {
-                ntfs_uncompress_reset(context);
-                context.inputLength = static_cast<std::size_t>(allocated * cs);
-                if (ntfs_uncompress_compunit(context) != 0) {
-                    if (cutByEnd) {
-                        unit = input.data();
-                    } else {
-                        result.damaged = true;
-                        unit = output.data();  // what was decoded before the fault, zeros after it
-                    }
-                } else {
-                    unit = output.data();
-                }
+        const std::vector<std::int64_t> clusters = clusterNumbers(data.map, unitVcn, u);
+        for (std::uint64_t k = 0; k < u; ++k) {
+            if (clusters[k] >= 0 && !clusterRangeInVolume(clusters[k], 1)) {
+                facts.damaged = true;
+                invented += cs;
             }
         }
-        const std::uint64_t n = std::min<std::uint64_t>(unitBytes, realSize - produced);
-        if (!out.write(unit, static_cast<std::size_t>(n))) return false;
-        produced += n;
+        produced += std::min(unitBytes, realSize - produced);
         if (tooMuchInvented(invented)) break;
     }
-    if (produced < realSize) result.damaged = true;
-    return true;
+    if (produced < realSize) facts.damaged = true;
+    return produced;
 }
 
-bool NtfsEngine::AttributeListDataToFile(const FileData& data, HostFile& out, SaveOutcome& result) const {
-    return data.compressed() ? writeCompressed(data, out, result) : writePlain(data, out, result);
-}
-
-SaveOutcome NtfsEngine::saveEntryContent(std::uint64_t index, const std::string& hostPath) const {
-    SaveOutcome result;
-    if (index >= entries.size()) {
-        result.error = "no such entry";
-        return result;
-    }
-    HostFile out;
-    if (!out.create(hostPath)) {
-        result.error = out.error();
-        result.diskFull = out.diskFull();
-        return result;
-    }
+std::unique_ptr<FileContent> NtfsEngine::openNtfsContent(std::uint64_t index) const {
+    if (index >= entries.size()) return refusedContent("no such entry");
+    ContentFacts facts;
     std::vector<std::uint8_t> record;
     bool recordRead = true;
     if (!isSynthetic(index)) recordRead = readEntryRecord(index, record);
-    bool ok = true;
-    // A folder, or an entry without a record, leaves an empty file named like it.
-    if (!record.empty() && !entries[index].isFolder()) {
-        if (!recordRead) result.damaged = true;
-        const FileData data = collectFileData(index, record);
-        if (data.damaged) result.damaged = true;
-        if (data.found) {
-            if (data.resident())
-                ok = writeResident(data, out, result);
-            else if (data.fromAttributeList)
-                ok = AttributeListDataToFile(data, out, result);
-            else if (data.compressed())
-                ok = writeCompressed(data, out, result);
-            else
-                ok = writePlain(data, out, result);
-        }
-    }
-    const std::string writeError = ok ? std::string() : out.error();
-    const bool closed = out.close();
-    result.bytes = out.written();
-    if (!ok || !closed) {
-        result.error = !writeError.empty() ? writeError : out.error();
-        result.diskFull = out.diskFull();
-        return result;
-    }
-    result.written = true;
     if (!record.empty()) {
         const NtfsFileTimes times = fileTimes(record);
         if (times.known) {
-            setHostFileTimes(hostPath, unixSecondsFromFileTime(times.accessed),
-                             static_cast<std::uint32_t>(times.accessed % 10000000ULL) * 100,
-                             unixSecondsFromFileTime(times.modified),
-                             static_cast<std::uint32_t>(times.modified % 10000000ULL) * 100);
+            facts.accessed = ContentTime{unixSecondsFromFileTime(times.accessed),
+                                         static_cast<std::uint32_t>(times.accessed % 10000000ULL) * 100};
+            facts.modified = ContentTime{unixSecondsFromFileTime(times.modified),
+                                         static_cast<std::uint32_t>(times.modified % 10000000ULL) * 100};
         }
     }
-    return result;
+    // A folder, or an entry without a record, is an empty file named like it.
+    if (record.empty() || entries[index].isFolder()) return memoryContent({}, std::move(facts));
+    if (!recordRead) facts.damaged = true;
+    FileData data = collectFileData(index, record);
+    if (data.damaged) facts.damaged = true;
+    if (!data.found) return memoryContent({}, std::move(facts));
+    if (data.resident()) return memoryContent(std::move(data.residentValue), std::move(facts));
+    const unsigned exponent = data.desc.compressionUnitExponent;
+    const bool decodable = exponent != 0 && exponent <= 16 && (clusterSize << exponent) <= kMaxCompressionUnit;
+    if (data.compressed() && decodable) {
+        const std::uint64_t size = compressedLength(data, exponent, facts);
+        auto content = std::make_unique<CompressedContent>(
+            std::move(data.map), clusterSize, exponent, size,
+            [this](std::int64_t cluster, std::uint64_t count, std::uint8_t* buffer) {
+                return readClusters(cluster, count, buffer);
+            });
+        content->facts = std::move(facts);
+        return content;
+    }
+    ContentLayout layout = plainLayout(data, facts);
+    return layoutContent([this](std::uint64_t offset, void* buffer, std::size_t length) {
+        return reader_.read(offset, buffer, length);
+    }, std::move(layout), std::move(facts));
 }
 
 }  // namespace halvard

@@ -370,10 +370,12 @@ TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
     ASSERT_EQ(content.size(), 1500u);
     EXPECT_EQ(content.substr(0, 3), "abc");
     EXPECT_EQ(content[1024], '\0');
+    EXPECT_EQ(testing::contentMismatch(view, top["again.txt"], (folder / "again.txt").string(), false), "");
 
     // A short link is saved as a link.
     EXPECT_TRUE(view.saveFile(top["link"], (folder / "link").string()).written);
     EXPECT_EQ(std::filesystem::read_symlink(folder / "link").string(), "file.txt");
+    EXPECT_EQ(testing::contentMismatch(view, top["link"], (folder / "link").string(), false), "");
     std::filesystem::remove_all(folder);
 }
 
@@ -500,6 +502,7 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
             const std::string content = readHostFile(path);
             ASSERT_EQ(content.size(), 700u);
             EXPECT_EQ(content.substr(0, 3), "ABC");
+            EXPECT_EQ(testing::contentMismatch(view, gone, path, saved.damaged), "");
         } else {
             // Size and blocks unknown: never an empty file called done.
             EXPECT_EQ(d.recoverable, "no");
@@ -536,7 +539,9 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
         for (EntryId e : view.topLevel()) {
             if (view.name(e) != "gone.txt") continue;
             EXPECT_EQ(view.details(e).recoverable, "partly");
-            EXPECT_TRUE(view.saveFile(e, (folder / "partial").string()).damaged);
+            const FileSaveResult saved = view.saveFile(e, (folder / "partial").string());
+            EXPECT_TRUE(saved.damaged);
+            EXPECT_EQ(testing::contentMismatch(view, e, (folder / "partial").string(), saved.damaged), "");
         }
     }
     // Another file that took the inode since (a new generation) does not lend the removed name its map.

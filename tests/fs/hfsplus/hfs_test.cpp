@@ -191,6 +191,7 @@ TEST(HfsEngine, ReadsASplitCatalogOverflowExtentsAndKeepsLiveRecordsFirst) {
     std::ifstream in(path, std::ios::binary);
     const std::string content((std::istreambuf_iterator<char>(in)), {});
     EXPECT_EQ(content, std::string(kBlock, 'a') + std::string(5000 - kBlock, 'b'));
+    EXPECT_EQ(testing::contentMismatch(view, inDir["f.txt"], path, false), "");
 
     // A hard link shows and saves its inode file's content.
     EXPECT_EQ(view.details(inDir["link.txt"]).size, 3u);

@@ -13,6 +13,7 @@
 #include "common/host_files.h"
 #include "common/memory_tree.h"
 #include "support/ntfs_builder.h"
+#include "support/view_exercise.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
@@ -81,6 +82,8 @@ struct Parsed {
         const FileSaveResult r = view.saveFile(id, path);
         if (result) *result = r;
         EXPECT_TRUE(r.written) << r.error;
+        // Every save in these tests is also read as a stream, in odd pieces, and must give the same bytes.
+        EXPECT_EQ(testing::contentMismatch(view, id, path, r.damaged), "");
         return testing::readFile(path);
     }
 
@@ -299,12 +302,7 @@ TEST(NtfsData, SizesBeyondTheRunsAreNotBelieved) {
 TEST(NtfsData, CompressedUnitsCompressedStoredSparseAndCutShort) {
     // Units of 16 clusters of 512 bytes (8 KiB), as a small-cluster volume would have them.
     NtfsVolumeBuilder v(512, 4096, 1024, 64, 32);
-    ByteVector text;
-    while (text.size() < 8192) {
-        const std::string line = "line " + std::to_string(text.size()) + " of a compressible text\n";
-        text.insert(text.end(), line.begin(), line.end());
-    }
-    text.resize(8192);
+    const ByteVector text = testing::compressibleText(8192);
     ByteVector packed = testing::lznt1Compress(text);
     const std::uint64_t packedClusters = (packed.size() + 511) / 512;
     ASSERT_LT(packedClusters, 16u);

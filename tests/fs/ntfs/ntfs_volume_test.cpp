@@ -18,6 +18,7 @@
 #include "image/raw_reader.h"
 #include "support/ntfs_builder.h"
 #include "support/vhdx_builder.h"
+#include "support/view_exercise.h"
 
 namespace halvard {
 namespace {
@@ -133,6 +134,7 @@ TEST_F(NtfsRealVolume, ListsAndSavesWhatNtfs3gWrote) {
         EXPECT_TRUE(result.written) << result.error;
         EXPECT_FALSE(result.damaged);
         EXPECT_EQ(testing::readFile(saved), testing::readFile(RealVolume::get().file("expected/" + row.content)));
+        EXPECT_EQ(testing::contentMismatch(*view, id, saved, result.damaged), "");
         if (row.mtimeNs != 0) {
             struct stat st {};
             ASSERT_EQ(::stat(saved.c_str(), &st), 0);
@@ -223,6 +225,9 @@ std::size_t survive(const ByteVector& image, std::uint64_t sizeMiB, const std::s
             const FileSaveResult r = view->saveFile(id, target);
             saved += r.written;
             EXPECT_LT(r.bytes, 64ull << 20) << path;
+            if (r.written) {
+                EXPECT_EQ(testing::contentMismatch(*view, id, target, r.damaged), "") << path;
+            }
         }
     }
     return saved;
