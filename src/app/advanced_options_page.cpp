@@ -8,24 +8,14 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/widgets.h"
+
 namespace halvard::gui {
 
 namespace {
 
 const char* const kRestart = "Please Restart the program to re begin necessary initialization...";
 const char* const kWait = "Please wait for the running process.";
-
-template <typename Widget>
-Widget* named(Widget* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-QPushButton* button(const QString& text, QWidget* parent, const char* name) {
-    auto* b = named(new QPushButton(text, parent), name);
-    b->setAutoDefault(false);
-    return b;
-}
 
 // Items of a list; each found position carries its byte offset, also shown as the item's tool tip.
 void fill(QComboBox* list, const std::vector<std::string>& items, const std::vector<std::uint64_t>& offsets = {}) {
@@ -69,9 +59,9 @@ AdvancedOptionsPage::AdvancedOptionsPage(ApplicationState& state, const VolumeRe
     progress_ = named(new QProgressBar(this), "progressBar");
     progress_->setTextVisible(false);
     progressRow->addWidget(progress_, 1);
-    pauseButton_ = button(QStringLiteral("Pause"), this, "pauseButton");
-    resumeButton_ = button(QStringLiteral("Resume"), this, "resumeButton");
-    stopButton_ = button(QStringLiteral("Stop"), this, "stopButton");
+    pauseButton_ = makeButton(QStringLiteral("Pause"), this, "pauseButton");
+    resumeButton_ = makeButton(QStringLiteral("Resume"), this, "resumeButton");
+    stopButton_ = makeButton(QStringLiteral("Stop"), this, "stopButton");
     connect(pauseButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::pause);
     connect(resumeButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::resume);
     connect(stopButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::stop);
@@ -81,14 +71,14 @@ AdvancedOptionsPage::AdvancedOptionsPage(ApplicationState& state, const VolumeRe
     status_->setTextFormat(Qt::PlainText);
     contentLayout()->addWidget(status_);
 
-    backButton_ = button(QStringLiteral("Back"), this, "backButton");
+    backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
     connect(backButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::back);
     addNavigationButton(backButton_);
-    nextButton_ = button(QStringLiteral("Next"), this, "nextButton");
+    nextButton_ = makeButton(QStringLiteral("Next"), this, "nextButton");
     connect(nextButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::next);
     addNavigationButton(nextButton_);
     for (QPushButton* b : {backButton_, nextButton_}) b->setMinimumWidth(96);
-    auto* exitButton = button(QStringLiteral("EXIT"), this, "exitButton");
+    auto* exitButton = makeButton(QStringLiteral("EXIT"), this, "exitButton");
     exitButton->hide();
     connect(exitButton, &QPushButton::clicked, this, &AdvancedOptionsPage::exitApplication);
 

@@ -4,8 +4,8 @@
 #include <QString>
 #include <memory>
 
+#include "app/app_state.h"
 #include "app/single_instance.h"
-#include "common/app_state.h"
 #include "common/sinks.h"
 
 namespace halvard::gui {

@@ -18,6 +18,7 @@
 #include "app/checked_list.h"
 #include "app/qt_tree_control.h"
 #include "app/ui_thread.h"
+#include "app/widgets.h"
 #include "browser/entry_walk.h"
 #include "browser/recycle_bin.h"
 #include "browser/search.h"
@@ -34,13 +35,6 @@ const char* const kSelectOutput = "Select output folder";
 const char* const kSearchFinished = "Searching Finished";
 
 enum RowRole { TreeItemRole = Qt::UserRole, EntryRole };
-
-QPushButton* makeButton(const QString& text, QWidget* parent, const char* name) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
 
 QString pickFolder(QWidget* parent) {
     return QFileDialog::getExistingDirectory(parent, QStringLiteral("Please choose a folder."), QString(),
@@ -215,8 +209,9 @@ void BrowserPage::start() {
         if (foundList_->currentIndex() >= 0) selection.found = static_cast<std::size_t>(foundList_->currentIndex());
         selection.clusterSize = clusterSizeList_->currentText().toStdString();
         if (heapList_->currentIndex() >= 0) selection.heap = static_cast<std::size_t>(heapList_->currentIndex());
-        const std::string refusal = view_->selectAdvanced(selection);
-        if (!refusal.empty()) {
+        const Status picked = view_->selectAdvanced(selection);
+        if (!picked) {
+            const std::string& refusal = picked.message();
             // Without a found position or a usable cluster size the advanced parse cannot start.
             parseRunning_ = false;
             backButton_->setEnabled(true);

@@ -21,6 +21,8 @@
 #include "image/image_kind.h"
 #include "image/vhdx_format.h"
 
+#include "app/widgets.h"
+
 namespace halvard::gui {
 
 namespace {
@@ -51,12 +53,6 @@ QLineEdit* makeNumberEdit(QWidget* parent, const char* name) {
     edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     edit->setMinimumWidth(150);
     return edit;
-}
-
-QLabel* makeLabel(const QString& text, QWidget* parent, const char* name) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
 }
 
 // Restores the normal cursor however the reading ends.
@@ -248,8 +244,8 @@ bool ImagePage::readImageInformation() {
 
     const vhdx::Layout layout = vhdx::readLayout(file, vhdx::PositionalRule::ImagePage);
     versionValue_->setText(QString::number(layout.version));
-    if (!layout.ok) {
-        messages().information(layout.error.empty() ? std::string(kRegionCorrupt) : layout.error);
+    if (!layout.status) {
+        messages().information(layout.status.message().empty() ? std::string(kRegionCorrupt) : layout.status.message());
         return false;
     }
 

@@ -3,7 +3,7 @@
 // asks here, so the overrides typed on the image page and the page's message boxes always come with it.
 #include <memory>
 
-#include "common/app_state.h"
+#include "app/app_state.h"
 #include "common/sinks.h"
 #include "image/read_write_interface.h"
 

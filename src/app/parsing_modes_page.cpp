@@ -19,6 +19,7 @@
 #include "app/page_worker.h"
 #include "app/sector_field.h"
 #include "app/image_page.h"
+#include "app/widgets.h"
 
 namespace halvard::gui {
 
@@ -44,19 +45,6 @@ std::optional<std::uint64_t> digitsValue(const QString& text, std::uint64_t larg
         value = value * 10 + digit;
     }
     return value;
-}
-
-QLabel* makeLabel(const QString& text, QWidget* parent, const char* name) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
-QPushButton* makeButton(const QString& text, QWidget* parent, const char* name) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
 }
 
 QLineEdit* makeSectorEdit(QWidget* parent, const char* name) {

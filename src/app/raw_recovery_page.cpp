@@ -19,6 +19,7 @@
 #include "app/image_reader.h"
 #include "app/raw_result_tree.h"
 #include "app/signature_editor_dialog.h"
+#include "app/widgets.h"
 #include "common/texts.h"
 #include "raw/carved_files.h"
 #include "raw/signature_file.h"
@@ -44,9 +45,7 @@ void openSignatureEditor(QWidget* parent) {
 }
 
 QPushButton* button(const char* name, const char* text) {
-    auto* b = new QPushButton(QString::fromLatin1(text));
-    b->setObjectName(QString::fromLatin1(name));
-    return b;
+    return named(new QPushButton(QString::fromLatin1(text)), name);
 }
 
 }  // namespace
@@ -219,7 +218,13 @@ void RawRecoveryPage::parse() {
         parseEnded(true);
         return;
     }
-    reader->volumeBaseOffset = volume_.startSector * static_cast<std::int64_t>(kSectorSize);
+    const auto volumeStart = volumeStartOffset(volume_);
+    if (!volumeStart) {  // a hand-made start sector past any disk
+        messages().information("The volume starts past the end of any disk.");
+        parseEnded(true);
+        return;
+    }
+    reader->volumeBaseOffset = *volumeStart;
     backButton_->setEnabled(false);
     saveButton_->setEnabled(false);
     stopRequested_.store(0);

@@ -10,17 +10,9 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include "app/widgets.h"
+
 namespace halvard::gui {
-
-namespace {
-
-template <typename Widget>
-Widget* named(Widget* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-}  // namespace
 
 RecoveryModePage::RecoveryModePage(ApplicationState& state, const VolumeRecord& volume, QWidget* parent)
     : WizardPage(state, tr("Choose how the volume is recovered"), parent),

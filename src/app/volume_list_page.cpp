@@ -17,6 +17,7 @@
 #include "app/image_reader.h"
 #include "app/sector_field.h"
 #include "app/ui_thread.h"
+#include "app/widgets.h"
 #include "volume/volume_choices.h"
 
 namespace halvard::gui {
@@ -34,19 +35,6 @@ const char* const kSelectVolume = "Select volume and click next button...";
 const char* const kScanned = "Scanned Partitions";
 
 enum Column { VolumeColumn, FileSystemColumn, SizeColumn, StartColumn };
-
-QLabel* makeLabel(const QString& text, QWidget* parent, const char* name) {
-    auto* label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    return label;
-}
-
-QPushButton* makeButton(const QString& text, QWidget* parent, const char* name) {
-    auto* button = new QPushButton(text, parent);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setAutoDefault(false);
-    return button;
-}
 
 QTableWidgetItem* makeCell(const std::string& text) {
     auto* cell = new QTableWidgetItem(QString::fromStdString(text));

@@ -1,7 +1,7 @@
 #pragma once
 // How the pages follow one another: each page makes the next with itself as parent, so the chain of parents is
 // the way back. Later pages plug in here.
-#include "common/app_state.h"
+#include "app/app_state.h"
 
 namespace halvard::gui {
 

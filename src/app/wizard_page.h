@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "common/app_state.h"
+#include "app/app_state.h"
 #include "common/sinks.h"
 
 class QAction;

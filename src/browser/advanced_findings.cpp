@@ -1,6 +1,7 @@
 #include "browser/advanced_findings.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 
 #include "fs/fat/fat_family.h"
@@ -23,8 +24,6 @@ std::vector<std::string> clusterList(std::optional<std::uint32_t> bootValue, std
         if (std::find(items.begin(), items.end(), item) == items.end()) items.emplace_back(item);
     return items;
 }
-
-bool powerOfTwo(std::uint32_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 }  // namespace
 
@@ -49,7 +48,7 @@ AdvancedFindings fatFindings(FatKind kind, const FatFindings& found) {
     switch (kind) {
         case FatKind::Fat16:
             // Any power of two is a cluster size a volume can have, one sector included.
-            if (found.bootValid && powerOfTwo(found.bootClusterValue) && found.bootClusterValue <= 128)
+            if (found.bootValid && std::has_single_bit(found.bootClusterValue) && found.bootClusterValue <= 128)
                 boot = found.bootClusterValue;
             f.foundLabel = "Total fat16 Entries Found:";
             f.found = numbered("FAT_ENTRY:", found.fats.size());
@@ -57,7 +56,7 @@ AdvancedFindings fatFindings(FatKind kind, const FatFindings& found) {
             f.message = "Number of FAT-ENTRY found = " + count + pick;
             break;
         case FatKind::Fat32:
-            if (found.bootValid && powerOfTwo(found.bootClusterValue) && found.bootClusterValue <= 128)
+            if (found.bootValid && std::has_single_bit(found.bootClusterValue) && found.bootClusterValue <= 128)
                 boot = found.bootClusterValue;
             f.found = numbered("FAT32_ENTRY:", found.fats.size());
             f.clusterSizes = clusterList(boot, {"2", "4", "16", "32", "64", "8", "1", "128"});
@@ -89,7 +88,7 @@ std::optional<std::uint32_t> clusterChoice(const std::string& text, bool isShift
     const char* end = text.data() + text.size();
     const auto [stop, ec] = std::from_chars(text.data(), end, value);
     const bool number = !text.empty() && ec == std::errc() && stop == end;
-    const bool usable = number && (isShift ? value <= 16 : powerOfTwo(value) && value <= maxSectors);
+    const bool usable = number && (isShift ? value <= 16 : std::has_single_bit(value) && value <= maxSectors);
     if (usable) return value;
     error = "\"" + text + "\" is not a usable cluster size: choose " +
             (isShift ? std::string("a power of two from 0 to 16") :

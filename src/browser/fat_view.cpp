@@ -30,20 +30,20 @@ std::optional<AdvancedFindings> FatView::findStructures(const ParseContext& cont
     return fatFindings(e.kind(), found_);
 }
 
-std::string FatView::selectAdvanced(const AdvancedSelection& selection) {
+Status FatView::selectAdvanced(const AdvancedSelection& selection) {
     pick_.reset();
-    if (!selection.found || *selection.found >= found_.fats.size()) return kNoEntryFound;
+    if (!selection.found || *selection.found >= found_.fats.size()) return Status::failure(kNoEntryFound);
     const bool exfat = engine_->kind() == FatKind::ExFat;
     std::string error;
     const auto cluster = clusterChoice(selection.clusterSize, exfat, 128, error);
-    if (!cluster) return error;
+    if (!cluster) return Status::failure(error);
     FatAdvancedPick pick;
     pick.fatPosition = found_.fats[*selection.found];
     pick.clusterValue = *cluster;
     if (exfat) {
         // The heap is the user's own pick from the heap list, not the one beside the chosen FAT.
         if (!selection.heap || *selection.heap >= found_.heaps.size() || found_.heaps[*selection.heap] == 0)
-            return "No cluster heap was found: the volume's files cannot be placed without it.";
+            return Status::failure("No cluster heap was found: the volume's files cannot be placed without it.");
         pick.heapPosition = found_.heaps[*selection.heap];
     }
     pick_ = pick;

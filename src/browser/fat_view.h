@@ -38,7 +38,7 @@ public:
     void renameEntry(EntryId entry, const std::string& name) override;
 
     std::optional<AdvancedFindings> findStructures(const ParseContext& context, std::uint64_t limit) override;
-    std::string selectAdvanced(const AdvancedSelection& selection) override;
+    Status selectAdvanced(const AdvancedSelection& selection) override;
 
     FatFamilyEngine& engine() { return *engine_; }
     const FatFamilyEngine& engine() const { return *engine_; }

@@ -36,13 +36,13 @@ std::optional<AdvancedFindings> NtfsView::findStructures(const ParseContext& con
     return ntfsFindings(offsets);
 }
 
-std::string NtfsView::selectAdvanced(const AdvancedSelection& selection) {
+Status NtfsView::selectAdvanced(const AdvancedSelection& selection) {
     candidate_.reset();
-    if (!selection.found || *selection.found >= engine_.mftCandidates.size()) return kNoEntryFound;
+    if (!selection.found || *selection.found >= engine_.mftCandidates.size()) return Status::failure(kNoEntryFound);
     std::string error;
     // Clusters of NTFS reach 2 MiB.
     const auto sectors = clusterChoice(selection.clusterSize, false, 4096, error);
-    if (!sectors) return error;
+    if (!sectors) return Status::failure(error);
     candidate_ = *selection.found;
     clusterSectors_ = *sectors;
     return {};

@@ -45,7 +45,7 @@ public:
     void renameEntry(EntryId entry, const std::string& name) override { engine_.renameEntry(entry, name); }
 
     std::optional<AdvancedFindings> findStructures(const ParseContext& context, std::uint64_t limit) override;
-    std::string selectAdvanced(const AdvancedSelection& selection) override;
+    Status selectAdvanced(const AdvancedSelection& selection) override;
 
     NtfsEngine& engine() { return engine_; }
     const NtfsEngine& engine() const { return engine_; }

@@ -9,6 +9,7 @@
 
 #include "browser/advanced_findings.h"
 #include "common/sinks.h"
+#include "common/status.h"
 #include "common/texts.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
@@ -133,10 +134,10 @@ public:
     virtual std::optional<AdvancedFindings> findStructures(const ParseContext& /*context*/, std::uint64_t /*limit*/) {
         return std::nullopt;
     }
-    // Checks the user's picks from the finders' lists and keeps them for the next parse in advanced mode. Returns
-    // why they cannot be used (nothing is kept then), or an empty text.
-    virtual std::string selectAdvanced(const AdvancedSelection& /*selection*/) {
-        return "This file system has no advanced recovery.";
+    // Checks the user's picks from the finders' lists and keeps them for the next parse in advanced mode. A failure
+    // says why they cannot be used (nothing is kept then).
+    virtual Status selectAdvanced(const AdvancedSelection& /*selection*/) {
+        return Status::failure("This file system has no advanced recovery.");
     }
 };
 

@@ -125,7 +125,8 @@ int runCarve(const CarveOptions& options, const Streams& s) {
         printError(s, "zero size volume..");
         return kExitFailed;
     }
-    reader.volumeBaseOffset = volume->startSector * static_cast<std::int64_t>(kSectorSize);
+    // selectVolume refuses a hand-made start no disk has, and the scans list none.
+    reader.volumeBaseOffset = volumeStartOffset(*volume).value_or(0);
 
     InterruptStop interrupt;
     engine.setVolumeSize(volumeSize);

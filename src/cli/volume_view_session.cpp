@@ -57,8 +57,9 @@ bool chooseAdvanced(VolumeView& view, const VolumeOptions& options, const ParseC
     } else {
         selection.clusterSize = std::to_string(*picks.sectorsPerCluster);
     }
-    const std::string refusal = view.selectAdvanced(selection);
-    if (refusal.empty()) return true;
+    const Status picked = view.selectAdvanced(selection);
+    if (picked) return true;
+    const std::string& refusal = picked.message();
     const bool noneFound = picks.candidate >= findings->found.size() ||
                            (findings->heapList && picks.heap >= findings->heaps.size());
     printError(streams, "volume " + options.volume + ": " + refusal +

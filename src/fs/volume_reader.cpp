@@ -10,10 +10,7 @@ constexpr std::uint64_t kMaxOffset = static_cast<std::uint64_t>(std::numeric_lim
 }
 
 VolumeReader::VolumeReader(DiskReader& reader, const VolumeRecord& volume)
-    : reader_(reader), volumeSize_(volumeSizeBytes(volume)) {
-    const std::int64_t start = volume.startSector;
-    base_ = start > 0 && start <= std::numeric_limits<std::int64_t>::max() / 512 ? start * 512 : 0;
-}
+    : reader_(reader), base_(volumeStartOffset(volume).value_or(0)), volumeSize_(volumeSizeBytes(volume)) {}
 
 void VolumeReader::attach() {
     std::lock_guard lock(mutex_);

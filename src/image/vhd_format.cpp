@@ -1,6 +1,7 @@
 #include "image/vhd_format.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "common/table_limit.h"
 #include "common/utf16.h"
@@ -72,7 +73,7 @@ std::string versionText(std::uint32_t formatVersion) {
 namespace {
 
 bool usableBlockSize(std::uint64_t blockSize) {
-    return blockSize >= 512 && blockSize <= (1ULL << 28) && (blockSize & (blockSize - 1)) == 0;
+    return blockSize >= 512 && blockSize <= (1ULL << 28) && std::has_single_bit(blockSize);
 }
 
 void readDynamicPart(const ImageFile& file, Layout& layout) {
@@ -85,7 +86,7 @@ void readDynamicPart(const ImageFile& file, Layout& layout) {
     } else {
         header = parseDynamicHeader(file.readVector(kFooterSize, kDynamicHeaderSize));
         if (!header.cookieOk) {
-            layout.error = "The VHD dynamic disk header (\"cxsparse\") is missing or damaged";
+            layout.status = Status::failure("The VHD dynamic disk header (\"cxsparse\") is missing or damaged");
             return;
         }
         layout.headerOffset = kFooterSize;
@@ -129,7 +130,6 @@ void readDynamicPart(const ImageFile& file, Layout& layout) {
                                " entries, the most one table may take in memory");
     }
     layout.tableEntries = entries;
-    layout.ok = true;
 }
 
 }  // namespace
@@ -174,7 +174,6 @@ Layout readLayout(const ImageFile& file) {
         use(tailFooter, tailOffset, tailLength);
         layout.fixed = true;
         layout.dataLength = tailOffset;
-        layout.ok = true;
         return layout;
     } else if (tailFooter.cookieOk && tailFooter.isDynamicKind()) {
         use(tailFooter, tailOffset, tailLength);
@@ -185,10 +184,10 @@ Layout readLayout(const ImageFile& file) {
         layout.notes.push_back("no footer names a known disk type; the image was read as a dynamic disk");
     } else if (tailFooter.cookieOk) {
         layout.footer = tailFooter;
-        layout.error = "Unsupported VHD disk type " + std::to_string(tailFooter.diskType);
+        layout.status = Status::failure("Unsupported VHD disk type " + std::to_string(tailFooter.diskType));
         return layout;
     } else {
-        layout.error = "Not a VHD image: no footer (\"conectix\") at the start or the end of the file";
+        layout.status = Status::failure("Not a VHD image: no footer (\"conectix\") at the start or the end of the file");
         return layout;
     }
     readDynamicPart(file, layout);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/status.h"
 #include "image/image_file.h"
 
 namespace halvard::vhd {
@@ -75,8 +76,7 @@ std::string versionText(std::uint32_t formatVersion);
 
 // How the file is laid out, as far as the structures tell.
 struct Layout {
-    bool ok = false;
-    std::string error;  // the reason when !ok
+    Status status;  // why the image cannot be read as a VHD
 
     Footer footer;
     std::uint64_t footerOffset = 0;  // where the footer in use lies

@@ -38,7 +38,7 @@ bool VhdReader::open(const std::string& path) {
     bitmaps_.clear();
 
     layout_ = vhd::readLayout(file_);
-    if (!layout_.ok) return fail(layout_.error);
+    if (!layout_.status) return fail(layout_.status.message());
     totalSectors = layout_.footer.currentSize / kSectorSize;
 
     if (layout_.fixed) {

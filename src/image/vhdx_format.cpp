@@ -1,6 +1,7 @@
 #include "image/vhdx_format.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "image/crc32c.h"
 
@@ -69,16 +70,17 @@ MetadataTable parseMetadataTable(Bytes data) {
     return table;
 }
 
-std::string checkBlockSize(std::uint64_t blockSize) {
-    if (blockSize < 512 || blockSize > (1ULL << 30) || (blockSize & (blockSize - 1)) != 0)
-        return "Unsupported block size " + std::to_string(blockSize) +
-               " (it must be a power of two of at least 512 bytes)";
+Status checkBlockSize(std::uint64_t blockSize) {
+    if (blockSize < 512 || blockSize > (1ULL << 30) || !std::has_single_bit(blockSize))
+        return Status::failure("Unsupported block size " + std::to_string(blockSize) +
+                               " (it must be a power of two of at least 512 bytes)");
     return {};
 }
 
-std::string checkLogicalSectorSize(std::uint64_t logicalSectorSize) {
+Status checkLogicalSectorSize(std::uint64_t logicalSectorSize) {
     if (logicalSectorSize != 512 && logicalSectorSize != 4096)
-        return "Unsupported logical sector size " + std::to_string(logicalSectorSize) + " (it must be 512 or 4096)";
+        return Status::failure("Unsupported logical sector size " + std::to_string(logicalSectorSize) +
+                               " (it must be 512 or 4096)");
     return {};
 }
 
@@ -144,12 +146,11 @@ void readHeaders(const ImageFile& file, Layout& layout) {
         layout.notes.push_back("neither header's checksum verifies; header 1 is read as it stands");
 }
 
-Layout readLayout(const ImageFile& file, PositionalRule rule) {
-    Layout layout;
-    readHeaders(file, layout);
+namespace {
 
-    // Region table: the first copy that verifies; when neither does, the one at 192 KiB unless its signature or
-    // count is bad, then the copy at 256 KiB.
+// Region table: the first copy that verifies; when neither does, the one at 192 KiB unless its signature or count
+// is bad, then the copy at 256 KiB.
+void chooseRegionTable(const ImageFile& file, Layout& layout) {
     RegionTable first = parseRegionTable(file.readVector(kRegionTable1Offset, kRegionTableSize));
     RegionTable second = parseRegionTable(file.readVector(kRegionTable2Offset, kRegionTableSize));
     layout.regionTableOffset = kRegionTable1Offset;
@@ -171,12 +172,12 @@ Layout readLayout(const ImageFile& file, PositionalRule rule) {
             layout.notes.push_back("the region table at 192 KiB is damaged; the copy at 256 KiB was used");
         }
     }
-    const RegionTable& regions = layout.regionTable;
-    if (regions.entries.size() < 2) {
-        layout.error = "Region entry corrupt";
-        return layout;
-    }
+}
 
+// Finds the BAT and metadata regions (by GUID, else by position) and reads the metadata table. The region table
+// holds at least two entries.
+MetadataTable locateRegions(const ImageFile& file, Layout& layout, PositionalRule rule) {
+    const RegionTable& regions = layout.regionTable;
     const RegionEntry* bat = findRegion(regions, kBatRegion);
     const RegionEntry* metadata = findRegion(regions, kMetadataRegion);
     MetadataTable table;
@@ -203,7 +204,11 @@ Layout readLayout(const ImageFile& file, PositionalRule rule) {
     }
     layout.batOffset = bat->fileOffset;
     layout.batLength = bat->length;
+    return table;
+}
 
+// The geometry items (by GUID, else the first three by position) and the parent locator.
+void readMetadataItems(const ImageFile& file, Layout& layout, MetadataTable table) {
     const MetadataEntry* parameters = findItem(table, kFileParameters);
     const MetadataEntry* diskSize = findItem(table, kVirtualDiskSize);
     const MetadataEntry* sectorSize = findItem(table, kLogicalSectorSize);
@@ -226,7 +231,19 @@ Layout readLayout(const ImageFile& file, PositionalRule rule) {
     if (const MetadataEntry* locator = findItem(table, kParentLocator); locator && locator->length <= kMetadataTableSize)
         layout.parentLocator = file.readVector(layout.metadataOffset + locator->offset, locator->length);
     layout.metadataTable = std::move(table);
-    layout.ok = true;
+}
+
+}  // namespace
+
+Layout readLayout(const ImageFile& file, PositionalRule rule) {
+    Layout layout;
+    readHeaders(file, layout);
+    chooseRegionTable(file, layout);
+    if (layout.regionTable.entries.size() < 2) {
+        layout.status = Status::failure("Region entry corrupt");
+        return layout;
+    }
+    readMetadataItems(file, layout, locateRegions(file, layout, rule));
     return layout;
 }
 

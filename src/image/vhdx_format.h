@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/status.h"
 #include "image/guid.h"
 #include "image/image_file.h"
 
@@ -85,8 +86,7 @@ enum class PositionalRule { Reader, ImagePage };
 
 // Everything the geometry walk found.
 struct Layout {
-    bool ok = false;
-    std::string error;  // the user's message when !ok ("Region entry corrupt")
+    Status status;  // the user's message when the walk fails ("Region entry corrupt")
 
     Header header1, header2;
     // 1 or 2: of the headers whose checksum verifies, the one with the higher sequence number; 0 when neither
@@ -126,9 +126,9 @@ Layout readLayout(const ImageFile& file, PositionalRule rule = PositionalRule::R
 // the region table and metadata are read).
 void readHeaders(const ImageFile& file, Layout& layout);
 
-// Geometry checks shared by the reader and the image page; empty when fine, else the message.
-std::string checkBlockSize(std::uint64_t blockSize);
-std::string checkLogicalSectorSize(std::uint64_t logicalSectorSize);
+// Geometry checks shared by the reader and the image page.
+Status checkBlockSize(std::uint64_t blockSize);
+Status checkLogicalSectorSize(std::uint64_t logicalSectorSize);
 
 // Payload entries per chunk: 2^23 x logical sector size / block size.
 std::uint64_t chunkRatio(std::uint64_t logicalSectorSize, std::uint64_t blockSize);

@@ -36,7 +36,7 @@ bool VhdxReader::openLink(const std::string& path, std::vector<std::string> chai
     imageFileSize = file_.size();
 
     layout_ = vhdx::readLayout(file_, vhdx::PositionalRule::Reader);
-    if (!layout_.ok) return fail(layout_.error);
+    if (!layout_.status) return fail(layout_.status.message());
 
     virtualDiskSize_ = layout_.virtualDiskSize;
     logicalSectorSize_ = layout_.logicalSectorSize;
@@ -47,8 +47,8 @@ bool VhdxReader::openLink(const std::string& path, std::vector<std::string> chai
     if (overrides_.userLogicalSectorSize != 0) logicalSectorSize_ = overrides_.userLogicalSectorSize;
     if (overrides_.userBlockSize != 0) blockSize_ = overrides_.userBlockSize;
 
-    if (std::string problem = vhdx::checkBlockSize(blockSize_); !problem.empty()) return fail(problem);
-    if (std::string problem = vhdx::checkLogicalSectorSize(logicalSectorSize_); !problem.empty()) return fail(problem);
+    if (const Status size = vhdx::checkBlockSize(blockSize_); !size) return fail(size.message());
+    if (const Status sector = vhdx::checkLogicalSectorSize(logicalSectorSize_); !sector) return fail(sector.message());
 
     sectorsPerBlock_ = static_cast<std::uint32_t>(blockSize_ / kSectorSize);
     chunkRatio_ = vhdx::chunkRatio(logicalSectorSize_, blockSize_);
@@ -114,7 +114,11 @@ void VhdxReader::readBat() {
     std::vector<std::uint8_t> bat(entries * 8, 0);
     file_.readAt(layout_.batOffset, bat.data(), batBytes);  // a short read leaves the rest unallocated
 
-    // Every chunk-ratio payload entries one sector-bitmap entry follows; it is kept apart from the block map.
+    // The BAT interleaves two kinds of entry. A chunk is the payload blocks one 1 MiB sector-bitmap block covers
+    // (2^23 logical sectors), so the chunk ratio is 2^23 x logical sector size / block size payload entries; after
+    // each chunk's payload entries comes the entry of its sector-bitmap block. Bitmap entries are kept apart from
+    // the block map (only differencing images allocate them; state 6 means present), so block n of the virtual disk
+    // stays blockMap[n]. Each entry holds the block's file offset in whole MiB in bits 20-63 and its state in bits 0-2.
     blockMap.clear();
     blockMap.reserve(entries);
     blockStates_.clear();
@@ -182,10 +186,13 @@ SectorMapping VhdxReader::mapSector(std::uint64_t sector) const {
     if (sectorsPerBlock_ == 0) return mapping;
     const std::uint64_t block = sector / sectorsPerBlock_;
     const std::uint64_t within = sector % sectorsPerBlock_;
+    // Like every reader's seek, a block number that needs more than 32 bits maps nowhere.
     if (block >= blockMap.size() || block > 0xFFFFFFFFULL) return mapping;
     mapping.runSectors = sectorsPerBlock_ - within;
     const std::uint64_t entry = blockMap[block];
     const unsigned state = blockStates_[block];
+    // In a differencing image a block that is not present (or undefined) lies wholly in the parent, and a partially
+    // present one is split sector by sector by its chunk's sector bitmap.
     if (parent_) {
         if (state == vhdx::kNotPresent || state == vhdx::kUndefined) return parentMapping(sector, mapping.runSectors);
         if (state == vhdx::kPartiallyPresent && entry != 0) {
@@ -199,6 +206,8 @@ SectorMapping VhdxReader::mapSector(std::uint64_t sector) const {
             mapping.runSectors = run;
         }
     }
+    // 0 and 0xFFFFFFFF are the block map's two "not allocated" marks (the second is VHD's unused BAT entry; a VHDX
+    // offset is a whole number of MiB, so a real entry never equals it).
     if (entry == 0 || entry == 0xFFFFFFFFULL) {
         // A block marked present has a place in the file, never offset 0 (the headers' place): such an entry is
         // damaged and the block's data cannot be found, which reads must say rather than return zeros.

@@ -1,10 +1,10 @@
 #include "volume/boot_sector.h"
 
+#include <bit>
+
 namespace halvard {
 
 namespace {
-
-bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 bool hasFatJump(Bytes s) {
     const std::uint8_t b1 = u8(s, 1);
@@ -43,8 +43,8 @@ bool isPlausibleFatBpb(Bytes s) {
     const std::uint16_t bytesPerSector = le16(s, 11);
     const std::uint8_t sectorsPerCluster = u8(s, 13);
     const std::uint8_t fats = u8(s, 16);
-    return bytesPerSector >= 512 && bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector) &&
-           isPowerOfTwo(sectorsPerCluster) && le16(s, 14) > 0 && (fats == 1 || fats == 2) &&
+    return bytesPerSector >= 512 && bytesPerSector <= 4096 && std::has_single_bit(bytesPerSector) &&
+           std::has_single_bit(sectorsPerCluster) && le16(s, 14) > 0 && (fats == 1 || fats == 2) &&
            (le16(s, 19) != 0 || le32(s, 32) != 0);
 }
 
@@ -71,7 +71,7 @@ BootSectorFacts classifyBootSector(Bytes s, const BootSectorRules& rules) {
     if (u8(s, 0) == 0xEB && u8(s, 1) == 0x52) {
         const std::uint16_t bytesPerSector = le16(s, 11);
         const bool hasText = hasSignature(s, 3, "NTFS");
-        const bool sectorOk = hasText ? (bytesPerSector >= 512 && bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector))
+        const bool sectorOk = hasText ? (bytesPerSector >= 512 && bytesPerSector <= 4096 && std::has_single_bit(bytesPerSector))
                                       : bytesPerSector == 512;
         if ((hasText || !rules.requireNtfsText) && sectorOk) {
             const std::uint64_t total = le64(s, 40);

@@ -118,6 +118,10 @@ std::optional<VolumeRecord> parseCustomVolume(std::string_view text, std::string
     record.fileSystem = *fileSystem;
     record.volumeName = "custom";
     record.startSector = *start;
+    if (!volumeStartOffset(record)) {
+        error = "START is past the end of any disk";
+        return std::nullopt;
+    }
     if (*size > (1LL << 40)) {
         error = "SIZE_MB is larger than any disk";
         return std::nullopt;

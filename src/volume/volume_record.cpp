@@ -30,6 +30,13 @@ std::uint64_t volumeSectors(const VolumeRecord& record) {
     return static_cast<std::uint64_t>(mib) * 2048ULL;
 }
 
+std::optional<std::int64_t> volumeStartOffset(const VolumeRecord& record) {
+    std::int64_t offset = 0;
+    if (record.startSector < 0 || __builtin_mul_overflow(record.startSector, std::int64_t{512}, &offset))
+        return std::nullopt;
+    return offset;
+}
+
 std::uint64_t volumeSizeBytes(const VolumeRecord& record) {
     const std::uint64_t sectors = volumeSectors(record);
     return sectors >= kLargest ? ~0ULL : sectors * 512ULL;

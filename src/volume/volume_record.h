@@ -1,6 +1,7 @@
 #pragma once
 // One volume of the virtual disk as the scanner lists it and every later page takes it.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace halvard {
@@ -23,6 +24,10 @@ std::uint64_t volumeSectors(const VolumeRecord& record);
 
 // The volume's size as the engines take it, in bytes; all ones for a size no disk has.
 std::uint64_t volumeSizeBytes(const VolumeRecord& record);
+
+// Where the volume begins, in bytes from the start of the virtual disk; none for a negative start sector or one
+// whose byte offset does not fit a signed 64-bit offset (a hand-made start can be any number).
+std::optional<std::int64_t> volumeStartOffset(const VolumeRecord& record);
 
 // The whole MiB of a count of 512-byte sectors, for the size texts.
 inline long long wholeMiB(std::uint64_t sectors) { return static_cast<long long>(sectors / 2048); }

@@ -30,6 +30,15 @@ else
     fail "volume 0 and custom:RAW:2048:16 give the same results"
 fi
 
+# 2^54 sectors is the first start whose byte offset no 64-bit offset holds.
+status=0
+"$HALVARD" carve "$IMAGE" --volume custom:RAW:18014398509481984:16 --json >"$TMP/far.json" 2>"$TMP/far.err" || status=$?
+if [[ $status -eq 1 ]] && grep -q "START is past the end of any disk" "$TMP/far.err"; then
+    pass "a START past any disk is refused as a usage error"
+else
+    fail "a START past any disk is refused as a usage error (status $status: $(cat "$TMP/far.err"))"
+fi
+
 cat >"$TMP/compare.py" <<'PY'
 import json, os, sys
 results, manifest, originals, written = sys.argv[1:]

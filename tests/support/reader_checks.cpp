@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sys/stat.h>
+
+#include "support/vhdx_builder.h"
 
 namespace halvard::testing {
 
@@ -25,6 +28,22 @@ void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expect
         ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
         at += length;
     }
+}
+
+void expectReadingLeavesImageAlone(DiskReader& reader, const std::string& path, std::size_t length) {
+    ASSERT_EQ(0, ::chmod(path.c_str(), 0444));
+    const auto before = readFile(path);
+    struct stat st0 {};
+    ::stat(path.c_str(), &st0);
+    ASSERT_TRUE(reader.open(path));
+    std::vector<std::uint8_t> data(length);
+    reader.seek(0);
+    reader.read(data.data(), data.size());
+    struct stat st1 {};
+    ::stat(path.c_str(), &st1);
+    EXPECT_EQ(before, readFile(path));
+    EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
+    EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
 }
 
 }  // namespace halvard::testing

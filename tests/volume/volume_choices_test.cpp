@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include "volume/volume_choices.h"
 
 namespace halvard {
@@ -80,6 +82,16 @@ TEST(VolumeChoices, UnknownVolumesInEitherSpelling) {
     EXPECT_FALSE(isUnknownVolume(record("CUSTOM ", "", 0)));
 }
 
+TEST(VolumeChoices, StartOffsetStopsWhereASignedByteOffsetEnds) {
+    constexpr std::int64_t kLastFitting = std::numeric_limits<std::int64_t>::max() / 512;  // just under 2^54
+    EXPECT_EQ(volumeStartOffset(record("NTFS", "1", 0)), 0);
+    EXPECT_EQ(volumeStartOffset(record("NTFS", "1", 2048)), 2048 * 512);
+    EXPECT_EQ(volumeStartOffset(record("NTFS", "1", kLastFitting)), kLastFitting * 512);
+    EXPECT_FALSE(volumeStartOffset(record("NTFS", "1", kLastFitting + 1)));
+    EXPECT_FALSE(volumeStartOffset(record("NTFS", "1", std::numeric_limits<std::int64_t>::max())));
+    EXPECT_FALSE(volumeStartOffset(record("NTFS", "1", -1)));
+}
+
 TEST(VolumeChoices, HandMadeVolumesOnTheCommandLine) {
     std::string error;
     auto r = parseCustomVolume("custom:NTFS:2048:100", error);
@@ -90,8 +102,10 @@ TEST(VolumeChoices, HandMadeVolumesOnTheCommandLine) {
     EXPECT_EQ(volumeSectors(*r), 204800u);
     EXPECT_EQ(parseCustomVolume("custom:exfat:0:5", error)->fileSystem, "fat64");
     EXPECT_EQ(parseCustomVolume("custom:raw:63:0", error)->fileSystem, "RAW");
+    EXPECT_TRUE(parseCustomVolume("custom:RAW:18014398509481983:1", error));  // the last start a byte offset holds
     for (const char* bad : {"custom:NTFS:2048", "custom:ZFS:1:1", "custom:NTFS:-1:5", "custom:NTFS:1:x",
-                            "custom:NTFS:1:2:3", "NTFS:1:2"}) {
+                            "custom:NTFS:1:2:3", "NTFS:1:2", "custom:RAW:18014398509481984:1",
+                            "custom:RAW:9223372036854775807:1"}) {
         error.clear();
         EXPECT_FALSE(parseCustomVolume(bad, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;

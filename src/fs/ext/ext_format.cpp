@@ -1,14 +1,13 @@
 #include "fs/ext/ext_format.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace halvard::ext_format {
 
 namespace {
 
 constexpr std::uint64_t kMaxExtentDepth = 5;
-
-bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // Joins blocks that continue the previous run.
 class RunBuilder {
@@ -114,13 +113,13 @@ std::uint64_t Superblock::blockSize() const {
 std::uint64_t Superblock::inodeSize() const {
     if (revision == 0) return 128;
     const std::uint64_t size = inodeSizeField;
-    return size >= 128 && isPowerOfTwo(size) && size <= blockSize() ? size : 0;
+    return size >= 128 && std::has_single_bit(size) && size <= blockSize() ? size : 0;
 }
 
 std::uint64_t Superblock::descriptorSize() const {
     if (!(incompatible & kIncompat64Bit)) return 32;
     const std::uint64_t size = descriptorSizeField;
-    return size >= 32 && isPowerOfTwo(size) && size <= 1024 ? size : 0;
+    return size >= 32 && std::has_single_bit(size) && size <= 1024 ? size : 0;
 }
 
 std::uint64_t Superblock::groupCount() const {

@@ -1,14 +1,13 @@
 #include "fs/fat/fat_boot_sector.h"
 
 #include <algorithm>
+#include <bit>
 
 #include "volume/boot_sector.h"
 
 namespace halvard {
 
 namespace {
-
-bool isPowerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
 
 // Volumes with fewer clusters than this are FAT12: the count, not the partition type, decides the entry width.
 constexpr std::uint64_t kFat12MaxClusters = 4085;
@@ -41,8 +40,8 @@ FatBootSector FatBootSector::read(Bytes s) {
 }
 
 bool FatBootSector::usableGeometry() const {
-    return bytesPerSector >= 512 && bytesPerSector <= 4096 && isPowerOfTwo(bytesPerSector) &&
-           isPowerOfTwo(sectorsPerCluster) && fatCount >= 1 && (fatSize16 != 0 || fatSize32 != 0);
+    return bytesPerSector >= 512 && bytesPerSector <= 4096 && std::has_single_bit(bytesPerSector) &&
+           std::has_single_bit(sectorsPerCluster) && fatCount >= 1 && (fatSize16 != 0 || fatSize32 != 0);
 }
 
 FatGeometry FatBootSector::geometry(std::uint64_t volumeSize, bool fat12Hint) const {

@@ -1,5 +1,7 @@
 #include "fs/hfsplus/hfs_format.h"
 
+#include <bit>
+
 #include "common/utf16.h"
 
 namespace halvard::hfs_format {
@@ -29,7 +31,7 @@ VolumeHeader VolumeHeader::read(Bytes data) {
     return h;
 }
 
-bool VolumeHeader::blockSizeValid() const { return blockSize >= 512 && (blockSize & (blockSize - 1)) == 0; }
+bool VolumeHeader::blockSizeValid() const { return blockSize >= 512 && std::has_single_bit(blockSize); }
 
 NodeDescriptor NodeDescriptor::read(Bytes node) {
     NodeDescriptor d;

@@ -2,6 +2,7 @@
 // The on-disk structures of HFS+ (and HFSX), each read from a byte span. Big-endian throughout; names are
 // UTF-16 big-endian. Every offset and length taken from a node is checked against the node.
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -70,7 +71,7 @@ struct HeaderRecord {
     std::uint32_t totalNodes = 0;
 
     static HeaderRecord read(Bytes node);
-    bool nodeSizeValid() const { return nodeSize >= 512 && (nodeSize & (nodeSize - 1)) == 0; }
+    bool nodeSizeValid() const { return nodeSize >= 512 && std::has_single_bit(nodeSize); }
 };
 
 // The offsets of a node's records (from the table at its end), each inside the node's record area. Offsets that

@@ -8,14 +8,9 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/checked_math.h"
 
 namespace halvard::ntfs_format {
-
-// a * b, or the largest value when the product does not fit (cluster counts from damaged run lists).
-inline std::uint64_t saturatingMultiply(std::uint64_t a, std::uint64_t b) {
-    if (a != 0 && b > ~0ULL / a) return ~0ULL;
-    return a * b;
-}
 
 struct DataRun {
     std::int64_t startCluster = 0;  // 0 for a sparse run

@@ -1,5 +1,6 @@
 #pragma once
 // The NTFS boot sector: the volume's geometry and where the MFT and its mirror start.
+#include <bit>
 #include <cstdint>
 
 #include "common/bytes.h"
@@ -27,11 +28,9 @@ struct NtfsBootSector {
         return b;
     }
 
-    static bool powerOfTwo(std::uint64_t v) { return v != 0 && (v & (v - 1)) == 0; }
-
     // Bytes per sector when the field holds a sector size a disk can have, else 512.
     std::uint64_t sectorSize() const {
-        return powerOfTwo(bytesPerSector) && bytesPerSector >= 256 && bytesPerSector <= 4096 ? bytesPerSector : 512;
+        return std::has_single_bit(bytesPerSector) && bytesPerSector >= 256 && bytesPerSector <= 4096 ? bytesPerSector : 512;
     }
     std::uint64_t sectorsPerCluster() const {
         if (sectorsPerClusterByte > 0x80) {
@@ -43,7 +42,7 @@ struct NtfsBootSector {
     // The cluster size the fields give, 0 when they give none a volume can have (256 bytes to 2 MiB).
     std::uint64_t clusterSize() const {
         const std::uint64_t size = static_cast<std::uint64_t>(bytesPerSector) * sectorsPerCluster();
-        return powerOfTwo(size) && size >= 256 && size <= (2ULL << 20) ? size : 0;
+        return std::has_single_bit(size) && size >= 256 && size <= (2ULL << 20) ? size : 0;
     }
     // The MFT record size, 0 when the field does not give a usable one.
     std::uint64_t recordSize(std::uint64_t cluster) const {
@@ -52,7 +51,7 @@ struct NtfsBootSector {
             size = static_cast<std::uint64_t>(clustersPerRecord) * cluster;
         else if (clustersPerRecord < 0 && clustersPerRecord > -31)
             size = 1ULL << -clustersPerRecord;
-        return powerOfTwo(size) && size >= 512 && size <= 65536 ? size : 0;
+        return std::has_single_bit(size) && size >= 512 && size <= 65536 ? size : 0;
     }
 };
 

@@ -1,6 +1,7 @@
 #include "fs/ntfs/ntfs_engine.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -20,12 +21,6 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kLoadChunkBytes = 4 * kMiB;
 constexpr std::uint64_t kRecordWindowBytes = 256 * 1024;
 constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-
-bool mulFits(std::uint64_t a, std::uint64_t b, std::uint64_t& out) {
-    if (a != 0 && b > std::numeric_limits<std::uint64_t>::max() / a) return false;
-    out = a * b;
-    return true;
-}
 
 }  // namespace
 
@@ -55,7 +50,7 @@ void NtfsEngine::resetParse() {
 bool NtfsEngine::clusterRangeInVolume(std::int64_t cluster, std::uint64_t count) const {
     if (cluster < 0 || clusterSize == 0) return false;
     std::uint64_t end = 0;
-    if (!mulFits(static_cast<std::uint64_t>(cluster) + count, clusterSize, end) ||
+    if (!multiplyFits(static_cast<std::uint64_t>(cluster) + count, clusterSize, end) ||
         static_cast<std::uint64_t>(cluster) + count < count)
         return false;
     if (end > kMaxInt64) return false;
@@ -101,7 +96,7 @@ bool NtfsEngine::readStream(const RunMap& map, std::uint64_t streamOffset, std::
 std::uint64_t NtfsEngine::mftOffsetOfRecord(std::uint64_t recordNumber) const {
     const std::uint64_t cs = clusterSize ? clusterSize : 4096;
     std::uint64_t stream = 0;
-    if (!mulFits(recordNumber, recordSize, stream)) return 0;
+    if (!multiplyFits(recordNumber, recordSize, stream)) return 0;
     const RunMap::Piece* piece = mftMap_.find(stream / cs);
     if (!piece || piece->sparse) return 0;
     const std::int64_t cluster = piece->lcn + static_cast<std::int64_t>(stream / cs - piece->vcn);
@@ -119,8 +114,8 @@ bool NtfsEngine::readRecordAt(std::uint64_t offset, std::vector<std::uint8_t>& r
 bool NtfsEngine::readRecordByNumber(std::uint64_t recordNumber, std::vector<std::uint8_t>& record) const {
     std::uint64_t stream = 0, streamEnd = 0;
     const std::uint64_t cs = clusterSize ? clusterSize : 4096;
-    if (mftMap_.pieces().empty() || !mulFits(recordNumber, recordSize, stream) ||
-        !mulFits(mftMap_.endVcn(), cs, streamEnd) || stream >= streamEnd) {
+    if (mftMap_.pieces().empty() || !multiplyFits(recordNumber, recordSize, stream) ||
+        !multiplyFits(mftMap_.endVcn(), cs, streamEnd) || stream >= streamEnd) {
         record.clear();
         return false;
     }
@@ -187,7 +182,7 @@ bool NtfsEngine::readBootSector() {
     if (bootValid_) {
         const NtfsBootSector b = NtfsBootSector::read(boot_);
         std::uint64_t size = 0;
-        if (mulFits(b.totalSectors, b.sectorSize(), size)) volumeSize = size;
+        if (multiplyFits(b.totalSectors, b.sectorSize(), size)) volumeSize = size;
     }
     if (volumeSize == 0 || volumeSize == ~0ULL) volumeSize = volumeSizeBytes(volume_);
     if (volumeSize == ~0ULL) volumeSize = 0;
@@ -218,7 +213,7 @@ bool NtfsEngine::adoptRecordSizeFrom(Bytes record) {
     // A record states its own allocated size; the update sequence covers exactly that many 512-byte strides.
     const std::uint64_t allocated = le32(record, 0x1C);
     const std::uint64_t count = le16(record, 0x06);
-    if (NtfsBootSector::powerOfTwo(allocated) && allocated >= 512 && allocated <= 65536 &&
+    if (std::has_single_bit(allocated) && allocated >= 512 && allocated <= 65536 &&
         count == allocated / kFixupStride + 1) {
         recordSize = allocated;
         recordSizeFromBoot_ = true;  // one record decides for the whole scan
@@ -277,9 +272,9 @@ bool NtfsEngine::locateMft() {
     const NtfsBootSector b = NtfsBootSector::read(boot_);
     reporting.setStatus("boot sector is fine.Getting run of mft entry...");
     std::uint64_t mftOffset = 0, mirrorOffset = 0;
-    bool found = mulFits(b.mftCluster, clusterSize, mftOffset) && takeMftFrom(mftOffset);
+    bool found = multiplyFits(b.mftCluster, clusterSize, mftOffset) && takeMftFrom(mftOffset);
     // The mirror keeps a copy of the first records, $MFT's own among them.
-    if (!found && mulFits(b.mirrorCluster, clusterSize, mirrorOffset)) found = takeMftFrom(mirrorOffset);
+    if (!found && multiplyFits(b.mirrorCluster, clusterSize, mirrorOffset)) found = takeMftFrom(mirrorOffset);
     reporting.setStatus("Got run...");
     takeRunFromFirstEntry = false;
     if (!found) {
@@ -306,7 +301,7 @@ void NtfsEngine::loadMftRecords() {
     entriesFromMap_ = true;
 
     std::uint64_t streamBytes = 0;
-    if (!mulFits(mftMap_.endVcn(), clusterSize, streamBytes)) streamBytes = ~0ULL;
+    if (!multiplyFits(mftMap_.endVcn(), clusterSize, streamBytes)) streamBytes = ~0ULL;
     // The MFT lies within its volume; a damaged run list must not claim more slots than the volume holds.
     if (volumeSize > 0) streamBytes = std::min(streamBytes, volumeSize);
     const std::uint64_t count = streamBytes / recordSize;

@@ -201,8 +201,7 @@ RunMap NtfsEngine::mftMapFromRecord(Bytes record) const {
     const RunMap first(attributeRuns(record, kData));
     const RecordFetch fetch = [&](std::uint64_t number, std::vector<std::uint8_t>& extension) {
         std::uint64_t stream = 0;
-        if (number > ~0ULL / recordSize) return false;
-        stream = number * recordSize;
+        if (!multiplyFits(number, recordSize, stream)) return false;
         extension.assign(recordSize, 0);
         if (!readStream(first, stream, extension.data(), extension.size())) return false;
         applyFixups(extension);

@@ -2,6 +2,8 @@
 // header says it is current (the version-valid-for number equals the change counter).
 #include "raw/formats/format_checks.h"
 
+#include <bit>
+
 namespace halvard::formats {
 
 CheckOutcome checkSqlite(CandidateBytes& bytes) {
@@ -10,7 +12,7 @@ CheckOutcome checkSqlite(CandidateBytes& bytes) {
         return CheckOutcome::rejected();
     const std::uint32_t stored = be16(head, 16);
     const std::uint64_t pageSize = stored == 1 ? 65536 : stored;
-    const bool powerOfTwo = pageSize >= 512 && pageSize <= 65536 && (pageSize & (pageSize - 1)) == 0;
+    const bool powerOfTwo = pageSize >= 512 && pageSize <= 65536 && std::has_single_bit(pageSize);
     if (!powerOfTwo || head[18] < 1 || head[18] > 2 || head[19] < 1 || head[19] > 2 || head[21] != 64 ||
         head[22] != 32 || head[23] != 32)
         return CheckOutcome::rejected();

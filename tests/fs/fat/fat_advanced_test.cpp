@@ -143,9 +143,9 @@ struct Advanced {
     }
     std::string parse(std::size_t fat, const std::string& cluster, std::size_t heap = 0) {
         AdvancedSelection pick{fat, cluster, heap};
-        const std::string refusal = view->selectAdvanced(pick);
-        if (refusal.empty()) parsed = view->parse({}, ParseMode::Advanced);
-        return refusal;
+        const Status picked = view->selectAdvanced(pick);
+        if (picked) parsed = view->parse({}, ParseMode::Advanced);
+        return picked.message();
     }
     std::map<std::string, EntryId> listing() const { return testing::listByPath(*view); }
     std::string saved(const std::string& path) {
@@ -307,7 +307,7 @@ TEST(FatAdvancedRoad, ExfatBuildsFromWholeSets) {
     EXPECT_EQ(found->foundOffsets, std::vector<std::uint64_t>{1024});
     EXPECT_TRUE(found->clusterSizeIsShift);
     // No heap was found (the heap starts with the root here): the parse is refused.
-    EXPECT_NE(view.selectAdvanced({0, "0", 0}), "");
+    EXPECT_FALSE(view.selectAdvanced({0, "0", 0}).ok());
 
     // The engine's own road, with the heap given.
     auto& engine = static_cast<ExFatEngine&>(view.engine());
