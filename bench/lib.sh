@@ -57,3 +57,28 @@ ntfs_volume_from_folder() {
     wait "$pid" || true
     rmdir "$mnt"
 }
+
+# listing_disk FS: prints the path of the disk of make_listing_disk.sh for FS (ntfs, fat32, exfat, ext4) in DATA,
+# building it the first time or when its makers changed (a few minutes each; needs root). FILES (default 100,000).
+listing_disk() {
+    local files=${FILES:-100000}
+    local disk=$DATA/listing_$1_$files.raw
+    local stamp
+    stamp=$(cat "$HERE/make_listing_disk.sh" "$HERE/make_listing_tree.py" | sha256sum | cut -d' ' -f1)
+    if [[ ! -f $disk || ! -f $disk.stamp || $(cat "$disk.stamp") != "$stamp" ]]; then
+        echo "building $disk ($files files)..." >&2
+        mkdir -p "$DATA"
+        "$HERE/make_listing_disk.sh" "$1" "$disk" "$files" || die "could not build the $1 listing disk"
+        echo "$stamp" >"$disk.stamp"
+    fi
+    echo "$disk"
+}
+
+# peak_rss_mib COMMAND...: runs it once, output discarded, and prints its peak resident memory in MiB
+peak_rss_mib() {
+    local report
+    report=$(mktemp)
+    /usr/bin/time -o "$report" -f '%M' "$@" >/dev/null 2>&1 || true
+    python3 -c "print('%.1f' % (int(open('$report').read().split()[-1]) / 1024))"
+    rm -f "$report"
+}

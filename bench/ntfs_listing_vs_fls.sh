@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# Times listing every entry of an NTFS volume of 100,000 files in 1,000 folders: `halvard ls --recursive` against
-# The Sleuth Kit's `fls -r -p`, both writing their listing to /dev/null.
+# Times listing every entry of an NTFS volume of 100,000 files shaped like a real one (528 folders up to six
+# levels deep, 5,000 deleted files; bench/make_listing_disk.sh) inside a dynamic VHDX: `halvard ls --recursive
+# --json` and the text listing against The Sleuth Kit's `fls -r -p` on the raw disk the VHDX was made from, all
+# writing to /dev/null, and reports each one's peak memory.
 #
 #   bench/ntfs_listing_vs_fls.sh [BUILD_DIR]      (default: build/ beside bench/)
 #
-# The volume is built once in BUILD_DIR/bench-data (mkntfs, then ntfs-3g fills it; a few minutes). Needs root.
+# The disk is built once in BUILD_DIR/bench-data (mkntfs, then ntfs-3g fills it; a few minutes). Needs root.
+# Goal: the JSON listing at most 0.5x fls's time and under 64 MiB of peak memory.
 # Environment: RUNS (default 3) timed runs after one warm-up run; FILES (default 100000).
 set -euo pipefail
 
@@ -12,37 +15,27 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
 bench_setup "${1:-}"
-FILES=${FILES:-100000}
-IMAGE=$DATA/ntfs_${FILES}_files.img
+for tool in fls qemu-img /usr/bin/time; do command -v "$tool" >/dev/null || die "missing tool: $tool"; done
 
-[[ -x $HALVARD ]] || { echo "no halvard binary at $HALVARD (build first)" >&2; exit 1; }
-mkdir -p "$DATA"
-if ! bench_cached "$IMAGE" "${BASH_SOURCE[0]}"; then
-    echo "ntfs_listing_vs_fls: building a volume of $FILES files..." >&2
-    src=$(mktemp -d "$DATA/src.XXXXXX")
-    python3 - "$src" "$FILES" <<'PY'
-import os, sys
-root, files = sys.argv[1], int(sys.argv[2])
-for d in range(1000):
-    os.mkdir(os.path.join(root, "folder%04d" % d))
-for i in range(files):
-    with open(os.path.join(root, "folder%04d" % (i % 1000), "document %06d.txt" % i), "wb") as f:
-        f.write(b"x" * (i % 3000))
-PY
-    ntfs_volume_from_folder "$IMAGE" $((256 + FILES * 8 / 1024)) "$src"
-    rm -rf "$src"
-    bench_stamp "$IMAGE" "${BASH_SOURCE[0]}"
+DISK=$(listing_disk ntfs)
+VHDX=${DISK%.raw}.vhdx
+if [[ ! -f $VHDX || $VHDX -ot $DISK ]]; then
+    qemu-img convert -f raw -O vhdx -o subformat=dynamic "$DISK" "$VHDX.tmp"
+    mv "$VHDX.tmp" "$VHDX"
 fi
-size_mib=$(($(stat -c %s "$IMAGE") >> 20))
-volume=custom:NTFS:0:$size_mib
 
-ours=$("$HALVARD" ls "$IMAGE" --volume "$volume" --recursive | wc -l)
-theirs=$(fls -r -p "$IMAGE" | wc -l)
-echo "entries listed: halvard $ours, fls $theirs"
+echo "entries listed: halvard $("$HALVARD" ls "$VHDX" --volume 0 --recursive | wc -l)" \
+    "($("$HALVARD" ls "$VHDX" --volume 0 --recursive --deleted-only | wc -l) deleted)," \
+    "fls $(fls -r -p -o 2048 "$DISK" | wc -l)"
 
-run_halvard() { "$HALVARD" ls "$IMAGE" --volume "$volume" --recursive >/dev/null; }
-run_fls() { fls -r -p "$IMAGE" >/dev/null; }
+run_fls() { fls -r -p -o 2048 "$DISK" >/dev/null; }
+run_json() { "$HALVARD" ls "$VHDX" --volume 0 --recursive --json >/dev/null; }
+run_text() { "$HALVARD" ls "$VHDX" --volume 0 --recursive >/dev/null; }
 t_fls=$(median_seconds "$RUNS" run_fls)
-t_ours=$(median_seconds "$RUNS" run_halvard)
-echo "fls -r -p:              $t_fls s (median of $RUNS)"
-echo "halvard ls --recursive: $t_ours s, ratio $(ratio "$t_ours" "$t_fls")"
+t_json=$(median_seconds "$RUNS" run_json)
+t_text=$(median_seconds "$RUNS" run_text)
+echo "fls -r -p:                     $t_fls s, peak $(peak_rss_mib fls -r -p -o 2048 "$DISK") MiB (median of $RUNS)"
+echo "halvard ls --recursive --json: $t_json s, $(ratio "$t_json" "$t_fls") x fls," \
+    "peak $(peak_rss_mib "$HALVARD" ls "$VHDX" --volume 0 --recursive --json) MiB (goal: 0.5 x, 64 MiB)"
+echo "halvard ls --recursive:        $t_text s, $(ratio "$t_text" "$t_fls") x fls," \
+    "peak $(peak_rss_mib "$HALVARD" ls "$VHDX" --volume 0 --recursive) MiB"

@@ -17,6 +17,7 @@ struct Streams {
     std::ostream& out;
     std::ostream& err;
     bool errIsTerminal = false;
+    bool outIsTerminal = false;  // then the output itself shows the progress
 };
 
 // Each sub-command stores its exit status here when it has run.

@@ -1,10 +1,12 @@
 // halvard carve IMAGE --volume N [--signatures FILE]... [--no-default] [--out DIR] [--json]
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <nlohmann/json.hpp>
 
 #include "cli/image_argument.h"
 #include "cli/interrupt_stop.h"
+#include "cli/json_array_stream.h"
 #include "cli/terminal_reporting.h"
 #include "cli/volume_selection.h"
 #include "common/texts.h"
@@ -79,18 +81,15 @@ std::string checkSummary(const CarvingEngine& engine) {
            std::to_string(engine.droppedCount()) + " dropped";
 }
 
-void printResults(const CarvingEngine& engine, const std::vector<const CarveResult*>& results, bool json, std::ostream& out) {
-    if (json) {
-        nlohmann::ordered_json list = nlohmann::ordered_json::array();
-        for (const CarveResult* r : results)
-            list.push_back({{"category", engine.definitions()[r->definition].category},
-                            {"name", r->name},
-                            {"offset", r->startOffset},
-                            {"length", r->length},
-                            {"validated", validationText(r->validation)}});
-        out << jsonText(list) << '\n';
-        return;
-    }
+nlohmann::ordered_json resultJson(const CarvingEngine& engine, const CarveResult& r) {
+    return {{"category", engine.definitions()[r.definition].category},
+            {"name", r.name},
+            {"offset", r.startOffset},
+            {"length", r.length},
+            {"validated", validationText(r.validation)}};
+}
+
+void printResultLines(const CarvingEngine& engine, const std::vector<const CarveResult*>& results, std::ostream& out) {
     std::string category;
     for (const CarveResult* r : results) {
         const std::string& own = engine.definitions()[r->definition].category;
@@ -133,16 +132,27 @@ int runCarve(const CarveOptions& options, const Streams& s) {
     engine.setReader(&reader);
     engine.setReporting({&terminal, &terminal, nullptr});  // the page's "done.." box has no place here
     engine.setStopPoll(interrupt.poll());
+    // Programs get each result as it is found; people get them grouped by category, with counts, at the end.
+    std::optional<JsonArrayStream> list;
+    if (options.json) {
+        list.emplace(s.out);
+        engine.setResultObserver([&](const CarveResult& r) { list->add(resultJson(engine, r)); });
+    }
     terminal.setStatus("Processing.....");
-    if (!engine.carveVolume(options.out)) {
-        terminal.finish();
+    const bool carved = engine.carveVolume(options.out);
+    terminal.finish();
+    if (list) list->finish();
+    if (!carved) {
         printError(s, "not properly initialized");
         return kExitFailed;
     }
-    terminal.finish();
-    if (interrupt.interrupted()) printError(s, "stopped: the results below cover the volume up to the stop");
     const std::vector<const CarveResult*> results = byCategory(engine);
-    printResults(engine, results, options.json, s.out);
+    if (list) {
+        if (interrupt.interrupted()) printError(s, "stopped: the results above cover the volume up to the stop");
+    } else {
+        if (interrupt.interrupted()) printError(s, "stopped: the results below cover the volume up to the stop");
+        printResultLines(engine, results, s.out);
+    }
     s.err << checkSummary(engine) << '\n';
     if (options.out.empty() || interrupt.interrupted()) return interrupt.interrupted() ? kExitFailed : kExitOk;
 

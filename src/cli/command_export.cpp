@@ -1,10 +1,10 @@
 // halvard export IMAGE OUT: the whole virtual disk as a flat raw image, unallocated blocks as zeros.
-#include <csignal>
 #include <filesystem>
 #include <memory>
 
 #include "cli/image_argument.h"
 #include "cli/cli.h"
+#include "cli/interrupt_stop.h"
 #include "cli/terminal_reporting.h"
 #include "image/disk_export.h"
 #include "image/image_kind.h"
@@ -19,10 +19,6 @@ struct ExportOptions {
     std::string output;
     bool force = false;
 };
-
-// Ctrl-C stops the copy after the chunk in progress, as the Stop button does.
-StopFlag interruptFlag{0};
-extern "C" void onInterrupt(int) { interruptFlag.store(1); }
 
 bool sameFile(const std::string& a, const std::string& b) {
     std::error_code ec;
@@ -54,11 +50,11 @@ int runExport(const ExportOptions& options, const Streams& s) {
     DiskReader& reader = *opened.reader;
 
     TerminalReporting terminal(s.err, s.errIsTerminal);
-    interruptFlag.store(0);
-    auto previous = std::signal(SIGINT, onInterrupt);
-    const ExportResult result = exportDiskImage(reader, reader.totalSectors, output, terminal.reporting(),
-                                                StopPoll(&interruptFlag, nullptr));
-    std::signal(SIGINT, previous);
+    ExportResult result;
+    {
+        InterruptStop interrupt;  // Ctrl-C stops the copy after the chunk in progress, as the Stop button does
+        result = exportDiskImage(reader, reader.totalSectors, output, terminal.reporting(), interrupt.poll());
+    }
     terminal.finish();
 
     switch (result.outcome) {

@@ -8,6 +8,7 @@
 #include "cli/volume_view_session.h"
 #include "cli/entry_output.h"
 #include "cli/interrupt_stop.h"
+#include "cli/terminal_reporting.h"
 
 namespace halvard::cli {
 
@@ -38,8 +39,12 @@ int runLs(const LsOptions& options, const Streams& s) {
                          options.json       ? EntryFormat::json
                          : options.bodyfile ? EntryFormat::bodyfile
                                             : EntryFormat::lines);
+    // A listing sent to a file or a program says on the terminal how far it got.
+    TerminalReporting progress(s.err, s.errIsTerminal && !s.outIsTerminal);
+    std::uint64_t visited = 0;
     auto visit = [&](const std::string& path, EntryId entry) {
         if (!options.deletedOnly || view.isDeleted(entry)) printer.add(path, entry);
+        if (++visited % 4096 == 0) progress.setStatus(std::to_string(visited) + " entries listed");
         return !interrupt.interrupted();
     };
     if (isFolderEntry(view, *start)) {
@@ -51,6 +56,7 @@ int runLs(const LsOptions& options, const Streams& s) {
             if (!visit(childPath(folder, view.name(stream)), stream)) break;
     }
     printer.finish();
+    progress.finish();
     if (interrupt.interrupted()) {
         printError(s, "stopped: the listing above is not complete");
         return kExitFailed;

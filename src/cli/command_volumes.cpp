@@ -49,13 +49,18 @@ int runVolumes(const VolumesOptions& options, const Streams& s) {
         printError(s, opened.error);
         return kExitFailed;
     }
-    const std::vector<VolumeRecord> records = scanVolumes(*opened.reader, options.scan, s);
+    bool stopped = false;
+    const std::vector<VolumeRecord> records = scanVolumes(*opened.reader, options.scan, s, &stopped);
     if (options.json)
         s.out << jsonText(toJson(records)) << '\n';
     else if (records.empty())
         s.err << "halvard: no volumes found" << (options.scan.advanced ? "" : "; try --advanced") << '\n';
     else
         printTable(s.out, records);
+    if (stopped) {
+        printError(s, "stopped: the volumes above were found before the stop");
+        return kExitFailed;
+    }
     return kExitOk;
 }
 

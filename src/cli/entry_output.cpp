@@ -8,30 +8,55 @@ namespace halvard::cli {
 
 namespace {
 
-nlohmann::ordered_json timeJson(const std::optional<CalendarTime>& t) {
-    return t ? nlohmann::ordered_json(isoText(*t)) : nlohmann::ordered_json(nullptr);
+// A string as jsonText writes it. Most names and every time text need no escaping and are copied as they are;
+// the others go through the JSON library, which escapes them and puts U+FFFD for bytes that are not UTF-8.
+void appendJsonString(std::string& out, const std::string& text) {
+    for (unsigned char c : text) {
+        if (c < 0x20 || c >= 0x80 || c == '"' || c == '\\') {
+            out += jsonText(nlohmann::ordered_json(text));
+            return;
+        }
+    }
+    out.append(1, '"').append(text).append(1, '"');
+}
+
+void appendJsonField(std::string& out, const char* key, const std::string& value) {
+    out.append(",\n  \"").append(key).append("\": ");
+    appendJsonString(out, value);
+}
+
+void appendJsonTime(std::string& out, const char* key, const std::optional<CalendarTime>& t) {
+    if (t) {
+        appendJsonField(out, key, isoText(*t));
+    } else {
+        out.append(",\n  \"").append(key).append("\": null");
+    }
 }
 
 std::string timeColumn(const std::optional<CalendarTime>& t) { return t ? timeText(*t) : std::string(); }
 
 }  // namespace
 
-nlohmann::ordered_json entryJson(const VolumeView& view, const std::string& path, EntryId entry) {
+std::string entryJsonText(const VolumeView& view, const std::string& path, EntryId entry) {
+    // Written field by field rather than built as a JSON value and printed: listings print millions of these.
     const EntryDetails d = view.details(entry);
-    nlohmann::ordered_json j;
-    j["path"] = path;
-    j["name"] = d.name;
-    j["is_dir"] = d.folder;
-    j["deleted"] = d.deleted;
-    j["size"] = d.size;
-    j["size_text"] = d.sizeText;
-    j["created"] = timeJson(d.created);
-    j["accessed"] = timeJson(d.accessed);
-    j["modified"] = timeJson(d.modified);
-    j["attributes"] = d.attributes;
-    j["id"] = view.entryIdText(entry);
-    if (!d.recoverable.empty()) j["recoverable"] = d.recoverable;
-    if (!d.target.empty()) j["target"] = d.target;
+    std::string j;
+    j.reserve(320 + 2 * path.size());
+    j += "{\n  \"path\": ";
+    appendJsonString(j, path);
+    appendJsonField(j, "name", d.name);
+    j.append(",\n  \"is_dir\": ").append(d.folder ? "true" : "false");
+    j.append(",\n  \"deleted\": ").append(d.deleted ? "true" : "false");
+    j.append(",\n  \"size\": ").append(std::to_string(d.size));
+    appendJsonField(j, "size_text", d.sizeText);
+    appendJsonTime(j, "created", d.created);
+    appendJsonTime(j, "accessed", d.accessed);
+    appendJsonTime(j, "modified", d.modified);
+    appendJsonField(j, "attributes", d.attributes);
+    appendJsonField(j, "id", view.entryIdText(entry));
+    if (!d.recoverable.empty()) appendJsonField(j, "recoverable", d.recoverable);
+    if (!d.target.empty()) appendJsonField(j, "target", d.target);
+    j += "\n}";
     return j;
 }
 
@@ -79,7 +104,7 @@ std::string bodyfileLine(const VolumeView& view, const std::string& path, EntryI
 void EntryPrinter::add(const std::string& path, EntryId entry) {
     switch (format_) {
     case EntryFormat::json:
-        list_->add(entryJson(view_, path, entry));
+        list_->addText(entryJsonText(view_, path, entry));
         break;
     case EntryFormat::bodyfile:
         out_ << bodyfileLine(view_, path, entry);

@@ -10,7 +10,9 @@
 
 namespace halvard::cli {
 
-nlohmann::ordered_json entryJson(const VolumeView& view, const std::string& path, EntryId entry);
+// The entry's JSON object as jsonText prints it: path, name, is_dir, deleted, size, size_text, created, accessed,
+// modified, attributes, id, and recoverable and target where the engine gives them.
+std::string entryJsonText(const VolumeView& view, const std::string& path, EntryId entry);
 void printEntryLine(std::ostream& out, const VolumeView& view, const std::string& path, EntryId entry);
 
 // One line of The Sleuth Kit's body file ("MD5|name|inode|mode|UID|GID|size|atime|mtime|ctime|crtime"), as

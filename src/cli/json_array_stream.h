@@ -4,6 +4,7 @@
 #include <nlohmann/json.hpp>
 #include <ostream>
 #include <string>
+#include <string_view>
 
 namespace halvard::cli {
 
@@ -15,6 +16,8 @@ public:
     JsonArrayStream& operator=(const JsonArrayStream&) = delete;
 
     void add(const nlohmann::ordered_json& element);
+    // An element already written as jsonText prints it on its own.
+    void addText(std::string_view element);
     // Closes the array (once); a stopped command still leaves one valid array behind.
     void finish();
 

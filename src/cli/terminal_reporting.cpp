@@ -51,8 +51,10 @@ void TerminalReporting::redraw(bool force) {
         filled = static_cast<int>(fraction * kWidth);
         percent = static_cast<int>(fraction * 100);
     }
-    std::string line = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, ' ') + "] " +
-                       std::to_string(percent) + "%  " + status_;
+    // Work of unknown length (a listing counting its entries) shows its status alone.
+    std::string line = upper_ > lower_ ? "\r[" + std::string(filled, '#') + std::string(kWidth - filled, ' ') + "] " +
+                                             std::to_string(percent) + "%  " + status_
+                                       : "\r" + status_;
     if (line.size() > 120) line.resize(120);
     err_ << line << "\x1b[K";
     err_.flush();

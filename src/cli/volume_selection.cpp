@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "cli/interrupt_stop.h"
 #include "cli/terminal_reporting.h"
 #include "volume/partition.h"
 #include "volume/volume_choices.h"
@@ -17,10 +18,13 @@ void addScanOptions(CLI::App& command, ScanOptions& options) {
                      "Advanced scan: go on inside each volume found (finds backup boot sectors, older volumes)");
 }
 
-std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& options, const Streams& streams) {
+std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& options, const Streams& streams,
+                                      bool* stopped) {
     std::vector<VolumeRecord> records;
     TerminalReporting terminal(streams.err, streams.errIsTerminal);
     Partition scanner(records);
+    InterruptStop interrupt;
+    interrupt.forwardTo(scanner.stopRequested);
     scanner.reporting = {&terminal, &terminal, nullptr};
     reader.volumeBaseOffset = 0;
     if (options.advanced) {
@@ -43,6 +47,7 @@ std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& opt
         scanner.standardScan(reader);
     }
     terminal.finish();
+    if (stopped) *stopped = interrupt.interrupted();
     // The list numbers the volumes by their place in it.
     for (std::size_t i = 0; i < records.size(); ++i) records[i].volumeName = std::to_string(i);
     return records;
@@ -62,7 +67,12 @@ std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& 
         printError(streams, "--volume takes a VOLUME number from 'halvard volumes' or custom:FS:START:SIZE_MB");
         return std::nullopt;
     }
-    const std::vector<VolumeRecord> records = scanVolumes(reader, options, streams);
+    bool stopped = false;
+    const std::vector<VolumeRecord> records = scanVolumes(reader, options, streams, &stopped);
+    if (stopped) {
+        printError(streams, "stopped while scanning the disk for volumes");
+        return std::nullopt;
+    }
     if (index >= records.size()) {
         printError(streams, "there is no volume " + volume + " (the scan found " + std::to_string(records.size()) +
                                 ")");

@@ -311,6 +311,7 @@ void CarvingEngine::record(std::size_t definition, std::uint64_t start, std::int
                                        : d.formatCheck != FormatCheck::None ? CarveValidation::Damaged
                                                                             : CarveValidation::NotChecked;
     results_.push_back({start, length, static_cast<std::uint16_t>(definition), name, validation});
+    if (observer_) observer_(results_.back());
 }
 
 }  // namespace halvard

@@ -3,6 +3,7 @@
 // every sector with the start signatures, searches the data after a pending start for its end signature, and
 // records each carved file as a result {start, length} with an item under its category in the tree.
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -44,6 +45,8 @@ public:
     void setTreeControl(TreeControl* tree) { tree_ = tree; }
     void setReporting(const Reporting& reporting) { reporting_ = reporting; }
     void setStopPoll(StopPoll poll) { stop_ = poll; }
+    // Told of each result as it is recorded, so that a caller can show it before the scan ends.
+    void setResultObserver(std::function<void(const CarveResult&)> observer) { observer_ = std::move(observer); }
 
     // The whole scan. `outputPath` is only kept for the page; nothing is written. False when the match table
     // cannot be built ("not properly initialized"). Results accumulate over repeated scans.
@@ -102,6 +105,7 @@ private:
     TreeControl* tree_ = nullptr;
     Reporting reporting_;
     StopPoll stop_;
+    std::function<void(const CarveResult&)> observer_;
     std::string outputPath_;
 };
 

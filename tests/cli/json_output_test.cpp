@@ -64,6 +64,34 @@ TEST(JsonArrayStream, ALivePrinterLeftEarlyStillClosesItsArray) {
     EXPECT_EQ(text.str().substr(0, 2), "-X");
 }
 
+// Listings write each entry's object field by field; it must read back as the same object and print as the JSON
+// library prints it, whatever bytes the names hold.
+TEST(EntryJsonText, IsWhatTheJsonLibraryPrintsForEveryKindOfName) {
+    testing::FakeView view;
+    const std::vector<std::string> names = {"plain.txt", "quo\"te\\back", std::string("c\tl\n\x01\x1f\x7f", 7),
+                                            "caf\xc3\xa9 \xe5\x86\x99", std::string("bad\xff\xfe\xc3", 6), ""};
+    const EntryId folder = view.add(kVolumeRoot, "Docs", true);
+    for (const std::string& name : names) view.add(folder, name, false, "abc", name.empty());
+    view.entries[1].modified = CalendarTime{2024, 3, 1, 12, 0, 5};
+    view.entries[2].target = "/target \"x\"";
+    for (EntryId e = 0; e < view.entries.size(); ++e) {
+        const std::string path = "/Docs/" + view.entries[e].name;
+        const std::string text = cli::entryJsonText(view, path, e);
+        const Json parsed = Json::parse(text);
+        EXPECT_EQ(cli::jsonText(parsed), text) << "entry " << e;
+        EXPECT_EQ(parsed["is_dir"], e == 0);
+        EXPECT_EQ(parsed["deleted"], view.entries[e].deleted);
+        EXPECT_EQ(parsed["id"], std::to_string(e));
+        EXPECT_EQ(parsed.contains("target"), e == 2);
+    }
+    const Json first = Json::parse(cli::entryJsonText(view, "/Docs/plain.txt", 1));
+    EXPECT_EQ(first["modified"], isoText(CalendarTime{2024, 3, 1, 12, 0, 5}));
+    EXPECT_TRUE(first["created"].is_null());
+    EXPECT_EQ(first["size"], 3);
+    EXPECT_EQ(Json::parse(cli::entryJsonText(view, "/x", 3))["name"], std::string("c\tl\n\x01\x1f\x7f", 7));
+    EXPECT_EQ(Json::parse(cli::entryJsonText(view, "/x", 5))["name"], "bad\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
 // Timeline tools split body-file lines at '|' and take fields by position: a name must never shift them.
 TEST(Bodyfile, EveryLineKeepsItsElevenFieldsAndMarksDeletedNames) {
     testing::FakeView view;

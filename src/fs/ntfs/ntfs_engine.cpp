@@ -19,7 +19,11 @@ namespace {
 constexpr std::uint64_t kMiB = 1024 * 1024;
 // Record slots are read this much at a time and parsed from memory.
 constexpr std::uint64_t kLoadChunkBytes = 4 * kMiB;
+// Records read by number come through a window of the MFT: a wide one while the reads run on from its end (a
+// folder whose files were written together), a narrow one after a jump (a folder filled over time has its
+// records all over the MFT, and a wide window would be read whole for one record).
 constexpr std::uint64_t kRecordWindowBytes = 256 * 1024;
+constexpr std::uint64_t kJumpWindowBytes = 4096;
 constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
 
 }  // namespace
@@ -125,8 +129,11 @@ bool NtfsEngine::readRecordByNumber(std::uint64_t recordNumber, std::vector<std:
         std::lock_guard<std::mutex> lock(windowMutex_);
         RecordWindow& w = recordWindow_;
         if (w.bytes.empty() || stream < w.start || stream + recordSize > w.start + w.bytes.size()) {
-            w.start = stream - stream % kRecordWindowBytes;
-            w.bytes.assign(static_cast<std::size_t>(std::min(kRecordWindowBytes, streamEnd - w.start)), 0);
+            const std::uint64_t end = w.start + w.bytes.size();
+            const bool runsOn = !w.bytes.empty() && stream == end;
+            const std::uint64_t width = runsOn ? kRecordWindowBytes : std::max(kJumpWindowBytes, recordSize);
+            w.start = stream - stream % width;
+            w.bytes.resize(static_cast<std::size_t>(std::min(width, streamEnd - w.start)));
             // A window with an unreadable part is not kept: its readable records are read one by one.
             if (!readMftStream(w.start, w.bytes.data(), w.bytes.size())) w.bytes.clear();
         }
