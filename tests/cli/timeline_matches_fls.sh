@@ -38,6 +38,10 @@ for f in rows(fls_body):
     # names fls reads from the fake records of htree index blocks have no type; fls also names reused inodes
     if f[3].startswith("-/") or name.endswith("(deleted-realloc)"):
         continue
+    # nor is a live name whose entry type disagrees with its inode's: fls reading an index block's hash values as
+    # a name (they vary with each volume's hash seed)
+    if len(f[3]) > 2 and f[3][1] == "/" and f[3][0] != f[3][2] and "(deleted" not in name:
+        continue
     fls[without_target(name)] = (int(f[6]), int(f[8]), f[3][0])
 ours, timed = {}, set()
 for f in rows(ours_body):
