@@ -5,6 +5,7 @@
 
 #include "cli/image_argument.h"
 #include "cli/cli.h"
+#include "cli/terminal_reporting.h"
 #include "common/texts.h"
 #include "image/image_info.h"
 
@@ -111,7 +112,13 @@ void addInfoCommand(CLI::App& app, CommandContext& context) {
     cmd->add_flag("--json", options->json, "Print one JSON object");
     cmd->callback([options, &context] {
         const Streams& s = context.streams;
-        const ImageInfo info = describeImage(options->image, options->overrides);
+        ImageInfo info;
+        {
+            // Checking a large image's block table takes a moment: say what is going on meanwhile.
+            TerminalReporting progress(s.err, s.errIsTerminal && options->check);
+            progress.setStatus("checking " + options->image + "...");
+            info = describeImage(options->image, options->overrides);
+        }
         if (!info.ok) {
             printError(s, info.error);
             context.exitCode = kExitFailed;

@@ -5,6 +5,7 @@
 #include "browser/search.h"
 #include "cli/entry_output.h"
 #include "cli/interrupt_stop.h"
+#include "cli/terminal_reporting.h"
 #include "cli/volume_view_session.h"
 
 namespace halvard::cli {
@@ -29,10 +30,14 @@ int runSearch(const SearchOptions& options, const Streams& s) {
     if (!parsed) return status;
     EntryPrinter printer(s.out, *parsed->view, options.json ? EntryFormat::json : EntryFormat::lines);
     SearchHooks hooks;
+    // Results sent to a file or a program leave the terminal free for the walk's progress.
+    TerminalReporting progress(s.err, s.errIsTerminal && !s.outIsTerminal);
+    hooks.reporting = progress.reporting();
     hooks.found = [&printer](const std::string& path, EntryId entry) { printer.add(path, entry); };
     const SearchOutcome outcome =
         searchVolume(*parsed->view, options.pattern, SearchPathStyle{"", '/'}, hooks, interrupt.poll());
     printer.finish();
+    progress.finish();
     if (outcome.stopped || interrupt.interrupted()) {
         printError(s, "stopped: the results above are not complete");
         return kExitFailed;
