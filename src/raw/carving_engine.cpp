@@ -14,8 +14,8 @@ namespace halvard {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
-constexpr std::uint8_t kWildcard = 0x2A;
-constexpr std::size_t kMaxPendingStarts = 1 << 20;  // '*' in a signature matches any byte
+constexpr std::uint8_t kWildcard = 0x2A;  // '*' in a signature matches any byte
+constexpr std::size_t kMaxPendingStarts = 1 << 20;
 
 bool matchesAt(const std::uint8_t* data, const std::uint8_t* signature, std::size_t length) {
     for (std::size_t k = 0; k < length; ++k)
@@ -82,6 +82,7 @@ bool CarvingEngine::buildMatchTable() {
             std::memcpy(entry.bytes, d.startSignature.data(), entry.length);
             startEntries_.push_back(entry);
         }
+        indexStartEntries();
         pendingStarts_.assign(definitions_.size(), {});
         endSearchFrom_.assign(definitions_.size(), 0);
         return true;
@@ -174,6 +175,28 @@ void CarvingEngine::readBlock(std::uint64_t blockStart, std::vector<std::uint8_t
     reader_->read(buffer.data(), wanted);
 }
 
+void CarvingEngine::indexStartEntries() {
+    firstByteIndex_.clear();
+    allWildcardEntries_.clear();
+    for (std::size_t i = 0; i < startEntries_.size(); ++i) {
+        const MatchEntry& e = startEntries_[i];
+        const auto* first = std::find_if(e.bytes, e.bytes + e.length, [](std::uint8_t b) { return b != kWildcard; });
+        if (first == e.bytes + e.length) {
+            allWildcardEntries_.push_back(static_cast<std::uint16_t>(i));
+            continue;
+        }
+        const auto position = static_cast<std::uint16_t>(e.offset + (first - e.bytes));
+        auto group = std::find_if(firstByteIndex_.begin(), firstByteIndex_.end(),
+                                  [&](const FirstByteIndex& g) { return g.position == position; });
+        if (group == firstByteIndex_.end()) {
+            firstByteIndex_.emplace_back();
+            group = firstByteIndex_.end() - 1;
+            group->position = position;
+        }
+        group->entries[*first].push_back(static_cast<std::uint16_t>(i));  // in table order
+    }
+}
+
 bool CarvingEngine::signaturesMatchZeros() const {
     const std::uint8_t zeros[kSector] = {};
     for (const MatchEntry& e : startEntries_)
@@ -186,9 +209,21 @@ bool CarvingEngine::signaturesMatchZeros() const {
 }
 
 int CarvingEngine::matchStart(const std::uint8_t* window) const {
-    for (const MatchEntry& e : startEntries_)
-        if (matchesAt(window + e.offset, e.bytes, e.length)) return e.definition;
-    return -1;
+    // The first entry in table order that matches wins, as if every entry were compared in turn.
+    std::size_t best = startEntries_.size();
+    auto firstMatch = [&](const std::vector<std::uint16_t>& candidates) {
+        for (const std::uint16_t i : candidates) {
+            if (i >= best) return;
+            const MatchEntry& e = startEntries_[i];
+            if (matchesAt(window + e.offset, e.bytes, e.length)) {
+                best = i;
+                return;
+            }
+        }
+    };
+    for (const FirstByteIndex& group : firstByteIndex_) firstMatch(group.entries[window[group.position]]);
+    firstMatch(allWildcardEntries_);
+    return best < startEntries_.size() ? startEntries_[best].definition : -1;
 }
 
 void CarvingEngine::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {

@@ -69,6 +69,7 @@ private:
     };
 
     bool buildMatchTable();
+    void indexStartEntries();
     void prepareTree();
     void readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer);
     // Examines the sector at `o` of the block; sets next_ to the next offset to examine.
@@ -86,6 +87,14 @@ private:
 
     std::vector<SignatureDefinition> definitions_;
     std::vector<MatchEntry> startEntries_;
+    // The start entries by the first byte of their signature that is no wildcard, at each position in the sector
+    // where such a byte stands: most sectors match no entry's first byte, and are done with in a few look-ups.
+    struct FirstByteIndex {
+        std::uint16_t position = 0;
+        std::vector<std::vector<std::uint16_t>> entries = std::vector<std::vector<std::uint16_t>>(256);  // by byte
+    };
+    std::vector<FirstByteIndex> firstByteIndex_;
+    std::vector<std::uint16_t> allWildcardEntries_;  // signatures of wildcards only match any sector
     // A start still waiting for its end signature, with the start found after it (0: none yet), where an
     // unpaired file must end at the latest.
     struct PendingStart {
