@@ -38,24 +38,19 @@ int runSearch(const SearchOptions& options, const Streams& s) {
         searchVolume(*parsed->view, options.pattern, SearchPathStyle{"", '/'}, hooks, interrupt.poll());
     printer.finish();
     progress.finish();
-    if (outcome.stopped || interrupt.interrupted()) {
-        printError(s, "stopped: the results above are not complete");
-        return kExitFailed;
-    }
-    return kExitOk;
+    return stoppableEnd(s, outcome.stopped || interrupt.interrupted(), "the results above are not complete");
 }
 
 }  // namespace
 
 void addSearchCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<SearchOptions>();
-    CLI::App* cmd = app.add_subcommand("search", "Find files whose names match a pattern, deleted ones included");
+    const auto [cmd, options] =
+        addCommand(app, context, "search", "Find files whose names match a pattern, deleted ones included", runSearch);
     addVolumeOptions(*cmd, options->volume);
     cmd->add_option("PATTERN", options->pattern,
                     "Regular expression found anywhere in the name, case ignored; \"|\" joins patterns (\"txt|jpg\")")
         ->required();
     cmd->add_flag("--json", options->json, "Print a JSON array");
-    cmd->callback([options, &context] { context.exitCode = runSearch(*options, context.streams); });
 }
 
 }  // namespace halvard::cli
