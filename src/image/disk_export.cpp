@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <optional>
 #include <sys/statvfs.h>
 #include <system_error>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/helper_thread.h"
 #include "common/host_files.h"
 #include "image/unstored_skip.h"
 
@@ -206,14 +206,11 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
             if (!s.where.file->copyTo(s.where.offset, s.length, fd, s.diskOffset)) return kNotCopied;
         return 0;
     };
-    auto startWrite = [&writeChunk](const Chunk& chunk) {
-        try {
-            return std::async(std::launch::async, writeChunk, std::cref(chunk));
-        } catch (const std::system_error&) {  // no thread to be had: write here
-            std::promise<int> done;
-            done.set_value(writeChunk(chunk));
-            return done.get_future();
-        }
+    HelperThread writer;
+    int writeError = 0;
+    auto startWrite = [&](const Chunk& chunk) {
+        if (!writer.post([&writeChunk, &writeError, &chunk] { writeError = writeChunk(chunk); }))
+            writeError = writeChunk(chunk);  // no thread to be had: write here
     };
     std::uint64_t shownStep = 0;
     auto showProgress = [&] {
@@ -233,10 +230,11 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     }
     while (more) {
         std::swap(reading, writing);
-        std::future<int> written = startWrite(writing);
+        startWrite(writing);
         const std::uint64_t end = writing.offset + writing.length;
         more = end < result.totalBytes && readNext(end, reading);
-        int error = written.get();
+        writer.wait();
+        int error = writeError;
         if (error == kNotCopied) {
             // What was copied is written again from the bytes read here; later chunks are read, not copied.
             kernelCopies = false;
