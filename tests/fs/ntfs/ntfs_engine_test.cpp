@@ -13,6 +13,7 @@
 #include "common/host_files.h"
 #include "common/memory_tree.h"
 #include "support/ntfs_builder.h"
+#include "support/status_log.h"
 #include "support/view_exercise.h"
 #include "support/vhdx_builder.h"
 
@@ -24,16 +25,9 @@ using testing::MemoryReader;
 using testing::NtfsVolumeBuilder;
 using testing::RecordBuilder;
 using testing::RunPlan;
+using testing::StatusLog;
 
 const std::uint64_t kTime = testing::fileTime(1600000000, 1234567);
-
-struct StatusLog final : StatusSink, ProgressSink {
-    std::vector<std::string> texts;
-    void setStatus(const std::string& t) override { texts.push_back(t); }
-    void setRange(std::uint32_t, std::uint32_t) override {}
-    void setPosition(std::uint32_t) override {}
-    bool saw(const std::string& t) const { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
-};
 
 // A parsed volume: reader, view and tree kept together.
 struct Parsed {
