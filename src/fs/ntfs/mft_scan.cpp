@@ -64,6 +64,17 @@ void NtfsEngine::scanVolume(std::uint64_t limit, const std::function<bool(std::u
     }
 }
 
+void NtfsEngine::scanRecords(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
+                             std::vector<std::uint8_t>& record,
+                             const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& took) {
+    scanVolume(limit, beforeChunk, [&](Bytes chunk, std::uint64_t o, std::uint64_t offset) -> std::uint64_t {
+        if (stop.stopNow()) return kEndWalk;
+        if (!plausibleRecordStart(chunk, o)) return kSlot;
+        if (!takeScannedRecord(chunk, o, offset, record)) return 0;
+        return took(chunk, o, offset);
+    });
+}
+
 std::uint64_t NtfsEngine::inferClusterSize(Bytes mftRecord, std::uint64_t mftRecordOffset, Bytes nextRecord) const {
     // $MFT's first run starts at its own record, and $MFTMirr's at the mirror that holds a copy of it.
     auto match = [&](Bytes record) -> std::uint64_t {
@@ -175,16 +186,14 @@ void NtfsEngine::deepScanMft() {
     bool clusterKnown = bootCluster != 0;
     std::uint64_t named = 0;
     std::vector<std::uint8_t> record, next;
-    scanVolume(
+    scanRecords(
         volumeSize,
         [&](std::uint64_t number) {
             reporting.setPosition(static_cast<std::uint32_t>(number));
             return true;
         },
+        record,
         [&](Bytes chunk, std::uint64_t o, std::uint64_t offset) -> std::uint64_t {
-            if (stop.stopNow()) return kEndWalk;
-            if (!plausibleRecordStart(chunk, o)) return kSlot;
-            if (!takeScannedRecord(chunk, o, offset, record)) return 0;
             NtfsEntry& e = entries.back();
             // Nameless records stay when they may belong to a file: extension records, and base records whose
             // names lie in extension records.
@@ -223,7 +232,7 @@ std::uint64_t NtfsEngine::findMftEntries(std::uint64_t limit) {
     const std::uint64_t chunks = volumeSize / kScanChunk;
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(chunks, 0xFFFFFFFFu)));
     std::vector<std::uint8_t> record;
-    scanVolume(
+    scanRecords(
         volumeSize > 1024 ? volumeSize - 1024 : 0,
         [&](std::uint64_t number) {
             if (!mftCandidates.empty() && mftCandidates.size() >= limit) return false;
@@ -231,10 +240,8 @@ std::uint64_t NtfsEngine::findMftEntries(std::uint64_t limit) {
             reporting.setPosition(static_cast<std::uint32_t>(number));
             return true;
         },
-        [&](Bytes chunk, std::uint64_t o, std::uint64_t offset) -> std::uint64_t {
-            if (stop.stopNow()) return kEndWalk;
-            if (!plausibleRecordStart(chunk, o)) return kSlot;
-            if (!takeScannedRecord(chunk, o, offset, record)) return 0;
+        record,
+        [&](Bytes, std::uint64_t, std::uint64_t) -> std::uint64_t {
             // $MFT is record 0 and $Boot record 7 of one run of records: seven places apart.
             const std::size_t count = entries.size();
             const NtfsEntry& last = entries.back();

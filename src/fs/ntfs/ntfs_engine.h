@@ -299,6 +299,11 @@ private:
     // Parts the image does not store are jumped over (they hold no record); the status says how much at the end.
     void scanVolume(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
                     const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& slot);
+    // The same over plausible records only: each is taken into `entries` (and copied into `record`) before `took`
+    // is asked how far to move on.
+    void scanRecords(std::uint64_t limit, const std::function<bool(std::uint64_t)>& beforeChunk,
+                     std::vector<std::uint8_t>& record,
+                     const std::function<std::uint64_t(Bytes, std::uint64_t, std::uint64_t)>& took);
     // The record at `o` of a scanned chunk, zero-filled past the chunk's end, with its fixups undone.
     void copyScannedRecord(Bytes chunk, std::uint64_t o, std::vector<std::uint8_t>& record) const;
     // Takes the record at `o` into `entries`; false when it runs past the chunk but not past the volume (the walk
