@@ -192,8 +192,7 @@ TEST_F(VhdxReaderTest, FallsBackToPositionsWithoutKnownGuids) {
     // so the older rule keeps entry 1 and finds no geometry.
     spec.metadataRegionFirst = true;
     VhdxReader misplaced;
-    EXPECT_FALSE(misplaced.open(write(spec, "meta-first.vhdx")));
-    EXPECT_NE(misplaced.lastError().find("block size"), std::string::npos);
+    EXPECT_NE(misplaced.open(write(spec, "meta-first.vhdx")).message().find("block size"), std::string::npos);
 }
 
 TEST_F(VhdxReaderTest, DamagedRegionTableFallsBackToItsCopy) {
@@ -212,8 +211,8 @@ TEST_F(VhdxReaderTest, RefusesWhatItCannotReadWithTheUsersMessage) {
         VhdxReader reader;
         reader.setMessageSink(&messages);
         reader.setOverrides(overrides);
-        const bool ok = reader.open(path);
-        return std::make_pair(ok, reader.lastError());
+        const Status opened = reader.open(path);
+        return std::make_pair(opened.ok(), opened.message());
     };
     VhdxSpec spec;
     spec.allocatedBlocks = {0};
