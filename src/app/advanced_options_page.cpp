@@ -66,6 +66,7 @@ AdvancedOptionsPage::AdvancedOptionsPage(ApplicationState& state, const VolumeRe
     addHiddenExitButton(&AdvancedOptionsPage::exitApplication);
 
     worker_ = std::make_unique<PageWorker>(*this, workerRow_.progress, status_);
+    workerRow_.pauseAndResume(*worker_);
     setMainControl(foundList_);
     resize(620, 420);
 }

@@ -48,8 +48,6 @@ public:
     QComboBox* heapList() const { return heapList_; }
 
 public slots:
-    void pause() { worker_->pause(); }
-    void resume() { worker_->resume(); }
     void stop();
     void next();
     void back();

@@ -133,6 +133,7 @@ BrowserPage::BrowserPage(ApplicationState& state, const VolumeRecord& volume, Pa
 
     fileSizeSink_ = std::make_unique<QtStatusSink>(fileSize_);
     worker_ = std::make_unique<PageWorker>(*this, workerRow_.progress, status_);
+    workerRow_.pauseAndResume(*worker_);
     setMainControl(tree_);
     resize(1000, 660);
     setMinimumSize(760, 520);

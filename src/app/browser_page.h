@@ -64,8 +64,6 @@ public:
     const VolumeView* view() const { return view_; }
 
 public slots:
-    void pause() { worker_->pause(); }
-    void resume() { worker_->resume(); }
     void stop();
     void back();
     // Saves the folder selected in the tree into a folder the user picks.

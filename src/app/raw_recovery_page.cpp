@@ -117,14 +117,13 @@ RawRecoveryPage::RawRecoveryPage(ApplicationState& state, const VolumeRecord& vo
     connect(browseButton_, &QPushButton::clicked, this, &RawRecoveryPage::chooseSignatureFile);
     connect(parseButton_, &QPushButton::clicked, this, &RawRecoveryPage::parse);
     connect(settingButton_, &QPushButton::clicked, this, &RawRecoveryPage::openSettings);
-    connect(workerRow_.pause, &QPushButton::clicked, this, &RawRecoveryPage::pause);
-    connect(workerRow_.resume, &QPushButton::clicked, this, &RawRecoveryPage::resume);
     connect(workerRow_.stop, &QPushButton::clicked, this, &RawRecoveryPage::stop);
     connect(backButton_, &QPushButton::clicked, this, &RawRecoveryPage::back);
     connect(saveButton_, &QPushButton::clicked, this, &RawRecoveryPage::save);
     connect(treeWidget_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { categoryClicked(item); });
 
     worker_ = std::make_unique<PageWorker>(*this, workerRow_.progress, status_);
+    workerRow_.pauseAndResume(*worker_);
     workerRow_.setVisible(false);
     status_->setText(QStringLiteral("Please select parse button to scan the default file."));
     setMainControl(treeWidget_);

@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include "app/page_worker.h"
 #include "app/widgets.h"
 
 namespace halvard::gui {
@@ -16,8 +17,8 @@ struct WorkerRow {
     QPushButton* resume = nullptr;
     QPushButton* stop = nullptr;
 
-    // The row the parse pages show ("progressBar", "pauseButton", "resumeButton", "stopButton"), its buttons
-    // calling the page's slots of those names.
+    // The row the parse pages show ("progressBar", "pauseButton", "resumeButton", "stopButton"); Stop calls the
+    // page's stop slot.
     template <typename Page>
     static WorkerRow forPage(Page* page, const QString& pauseText) {
         WorkerRow row;
@@ -26,10 +27,14 @@ struct WorkerRow {
         row.pause = makeButton(pauseText, page, "pauseButton");
         row.resume = makeButton(QStringLiteral("Resume"), page, "resumeButton");
         row.stop = makeButton(QStringLiteral("Stop"), page, "stopButton");
-        QObject::connect(row.pause, &QPushButton::clicked, page, &Page::pause);
-        QObject::connect(row.resume, &QPushButton::clicked, page, &Page::resume);
         QObject::connect(row.stop, &QPushButton::clicked, page, &Page::stop);
         return row;
+    }
+
+    // Pause and Resume act on the page's worker directly.
+    void pauseAndResume(PageWorker& worker) const {
+        QObject::connect(pause, &QPushButton::clicked, pause, [&worker] { worker.pause(); });
+        QObject::connect(resume, &QPushButton::clicked, resume, [&worker] { worker.resume(); });
     }
 
     // One row: the bar takes the room the buttons leave.

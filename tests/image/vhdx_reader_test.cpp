@@ -6,6 +6,7 @@
 
 #include "image/vhdx_reader.h"
 #include "support/reader_checks.h"
+#include "support/status_check.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
@@ -62,6 +63,30 @@ TEST_F(VhdxReaderTest, ReadsTheWholeDiskAsTheImageHoldsIt) {
         ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
         at += length;
     }
+}
+
+// A reader opened again on another image must not read through the first image's parent.
+TEST_F(VhdxReaderTest, ReopenedReaderForgetsTheEarlierParent) {
+    VhdxSpec base;
+    base.allocatedBlocks = {1};
+    const std::string basePath = write(base, "base.vhdx");
+    VhdxSpec child;
+    child.hasParent = true;
+    ImageOverrides overrides;
+    overrides.parentPath = basePath;
+    overrides.forceParent = true;  // the built child carries no parent linkage
+    VhdxReader reader;
+    reader.setOverrides(overrides);
+    ASSERT_TRUE(succeeded(reader.open(write(child, "child.avhdx"))));
+    ASSERT_EQ(reader.parentChain(), std::vector<std::string>{basePath});
+    EXPECT_FALSE(reader.parentNotes().empty());
+    EXPECT_EQ(readAt(reader, kMiB + 5, 1)[0], testing::patternByte(kMiB + 5));
+
+    reader.setOverrides({});
+    ASSERT_TRUE(succeeded(reader.open(write(VhdxSpec{}, "plain.vhdx"))));
+    EXPECT_TRUE(reader.parentChain().empty());
+    EXPECT_TRUE(reader.parentNotes().empty());
+    EXPECT_EQ(readAt(reader, kMiB + 5, 1)[0], 0);
 }
 
 TEST_F(VhdxReaderTest, SectorLevelEdgeCases) {
