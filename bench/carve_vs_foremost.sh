@@ -14,15 +14,9 @@ set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
 RUNS=${RUNS:-1}
-
-[[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
-for tool in foremost python3 cjpeg exiftool qpdf; do
-    command -v "$tool" >/dev/null || die "missing tool: $tool"
-done
+bench_setup "${1:-}"
+need_tools foremost python3 cjpeg exiftool qpdf
 
 IMAGE=$DATA/carve_2g.raw
 MANIFEST=$DATA/carve_2g.manifest

@@ -16,9 +16,7 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/lib.sh"
 bench_setup "${1:-}"
 
-for tool in qemu-img python3 cmp sfdisk; do
-    command -v "$tool" >/dev/null || die "missing tool: $tool"
-done
+need_tools qemu-img python3 cmp sfdisk
 
 DISK_BYTES=$((2 * 1024 * 1024 * 1024))
 RAW=$DATA/disk.raw
@@ -62,11 +60,7 @@ while total < target:
     os.makedirs(folder, exist_ok=True)
     size = min(rng.randint(2**20, 64 * 2**20), target - total)
     with open(os.path.join(folder, "file%03d.bin" % n), "wb") as f:
-        left = size
-        while left:
-            chunk = min(left, 8 * 2**20)
-            f.write(os.urandom(chunk))
-            left -= chunk
+        f.write(os.urandom(size))
     total += size
     n += 1
 print("export_vs_qemu: wrote %d files, %d MiB" % (n, total >> 20))
@@ -74,9 +68,7 @@ PY
     umount "$MNT"
     wait "$NTFS_PID" || true
     NTFS_PID=
-    truncate -s "$DISK_BYTES" "$RAW.tmp"
-    printf 'label: dos\nstart=2048, type=7\n' | sfdisk -q "$RAW.tmp" >/dev/null
-    dd if="$part" of="$RAW.tmp" bs=1M seek=1 conv=notrunc,sparse status=none
+    disk_with_volume "$RAW.tmp" "$part" 7
     rm -f "$part"
 }
 
@@ -92,11 +84,7 @@ with open(path, "wb") as f:
     while pos < size:
         run = min(rng.randint(1, 48) * 2**20, size - pos)
         f.seek(pos)
-        left = run
-        while left:
-            chunk = min(left, 8 * 2**20)
-            f.write(os.urandom(chunk))
-            left -= chunk
+        f.write(os.urandom(run))
         data += run
         pos += run + rng.randint(1, 24) * 2**20 + rng.randint(0, 7) * 512
 print("export_vs_qemu: %d%% random" % (100 * data // size))

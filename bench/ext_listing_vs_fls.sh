@@ -16,7 +16,7 @@ bench_setup "${1:-}"
 TYPES=${TYPES:-ext3 ext4}
 SCRIPT_HASH=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
 
-for tool in mke2fs sfdisk fls; do command -v "$tool" >/dev/null || die "missing tool: $tool"; done
+need_tools mke2fs sfdisk fls
 mkdir -p "$DATA"
 
 # bench_type TYPE: builds (once) and times one disk
@@ -28,24 +28,13 @@ bench_type() {
         echo "ext_listing_vs_fls: building a 256 MiB $type volume with 30,000 files..." >&2
         local src
         src=$(mktemp -d /tmp/halvard-bench-ext.XXXXXX)
-        python3 - "$src" <<'PY'
-import os, sys
-root = sys.argv[1]
-for d in range(300):
-    folder = os.path.join(root, "folder_%03d" % d)
-    os.mkdir(folder)
-    for f in range(100):
-        with open(os.path.join(folder, "file_%03d_%05d.txt" % (d, f)), "w") as out:
-            out.write("content of file %d in folder %d\n" % (f, d))
-PY
+        make_file_tree "$src" 300 100 "folder_%(d)03d" "file_%(d)03d_%(f)05d.txt" $'content of file %(f)d in folder %(d)d\n'
         local part=$DATA/${type}_30k.part
-        rm -f "$part" "$DISK"
+        rm -f "$part"
         truncate -s 256M "$part"
         mke2fs -q -F -t "$type" -b 4096 -N 40000 -d "$src" "$part" >/dev/null
         rm -rf "$src"
-        truncate -s $((256 * 1024 * 1024 + 1024 * 1024)) "$DISK"
-        printf 'label: dos\nstart=2048, size=524288, type=83\n' | sfdisk -q "$DISK" >/dev/null
-        dd if="$part" of="$DISK" bs=1M seek=1 conv=notrunc,sparse status=none
+        disk_with_volume "$DISK" "$part" 83
         rm -f "$part"
         echo "$SCRIPT_HASH" >"$stamp"
     fi

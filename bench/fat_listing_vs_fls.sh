@@ -12,41 +12,27 @@ set -euo pipefail
 HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=lib.sh
 source "$HERE/lib.sh"
-BUILD=$(readlink -f "${1:-$HERE/../build}")
-HALVARD=$BUILD/src/cli/halvard
-DATA=$BUILD/bench-data
 RUNS=${RUNS:-5}
+bench_setup "${1:-}"
 DISK=$DATA/fat30k.raw
 STAMP=$DATA/fat30k.stamp
 SCRIPT_HASH=$(sha256sum "${BASH_SOURCE[0]}" | cut -d' ' -f1)
 
-[[ -x $HALVARD ]] || die "no halvard binary at $HALVARD (build first)"
-for tool in fls mkfs.fat mcopy sfdisk python3; do command -v $tool >/dev/null || die "missing tool: $tool"; done
+need_tools fls mkfs.fat mcopy sfdisk python3
 mkdir -p "$DATA"
 
 if [[ ! -f $DISK || ! -f $STAMP || $(cat "$STAMP") != "$SCRIPT_HASH" ]]; then
     echo "fat_listing_vs_fls: building a FAT32 volume of 30,000 files..." >&2
     tmp=$(mktemp -d /tmp/halvard-bench-fat.XXXXXX)
     trap 'rm -rf "$tmp"' EXIT
-    python3 - "$tmp/src" <<'PY'
-import os, sys
-root = sys.argv[1]
-for d in range(30):
-    folder = os.path.join(root, "%02d folder with a long name" % d)
-    os.makedirs(folder)
-    for f in range(1000):
-        # Long names whose first characters differ: mtools then finds a free 8.3 alias at once.
-        with open(os.path.join(folder, "%04d a file with a long name.txt" % f), "w") as out:
-            out.write("%d/%d\n" % (d, f))
-PY
+    # Long names whose first characters differ: mtools then finds a free 8.3 alias at once.
+    make_file_tree "$tmp/src" 30 1000 "%(d)02d folder with a long name" "%(f)04d a file with a long name.txt" \
+        $'%(d)d/%(f)d\n'
     part=$tmp/part.raw
     truncate -s 512M "$part"
     mkfs.fat -F 32 -s 8 -h 2048 "$part" >/dev/null
     (cd "$tmp/src" && MTOOLS_SKIP_CHECK=1 mcopy -s -Q -i "$part" ./* ::/ </dev/null)
-    rm -f "$DISK"
-    truncate -s $((513 * 1024 * 1024)) "$DISK"
-    printf 'label: dos\nstart=2048, size=1048576, type=c\n' | sfdisk -q "$DISK" >/dev/null
-    dd if="$part" of="$DISK" bs=1M seek=1 conv=notrunc,sparse status=none
+    disk_with_volume "$DISK" "$part" c
     echo "$SCRIPT_HASH" >"$STAMP"
 fi
 

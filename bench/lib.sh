@@ -1,5 +1,8 @@
 # Shared by the benchmark scripts (sourced).
 
+# make_carve_volume.py imports a fixture helper from the source tree: no bytecode written there.
+export PYTHONDONTWRITEBYTECODE=1
+
 die() { echo "$(basename "$0" .sh): $*" >&2; exit 1; }
 
 # bench_setup [BUILD_DIR]: every script's start. BUILD (the script's first argument, ../build by default),
@@ -30,6 +33,38 @@ median_seconds() {
         fi
     done
     printf '%s\n' "${times[@]}" | sort -n | sed -n "$(((runs + 1) / 2))p"
+}
+
+# need_tools TOOL...: dies naming the first one missing
+need_tools() {
+    local tool
+    for tool in "$@"; do command -v "$tool" >/dev/null || die "missing tool: $tool"; done
+}
+
+# make_file_tree DIR FOLDERS FILES FOLDER_NAME FILE_NAME CONTENT: FOLDERS folders of FILES small files each below
+# DIR. The names and the content are Python %-formats of d (the folder's number) and f (the file's), as "%(d)03d".
+make_file_tree() {
+    python3 - "$@" <<'PY'
+import os, sys
+root, folders, files, folder_name, file_name, content = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), *sys.argv[4:7]
+for d in range(folders):
+    folder = os.path.join(root, folder_name % {"d": d})
+    os.makedirs(folder)
+    for f in range(files):
+        with open(os.path.join(folder, file_name % {"d": d, "f": f}), "w") as out:
+            out.write(content % {"d": d, "f": f})
+PY
+}
+
+# disk_with_volume DISK VOLUME TYPE: DISK becomes an MBR disk whose one partition (type TYPE) holds VOLUME from
+# sector 2048
+disk_with_volume() {
+    local disk=$1 volume=$2 type=$3 sectors
+    sectors=$(($(stat -c %s "$volume") / 512))
+    rm -f "$disk"
+    truncate -s $(((2048 + sectors) * 512)) "$disk"
+    printf 'label: dos\nstart=2048, size=%d, type=%s\n' "$sectors" "$type" | sfdisk -q "$disk" >/dev/null
+    dd if="$volume" of="$disk" bs=1M seek=1 conv=notrunc,sparse status=none
 }
 
 ratio() { python3 -c "print('%.2f' % ($1 / $2))"; }

@@ -12,13 +12,15 @@ import hashlib
 import io
 import os
 import random
-import re
 import struct
 import subprocess
 import sys
 import tempfile
 import zipfile
 import zlib
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "fixtures"))
+from pdf_writer import append_update, pdf_file  # noqa: E402
 
 volume_path, manifest_path = sys.argv[1], sys.argv[2]
 size_mib = int(sys.argv[3]) if len(sys.argv) > 3 else 2048
@@ -119,26 +121,11 @@ def make_pdf(i):
         xobj = b"/XObject << /Im1 %d 0 R >>" % len(objects)
     objects[1] = b"<< /Type /Pages /Kids [%s] /Count %d >>" % (b" ".join(b"%d 0 R" % k for k in kids), pages)
     objects = [o.replace(b"%FONT%", b"%d" % font).replace(b"%XOBJ%", xobj) for o in objects]
-    body, offsets = b"%PDF-1.4\n", []
-    for number, obj in enumerate(objects, 1):
-        offsets.append(len(body))
-        body += b"%d 0 obj\n" % number + obj + b"\nendobj\n"
-    xref = len(body)
-    body += b"xref\n0 %d\n0000000000 65535 f \n" % (len(objects) + 1) + b"".join(b"%010d 00000 n \n" % o for o in offsets)
-    body += b"trailer\n<< /Size %d /Root 1 0 R >>\nstartxref\n%d\n%%%%EOF\n" % (len(objects) + 1, xref)
     path = os.path.join(work, "in.pdf")
-    open(path, "wb").write(body)
+    open(path, "wb").write(pdf_file(objects))
     data = run(["qpdf", "--object-streams=disable", path, "-"])
-    size = int(re.findall(rb"/Size (\d+)", data)[-1])
     for update in range(rng.choice((0, 1, 1, 2, 3))):
-        previous = int(re.findall(rb"startxref\s+(\d+)", data)[-1])
-        at = len(data)
-        data += b"%d 0 obj\n<< /Title (Revision %d) >>\nendobj\n" % (size, update + 2)
-        xref = len(data)
-        data += b"xref\n0 1\n0000000000 65535 f \n%d 1\n%010d 00000 n \n" % (size, at)
-        data += b"trailer\n<< /Size %d /Root 1 0 R /Info %d 0 R /Prev %d >>\nstartxref\n%d\n%%%%EOF\n" % (
-            size + 1, size, previous, xref)
-        size += 1
+        data = append_update(data, b"Revision %d" % (update + 2))
     return data
 
 

@@ -13,9 +13,7 @@ HERE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$HERE/lib.sh"
 bench_setup "${1:-}"
 
-for tool in qemu-img python3 cmp; do
-    command -v "$tool" >/dev/null || die "missing tool: $tool"
-done
+need_tools qemu-img python3 cmp
 mkdir -p "$DATA"
 RAW=$DATA/qcow2-bench.raw
 trap 'rm -f "$DATA/out-halvard.img" "$DATA/out-qemu.img"' EXIT

@@ -1,6 +1,7 @@
 #include "harness.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -45,9 +46,9 @@ void exerciseImage(ImageKind kind, const std::uint8_t* data, std::size_t size) {
     reader->read(buffer.data(), 4096);
 }
 
-void exerciseVolume(std::span<const VolumeChoice> choices, const std::uint8_t* data, std::size_t size) {
-    if (size < 1 || choices.empty()) return;
-    const VolumeChoice& choice = choices[data[0] % choices.size()];
+void exerciseVolume(std::initializer_list<VolumeChoice> choices, const std::uint8_t* data, std::size_t size) {
+    if (size < 1 || choices.size() == 0) return;
+    const VolumeChoice& choice = std::data(choices)[data[0] % choices.size()];
     const SparseImage image(data + 1, size - 1, kMaxVolumeBytes);
     SparseDisk disk(image);
     VolumeRecord volume;

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include <span>
+#include <initializer_list>
 
 #include "browser/volume_view.h"
 #include "image/image_kind.h"
@@ -29,6 +29,6 @@ struct VolumeChoice {
 
 // Parses the input (one selector byte, then a sparse volume) as the choice the selector picks, then walks the
 // tree, asks every entry's details and saves every file of at most 4 MiB to a scratch folder.
-void exerciseVolume(std::span<const VolumeChoice> choices, const std::uint8_t* data, std::size_t size);
+void exerciseVolume(std::initializer_list<VolumeChoice> choices, const std::uint8_t* data, std::size_t size);
 
 }  // namespace halvard::fuzzing

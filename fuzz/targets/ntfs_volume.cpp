@@ -2,12 +2,8 @@
 // the deep scan for MFT records.
 #include "harness.h"
 
-namespace {
-constexpr halvard::fuzzing::VolumeChoice kChoices[] = {{"NTFS", halvard::ParseMode::Standard},
-                                                        {"NTFS", halvard::ParseMode::Deep}};
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    halvard::fuzzing::exerciseVolume(kChoices, data, size);
+    using halvard::ParseMode;
+    halvard::fuzzing::exerciseVolume({{"NTFS", ParseMode::Standard}, {"NTFS", ParseMode::Deep}}, data, size);
     return 0;
 }

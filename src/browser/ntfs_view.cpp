@@ -110,7 +110,15 @@ EntryDetails NtfsView::details(EntryId entry) const {
     d.name = engine_.entryName(entry);
     d.folder = isFolder(entry);
     d.deleted = isDeleted(entry);
-    if (!engine_.isSynthetic(entry)) {
+    if (const NtfsListFacts* facts = engine_.keptListFacts(entry)) {
+        d.size = facts->size;
+        if (facts->timesKnown) {
+            d.created = localTime(facts->created);
+            d.accessed = localTime(facts->accessed);
+            d.modified = localTime(facts->modified);
+        }
+        d.attributes = NtfsEngine::attributeLetters(facts->attributeFlags);
+    } else if (!engine_.isSynthetic(entry)) {
         // One read of the record serves the size, the times and the attribute letters.
         std::vector<std::uint8_t> record;
         engine_.readEntryRecord(entry, record);

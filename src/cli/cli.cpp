@@ -6,6 +6,12 @@ namespace halvard::cli {
 
 void printError(const Streams& streams, const std::string& text) { streams.err << "halvard: " << text << '\n'; }
 
+int stoppableEnd(const Streams& streams, bool stopped, const std::string& what) {
+    if (!stopped) return kExitOk;
+    printError(streams, "stopped: " + what);
+    return kExitFailed;
+}
+
 int run(int argc, const char* const* argv, Streams streams) {
     CLI::App app{"Halvard Disk Recovery: reads virtual disk images (VHDX, VHD, VDI, VMDK, qcow2, raw) and recovers what they hold.", "halvard"};
     app.require_subcommand(1);

@@ -3,7 +3,9 @@
 // Exit status: 0 success, 1 usage error, 2 the image or volume cannot be read (or the work failed).
 #include <CLI/CLI.hpp>
 #include <iosfwd>
+#include <memory>
 #include <string>
+#include <utility>
 
 namespace halvard::cli {
 
@@ -35,6 +37,21 @@ void addSearchCommand(CLI::App& app, CommandContext& context);
 void addCarveCommand(CLI::App& app, CommandContext& context);
 void addCandidatesCommand(CLI::App& app, CommandContext& context);
 void addMountCommand(CLI::App& app, CommandContext& context);
+
+// Registers a sub-command whose options live in one `Options` object and whose work is `run(options, streams)`.
+// Returns the sub-command and its options, for the caller to declare the options on.
+template <typename Options>
+std::pair<CLI::App*, std::shared_ptr<Options>> addCommand(CLI::App& app, CommandContext& context, const std::string& name,
+                                                          const std::string& description,
+                                                          int (*run)(const Options&, const Streams&)) {
+    auto options = std::make_shared<Options>();
+    CLI::App* command = app.add_subcommand(name, description);
+    command->callback([options, run, &context] { context.exitCode = run(*options, context.streams); });
+    return {command, options};
+}
+
+// How a command that Ctrl-C may stop ends: kExitOk, or, after the line "stopped: <what>", kExitFailed.
+int stoppableEnd(const Streams& streams, bool stopped, const std::string& what);
 
 // Parses `argv` and runs the chosen command; returns the exit status.
 int run(int argc, const char* const* argv, Streams streams);

@@ -76,13 +76,12 @@ int runCandidates(const CandidatesOptions& options, const Streams& s) {
 }  // namespace
 
 void addCandidatesCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<CandidatesOptions>();
-    CLI::App* cmd = app.add_subcommand(
-        "candidates", "List the $MFT records, FAT copies and cluster heaps the advanced mode can start from");
+    const auto [cmd, options] = addCommand(
+        app, context, "candidates",
+        "List the $MFT records, FAT copies and cluster heaps the advanced mode can start from", runCandidates);
     addVolumeChoice(*cmd, options->volume);
     cmd->add_option("--limit", options->limit, "Stop after this many finds of each kind (default 3)");
     cmd->add_flag("--json", options->json, "Print a JSON array");
-    cmd->callback([options, &context] { context.exitCode = runCandidates(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

@@ -178,8 +178,8 @@ int runCarve(const CarveOptions& options, const Streams& s) {
 }  // namespace
 
 void addCarveCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<CarveOptions>();
-    CLI::App* cmd = app.add_subcommand("carve", "Find files in a volume by their signatures (raw recovery)");
+    const auto [cmd, options] =
+        addCommand(app, context, "carve", "Find files in a volume by their signatures (raw recovery)", runCarve);
     addImageArgument(*cmd, options->image, options->overrides);
     cmd->add_option("--volume", options->volume, "VOLUME number of 'halvard volumes', or custom:RAW:START:SIZE_MB")
         ->required();
@@ -189,7 +189,6 @@ void addCarveCommand(CLI::App& app, CommandContext& context) {
     cmd->add_flag("--no-default", options->noDefault, "Do not load FileSetting.txt from beside the program");
     cmd->add_option("--out", options->out, "Write every carved file into this folder");
     cmd->add_flag("--json", options->json, "Print a JSON array: category, name, offset, length, validated");
-    cmd->callback([options, &context] { context.exitCode = runCarve(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

@@ -82,14 +82,13 @@ int runExport(const ExportOptions& options, const Streams& s) {
 }  // namespace
 
 void addExportCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<ExportOptions>();
-    CLI::App* cmd = app.add_subcommand("export", "Write the whole virtual disk as a flat raw image");
+    const auto [cmd, options] =
+        addCommand(app, context, "export", "Write the whole virtual disk as a flat raw image", runExport);
     addImageArgument(*cmd, options->image, options->overrides);
     cmd->add_option("OUT", options->output,
                     "Output file, or a folder to name it in (<image name>.img, then 1<image name>.img, ...)")
         ->required();
     cmd->add_flag("--force", options->force, "Replace an existing output file");
-    cmd->callback([options, &context] { context.exitCode = runExport(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

@@ -5,6 +5,7 @@
 
 #include "cli/image_argument.h"
 #include "cli/cli.h"
+#include "cli/terminal_reporting.h"
 #include "common/texts.h"
 #include "image/image_info.h"
 
@@ -99,31 +100,36 @@ void printText(std::ostream& out, const ImageInfo& info, bool check) {
     for (const auto& damage : info.damage) row("Damage:               ", damage);
 }
 
+int runInfo(const InfoOptions& options, const Streams& s) {
+    ImageInfo info;
+    {
+        // Checking a large image's block table takes a moment: say what is going on meanwhile.
+        TerminalReporting progress(s.err, s.errIsTerminal && options.check);
+        progress.setStatus("checking " + options.image + "...");
+        info = describeImage(options.image, options.overrides);
+    }
+    if (!info.ok) {
+        printError(s, info.error);
+        return kExitFailed;
+    }
+    for (const auto& warning : info.warnings) printError(s, "warning: " + warning);
+    if (options.json)
+        s.out << jsonText(toJson(info, options.check)) << '\n';
+    else
+        printText(s.out, info, options.check);
+    return options.check && !info.damage.empty() ? kExitDamaged : kExitOk;
+}
+
 }  // namespace
 
 void addInfoCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<InfoOptions>();
-    CLI::App* cmd = app.add_subcommand("info", "Show the image's format version, disk size, block size and sector size");
+    const auto [cmd, options] = addCommand(app, context, "info",
+                                           "Show the image's format version, disk size, block size and sector size", runInfo);
     addImageArgument(*cmd, options->image, options->overrides);
     cmd->add_flag("--check", options->check,
                   "Check the image's integrity (VHDX: headers, region tables, metadata, log, block table); exit "
                   "status 3 when it is damaged but readable");
     cmd->add_flag("--json", options->json, "Print one JSON object");
-    cmd->callback([options, &context] {
-        const Streams& s = context.streams;
-        const ImageInfo info = describeImage(options->image, options->overrides);
-        if (!info.ok) {
-            printError(s, info.error);
-            context.exitCode = kExitFailed;
-            return;
-        }
-        for (const auto& warning : info.warnings) printError(s, "warning: " + warning);
-        if (options->json)
-            s.out << jsonText(toJson(info, options->check)) << '\n';
-        else
-            printText(s.out, info, options->check);
-        context.exitCode = options->check && !info.damage.empty() ? kExitDamaged : kExitOk;
-    });
 }
 
 }  // namespace halvard::cli

@@ -57,18 +57,14 @@ int runLs(const LsOptions& options, const Streams& s) {
     }
     printer.finish();
     progress.finish();
-    if (interrupt.interrupted()) {
-        printError(s, "stopped: the listing above is not complete");
-        return kExitFailed;
-    }
-    return kExitOk;
+    return stoppableEnd(s, interrupt.interrupted(), "the listing above is not complete");
 }
 
 }  // namespace
 
 void addLsCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<LsOptions>();
-    CLI::App* cmd = app.add_subcommand("ls", "List the files and folders of a volume, deleted ones included");
+    const auto [cmd, options] =
+        addCommand(app, context, "ls", "List the files and folders of a volume, deleted ones included", runLs);
     addVolumeOptions(*cmd, options->volume);
     cmd->add_option("--path", options->path, "Folder (or file) to list, \"/\"-joined from the volume root");
     cmd->add_flag("--recursive", options->recursive, "Also list everything below");
@@ -77,7 +73,6 @@ void addLsCommand(CLI::App& app, CommandContext& context) {
                   "Also list NTFS alternate data streams, each as an entry FILE:STREAM beside its file");
     auto* json = cmd->add_flag("--json", options->json, "Print a JSON array");
     cmd->add_flag("--bodyfile", options->bodyfile, "Print a body file for timeline tools (mactime -b)")->excludes(json);
-    cmd->callback([options, &context] { context.exitCode = runLs(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

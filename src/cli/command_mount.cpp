@@ -159,13 +159,12 @@ int runMount(const MountOptions& options, const Streams& s) {
 }  // namespace
 
 void addMountCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<MountOptions>();
-    CLI::App* cmd = app.add_subcommand("mount", "Show a volume as a read-only file system (FUSE) until unmounted");
+    const auto [cmd, options] =
+        addCommand(app, context, "mount", "Show a volume as a read-only file system (FUSE) until unmounted", runMount);
     addVolumeOptions(*cmd, options->volume);
     cmd->add_option("MOUNTPOINT", options->mountPoint, "An existing, empty folder to show the volume in")->required();
     cmd->add_flag("--deleted", options->deleted, "Show deleted entries too (a name taken twice gets \" (1)\")");
     cmd->add_flag("--foreground", options->foreground, "Stay in the foreground until unmounted or Ctrl-C");
-    cmd->callback([options, &context] { context.exitCode = runMount(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

@@ -91,8 +91,8 @@ int runSave(const SaveOptions& options, const Streams& s) {
 }  // namespace
 
 void addSaveCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<SaveOptions>();
-    CLI::App* cmd = app.add_subcommand("save", "Save a folder (with its sub-folders) or one file, with time stamps");
+    const auto [cmd, options] =
+        addCommand(app, context, "save", "Save a folder (with its sub-folders) or one file, with time stamps", runSave);
     addVolumeOptions(*cmd, options->volume);
     cmd->add_option("--path", options->path, "Folder or file to save, \"/\"-joined from the volume root")->required();
     cmd->add_option("--out", options->out, "Output folder (created if missing)")->required();
@@ -101,7 +101,6 @@ void addSaveCommand(CLI::App& app, CommandContext& context) {
                     "md5sum write them; names relative to the output folder)");
     cmd->add_flag("--streams", options->volume.streams,
                   "Also save NTFS alternate data streams, each as a file FILE:STREAM beside its file");
-    cmd->callback([options, &context] { context.exitCode = runSave(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

@@ -5,6 +5,7 @@
 #include "browser/search.h"
 #include "cli/entry_output.h"
 #include "cli/interrupt_stop.h"
+#include "cli/terminal_reporting.h"
 #include "cli/volume_view_session.h"
 
 namespace halvard::cli {
@@ -29,28 +30,27 @@ int runSearch(const SearchOptions& options, const Streams& s) {
     if (!parsed) return status;
     EntryPrinter printer(s.out, *parsed->view, options.json ? EntryFormat::json : EntryFormat::lines);
     SearchHooks hooks;
+    // Results sent to a file or a program leave the terminal free for the walk's progress.
+    TerminalReporting progress(s.err, s.errIsTerminal && !s.outIsTerminal);
+    hooks.reporting = progress.reporting();
     hooks.found = [&printer](const std::string& path, EntryId entry) { printer.add(path, entry); };
     const SearchOutcome outcome =
         searchVolume(*parsed->view, options.pattern, SearchPathStyle{"", '/'}, hooks, interrupt.poll());
     printer.finish();
-    if (outcome.stopped || interrupt.interrupted()) {
-        printError(s, "stopped: the results above are not complete");
-        return kExitFailed;
-    }
-    return kExitOk;
+    progress.finish();
+    return stoppableEnd(s, outcome.stopped || interrupt.interrupted(), "the results above are not complete");
 }
 
 }  // namespace
 
 void addSearchCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<SearchOptions>();
-    CLI::App* cmd = app.add_subcommand("search", "Find files whose names match a pattern, deleted ones included");
+    const auto [cmd, options] =
+        addCommand(app, context, "search", "Find files whose names match a pattern, deleted ones included", runSearch);
     addVolumeOptions(*cmd, options->volume);
     cmd->add_option("PATTERN", options->pattern,
                     "Regular expression found anywhere in the name, case ignored; \"|\" joins patterns (\"txt|jpg\")")
         ->required();
     cmd->add_flag("--json", options->json, "Print a JSON array");
-    cmd->callback([options, &context] { context.exitCode = runSearch(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

@@ -57,22 +57,16 @@ int runVolumes(const VolumesOptions& options, const Streams& s) {
         s.err << "halvard: no volumes found" << (options.scan.advanced ? "" : "; try --advanced") << '\n';
     else
         printTable(s.out, records);
-    if (stopped) {
-        printError(s, "stopped: the volumes above were found before the stop");
-        return kExitFailed;
-    }
-    return kExitOk;
+    return stoppableEnd(s, stopped, "the volumes above were found before the stop");
 }
 
 }  // namespace
 
 void addVolumesCommand(CLI::App& app, CommandContext& context) {
-    auto options = std::make_shared<VolumesOptions>();
-    CLI::App* cmd = app.add_subcommand("volumes", "List the volumes of the virtual disk");
+    const auto [cmd, options] = addCommand(app, context, "volumes", "List the volumes of the virtual disk", runVolumes);
     addImageArgument(*cmd, options->image, options->overrides);
     addScanOptions(*cmd, options->scan);
     cmd->add_flag("--json", options->json, "Print a JSON array");
-    cmd->callback([options, &context] { context.exitCode = runVolumes(*options, context.streams); });
 }
 
 }  // namespace halvard::cli

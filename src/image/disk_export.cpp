@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
-#include <future>
 #include <optional>
 #include <sys/statvfs.h>
 #include <system_error>
@@ -14,6 +13,7 @@
 #include <vector>
 
 #include "common/bytes.h"
+#include "common/helper_thread.h"
 #include "common/host_files.h"
 #include "image/unstored_skip.h"
 
@@ -80,6 +80,33 @@ int writeNonZero(int fd, const std::uint8_t* data, std::size_t length, std::uint
         at = end;
     }
     return 0;
+}
+
+// A part of the disk that lies as it is in an image file.
+struct Stretch {
+    DiskReader::FileStretch where;
+    std::uint64_t diskOffset = 0;
+    std::uint64_t length = 0;
+};
+
+// The stretches that make up [offset, offset + length) of the disk, or none when some of it does not lie as it is
+// in a file (zeros the image does not store, compressed data) or it lies in pieces too small to be worth a copy
+// each. A chunk across blocks that lie apart in the image file is copied stretch by stretch.
+std::vector<Stretch> stretchesOf(const DiskReader& reader, std::uint64_t offset, std::uint64_t length) {
+    constexpr std::size_t kMostStretches = 64;
+    if (const auto whole = reader.fileStretch(offset, length)) return {Stretch{*whole, offset, length}};
+    std::vector<Stretch> stretches;
+    for (std::uint64_t at = offset, end = offset + length; at < end;) {
+        const SectorMapping mapping = reader.locate(at / kSectorSize);
+        const std::uint64_t together = std::min(end - at, mapping.runSectors * kSectorSize);
+        const auto where = mapping.state == SectorMapping::State::Allocated && stretches.size() < kMostStretches
+                               ? reader.fileStretch(at, together)
+                               : std::nullopt;
+        if (!where) return {};
+        stretches.push_back({*where, at, together});
+        at += together;
+    }
+    return stretches;
 }
 
 // Sectors of one chunk that cannot be read; they stay zeros in `buffer`.
@@ -151,8 +178,9 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
         std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kExportChunkSize);
         std::uint64_t offset = 0;
         std::size_t length = 0;
-        // Set when the chunk lies as it is in one image file: the kernel copies it, and it is not read here.
-        std::optional<DiskReader::FileStretch> stretch;
+        // Set when the chunk lies as it is in image files, in these stretches one after the other: the kernel
+        // copies it, and it is not read here.
+        std::vector<Stretch> stretches;
     };
     bool kernelCopies = true;  // until the kernel refuses once (another file system, say)
     Chunk reading, writing;
@@ -162,8 +190,9 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
         if (stored >= result.totalBytes) return false;
         chunk.offset = stored / kExportChunkSize * kExportChunkSize;
         chunk.length = static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - chunk.offset));
-        chunk.stretch = kernelCopies ? reader.fileStretch(chunk.offset, chunk.length) : std::nullopt;
-        if (chunk.stretch) return true;
+        chunk.stretches.clear();
+        if (kernelCopies) chunk.stretches = stretchesOf(reader, chunk.offset, chunk.length);
+        if (!chunk.stretches.empty()) return true;
         reader.seek(static_cast<std::int64_t>(chunk.offset));
         if (!reader.read(chunk.bytes.data(), chunk.length))
             result.unreadableSectors += countUnreadable(reader, chunk.offset, chunk.bytes.data(), chunk.length);
@@ -172,18 +201,16 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     // Copies a chunk that lies in one file inside the kernel, or writes what is not zeros of the bytes read.
     constexpr int kNotCopied = -1;
     auto writeChunk = [fd](const Chunk& chunk) {
-        if (chunk.stretch)
-            return chunk.stretch->file->copyTo(chunk.stretch->offset, chunk.length, fd, chunk.offset) ? 0 : kNotCopied;
-        return writeNonZero(fd, chunk.bytes.data(), chunk.length, chunk.offset);
+        if (chunk.stretches.empty()) return writeNonZero(fd, chunk.bytes.data(), chunk.length, chunk.offset);
+        for (const Stretch& s : chunk.stretches)
+            if (!s.where.file->copyTo(s.where.offset, s.length, fd, s.diskOffset)) return kNotCopied;
+        return 0;
     };
-    auto startWrite = [&writeChunk](const Chunk& chunk) {
-        try {
-            return std::async(std::launch::async, writeChunk, std::cref(chunk));
-        } catch (const std::system_error&) {  // no thread to be had: write here
-            std::promise<int> done;
-            done.set_value(writeChunk(chunk));
-            return done.get_future();
-        }
+    HelperThread writer;
+    int writeError = 0;
+    auto startWrite = [&](const Chunk& chunk) {
+        if (!writer.post([&writeChunk, &writeError, &chunk] { writeError = writeChunk(chunk); }))
+            writeError = writeChunk(chunk);  // no thread to be had: write here
     };
     std::uint64_t shownStep = 0;
     auto showProgress = [&] {
@@ -203,14 +230,15 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     }
     while (more) {
         std::swap(reading, writing);
-        std::future<int> written = startWrite(writing);
+        startWrite(writing);
         const std::uint64_t end = writing.offset + writing.length;
         more = end < result.totalBytes && readNext(end, reading);
-        int error = written.get();
+        writer.wait();
+        int error = writeError;
         if (error == kNotCopied) {
             // What was copied is written again from the bytes read here; later chunks are read, not copied.
             kernelCopies = false;
-            writing.stretch.reset();
+            writing.stretches.clear();
             reader.seek(static_cast<std::int64_t>(writing.offset));
             if (!reader.read(writing.bytes.data(), writing.length))
                 result.unreadableSectors += countUnreadable(reader, writing.offset, writing.bytes.data(), writing.length);

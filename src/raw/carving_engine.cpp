@@ -14,8 +14,8 @@ namespace halvard {
 namespace {
 
 constexpr std::uint64_t kSector = 512;
-constexpr std::uint8_t kWildcard = 0x2A;
-constexpr std::size_t kMaxPendingStarts = 1 << 20;  // '*' in a signature matches any byte
+constexpr std::uint8_t kWildcard = 0x2A;  // '*' in a signature matches any byte
+constexpr std::size_t kMaxPendingStarts = 1 << 20;
 
 bool matchesAt(const std::uint8_t* data, const std::uint8_t* signature, std::size_t length) {
     for (std::size_t k = 0; k < length; ++k)
@@ -82,6 +82,7 @@ bool CarvingEngine::buildMatchTable() {
             std::memcpy(entry.bytes, d.startSignature.data(), entry.length);
             startEntries_.push_back(entry);
         }
+        indexStartEntries();
         pendingStarts_.assign(definitions_.size(), {});
         endSearchFrom_.assign(definitions_.size(), 0);
         return true;
@@ -135,6 +136,7 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
         },
         volumeSize_);
     for (std::uint64_t b = 0; b < blocks && !buffer.empty(); ++b) {
+        finishReadAhead();
         next_ = std::max(next_, unstored.next(std::max(next_, b * kBlockSize), kSector));
         b = std::max(b, next_ / kBlockSize);
         if (b >= blocks) break;
@@ -143,7 +145,8 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
         const std::uint64_t blockStart = b * kBlockSize;
         const std::uint64_t blockEnd = std::min(blockStart + kBlockSize, volumeSize_);
         if (next_ >= blockEnd) continue;  // skipped as part of a file found earlier
-        readBlock(blockStart, buffer);
+        if (!takeReadAhead(blockStart, buffer)) readBlock(blockStart, buffer);
+        if (blockEnd < volumeSize_) startReadAhead(blockEnd);
         bool stopped = false;
         while (next_ < blockEnd) {
             if (stop_.stopNow()) {
@@ -154,6 +157,8 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
         }
         if (stopped) break;
     }
+    finishReadAhead();
+    readAhead_ = {};
     reporting_.setPosition(progressEnd);
     skippedBytes_ = unstored.skippedBytes();
     if (skippedBytes_) reporting_.setStatus(unstoredSkipText(skippedBytes_));
@@ -174,6 +179,57 @@ void CarvingEngine::readBlock(std::uint64_t blockStart, std::vector<std::uint8_t
     reader_->read(buffer.data(), wanted);
 }
 
+void CarvingEngine::indexStartEntries() {
+    firstByteIndex_.clear();
+    allWildcardEntries_.clear();
+    for (std::size_t i = 0; i < startEntries_.size(); ++i) {
+        const MatchEntry& e = startEntries_[i];
+        const auto* first = std::find_if(e.bytes, e.bytes + e.length, [](std::uint8_t b) { return b != kWildcard; });
+        if (first == e.bytes + e.length) {
+            allWildcardEntries_.push_back(static_cast<std::uint16_t>(i));
+            continue;
+        }
+        const auto position = static_cast<std::uint16_t>(e.offset + (first - e.bytes));
+        auto group = std::find_if(firstByteIndex_.begin(), firstByteIndex_.end(),
+                                  [&](const FirstByteIndex& g) { return g.position == position; });
+        if (group == firstByteIndex_.end()) {
+            firstByteIndex_.emplace_back();
+            group = firstByteIndex_.end() - 1;
+            group->position = position;
+        }
+        group->entries[*first].push_back(static_cast<std::uint16_t>(i));  // in table order
+    }
+}
+
+void CarvingEngine::startReadAhead(std::uint64_t blockStart) {
+    readAhead_.held = false;
+    try {
+        if (!readAhead_.thread) readAhead_.thread = std::make_unique<HelperThread>();
+        readAhead_.buffer.resize(kBlockSize + kSector);
+        readAhead_.blockStart = blockStart;
+        readAhead_.held = readAhead_.thread->post([this, blockStart] { readBlock(blockStart, readAhead_.buffer); });
+    } catch (const std::exception&) {
+        // No memory: the block is read when its turn comes.
+    }
+}
+
+void CarvingEngine::finishReadAhead() {
+    if (!readAhead_.thread) return;
+    try {
+        readAhead_.thread->wait();
+    } catch (const std::exception&) {
+        readAhead_.held = false;
+    }
+}
+
+bool CarvingEngine::takeReadAhead(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer) {
+    finishReadAhead();
+    if (!readAhead_.held || readAhead_.blockStart != blockStart || readAhead_.buffer.size() != buffer.size()) return false;
+    readAhead_.held = false;
+    std::swap(buffer, readAhead_.buffer);
+    return true;
+}
+
 bool CarvingEngine::signaturesMatchZeros() const {
     const std::uint8_t zeros[kSector] = {};
     for (const MatchEntry& e : startEntries_)
@@ -186,9 +242,21 @@ bool CarvingEngine::signaturesMatchZeros() const {
 }
 
 int CarvingEngine::matchStart(const std::uint8_t* window) const {
-    for (const MatchEntry& e : startEntries_)
-        if (matchesAt(window + e.offset, e.bytes, e.length)) return e.definition;
-    return -1;
+    // The first entry in table order that matches wins, as if every entry were compared in turn.
+    std::size_t best = startEntries_.size();
+    auto firstMatch = [&](const std::vector<std::uint16_t>& candidates) {
+        for (const std::uint16_t i : candidates) {
+            if (i >= best) return;
+            const MatchEntry& e = startEntries_[i];
+            if (matchesAt(window + e.offset, e.bytes, e.length)) {
+                best = i;
+                return;
+            }
+        }
+    };
+    for (const FirstByteIndex& group : firstByteIndex_) firstMatch(group.entries[window[group.position]]);
+    firstMatch(allWildcardEntries_);
+    return best < startEntries_.size() ? startEntries_[best].definition : -1;
 }
 
 void CarvingEngine::examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o) {
@@ -224,6 +292,7 @@ bool CarvingEngine::settledByFormatCheck(std::size_t definition, std::uint64_t a
     // A volume full of starts whose ends never come (hostile or badly damaged) would have every check read its
     // whole window; past the budget the signatures decide, as for a check that cannot.
     if (checkBytesLeft_ == 0) return false;
+    finishReadAhead();
     std::uint64_t limit = volumeSize_ - at;
     if (d.approxFileSize > 0) limit = std::min(limit, static_cast<std::uint64_t>(d.approxFileSize));
     CandidateBytes bytes(*reader_, at, limit);

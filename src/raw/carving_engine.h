@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "common/helper_thread.h"
 #include "common/sinks.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
@@ -69,8 +71,15 @@ private:
     };
 
     bool buildMatchTable();
+    void indexStartEntries();
     void prepareTree();
     void readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer);
+    // The block after the one being examined is read on a helper thread meanwhile. One thread at a time uses the
+    // reader: every other read waits for the read ahead first.
+    void startReadAhead(std::uint64_t blockStart);
+    void finishReadAhead();
+    // Moves the block read ahead into `buffer` when it is the one at `blockStart`.
+    bool takeReadAhead(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer);
     // Examines the sector at `o` of the block; sets next_ to the next offset to examine.
     void examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o);
     int matchStart(const std::uint8_t* window) const;
@@ -86,6 +95,14 @@ private:
 
     std::vector<SignatureDefinition> definitions_;
     std::vector<MatchEntry> startEntries_;
+    // The start entries by the first byte of their signature that is no wildcard, at each position in the sector
+    // where such a byte stands: most sectors match no entry's first byte, and are done with in a few look-ups.
+    struct FirstByteIndex {
+        std::uint16_t position = 0;
+        std::vector<std::vector<std::uint16_t>> entries = std::vector<std::vector<std::uint16_t>>(256);  // by byte
+    };
+    std::vector<FirstByteIndex> firstByteIndex_;
+    std::vector<std::uint16_t> allWildcardEntries_;  // signatures of wildcards only match any sector
     // A start still waiting for its end signature, with the start found after it (0: none yet), where an
     // unpaired file must end at the latest.
     struct PendingStart {
@@ -101,6 +118,13 @@ private:
     std::uint64_t checkBytesLeft_ = 0;  // what the format checks may still read in this scan
     std::uint64_t volumeSize_ = 0;
     std::uint64_t next_ = 0;  // offset of the next sector to examine
+    struct ReadAhead {
+        std::unique_ptr<HelperThread> thread;
+        std::uint64_t blockStart = 0;
+        bool held = false;  // buffer holds (once the thread is done) the block at blockStart
+        std::vector<std::uint8_t> buffer;
+    };
+    ReadAhead readAhead_;
     DiskReader* reader_ = nullptr;
     TreeControl* tree_ = nullptr;
     Reporting reporting_;

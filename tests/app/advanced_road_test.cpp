@@ -21,21 +21,20 @@
 #include "app/browser_page.h"
 #include "app/wizard_flow.h"
 #include "image/image_kind.h"
-#include "page_lookup.h"
-#include "recording_sink.h"
+#include "wizard_road.h"
 
 using halvard::ApplicationState;
 using halvard::VolumeRecord;
 using halvard::gui::AdvancedOptionsPage;
 using halvard::gui::RecoveryModePage;
 using halvard::gui::BrowserPage;
-using halvard::gui::testing::RecordingMessageSink;
-using halvard::gui::testing::child;
-using halvard::gui::testing::childNamed;
+using namespace halvard::gui::testing;
 
 namespace {
 
 const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
+// An advanced scan reads whole volumes: it may take longer than the wizard's other work.
+constexpr int kWorkTimeoutMs = 30000;
 
 
 QJsonObject manifestVolume(const QString& name) {
@@ -54,13 +53,6 @@ bool waitUntil(Page* page, bool (Page::*busy)() const) {
     return !(page->*busy)();
 }
 
-bool browserBusy(BrowserPage* page) {
-    QElapsedTimer timer;
-    timer.start();
-    while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < 30000) QTest::qWait(10);
-    return page->workerBusy() || page->parseRunning();
-}
-
 int indexOfOffset(QComboBox* list, qulonglong offset) {
     for (int i = 0; i < list->count(); ++i)
         if (list->itemData(i, halvard::gui::kOffsetRole).toULongLong() == offset) return i;
@@ -68,12 +60,12 @@ int indexOfOffset(QComboBox* list, qulonglong offset) {
 }
 
 // The recovery mode page on one damaged volume, with the image open as the volume list page leaves it.
-struct Road {
+struct AdvancedRoad {
     ApplicationState state;
     RecordingMessageSink messages;
     std::unique_ptr<RecoveryModePage> modes;
 
-    Road(const QString& image, const VolumeRecord& volume) {
+    AdvancedRoad(const QString& image, const VolumeRecord& volume) {
         state.activeReader = halvard::openImage((kFixtures + u'/' + image).toStdString()).reader;
         modes = std::make_unique<RecoveryModePage>(state, volume);
         modes->setMessageSink(&messages);
@@ -96,7 +88,7 @@ struct Road {
         auto* browser = options->findChild<BrowserPage*>();
         if (!browser) return nullptr;
         browser->setMessageSink(&messages);
-        return browserBusy(browser) ? nullptr : browser;
+        return waitForWork(browser, kWorkTimeoutMs) ? browser : nullptr;
     }
 };
 
@@ -149,7 +141,7 @@ private slots:
 
     // A FAT32 finder on the NTFS volume finds nothing: Next says so and stays.
     void nothingFoundKeepsThePage() {
-        Road road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"FAT32", "", "1", "16", 34816});
+        AdvancedRoad road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"FAT32", "", "1", "16", 34816});
         AdvancedOptionsPage* options = road.toOptions();
         QVERIFY(options);
         QCOMPARE(road.messages.shown.last(), QStringLiteral("NO FAT  FAT32-ENTRY found .."));
@@ -163,7 +155,7 @@ private slots:
     // A cluster size that is none refuses the parse on the browser page, which can then go back.
     void unusableClusterSizeIsRefused() {
         const QJsonObject v = manifestVolume(QStringLiteral("fat16-noboot"));
-        Road road(QStringLiteral("adv_fat_disk.raw"), VolumeRecord{"FAT16", "", "0", "12", v[QStringLiteral("start")].toInteger()});
+        AdvancedRoad road(QStringLiteral("adv_fat_disk.raw"), VolumeRecord{"FAT16", "", "0", "12", v[QStringLiteral("start")].toInteger()});
         AdvancedOptionsPage* options = road.toOptions();
         QVERIFY(options);
         QCOMPARE(child<QLabel>(options, "foundLabel")->text(), QStringLiteral("Total fat16 Entries Found:"));
@@ -179,7 +171,7 @@ private slots:
 
     // Back while the finders run (paused) stops them and waits before the engine goes.
     void backDuringTheFindersIsSafe() {
-        Road road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"NTFS", "", "1", "16", 34816});
+        AdvancedRoad road(QStringLiteral("adv_mixed_disk.raw"), VolumeRecord{"NTFS", "", "1", "16", 34816});
         road.modes->chooseAdvanced();
         child(road.modes.get(), "nextButton")->click();
         QPointer<AdvancedOptionsPage> options = road.modes->findChild<AdvancedOptionsPage*>();
@@ -195,7 +187,7 @@ private:
                    const std::function<void(AdvancedOptionsPage*)>& pick) {
         const VolumeRecord volume{fileSystem.toStdString(), "", "1", std::to_string(v[QStringLiteral("size_mib")].toInt()),
                                   v[QStringLiteral("start")].toInteger()};
-        Road road(v[QStringLiteral("disk")].toString(), volume);
+        AdvancedRoad road(v[QStringLiteral("disk")].toString(), volume);
         AdvancedOptionsPage* options = road.toOptions();
         QVERIFY(options && options->isVisible() && !road.modes->isVisible());
         QVERIFY2(road.messages.shown.last().startsWith(QStringLiteral("Number of ")), qPrintable(road.messages.shown.last()));
@@ -226,11 +218,7 @@ private:
 
             if (round == 0) {
                 QTemporaryDir out;
-                browser->setFolderChooser([&out](QWidget*) { return out.path(); });
-                tree->setCurrentItem(photos);
-                road.messages.answers = {true};
-                child(browser, "saveButton")->click();
-                QVERIFY(!browserBusy(browser));
+                QVERIFY(saveInto(out.path(), browser, photos, road.messages, kWorkTimeoutMs));
                 int compared = 0;
                 for (const QJsonValue f : v[QStringLiteral("files")].toArray()) {
                     const QString path = f.toObject()[QStringLiteral("path")].toString();

@@ -168,11 +168,7 @@ private slots:
 
         // Saving the folder writes the source's files below it, content and times as the source has them.
         QTemporaryDir out;
-        page->setFolderChooser([&out](QWidget*) { return out.path(); });
-        tree->setCurrentItem(item);
-        road.messages.answers = {true};
-        child(page, "saveButton")->click();
-        QVERIFY(waitForWork(page));
+        QVERIFY(saveInto(out.path(), page, item, road.messages));
         // The engines of NTFS and FAT32 end the sentence with a full stop, the others do not.
         QVERIFY(road.messages.shown.last().startsWith(QStringLiteral("Saving process done")));
         int compared = 0;

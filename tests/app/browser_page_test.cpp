@@ -36,7 +36,6 @@ using halvard::VolumeRecord;
 using halvard::gui::RecoveryModePage;
 using halvard::gui::ImagePage;
 using halvard::gui::BrowserPage;
-using halvard::gui::testing::RecordingMessageSink;
 using namespace halvard::gui::testing;
 
 namespace {
@@ -285,11 +284,7 @@ private:
 
         // Save the folder and compare it with the manifest.
         QTemporaryDir out;
-        page->setFolderChooser([&out](QWidget*) { return out.path(); });
-        tree->setCurrentItem(folder);
-        road.messages.answers = {true};
-        child(page, "saveButton")->click();
-        QVERIFY(waitForWork(page));
+        QVERIFY(saveInto(out.path(), page, folder, road.messages));
         QCOMPARE(road.messages.shown.last(), QStringLiteral("Saving process done."));
         const QString question = road.messages.shown[road.messages.shown.size() - 2];
         QVERIFY2(question.startsWith(QStringLiteral("? number of files found inside this folder = ")) &&

@@ -90,11 +90,7 @@ private slots:
             auto* tree = child<QTreeWidget>(page, "volumeTree");
             QTreeWidgetItem* root = tree->topLevelItem(0);
             QVERIFY(root);
-            page->setFolderChooser([&fromGui](QWidget*) { return fromGui.path(); });
-            tree->setCurrentItem(root);
-            road.messages.answers = {true};
-            child(page, "saveButton")->click();
-            QVERIFY(waitForWork(page));
+            QVERIFY(saveInto(fromGui.path(), page, root, road.messages));
             QVERIFY2(road.messages.shown.last().startsWith(QStringLiteral("Saving process done")),
                      qPrintable(road.messages.shown.join(QStringLiteral("; "))));
         }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "support/put_bytes.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard::gui::testing {
@@ -18,9 +19,7 @@ struct MbrSlot {
     std::uint32_t sectorCount = 0;
 };
 
-inline void putLe(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
+using halvard::testing::putLe;
 
 // Sector 0 with up to four primary slots and the boot signature.
 inline std::vector<std::uint8_t> mbrSector(const std::vector<MbrSlot>& entries) {

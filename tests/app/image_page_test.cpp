@@ -19,12 +19,14 @@
 
 #include "app/image_reader.h"
 #include "app/image_page.h"
+#include "page_lookup.h"
 #include "recording_sink.h"
 #include "support/vhdx_builder.h"
 
 using halvard::ApplicationState;
 using halvard::gui::ImagePage;
 using halvard::gui::testing::RecordingMessageSink;
+using halvard::gui::testing::child;
 using halvard::testing::VhdxSpec;
 
 namespace {
@@ -62,11 +64,7 @@ struct Page {
     }
 
     template <typename T = QWidget>
-    T* find(const char* name) {
-        T* widget = page.findChild<T*>(QString::fromLatin1(name));
-        if (!widget) qFatal("no control named %s", name);
-        return widget;
-    }
+    T* find(const char* name) { return child<T>(&page, name); }
     QLineEdit* edit(const char* name) { return find<QLineEdit>(name); }
     QPushButton* next() { return find<QPushButton>("nextButton"); }
 

@@ -17,6 +17,7 @@
 #include "app/parsing_modes_page.h"
 #include "app/volume_list_page.h"
 #include "disk_images.h"
+#include "page_lookup.h"
 #include "image/vhdx_reader.h"
 #include "recording_sink.h"
 
@@ -26,8 +27,7 @@ using halvard::gui::ImageHandover;
 using halvard::gui::VolumeListPage;
 using halvard::gui::ScanChoices;
 using halvard::gui::ScanMode;
-using halvard::gui::testing::kMiB;
-using halvard::gui::testing::RecordingMessageSink;
+using namespace halvard::gui::testing;
 using halvard::testing::VhdxSpec;
 
 Q_DECLARE_METATYPE(ScanMode)
@@ -70,11 +70,7 @@ struct Page {
     }
 
     template <typename T = QWidget>
-    T* find(const char* name) {
-        T* widget = page->findChild<T*>(QString::fromLatin1(name));
-        if (!widget) qFatal("no control named %s", name);
-        return widget;
-    }
+    T* find(const char* name) { return child<T>(page.get(), name); }
     QPushButton* button(const char* name) { return find<QPushButton>(name); }
     QCheckBox* box(const char* name) { return find<QCheckBox>(name); }
     QString status() { return find<QLabel>("statusText")->text(); }

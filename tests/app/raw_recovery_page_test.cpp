@@ -13,6 +13,7 @@
 #include "app/raw_result_tree.h"
 #include "app/signature_editor_dialog.h"
 #include "image/image_kind.h"
+#include "page_lookup.h"
 #include "raw/signature_file.h"
 #include "recording_sink.h"
 
@@ -21,6 +22,7 @@ using halvard::VolumeRecord;
 using halvard::gui::RawRecoveryPage;
 using halvard::gui::SignatureEditorDialog;
 using halvard::gui::testing::RecordingMessageSink;
+using halvard::gui::testing::child;
 
 namespace {
 
@@ -33,13 +35,6 @@ std::vector<char> pngLike() {
     std::copy(start, start + 4, bytes.begin());
     std::copy(end, end + 4, bytes.end() - 4);
     return bytes;
-}
-
-template <typename T>
-T* child(QWidget& parent, const char* name) {
-    T* widget = parent.findChild<T*>(QString::fromLatin1(name));
-    if (!widget) qFatal("no control named %s", name);
-    return widget;
 }
 
 }  // namespace
@@ -61,13 +56,13 @@ void RawRecoveryPageTest::editorWritesAndPageCarvesAndSaves() {
     SignatureEditorDialog editor;
     editor.setMessageSink(&editorMessages);
     editor.setFileChooser([&](QWidget*) { return signatures; });
-    child<QLineEdit>(editor, "extension")->setText(QStringLiteral("png"));
-    child<QLineEdit>(editor, "startSignature")->setText(QStringLiteral("0x89,0x50,0x4E,0x47"));
-    child<QLineEdit>(editor, "endSignature")->setText(QStringLiteral("49,45,4E,44"));
-    child<QLineEdit>(editor, "approxSize")->setText(QStringLiteral("20000"));
-    child<QLineEdit>(editor, "category")->setText(QStringLiteral("Pictures"));
-    child<QPushButton>(editor, "browse")->click();
-    child<QPushButton>(editor, "save")->click();
+    child<QLineEdit>(&editor, "extension")->setText(QStringLiteral("png"));
+    child<QLineEdit>(&editor, "startSignature")->setText(QStringLiteral("0x89,0x50,0x4E,0x47"));
+    child<QLineEdit>(&editor, "endSignature")->setText(QStringLiteral("49,45,4E,44"));
+    child<QLineEdit>(&editor, "approxSize")->setText(QStringLiteral("20000"));
+    child<QLineEdit>(&editor, "category")->setText(QStringLiteral("Pictures"));
+    child<QPushButton>(&editor, "browse")->click();
+    child<QPushButton>(&editor, "save")->click();
     QCOMPARE(editorMessages.shown, QStringList{QStringLiteral("everything initialized well.....")});
     const auto readBack = halvard::readSignatureFile(signatures.toStdString(), halvard::SignatureFileKind::User, 0, {});
     QVERIFY(readBack && readBack->size() == 1);
@@ -117,12 +112,12 @@ void RawRecoveryPageTest::parseWithoutDefinitionsRefuses() {
     RecordingMessageSink messages;
     RawRecoveryPage page(state, VolumeRecord{"RAW", "", "0", "2", 0}, QString(), false);
     page.setMessageSink(&messages);
-    child<QCheckBox>(page, "loadDefault")->setChecked(false);
-    child<QLineEdit>(page, "signaturePath")->clear();
+    child<QCheckBox>(&page, "loadDefault")->setChecked(false);
+    child<QLineEdit>(&page, "signaturePath")->clear();
     page.parse();
     QCOMPARE(messages.shown, QStringList{QStringLiteral("Enter the info file first..")});
-    QVERIFY(!child<QPushButton>(page, "parse")->isEnabled());
-    QVERIFY(child<QPushButton>(page, "back")->isEnabled());
+    QVERIFY(!child<QPushButton>(&page, "parse")->isEnabled());
+    QVERIFY(child<QPushButton>(&page, "back")->isEnabled());
 }
 
 // Stop asks nothing: it says the process is stopping; Pause and Resume say they were pressed.
@@ -140,7 +135,7 @@ void RawRecoveryPageTest::pauseStopAndResumeSayWhatTheyDo() {
     page.show();
     page.parse();
     QVERIFY(page.working());  // the worker waits for its first report until events are served
-    auto* status = child<QLabel>(page, "status");
+    auto* status = child<QLabel>(&page, "status");
     page.pause();
     QCOMPARE(status->text(), QStringLiteral("Pause button pressed"));
     page.stop();
@@ -149,7 +144,7 @@ void RawRecoveryPageTest::pauseStopAndResumeSayWhatTheyDo() {
     QCOMPARE(status->text(), QStringLiteral("Resume button pressed"));
     QTRY_VERIFY(!page.working());
     for (const QString& shown : messages.shown) QVERIFY2(!shown.startsWith(u'?'), qPrintable(shown));
-    QVERIFY(child<QLabel>(page, "fileListTitle")->text() == QStringLiteral("File(s) List"));
+    QVERIFY(child<QLabel>(&page, "fileListTitle")->text() == QStringLiteral("File(s) List"));
 }
 
 QTEST_MAIN(RawRecoveryPageTest)

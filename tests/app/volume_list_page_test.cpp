@@ -17,6 +17,7 @@
 #include "app/volume_list_page.h"
 #include "app/sector_field.h"
 #include "disk_images.h"
+#include "page_lookup.h"
 #include "recording_sink.h"
 
 using halvard::ApplicationState;
@@ -25,12 +26,7 @@ using halvard::gui::VolumeListPage;
 using halvard::gui::ScanChoices;
 using halvard::gui::ScanMode;
 using halvard::gui::SectorSpinBox;
-using halvard::gui::testing::diskSpec;
-using halvard::gui::testing::kMiB;
-using halvard::gui::testing::mbrSector;
-using halvard::gui::testing::MbrSlot;
-using halvard::gui::testing::ntfsBootSector;
-using halvard::gui::testing::RecordingMessageSink;
+using namespace halvard::gui::testing;
 using NextTarget = VolumeListPage::NextTarget;
 
 namespace {
@@ -74,11 +70,7 @@ struct Page {
     }
 
     template <typename T = QWidget>
-    T* find(const char* name) {
-        T* widget = page->findChild<T*>(QString::fromLatin1(name));
-        if (!widget) qFatal("no control named %s", name);
-        return widget;
-    }
+    T* find(const char* name) { return child<T>(page.get(), name); }
     QPushButton* button(const char* name) { return find<QPushButton>(name); }
     QTableWidget* list() { return find<QTableWidget>("volumeList"); }
     QCheckBox* customBox() { return find<QCheckBox>("customSettingsBox"); }

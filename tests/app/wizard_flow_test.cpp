@@ -22,8 +22,7 @@ using halvard::ApplicationState;
 using halvard::gui::ParsingModesPage;
 using halvard::gui::VolumeListPage;
 using halvard::gui::ImagePage;
-using halvard::gui::testing::kMiB;
-using halvard::gui::testing::RecordingMessageSink;
+using namespace halvard::gui::testing;
 
 namespace {
 

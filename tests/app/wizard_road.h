@@ -63,11 +63,23 @@ struct Road {
     }
 };
 
-inline bool waitForWork(BrowserPage* page) {
+// True once the page's parse and worker have finished, false when they still run after `timeoutMs`.
+inline bool waitForWork(BrowserPage* page, int timeoutMs = 20000) {
     QElapsedTimer timer;
     timer.start();
-    while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < 20000) QTest::qWait(10);
+    while ((page->workerBusy() || page->parseRunning()) && timer.elapsed() < timeoutMs) QTest::qWait(10);
     return !page->workerBusy() && !page->parseRunning();
+}
+
+// Saves `item` into `folder` as a user does: the item made current, Save clicked, the question how many files to
+// save answered yes. True once the work has finished.
+inline bool saveInto(const QString& folder, BrowserPage* page, QTreeWidgetItem* item, RecordingMessageSink& messages,
+                     int timeoutMs = 20000) {
+    page->setFolderChooser([folder](QWidget*) { return folder; });
+    item->treeWidget()->setCurrentItem(item);
+    messages.answers = {true};
+    child(page, "saveButton")->click();
+    return waitForWork(page, timeoutMs);
 }
 
 inline void clickLabel(QTreeWidget* tree, QTreeWidgetItem* item) {

@@ -9,6 +9,7 @@
 #include "browser/entry_walk.h"
 #include "browser/save_walk.h"
 #include "browser/fake_view.h"
+#include "support/status_log.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
@@ -16,19 +17,12 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FakeView;
+using testing::StatusLog;
 
 std::string slurp(const std::string& path) {
     const auto bytes = testing::readFile(path);
     return std::string(bytes.begin(), bytes.end());
 }
-
-struct Lines final : StatusSink, ProgressSink {
-    std::vector<std::string> texts;
-    std::uint32_t position = 0;
-    void setStatus(const std::string& t) override { texts.push_back(t); }
-    void setRange(std::uint32_t, std::uint32_t) override {}
-    void setPosition(std::uint32_t p) override { position = p; }
-};
 
 TEST(SaveWalk, RecreatesTheFolderTreeAndWritesEveryFile) {
     FakeView view;
@@ -42,7 +36,7 @@ TEST(SaveWalk, RecreatesTheFolderTreeAndWritesEveryFile) {
     EXPECT_EQ(countFiles(view, docs), 3u);
 
     testing::TempDir out;
-    Lines status, size;
+    StatusLog status, size;
     SaveReporting reporting;
     reporting.reporting = {&status, &status, nullptr};
     reporting.fileSizeLine = &size;

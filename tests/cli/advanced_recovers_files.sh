@@ -22,18 +22,12 @@ check_setup "BUILD_DIR FIXTURE_DIR" python3
     exit 2
 }
 
-exec python3 - "$HALVARD" "$FIXTURES" "$TMP" <<'PY'
+run_checks "$HALVARD" "$FIXTURES" "$TMP" <<'PY'
 import hashlib, json, os, subprocess, sys
+from check_lib import check, end
 
 halvard, fixtures, tmp = sys.argv[1:4]
 manifest = json.load(open(os.path.join(fixtures, "adv_manifest.json")))
-passed = failed = 0
-
-
-def check(ok, what, detail=""):
-    global passed, failed
-    passed, failed = passed + bool(ok), failed + (not ok)
-    print(("PASS " if ok else "FAIL ") + what + ("" if ok or not detail else ": " + str(detail)[:400]))
 
 
 def run(*args):
@@ -111,6 +105,5 @@ r = run("ls", image, "--volume", "0", "--mode", "advanced", "--sectors-per-clust
 check(r.returncode == 1 and "not a usable cluster size" in r.stderr, "a cluster size that is none is refused",
       (r.returncode, r.stderr))
 
-print("%d passed, %d failed" % (passed, failed))
-sys.exit(1 if failed else 0)
+end()
 PY

@@ -98,15 +98,7 @@ for img in "${images[@]}"; do
     out=$TMP/$name.img
     ref=$TMP/$name.ref.raw
     qemu-img convert -f vhdx -O raw "$img" "$ref"
-    if "$HALVARD" export "$img" "$out" >"$TMP/export.log" 2>&1; then
-        if cmp -s "$out" "$ref"; then
-            pass "$name: export equals qemu-img convert ($(stat -c %s "$ref") bytes)"
-        else
-            fail "$name: export differs from qemu-img convert: $(cmp "$out" "$ref" 2>&1 | head -1)"
-        fi
-    else
-        fail "$name: export exited with $? ($(head -1 "$TMP/export.log"))"
-    fi
+    export_equals "$name" "$img" "$out" "$ref"
 
     # an existing output file is refused and left as it was
     if [[ -f $out ]]; then

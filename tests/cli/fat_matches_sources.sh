@@ -16,40 +16,23 @@
 #     whole too.
 # The VHDX form of the disk lists the same.
 set -euo pipefail
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 BUILD_DIR FIXTURE_DIR" >&2
-    exit 2
-fi
-HALVARD=$1/src/cli/halvard
-FIXTURES=$2
-for tool in python3 fls; do command -v $tool >/dev/null || { echo "missing tool: $tool" >&2; exit 2; }; done
-[[ -x $HALVARD ]] || { echo "no halvard binary at $HALVARD" >&2; exit 2; }
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
+SCRIPT_ARGS=("$@")
+check_setup "BUILD_DIR FIXTURE_DIR" python3 fls
 [[ -f $FIXTURES/fat_manifest.json ]] || {
     echo "no fat_manifest.json in $FIXTURES (run tests/fixtures/make_fat_fixtures.sh $FIXTURES)" >&2
     exit 2
 }
 export TZ=UTC
-OUT=$(mktemp -d /tmp/halvard-fat-check.XXXXXX)
-trap 'rm -rf "$OUT"' EXIT
 
-exec python3 - "$HALVARD" "$FIXTURES" "$OUT" <<'PY'
+run_checks "$HALVARD" "$FIXTURES" "$TMP" <<'PY'
 import hashlib, json, os, subprocess, sys
+from check_lib import check, end
 
 halvard, fixtures, out = sys.argv[1:4]
 raw = os.path.join(fixtures, "fat_disk.raw")
 vhdx = os.path.join(fixtures, "fat_disk.vhdx")
 manifest = json.load(open(os.path.join(fixtures, "fat_manifest.json")))
-passed = failed = 0
-
-
-def check(ok, what, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print("PASS " + what)
-    else:
-        failed += 1
-        print("FAIL " + what + (": " + str(detail)[:600] if detail else ""))
 
 
 def run(*args):
@@ -147,6 +130,5 @@ for v in manifest["volumes"]:
 
     check(ls(vhdx, n) == entries, "%s: the VHDX form lists the same" % fs)
 
-print("%d passed, %d failed" % (passed, failed))
-sys.exit(1 if failed else 0)
+end()
 PY

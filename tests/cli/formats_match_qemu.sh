@@ -101,15 +101,7 @@ for entry in "${IMAGES[@]}"; do
         fail "$name: qemu-img convert failed ($(head -1 "$TMP/qemu.err"))"
         continue
     fi
-    if "$HALVARD" export "$img" "$out" >"$TMP/export.log" 2>&1; then
-        if cmp -s "$out" "$ref"; then
-            pass "$name: export equals qemu-img convert ($(stat -c %s "$ref") bytes)"
-        else
-            fail "$name: export differs from qemu-img convert: $(cmp "$out" "$ref" 2>&1 | head -1)"
-        fi
-    else
-        fail "$name: export exited with $? ($(head -1 "$TMP/export.log"))"
-    fi
+    export_equals "$name" "$img" "$out" "$ref"
 
     # The virtual size is compared with the size of qemu's raw output, not with `qemu-img info`'s
     # virtual-size: for VHD, qemu takes the size from the footer's CHS geometry or from its current size

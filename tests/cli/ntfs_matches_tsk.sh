@@ -28,18 +28,49 @@ PAIRS=(
     "gpt_mixed.vhdx gpt_mixed.raw"
 )
 
-# compare.py OURS_JSON FLS_OUT SAVED_DIR RAW START [PREFIX]: prints "ok|bad<TAB>what" lines; PREFIX is the
-# folder our paths start with where fls's start at the root (deep mode: ORPHAN_ENTRY/)
-cat >"$TMP/compare.py" <<'PY'
-import collections, json, subprocess, sys
-
-ours_path, fls_path, saved, raw, start = sys.argv[1:6]
-prefix = sys.argv[6] if len(sys.argv) > 6 else ""
+# tsk.py: what compare.py and streams.py both read from fls and icat
+cat >"$TMP/tsk.py" <<'PY'
+import subprocess
 
 
 def metadata(path):
     return path.split("/")[0].startswith("$")
 
+
+def fls_files(fls_path, streams):
+    """path -> (size, record) of the regular files (or, with streams, the named streams) of `fls -l -p`"""
+    theirs = {}
+    for line in open(fls_path, encoding="utf-8", errors="surrogateescape"):
+        fields = line.rstrip("\n").split("\t")
+        kind, inode = fields[0].split(" ")[0], fields[0].split(" ")[-1].rstrip(":")
+        path = fields[1]
+        if kind == "r/r" and (":" in path) == streams and not metadata(path):
+            theirs[path] = (int(fields[6]), inode)
+    return theirs
+
+
+def differ_from_icat(theirs, raw, start, saved, prefix):
+    """the paths whose saved copy (SAVED/PREFIX/path) is not what icat reads"""
+    differ = []
+    for path, (size, inode) in sorted(theirs.items()):
+        want = subprocess.run(["icat", "-o", start, raw, inode], capture_output=True).stdout
+        try:
+            got = open(saved + "/" + prefix + path, "rb").read()
+        except OSError:
+            got = None
+        if got != want:
+            differ.append(path)
+    return differ
+PY
+
+# compare.py OURS_JSON FLS_OUT SAVED_DIR RAW START [PREFIX]: prints "ok|bad<TAB>what" lines; PREFIX is the
+# folder our paths start with where fls's start at the root (deep mode: ORPHAN_ENTRY/)
+cat >"$TMP/compare.py" <<'PY'
+import collections, json, sys
+from tsk import differ_from_icat, fls_files, metadata
+
+ours_path, fls_path, saved, raw, start = sys.argv[1:6]
+prefix = sys.argv[6] if len(sys.argv) > 6 else ""
 
 ours, ids = {}, {}
 listed = json.load(open(ours_path))
@@ -53,15 +84,7 @@ for e in listed:
 twice = [p for p, n in collections.Counter(e["path"] for e in listed).items() if n > 1]
 print("%s\tno path listed twice%s" % ("bad" if twice else "ok", ": " + ", ".join(twice[:5]) if twice else ""))
 
-theirs = {}
-for line in open(fls_path, encoding="utf-8", errors="surrogateescape"):
-    fields = line.rstrip("\n").split("\t")
-    kind, inode = fields[0].split(" ")[0], fields[0].split(" ")[-1].rstrip(":")
-    path = fields[1]
-    if kind != "r/r" or ":" in path or metadata(path):
-        continue
-    theirs[path] = (int(fields[6]), inode)
-
+theirs = fls_files(fls_path, streams=False)
 missing = sorted(set(theirs) - set(ours))
 extra = sorted(set(ours) - set(theirs))
 print("%s\tlive files: %d listed, fls %d%s%s" % (
@@ -72,15 +95,7 @@ print("%s\tsizes equal fls's%s" % ("bad" if wrong else "ok", ": " + ", ".join(wr
 wrong = [p for p in theirs if p in ids and ids[p] != theirs[p][1].split("-")[0]]
 print("%s\tids equal fls's record numbers%s" % ("bad" if wrong else "ok", ": " + ", ".join(wrong[:5]) if wrong else ""))
 
-differ = []
-for path, (size, inode) in sorted(theirs.items()):
-    want = subprocess.run(["icat", "-o", start, raw, inode], capture_output=True).stdout
-    try:
-        got = open(saved + "/" + prefix + path, "rb").read()
-    except OSError:
-        got = None
-    if got != want:
-        differ.append(path)
+differ = differ_from_icat(theirs, raw, start, saved, prefix)
 print("%s\tsaved content equals icat's for %d files%s" % (
     "bad" if differ else "ok", len(theirs), ": differ " + ", ".join(differ[:5]) if differ else ""))
 PY
@@ -99,6 +114,22 @@ for line in open(sys.argv[2], encoding="utf-8"):
         print("%s\t%s listed as deleted" % ("ok" if e and e["deleted"] and e["size"] == int(size) else "bad", path))
         print("%s\t%s" % (path, digest), file=sys.stderr)
 PY
+
+# deleted_come_back NAME IMAGE OPTIONS...: each "path<TAB>sha256" line read, saved on its own, has that hash
+deleted_come_back() {
+    local name=$1 path digest got
+    shift
+    while IFS=$'\t' read -r path digest; do
+        rm -rf "$TMP/one" && mkdir "$TMP/one"
+        "$HALVARD" save "$@" --path "$path" --out "$TMP/one" >/dev/null 2>&1 || true
+        got=$(sha256sum <"$TMP/one/$(basename "$path")" 2>/dev/null | cut -d' ' -f1)
+        if [[ $got == "$digest" ]]; then
+            pass "$name: deleted $path comes back intact"
+        else
+            fail "$name: deleted $path does not come back intact"
+        fi
+    done
+}
 
 report() {
     local verdict what
@@ -136,16 +167,7 @@ for v in json.load(open(sys.argv[1])):
 
         if [[ $image == ntfs_disk.raw ]]; then
             report "$name" < <(python3 "$TMP/deleted.py" "$TMP/ls.json" "$FIXTURES/manifest.txt" 2>"$TMP/deleted.txt")
-            while IFS=$'\t' read -r path digest; do
-                rm -rf "$TMP/one" && mkdir "$TMP/one"
-                "$HALVARD" save "$FIXTURES/$image" --volume "$volume" --path "$path" --out "$TMP/one" >/dev/null 2>&1 || true
-                got=$(sha256sum <"$TMP/one/$(basename "$path")" 2>/dev/null | cut -d' ' -f1)
-                if [[ $got == "$digest" ]]; then
-                    pass "$name: deleted $path comes back intact"
-                else
-                    fail "$name: deleted $path does not come back intact"
-                fi
-            done <"$TMP/deleted.txt"
+            deleted_come_back "$name" "$FIXTURES/$image" --volume "$volume" <"$TMP/deleted.txt"
         fi
     done <<<"$volumes"
     if [[ $(fingerprint "$FIXTURES/$image") == "$before" ]]; then
@@ -190,15 +212,11 @@ PY
 # is listed beside its file with its size and the file's record number, and saved as `icat` reads it; the
 # expected streams (of live and deleted files) come back with their hashes
 cat >"$TMP/streams.py" <<'PY'
-import hashlib, json, subprocess, sys
+import hashlib, json, sys
+from tsk import differ_from_icat, fls_files, metadata
 
 ours_path, fls_path, saved, raw, start, expect = sys.argv[1:7]
 prefix = sys.argv[7] if len(sys.argv) > 7 else ""
-
-
-def metadata(path):
-    return path.split("/")[0].startswith("$")
-
 
 listed = {}
 for e in json.load(open(ours_path)):
@@ -209,14 +227,7 @@ for e in json.load(open(ours_path)):
         listed[path] = e
 ours = {p for p, e in listed.items() if ":" in p.split("/")[-1] and not e["deleted"] and not metadata(p)}
 
-theirs = {}
-for line in open(fls_path, encoding="utf-8", errors="surrogateescape"):
-    fields = line.rstrip("\n").split("\t")
-    kind, inode = fields[0].split(" ")[0], fields[0].split(" ")[-1].rstrip(":")
-    path = fields[1]
-    if kind == "r/r" and ":" in path and not metadata(path):
-        theirs[path] = (int(fields[6]), inode)
-
+theirs = fls_files(fls_path, streams=True)
 missing, extra = sorted(set(theirs) - ours), sorted(ours - set(theirs))
 print("%s\tstreams: %d listed, fls %d%s%s" % (
     "bad" if missing or extra or not theirs else "ok", len(ours), len(theirs),
@@ -224,15 +235,7 @@ print("%s\tstreams: %d listed, fls %d%s%s" % (
 wrong = [p for p in theirs if p in listed and (listed[p]["size"] != theirs[p][0] or
                                               str(listed[p]["id"]) != theirs[p][1].split("-")[0])]
 print("%s\tstream sizes and ids equal fls's%s" % ("bad" if wrong else "ok", ": " + ", ".join(wrong[:5]) if wrong else ""))
-differ = []
-for path, (size, inode) in sorted(theirs.items()):
-    want = subprocess.run(["icat", "-o", start, raw, inode], capture_output=True).stdout
-    try:
-        got = open(saved + "/" + prefix + path, "rb").read()
-    except OSError:
-        got = None
-    if got != want:
-        differ.append(path)
+differ = differ_from_icat(theirs, raw, start, saved, prefix)
 print("%s\tsaved streams equal icat's for %d streams%s" % (
     "bad" if differ else "ok", len(theirs), ": differ " + ", ".join(differ[:5]) if differ else ""))
 
@@ -297,16 +300,7 @@ else
         else
             fail "$name: ls or save with --streams failed ($(tail -1 "$TMP/err"))"
         fi
-        while IFS=$'\t' read -r path digest; do
-            rm -rf "$TMP/one" && mkdir "$TMP/one"
-            "$HALVARD" save "$FIXTURES/$image" --volume 0 --mode "$mode" --path "$path" --out "$TMP/one" >/dev/null 2>&1 || true
-            got=$(sha256sum <"$TMP/one/$(basename "$path")" 2>/dev/null | cut -d' ' -f1)
-            if [[ $got == "$digest" ]]; then
-                pass "$name: deleted $path comes back intact"
-            else
-                fail "$name: deleted $path does not come back intact"
-            fi
-        done <"$TMP/deleted.txt"
+        deleted_come_back "$name" "$FIXTURES/$image" --volume 0 --mode "$mode" <"$TMP/deleted.txt"
         if [[ $(fingerprint "$FIXTURES/$image") == "$before" ]]; then
             pass "$name: image unchanged"
         else

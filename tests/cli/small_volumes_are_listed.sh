@@ -10,6 +10,7 @@
 #
 #   small_volumes_are_listed.sh BUILD_DIR
 set -euo pipefail
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
 
 if [[ $# -ne 1 ]]; then
     echo "usage: $0 BUILD_DIR" >&2
@@ -58,21 +59,11 @@ fat_sectors() { echo $(($(fsstat -o "$2" "$1" | sed -n 's/^Total Range: 0 - //p'
 } >oracle.txt
 fat_sectors mbr.img 4096 >fat12_sectors.txt
 
-exec python3 - "$HALVARD" "$work" <<'PY'
+run_checks "$HALVARD" "$work" <<'PY'
 import json, subprocess, sys
+from check_lib import check, end
 
 halvard, work = sys.argv[1], sys.argv[2]
-passed = failed = 0
-
-
-def check(ok, what, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print("PASS " + what)
-    else:
-        failed += 1
-        print("FAIL " + what + (": " + detail if detail else ""))
 
 
 def run(*args):
@@ -121,6 +112,5 @@ for volume, expect in (("0", "lost+found"), ("1", None)):
     check(code == 0 and (expect is None or expect in out), "ls reads mbr.img volume %s" % volume,
           "exit %d: %s %s" % (code, out.strip()[:200], err.strip()[:200]))
 
-print("%d passed, %d failed" % (passed, failed))
-sys.exit(1 if failed else 0)
+end()
 PY

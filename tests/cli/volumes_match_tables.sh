@@ -36,38 +36,21 @@
 #   tolerated; S is always a volume's first sector here.
 # Every record list must be numbered 0, 1, 2... and no image may change (content, mtime).
 set -euo pipefail
+source "$(dirname "$(readlink -f "$0")")/check_lib.sh"
 
-if [[ $# -ne 2 ]]; then
-    echo "usage: $0 BUILD_DIR FIXTURE_DIR" >&2
-    exit 2
-fi
-HALVARD=$1/src/cli/halvard
-FIXTURES=$2
-
-command -v python3 >/dev/null || { echo "missing tool: python3" >&2; exit 2; }
-[[ -x $HALVARD ]] || { echo "no halvard binary at $HALVARD" >&2; exit 2; }
+SCRIPT_ARGS=("$@")
+check_setup "BUILD_DIR FIXTURE_DIR" python3
 [[ -f $FIXTURES/tables.txt ]] || {
     echo "no tables.txt in $FIXTURES (run tests/fixtures/make_fixtures.sh $FIXTURES)" >&2
     exit 2
 }
 
-exec python3 - "$HALVARD" "$FIXTURES" <<'PY'
+run_checks "$HALVARD" "$FIXTURES" <<'PY'
 import hashlib, json, os, subprocess, sys
+from check_lib import check, end
 
 halvard, fixtures = sys.argv[1], sys.argv[2]
 MIB = 1048576
-
-passed = failed = 0
-
-
-def check(ok, what, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print("PASS " + what)
-    else:
-        failed += 1
-        print("FAIL " + what + (": " + detail if detail else ""))
 
 
 # ---------------------------------------------------------------- the oracle
@@ -328,6 +311,5 @@ for image in images:
     check(fingerprint(os.path.join(fixtures, image)) == before[image],
           "read-only: %s is unchanged (content and modification time)" % image)
 
-print("%d passed, %d failed" % (passed, failed))
-sys.exit(1 if failed else 0)
+end()
 PY

@@ -2,8 +2,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
+#include "common/helper_thread.h"
 #include "common/memory_tree.h"
 #include "common/worker.h"
 
@@ -114,6 +117,24 @@ TEST(MemoryTree, SmartCheckFollowsChildrenAndSubtrees) {
     EXPECT_EQ(tree.firstChild(kNoTreeItem), root);
     tree.deleteItem(folder);
     EXPECT_EQ(tree.size(), 1u);
+}
+
+// Jobs run one at a time, each after the one before; what a job throws reaches the waiter, and the thread goes on.
+TEST(HelperThread, JobsRunInTurnAndFailuresReachTheWaiter) {
+    HelperThread helper;
+    helper.wait();  // nothing posted yet
+    std::vector<int> order;
+    for (int i = 0; i < 500; ++i) ASSERT_TRUE(helper.post([&order, i] { order.push_back(i); }));
+    helper.wait();
+    ASSERT_EQ(order.size(), 500u);
+    for (int i = 0; i < 500; ++i) EXPECT_EQ(order[static_cast<std::size_t>(i)], i);
+    ASSERT_TRUE(helper.post([] { throw std::runtime_error("no room"); }));
+    EXPECT_THROW(helper.wait(), std::runtime_error);
+    helper.wait();  // told once
+    bool ran = false;
+    ASSERT_TRUE(helper.post([&ran] { ran = true; }));
+    helper.wait();
+    EXPECT_TRUE(ran);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "image/image_info.h"
 #include "image/vhdx_format.h"
 #include "image/vhdx_reader.h"
+#include "support/put_bytes.h"
 #include "support/reader_checks.h"
 #include "support/vhd_builder.h"
 #include "support/vhdx_builder.h"
@@ -16,15 +17,10 @@ namespace halvard {
 namespace {
 
 using testing::TempDir;
+using testing::putLe32;
+using testing::putLe64;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
-
-void putLe32(std::vector<std::uint8_t>& f, std::uint64_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void putLe64(std::vector<std::uint8_t>& f, std::uint64_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // Rewrites the BAT region entry of both region tables and their checksums.
 void setBatRegion(std::vector<std::uint8_t>& f, std::uint64_t offset, std::uint32_t length) {

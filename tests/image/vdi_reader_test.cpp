@@ -7,6 +7,7 @@
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vdi_reader.h"
+#include "support/image_file_test.h"
 #include "support/reader_checks.h"
 #include "support/vdi_builder.h"
 #include "support/vhdx_builder.h"
@@ -15,6 +16,7 @@
 namespace halvard {
 namespace {
 
+using testing::allZero;
 using testing::readAt;
 
 using testing::TempDir;
@@ -22,24 +24,9 @@ using testing::VdiSpec;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-bool allZero(const std::vector<std::uint8_t>& v, std::size_t from = 0) {
-    return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from), v.end(), [](auto b) { return b == 0; });
-}
-
-class VdiReaderTest : public ::testing::Test {
+class VdiReaderTest : public testing::ImageFileTest<VdiSpec> {
 protected:
-    std::string write(const std::vector<std::uint8_t>& bytes, const std::string& name = "disk.vdi") {
-        const std::string path = dir.file(name);
-        testing::writeFile(path, bytes);
-        return path;
-    }
-    std::string write(const VdiSpec& spec, const std::string& name = "disk.vdi") {
-        return write(testing::buildVdi(spec), name);
-    }
-    static void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected) {
-        testing::expectWholeDisk(reader, expected, 300 * 1024 + 1536 + 3);
-    }
-    TempDir dir;
+    VdiReaderTest() : ImageFileTest("disk.vdi", testing::buildVdi, 300 * 1024 + 1536 + 3) {}
 };
 
 TEST_F(VdiReaderTest, DynamicImageReadsThroughItsBlockMap) {
@@ -214,12 +201,7 @@ TEST_F(VdiReaderTest, DifferencingImageReadsThroughItsParent) {
 
     ImageOverrides wrong;
     wrong.parentPath = dir.file("other.vdi");
-    reader.setOverrides(wrong);
-    const Status refused = reader.open(path);
-    EXPECT_NE(refused.message().find("--force-parent"), std::string::npos) << refused.message();
-    wrong.forceParent = true;
-    reader.setOverrides(wrong);
-    EXPECT_TRUE(succeeded(reader.open(path)));
+    testing::expectParentRefusedUnlessForced(reader, path, wrong);
     ASSERT_FALSE(reader.parentNotes().empty());  // another UUID, and another modification UUID too
     EXPECT_NE(reader.parentNotes()[0].find("read through it as asked"), std::string::npos);
 
@@ -240,14 +222,8 @@ TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     const std::string path = dir.file("absurd.vdi");
     testing::writeFile(path, f);
     VdiReader reader;
-    ASSERT_TRUE(reader.open(path));
-    EXPECT_LE(reader.blockMap.size(), f.size() / 4);
+    testing::expectAbsurdTableBounded(reader, path, f.size(), kMiB);
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
-    std::vector<std::uint8_t> data(2 * kMiB, 0xEE);
-    reader.seek(0);
-    EXPECT_FALSE(reader.read(data.data(), data.size()));
-    EXPECT_EQ(data[9], testing::patternByte(9));
-    EXPECT_TRUE(allZero(data, kMiB));
 
     // A block map past the end of the file: nothing could be read, so the image is refused.
     auto g = testing::buildVdi(spec);
@@ -263,30 +239,11 @@ TEST(VdiHostileInput, RandomDamageNeverCrashes) {
     spec.virtualSize = 3 * kMiB;
     spec.blockSize = 256 * 1024;
     spec.allocatedBlocks = {0, 5, 11};
-    const auto pristine = testing::buildVdi(spec);
-    const std::size_t hotSpots[] = {64, 336, 368, 380, 512};
-    std::uint32_t seed = 777;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
     const std::string path = dir.file("damaged.vdi");
-    for (int round = 0; round < 200; ++round) {
-        auto f = pristine;
-        for (int k = 0; k < 8; ++k) {
-            const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 48;
-            f[at] = static_cast<std::uint8_t>(next());
-        }
-        if (round % 10 == 0) f.resize(next() % f.size());
-        testing::writeFile(path, f);
+    testing::forEachDamagedCopy(testing::buildVdi(spec), {{64, 336, 368, 380, 512}, 48, 8, 200, 777}, path, [&] {
         VdiReader reader;
-        if (!reader.open(path)) continue;
-        std::vector<std::uint8_t> data(64 * 1024);
-        for (std::int64_t at : {std::int64_t{0}, std::int64_t{256 * 1024 - 512}, std::int64_t{1} << 40}) {
-            reader.seek(at);
-            reader.read(data.data(), data.size());
-        }
-    }
+        if (reader.open(path)) testing::readAtEach(reader, {0, 256 * 1024 - 512, std::int64_t{1} << 40}, 64 * 1024);
+    });
 }
 
 }  // namespace

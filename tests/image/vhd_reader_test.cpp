@@ -11,6 +11,7 @@
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vhd_reader.h"
+#include "support/image_file_test.h"
 #include "support/reader_checks.h"
 #include "support/vhd_builder.h"
 #include "support/vhdx_builder.h"
@@ -19,6 +20,7 @@
 namespace halvard {
 namespace {
 
+using testing::allZero;
 using testing::readAt;
 
 using testing::TempDir;
@@ -33,26 +35,9 @@ VhdSpec fixedSpec(std::uint64_t size) {
     return spec;
 }
 
-bool allZero(const std::vector<std::uint8_t>& v, std::size_t from = 0, std::size_t to = SIZE_MAX) {
-    return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from),
-                       v.begin() + static_cast<std::ptrdiff_t>(std::min(to, v.size())), [](auto b) { return b == 0; });
-}
-
-class VhdReaderTest : public ::testing::Test {
+class VhdReaderTest : public testing::ImageFileTest<VhdSpec> {
 protected:
-    std::string write(const std::vector<std::uint8_t>& bytes, const std::string& name = "disk.vhd") {
-        const std::string path = dir.file(name);
-        testing::writeFile(path, bytes);
-        return path;
-    }
-    std::string write(const VhdSpec& spec, const std::string& name = "disk.vhd") {
-        return write(testing::buildVhd(spec), name);
-    }
-    // Reads the whole disk in odd-sized pieces that cross block boundaries and allocated/unallocated edges.
-    static void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected) {
-        testing::expectWholeDisk(reader, expected, 333 * 1024 + 512 + 17);
-    }
-    TempDir dir;
+    VhdReaderTest() : ImageFileTest("disk.vhd", testing::buildVhd, 333 * 1024 + 512 + 17) {}
 };
 
 TEST_F(VhdReaderTest, DynamicDiskReadsThroughTheBatAndSkipsEachBlocksBitmap) {
@@ -281,12 +266,7 @@ TEST_F(VhdReaderTest, DifferencingDiskReadsThroughItsParentSectorBySector) {
 
     child.parentUniqueIdSeed = 0x61;
     const std::string stale = write(child, "stale.vhd");
-    const Status refused = reader.open(stale);
-    EXPECT_NE(refused.message().find("--force-parent"), std::string::npos) << refused.message();
-    ImageOverrides force;
-    force.forceParent = true;
-    reader.setOverrides(force);
-    EXPECT_TRUE(succeeded(reader.open(stale)));
+    testing::expectParentRefusedUnlessForced(reader, stale);
 
     reader.setOverrides({});
     child.parentRelativePath = "gone.vhd";
@@ -353,14 +333,8 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     const std::string path = dir.file("absurd.vhd");
     testing::writeFile(path, f);
     VhdReader reader;
-    ASSERT_TRUE(reader.open(path));
-    EXPECT_LE(reader.blockMap.size(), f.size() / 4);
+    testing::expectAbsurdTableBounded(reader, path, f.size(), 2 * kMiB);
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
-    std::vector<std::uint8_t> data(4 * kMiB, 0xEE);
-    reader.seek(0);
-    EXPECT_FALSE(reader.read(data.data(), data.size()));
-    EXPECT_EQ(data[5], testing::patternByte(5));
-    EXPECT_TRUE(allZero(data, 2 * kMiB));
 
     // An absurd disk size in both footers: the disk is as large as it says, but only the table's blocks map.
     testing::putBe64(f, 48, ~0ULL >> 1);
@@ -370,7 +344,8 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     ASSERT_TRUE(huge.open(path));
     EXPECT_EQ(huge.totalSectors, (~0ULL >> 1) / 512);
     EXPECT_FALSE(huge.seek(std::int64_t{1} << 50));
-    EXPECT_FALSE(huge.read(data.data(), 512));
+    std::vector<std::uint8_t> sector(512);
+    EXPECT_FALSE(huge.read(sector.data(), sector.size()));
 
     // A table offset outside the file and an unusable block size fall back to the classic layout.
     auto g = testing::buildVhd(spec);
@@ -424,29 +399,15 @@ TEST(VhdHostileInput, RandomDamageNeverCrashes) {
     spec.blockSize = 512 * 1024;
     spec.allocatedBlocks = {0, 3, 9};
     const auto pristine = testing::buildVhd(spec);
-    const std::size_t hotSpots[] = {0, 40, 512, 512 + 24, 1536, pristine.size() - 512};
-    std::uint32_t seed = 4242;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
     const std::string path = dir.file("damaged.vhd");
-    for (int round = 0; round < 200; ++round) {
-        auto f = pristine;
-        for (int k = 0; k < 10; ++k) {
-            const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 64;
-            if (at < f.size()) f[at] = static_cast<std::uint8_t>(next());
-        }
-        if (round % 10 == 0) f.resize(next() % f.size());
-        testing::writeFile(path, f);
-        VhdReader reader;
-        if (!reader.open(path)) continue;
-        std::vector<std::uint8_t> data(64 * 1024);
-        for (std::int64_t at : {std::int64_t{0}, std::int64_t{512 * 1024 - 512}, std::int64_t{1} << 40}) {
-            reader.seek(at);
-            reader.read(data.data(), data.size());
-        }
-    }
+    testing::forEachDamagedCopy(pristine, {{0, 40, 512, 512 + 24, 1536, pristine.size() - 512}, 64, 10, 200, 4242},
+                                path, [&] {
+                                    VhdReader reader;
+                                    if (reader.open(path)) {
+                                        testing::readAtEach(reader, {0, 512 * 1024 - 512, std::int64_t{1} << 40},
+                                                            64 * 1024);
+                                    }
+                                });
 }
 
 TEST_F(VhdReaderTest, NeverWritesToTheImage) {

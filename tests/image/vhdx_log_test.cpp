@@ -8,20 +8,18 @@
 #include "image/crc32c.h"
 #include "image/file_overlay.h"
 #include "image/vhdx_log.h"
+#include "support/put_bytes.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
 namespace {
 
 using testing::TempDir;
+using testing::putLe;
 using Buffer = std::vector<std::uint8_t>;
 
 const Guid kLog = Guid::fromText("6B2C1F0A-3D4E-4F50-8A9B-0C1D2E3F4A5B");
 constexpr std::uint64_t kSector = 4096;
-
-void put(Buffer& b, std::size_t at, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
-}
 
 Buffer sectorOf(std::uint8_t fill) {
     Buffer s(kSector, fill);
@@ -45,33 +43,33 @@ Buffer entry(std::uint64_t sequence, std::uint32_t tail, const std::vector<Write
     const std::size_t descriptorSectors = (64 + 32 * writes.size() + kSector - 1) / kSector;
     Buffer e((descriptorSectors + dataSectors) * kSector, 0);
     std::memcpy(e.data(), "loge", 4);
-    put(e, 8, e.size(), 4);
-    put(e, 12, tail, 4);
-    put(e, 16, sequence, 8);
-    put(e, 24, writes.size(), 4);
+    putLe(e, 8, e.size(), 4);
+    putLe(e, 12, tail, 4);
+    putLe(e, 16, sequence, 8);
+    putLe(e, 24, writes.size(), 4);
     std::memcpy(e.data() + 32, kLog.bytes.data(), 16);
-    put(e, 48, fileSize, 8);
-    put(e, 56, fileSize, 8);
+    putLe(e, 48, fileSize, 8);
+    putLe(e, 56, fileSize, 8);
     std::size_t at = 64, data = descriptorSectors * kSector;
     for (const Write& w : writes) {
         if (w.data.empty()) {
             std::memcpy(e.data() + at, "zero", 4);
-            put(e, at + 8, w.zeroLength, 8);
+            putLe(e, at + 8, w.zeroLength, 8);
         } else {
             std::memcpy(e.data() + at, "desc", 4);
             std::memcpy(e.data() + at + 4, w.data.data() + 4092, 4);
             std::memcpy(e.data() + at + 8, w.data.data(), 8);
             std::memcpy(e.data() + data, "data", 4);
-            put(e, data + 4, sequenceInData >> 32, 4);
+            putLe(e, data + 4, sequenceInData >> 32, 4);
             std::memcpy(e.data() + data + 8, w.data.data() + 8, 4084);
-            put(e, data + 4092, sequenceInData & 0xFFFFFFFF, 4);
+            putLe(e, data + 4092, sequenceInData & 0xFFFFFFFF, 4);
             data += kSector;
         }
-        put(e, at + 16, w.fileOffset, 8);
-        put(e, at + 24, sequence, 8);
+        putLe(e, at + 16, w.fileOffset, 8);
+        putLe(e, at + 24, sequence, 8);
         at += 32;
     }
-    put(e, 4, crc32c(e), 4);
+    putLe(e, 4, crc32c(e), 4);
     return e;
 }
 
@@ -100,9 +98,9 @@ TEST(VhdxLogEntry, VerifiesEveryPartAndRebuildsTheSectorsItWrites) {
     place(mixed, 0, entry(7, 0, {{8 * kSector, sectorOf(0x33)}}, 1 << 20, 8));
     EXPECT_FALSE(vhdx::parseLogEntry(mixed, 0, kLog, parsed)) << "a data sector of another sequence";
     Buffer absurd = log;
-    put(absurd, 24, 0xFFFFFFFF, 4);
-    put(absurd, 4, 0, 4);
-    put(absurd, 4, crc32c(Bytes(absurd).first(2 * kSector)), 4);
+    putLe(absurd, 24, 0xFFFFFFFF, 4);
+    putLe(absurd, 4, 0, 4);
+    putLe(absurd, 4, crc32c(Bytes(absurd).first(2 * kSector)), 4);
     EXPECT_FALSE(vhdx::parseLogEntry(absurd, 0, kLog, parsed)) << "more descriptors than the entry holds";
     EXPECT_FALSE(vhdx::parseLogEntry(log, 100, kLog, parsed)) << "not at a sector boundary";
     EXPECT_FALSE(vhdx::parseLogEntry(Buffer(100, 0), 0, kLog, parsed)) << "a log shorter than a sector";

@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include "image/vhdx_reader.h"
+#include "support/image_file_test.h"
+#include "support/put_bytes.h"
 #include "support/reader_checks.h"
 #include "support/status_check.h"
 #include "support/vhdx_builder.h"
@@ -34,14 +36,9 @@ struct RecordingMessages final : MessageSink {
     bool question(const std::string&) override { return false; }
 };
 
-class VhdxReaderTest : public ::testing::Test {
+class VhdxReaderTest : public testing::ImageFileTest<VhdxSpec> {
 protected:
-    std::string write(const VhdxSpec& spec, const std::string& name = "disk.vhdx") {
-        const std::string path = dir.file(name);
-        testing::writeFile(path, testing::buildVhdx(spec));
-        return path;
-    }
-    TempDir dir;
+    VhdxReaderTest() : ImageFileTest("disk.vhdx", testing::buildVhdx, 777 * 1024 + 512) {}
 };
 
 TEST_F(VhdxReaderTest, ReadsTheWholeDiskAsTheImageHoldsIt) {
@@ -53,16 +50,7 @@ TEST_F(VhdxReaderTest, ReadsTheWholeDiskAsTheImageHoldsIt) {
     EXPECT_EQ(reader.totalSectors, spec.virtualSize / 512);
     EXPECT_EQ(reader.sectorsPerBlock(), 2048u);
     EXPECT_EQ(reader.allocatedBlocks(), 4u);
-    bool ok = false;
-    // Odd request sizes cross block boundaries and allocated/unallocated edges.
-    const auto expected = testing::expectedDisk(spec);
-    for (std::uint64_t at = 0; at < spec.virtualSize;) {
-        const std::size_t length = std::min<std::uint64_t>(777 * 1024 + 512, spec.virtualSize - at);
-        const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
-        ASSERT_TRUE(ok) << at;
-        ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
-        at += length;
-    }
+    expectWholeDisk(reader, testing::expectedDisk(spec));
 }
 
 // A reader opened again on another image must not read through the first image's parent.
@@ -307,16 +295,6 @@ TEST_F(VhdxReaderTest, NeverWritesToTheImage) {
     testing::expectReadingLeavesImageAlone(reader, write(spec), spec.virtualSize);
 }
 
-}  // namespace
-}  // namespace halvard
-
-namespace halvard {
-namespace {
-
-void put32(std::vector<std::uint8_t>& f, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) f[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 TEST(VhdxHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::TempDir dir;
     testing::VhdxSpec spec;
@@ -324,8 +302,8 @@ TEST(VhdxHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     auto f = testing::buildVhdx(spec);
     // Both region tables claim four billion entries; the BAT entry of block 1 points 2^43 MiB into the file;
     // the metadata table claims 65535 items.
-    put32(f, 192 * 1024 + 8, 0xFFFFFFFF);
-    put32(f, 256 * 1024 + 8, 0xFFFFFFFF);
+    testing::putLe32(f, 192 * 1024 + 8, 0xFFFFFFFF);
+    testing::putLe32(f, 256 * 1024 + 8, 0xFFFFFFFF);
     for (int i = 0; i < 8; ++i) f[3 * 1024 * 1024 + 8 + i] = 0xFF;
     f[2 * 1024 * 1024 + 10] = 0xFF;
     f[2 * 1024 * 1024 + 11] = 0xFF;
@@ -349,38 +327,15 @@ TEST(VhdxHostileInput, RandomDamageNeverCrashes) {
     testing::VhdxSpec spec;
     spec.virtualSize = 3 * 1024 * 1024;
     spec.allocatedBlocks = {0, 2};
-    const auto pristine = testing::buildVhdx(spec);
-    const std::size_t hotSpots[] = {0, 64 * 1024, 128 * 1024, 192 * 1024, 256 * 1024, 2 * 1024 * 1024,
-                                    2 * 1024 * 1024 + 64 * 1024, 3 * 1024 * 1024};
-    std::uint32_t seed = 12345;
-    auto next = [&seed] {
-        seed = seed * 1664525u + 1013904223u;
-        return seed >> 8;
-    };
+    const testing::Damage damage{{0, 64 * 1024, 128 * 1024, 192 * 1024, 256 * 1024, 2 * 1024 * 1024,
+                                  2 * 1024 * 1024 + 64 * 1024, 3 * 1024 * 1024},
+                                 96, 12, 150, 12345};
     const std::string path = dir.file("damaged.vhdx");
-    for (int round = 0; round < 150; ++round) {
-        auto f = pristine;
-        for (int k = 0; k < 12; ++k) {
-            const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 96;
-            f[at] = static_cast<std::uint8_t>(next());
-        }
-        if (round % 10 == 0) f.resize(next() % f.size());
-        testing::writeFile(path, f);
+    testing::forEachDamagedCopy(testing::buildVhdx(spec), damage, path, [&] {
         VhdxReader reader;
-        if (!reader.open(path)) continue;
-        std::vector<std::uint8_t> data(64 * 1024);
-        for (std::int64_t at : {std::int64_t{0}, std::int64_t{1024 * 1024 - 512}, std::int64_t{1} << 40}) {
-            reader.seek(at);
-            reader.read(data.data(), data.size());
-        }
-    }
+        if (reader.open(path)) testing::readAtEach(reader, {0, 1024 * 1024 - 512, std::int64_t{1} << 40}, 64 * 1024);
+    });
 }
-
-}  // namespace
-}  // namespace halvard
-
-namespace halvard {
-namespace {
 
 TEST(ReaderOffsets, OffsetsNearTheLimitAreRefusedNotWrapped) {
     testing::TempDir dir;

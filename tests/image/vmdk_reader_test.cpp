@@ -8,6 +8,7 @@
 #include "image/image_info.h"
 #include "image/image_kind.h"
 #include "image/vmdk_reader.h"
+#include "support/image_file_test.h"
 #include "support/reader_checks.h"
 #include "support/vdi_builder.h"
 #include "support/vhdx_builder.h"
@@ -17,6 +18,7 @@
 namespace halvard {
 namespace {
 
+using testing::allZero;
 using testing::readAt;
 
 using testing::TempDir;
@@ -25,25 +27,13 @@ using testing::VmdkSpec;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-bool allZero(const std::vector<std::uint8_t>& v, std::size_t from = 0) {
-    return std::all_of(v.begin() + static_cast<std::ptrdiff_t>(from), v.end(), [](auto b) { return b == 0; });
-}
-
-class VmdkReaderTest : public ::testing::Test {
+class VmdkReaderTest : public testing::ImageFileTest<VmdkSpec> {
 protected:
-    std::string write(const std::vector<std::uint8_t>& bytes, const std::string& name = "disk.vmdk") {
-        const std::string path = dir.file(name);
-        testing::writeFile(path, bytes);
-        return path;
-    }
-    std::string write(const VmdkSpec& spec, const std::string& name = "disk.vmdk") {
-        return write(testing::buildVmdk(spec), name);
-    }
+    VmdkReaderTest()
+        : ImageFileTest("disk.vmdk", [](const VmdkSpec& spec) { return testing::buildVmdk(spec); },
+                        100 * 1024 + 512 + 9) {}
     std::string writeText(const std::string& text, const std::string& name) {
         return write(std::vector<std::uint8_t>(text.begin(), text.end()), name);
-    }
-    static void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected) {
-        testing::expectWholeDisk(reader, expected, 100 * 1024 + 512 + 9);
     }
     std::string refusal(const std::vector<std::uint8_t>& bytes) {
         VmdkReader reader;
@@ -57,7 +47,6 @@ protected:
                   "RW " + std::to_string(sectors) + " FLAT \"" + name + "-flat\" 0\n",
                   name);
     }
-    TempDir dir;
 };
 
 TEST_F(VmdkReaderTest, SparseExtentReadsThroughDirectoryAndTables) {
@@ -370,12 +359,9 @@ TEST_F(VmdkReaderTest, ChildDiskReadsThroughTheParentItWasMadeFrom) {
 
     spec.parentCID = "bbbb0002";
     const std::string other = write(spec, "other.vmdk");
-    const Status refused = reader.open(other);
-    EXPECT_NE(refused.message().find("--force-parent"), std::string::npos) << refused.message();
+    testing::expectParentRefusedUnlessForced(reader, other);
     ImageOverrides force;
     force.forceParent = true;
-    reader.setOverrides(force);
-    EXPECT_TRUE(succeeded(reader.open(other)));
     ASSERT_EQ(reader.parentNotes().size(), 1u);
     EXPECT_NE(reader.parentNotes()[0].find("read through it as asked"), std::string::npos);
     const ImageInfo forced = describeImage(other, force);  // info --check calls it damage
@@ -446,31 +432,16 @@ TEST(VmdkHostileInput, RandomDamageNeverCrashes) {
         spec.zeroGrains = {4};
         VmdkLayout layout;
         const auto pristine = testing::buildVmdk(spec, &layout);
-        const std::size_t hotSpots[] = {0, 40, 512, layout.directory * 512, layout.tables[0] * 512,
-                                        layout.firstGrain * 512};
-        std::uint32_t seed = compressed ? 31337 : 2024;
-        auto next = [&seed] {
-            seed = seed * 1664525u + 1013904223u;
-            return seed >> 8;
-        };
+        const testing::Damage damage{{0, 40, 512, layout.directory * 512, layout.tables[0] * 512,
+                                      layout.firstGrain * 512},
+                                     80, 10, 200, compressed ? 31337u : 2024u};
         const std::string path = dir.file("damaged.vmdk");
-        for (int round = 0; round < 200; ++round) {
-            auto f = pristine;
-            for (int k = 0; k < 10; ++k) {
-                const std::size_t at = hotSpots[next() % std::size(hotSpots)] + next() % 80;
-                if (at < f.size()) f[at] = static_cast<std::uint8_t>(next());
-            }
-            if (round % 10 == 0) f.resize(next() % f.size());
-            testing::writeFile(path, f);
+        testing::forEachDamagedCopy(pristine, damage, path, [&] {
             VmdkReader reader;
-            if (!reader.open(path)) continue;
-            std::vector<std::uint8_t> data(40 * 1024);
-            for (std::int64_t at : {std::int64_t{0}, std::int64_t{8192 - 512}, std::int64_t{1} << 40}) {
-                reader.seek(at);
-                reader.read(data.data(), data.size());
-            }
+            if (!reader.open(path)) return;
+            testing::readAtEach(reader, {0, 8192 - 512, std::int64_t{1} << 40}, 40 * 1024);
             reader.countGrains();
-        }
+        });
     }
 }
 

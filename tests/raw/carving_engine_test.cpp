@@ -98,12 +98,15 @@ TEST(CarvingEngine, StartMatchingRules) {
     put(volume, 1536 + 300, {0x4F, 0x46});  // signature 300 bytes into the sector
     put(volume, 2048 + 44, {0x4F, 0x46});   // not at 300 - 256
     put(volume, 2560 + 1, {0x57, 0x58, 0x44});  // not at a sector start
+    put(volume, 3072, {0x57, 0x5A, 0x59});      // "*ZY" loaded before "WZY" wins though its first byte is a wildcard
     std::vector<SignatureDefinition> definitions{
-        definition("one", {0x41}, {}, 100), definition("wld", {0x57, 0x2A, 0x44}, {}, 100),
-        definition("dup", {0x57, 0x58, 0x44}, {}, 100), definition("off", {0x4F, 0x46}, {}, 100)};
+        definition("one", {0x41}, {}, 100),        definition("wld", {0x57, 0x2A, 0x44}, {}, 100),
+        definition("dup", {0x57, 0x58, 0x44}, {}, 100), definition("off", {0x4F, 0x46}, {}, 100),
+        definition("lwc", {0x2A, 0x5A, 0x59}, {}, 100), definition("wzy", {0x57, 0x5A, 0x59}, {}, 100)};
     definitions[3].startSignatureOffset = 300;
     Scan scan(volume, definitions);
-    EXPECT_EQ(scan.carved(), (std::vector<Carved>{{512, 100, "wld"}, {1024, 100, "wld"}, {1536, 100, "off"}}));
+    EXPECT_EQ(scan.carved(), (std::vector<Carved>{{512, 100, "wld"}, {1024, 100, "wld"}, {1536, 100, "off"},
+                                                  {3072, 100, "lwc"}}));
 }
 
 TEST(CarvingEngine, UnpairedStartsRunToTheNextStartOrTheApproximateSize) {

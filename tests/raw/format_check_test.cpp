@@ -253,6 +253,14 @@ struct ZipMember {
     Buffer data;
 };
 
+// A stored member's CRC, its two sizes (equal) and its name's length, as both of its headers hold them.
+void putCrcSizesAndNameLength(Buffer& b, const ZipMember& m) {
+    le(b, formats::crc32(Bytes(m.data)), 4);
+    le(b, m.data.size(), 4);
+    le(b, m.data.size(), 4);
+    le(b, m.name.size(), 2);
+}
+
 Buffer zip(const std::vector<ZipMember>& members, std::string_view comment = "") {
     Buffer b, directory;
     for (const ZipMember& m : members) {
@@ -262,10 +270,7 @@ Buffer zip(const std::vector<ZipMember>& members, std::string_view comment = "")
         le(b, 0, 2);
         le(b, 0, 2);
         le(b, 0, 4);
-        le(b, formats::crc32(Bytes(m.data)), 4);
-        le(b, m.data.size(), 4);
-        le(b, m.data.size(), 4);
-        le(b, m.name.size(), 2);
+        putCrcSizesAndNameLength(b, m);
         le(b, 0, 2);
         put(b, m.name);
         put(b, m.data);
@@ -273,10 +278,7 @@ Buffer zip(const std::vector<ZipMember>& members, std::string_view comment = "")
         le(directory, 20, 2);
         le(directory, 20, 2);
         le(directory, 0, 8);
-        le(directory, formats::crc32(Bytes(m.data)), 4);
-        le(directory, m.data.size(), 4);
-        le(directory, m.data.size(), 4);
-        le(directory, m.name.size(), 2);
+        putCrcSizesAndNameLength(directory, m);
         le(directory, 0, 12);
         le(directory, at, 4);
         put(directory, m.name);

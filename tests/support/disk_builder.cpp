@@ -7,38 +7,31 @@
 
 #include "common/utf16.h"
 #include "image/guid.h"
+#include "support/put_bytes.h"
 
 namespace halvard::testing {
 
 namespace {
 
-void put16(Sector& s, std::size_t at, std::uint16_t v) {
-    for (int i = 0; i < 2; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put32(Sector& s, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64(Sector& s, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void putBe32(Sector& s, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-void putText(Sector& s, std::size_t at, const char* text) { std::memcpy(s.data() + at, text, std::strlen(text)); }
-
-Sector fatCommon(const char* oem, std::uint8_t jump1) {
+// A boot sector's frame: the jump over its parameter block, the OEM name and the 0x55AA signature.
+Sector bootFrame(std::uint8_t jumpTarget, const char* oem) {
     Sector s(512, 0);
     s[0] = 0xEB;
-    s[1] = jump1;
+    s[1] = jumpTarget;
     s[2] = 0x90;
     putText(s, 3, oem);
-    put16(s, 11, 512);
-    s[13] = 8;       // sectors per cluster
-    put16(s, 14, 32);  // reserved sectors
-    s[16] = 2;       // FATs
-    s[21] = 0xF8;
     s[510] = 0x55;
     s[511] = 0xAA;
+    return s;
+}
+
+Sector fatCommon(const char* oem, std::uint8_t jump1) {
+    Sector s = bootFrame(jump1, oem);
+    putLe16(s, 11, 512);
+    s[13] = 8;       // sectors per cluster
+    putLe16(s, 14, 32);  // reserved sectors
+    s[16] = 2;       // FATs
+    s[21] = 0xF8;
     return s;
 }
 
@@ -64,8 +57,8 @@ void DiskBuilder::putMbr(std::uint64_t sector, const std::vector<Slot>& slots) {
     for (std::size_t i = 0; i < slots.size() && i < 4; ++i) {
         const std::size_t at = 446 + 16 * i;
         s[at + 4] = slots[i].type;
-        put32(s, at + 8, slots[i].first);
-        put32(s, at + 12, slots[i].count);
+        putLe32(s, at + 8, slots[i].first);
+        putLe32(s, at + 12, slots[i].count);
     }
     s[510] = 0x55;
     s[511] = 0xAA;
@@ -76,12 +69,12 @@ void DiskBuilder::putGpt(const std::vector<GptPartition>& partitions, std::uint3
                          std::uint32_t entryCount, std::uint64_t arrayLba) {
     Sector header(sectorSize, 0);
     putText(header, 0, "EFI PART");
-    put32(header, 8, 0x00010000);
-    put32(header, 12, 92);
-    put64(header, 24, 1);
-    put64(header, 72, arrayLba);
-    put32(header, 80, entryCount);
-    put32(header, 84, 128);
+    putLe32(header, 8, 0x00010000);
+    putLe32(header, 12, 92);
+    putLe64(header, 24, 1);
+    putLe64(header, 72, arrayLba);
+    putLe32(header, 80, entryCount);
+    putLe32(header, 84, 128);
     put(sectorSize, header);
     Sector array(static_cast<std::size_t>(partitions.size()) * 128, 0);
     for (std::size_t i = 0; i < partitions.size(); ++i) {
@@ -89,10 +82,10 @@ void DiskBuilder::putGpt(const std::vector<GptPartition>& partitions, std::uint3
         const Guid type = Guid::fromText(partitions[i].typeGuid);
         std::memcpy(array.data() + at, type.bytes.data(), 16);
         array[at + 16] = static_cast<std::uint8_t>(i + 1);  // a unique partition GUID
-        put64(array, at + 32, partitions[i].first);
-        put64(array, at + 40, partitions[i].last);
+        putLe64(array, at + 32, partitions[i].first);
+        putLe64(array, at + 40, partitions[i].last);
         const auto name = utf8ToUtf16(partitions[i].name);
-        for (std::size_t k = 0; k < name.size() && k < 36; ++k) put16(array, at + 56 + 2 * k, name[k]);
+        for (std::size_t k = 0; k < name.size() && k < 36; ++k) putLe16(array, at + 56 + 2 * k, name[k]);
     }
     put(arrayLba * sectorSize, array);
     // The protective MBR.
@@ -100,51 +93,39 @@ void DiskBuilder::putGpt(const std::vector<GptPartition>& partitions, std::uint3
 }
 
 Sector ntfsBootSector(std::uint64_t totalSectors, std::uint16_t bytesPerSector) {
-    Sector s(512, 0);
-    s[0] = 0xEB;
-    s[1] = 0x52;
-    s[2] = 0x90;
-    putText(s, 3, "NTFS    ");
-    put16(s, 11, bytesPerSector);
+    Sector s = bootFrame(0x52, "NTFS    ");
+    putLe16(s, 11, bytesPerSector);
     s[13] = 8;
-    put64(s, 40, totalSectors);
-    s[510] = 0x55;
-    s[511] = 0xAA;
+    putLe64(s, 40, totalSectors);
     return s;
 }
 
 Sector fat32BootSector(std::uint32_t totalSectors, const char* oem) {
     Sector s = fatCommon(oem, 0x58);
-    put32(s, 32, totalSectors);
-    put32(s, 36, 1000);  // sectors per FAT
-    put32(s, 44, 2);     // root cluster
+    putLe32(s, 32, totalSectors);
+    putLe32(s, 36, 1000);  // sectors per FAT
+    putLe32(s, 44, 2);     // root cluster
     return s;
 }
 
 Sector fat16BootSector(std::uint32_t totalSectors, std::uint16_t sectorsPerFat, const char* oem) {
     Sector s = fatCommon(oem, 0x3C);
     s[13] = 4;
-    put16(s, 14, 4);
-    put16(s, 17, 512);  // root entries
+    putLe16(s, 14, 4);
+    putLe16(s, 17, 512);  // root entries
     if (totalSectors < 65536)
-        put16(s, 19, static_cast<std::uint16_t>(totalSectors));
+        putLe16(s, 19, static_cast<std::uint16_t>(totalSectors));
     else
-        put32(s, 32, totalSectors);
-    put16(s, 22, sectorsPerFat);
+        putLe32(s, 32, totalSectors);
+    putLe16(s, 22, sectorsPerFat);
     return s;
 }
 
 Sector exfatBootSector(std::uint64_t volumeSectors, std::uint8_t bytesPerSectorShift) {
-    Sector s(512, 0);
-    s[0] = 0xEB;
-    s[1] = 0x76;
-    s[2] = 0x90;
-    putText(s, 3, "EXFAT   ");
-    put64(s, 72, volumeSectors);
+    Sector s = bootFrame(0x76, "EXFAT   ");
+    putLe64(s, 72, volumeSectors);
     s[108] = bytesPerSectorShift;
     s[109] = 3;
-    s[510] = 0x55;
-    s[511] = 0xAA;
     return s;
 }
 

@@ -3,12 +3,29 @@
 #include <algorithm>
 #include <cstring>
 
+#include "support/put_bytes.h"
+
 namespace halvard::testing {
 
 namespace {
 
-void putLe(ByteVector& b, std::size_t at, std::uint64_t value, int width) {
-    for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
+// Links the clusters in their order through `setFat`, the last one marked `end`.
+template <class SetFat>
+void linkChain(const std::vector<std::uint32_t>& clusters, std::uint32_t end, SetFat setFat) {
+    for (std::size_t i = 0; i < clusters.size(); ++i)
+        setFat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : end);
+}
+
+void putAt(ByteVector& image, std::uint64_t offset, const ByteVector& bytes) {
+    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+// Directory slots or entries, 32 bytes each, one after another from `offset`.
+void putSlotsAt(ByteVector& image, std::uint64_t offset, const std::vector<ByteVector>& slots) {
+    for (const ByteVector& s : slots) {
+        putAt(image, offset, s);
+        offset += 32;
+    }
 }
 
 }  // namespace
@@ -65,19 +82,13 @@ void FatVolumeBuilder::setFat(std::uint32_t cluster, std::uint32_t value) {
 }
 
 void FatVolumeBuilder::chain(const std::vector<std::uint32_t>& clusters) {
-    for (std::size_t i = 0; i < clusters.size(); ++i)
-        setFat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : 0x0FFFFFFF);
+    linkChain(clusters, 0x0FFFFFFF, [this](std::uint32_t c, std::uint32_t v) { setFat(c, v); });
 }
 
-void FatVolumeBuilder::put(std::uint64_t offset, const ByteVector& bytes) {
-    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
-}
+void FatVolumeBuilder::put(std::uint64_t offset, const ByteVector& bytes) { putAt(image, offset, bytes); }
 
 void FatVolumeBuilder::putSlots(std::uint64_t offset, const std::vector<ByteVector>& slots) {
-    for (const ByteVector& s : slots) {
-        put(offset, s);
-        offset += 32;
-    }
+    putSlotsAt(image, offset, slots);
 }
 
 ByteVector shortSlot(const std::string& name11, std::uint8_t attributes, std::uint32_t cluster, std::uint32_t size,
@@ -144,19 +155,13 @@ ExfatVolumeBuilder::ExfatVolumeBuilder(std::uint32_t clusters) {
 void ExfatVolumeBuilder::setFat(std::uint32_t cluster, std::uint32_t value) { putLe(image, 1024 + cluster * 4ULL, value, 4); }
 
 void ExfatVolumeBuilder::chain(const std::vector<std::uint32_t>& clusters) {
-    for (std::size_t i = 0; i < clusters.size(); ++i)
-        setFat(clusters[i], i + 1 < clusters.size() ? clusters[i + 1] : 0xFFFFFFFF);
+    linkChain(clusters, 0xFFFFFFFF, [this](std::uint32_t c, std::uint32_t v) { setFat(c, v); });
 }
 
-void ExfatVolumeBuilder::put(std::uint64_t offset, const ByteVector& bytes) {
-    std::copy(bytes.begin(), bytes.end(), image.begin() + static_cast<std::ptrdiff_t>(offset));
-}
+void ExfatVolumeBuilder::put(std::uint64_t offset, const ByteVector& bytes) { putAt(image, offset, bytes); }
 
 void ExfatVolumeBuilder::putEntries(std::uint64_t offset, const std::vector<ByteVector>& entries) {
-    for (const ByteVector& e : entries) {
-        put(offset, e);
-        offset += 32;
-    }
+    putSlotsAt(image, offset, entries);
 }
 
 std::vector<ByteVector> exfatEntrySet(const ExfatSet& set) {

@@ -5,20 +5,12 @@
 #include <stdexcept>
 
 #include "common/utf16.h"
+#include "support/put_bytes.h"
 
 namespace halvard::testing {
 
 namespace {
 
-void put16(ByteVector& b, std::size_t at, std::uint16_t v) {
-    for (int i = 0; i < 2; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put32(ByteVector& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64(ByteVector& b, std::size_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 std::size_t align8(std::size_t v) { return (v + 7) & ~std::size_t(7); }
 
 ByteVector utf16(const std::string& text) {
@@ -74,9 +66,9 @@ ByteVector fileNameValue(std::uint64_t parent, const std::string& name, bool dir
                          std::uint64_t allocatedSize) {
     const ByteVector units = utf16(name);
     ByteVector v(0x42 + units.size(), 0);
-    put64(v, 0x00, parent | (std::uint64_t(1) << 48));
-    put64(v, 0x28, allocatedSize);
-    put32(v, 0x38, directory ? 0x10000000u : 0x20u);
+    putLe64(v, 0x00, parent | (std::uint64_t(1) << 48));
+    putLe64(v, 0x28, allocatedSize);
+    putLe32(v, 0x38, directory ? 0x10000000u : 0x20u);
     v[0x40] = static_cast<std::uint8_t>(units.size() / 2);
     v[0x41] = nameSpace;
     std::copy(units.begin(), units.end(), v.begin() + 0x42);
@@ -86,25 +78,25 @@ ByteVector fileNameValue(std::uint64_t parent, const std::string& name, bool dir
 ByteVector standardInformationValue(std::uint64_t created, std::uint64_t modified, std::uint64_t accessed,
                                     std::uint32_t attributes) {
     ByteVector v(0x48, 0);
-    put64(v, 0x00, created);
-    put64(v, 0x08, modified);
-    put64(v, 0x10, modified);
-    put64(v, 0x18, accessed);
-    put32(v, 0x20, attributes);
+    putLe64(v, 0x00, created);
+    putLe64(v, 0x08, modified);
+    putLe64(v, 0x10, modified);
+    putLe64(v, 0x18, accessed);
+    putLe32(v, 0x20, attributes);
     return v;
 }
 
 RecordBuilder::RecordBuilder(std::uint32_t size, std::uint16_t flags) : bytes_(size, 0) {
     std::memcpy(bytes_.data(), "FILE", 4);
     const std::uint16_t count = static_cast<std::uint16_t>(size / 512 + 1);
-    put16(bytes_, 0x04, 0x30);
-    put16(bytes_, 0x06, count);
-    put16(bytes_, 0x10, 1);
-    put16(bytes_, 0x12, 1);
+    putLe16(bytes_, 0x04, 0x30);
+    putLe16(bytes_, 0x06, count);
+    putLe16(bytes_, 0x10, 1);
+    putLe16(bytes_, 0x12, 1);
     used_ = align8(0x30 + 2 * count);
-    put16(bytes_, 0x14, static_cast<std::uint16_t>(used_));
-    put16(bytes_, 0x16, flags);
-    put32(bytes_, 0x1C, size);
+    putLe16(bytes_, 0x14, static_cast<std::uint16_t>(used_));
+    putLe16(bytes_, 0x16, flags);
+    putLe32(bytes_, 0x1C, size);
 }
 
 RecordBuilder& RecordBuilder::raw(const ByteVector& bytes) {
@@ -118,13 +110,13 @@ RecordBuilder& RecordBuilder::resident(std::uint32_t type, const ByteVector& val
     const ByteVector nameUnits = utf16(name);
     const std::size_t valueOffset = align8(0x18 + nameUnits.size());
     ByteVector a(align8(valueOffset + value.size()), 0);
-    put32(a, 0x00, type);
-    put32(a, 0x04, static_cast<std::uint32_t>(a.size()));
+    putLe32(a, 0x00, type);
+    putLe32(a, 0x04, static_cast<std::uint32_t>(a.size()));
     a[0x09] = static_cast<std::uint8_t>(nameUnits.size() / 2);
-    put16(a, 0x0A, 0x18);
-    put16(a, 0x0E, instance_++);
-    put32(a, 0x10, static_cast<std::uint32_t>(value.size()));
-    put16(a, 0x14, static_cast<std::uint16_t>(valueOffset));
+    putLe16(a, 0x0A, 0x18);
+    putLe16(a, 0x0E, instance_++);
+    putLe32(a, 0x10, static_cast<std::uint32_t>(value.size()));
+    putLe16(a, 0x14, static_cast<std::uint16_t>(valueOffset));
     std::copy(nameUnits.begin(), nameUnits.end(), a.begin() + 0x18);
     std::copy(value.begin(), value.end(), a.begin() + static_cast<std::ptrdiff_t>(valueOffset));
     return raw(a);
@@ -138,20 +130,20 @@ RecordBuilder& RecordBuilder::nonResident(std::uint32_t type, const ByteVector& 
     const std::size_t header = compressionExponent ? 0x48 : 0x40;
     const std::size_t runOffset = align8(header + nameUnits.size());
     ByteVector a(align8(runOffset + runList.size()), 0);
-    put32(a, 0x00, type);
-    put32(a, 0x04, static_cast<std::uint32_t>(a.size()));
+    putLe32(a, 0x00, type);
+    putLe32(a, 0x04, static_cast<std::uint32_t>(a.size()));
     a[0x08] = 1;
     a[0x09] = static_cast<std::uint8_t>(nameUnits.size() / 2);
-    put16(a, 0x0A, static_cast<std::uint16_t>(header));
-    put16(a, 0x0C, flags);
-    put16(a, 0x0E, instance_++);
-    put64(a, 0x10, firstVcn);
-    put64(a, 0x18, lastVcn);
-    put16(a, 0x20, static_cast<std::uint16_t>(runOffset));
+    putLe16(a, 0x0A, static_cast<std::uint16_t>(header));
+    putLe16(a, 0x0C, flags);
+    putLe16(a, 0x0E, instance_++);
+    putLe64(a, 0x10, firstVcn);
+    putLe64(a, 0x18, lastVcn);
+    putLe16(a, 0x20, static_cast<std::uint16_t>(runOffset));
     a[0x22] = compressionExponent;
-    put64(a, 0x28, allocatedSize ? allocatedSize : (lastVcn + 1 - firstVcn) * 4096);
-    put64(a, 0x30, realSize);
-    put64(a, 0x38, realSize);
+    putLe64(a, 0x28, allocatedSize ? allocatedSize : (lastVcn + 1 - firstVcn) * 4096);
+    putLe64(a, 0x30, realSize);
+    putLe64(a, 0x38, realSize);
     std::copy(nameUnits.begin(), nameUnits.end(), a.begin() + static_cast<std::ptrdiff_t>(header));
     std::copy(runList.begin(), runList.end(), a.begin() + static_cast<std::ptrdiff_t>(runOffset));
     return raw(a);
@@ -179,12 +171,12 @@ RecordBuilder& RecordBuilder::attributeList(const std::vector<ListEntry>& entrie
     for (const ListEntry& e : entries) {
         const ByteVector nameUnits = utf16(e.name);
         ByteVector item(align8(0x1A + nameUnits.size()), 0);
-        put32(item, 0x00, e.type);
-        put16(item, 0x04, static_cast<std::uint16_t>(item.size()));
+        putLe32(item, 0x00, e.type);
+        putLe16(item, 0x04, static_cast<std::uint16_t>(item.size()));
         item[0x06] = static_cast<std::uint8_t>(nameUnits.size() / 2);
         item[0x07] = 0x1A;
-        put64(item, 0x08, e.startVcn);
-        put64(item, 0x10, e.record | (std::uint64_t(1) << 48));
+        putLe64(item, 0x08, e.startVcn);
+        putLe64(item, 0x10, e.record | (std::uint64_t(1) << 48));
         std::copy(nameUnits.begin(), nameUnits.end(), item.begin() + 0x1A);
         list.insert(list.end(), item.begin(), item.end());
     }
@@ -192,20 +184,20 @@ RecordBuilder& RecordBuilder::attributeList(const std::vector<ListEntry>& entrie
 }
 
 RecordBuilder& RecordBuilder::recordNumber(std::uint32_t number) {
-    put32(bytes_, 0x2C, number);
+    putLe32(bytes_, 0x2C, number);
     return *this;
 }
 
 RecordBuilder& RecordBuilder::baseRecord(std::uint64_t number) {
-    put64(bytes_, 0x20, number | (std::uint64_t(1) << 48));
+    putLe64(bytes_, 0x20, number | (std::uint64_t(1) << 48));
     return *this;
 }
 
 ByteVector RecordBuilder::plain(std::uint16_t sequence) const {
     ByteVector out = bytes_;
-    put16(out, 0x30, sequence);
-    put32(out, used_, 0xFFFFFFFF);
-    put32(out, 0x18, static_cast<std::uint32_t>(used_ + 8));
+    putLe16(out, 0x30, sequence);
+    putLe32(out, used_, 0xFFFFFFFF);
+    putLe32(out, 0x18, static_cast<std::uint32_t>(used_ + 8));
     const std::uint16_t count = static_cast<std::uint16_t>(out.size() / 512 + 1);
     for (std::uint16_t k = 1; k < count; ++k) {
         out[0x30 + 2 * k] = out[512 * k - 2];
@@ -217,7 +209,7 @@ ByteVector RecordBuilder::plain(std::uint16_t sequence) const {
 ByteVector RecordBuilder::build(std::uint16_t sequence) const {
     ByteVector out = plain(sequence);
     const std::uint16_t count = static_cast<std::uint16_t>(out.size() / 512 + 1);
-    for (std::uint16_t k = 1; k < count; ++k) put16(out, 512 * k - 2, sequence);
+    for (std::uint16_t k = 1; k < count; ++k) putLe16(out, 512 * k - 2, sequence);
     return out;
 }
 
@@ -313,12 +305,12 @@ NtfsVolumeBuilder::NtfsVolumeBuilder(std::uint64_t clusterSize_, std::uint64_t c
     boot[1] = 0x52;
     boot[2] = 0x90;
     std::memcpy(boot.data() + 3, "NTFS    ", 8);
-    put16(boot, 0x0B, 512);
+    putLe16(boot, 0x0B, 512);
     boot[0x0D] = static_cast<std::uint8_t>(clusterSize / 512);
-    put64(boot, 0x28, image_.size() / 512 - 1);
+    putLe64(boot, 0x28, image_.size() / 512 - 1);
     const std::uint64_t mftClusters = (mftRecords * recordSize + clusterSize - 1) / clusterSize;
-    put64(boot, 0x30, mftCluster);
-    put64(boot, 0x38, mftCluster + mftClusters);
+    putLe64(boot, 0x30, mftCluster);
+    putLe64(boot, 0x38, mftCluster + mftClusters);
     if (recordSize >= clusterSize) {
         boot[0x40] = static_cast<std::uint8_t>(recordSize / clusterSize);
     } else {
@@ -347,7 +339,7 @@ NtfsVolumeBuilder::NtfsVolumeBuilder(std::uint64_t clusterSize_, std::uint64_t c
 
 void NtfsVolumeBuilder::setRecord(std::uint64_t number, const ByteVector& given) {
     ByteVector onDisk = given;
-    if (onDisk.size() >= 0x30 && std::memcmp(onDisk.data(), "FILE", 4) == 0) put32(onDisk, 0x2C, static_cast<std::uint32_t>(number));
+    if (onDisk.size() >= 0x30 && std::memcmp(onDisk.data(), "FILE", 4) == 0) putLe32(onDisk, 0x2C, static_cast<std::uint32_t>(number));
     putBytes(recordOffset(number), onDisk);
     if (number < 4) {
         const std::uint64_t mftClusters = (mftRecords * recordSize + clusterSize - 1) / clusterSize;

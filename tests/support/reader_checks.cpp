@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "support/vhdx_builder.h"
+#include "support/status_check.h"
 
 namespace halvard::testing {
 
@@ -16,6 +17,11 @@ std::vector<std::uint8_t> readAt(DiskReader& reader, std::int64_t offset, std::s
     const bool result = reader.read(data.data(), length);
     if (ok) *ok = result;
     return data;
+}
+
+bool allZero(const std::vector<std::uint8_t>& bytes, std::size_t from) {
+    return std::all_of(bytes.begin() + static_cast<std::ptrdiff_t>(std::min(from, bytes.size())), bytes.end(),
+                       [](std::uint8_t b) { return b == 0; });
 }
 
 void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength) {
@@ -44,6 +50,53 @@ void expectReadingLeavesImageAlone(DiskReader& reader, const std::string& path, 
     EXPECT_EQ(before, readFile(path));
     EXPECT_EQ(st0.st_mtim.tv_sec, st1.st_mtim.tv_sec);
     EXPECT_EQ(st0.st_mtim.tv_nsec, st1.st_mtim.tv_nsec);
+}
+
+void expectParentRefusedUnlessForced(DiskReader& reader, const std::string& path, ImageOverrides overrides) {
+    reader.setOverrides(overrides);
+    const Status refused = reader.open(path);
+    EXPECT_NE(refused.message().find("--force-parent"), std::string::npos) << refused.message();
+    overrides.forceParent = true;
+    reader.setOverrides(overrides);
+    EXPECT_TRUE(succeeded(reader.open(path)));
+}
+
+void expectAbsurdTableBounded(DiskReader& reader, const std::string& path, std::uint64_t fileSize,
+                              std::size_t blockSize) {
+    ASSERT_TRUE(succeeded(reader.open(path)));
+    EXPECT_LE(reader.blockMap.size(), fileSize / 4);
+    std::vector<std::uint8_t> data(2 * blockSize, 0xEE);
+    reader.seek(0);
+    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_EQ(data[7], patternByte(7));
+    EXPECT_TRUE(allZero(data, blockSize));
+}
+
+void forEachDamagedCopy(const std::vector<std::uint8_t>& pristine, const Damage& damage, const std::string& path,
+                        const std::function<void()>& tryImage) {
+    std::uint32_t seed = damage.seed;
+    auto next = [&seed] {
+        seed = seed * 1664525u + 1013904223u;
+        return seed >> 8;
+    };
+    for (int round = 0; round < damage.rounds; ++round) {
+        auto f = pristine;
+        for (int k = 0; k < damage.hits; ++k) {
+            const std::size_t at = damage.hotSpots[next() % damage.hotSpots.size()] + next() % damage.spread;
+            if (at < f.size()) f[at] = static_cast<std::uint8_t>(next());
+        }
+        if (round % 10 == 0) f.resize(next() % f.size());
+        writeFile(path, f);
+        tryImage();
+    }
+}
+
+void readAtEach(DiskReader& reader, std::initializer_list<std::int64_t> offsets, std::size_t length) {
+    std::vector<std::uint8_t> data(length);
+    for (const std::int64_t at : offsets) {
+        reader.seek(at);
+        reader.read(data.data(), data.size());
+    }
 }
 
 }  // namespace halvard::testing

@@ -20,14 +20,6 @@ std::set<std::uint64_t> storedBlocks(const VdiSpec& spec) {
 
 }  // namespace
 
-void putLe32(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
-void putLe64(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-
 std::vector<std::uint8_t> buildVdi(const VdiSpec& spec) {
     const std::uint64_t blocks = blocksOf(spec);
     const auto stored = storedBlocks(spec);

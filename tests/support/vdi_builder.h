@@ -5,6 +5,8 @@
 #include <set>
 #include <vector>
 
+#include "support/put_bytes.h"
+
 namespace halvard::testing {
 
 struct VdiSpec {
@@ -31,8 +33,5 @@ std::vector<std::uint8_t> buildVdi(const VdiSpec& spec);
 
 // The virtual disk the file holds, as a reader must return it.
 std::vector<std::uint8_t> expectedVdiDisk(const VdiSpec& spec);
-
-void putLe32(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint32_t value);
-void putLe64(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint64_t value);
 
 }  // namespace halvard::testing

@@ -38,14 +38,6 @@ std::vector<std::uint8_t> footer(const VhdSpec& spec) {
 
 }  // namespace
 
-void putBe32(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-
-void putBe64(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (56 - 8 * i));
-}
-
 std::vector<std::uint8_t> buildVhd(const VhdSpec& spec) {
     const auto foot = footer(spec);
     if (spec.fixed) {

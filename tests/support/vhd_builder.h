@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/put_bytes.h"
+
 namespace halvard::testing {
 
 struct VhdSpec {
@@ -35,9 +37,5 @@ std::vector<std::uint8_t> buildVhd(const VhdSpec& spec);
 
 // The virtual disk the file holds, as a reader must return it.
 std::vector<std::uint8_t> expectedVhdDisk(const VhdSpec& spec);
-
-// Big-endian store into a file image, for damaging built files.
-void putBe32(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint32_t value);
-void putBe64(std::vector<std::uint8_t>& bytes, std::uint64_t at, std::uint64_t value);
 
 }  // namespace halvard::testing

@@ -8,6 +8,7 @@
 
 #include "image/guid.h"
 #include "image/vhdx_format.h"
+#include "support/put_bytes.h"
 
 namespace halvard::testing {
 
@@ -17,18 +18,6 @@ constexpr std::uint64_t kMiB = 1024 * 1024;
 constexpr std::uint64_t kMetadataRegion = 2 * kMiB;
 constexpr std::uint64_t kBatRegion = 3 * kMiB;
 
-void put16(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint16_t v) {
-    for (int i = 0; i < 2; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put32(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void put64(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t v) {
-    for (int i = 0; i < 8; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
-void putText(std::vector<std::uint8_t>& b, std::uint64_t at, const char* text) {
-    std::memcpy(b.data() + at, text, std::strlen(text));
-}
 void putGuid(std::vector<std::uint8_t>& b, std::uint64_t at, const Guid& g) {
     std::memcpy(b.data() + at, g.bytes.data(), 16);
 }
@@ -82,17 +71,17 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
     for (int h = 0; h < 2; ++h) {
         const std::uint64_t at = h == 0 ? vhdx::kHeader1Offset : vhdx::kHeader2Offset;
         putText(f, at, "head");
-        put64(f, at + 8, static_cast<std::uint64_t>(h + 1));
-        put16(f, at + 66, spec.version);
-        put32(f, at + 68, static_cast<std::uint32_t>(kMiB));
-        put64(f, at + 72, kMiB);
+        putLe64(f, at + 8, static_cast<std::uint64_t>(h + 1));
+        putLe16(f, at + 66, spec.version);
+        putLe32(f, at + 68, static_cast<std::uint32_t>(kMiB));
+        putLe64(f, at + 72, kMiB);
     }
 
     // Region table, and its copy.
     for (int copy = 0; copy < 2; ++copy) {
         const std::uint64_t at = copy == 0 ? vhdx::kRegionTable1Offset : vhdx::kRegionTable2Offset;
         putText(f, at, "regi");
-        put32(f, at + 8, spec.regionEntryCount);
+        putLe32(f, at + 8, spec.regionEntryCount);
         struct Region {
             Guid guid;
             std::uint64_t offset, length;
@@ -102,9 +91,9 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
         const Region order[2] = {spec.metadataRegionFirst ? meta : bat, spec.metadataRegionFirst ? bat : meta};
         for (std::uint32_t i = 0; i < 2 && i < spec.regionEntryCount; ++i) {
             putGuid(f, at + 16 + 32 * i, order[i].guid);
-            put64(f, at + 16 + 32 * i + 16, order[i].offset);
-            put32(f, at + 16 + 32 * i + 24, static_cast<std::uint32_t>(order[i].length));
-            put32(f, at + 16 + 32 * i + 28, 1);
+            putLe64(f, at + 16 + 32 * i + 16, order[i].offset);
+            putLe32(f, at + 16 + 32 * i + 24, static_cast<std::uint32_t>(order[i].length));
+            putLe32(f, at + 16 + 32 * i + 28, 1);
         }
     }
     if (spec.damagePrimaryRegionTable) putText(f, vhdx::kRegionTable1Offset, "junk");
@@ -115,11 +104,11 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
         std::vector<std::uint8_t> value;
     };
     std::vector<std::uint8_t> params(8, 0), size(8, 0), page83(16, 0x55), logical(4, 0), physical(4, 0);
-    put32(params, 0, spec.blockSize);
-    put32(params, 4, spec.hasParent ? 2u : 0u);
-    put64(size, 0, spec.virtualSize);
-    put32(logical, 0, spec.logicalSectorSize);
-    put32(physical, 0, spec.physicalSectorSize);
+    putLe32(params, 0, spec.blockSize);
+    putLe32(params, 4, spec.hasParent ? 2u : 0u);
+    putLe64(size, 0, spec.virtualSize);
+    putLe32(logical, 0, spec.logicalSectorSize);
+    putLe32(physical, 0, spec.physicalSectorSize);
     auto g = [&](const Guid& known, std::uint8_t seed) { return spec.withGuids ? known : unknownGuid(seed); };
     std::vector<Item> items;
     items.push_back({g(vhdx::kFileParameters, 10), params});
@@ -128,13 +117,13 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
     items.push_back({g(vhdx::kLogicalSectorSize, 12), logical});
     items.push_back({g(vhdx::kPhysicalSectorSize, 13), physical});
     putText(f, kMetadataRegion, "metadata");
-    put16(f, kMetadataRegion + 10, static_cast<std::uint16_t>(items.size()));
+    putLe16(f, kMetadataRegion + 10, static_cast<std::uint16_t>(items.size()));
     std::uint64_t valueAt = 64 * 1024;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const std::uint64_t e = kMetadataRegion + 32 + 32 * i;
         putGuid(f, e, items[i].guid);
-        put32(f, e + 16, static_cast<std::uint32_t>(valueAt));
-        put32(f, e + 20, static_cast<std::uint32_t>(items[i].value.size()));
+        putLe32(f, e + 16, static_cast<std::uint32_t>(valueAt));
+        putLe32(f, e + 20, static_cast<std::uint32_t>(items[i].value.size()));
         std::memcpy(f.data() + kMetadataRegion + valueAt, items[i].value.data(), items[i].value.size());
         valueAt += 4096;
     }
@@ -144,7 +133,7 @@ std::vector<std::uint8_t> buildVhdx(const VhdxSpec& spec) {
     for (std::uint64_t block : stored) {
         if (block >= blocks) throw std::invalid_argument("allocated block beyond the disk");
         const std::uint64_t entryIndex = block + (ratio ? block / ratio : 0);
-        put64(f, kBatRegion + 8 * entryIndex, ((nextPayload / kMiB) << 20) | 6);
+        putLe64(f, kBatRegion + 8 * entryIndex, ((nextPayload / kMiB) << 20) | 6);
         fillBlock(spec, block, f.data() + nextPayload);
         nextPayload += spec.blockSize;
     }

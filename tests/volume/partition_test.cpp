@@ -6,6 +6,7 @@
 #include "image/raw_reader.h"
 #include "image/vhdx_reader.h"
 #include "support/disk_builder.h"
+#include "support/status_log.h"
 #include "support/vhdx_builder.h"
 #include "volume/partition.h"
 
@@ -14,15 +15,7 @@ namespace {
 
 using testing::DiskBuilder;
 using testing::Sector;
-
-struct StatusLog final : StatusSink, ProgressSink {
-    std::vector<std::string> texts;
-    std::uint32_t position = 0;
-    void setStatus(const std::string& t) override { texts.push_back(t); }
-    void setRange(std::uint32_t, std::uint32_t) override {}
-    void setPosition(std::uint32_t p) override { position = p; }
-    bool saw(const std::string& t) const { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
-};
+using testing::StatusLog;
 
 struct Found {
     std::string fileSystem, sizeText;

@@ -382,13 +382,17 @@ void NtfsEngine::parseMftRecord(Bytes record, std::uint64_t index) {
     std::vector<std::string>& streams = scratchStreams_;
     names.clear();
     streams.clear();
+    bool reparsePoint = false;
     forEachAttribute(record, [&](const AttributeHeader& h) {
         if (h.type == kAttributeList) e.hasAttributeList = true;
+        if (h.type == kReparsePoint) reparsePoint = true;
         if (showStreams && h.type == kData && h.nameLength != 0) streams.push_back(h.name(record));
         if (h.type != kFileName || h.nonResident) return true;
         if (auto name = nameOf(h.value(record))) names.push_back(std::move(*name));
         return true;
     });
+    e.listFacts = {};
+    if (header.baseRecord == 0 && !e.hasAttributeList && !reparsePoint && !names.empty()) keepListFacts(record, e);
     // A file with an attribute list may keep names in extension records: gatherFileNames reads them all at once.
     if (e.hasAttributeList && header.baseRecord == 0) return;
     takeNames(index, names);
@@ -953,9 +957,13 @@ void NtfsEngine::renameEntry(std::uint64_t index, const std::string& name) {
 
 // ---- list texts ---------------------------------------------------------------------------------------------
 
-NtfsFileTimes NtfsEngine::fileTimes(Bytes record) {
+std::string NtfsEngine::attributeLetters(std::uint16_t flags) {
     static const std::vector<AttributeCode> kCodes = {
         {0x0001, "-R"}, {0x0002, "-H"}, {0x0200, "-S"}, {0x0020, "-A"}, {0x0800, "-C"}, {0x4000, "-E"}};
+    return attributeText(flags, kCodes);
+}
+
+NtfsFileTimes NtfsEngine::fileTimes(Bytes record) {
     NtfsFileTimes times;
     std::uint32_t nameFlags = 0, standardFlags = 0;
     bool haveStandardFlags = false;
@@ -978,7 +986,8 @@ NtfsFileTimes NtfsEngine::fileTimes(Bytes record) {
         return true;
     });
     // The standard information holds the live attribute flags; the file-name copy is refreshed only on renames.
-    times.attributes = attributeText((haveStandardFlags ? standardFlags : nameFlags) & 0xFFFF, kCodes);
+    times.attributeFlags = static_cast<std::uint16_t>((haveStandardFlags ? standardFlags : nameFlags) & 0xFFFF);
+    times.attributes = attributeLetters(times.attributeFlags);
     return times;
 }
 

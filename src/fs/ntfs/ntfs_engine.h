@@ -38,6 +38,16 @@ namespace halvard {
 
 inline constexpr const char* kOrphanEntryName = "ORPHAN_ENTRY";
 
+// What the list shows of a file, kept from its record while the MFT is read so that listing a folder need not read
+// every child's record again. Kept only where the base record alone tells it (no attribute list, no reparse point).
+struct NtfsListFacts {
+    std::uint64_t created = 0, modified = 0, accessed = 0;  // Windows file times, when timesKnown
+    std::uint64_t size = 0;
+    std::uint16_t attributeFlags = 0;  // the file attribute flags the letters are made of
+    bool timesKnown = false;
+    bool kept = false;
+};
+
 struct NtfsEntry {
     std::array<char, 4> signature{};  // first four bytes of the record slot ("FILE" for a valid record)
     std::uint64_t recordOffset = 0;   // of the slot's first byte, from the volume start
@@ -62,6 +72,7 @@ struct NtfsEntry {
     // A named $DATA stream shown as an entry of its own ("file:stream"): 1 + its index among the engine's stream
     // names. 0: the entry is the file itself (its unnamed $DATA).
     std::uint32_t stream = 0;
+    NtfsListFacts listFacts;
 
     bool isFolder() const { return kind == 'D'; }
     bool isFileRecord() const { return signature == std::array<char, 4>{'F', 'I', 'L', 'E'}; }
@@ -87,7 +98,8 @@ struct DataDescription {
 struct NtfsFileTimes {
     bool known = false;  // the record had a $STANDARD_INFORMATION value
     std::uint64_t created = 0, modified = 0, accessed = 0;
-    std::string attributes;
+    std::uint16_t attributeFlags = 0;
+    std::string attributes;  // the letters of attributeFlags
 };
 
 // One name of a file: a $FILE_NAME value's name, folder flag and parent record.
@@ -167,6 +179,8 @@ public:
 
     // ---- file data ----
     static NtfsFileTimes fileTimes(Bytes record);
+    // The list's letters for file attribute flags ("-R-H-A", ...).
+    static std::string attributeLetters(std::uint16_t flags);
     // Where the record's symbolic link, junction or mount point leads; empty when it is none.
     static std::string reparseTarget(Bytes record);
     NtfsFileTimes fileTimes(std::uint64_t index) const;
@@ -197,6 +211,9 @@ public:
     // Size as the list shows it: the unnamed $DATA's real size.
     std::uint64_t entrySize(std::uint64_t index) const;
     std::uint64_t entrySize(std::uint64_t index, Bytes record) const;
+    // The list facts the parse kept for the entry, or null where its record must be read for them (a stream, a file
+    // with an attribute list or a reparse point, a deleted file whose lost extension records may hold its data).
+    const NtfsListFacts* keptListFacts(std::uint64_t index) const;
     // The entry's content (a folder's: empty), with its access and modification times.
     std::unique_ptr<FileContent> openNtfsContent(std::uint64_t index) const;
 
@@ -303,6 +320,11 @@ private:
     // Bytes a non-resident file has (its real size, cut to its allocation).
     std::uint64_t contentLength(const FileData& data, bool& damaged) const;
     bool tooMuchInvented(std::uint64_t zeros) const;
+    // The size the list shows for the file data found; nullopt where it depends on a cluster size a deep scan may
+    // still change.
+    std::optional<std::uint64_t> listedSize(const FileData& data) const;
+    // Keeps what the list shows of a base record that holds all of its file's attributes.
+    void keepListFacts(Bytes record, NtfsEntry& entry) const;
     // Whether a file whose last run pieces are missing keeps its length (zeros for them).
     static bool padsMissingTail(const FileData& data);
     // How many of `count` clusters from `cluster` on lie inside the volume, counted from the first.

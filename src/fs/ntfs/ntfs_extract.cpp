@@ -210,13 +210,40 @@ RunMap NtfsEngine::mftMapFromRecord(Bytes record) const {
     return collectFileData(record, 0, fetch).map;
 }
 
+std::optional<std::uint64_t> NtfsEngine::listedSize(const FileData& data) const {
+    if (!data.found) return 0;
+    if (data.sizeKnown) return data.desc.realSize;
+    return std::nullopt;
+}
+
 std::uint64_t NtfsEngine::entrySize(std::uint64_t index, Bytes record) const {
     if (isSynthetic(index)) return 0;
     const FileData fd = collectFileData(index, record);
-    if (!fd.found) return 0;
-    if (fd.sizeKnown) return fd.desc.realSize;
+    if (const auto size = listedSize(fd)) return *size;
     // Without the first piece the size is what the runs cover.
     return saturatingMultiply(fd.map.endVcn(), clusterSize);
+}
+
+void NtfsEngine::keepListFacts(Bytes record, NtfsEntry& entry) const {
+    entry.listFacts = {};
+    const auto size = listedSize(collectFileData(record, entry.recordNumber, extensionFetch()));
+    if (!size) return;
+    const NtfsFileTimes times = fileTimes(record);
+    entry.listFacts.created = times.created;
+    entry.listFacts.modified = times.modified;
+    entry.listFacts.accessed = times.accessed;
+    entry.listFacts.timesKnown = times.known;
+    entry.listFacts.attributeFlags = times.attributeFlags;
+    entry.listFacts.size = *size;
+    entry.listFacts.kept = true;
+}
+
+const NtfsListFacts* NtfsEngine::keptListFacts(std::uint64_t index) const {
+    if (index >= entries.size() || isSynthetic(index) || isStream(index)) return nullptr;
+    const NtfsEntry& file = entries[fileOf(index)];
+    if (!file.listFacts.kept) return nullptr;
+    if (entries[index].deleted() && deletedExtensions_.count(file.recordNumber) != 0) return nullptr;
+    return &file.listFacts;
 }
 
 std::uint64_t NtfsEngine::entrySize(std::uint64_t index) const {

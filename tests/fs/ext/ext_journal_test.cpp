@@ -8,22 +8,18 @@
 
 #include "fs/ext/ext_journal.h"
 #include "image/crc32c.h"
+#include "support/put_bytes.h"
 
 namespace halvard {
 namespace {
 
 using namespace ext_format;
 using ByteVector = std::vector<std::uint8_t>;
+using testing::putBe16;
+using testing::putBe32;
 
 constexpr std::uint32_t kBlock = 1024;
 
-void putBe32(ByteVector& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = static_cast<std::uint8_t>(v >> (24 - 8 * i));
-}
-void putBe16(ByteVector& b, std::size_t at, std::uint16_t v) {
-    b[at] = static_cast<std::uint8_t>(v >> 8);
-    b[at + 1] = static_cast<std::uint8_t>(v);
-}
 
 ByteVector filled(std::uint8_t value) { return ByteVector(kBlock, value); }
 

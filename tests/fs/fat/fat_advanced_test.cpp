@@ -18,15 +18,7 @@
 namespace halvard {
 namespace {
 
-using testing::ByteVector;
-using testing::ExfatSet;
-using testing::ExfatVolumeBuilder;
-using testing::FatVolumeBuilder;
-using testing::MemoryReader;
-using testing::dotSlots;
-using testing::exfatEntrySet;
-using testing::longNameSlots;
-using testing::shortSlot;
+using namespace testing;  // the FAT and exFAT volume builders
 
 ByteVector le(std::initializer_list<std::uint32_t> words) {
     ByteVector b;

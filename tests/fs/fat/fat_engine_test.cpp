@@ -21,15 +21,7 @@
 namespace halvard {
 namespace {
 
-using testing::ByteVector;
-using testing::ExfatSet;
-using testing::ExfatVolumeBuilder;
-using testing::FatVolumeBuilder;
-using testing::MemoryReader;
-using testing::dotSlots;
-using testing::exfatEntrySet;
-using testing::longNameSlots;
-using testing::shortSlot;
+using namespace testing;  // the FAT and exFAT volume builders
 
 // A parsed volume and its listing by path ("/DIR/FILE.TXT" -> entry).
 struct Parsed {

@@ -13,6 +13,7 @@
 #include "common/memory_tree.h"
 #include "fs/hfsplus/hfs_format.h"
 #include "support/ntfs_builder.h"
+#include "support/put_bytes.h"
 #include "support/view_exercise.h"
 
 namespace halvard {
@@ -20,19 +21,17 @@ namespace {
 
 using namespace hfs_format;
 using ByteVector = std::vector<std::uint8_t>;
+using testing::putBe16;
+using testing::putBe32;
 
 constexpr std::uint32_t kBlock = 4096;
 
-void put16(ByteVector& b, std::size_t at, std::uint16_t v) { b[at] = v >> 8; b[at + 1] = v & 0xFF; }
-void put32(ByteVector& b, std::size_t at, std::uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = (v >> (24 - 8 * i)) & 0xFF;
-}
 
 // A B-tree node: descriptor, records packed after it, offsets at the end.
 class Node {
 public:
     Node(std::int8_t kind, std::uint8_t height, std::uint32_t forwardLink = 0) : bytes_(kBlock, 0) {
-        put32(bytes_, 0, forwardLink);
+        putBe32(bytes_, 0, forwardLink);
         bytes_[8] = static_cast<std::uint8_t>(kind);
         bytes_[9] = height;
     }
@@ -40,8 +39,8 @@ public:
         std::memcpy(bytes_.data() + next_, record.data(), record.size());
         offsets_.push_back(static_cast<std::uint16_t>(next_));
         next_ += record.size();
-        put16(bytes_, 10, static_cast<std::uint16_t>(offsets_.size()));
-        for (std::size_t i = 0; i < offsets_.size(); ++i) put16(bytes_, kBlock - 2 * (i + 1), offsets_[i]);
+        putBe16(bytes_, 10, static_cast<std::uint16_t>(offsets_.size()));
+        for (std::size_t i = 0; i < offsets_.size(); ++i) putBe16(bytes_, kBlock - 2 * (i + 1), offsets_[i]);
     }
     ByteVector& bytes() { return bytes_; }
 
@@ -54,9 +53,9 @@ private:
 ByteVector headerNode(std::uint32_t firstLeaf, std::uint32_t totalNodes) {
     Node node(kHeaderNode, 0);
     ByteVector record(106, 0);
-    put32(record, 10, firstLeaf);
-    put16(record, 18, kBlock);
-    put32(record, 22, totalNodes);
+    putBe32(record, 10, firstLeaf);
+    putBe16(record, 18, kBlock);
+    putBe32(record, 22, totalNodes);
     node.add(record);
     return node.bytes();
 }
@@ -65,26 +64,26 @@ ByteVector catalogRecord(std::uint32_t parent, const std::string& name, std::uin
                          std::uint64_t size = 0, std::vector<Extent> extents = {}, std::uint32_t totalBlocks = 0,
                          std::uint32_t hardLinkTo = 0) {
     ByteVector r(8 + 2 * name.size(), 0);
-    put16(r, 0, static_cast<std::uint16_t>(6 + 2 * name.size()));
-    put32(r, 2, parent);
-    put16(r, 6, static_cast<std::uint16_t>(name.size()));
-    for (std::size_t i = 0; i < name.size(); ++i) put16(r, 8 + 2 * i, static_cast<std::uint8_t>(name[i]));
+    putBe16(r, 0, static_cast<std::uint16_t>(6 + 2 * name.size()));
+    putBe32(r, 2, parent);
+    putBe16(r, 6, static_cast<std::uint16_t>(name.size()));
+    for (std::size_t i = 0; i < name.size(); ++i) putBe16(r, 8 + 2 * i, static_cast<std::uint8_t>(name[i]));
     ByteVector data(type == kFileRecord ? 248 : 88, 0);
-    put16(data, 0, type);
-    put32(data, 8, id);
-    put32(data, 0x10, 3786912000u);  // 2024-01-01 00:00 UTC
-    put16(data, 0x2A, 0x81A4);
+    putBe16(data, 0, type);
+    putBe32(data, 8, id);
+    putBe32(data, 0x10, 3786912000u);  // 2024-01-01 00:00 UTC
+    putBe16(data, 0x2A, 0x81A4);
     if (hardLinkTo != 0) {
-        put32(data, 0x2C, hardLinkTo);
-        put32(data, 0x30, 0x686C6E6B);  // "hlnk"
-        put32(data, 0x34, 0x6866732B);  // "hfs+"
+        putBe32(data, 0x2C, hardLinkTo);
+        putBe32(data, 0x30, 0x686C6E6B);  // "hlnk"
+        putBe32(data, 0x34, 0x6866732B);  // "hfs+"
     }
     if (type == kFileRecord) {
         for (int i = 0; i < 8; ++i) data[0x58 + i] = static_cast<std::uint8_t>(size >> (56 - 8 * i));
-        put32(data, 0x64, totalBlocks);
+        putBe32(data, 0x64, totalBlocks);
         for (std::size_t i = 0; i < extents.size(); ++i) {
-            put32(data, 0x68 + 8 * i, extents[i].startBlock);
-            put32(data, 0x6C + 8 * i, extents[i].blockCount);
+            putBe32(data, 0x68 + 8 * i, extents[i].startBlock);
+            putBe32(data, 0x6C + 8 * i, extents[i].blockCount);
         }
     }
     r.insert(r.end(), data.begin(), data.end());
@@ -95,27 +94,27 @@ ByteVector smallVolume() {
     ByteVector v(64 * kBlock, 0);
     auto place = [&](std::uint32_t block, const ByteVector& bytes) { std::memcpy(v.data() + block * kBlock, bytes.data(), bytes.size()); };
     ByteVector header(512, 0);
-    put16(header, 0, 0x482B);
-    put32(header, 0x28, kBlock);
-    put32(header, 0x2C, 64);
-    put32(header, 0xC0 + 12, 2);  // extents file: blocks 2..3
-    put32(header, 0xD0, 2);
-    put32(header, 0xD4, 2);
-    put32(header, 0x110 + 12, 3);  // catalog file: block 10, then blocks 20..21
-    put32(header, 0x120, 10);
-    put32(header, 0x124, 1);
-    put32(header, 0x128, 20);
-    put32(header, 0x12C, 2);
+    putBe16(header, 0, 0x482B);
+    putBe32(header, 0x28, kBlock);
+    putBe32(header, 0x2C, 64);
+    putBe32(header, 0xC0 + 12, 2);  // extents file: blocks 2..3
+    putBe32(header, 0xD0, 2);
+    putBe32(header, 0xD4, 2);
+    putBe32(header, 0x110 + 12, 3);  // catalog file: block 10, then blocks 20..21
+    putBe32(header, 0x120, 10);
+    putBe32(header, 0x124, 1);
+    putBe32(header, 0x128, 20);
+    putBe32(header, 0x12C, 2);
     std::memcpy(v.data() + 1024, header.data(), header.size());
 
     place(2, headerNode(1, 2));
     Node overflow(kLeafNode, 1);
     ByteVector record(12 + 64, 0);
-    put16(record, 0, 10);
-    put32(record, 4, 21);  // file 21's data fork from its block 1 on
-    put32(record, 8, 1);
-    put32(record, 12, 40);
-    put32(record, 16, 1);
+    putBe16(record, 0, 10);
+    putBe32(record, 4, 21);  // file 21's data fork from its block 1 on
+    putBe32(record, 8, 1);
+    putBe32(record, 12, 40);
+    putBe32(record, 16, 1);
     overflow.add(record);
     place(3, overflow.bytes());
 
@@ -146,7 +145,7 @@ TEST(HfsNode, RecordOffsetsAndKeysOutsideTheNodeEndTheWalk) {
     node.add(catalogRecord(2, "b", kFolderRecord, 17));
     ByteVector& bytes = node.bytes();
     EXPECT_EQ(recordOffsets(bytes, 2).size(), 2u);
-    put16(bytes, kBlock - 2, kBlock - 2);  // into the offset table
+    putBe16(bytes, kBlock - 2, kBlock - 2);  // into the offset table
     EXPECT_TRUE(recordOffsets(bytes, 2).empty());
     EXPECT_TRUE(recordOffsets(bytes, 0xFFFF).empty());  // a table larger than the node
 
@@ -154,7 +153,7 @@ TEST(HfsNode, RecordOffsetsAndKeysOutsideTheNodeEndTheWalk) {
     ByteVector tail(kBlock - 20, 0);
     tail.insert(tail.end(), record.begin(), record.begin() + 20);  // the record's data would leave the node
     EXPECT_FALSE(readCatalogRecord(tail, kBlock - 20));
-    put16(record, 0, 0xFFF0);  // key length that does not match the name
+    putBe16(record, 0, 0xFFF0);  // key length that does not match the name
     EXPECT_FALSE(readCatalogRecord(record, 0));
 }
 
@@ -215,7 +214,7 @@ TEST(HfsEngine, ReadsASplitCatalogOverflowExtentsAndKeepsLiveRecordsFirst) {
 
 TEST(HfsEngine, ABlockSizeThatIsNoPowerOfTwoAbortsTheParse) {
     ByteVector volume = smallVolume();
-    put32(volume, 1024 + 0x28, 3000);
+    putBe32(volume, 1024 + 0x28, 3000);
     testing::MemoryReader reader(volume);
     HfsView view(reader, VolumeRecord{"HFS+", "", "0", "1", 0});
     EXPECT_FALSE(view.parse({}, ParseMode::Standard));

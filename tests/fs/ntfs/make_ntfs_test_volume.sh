@@ -42,8 +42,12 @@ PID=$!
 for _ in $(seq 100); do mountpoint -q "$MNT" && break; sleep 0.05; done
 mountpoint -q "$MNT" || { cat "$OUT/ntfs-3g.log" >&2; exit 1; }
 
-python3 - "$MNT" "$OUT/manifest.txt" "$MANY" <<'PY'
+# The text maker the fixtures share; no bytecode written into the source tree.
+PYTHONPATH="$(dirname "$(readlink -f "$0")")/../../fixtures" PYTHONDONTWRITEBYTECODE=1 \
+    python3 - "$MNT" "$OUT/manifest.txt" "$MANY" <<'PY'
 import os, random, struct, sys
+
+from fixture_text import numbered_lines as text
 
 mnt, manifest, many = sys.argv[1], sys.argv[2], int(sys.argv[3])
 rows = []
@@ -74,14 +78,6 @@ def set_times(path, mtime_ns):
     # creation, modification, access, MFT change
     t = ntfs_time(mtime_ns)
     os.setxattr(p(path), "system.ntfs_times", struct.pack("<4Q", t - 864000000000, t, t, t))
-
-def text(path, size):
-    out = bytearray()
-    n = 0
-    while len(out) < size:
-        out += ("%s line %05d: the quick brown fox jumps over the lazy dog\n" % (path, n)).encode()
-        n += 1
-    return bytes(out[:size])
 
 def rand(path, size):
     return random.Random(path).randbytes(size)

@@ -13,6 +13,7 @@
 #include "common/host_files.h"
 #include "common/memory_tree.h"
 #include "support/ntfs_builder.h"
+#include "support/status_log.h"
 #include "support/view_exercise.h"
 #include "support/vhdx_builder.h"
 
@@ -24,16 +25,9 @@ using testing::MemoryReader;
 using testing::NtfsVolumeBuilder;
 using testing::RecordBuilder;
 using testing::RunPlan;
+using testing::StatusLog;
 
 const std::uint64_t kTime = testing::fileTime(1600000000, 1234567);
-
-struct StatusLog final : StatusSink, ProgressSink {
-    std::vector<std::string> texts;
-    void setStatus(const std::string& t) override { texts.push_back(t); }
-    void setRange(std::uint32_t, std::uint32_t) override {}
-    void setPosition(std::uint32_t) override {}
-    bool saw(const std::string& t) const { return std::find(texts.begin(), texts.end(), t) != texts.end(); }
-};
 
 // A parsed volume: reader, view and tree kept together.
 struct Parsed {
@@ -718,28 +712,38 @@ TEST(NtfsScan, AdvancedFinderOffersMftButNotItsMirror) {
     EXPECT_FALSE(engine.takeMftRunFromCandidate(5));
 }
 
-TEST(NtfsView, DetailsReadTheRecordOnceAndShowStandardInformation) {
+TEST(NtfsView, DetailsShowStandardInformationWithoutReadingThePlainRecordAgain) {
     NtfsVolumeBuilder v;
     RecordBuilder r(1024, 0);
     r.standardInformation(kTime, kTime + 600000000, kTime + 1200000000, 0x0023).fileName(5, "old.txt");
     r.data({{3, 100}}, 10000, 4096);
     v.setRecord(16, r.build());
     v.setRecord(17, named(5, "$BadClus").build());
+    // A reparse point's target is read from the record when the list asks (this kind holds no path).
+    RecordBuilder link(1024, 0);
+    link.standardInformation(kTime, kTime + 600000000, kTime + 1200000000, 0x0400).fileName(5, "link");
+    link.data({{3, 100}}, 10000, 4096).resident(0xC0, {0x14, 0, 0, 0x80, 0, 0, 0, 0});
+    v.setRecord(18, link.build());
     Parsed p(v.image(), ParseMode::Standard);
+    for (const std::string path : {"/old.txt", "/link"}) {
+        SCOPED_TRACE(path);
+        const std::uint64_t before = p.reader.reads;
+        const EntryDetails d = p.view.details(p.at(path));
+        // What the parse read of a plain record serves the list; a reparse point's record is read once more.
+        EXPECT_EQ(p.reader.reads - before, path == "/link" ? 1u : 0u);
+        EXPECT_EQ(d.name, path.substr(1));
+        EXPECT_TRUE(d.deleted);
+        EXPECT_FALSE(d.folder);
+        EXPECT_EQ(d.size, 10000u);
+        EXPECT_EQ(d.sizeText, "9.77 KB");
+        EXPECT_EQ(d.attributes, path == "/link" ? "" : "-R-H-A");
+        EXPECT_EQ(d.target, "");
+        ASSERT_TRUE(d.created && d.modified && d.accessed);
+        EXPECT_EQ(timeText(*d.created), timeText(localCalendarTime(1600000000)));
+        EXPECT_EQ(timeText(*d.modified), timeText(localCalendarTime(1600000060)));
+        EXPECT_EQ(timeText(*d.accessed), timeText(localCalendarTime(1600000120)));
+    }
     const EntryId id = p.at("/old.txt");
-    const std::uint64_t before = p.reader.reads;
-    const EntryDetails d = p.view.details(id);
-    EXPECT_EQ(p.reader.reads - before, 1u);
-    EXPECT_EQ(d.name, "old.txt");
-    EXPECT_TRUE(d.deleted);
-    EXPECT_FALSE(d.folder);
-    EXPECT_EQ(d.size, 10000u);
-    EXPECT_EQ(d.sizeText, "9.77 KB");
-    EXPECT_EQ(d.attributes, "-R-H-A");
-    ASSERT_TRUE(d.created && d.modified && d.accessed);
-    EXPECT_EQ(timeText(*d.created), timeText(localCalendarTime(1600000000)));
-    EXPECT_EQ(timeText(*d.modified), timeText(localCalendarTime(1600000060)));
-    EXPECT_EQ(timeText(*d.accessed), timeText(localCalendarTime(1600000120)));
     EXPECT_TRUE(p.view.skipWhenSaving(p.at("/$BadClus")));
     EXPECT_FALSE(p.view.skipWhenSaving(id));
     EXPECT_EQ(p.view.saveDoneText(), "Saving process done.");
