@@ -36,10 +36,9 @@ private:
 class SparseDisk final : public DiskReader {
 public:
     explicit SparseDisk(const SparseImage& image);
-    bool open(const std::string&) override { return true; }
+    Status open(const std::string&) override { return {}; }
     bool seek(std::int64_t offset, int origin = 0) override;
     bool read(void* buffer, std::size_t length) override;
-    std::string formatName() const override { return "SPARSE"; }
 
 protected:
     SectorMapping mapSector(std::uint64_t) const override { return {}; }

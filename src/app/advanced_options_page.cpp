@@ -55,34 +55,18 @@ AdvancedOptionsPage::AdvancedOptionsPage(ApplicationState& state, const VolumeRe
     contentLayout()->addWidget(group);
     contentLayout()->addStretch(1);
 
-    auto* progressRow = new QHBoxLayout;
-    progress_ = named(new QProgressBar(this), "progressBar");
-    progress_->setTextVisible(false);
-    progressRow->addWidget(progress_, 1);
-    pauseButton_ = makeButton(QStringLiteral("Pause"), this, "pauseButton");
-    resumeButton_ = makeButton(QStringLiteral("Resume"), this, "resumeButton");
-    stopButton_ = makeButton(QStringLiteral("Stop"), this, "stopButton");
-    connect(pauseButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::pause);
-    connect(resumeButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::resume);
-    connect(stopButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::stop);
-    for (QPushButton* b : {pauseButton_, resumeButton_, stopButton_}) progressRow->addWidget(b);
-    contentLayout()->addLayout(progressRow);
+    workerRow_ = WorkerRow::forPage(this, QStringLiteral("Pause"));
+    contentLayout()->addLayout(workerRow_.layOut());
     status_ = named(new QLabel(this), "statusText");
     status_->setTextFormat(Qt::PlainText);
     contentLayout()->addWidget(status_);
 
-    backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
-    connect(backButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::back);
-    addNavigationButton(backButton_);
-    nextButton_ = makeButton(QStringLiteral("Next"), this, "nextButton");
-    connect(nextButton_, &QPushButton::clicked, this, &AdvancedOptionsPage::next);
-    addNavigationButton(nextButton_);
-    for (QPushButton* b : {backButton_, nextButton_}) b->setMinimumWidth(96);
-    auto* exitButton = makeButton(QStringLiteral("EXIT"), this, "exitButton");
-    exitButton->hide();
-    connect(exitButton, &QPushButton::clicked, this, &AdvancedOptionsPage::exitApplication);
+    backButton_ = addNavigationButton(QStringLiteral("Back"), "backButton", &AdvancedOptionsPage::back);
+    nextButton_ = addNavigationButton(QStringLiteral("Next"), "nextButton", &AdvancedOptionsPage::next);
+    addHiddenExitButton(&AdvancedOptionsPage::exitApplication);
 
-    worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
+    worker_ = std::make_unique<PageWorker>(*this, workerRow_.progress, status_);
+    workerRow_.pauseAndResume(*worker_);
     setMainControl(foundList_);
     resize(620, 420);
 }
@@ -102,12 +86,6 @@ void AdvancedOptionsPage::showLists(bool found, bool heap) {
     heapList_->setVisible(heap);
 }
 
-void AdvancedOptionsPage::showWorkerControls(bool visible) {
-    for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
-                       static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
-        w->setVisible(visible);
-}
-
 void AdvancedOptionsPage::start() {
     // Back stays usable while the finders run: going back stops them and waits for them before the engine goes.
     nextButton_->setEnabled(false);
@@ -116,7 +94,7 @@ void AdvancedOptionsPage::start() {
     DiskReader* reader = state().activeReader.get();
     if (!reader) {
         status_->setText(QString::fromLatin1(kRestart));
-        showWorkerControls(false);
+        workerRow_.setVisible(false);
         return;
     }
     view_ = createVolumeView(*reader, volume_);
@@ -129,13 +107,13 @@ void AdvancedOptionsPage::start() {
     auto findings = std::make_shared<std::optional<AdvancedFindings>>();
     VolumeView* view = view_.get();
     const auto limit = static_cast<std::uint64_t>(limit_ < 1 ? 3 : limit_);
-    showWorkerControls(true);
+    workerRow_.setVisible(true);
     worker_->start([view, context, limit, findings] { if (view) *findings = view->findStructures(context, limit); },
                    [this, findings] { findersEnded(findings); });
 }
 
 void AdvancedOptionsPage::findersEnded(const std::shared_ptr<std::optional<AdvancedFindings>>& findings) {
-    showWorkerControls(false);
+    workerRow_.setVisible(false);
     if (!*findings) {
         // No engine here has an advanced road: nothing was looked for.
         status_->setText(QString());
@@ -150,18 +128,6 @@ void AdvancedOptionsPage::findersEnded(const std::shared_ptr<std::optional<Advan
     messages().information(f.message);
     nextButton_->setEnabled(true);
     status_->setText(QString::fromStdString(f.doneStatus));
-}
-
-void AdvancedOptionsPage::pause() {
-    if (!worker_->busy()) return;
-    worker_->gate().pause();
-    status_->setText(QStringLiteral("Pause button pressed"));
-}
-
-void AdvancedOptionsPage::resume() {
-    if (!worker_->busy()) return;
-    worker_->gate().resume();
-    status_->setText(QStringLiteral("Resume button pressed"));
 }
 
 void AdvancedOptionsPage::stop() {

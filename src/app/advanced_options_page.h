@@ -10,6 +10,7 @@
 
 #include "app/page_worker.h"
 #include "app/wizard_page.h"
+#include "app/worker_row.h"
 #include "browser/volume_view.h"
 #include "volume/volume_record.h"
 
@@ -47,8 +48,6 @@ public:
     QComboBox* heapList() const { return heapList_; }
 
 public slots:
-    void pause();
-    void resume();
     void stop();
     void next();
     void back();
@@ -60,7 +59,6 @@ protected:
 
 private:
     void findersEnded(const std::shared_ptr<std::optional<AdvancedFindings>>& findings);
-    void showWorkerControls(bool visible);
     void showLists(bool found, bool heap);
 
     VolumeRecord volume_;
@@ -75,10 +73,7 @@ private:
     QComboBox* clusterSizeList_;
     QLabel* heapLabel_;
     QComboBox* heapList_;
-    QProgressBar* progress_;
-    QPushButton* pauseButton_;
-    QPushButton* resumeButton_;
-    QPushButton* stopButton_;
+    WorkerRow workerRow_;
     QLabel* status_;
     QPushButton* backButton_;
     QPushButton* nextButton_;

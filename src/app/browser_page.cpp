@@ -104,25 +104,13 @@ BrowserPage::BrowserPage(ApplicationState& state, const VolumeRecord& volume, Pa
     splitter->setStretchFactor(1, 5);
     contentLayout()->addWidget(splitter, 1);
 
-    auto* progressRow = new QHBoxLayout;
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName(QStringLiteral("progressBar"));
-    progress_->setTextVisible(false);
-    progressRow->addWidget(progress_, 1);
-    pauseButton_ = makeButton(QStringLiteral("pause"), this, "pauseButton");
-    resumeButton_ = makeButton(QStringLiteral("Resume"), this, "resumeButton");
-    stopButton_ = makeButton(QStringLiteral("Stop"), this, "stopButton");
-    connect(pauseButton_, &QPushButton::clicked, this, &BrowserPage::pause);
-    connect(resumeButton_, &QPushButton::clicked, this, &BrowserPage::resume);
-    connect(stopButton_, &QPushButton::clicked, this, &BrowserPage::stop);
-    for (QPushButton* button : {pauseButton_, resumeButton_, stopButton_}) progressRow->addWidget(button);
-    for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
-                            static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)}) {
+    workerRow_ = WorkerRow::forPage(this, QStringLiteral("pause"));
+    for (QWidget* widget : workerRow_.widgets()) {
         QSizePolicy policy = widget->sizePolicy();
         policy.setRetainSizeWhenHidden(true);
         widget->setSizePolicy(policy);
     }
-    contentLayout()->addLayout(progressRow);
+    contentLayout()->addLayout(workerRow_.layOut());
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("statusText"));
     fileSize_ = new QLabel(this);
@@ -131,16 +119,9 @@ BrowserPage::BrowserPage(ApplicationState& state, const VolumeRecord& volume, Pa
     contentLayout()->addWidget(status_);
     contentLayout()->addWidget(fileSize_);
 
-    backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
-    connect(backButton_, &QPushButton::clicked, this, &BrowserPage::back);
-    addNavigationButton(backButton_);
-    saveButton_ = makeButton(QStringLiteral("Save"), this, "saveButton");
-    connect(saveButton_, &QPushButton::clicked, this, &BrowserPage::save);
-    addNavigationButton(saveButton_);
-    for (QPushButton* button : {backButton_, saveButton_}) button->setMinimumWidth(96);
-    auto* exitButton = makeButton(QStringLiteral("EXIT"), this, "exitButton");
-    exitButton->hide();
-    connect(exitButton, &QPushButton::clicked, this, &BrowserPage::exitApplication);
+    backButton_ = addNavigationButton(QStringLiteral("Back"), "backButton", &BrowserPage::back);
+    saveButton_ = addNavigationButton(QStringLiteral("Save"), "saveButton", &BrowserPage::save);
+    addHiddenExitButton(&BrowserPage::exitApplication);
 
     foundList_ = new QComboBox(this);
     foundList_->setObjectName(QStringLiteral("foundList"));
@@ -151,7 +132,8 @@ BrowserPage::BrowserPage(ApplicationState& state, const VolumeRecord& volume, Pa
     for (QComboBox* list : {foundList_, clusterSizeList_, heapList_}) list->hide();
 
     fileSizeSink_ = std::make_unique<QtStatusSink>(fileSize_);
-    worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
+    worker_ = std::make_unique<PageWorker>(*this, workerRow_.progress, status_);
+    workerRow_.pauseAndResume(*worker_);
     setMainControl(tree_);
     resize(1000, 660);
     setMinimumSize(760, 520);
@@ -192,7 +174,7 @@ void BrowserPage::start() {
         // Nothing can be parsed; let the user go back and choose again.
         parseRunning_ = false;
         backButton_->setEnabled(true);
-        showWorkerControls(false);
+        workerRow_.setVisible(false);
         if (!reader) {
             status_->setText(QString::fromLatin1(kRestart));
             messages().information(kRestart);
@@ -215,7 +197,7 @@ void BrowserPage::start() {
             // Without a found position or a usable cluster size the advanced parse cannot start.
             parseRunning_ = false;
             backButton_->setEnabled(true);
-            showWorkerControls(false);
+            workerRow_.setVisible(false);
             status_->setText(QString::fromStdString(refusal));
             messages().information(refusal);
             return;
@@ -260,29 +242,11 @@ bool BrowserPage::startWork(std::function<void()> body, std::function<void()> en
         return false;
     }
     stopRequested_.store(0);
-    showWorkerControls(true);
+    workerRow_.setVisible(true);
     return worker_->start(std::move(body), [this, endSteps = std::move(endSteps)] {
-        showWorkerControls(false);
+        workerRow_.setVisible(false);
         if (endSteps) endSteps();
     });
-}
-
-void BrowserPage::showWorkerControls(bool visible) {
-    for (QWidget* widget : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
-                            static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
-        widget->setVisible(visible);
-}
-
-void BrowserPage::pause() {
-    if (!worker_->busy()) return;
-    worker_->gate().pause();
-    status_->setText(QStringLiteral("Pause button pressed"));
-}
-
-void BrowserPage::resume() {
-    if (!worker_->busy()) return;
-    worker_->gate().resume();
-    status_->setText(QStringLiteral("Resume button pressed"));
 }
 
 void BrowserPage::stop() {

@@ -15,6 +15,7 @@
 
 #include "app/page_worker.h"
 #include "app/wizard_page.h"
+#include "app/worker_row.h"
 #include "browser/browser_tree.h"
 #include "browser/save_walk.h"
 #include "browser/volume_view.h"
@@ -63,8 +64,6 @@ public:
     const VolumeView* view() const { return view_; }
 
 public slots:
-    void pause();
-    void resume();
     void stop();
     void back();
     // Saves the folder selected in the tree into a folder the user picks.
@@ -88,7 +87,6 @@ private:
     // Starts `body` with the worker controls shown; refused with a message while other work runs.
     bool startWork(std::function<void()> body, std::function<void()> endSteps);
     void workEnded();
-    void showWorkerControls(bool visible);
     void showRows(const std::vector<ListRow>& rows);
     void addRow(const ListRow& row);
     void fitNameColumn();
@@ -121,12 +119,9 @@ private:
     CheckedList* list_;
     QLineEdit* searchEdit_;
     QPushButton* searchButton_;
-    QProgressBar* progress_;
+    WorkerRow workerRow_;
     QLabel* status_;
     QLabel* fileSize_;
-    QPushButton* pauseButton_;
-    QPushButton* resumeButton_;
-    QPushButton* stopButton_;
     QPushButton* backButton_;
     QPushButton* saveButton_;
     std::unique_ptr<QtStatusSink> fileSizeSink_;

@@ -19,7 +19,6 @@
 #include "image/image_file.h"
 #include "image/image_info.h"
 #include "image/image_kind.h"
-#include "image/vhdx_format.h"
 
 #include "app/widgets.h"
 
@@ -159,12 +158,8 @@ ImagePage::ImagePage(ApplicationState& state, QWidget* parent)
     }
     showInformation(false);
 
-    nextButton_ = new QPushButton(QStringLiteral("Next"), this);
-    nextButton_->setObjectName(QStringLiteral("nextButton"));
-    nextButton_->setMinimumWidth(96);
+    nextButton_ = addNavigationButton(QStringLiteral("Next"), "nextButton", &ImagePage::next);
     nextButton_->setEnabled(false);
-    connect(nextButton_, &QPushButton::clicked, this, &ImagePage::next);
-    addNavigationButton(nextButton_);
 
     setMainControl(pathEdit_);
     resize(600, 480);
@@ -242,22 +237,22 @@ bool ImagePage::readImageInformation() {
     // An image that cannot be opened leaves the fields as they are; Next then finds what is missing.
     if (!opened) return true;
 
-    const vhdx::Layout layout = vhdx::readLayout(file, vhdx::PositionalRule::ImagePage);
-    versionValue_->setText(QString::number(layout.version));
-    if (!layout.status) {
-        messages().information(layout.status.message().empty() ? std::string(kRegionCorrupt) : layout.status.message());
+    const ImageInfo headers = describeVhdxHeaders(file);
+    versionValue_->setText(QString::fromStdString(headers.version));
+    if (!headers.ok) {
+        messages().information(headers.error.empty() ? std::string(kRegionCorrupt) : headers.error);
         return false;
     }
 
-    state().totalSectors = layout.virtualDiskSize / kSectorSize;
-    blockSizeEdit_->setText(QString::number(layout.blockSize));
-    sectorSizeEdit_->setText(QString::number(layout.logicalSectorSize));
-    sizeEdit_->setText(QString::number(layout.virtualDiskSize / kMiB));
+    state().totalSectors = headers.virtualSize / kSectorSize;
+    blockSizeEdit_->setText(QString::number(headers.blockSize));
+    sectorSizeEdit_->setText(QString::number(headers.logicalSectorSize));
+    sizeEdit_->setText(QString::number(headers.virtualSize / kMiB));
 
     ImageInfo info = describeImage(path);
-    info.format = imageKindName(ImageKind::Vhdx);
+    info.format = headers.format;
     showDescription(info);
-    if (layout.hasParent()) messages().information(differencingText(info));
+    if (headers.differencing) messages().information(differencingText(info));
     return true;
 }
 

@@ -11,7 +11,7 @@ std::unique_ptr<DiskReader> makeImageReader(const ApplicationState& state, Messa
     if (state.imageKind != ImageKind::Vhdx)
         return makeReader(state.imageKind, state.overrides, messages);
     auto reader = std::make_unique<VhdxReader>();
-    reader->setRequireVhdxName(true);
+    reader->setRequireName(true);
     reader->setOverrides(state.overrides);
     reader->setMessageSink(messages);
     return reader;

@@ -1,6 +1,7 @@
 #include "app/page_worker.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QMetaObject>
 #include <QThread>
 
@@ -9,13 +10,25 @@
 namespace halvard::gui {
 
 PageWorker::PageWorker(WizardPage& page, QProgressBar* bar, QLabel* status)
-    : page_(page), progress_(bar), status_(status), messages_([&page] { return &page.messages(); }) {
+    : page_(page), statusLine_(status), progress_(bar), status_(status), messages_([&page] { return &page.messages(); }) {
     reporting_.progress = &progress_;
     reporting_.status = &status_;
     reporting_.messages = &messages_;
 }
 
 PageWorker::~PageWorker() { shutDown(); }
+
+void PageWorker::pause() {
+    if (!busy_) return;
+    gate().pause();
+    statusLine_->setText(QStringLiteral("Pause button pressed"));
+}
+
+void PageWorker::resume() {
+    if (!busy_) return;
+    gate().resume();
+    statusLine_->setText(QStringLiteral("Resume button pressed"));
+}
 
 bool PageWorker::start(std::function<void()> body, std::function<void()> endSteps) {
     if (busy_ || shuttingDown_) return false;

@@ -34,6 +34,9 @@ public:
     const Reporting& reporting() const { return reporting_; }
     MessageSink* messages() { return &messages_; }
     PauseGate& gate() { return worker_.gate(); }
+    // Pause and Resume as the pages' buttons do them: only while the work runs, said on the status line.
+    void pause();
+    void resume();
 
     // From start until the end steps have run (user-interface thread).
     bool busy() const { return busy_; }
@@ -52,6 +55,7 @@ private:
     void finish();
 
     WizardPage& page_;
+    QLabel* statusLine_;
     QtProgressSink progress_;
     QtStatusSink status_;
     ForwardingMessageSink messages_;

@@ -187,14 +187,8 @@ ParsingModesPage::ParsingModesPage(ApplicationState& state, const ImageHandover&
     contentLayout()->addWidget(status_);
     contentLayout()->addStretch(1);
 
-    backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
-    backButton_->setMinimumWidth(96);
-    connect(backButton_, &QPushButton::clicked, this, &ParsingModesPage::back);
-    addNavigationButton(backButton_);
-    nextButton_ = makeButton(QStringLiteral("Next"), this, "nextButton");
-    nextButton_->setMinimumWidth(96);
-    connect(nextButton_, &QPushButton::clicked, this, &ParsingModesPage::next);
-    addNavigationButton(nextButton_);
+    backButton_ = addNavigationButton(QStringLiteral("Back"), "backButton", &ParsingModesPage::back);
+    nextButton_ = addNavigationButton(QStringLiteral("Next"), "nextButton", &ParsingModesPage::next);
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
     setFolderChooser(nullptr);

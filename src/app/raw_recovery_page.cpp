@@ -99,17 +99,12 @@ RawRecoveryPage::RawRecoveryPage(ApplicationState& state, const VolumeRecord& vo
     contentLayout()->addWidget(splitter, 1);
     tree_ = std::make_unique<RawResultTree>(treeWidget_);
 
-    auto* workerRow = new QHBoxLayout;
-    progress_ = new QProgressBar;
-    progress_->setObjectName(QStringLiteral("progress"));
-    pauseButton_ = button("pause", "Pause");
-    resumeButton_ = button("resume", "Resume");
-    stopButton_ = button("stop", "Stop");
-    workerRow->addWidget(progress_, 1);
-    workerRow->addWidget(pauseButton_);
-    workerRow->addWidget(resumeButton_);
-    workerRow->addWidget(stopButton_);
-    contentLayout()->addLayout(workerRow);
+    workerRow_.progress = new QProgressBar;
+    workerRow_.progress->setObjectName(QStringLiteral("progress"));
+    workerRow_.pause = button("pause", "Pause");
+    workerRow_.resume = button("resume", "Resume");
+    workerRow_.stop = button("stop", "Stop");
+    contentLayout()->addLayout(workerRow_.layOut());
     status_ = new QLabel;
     status_->setObjectName(QStringLiteral("status"));
     contentLayout()->addWidget(status_);
@@ -122,15 +117,14 @@ RawRecoveryPage::RawRecoveryPage(ApplicationState& state, const VolumeRecord& vo
     connect(browseButton_, &QPushButton::clicked, this, &RawRecoveryPage::chooseSignatureFile);
     connect(parseButton_, &QPushButton::clicked, this, &RawRecoveryPage::parse);
     connect(settingButton_, &QPushButton::clicked, this, &RawRecoveryPage::openSettings);
-    connect(pauseButton_, &QPushButton::clicked, this, &RawRecoveryPage::pause);
-    connect(resumeButton_, &QPushButton::clicked, this, &RawRecoveryPage::resume);
-    connect(stopButton_, &QPushButton::clicked, this, &RawRecoveryPage::stop);
+    connect(workerRow_.stop, &QPushButton::clicked, this, &RawRecoveryPage::stop);
     connect(backButton_, &QPushButton::clicked, this, &RawRecoveryPage::back);
     connect(saveButton_, &QPushButton::clicked, this, &RawRecoveryPage::save);
     connect(treeWidget_, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* item) { categoryClicked(item); });
 
-    worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
-    showWorkerControls(false);
+    worker_ = std::make_unique<PageWorker>(*this, workerRow_.progress, status_);
+    workerRow_.pauseAndResume(*worker_);
+    workerRow_.setVisible(false);
     status_->setText(QStringLiteral("Please select parse button to scan the default file."));
     setMainControl(treeWidget_);
     resize(720, 560);
@@ -144,12 +138,6 @@ RawRecoveryPage::~RawRecoveryPage() {
 void RawRecoveryPage::setDefaultSignaturePath(const QString& path) {
     if (pathEdit_->text() == defaultPath_) pathEdit_->setText(path);
     defaultPath_ = path;
-}
-
-void RawRecoveryPage::showWorkerControls(bool visible) {
-    for (QWidget* w : {static_cast<QWidget*>(progress_), static_cast<QWidget*>(pauseButton_),
-                       static_cast<QWidget*>(resumeButton_), static_cast<QWidget*>(stopButton_)})
-        w->setVisible(visible);
 }
 
 bool RawRecoveryPage::loadInto(const QString& path, bool userFile) {
@@ -170,7 +158,7 @@ void RawRecoveryPage::parseEnded(bool enableFileControls) {
         browseButton_->setEnabled(true);
         pathEdit_->setEnabled(true);
     }
-    showWorkerControls(false);
+    workerRow_.setVisible(false);
     status_->setText(QString::fromLatin1(kScanDone));
 }
 
@@ -179,7 +167,7 @@ void RawRecoveryPage::parse() {
         messages().information(kWait);
         return;
     }
-    showWorkerControls(true);
+    workerRow_.setVisible(true);
     settingButton_->setEnabled(false);
     parseButton_->setEnabled(false);  // one scan per visit
     if (loadDefault_->isChecked()) {
@@ -242,7 +230,7 @@ void RawRecoveryPage::parse() {
                        settingButton_->setEnabled(true);
                        saveButton_->setEnabled(true);
                        status_->setText(QStringLiteral("Scanning processing done.Select save button to save the data"));
-                       showWorkerControls(false);
+                       workerRow_.setVisible(false);
                    });
 }
 
@@ -296,7 +284,7 @@ void RawRecoveryPage::save() {
     if (folder.isEmpty() || !reader) return;
     backButton_->setEnabled(false);
     saveButton_->setEnabled(false);
-    showWorkerControls(true);
+    workerRow_.setVisible(true);
     stopRequested_.store(0);
     const Reporting reporting = worker_->reporting();
     const StopPoll poll(&stopRequested_, &worker_->gate());
@@ -307,21 +295,9 @@ void RawRecoveryPage::save() {
                    [this, outcome, folder] {
                        backButton_->setEnabled(true);
                        saveButton_->setEnabled(true);
-                       showWorkerControls(false);
+                       workerRow_.setVisible(false);
                        status_->setText(QStringLiteral("%1 files saved in %2").arg(outcome->filesWritten).arg(folder));
                    });
-}
-
-void RawRecoveryPage::pause() {
-    if (!worker_->busy()) return;
-    worker_->gate().pause();
-    status_->setText(QStringLiteral("Pause button pressed"));
-}
-
-void RawRecoveryPage::resume() {
-    if (!worker_->busy()) return;
-    worker_->gate().resume();
-    status_->setText(QStringLiteral("Resume button pressed"));
 }
 
 void RawRecoveryPage::stop() {

@@ -11,6 +11,7 @@
 
 #include "app/page_worker.h"
 #include "app/wizard_page.h"
+#include "app/worker_row.h"
 #include "common/worker.h"
 #include "raw/carving_engine.h"
 #include "volume/volume_record.h"
@@ -55,8 +56,8 @@ public slots:
     void chooseSignatureFile();
     void openSettings();
     void save();
-    void pause();
-    void resume();
+    void pause() { worker_->pause(); }
+    void resume() { worker_->resume(); }
     void stop();
     void back();
     // Enter (the hidden Exit command): ends the application; the page's destruction stops a running scan.
@@ -66,7 +67,6 @@ protected:
     void closeApplication() override;
 
 private:
-    void showWorkerControls(bool visible);
     // The end of a Parse that does not scan.
     void parseEnded(bool enableFileControls);
     void categoryClicked(QTreeWidgetItem* item);
@@ -91,10 +91,7 @@ private:
     QPushButton* settingButton_;
     QTreeWidget* treeWidget_;
     QListWidget* list_;
-    QProgressBar* progress_;
-    QPushButton* pauseButton_;
-    QPushButton* resumeButton_;
-    QPushButton* stopButton_;
+    WorkerRow workerRow_;
     QLabel* status_;
     QPushButton* backButton_;
     QPushButton* saveButton_;

@@ -49,13 +49,8 @@ RecoveryModePage::RecoveryModePage(ApplicationState& state, const VolumeRecord& 
     contentLayout()->addStretch(1);
     contentLayout()->addWidget(new QLabel(QStringLiteral("Chose Any Recovery Mode And Click Next....."), this));
 
-    auto* backButton = named(new QPushButton(QStringLiteral("Back"), this), "backButton");
-    connect(backButton, &QPushButton::clicked, this, &RecoveryModePage::back);
-    addNavigationButton(backButton);
-    auto* nextButton = named(new QPushButton(QStringLiteral("Next"), this), "nextButton");
-    connect(nextButton, &QPushButton::clicked, this, &RecoveryModePage::next);
-    addNavigationButton(nextButton);
-    for (QPushButton* button : {backButton, nextButton}) button->setMinimumWidth(96);
+    addNavigationButton(QStringLiteral("Back"), "backButton", &RecoveryModePage::back);
+    addNavigationButton(QStringLiteral("Next"), "nextButton", &RecoveryModePage::next);
 
     advanced_->setVisible(choices_.advanced);
     deep_->setVisible(choices_.deep);

@@ -170,14 +170,8 @@ VolumeListPage::VolumeListPage(ApplicationState& state, const ScanChoices& choic
         widget->setSizePolicy(policy);
     }
 
-    backButton_ = makeButton(QStringLiteral("Back"), this, "backButton");
-    backButton_->setMinimumWidth(96);
-    connect(backButton_, &QPushButton::clicked, this, &VolumeListPage::back);
-    addNavigationButton(backButton_);
-    nextButton_ = makeButton(QStringLiteral("Next"), this, "nextButton");
-    nextButton_->setMinimumWidth(96);
-    connect(nextButton_, &QPushButton::clicked, this, &VolumeListPage::next);
-    addNavigationButton(nextButton_);
+    backButton_ = addNavigationButton(QStringLiteral("Back"), "backButton", &VolumeListPage::back);
+    nextButton_ = addNavigationButton(QStringLiteral("Next"), "nextButton", &VolumeListPage::next);
 
     worker_ = std::make_unique<PageWorker>(*this, progress_, status_);
 

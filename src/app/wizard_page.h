@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "app/app_state.h"
+#include "app/widgets.h"
 #include "common/sinks.h"
 
 class QAction;
@@ -69,6 +70,22 @@ protected:
     // Opens within the screen, with the focus on the main control.
     void showEvent(QShowEvent* event) override;
     void addNavigationButton(QPushButton* button);
+    // A button of the navigation row, at least 96 pixels wide, that calls `slot` of the page.
+    template <typename Page>
+    QPushButton* addNavigationButton(const QString& text, const char* name, void (Page::*slot)()) {
+        auto* button = makeButton(text, this, name);
+        button->setMinimumWidth(96);
+        connect(button, &QPushButton::clicked, static_cast<Page*>(this), slot);
+        addNavigationButton(button);
+        return button;
+    }
+    // The hidden "EXIT" button, which the keyboard's Enter command of the page presses.
+    template <typename Page>
+    void addHiddenExitButton(void (Page::*slot)()) {
+        auto* button = makeButton(QStringLiteral("EXIT"), this, "exitButton");
+        button->hide();
+        connect(button, &QPushButton::clicked, static_cast<Page*>(this), slot);
+    }
 
     // The close question was answered Yes and the home page is open: end the application from this page. Pages
     // with work of their own stop it first.

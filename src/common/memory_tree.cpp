@@ -29,13 +29,7 @@ TreeItemId MemoryTree::insertItem(TreeItemId parent, const std::string& text, Tr
                                   std::optional<std::uint64_t> data) {
     if (parent != kNoTreeItem && !find(parent)) return kNoTreeItem;
     const TreeItemId id = nextId_++;
-    Item item;
-    item.parent = parent;
-    item.text = text;
-    item.icon = icon;
-    item.colour = colour;
-    item.data = data;
-    items_.emplace(id, std::move(item));
+    items_.emplace(id, Item(parent, text, icon, colour, data));
     childrenOf(parent).push_back(id);
     updateAncestors(parent);
     return id;
@@ -63,15 +57,9 @@ void MemoryTree::expandItem(TreeItemId item) {
     if (Item* it = find(item)) it->expanded = true;
 }
 
-bool MemoryTree::isExpanded(TreeItemId item) const {
-    const Item* it = find(item);
-    return it && it->expanded;
-}
+bool MemoryTree::isExpanded(TreeItemId item) const { return fieldOf(item, &Item::expanded, false); }
 
-TreeItemId MemoryTree::parentOf(TreeItemId item) const {
-    const Item* it = find(item);
-    return it ? it->parent : kNoTreeItem;
-}
+TreeItemId MemoryTree::parentOf(TreeItemId item) const { return fieldOf(item, &Item::parent, kNoTreeItem); }
 
 TreeItemId MemoryTree::firstChild(TreeItemId item) const {
     const auto* children = childrenOf(item);
@@ -87,38 +75,25 @@ TreeItemId MemoryTree::nextSibling(TreeItemId item) const {
     return *pos;
 }
 
-std::string MemoryTree::itemText(TreeItemId item) const {
-    const Item* it = find(item);
-    return it ? it->text : std::string();
-}
+std::string MemoryTree::itemText(TreeItemId item) const { return fieldOf(item, &Item::text, std::string()); }
 
 void MemoryTree::setItemText(TreeItemId item, const std::string& text) {
     if (Item* it = find(item)) it->text = text;
 }
 
-TreeIcon MemoryTree::itemIcon(TreeItemId item) const {
-    const Item* it = find(item);
-    return it ? it->icon : TreeIcon::None;
-}
+TreeIcon MemoryTree::itemIcon(TreeItemId item) const { return fieldOf(item, &Item::icon, TreeIcon::None); }
 
-TreeColour MemoryTree::itemColour(TreeItemId item) const {
-    const Item* it = find(item);
-    return it ? it->colour : TreeColour::Normal;
-}
+TreeColour MemoryTree::itemColour(TreeItemId item) const { return fieldOf(item, &Item::colour, TreeColour::Normal); }
 
 void MemoryTree::setItemColour(TreeItemId item, TreeColour colour) {
     if (Item* it = find(item)) it->colour = colour;
 }
 
 std::optional<std::uint64_t> MemoryTree::itemData(TreeItemId item) const {
-    const Item* it = find(item);
-    return it ? it->data : std::nullopt;
+    return fieldOf(item, &Item::data, std::optional<std::uint64_t>());
 }
 
-CheckState MemoryTree::checkState(TreeItemId item) const {
-    const Item* it = find(item);
-    return it ? it->check : CheckState::Unchecked;
-}
+CheckState MemoryTree::checkState(TreeItemId item) const { return fieldOf(item, &Item::check, CheckState::Unchecked); }
 
 void MemoryTree::setChecked(TreeItemId item, bool checked) {
     Item* it = find(item);

@@ -1,5 +1,6 @@
 #pragma once
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "common/tree_control.h"
@@ -34,6 +35,9 @@ public:
 
 private:
     struct Item {
+        Item(TreeItemId parent, std::string text, TreeIcon icon, TreeColour colour, std::optional<std::uint64_t> data)
+            : parent(parent), text(std::move(text)), icon(icon), colour(colour), data(data) {}
+
         TreeItemId parent = kNoTreeItem;
         std::string text;
         TreeIcon icon = TreeIcon::None;
@@ -45,6 +49,12 @@ private:
     };
 
     const Item* find(TreeItemId item) const;
+    // One field of an item, or `fallback` when there is no such item.
+    template <typename T>
+    T fieldOf(TreeItemId item, T Item::*field, T fallback) const {
+        const Item* it = find(item);
+        return it ? it->*field : fallback;
+    }
     Item* find(TreeItemId item);
     std::vector<TreeItemId>& childrenOf(TreeItemId parent);
     const std::vector<TreeItemId>* childrenOf(TreeItemId parent) const;

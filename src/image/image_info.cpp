@@ -166,6 +166,27 @@ std::string formatOfFile(const std::string& path) {
 
 }  // namespace
 
+ImageInfo describeVhdxHeaders(const ImageFile& file) {
+    ImageInfo info;
+    info.kind = ImageKind::Vhdx;
+    info.format = imageKindName(ImageKind::Vhdx);
+    const vhdx::Layout layout = vhdx::readLayout(file, vhdx::PositionalRule::ImagePage);
+    info.version = std::to_string(layout.version);
+    if (!layout.status) {
+        info.error = layout.status.message();
+        return info;
+    }
+    info.fileSize = file.size();
+    info.virtualSize = layout.virtualDiskSize;
+    info.blockSize = layout.blockSize;
+    info.logicalSectorSize = layout.logicalSectorSize;
+    info.physicalSectorSize = layout.physicalSectorSize;
+    info.differencing = layout.hasParent();
+    info.notes = layout.notes;
+    info.ok = true;
+    return info;
+}
+
 ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides) {
     ImageInfo info;
     OpenedImage opened = openImage(path, overrides);

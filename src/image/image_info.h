@@ -49,4 +49,10 @@ struct ImageInfo {
 
 ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides = {});
 
+// A VHDX's geometry as its headers and metadata state it, read as the image page reads them (the older rule for
+// a region table that names no regions by GUID): nothing is opened through, so a missing parent or a damaged
+// block table does not keep the page from showing it. Fills format, version (also on failure), the sizes and
+// whether the disk has a parent.
+ImageInfo describeVhdxHeaders(const ImageFile& file);
+
 }  // namespace halvard

@@ -95,35 +95,39 @@ std::optional<ImageKind> kindByExtension(const std::string& path) {
 
 }  // namespace
 
-std::unique_ptr<DiskReader> makeReader(ImageKind kind, const ImageOverrides& overrides,
-                                               MessageSink* messages) {
-    std::unique_ptr<DiskReader> reader;
+bool nameMayEndWith(const std::string& path, const std::string& extension) {
+    if (path.size() <= 3) return true;
+    std::string tail = path.substr(path.size() - std::min(path.size(), extension.size()));
+    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
+    return tail == extension;
+}
+
+namespace {
+
+// A VHD or VHDX reader without the pages' name rule: the format was told by its signature.
+template <typename Reader>
+std::unique_ptr<DiskReader> anyNameReader() {
+    auto reader = std::make_unique<Reader>();
+    reader->setRequireName(false);
+    return reader;
+}
+
+std::unique_ptr<DiskReader> newReader(ImageKind kind) {
     switch (kind) {
-        case ImageKind::Vhdx: {
-            auto vhdx = std::make_unique<VhdxReader>();
-            vhdx->setRequireVhdxName(false);
-            reader = std::move(vhdx);
-            break;
-        }
-        case ImageKind::Vhd: {
-            auto vhd = std::make_unique<VhdReader>();
-            vhd->setRequireVhdName(false);
-            reader = std::move(vhd);
-            break;
-        }
-        case ImageKind::Vdi:
-            reader = std::make_unique<VdiReader>();
-            break;
-        case ImageKind::Vmdk:
-            reader = std::make_unique<VmdkReader>();
-            break;
-        case ImageKind::Qcow2:
-            reader = std::make_unique<Qcow2Reader>();
-            break;
-        case ImageKind::Raw:
-            reader = std::make_unique<RawReader>();
-            break;
+        case ImageKind::Vhdx: return anyNameReader<VhdxReader>();
+        case ImageKind::Vhd: return anyNameReader<VhdReader>();
+        case ImageKind::Vdi: return std::make_unique<VdiReader>();
+        case ImageKind::Vmdk: return std::make_unique<VmdkReader>();
+        case ImageKind::Qcow2: return std::make_unique<Qcow2Reader>();
+        case ImageKind::Raw: break;
     }
+    return std::make_unique<RawReader>();
+}
+
+}  // namespace
+
+std::unique_ptr<DiskReader> makeReader(ImageKind kind, const ImageOverrides& overrides, MessageSink* messages) {
+    std::unique_ptr<DiskReader> reader = newReader(kind);
     reader->setOverrides(overrides);
     reader->setMessageSink(messages);
     return reader;
@@ -157,9 +161,9 @@ OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, 
     }
     std::unique_ptr<DiskReader> reader = makeReader(result.kind, overrides, messages);
     reader->setChainBelow(chainBelow);
-    if (!reader->open(path)) {
-        result.error = path + ": " + reader->lastError();
-        if (!reader->lastErrorDetail().empty()) result.error += " (" + reader->lastErrorDetail() + ")";
+    if (const Status opened = reader->open(path); !opened) {
+        result.error = path + ": " + opened.message();
+        if (!reader->failureDetail().empty()) result.error += " (" + reader->failureDetail() + ")";
         return result;
     }
     result.reader = std::move(reader);

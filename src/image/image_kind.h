@@ -20,6 +20,10 @@ ImageKind detectImageKind(const ImageFile& file);
 // such a file must never be read as a flat raw disk of its own bytes. Empty for anything else.
 std::string foreignFormatName(const ImageFile& file);
 
+// Whether the file name ends in `extension` (in any case), as the pages ask of VHD and VHDX names. A name too short
+// to carry one passes: the open decides.
+bool nameMayEndWith(const std::string& path, const std::string& extension);
+
 struct OpenedImage {
     std::unique_ptr<DiskReader> reader;  // null on failure
     ImageKind kind = ImageKind::Raw;

@@ -4,11 +4,6 @@
 #include <filesystem>
 
 #include "image/image_kind.h"
-#include "image/qcow2_reader.h"
-#include "image/vdi_reader.h"
-#include "image/vhd_reader.h"
-#include "image/vhdx_reader.h"
-#include "image/vmdk_reader.h"
 
 namespace halvard {
 
@@ -47,13 +42,11 @@ OpenedParent openParentImage(const std::string& path, const std::vector<std::str
     return result;
 }
 
-std::vector<std::string> parentChainOf(const DiskReader& reader) {
-    if (const auto* qcow2 = dynamic_cast<const Qcow2Reader*>(&reader)) return qcow2->parentChain();
-    if (const auto* vmdk = dynamic_cast<const VmdkReader*>(&reader)) return vmdk->parentChain();
-    if (const auto* vhdx = dynamic_cast<const VhdxReader*>(&reader)) return vhdx->parentChain();
-    if (const auto* vdi = dynamic_cast<const VdiReader*>(&reader)) return vdi->parentChain();
-    if (const auto* vhd = dynamic_cast<const VhdReader*>(&reader)) return vhd->parentChain();
-    return {};
+std::string parentNotFoundText(const std::vector<std::string>& tried, const std::string& noPath) {
+    std::string list;
+    for (const std::string& candidate : tried) list += (list.empty() ? "" : ", ") + candidate;
+    return "the parent image of this differencing disk was not found" +
+           (list.empty() ? " (" + noPath + ")" : " (looked for " + list + ")") + "; name it with --parent";
 }
 
 }  // namespace halvard

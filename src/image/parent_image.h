@@ -28,7 +28,8 @@ struct OpenedParent {
 OpenedParent openParentImage(const std::string& path, const std::vector<std::string>& chainBelow,
                              const ImageOverrides& childOverrides);
 
-// The parents `reader` reads through, nearest first (empty for an image without a parent).
-std::vector<std::string> parentChainOf(const DiskReader& reader);
+// Why a differencing disk cannot be opened when none of the places its parent locators name holds a file
+// (`noPath`: what to say when they name none).
+std::string parentNotFoundText(const std::vector<std::string>& tried, const std::string& noPath);
 
 }  // namespace halvard

@@ -90,4 +90,19 @@ bool readPieces(PieceReadState state, void* buffer, std::size_t length, const Pi
     return complete;
 }
 
+bool PieceDiskReader::read(void* buffer, std::size_t length) {
+    PieceReadState state{currentPosition_, volumeBaseOffset, totalSectors * kSectorSize, parent_.get(), parentBytes(),
+                         lastBlockAllocated};
+    return readPieces(state, buffer, length, [this](std::uint64_t offset) { return piece(offset, true); });
+}
+
+std::optional<DiskReader::FileStretch> PieceDiskReader::fileStretch(std::uint64_t diskOffset, std::uint64_t length) const {
+    if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
+    return pieceFileStretch(piece(diskOffset, false), length);
+}
+
+StoredRun PieceDiskReader::storedRunAt(std::uint64_t diskOffset) const {
+    return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes());
+}
+
 }  // namespace halvard

@@ -43,4 +43,19 @@ std::optional<DiskReader::FileStretch> pieceFileStretch(const DiskPiece& piece, 
 // makes the result false.
 bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve);
 
+// A reader whose disk is made of such pieces: its reads, stored runs and file stretches all come from `piece`.
+class PieceDiskReader : public DiskReader {
+public:
+    bool read(void* buffer, std::size_t length) override;
+    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
+
+protected:
+    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
+    // What lies at disk offset `offset`; `decode`: fill in the bytes of a Decoded piece (reads need them, maps not).
+    virtual DiskPiece piece(std::uint64_t offset, bool decode) const = 0;
+
+private:
+    std::uint64_t parentBytes() const { return parent_ ? parent_->totalSectors * kSectorSize : 0; }
+};
+
 }  // namespace halvard

@@ -26,14 +26,10 @@ std::string cryptName(std::uint32_t method) {
 
 }  // namespace
 
-bool Qcow2Reader::open(const std::string& path) {
-    if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
-    imageFileSize = file_.size();
-    blockMap.clear();
+Status Qcow2Reader::open(const std::string& path) {
+    if (Status opened = openImageFile(path); !opened) return opened;
     snapshots_.clear();
-    parentChain_.clear();
     notes_.clear();
-    backing_.reset();
     backingName_.clear();
     l2Cache_.clear();
     cachedClusterOffset_ = ~0ULL;
@@ -62,7 +58,7 @@ bool Qcow2Reader::open(const std::string& path) {
         return fail("the qcow2 header is damaged (extended L2 entries with clusters under 16 KiB)");
     if (h.incompatibleFeatures & qcow2::kDirty) notes_.push_back("the image was not closed cleanly (dirty flag)");
     if (h.incompatibleFeatures & qcow2::kCorrupt) notes_.push_back("the image is marked as corrupt by the program that wrote it");
-    if (!readSnapshots()) return false;
+    if (Status read = readSnapshots(); !read) return read;
 
     std::uint64_t l1Offset = h.l1TableOffset;
     std::uint32_t l1Size = h.l1Size;
@@ -87,25 +83,25 @@ bool Qcow2Reader::open(const std::string& path) {
     if (diskBytes_ % kSectorSize)
         notes_.push_back("the disk size is not a whole number of 512-byte sectors; the last sector ends in zeros");
     totalSectors = diskBytes_ / kSectorSize + (diskBytes_ % kSectorSize != 0);
-    if (!readL1(l1Offset, l1Size)) return false;
+    if (Status read = readL1(l1Offset, l1Size); !read) return read;
     cachedCluster_.assign(h.clusterSize(), 0);
 
     if (h.backingFileOffset == 0 || h.backingFileSize == 0) {
         if (!overrides_.parentPath.empty()) notes_.push_back("the image has no backing file; --parent was not used");
-        return true;
+        return {};
     }
     const auto name = slice(head, h.backingFileOffset, h.backingFileSize);
     backingName_.assign(name.begin(), name.end());
     return openBacking(path, overrides_.parentPath.empty() ? pathBesideChild(path, backingName_) : overrides_.parentPath);
 }
 
-bool Qcow2Reader::readSnapshots() {
+Status Qcow2Reader::readSnapshots() {
     const qcow2::Header& h = header_;
-    if (h.snapshotCount == 0) return true;
+    if (h.snapshotCount == 0) return {};
     if (h.snapshotCount > qcow2::kMaxSnapshots || h.snapshotsOffset >= imageFileSize) {
         notes_.push_back("the snapshot table is damaged (" + std::to_string(h.snapshotCount) + " snapshots at offset " +
                          std::to_string(h.snapshotsOffset) + "); no snapshot is listed");
-        return overrides_.snapshot.empty() || fail("the qcow2 snapshot table is damaged");
+        return overrides_.snapshot.empty() ? Status() : fail("the qcow2 snapshot table is damaged");
     }
     const std::uint64_t length = std::min(qcow2::kMaxSnapshotTableBytes, imageFileSize - h.snapshotsOffset);
     const auto table = file_.readVector(h.snapshotsOffset, static_cast<std::size_t>(length));
@@ -113,10 +109,10 @@ bool Qcow2Reader::readSnapshots() {
     if (!parsed.ok) notes_.push_back("the snapshot table is cut short; " + std::to_string(parsed.snapshots.size()) + " of " +
                                      std::to_string(h.snapshotCount) + " snapshots are listed");
     snapshots_ = std::move(parsed.snapshots);
-    return true;
+    return {};
 }
 
-bool Qcow2Reader::readL1(std::uint64_t offset, std::uint32_t entries) {
+Status Qcow2Reader::readL1(std::uint64_t offset, std::uint32_t entries) {
     const qcow2::Header& h = header_;
     const std::uint64_t perTable = h.l2Entries() * h.clusterSize();
     const std::uint64_t needed = diskBytes_ / perTable + (diskBytes_ % perTable != 0);
@@ -130,26 +126,19 @@ bool Qcow2Reader::readL1(std::uint64_t offset, std::uint32_t entries) {
     if (file_.readAt(offset, raw.data(), raw.size()) != raw.size()) return fail("the qcow2 L1 table cannot be read", file_.error());
     blockMap.resize(needed);
     for (std::uint64_t i = 0; i < needed; ++i) blockMap[i] = be64(raw, i * 8) & qcow2::kOffsetMask;
-    return true;
+    return {};
 }
 
-bool Qcow2Reader::openBacking(const std::string& childPath, const std::string& path) {
-    std::vector<std::string> chain = chainBelow_;
-    chain.insert(chain.begin(), canonicalImagePath(childPath));
-    OpenedParent parent = openParentImage(path, chain, overrides_);
+Status Qcow2Reader::openBacking(const std::string& childPath, const std::string& path) {
+    OpenedParent parent = openParentImage(path, chainForParent(childPath), overrides_);
     if (!parent.reader) {
         const bool missing = overrides_.parentPath.empty() && !std::filesystem::exists(path);
         if (missing) return fail("the backing file " + path + " was not found; name it with --parent");
         return fail(parent.error);
     }
-    backing_ = std::move(parent.reader);
-    backing_->volumeBaseOffset = 0;
-    backingBytes_ = backing_->totalSectors * kSectorSize;
-    if (backingBytes_ != diskBytes_) notes_.push_back("the backing file's disk size differs from the image's");
-    parentChain_ = {path};
-    const std::vector<std::string> further = parentChainOf(*backing_);
-    parentChain_.insert(parentChain_.end(), further.begin(), further.end());
-    return true;
+    adoptParent(std::move(parent.reader), path);
+    if (parent_->totalSectors * kSectorSize != diskBytes_) notes_.push_back("the backing file's disk size differs from the image's");
+    return {};
 }
 
 const std::vector<std::uint64_t>* Qcow2Reader::l2Table(std::uint64_t index) const {
@@ -174,7 +163,7 @@ Qcow2Reader::Piece Qcow2Reader::resolve(std::uint64_t offset) const {
     const std::uint64_t l2Entries = header_.l2Entries();
     const std::uint64_t l1Index = cluster / l2Entries;
     const std::uint64_t l2Index = cluster % l2Entries;
-    const Piece::Kind hole = backing_ ? Piece::Kind::Backing : Piece::Kind::Zero;
+    const Piece::Kind hole = parent_ ? Piece::Kind::Backing : Piece::Kind::Zero;
     if (l1Index >= blockMap.size()) return piece;
     if (blockMap[l1Index] == 0) {
         piece.kind = hole;
@@ -189,24 +178,27 @@ Qcow2Reader::Piece Qcow2Reader::resolve(std::uint64_t offset) const {
     return header_.extendedL2() ? resolveExtended(*table, l2Index, inCluster) : resolveStandard(*table, l2Index, inCluster);
 }
 
+Qcow2Reader::Piece Qcow2Reader::compressedPiece(std::uint64_t entry, std::uint64_t inCluster) const {
+    const qcow2::CompressedCluster c = qcow2::compressedCluster(entry, header_.clusterBits);
+    Piece piece;
+    piece.kind = Piece::Kind::Compressed;
+    piece.hostOffset = c.hostOffset;
+    piece.storedLength = c.storedLength;
+    piece.length = header_.clusterSize() - inCluster;
+    return piece;
+}
+
 Qcow2Reader::Piece Qcow2Reader::resolveStandard(const std::vector<std::uint64_t>& table,
                                                             std::uint64_t index, std::uint64_t inCluster) const {
     Piece piece;
     const std::uint64_t clusterSize = header_.clusterSize();
     const std::uint64_t entry = table[index];
-    if (entry & qcow2::kCompressedFlag) {
-        const qcow2::CompressedCluster c = qcow2::compressedCluster(entry, header_.clusterBits);
-        piece.kind = Piece::Kind::Compressed;
-        piece.hostOffset = c.hostOffset;
-        piece.storedLength = c.storedLength;
-        piece.length = clusterSize - inCluster;
-        return piece;
-    }
+    if (entry & qcow2::kCompressedFlag) return compressedPiece(entry, inCluster);
     // Version 2 has no zero flag; the bit is then reserved and ignored.
     auto kindOf = [this](std::uint64_t e) {
         if (e & qcow2::kCompressedFlag) return Piece::Kind::Compressed;
         if (header_.version >= 3 && (e & qcow2::kZeroFlag)) return Piece::Kind::Zero;
-        if ((e & qcow2::kOffsetMask) == 0) return backing_ ? Piece::Kind::Backing : Piece::Kind::Zero;
+        if ((e & qcow2::kOffsetMask) == 0) return parent_ ? Piece::Kind::Backing : Piece::Kind::Zero;
         return Piece::Kind::Data;
     };
     piece.kind = kindOf(entry);
@@ -235,21 +227,14 @@ Qcow2Reader::Piece Qcow2Reader::resolveExtended(const std::vector<std::uint64_t>
     const std::uint64_t clusterSize = header_.clusterSize();
     const std::uint64_t entry = table[index * 2];
     const std::uint64_t bitmap = table[index * 2 + 1];
-    if (entry & qcow2::kCompressedFlag) {
-        const qcow2::CompressedCluster c = qcow2::compressedCluster(entry, header_.clusterBits);
-        piece.kind = Piece::Kind::Compressed;
-        piece.hostOffset = c.hostOffset;
-        piece.storedLength = c.storedLength;
-        piece.length = clusterSize - inCluster;
-        return piece;
-    }
+    if (entry & qcow2::kCompressedFlag) return compressedPiece(entry, inCluster);
     const std::uint64_t host = entry & qcow2::kOffsetMask;
     const std::uint64_t subSize = clusterSize / qcow2::kSubclusters;
     auto kindOf = [&](unsigned sub) {
         if (bitmap & (1ULL << (32 + sub))) return Piece::Kind::Zero;
         if (bitmap & (1ULL << sub))
             return host != 0 && host % clusterSize == 0 ? Piece::Kind::Data : Piece::Kind::Unreadable;
-        return backing_ ? Piece::Kind::Backing : Piece::Kind::Zero;
+        return parent_ ? Piece::Kind::Backing : Piece::Kind::Zero;
     };
     const auto first = static_cast<unsigned>(inCluster / subSize);
     piece.kind = kindOf(first);
@@ -312,22 +297,6 @@ DiskPiece Qcow2Reader::piece(std::uint64_t offset, bool decode) const {
         case Piece::Kind::Unreadable: out.kind = DiskPiece::Kind::Unreadable; break;
     }
     return out;
-}
-
-std::optional<DiskReader::FileStretch> Qcow2Reader::fileStretch(std::uint64_t diskOffset,
-                                                                         std::uint64_t length) const {
-    if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
-    return pieceFileStretch(piece(diskOffset, false), length);
-}
-
-StoredRun Qcow2Reader::storedRunAt(std::uint64_t diskOffset) const {
-    return storedPieceRun(piece(diskOffset, false), diskOffset, backing_.get(), backingBytes_);
-}
-
-bool Qcow2Reader::read(void* buffer, std::size_t length) {
-    PieceReadState state{currentPosition_, volumeBaseOffset, totalSectors * kSectorSize, backing_.get(), backingBytes_,
-                         lastBlockAllocated};
-    return readPieces(state, buffer, length, [this](std::uint64_t offset) { return piece(offset); });
 }
 
 Qcow2Reader::ClusterCount Qcow2Reader::countClusters() const {

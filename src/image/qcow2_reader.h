@@ -13,20 +13,16 @@ namespace halvard {
 // Reader for qcow2 images (versions 2 and 3). `blockMap` is the L1 table (entry i = file offset of L2 table i,
 // 0 = none) of the current state, or of the internal snapshot the overrides name; L2 tables are read on demand.
 // Clusters the image does not hold read through the backing file (any format this program reads), or as zeros.
-class Qcow2Reader final : public DiskReader {
+class Qcow2Reader final : public PieceDiskReader {
 public:
-    bool open(const std::string& path) override;
-    bool read(void* buffer, std::size_t length) override;
-    std::string formatName() const override { return "QCOW2"; }
-    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
+    Status open(const std::string& path) override;
 
     const qcow2::Header& header() const { return header_; }
     const std::vector<qcow2::Snapshot>& snapshots() const { return snapshots_; }
     std::uint64_t clusterSize() const { return header_.clusterSize(); }
     std::uint64_t virtualDiskSize() const { return diskBytes_; }
     const std::string& backingName() const { return backingName_; }
-    // The backing files read through, nearest first, and what was noticed on the way.
-    const std::vector<std::string>& parentChain() const { return parentChain_; }
+    // What was noticed on the way (the backing files read through are the parent chain).
     const std::vector<std::string>& notes() const { return notes_; }
 
     // Walks every L2 table (for the information command and its check).
@@ -40,7 +36,7 @@ public:
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
-    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
+    DiskPiece piece(std::uint64_t offset, bool decode) const override;
 
 private:
     // Where the bytes from one virtual-disk offset on come from, and for how many bytes the answer holds.
@@ -51,14 +47,14 @@ private:
         std::uint64_t length = 0;
     };
     Piece resolve(std::uint64_t offset) const;
-    // The same as the read loop takes it (compressed clusters decoded).
-    DiskPiece piece(std::uint64_t offset, bool decode = true) const;  // decode: fill in Decoded bytes
+    // A compressed cluster's piece (the L2 entry says where its data lies).
+    Piece compressedPiece(std::uint64_t entry, std::uint64_t inCluster) const;
     Piece resolveStandard(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
     Piece resolveExtended(const std::vector<std::uint64_t>& table, std::uint64_t index, std::uint64_t inCluster) const;
 
-    bool readL1(std::uint64_t offset, std::uint32_t entries);
-    bool readSnapshots();
-    bool openBacking(const std::string& childPath, const std::string& path);
+    Status readL1(std::uint64_t offset, std::uint32_t entries);
+    Status readSnapshots();
+    Status openBacking(const std::string& childPath, const std::string& path);
     // L2 table `index` of the L1 table (cached); null when it cannot be read.
     const std::vector<std::uint64_t>* l2Table(std::uint64_t index) const;
     // The decompressed cluster whose data starts at `hostOffset`; null when it cannot be read.
@@ -68,9 +64,6 @@ private:
     std::vector<qcow2::Snapshot> snapshots_;
     std::uint64_t diskBytes_ = 0;
     std::string backingName_;
-    std::unique_ptr<DiskReader> backing_;
-    std::uint64_t backingBytes_ = 0;
-    std::vector<std::string> parentChain_;
     std::vector<std::string> notes_;
 
     // Caches; a reader serves one thread at a time.

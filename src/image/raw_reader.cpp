@@ -6,16 +6,14 @@ namespace {
 constexpr std::uint64_t kRawBlockSectors = 2048;  // 1 MiB per block-map entry
 }
 
-bool RawReader::open(const std::string& path) {
-    if (!file_.open(path)) return fail("invalid handle ...", file_.error());
-    imageFileSize = file_.size();
+Status RawReader::open(const std::string& path) {
+    if (Status opened = openImageFile(path, "invalid handle ..."); !opened) return opened;
     if (imageFileSize < kSectorSize) return fail("The image file is empty or shorter than one sector");
     totalSectors = imageFileSize / kSectorSize;
     const std::uint64_t blocks = (imageFileSize + kRawBlockSectors * kSectorSize - 1) / (kRawBlockSectors * kSectorSize);
-    blockMap.clear();
     blockMap.reserve(blocks);
     for (std::uint64_t i = 0; i < blocks; ++i) blockMap.push_back(i * kRawBlockSectors);
-    return true;
+    return {};
 }
 
 SectorMapping RawReader::mapSector(std::uint64_t sector) const {

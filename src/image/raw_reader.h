@@ -6,8 +6,7 @@ namespace halvard {
 // A flat image: the file is the disk, byte for byte. The block map has one entry per MiB of the file.
 class RawReader final : public DiskReader {
 public:
-    bool open(const std::string& path) override;
-    std::string formatName() const override { return "RAW"; }
+    Status open(const std::string& path) override;
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;

@@ -4,13 +4,55 @@
 #include <cstdint>
 #include <cstring>
 
+#include "image/parent_image.h"
+
 namespace halvard {
 
-bool DiskReader::fail(const std::string& text, const std::string& detail) {
-    lastError_ = text;
-    lastErrorDetail_ = detail;
+Status DiskReader::fail(const std::string& text, const std::string& detail) {
+    failureDetail_ = detail;
     if (messages_) messages_->information(text);
-    return false;
+    return Status::failure(text);
+}
+
+Status DiskReader::openImageFile(const std::string& path, const char* invalidText) {
+    if (!file_.open(path)) return fail(invalidText, file_.error());
+    imageFileSize = file_.size();
+    blockMap.clear();
+    totalSectors = 0;
+    dropParent();
+    return {};
+}
+
+void DiskReader::dropParent() {
+    parent_.reset();
+    parentChain_.clear();
+    parentNotes_.clear();
+}
+
+std::vector<std::string> DiskReader::chainForParent(const std::string& childPath) const {
+    std::vector<std::string> chain = chainBelow_;
+    chain.insert(chain.begin(), canonicalImagePath(childPath));
+    return chain;
+}
+
+Status DiskReader::acceptMismatchedParent(const std::string& text) {
+    if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
+    parentNotes_.push_back(text + "; read through it as asked");
+    return {};
+}
+
+void DiskReader::adoptParent(std::unique_ptr<DiskReader> parent, const std::string& path) {
+    parent_ = std::move(parent);
+    parent_->volumeBaseOffset = 0;
+    parentChain_ = {path};
+    parentChain_.insert(parentChain_.end(), parent_->parentChain().begin(), parent_->parentChain().end());
+}
+
+SectorMapping DiskReader::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
+    SectorMapping mapping = parent_->locate(sector);
+    if (mapping.state == SectorMapping::State::BeyondMap) mapping.state = SectorMapping::State::Unallocated;
+    mapping.runSectors = std::max<std::uint64_t>(1, std::min(mapping.runSectors, runLimit));
+    return mapping;
 }
 
 namespace {

@@ -6,11 +6,13 @@
 // Use: seek(offset), then read(buffer, length); read moves on by itself.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/sinks.h"
+#include "common/status.h"
 #include "image/image_file.h"
 #include "image/stored_run.h"
 
@@ -47,9 +49,10 @@ public:
     DiskReader& operator=(const DiskReader&) = delete;
     virtual ~DiskReader() = default;
 
-    // Opens the image and builds `blockMap`. On failure returns false; `lastError()` says why, and the text is
-    // also shown through the message sink when one is set.
-    virtual bool open(const std::string& path) = 0;
+    // Opens the image and builds `blockMap`. A failure says why; its text is also shown through the message sink
+    // when one is set. What an open that succeeds noticed (a damaged table, a forced parent) the readers keep as
+    // notes (`parentNotes()` and each format's own).
+    virtual Status open(const std::string& path) = 0;
 
     // Reads `length` bytes from the current position into `buffer`. Sectors of unallocated blocks read as zeros.
     // Returns false when any part of the request could not be read (beyond the block map, or a failed or short
@@ -59,9 +62,6 @@ public:
     // Makes `offset` (+ `volumeBaseOffset`) the current position. `origin` must be 0 (from the disk's start).
     // Returns false when the sector lies beyond the block map, the map is empty, or the offset is negative.
     virtual bool seek(std::int64_t offset, int origin = 0);
-
-    // Short name of the format ("VHDX", "RAW", ...).
-    virtual std::string formatName() const = 0;
 
     // Where a sector of the virtual disk lives (`source` filled in), for a child image reading through this one.
     SectorMapping locate(std::uint64_t sector) const {
@@ -104,8 +104,12 @@ public:
     void setMessageSink(MessageSink* messages) { messages_ = messages; }
     // The images this one is opened as the parent of (nearest first), so that its own parents see loops and depth.
     void setChainBelow(std::vector<std::string> chain) { chainBelow_ = std::move(chain); }
-    const std::string& lastError() const { return lastError_; }
-    const std::string& lastErrorDetail() const { return lastErrorDetail_; }
+    // The system's reason behind the last failed open, when there is one ("No such file or directory").
+    const std::string& failureDetail() const { return failureDetail_; }
+    // The parents a differencing image reads through, nearest first (empty for an image without a parent), and what
+    // was noticed about them on the way.
+    const std::vector<std::string>& parentChain() const { return parentChain_; }
+    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
     std::int64_t currentPosition() const { return currentPosition_; }
 
 protected:
@@ -117,17 +121,35 @@ protected:
     virtual StoredRun storedRunAt(std::uint64_t diskOffset) const;
 
     // Records a failure of `open`: `text` is the user's message, `detail` the system's reason if any.
-    bool fail(const std::string& text, const std::string& detail = {});
+    Status fail(const std::string& text, const std::string& detail = {});
+
+    // The first step of every open: the image file and its size, with nothing left of an earlier open.
+    // `invalidText` is the message when the file cannot be opened.
+    Status openImageFile(const std::string& path, const char* invalidText = "Invalid handle ...");
+    // Forgets the parent of an earlier open.
+    void dropParent();
+    // The chain below a parent of this image, opened from `childPath`: this image, then its own children.
+    std::vector<std::string> chainForParent(const std::string& childPath) const;
+    // A parent that is not the one this image was made from (`text` says how): refused unless the user forces it,
+    // then read through with a note.
+    Status acceptMismatchedParent(const std::string& text);
+    // Reads through `parent` from now on; its chain follows `path` in this image's chain.
+    void adoptParent(std::unique_ptr<DiskReader> parent, const std::string& path);
+    // Where a sector this image leaves to its parent lives, with the run cut at `runLimit` sectors. A child larger
+    // than its parent reads zeros past the parent's end.
+    SectorMapping parentMapping(std::uint64_t sector, std::uint64_t runLimit) const;
 
     ImageFile file_;
     ImageOverrides overrides_;
     MessageSink* messages_ = nullptr;
     std::vector<std::string> chainBelow_;
     std::int64_t currentPosition_ = 0;
+    std::unique_ptr<DiskReader> parent_;
+    std::vector<std::string> parentChain_;
+    std::vector<std::string> parentNotes_;
 
 private:
-    std::string lastError_;
-    std::string lastErrorDetail_;
+    std::string failureDetail_;
 };
 
 }  // namespace halvard

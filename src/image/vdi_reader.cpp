@@ -4,7 +4,7 @@
 #include <cctype>
 #include <filesystem>
 
-#include "common/table_limit.h"
+#include "image/entry_table.h"
 #include "image/parent_image.h"
 
 namespace halvard {
@@ -20,15 +20,10 @@ bool isStored(std::uint64_t entry) { return entry < vdi::kZeroBlock; }
 
 }  // namespace
 
-bool VdiReader::open(const std::string& path) {
-    if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
-    imageFileSize = file_.size();
-    blockMap.clear();
+Status VdiReader::open(const std::string& path) {
+    if (Status opened = openImageFile(path); !opened) return opened;
     notes_.clear();
     allocatedBlocks_ = zeroBlocks_ = blocksPastEnd_ = 0;
-    parent_.reset();
-    parentChain_.clear();
-    parentNotes_.clear();
 
     const auto head = file_.readVector(0, vdi::kHeaderSize);
     if (head.size() < vdi::kHeaderSize) return fail("The VDI header is cut short by the end of the file");
@@ -36,31 +31,16 @@ bool VdiReader::open(const std::string& path) {
     if (std::string problem = vdi::checkHeader(header_); !problem.empty()) return fail(problem);
     totalSectors = header_.diskSize / kSectorSize;
 
-    // As many entries as the header says and the file holds.
-    std::uint64_t entries = header_.blocks;
-    const std::uint64_t inFile =
-        header_.blockMapOffset < imageFileSize ? (imageFileSize - header_.blockMapOffset) / 4 : 0;
-    if (entries > inFile) {
-        notes_.push_back("the block map is cut short by the end of the file (" + std::to_string(inFile) + " of " +
-                         std::to_string(entries) + " entries)");
-        entries = inFile;
-    }
-    if (entries > maxTableEntries(sizeof(std::uint64_t))) {
-        entries = maxTableEntries(sizeof(std::uint64_t));
-        notes_.push_back("the block map is cut to " + std::to_string(entries) +
-                         " entries, the most one table may take in memory");
-    }
-    if (entries == 0) return fail("The VDI block map lies outside the file (is the image cut short?)");
-    std::vector<std::uint8_t> map(entries * 4);
-    map.resize(file_.readAt(header_.blockMapOffset, map.data(), map.size()));
+    const std::vector<std::uint32_t> map =
+        readLe32Table(file_, header_.blockMapOffset, header_.blocks, "the block map", notes_);
+    if (map.empty()) return fail("The VDI block map lies outside the file (is the image cut short?)");
     const std::uint64_t needed = header_.diskSize / header_.blockSize + (header_.diskSize % header_.blockSize != 0);
     if (header_.blocks < needed)
         notes_.push_back("the block map holds " + std::to_string(header_.blocks) + " entries but the disk needs " +
                          std::to_string(needed) + "; the rest of the disk cannot be read");
-    blockMap.reserve(map.size() / 4);
-    for (std::uint64_t i = 0; i < map.size() / 4; ++i) {
-        const std::uint32_t entry = le32(map, i * 4);
-        blockMap.push_back(entry);
+    blockMap.assign(map.begin(), map.end());
+    for (std::uint64_t i = 0; i < map.size(); ++i) {
+        const std::uint32_t entry = map[i];
         if (i >= needed) continue;
         if (entry == vdi::kZeroBlock) ++zeroBlocks_;
         if (!isStored(entry)) continue;
@@ -72,7 +52,7 @@ bool VdiReader::open(const std::string& path) {
                          " allocated blocks; the block map places " + std::to_string(allocatedBlocks_));
     const bool child = header_.imageType == vdi::kDifferencing || header_.imageType == vdi::kUndo;
     if (child && !header_.parentUuid.isZero()) return openParent(path);
-    return true;
+    return {};
 }
 
 std::string VdiReader::findParent(const std::string& childPath, const Guid& uuid) const {
@@ -98,15 +78,13 @@ std::string VdiReader::findParent(const std::string& childPath, const Guid& uuid
     return {};
 }
 
-bool VdiReader::openParent(const std::string& childPath) {
+Status VdiReader::openParent(const std::string& childPath) {
     std::string path = overrides_.parentPath;
     if (path.empty()) path = findParent(childPath, header_.parentUuid);
     if (path.empty())
         return fail("the parent image (UUID " + header_.parentUuid.text() +
                     ") was not found beside the child or in the folder above; name it with --parent");
-    std::vector<std::string> chain = chainBelow_;
-    chain.insert(chain.begin(), canonicalImagePath(childPath));
-    OpenedParent parent = openParentImage(path, chain, overrides_);
+    OpenedParent parent = openParentImage(path, chainForParent(childPath), overrides_);
     if (!parent.reader) return fail(parent.error);
     // The child names its parent by UUID; another image (a --parent of the wrong disk) would mix two disks.
     if (const auto* vdiParent = dynamic_cast<const VdiReader*>(parent.reader.get())) {
@@ -115,21 +93,16 @@ bool VdiReader::openParent(const std::string& childPath) {
             const std::string text = "the parent image " + path + " is not the one this disk was made from (its UUID " +
                                      p.uuid.text() + " differs from the child's parent UUID " +
                                      header_.parentUuid.text() + ")";
-            if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
-            parentNotes_.push_back(text + "; read through it as asked");
+            if (Status accepted = acceptMismatchedParent(text); !accepted) return accepted;
         }
         if (!header_.parentModificationUuid.isZero() && !(p.snapshotUuid == header_.parentModificationUuid))
             parentNotes_.push_back("the parent image was modified after this disk was made (its modification UUID " +
                              p.snapshotUuid.text() + " differs from the child's record " +
                              header_.parentModificationUuid.text() + ")");
     }
-    parent_ = std::move(parent.reader);
-    parent_->volumeBaseOffset = 0;
+    adoptParent(std::move(parent.reader), path);
     if (parent_->totalSectors != totalSectors) notes_.push_back("the parent's disk size differs from the child's");
-    parentChain_ = {path};
-    const std::vector<std::string> further = parentChainOf(*parent_);
-    parentChain_.insert(parentChain_.end(), further.begin(), further.end());
-    return true;
+    return {};
 }
 
 // The block size is at most 2^28 and the extra bytes at most 2^20 (checked at open), so with a 32-bit index the
@@ -148,15 +121,12 @@ SectorMapping VdiReader::mapSector(std::uint64_t sector) const {
     if (block >= blockMap.size()) return mapping;
     const std::uint64_t entry = blockMap[block];
     if (parent_ && entry == vdi::kUnallocated) {
-        // The parent's block; a child larger than its parent reads zeros past the parent's end.
+        // The parent's block, and the run of them that follows.
         std::uint64_t runBlocks = 1;
         while (block + runBlocks < blockMap.size() && runBlocks < kMaxRunBlocks &&
                blockMap[block + runBlocks] == vdi::kUnallocated)
             ++runBlocks;
-        SectorMapping fromParent = parent_->locate(sector);
-        if (fromParent.state == SectorMapping::State::BeyondMap) fromParent.state = SectorMapping::State::Unallocated;
-        fromParent.runSectors = std::max<std::uint64_t>(1, std::min(fromParent.runSectors, runBlocks * sectorsPerBlock - within));
-        return fromParent;
+        return parentMapping(sector, runBlocks * sectorsPerBlock - within);
     }
     const bool stored = isStored(entry);
     mapping.state = stored ? SectorMapping::State::Allocated : SectorMapping::State::Unallocated;

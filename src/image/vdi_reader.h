@@ -1,6 +1,4 @@
 #pragma once
-#include <memory>
-
 #include "image/read_write_interface.h"
 #include "image/vdi_format.h"
 
@@ -12,25 +10,20 @@ namespace halvard {
 // child and in the folder above, as snapshots are laid out); zero blocks read as zeros.
 class VdiReader final : public DiskReader {
 public:
-    bool open(const std::string& path) override;
-    std::string formatName() const override { return "VDI"; }
+    Status open(const std::string& path) override;
 
     const vdi::Header& header() const { return header_; }
     std::uint64_t allocatedBlocks() const { return allocatedBlocks_; }  // among those the disk size needs
     std::uint64_t zeroBlocks() const { return zeroBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
     const std::vector<std::string>& notes() const { return notes_; }
-    // The parents read through, nearest first.
-    const std::vector<std::string>& parentChain() const { return parentChain_; }
-    // What is wrong with the parent read through (forced, or modified since the child was made).
-    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
 
 private:
     std::uint64_t blockFileOffset(std::uint64_t entry) const;
-    bool openParent(const std::string& childPath);
+    Status openParent(const std::string& childPath);
     // The VDI file beside the child or in the folder above whose UUID is `uuid`; empty when there is none.
     std::string findParent(const std::string& childPath, const Guid& uuid) const;
 
@@ -39,9 +32,6 @@ private:
     std::uint64_t zeroBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
     std::vector<std::string> notes_;
-    std::unique_ptr<DiskReader> parent_;
-    std::vector<std::string> parentChain_;
-    std::vector<std::string> parentNotes_;
 };
 
 }  // namespace halvard

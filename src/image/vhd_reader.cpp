@@ -1,10 +1,10 @@
 #include "image/vhd_reader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <filesystem>
 
+#include "image/image_kind.h"
 #include "image/parent_image.h"
 #include "image/vhd_parent.h"
 
@@ -14,27 +14,15 @@ namespace {
 
 constexpr std::uint64_t kFlatMapSectors = 2048;  // one `blockMap` entry per MiB of a fixed disk
 
-bool endsWithVhd(const std::string& path) {
-    if (path.size() <= 3) return true;  // too short to carry the extension; the open below decides
-    std::string tail = path.substr(path.size() - 3);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    return tail == "vhd";
-}
-
 }  // namespace
 
-bool VhdReader::open(const std::string& path) {
-    if (requireVhdName_ && !endsWithVhd(path)) return fail("Not a vhd file");
-    if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
-    imageFileSize = file_.size();
-    blockMap.clear();
+Status VhdReader::open(const std::string& path) {
+    if (requireVhdName_ && !nameMayEndWith(path, "vhd")) return fail("Not a vhd file");
+    if (Status opened = openImageFile(path); !opened) return opened;
     allocatedBlocks_ = 0;
     blocksPastEnd_ = 0;
     sectorsPerBlock_ = 0;
     dataSectors_ = 0;
-    parent_.reset();
-    parentChain_.clear();
-    parentNotes_.clear();
     bitmaps_.clear();
 
     layout_ = vhd::readLayout(file_);
@@ -50,7 +38,7 @@ bool VhdReader::open(const std::string& path) {
         if (dataSectors_ < totalSectors)
             layout_.notes.push_back("the file holds " + std::to_string(layout_.dataLength) +
                                     " bytes of data, less than the disk size; the rest cannot be read");
-        return true;
+        return {};
     }
 
     sectorsPerBlock_ = layout_.blockSize / kSectorSize;
@@ -69,10 +57,10 @@ bool VhdReader::open(const std::string& path) {
         if (static_cast<std::uint64_t>(entry) * kSectorSize + bitmapBytes_ >= imageFileSize) ++blocksPastEnd_;
     }
     if (layout_.footer.diskType == vhd::kDifferencing) return openParent(path);
-    return true;
+    return {};
 }
 
-bool VhdReader::openParent(const std::string& childPath) {
+Status VhdReader::openParent(const std::string& childPath) {
     std::string path = overrides_.parentPath;
     if (path.empty()) {
         const std::vector<std::string> candidates = vhd::parentCandidates(file_, layout_.header, childPath);
@@ -81,17 +69,9 @@ bool VhdReader::openParent(const std::string& childPath) {
                 path = candidate;
                 break;
             }
-        if (path.empty()) {
-            std::string tried;
-            for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + candidate;
-            return fail("the parent image of this differencing disk was not found" +
-                        (tried.empty() ? std::string(" (its locators name no path)") : " (looked for " + tried + ")") +
-                        "; name it with --parent");
-        }
+        if (path.empty()) return fail(parentNotFoundText(candidates, "its locators name no path"));
     }
-    std::vector<std::string> chain = chainBelow_;
-    chain.insert(chain.begin(), canonicalImagePath(childPath));
-    OpenedParent parent = openParentImage(path, chain, overrides_);
+    OpenedParent parent = openParentImage(path, chainForParent(childPath), overrides_);
     if (!parent.reader) return fail(parent.error);
     // The child records its parent's unique ID; another disk, or one recreated since, would mix two disks.
     if (const auto* vhdParent = dynamic_cast<const VhdReader*>(parent.reader.get())) {
@@ -100,18 +80,13 @@ bool VhdReader::openParent(const std::string& childPath) {
             const std::string text = "the parent image " + path +
                                      " is not the one this disk was made from (its unique ID differs from the child's "
                                      "parent unique ID)";
-            if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
-            parentNotes_.push_back(text + "; read through it as asked");
+            if (Status accepted = acceptMismatchedParent(text); !accepted) return accepted;
         }
         parentNotes_.insert(parentNotes_.end(), vhdParent->parentNotes().begin(), vhdParent->parentNotes().end());
     }
-    parent_ = std::move(parent.reader);
-    parent_->volumeBaseOffset = 0;
+    adoptParent(std::move(parent.reader), path);
     if (parent_->totalSectors != totalSectors) parentNotes_.push_back("the parent's disk size differs from the child's");
-    parentChain_ = {path};
-    const std::vector<std::string> further = parentChainOf(*parent_);
-    parentChain_.insert(parentChain_.end(), further.begin(), further.end());
-    return true;
+    return {};
 }
 
 bool VhdReader::sectorInChild(std::uint64_t block, std::uint64_t within) const {
@@ -126,14 +101,6 @@ bool VhdReader::sectorInChild(std::uint64_t block, std::uint64_t within) const {
     }
     // The first sector is the most significant bit of the first byte.
     return within / 8 < it->second.size() && ((it->second[within / 8] >> (7 - within % 8)) & 1) != 0;
-}
-
-SectorMapping VhdReader::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
-    SectorMapping mapping = parent_->locate(sector);
-    // A child larger than its parent reads zeros past the parent's end.
-    if (mapping.state == SectorMapping::State::BeyondMap) mapping.state = SectorMapping::State::Unallocated;
-    mapping.runSectors = std::max<std::uint64_t>(1, std::min(mapping.runSectors, runLimit));
-    return mapping;
 }
 
 SectorMapping VhdReader::mapSector(std::uint64_t sector) const {

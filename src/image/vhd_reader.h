@@ -1,6 +1,6 @@
 #pragma once
 #include <map>
-#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -16,12 +16,11 @@ namespace halvard {
 // blocks it holds the sectors its bitmap leaves to the parent.
 class VhdReader final : public DiskReader {
 public:
-    bool open(const std::string& path) override;
-    std::string formatName() const override { return "VHD"; }
+    Status open(const std::string& path) override;
 
     // The pages accept only names ending in "vhd"; the command line detects the format by signature and turns
     // this off.
-    void setRequireVhdName(bool require) { requireVhdName_ = require; }
+    void setRequireName(bool require) { requireVhdName_ = require; }
 
     const vhd::Layout& layout() const { return layout_; }
     bool isFixed() const { return layout_.fixed; }
@@ -31,16 +30,12 @@ public:
     // Blocks the BAT places in the file (among those the disk size needs), and those placed past its end.
     std::uint64_t allocatedBlocks() const { return allocatedBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
-    // The parents read through, nearest first, and what was noticed on the way.
-    const std::vector<std::string>& parentChain() const { return parentChain_; }
-    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
 
 private:
-    bool openParent(const std::string& childPath);
-    SectorMapping parentMapping(std::uint64_t sector, std::uint64_t runLimit) const;
+    Status openParent(const std::string& childPath);
     // Bit `within` of block `block`'s sector bitmap (1: the child holds the sector).
     bool sectorInChild(std::uint64_t block, std::uint64_t within) const;
 
@@ -51,9 +46,6 @@ private:
     std::uint64_t dataSectors_ = 0;  // fixed disks
     std::uint64_t allocatedBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
-    std::unique_ptr<DiskReader> parent_;
-    std::vector<std::string> parentChain_;
-    std::vector<std::string> parentNotes_;
     mutable std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by block, read when first needed
     mutable std::mutex bitmapMutex_;
 };

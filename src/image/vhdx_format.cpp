@@ -15,6 +15,30 @@ const Guid kLogicalSectorSize = Guid::fromText("8141BF1D-A96F-4709-BA47-F233A8FA
 const Guid kPhysicalSectorSize = Guid::fromText("CDA348C7-445D-4471-9CC9-E9885251C556");
 const Guid kParentLocator = Guid::fromText("A8D35F2D-B30B-454D-ABF7-D3D84834AB0C");
 
+namespace {
+
+// The 32-byte entries of a table from `first` on: as many as `count` says, and the bytes hold.
+template <typename Decode>
+auto tableEntries(Bytes data, std::uint64_t first, std::uint64_t count, Decode decode) {
+    std::vector<decltype(decode(data, first))> entries;
+    for (std::uint64_t i = 0; i < count; ++i) {
+        const std::uint64_t at = first + 32 * i;
+        if (!fits(data, at, 32)) break;
+        entries.push_back(decode(data, at));
+    }
+    return entries;
+}
+
+RegionEntry regionEntryAt(Bytes data, std::uint64_t at) {
+    return {Guid::fromBytes(data, at), le64(data, at + 16), le32(data, at + 24), le32(data, at + 28)};
+}
+
+MetadataEntry metadataEntryAt(Bytes data, std::uint64_t at) {
+    return {Guid::fromBytes(data, at), le32(data, at + 16), le32(data, at + 20), le32(data, at + 24)};
+}
+
+}  // namespace
+
 bool hasFileIdentifier(Bytes firstBytes) { return hasSignature(firstBytes, 0, "vhdxfile"); }
 
 Header parseHeader(Bytes data) {
@@ -38,17 +62,7 @@ RegionTable parseRegionTable(Bytes data) {
     table.signatureOk = hasSignature(data, 0, "regi");
     table.checksumOk = data.size() >= kRegionTableSize && checksumMatches(data.first(kRegionTableSize), 4);
     table.entryCount = le32(data, 8);
-    const std::uint64_t count = std::min<std::uint64_t>(table.entryCount, kMaxRegionEntries);
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const std::uint64_t at = 16 + 32 * i;
-        if (!fits(data, at, 32)) break;
-        RegionEntry entry;
-        entry.guid = Guid::fromBytes(data, at);
-        entry.fileOffset = le64(data, at + 16);
-        entry.length = le32(data, at + 24);
-        entry.required = le32(data, at + 28);
-        table.entries.push_back(entry);
-    }
+    table.entries = tableEntries(data, 16, std::min<std::uint64_t>(table.entryCount, kMaxRegionEntries), regionEntryAt);
     return table;
 }
 
@@ -56,17 +70,8 @@ MetadataTable parseMetadataTable(Bytes data) {
     MetadataTable table;
     table.signatureOk = hasSignature(data, 0, "metadata");
     table.entryCount = le16(data, 10);
-    const std::uint64_t count = std::min<std::uint64_t>(table.entryCount, kMaxMetadataEntries);
-    for (std::uint64_t i = 0; i < count; ++i) {
-        const std::uint64_t at = 32 + 32 * i;
-        if (!fits(data, at, 32)) break;
-        MetadataEntry entry;
-        entry.itemId = Guid::fromBytes(data, at);
-        entry.offset = le32(data, at + 16);
-        entry.length = le32(data, at + 20);
-        entry.flags = le32(data, at + 24);
-        table.entries.push_back(entry);
-    }
+    table.entries =
+        tableEntries(data, 32, std::min<std::uint64_t>(table.entryCount, kMaxMetadataEntries), metadataEntryAt);
     return table;
 }
 

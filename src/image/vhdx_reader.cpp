@@ -1,10 +1,10 @@
 #include "image/vhdx_reader.h"
 
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 
 #include "common/table_limit.h"
+#include "image/image_kind.h"
 #include "image/parent_image.h"
 #include "image/vhdx_parent.h"
 
@@ -15,22 +15,16 @@ namespace {
 constexpr std::uint64_t kMaxFileOffsetMB = 1ULL << 40;  // 1 EiB
 constexpr std::uint64_t kSectorBitmapBytes = 1ULL << 20;  // one bit per logical sector of a chunk
 
-bool endsWithVhdx(const std::string& path) {
-    if (path.size() <= 3) return true;  // too short to carry the extension; the open below decides
-    std::string tail = path.substr(path.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    return tail == "vhdx";
-}
-
 }  // namespace
 
-bool VhdxReader::open(const std::string& path) {
-    if (requireVhdxName_ && !endsWithVhdx(path)) return fail("not a vhd file");
+Status VhdxReader::open(const std::string& path) {
+    if (requireVhdxName_ && !nameMayEndWith(path, "vhdx")) return fail("not a vhd file");
     return openLink(path, chainBelow_);
 }
 
-bool VhdxReader::openLink(const std::string& path, std::vector<std::string> chain) {
-    if (!file_.open(path)) return fail("invalid handle ...", file_.error());
+Status VhdxReader::openLink(const std::string& path, std::vector<std::string> chain) {
+    if (Status opened = openImageFile(path, "invalid handle ..."); !opened) return opened;
+    bitmaps_.clear();
     chain.push_back(canonicalImagePath(path));
     logState_ = vhdx::applyLog(file_, overrides_.replayLog);
     imageFileSize = file_.size();
@@ -55,20 +49,16 @@ bool VhdxReader::openLink(const std::string& path, std::vector<std::string> chai
     totalSectors = virtualDiskSize_ / kSectorSize;
     readBat();
 
-    if (!layout_.hasParent()) return true;
+    if (!layout_.hasParent()) return {};
     const vhdx::ParentLocator locator = vhdx::parseParentLocator(layout_.parentLocator);
     if (!overrides_.parentPath.empty()) return openParent(overrides_.parentPath, chain);
     const std::vector<std::string> candidates = vhdx::parentCandidates(locator, path);
     for (const std::string& candidate : candidates)
         if (std::filesystem::is_regular_file(candidate)) return openParent(candidate, chain);
-    std::string tried;
-    for (const std::string& candidate : candidates) tried += (tried.empty() ? "" : ", ") + candidate;
-    return fail("the parent image of this differencing disk was not found" +
-                (tried.empty() ? std::string(" (its locator names no path)") : " (looked for " + tried + ")") +
-                "; name it with --parent");
+    return fail(parentNotFoundText(candidates, "its locator names no path"));
 }
 
-bool VhdxReader::openParent(const std::string& path, const std::vector<std::string>& chain) {
+Status VhdxReader::openParent(const std::string& path, const std::vector<std::string>& chain) {
     if (chain.size() >= kMaxParentChain) return fail("the chain of parent images is longer than 64");
     if (std::find(chain.begin(), chain.end(), canonicalImagePath(path)) != chain.end())
         return fail("the parent images form a loop at " + path);
@@ -77,7 +67,8 @@ bool VhdxReader::openParent(const std::string& path, const std::vector<std::stri
     overrides.replayLog = overrides_.replayLog;
     overrides.forceParent = overrides_.forceParent;
     parent->setOverrides(overrides);
-    if (!parent->openLink(path, chain)) return fail("the parent image " + path + " cannot be read: " + parent->lastError());
+    if (const Status opened = parent->openLink(path, chain); !opened)
+        return fail("the parent image " + path + " cannot be read: " + opened.message());
 
     // The child names the content of the parent it was made from; a parent written since then would mix the two.
     const vhdx::ParentLocator locator = vhdx::parseParentLocator(layout_.parentLocator);
@@ -90,16 +81,13 @@ bool VhdxReader::openParent(const std::string& path, const std::vector<std::stri
     if (!matches) {
         const std::string text = "the parent image " + path + " is not the one this disk was made from (its data-write GUID " +
                                  have.text() + " differs from the child's parent_linkage)";
-        if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
-        parentNotes_.push_back(text + "; read through it as asked");
+        if (Status accepted = acceptMismatchedParent(text); !accepted) return accepted;
     }
     if (parent->virtualDiskSize() != virtualDiskSize_)
         parentNotes_.push_back("the parent's disk size differs from the child's");
-    parentChain_ = {path};
-    parentChain_.insert(parentChain_.end(), parent->parentChain().begin(), parent->parentChain().end());
     parentNotes_.insert(parentNotes_.end(), parent->parentNotes().begin(), parent->parentNotes().end());
-    parent_ = std::move(parent);
-    return true;
+    adoptParent(std::move(parent), path);
+    return {};
 }
 
 void VhdxReader::readBat() {
@@ -171,14 +159,6 @@ bool VhdxReader::sectorInThisFile(std::uint64_t logicalSector) const {
     }
     const std::uint64_t bit = logicalSector % perChunk;
     return (it->second[bit / 8] >> (bit % 8)) & 1;
-}
-
-SectorMapping VhdxReader::parentMapping(std::uint64_t sector, std::uint64_t runLimit) const {
-    SectorMapping mapping = parent_->locate(sector);
-    // A child larger than its parent reads zeros past the parent's end.
-    if (mapping.state == SectorMapping::State::BeyondMap) mapping.state = SectorMapping::State::Unallocated;
-    mapping.runSectors = std::max<std::uint64_t>(1, std::min(mapping.runSectors, runLimit));
-    return mapping;
 }
 
 SectorMapping VhdxReader::mapSector(std::uint64_t sector) const {

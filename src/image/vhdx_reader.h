@@ -1,7 +1,6 @@
 #pragma once
 #include <array>
 #include <map>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -17,12 +16,11 @@ namespace halvard {
 // overrides say not to. A differencing disk reads the blocks and sectors it does not hold through its parent.
 class VhdxReader final : public DiskReader {
 public:
-    bool open(const std::string& path) override;
-    std::string formatName() const override { return "VHDX"; }
+    Status open(const std::string& path) override;
 
     // The image page and the volume list page accept only names ending in "vhdx"; the command line detects the
     // format by signature and turns this off.
-    void setRequireVhdxName(bool require) { requireVhdxName_ = require; }
+    void setRequireName(bool require) { requireVhdxName_ = require; }
 
     std::uint32_t sectorsPerBlock() const { return sectorsPerBlock_; }
     std::uint64_t blockSize() const { return blockSize_; }
@@ -38,9 +36,6 @@ public:
     std::uint64_t blocksWithoutPlace() const { return blocksWithoutPlace_; }
     // Payload blocks by their BAT state (index = state, 0 to 7).
     const std::array<std::uint64_t, 8>& blocksByState() const { return blocksByState_; }
-    // The parents read through, nearest first (empty for a disk without a parent), and what was noticed on the way.
-    const std::vector<std::string>& parentChain() const { return parentChain_; }
-    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
     // Payload and sector-bitmap entries as the BAT holds them (file offsets in bytes), for the integrity check.
     struct BatEntry {
         std::uint64_t fileOffset = 0;
@@ -54,10 +49,9 @@ protected:
 
 private:
     // Opens the image as one link of a parent chain; `chain` holds the files already opened below it.
-    bool openLink(const std::string& path, std::vector<std::string> chain);
-    bool openParent(const std::string& path, const std::vector<std::string>& chain);
+    Status openLink(const std::string& path, std::vector<std::string> chain);
+    Status openParent(const std::string& path, const std::vector<std::string>& chain);
     void readBat();
-    SectorMapping parentMapping(std::uint64_t sector, std::uint64_t runLimit) const;
     // Bit `logicalSector` of its chunk's sector bitmap (1: the sector is in this file).
     bool sectorInThisFile(std::uint64_t logicalSector) const;
 
@@ -77,9 +71,6 @@ private:
     std::vector<std::uint8_t> blockStates_;       // per payload block
     std::vector<std::uint64_t> bitmapOffsets_;    // per chunk: the sector bitmap's file offset, 0 = none
     std::vector<BatEntry> batEntries_;
-    std::unique_ptr<VhdxReader> parent_;
-    std::vector<std::string> parentChain_;
-    std::vector<std::string> parentNotes_;
     mutable std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by chunk, read when first needed
     mutable std::mutex bitmapMutex_;
 };

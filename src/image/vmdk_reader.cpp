@@ -31,27 +31,20 @@ std::int64_t cidValue(const std::string& text) {
 
 }  // namespace
 
-bool VmdkReader::open(const std::string& path) {
-    if (!file_.open(path)) return fail("Invalid handle ...", file_.error());
-    imageFileSize = file_.size();
-    blockMap.clear();
+Status VmdkReader::open(const std::string& path) {
+    if (Status opened = openImageFile(path); !opened) return opened;
     notes_.clear();
     descriptor_ = {};
     extents_.clear();
     firstSparse_ = nullptr;
-    parent_.reset();
-    parentBytes_ = 0;
-    parentChain_.clear();
-    parentNotes_.clear();
-    totalSectors = 0;
 
     const auto head = file_.readVector(0, 512);
     if (le32(head, 0) == vmdk::kMagic) {
         auto file = std::make_unique<ImageFile>();
         if (!file->open(path)) return fail("Invalid handle ...", file->error());
-        if (!addSparseExtent(std::move(file), path, 0)) return false;
+        if (Status added = addSparseExtent(std::move(file), path, 0); !added) return added;
     } else if (vmdk::looksLikeDescriptor(head)) {
-        if (!openDescriptorFile(path)) return false;
+        if (Status opened = openDescriptorFile(path); !opened) return opened;
     } else {
         return fail("Not a VMDK image: no sparse extent header (\"KDMV\") and no descriptor at its start");
     }
@@ -61,10 +54,10 @@ bool VmdkReader::open(const std::string& path) {
         for (const Extent& extent : extents_) blockMap.push_back(extent.start);
     }
     if (descriptor_.hasParent()) return openParent(path);
-    return true;
+    return {};
 }
 
-bool VmdkReader::openDescriptorFile(const std::string& path) {
+Status VmdkReader::openDescriptorFile(const std::string& path) {
     if (imageFileSize > vmdk::kMaxDescriptorBytes) return fail("The VMDK descriptor file is too large to be one");
     const auto bytes = file_.readVector(0, static_cast<std::size_t>(imageFileSize));
     std::string text(bytes.begin(), bytes.end());
@@ -76,11 +69,11 @@ bool VmdkReader::openDescriptorFile(const std::string& path) {
                     std::to_string(kMaxExtents));
     const std::vector<vmdk::Extent> extents = descriptor_.extents;
     for (const vmdk::Extent& extent : extents)
-        if (!addExtent(path, extent)) return false;
-    return true;
+        if (Status added = addExtent(path, extent); !added) return added;
+    return {};
 }
 
-bool VmdkReader::addExtent(const std::string& descriptorPath, const vmdk::Extent& extent) {
+Status VmdkReader::addExtent(const std::string& descriptorPath, const vmdk::Extent& extent) {
     const bool flatKind = extent.type == "FLAT" || extent.type == "VMFS";
     if (!flatKind && extent.type != "SPARSE" && extent.type != "ZERO")
         return fail("VMDK extents of type " + extent.type + " are not supported");
@@ -92,7 +85,7 @@ bool VmdkReader::addExtent(const std::string& descriptorPath, const vmdk::Extent
         zero.sectors = extent.sectors;
         extents_.push_back(std::move(zero));
         totalSectors += extent.sectors;
-        return true;
+        return {};
     }
     const std::string dataPath = extentPath(descriptorPath, extent.fileName);
     if (dataPath.empty())
@@ -122,10 +115,10 @@ bool VmdkReader::addExtent(const std::string& descriptorPath, const vmdk::Extent
     flat.file = std::move(file);
     extents_.push_back(std::move(flat));
     totalSectors += extent.sectors;
-    return true;
+    return {};
 }
 
-bool VmdkReader::addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors) {
+Status VmdkReader::addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors) {
     auto sparse = std::make_unique<VmdkSparseExtent>();
     vmdk::Descriptor embedded;
     if (std::string error = sparse->open(std::move(file), embedded, notes_); !error.empty()) return fail(error);
@@ -154,10 +147,10 @@ bool VmdkReader::addSparseExtent(std::unique_ptr<ImageFile> file, const std::str
     if (!firstSparse_) firstSparse_ = extent.sparse.get();
     totalSectors += extent.sectors;
     extents_.push_back(std::move(extent));
-    return true;
+    return {};
 }
 
-bool VmdkReader::openParent(const std::string& childPath) {
+Status VmdkReader::openParent(const std::string& childPath) {
     namespace fs = std::filesystem;
     std::string path = overrides_.parentPath;
     if (path.empty()) {
@@ -173,9 +166,7 @@ bool VmdkReader::openParent(const std::string& childPath) {
             path = beside;
         }
     }
-    std::vector<std::string> chain = chainBelow_;
-    chain.insert(chain.begin(), canonicalImagePath(childPath));
-    OpenedParent parent = openParentImage(path, chain, overrides_);
+    OpenedParent parent = openParentImage(path, chainForParent(childPath), overrides_);
     if (!parent.reader) return fail(parent.error);
     // The child holds changes to the parent as it was when the child was made; a parent written since then
     // (another CID) would mix two states of the disk.
@@ -184,18 +175,12 @@ bool VmdkReader::openParent(const std::string& childPath) {
         if (cidValue(have) != cidValue(descriptor_.parentCID)) {
             const std::string text = "the parent image " + path + " is not the one this disk was made from (its CID " + have +
                                      " differs from the child's parentCID " + descriptor_.parentCID + ")";
-            if (!overrides_.forceParent) return fail(text + "; --force-parent reads through it anyway");
-            parentNotes_.push_back(text + "; read through it as asked");
+            if (Status accepted = acceptMismatchedParent(text); !accepted) return accepted;
         }
     }
-    parent_ = std::move(parent.reader);
-    parent_->volumeBaseOffset = 0;
-    parentBytes_ = parent_->totalSectors * kSectorSize;
-    if (parentBytes_ != totalSectors * kSectorSize) notes_.push_back("the parent's disk size differs from the child's");
-    parentChain_ = {path};
-    const std::vector<std::string> further = parentChainOf(*parent_);
-    parentChain_.insert(parentChain_.end(), further.begin(), further.end());
-    return true;
+    adoptParent(std::move(parent.reader), path);
+    if (parent_->totalSectors != totalSectors) notes_.push_back("the parent's disk size differs from the child's");
+    return {};
 }
 
 const VmdkReader::Extent* VmdkReader::extentAt(std::uint64_t sector) const {
@@ -256,29 +241,13 @@ DiskPiece VmdkReader::piece(std::uint64_t offset, bool decode) const {
 SectorMapping VmdkReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (sector >= totalSectors) return mapping;
-    const DiskPiece p = piece(sector * kSectorSize);
+    const DiskPiece p = piece(sector * kSectorSize, false);
     if (p.kind == DiskPiece::Kind::Unreadable) return mapping;
     mapping.state = p.allocated() ? SectorMapping::State::Allocated : SectorMapping::State::Unallocated;
     mapping.source = p.kind == DiskPiece::Kind::File ? p.file : nullptr;
     mapping.fileOffset = p.fileOffset;
     mapping.runSectors = std::max<std::uint64_t>(1, p.length / kSectorSize);
     return mapping;
-}
-
-std::optional<DiskReader::FileStretch> VmdkReader::fileStretch(std::uint64_t diskOffset,
-                                                                         std::uint64_t length) const {
-    if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
-    return pieceFileStretch(piece(diskOffset, false), length);
-}
-
-StoredRun VmdkReader::storedRunAt(std::uint64_t diskOffset) const {
-    return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes_);
-}
-
-bool VmdkReader::read(void* buffer, std::size_t length) {
-    PieceReadState state{currentPosition_, volumeBaseOffset, totalSectors * kSectorSize, parent_.get(), parentBytes_,
-                         lastBlockAllocated};
-    return readPieces(state, buffer, length, [this](std::uint64_t offset) { return piece(offset); });
 }
 
 VmdkReader::GrainCount VmdkReader::countGrains() const {

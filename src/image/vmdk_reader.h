@@ -15,12 +15,9 @@ namespace halvard {
 // extents at an offset in their files, zero extents), as split, flat and VMFS disks have them. A child (delta)
 // disk reads the grains it does not hold through its parent, which must carry the CID the child was made from.
 // `blockMap` is the grain directory when the disk is one sparse extent, else one entry per extent.
-class VmdkReader final : public DiskReader {
+class VmdkReader final : public PieceDiskReader {
 public:
-    bool open(const std::string& path) override;
-    bool read(void* buffer, std::size_t length) override;
-    std::string formatName() const override { return "VMDK"; }
-    std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
+    Status open(const std::string& path) override;
 
     const vmdk::Descriptor& descriptor() const { return descriptor_; }
     // The first sparse extent's header and grain geometry (zeros when there is none).
@@ -32,10 +29,6 @@ public:
     bool isCompressed() const { return firstSparse_ && firstSparse_->compressed(); }
     std::size_t extentCount() const { return extents_.size(); }
     const std::vector<std::string>& notes() const { return notes_; }
-    // The parents read through, nearest first.
-    const std::vector<std::string>& parentChain() const { return parentChain_; }
-    // What is wrong with the parent read through (a parent forced with --force-parent).
-    const std::vector<std::string>& parentNotes() const { return parentNotes_; }
 
     // Walks every grain table of every sparse extent (for the information command).
     using GrainCount = VmdkSparseExtent::GrainCount;
@@ -43,7 +36,7 @@ public:
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
-    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
+    DiskPiece piece(std::uint64_t offset, bool decode) const override;
 
 private:
     struct Extent {
@@ -56,22 +49,17 @@ private:
         std::uint64_t stored = 0;         // Flat: sectors the file holds from the offset on
         std::unique_ptr<VmdkSparseExtent> sparse;
     };
-    bool openDescriptorFile(const std::string& path);
-    bool addExtent(const std::string& descriptorPath, const vmdk::Extent& extent);
-    bool addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors);
-    bool openParent(const std::string& childPath);
+    Status openDescriptorFile(const std::string& path);
+    Status addExtent(const std::string& descriptorPath, const vmdk::Extent& extent);
+    Status addSparseExtent(std::unique_ptr<ImageFile> file, const std::string& path, std::uint64_t sectors);
+    Status openParent(const std::string& childPath);
     const Extent* extentAt(std::uint64_t sector) const;
-    DiskPiece piece(std::uint64_t offset, bool decode = true) const;  // decode: fill in Decoded bytes
 
     vmdk::Descriptor descriptor_;
     std::vector<Extent> extents_;
     const VmdkSparseExtent* firstSparse_ = nullptr;
     vmdk::SparseHeader noHeader_;
     std::vector<std::string> notes_;
-    std::unique_ptr<DiskReader> parent_;
-    std::uint64_t parentBytes_ = 0;
-    std::vector<std::string> parentChain_;
-    std::vector<std::string> parentNotes_;
 };
 
 }  // namespace halvard

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "common/table_limit.h"
+#include "image/entry_table.h"
 #include "image/decompress.h"
 #include "image/read_write_interface.h"
 
@@ -66,22 +66,10 @@ std::string VmdkSparseExtent::open(std::unique_ptr<ImageFile> file, vmdk::Descri
         if (directory == 0 || directory >= fileSectors) return "The VMDK grain directory lies outside the file";
         notes.push_back("the grain directory lies outside the file; its redundant copy was used");
     }
-    std::uint64_t entries = h.capacity / sectorsPerGrainTable_ + (h.capacity % sectorsPerGrainTable_ != 0);
-    const std::uint64_t inFile = (fileSize_ - directory * kSectorSize) / 4;
-    if (entries > inFile) {
-        notes.push_back("the grain directory is cut short by the end of the file (" + std::to_string(inFile) + " of " +
-                        std::to_string(entries) + " entries)");
-        entries = inFile;
-    }
-    if (entries > maxTableEntries(sizeof(std::uint64_t))) {
-        entries = maxTableEntries(sizeof(std::uint64_t));
-        notes.push_back("the grain directory is cut to " + std::to_string(entries) +
-                        " entries, the most one table may take in memory");
-    }
-    std::vector<std::uint8_t> raw(entries * 4);
-    raw.resize(file_->readAt(directory * kSectorSize, raw.data(), raw.size()));
-    directory_.reserve(raw.size() / 4);
-    for (std::uint64_t i = 0; i < raw.size() / 4; ++i) directory_.push_back(le32(raw, i * 4));
+    const std::uint64_t entries = h.capacity / sectorsPerGrainTable_ + (h.capacity % sectorsPerGrainTable_ != 0);
+    const std::vector<std::uint32_t> table =
+        readLe32Table(*file_, directory * kSectorSize, entries, "the grain directory", notes);
+    directory_.assign(table.begin(), table.end());
     if (compressed_) cachedGrain_.assign(grainSize_ * kSectorSize, 0);
     return {};
 }

@@ -71,7 +71,7 @@ TEST_F(ImageDamageTest, VhdxBlockTableDamageIsReported) {
     for (std::uint64_t i = 0; i < 8; ++i) putLe64(atZero, batOffset(atZero) + 8 * i, vhdx::kFullyPresent);
     EXPECT_TRUE(has(damageOf(atZero, "zero.vhdx"), "8 blocks are marked present at file offset 0")) << damageOf(atZero, "zero.vhdx");
     VhdxReader reader;
-    reader.setRequireVhdxName(false);
+    reader.setRequireName(false);
     ASSERT_TRUE(reader.open(dir.file("zero.vhdx")));
     bool ok = true;
     testing::readAt(reader, 3 * kMiB, 4096, &ok);
@@ -101,7 +101,7 @@ TEST_F(ImageDamageTest, VhdxRegionCountAndSizeBeyondLimitsAreReported) {
     const std::string found = damageOf(testing::buildVhdx(huge), "huge.vhdx");
     EXPECT_TRUE(has(found, "beyond the format's limit of 64 TiB")) << found;
     VhdxReader reader;
-    reader.setRequireVhdxName(false);
+    reader.setRequireName(false);
     ASSERT_TRUE(reader.open(dir.file("huge.vhdx")));
     EXPECT_EQ(reader.totalSectors, (64ULL << 40) / 512);
 }

@@ -9,6 +9,7 @@
 #include "support/qcow2_builder.h"
 #include "support/reader_checks.h"
 #include "support/vhdx_builder.h"
+#include "support/status_check.h"
 
 namespace halvard {
 namespace {
@@ -43,7 +44,8 @@ protected:
     std::string refusal(const std::string& path, const ImageOverrides& overrides = {}) {
         Qcow2Reader reader;
         reader.setOverrides(overrides);
-        return reader.open(path) ? std::string("opened") : reader.lastError();
+        const Status opened = reader.open(path);
+        return opened ? std::string("opened") : opened.message();
     }
     TempDir dir;
 };
@@ -128,7 +130,7 @@ TEST_F(Qcow2ReaderTest, ReadsDataZeroCompressedAndHoles) {
         putPattern(disk, c * kCluster, kCluster);
     }
     Qcow2Reader reader;
-    ASSERT_TRUE(reader.open(write(builder))) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(write(builder))));
     EXPECT_EQ(reader.totalSectors, spec.size / 512);
     testing::expectWholeDisk(reader, disk, 3 * kCluster + 511);
     testing::expectWholeDisk(reader, disk, 1000);
@@ -143,7 +145,7 @@ TEST_F(Qcow2ReaderTest, ReadsDataZeroCompressedAndHoles) {
     spec.version = 2;
     Qcow2Builder v2(spec);
     v2.addDataCluster(4);
-    ASSERT_TRUE(reader.open(write(v2, "v2.qcow2"))) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(write(v2, "v2.qcow2"))));
     EXPECT_EQ(readAt(reader, 4 * kCluster, kCluster), pattern(4 * kCluster, kCluster));
 }
 
@@ -161,7 +163,7 @@ TEST_F(Qcow2ReaderTest, ExtendedL2ReadsSubclustersFromTheImageTheBackingFileOrAs
     builder.setEntry(3, 0, 0xFFFFFFFFULL << 32);  // all zero without data
     builder.addCompressedCluster(5);
     Qcow2Reader reader;
-    ASSERT_TRUE(reader.open(write(builder))) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(write(builder))));
     std::vector<std::uint8_t> disk = backing;
     putPattern(disk, 2 * kCluster, 4 * 512);
     std::fill_n(disk.begin() + 2 * kCluster + 4 * 512, 2 * 512, 0);
@@ -188,7 +190,7 @@ TEST_F(Qcow2ReaderTest, ChainsReadThroughEveryLink) {
     Qcow2Builder top(topSpec);
     top.addDataCluster(0);
     Qcow2Reader reader;
-    ASSERT_TRUE(reader.open(write(top, "top.qcow2"))) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(write(top, "top.qcow2"))));
     std::vector<std::uint8_t> disk(topSpec.size, 0);
     std::fill_n(disk.begin(), 1ULL << 20, 0x11);
     putPattern(disk, 0, kCluster);
@@ -262,7 +264,7 @@ TEST_F(Qcow2ReaderTest, ReadsInternalSnapshotsByNameOrId) {
         ImageOverrides overrides;
         overrides.snapshot = name;
         reader.setOverrides(overrides);
-        ASSERT_TRUE(reader.open(path)) << reader.lastError();
+        ASSERT_TRUE(succeeded(reader.open(path)));
         EXPECT_EQ(readAt(reader, 0, 16), pattern(0, 16));
         EXPECT_EQ(readAt(reader, kCluster, 16), std::vector<std::uint8_t>(16, 0));
     }
@@ -284,7 +286,7 @@ TEST_F(Qcow2ReaderTest, CheckFindsTablesAndClustersOutsideTheFileAndClustersUsed
     builder.setEntry(2, 1ULL << 40);             // past the end
     builder.setL1(1, 1ULL << 40);                // an L2 table past the end
     Qcow2Reader reader;
-    ASSERT_TRUE(reader.open(write(builder))) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(write(builder))));
     const auto damage = reader.countClusters().damage;
     std::string all;
     for (const auto& d : damage) all += d + "\n";

@@ -11,6 +11,7 @@
 #include "support/reader_checks.h"
 #include "support/vdi_builder.h"
 #include "support/vhdx_builder.h"
+#include "support/status_check.h"
 
 namespace halvard {
 namespace {
@@ -119,7 +120,8 @@ TEST_F(VdiReaderTest, AnEmptyImageOpensAndReadsAsZeros) {
 TEST_F(VdiReaderTest, RefusesHeadersItCannotReadWith) {
     auto refusal = [&](const std::vector<std::uint8_t>& bytes) {
         VdiReader reader;
-        return reader.open(write(bytes, "bad.vdi")) ? std::string("opened") : reader.lastError();
+        const Status opened = reader.open(write(bytes, "bad.vdi"));
+        return opened ? std::string("opened") : opened.message();
     };
     VdiSpec spec;
     spec.allocatedBlocks = {0};
@@ -141,8 +143,7 @@ TEST_F(VdiReaderTest, RefusesHeadersItCannotReadWith) {
     EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 400)).find("cut short"),
               std::string::npos);
     VdiReader missing;
-    EXPECT_FALSE(missing.open(dir.file("missing.vdi")));
-    EXPECT_EQ(missing.lastError(), "Invalid handle ...");
+    EXPECT_EQ(missing.open(dir.file("missing.vdi")).message(), "Invalid handle ...");
 }
 
 TEST_F(VdiReaderTest, InfoAndDetection) {
@@ -190,7 +191,7 @@ TEST_F(VdiReaderTest, DifferencingImageReadsThroughItsParent) {
     child.zeroBlocks = {2};
     const std::string path = write(child, "Snapshots/{child}.vdi");
     VdiReader reader;
-    ASSERT_TRUE(reader.open(path)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(path)));
     std::vector<std::uint8_t> expected(child.virtualSize, 0);
     for (std::uint64_t block : {0, 1, 3, 5, 6})
         for (std::uint64_t i = block * kMiB; i < (block + 1) * kMiB; ++i) expected[i] = testing::patternByte(i);
@@ -207,8 +208,8 @@ TEST_F(VdiReaderTest, DifferencingImageReadsThroughItsParent) {
     child.parentSeed = 0x70;
     const std::string orphan = write(child, "orphan.vdi");
     reader.setOverrides({});
-    EXPECT_FALSE(reader.open(orphan));
-    EXPECT_NE(reader.lastError().find("name it with --parent"), std::string::npos) << reader.lastError();
+    const Status orphaned = reader.open(orphan);
+    EXPECT_NE(orphaned.message().find("name it with --parent"), std::string::npos) << orphaned.message();
 }
 
 TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {
@@ -229,8 +230,7 @@ TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::putLe32(g, 340, 0xFFFFFF00);
     testing::writeFile(path, g);
     VdiReader mapless;
-    EXPECT_FALSE(mapless.open(path));
-    EXPECT_NE(mapless.lastError().find("block map"), std::string::npos);
+    EXPECT_NE(mapless.open(path).message().find("block map"), std::string::npos);
 }
 
 TEST(VdiHostileInput, RandomDamageNeverCrashes) {

@@ -15,6 +15,7 @@
 #include "support/reader_checks.h"
 #include "support/vhd_builder.h"
 #include "support/vhdx_builder.h"
+#include "support/status_check.h"
 
 namespace halvard {
 namespace {
@@ -165,16 +166,14 @@ TEST_F(VhdReaderTest, NameCheckOnlyWhenAsked) {
     spec.allocatedBlocks = {0};
     const auto bytes = testing::buildVhd(spec);
     VhdReader named;
-    EXPECT_FALSE(named.open(write(bytes, "disk.vhdx")));
-    EXPECT_EQ(named.lastError(), "Not a vhd file");
+    EXPECT_EQ(named.open(write(bytes, "disk.vhdx")).message(), "Not a vhd file");
     VhdReader upper;
     EXPECT_TRUE(upper.open(write(bytes, "DISK.VHD")));
     VhdReader unchecked;
-    unchecked.setRequireVhdName(false);
+    unchecked.setRequireName(false);
     EXPECT_TRUE(unchecked.open(write(bytes, "disk.img")));
     VhdReader missing;
-    EXPECT_FALSE(missing.open(dir.file("missing.vhd")));
-    EXPECT_EQ(missing.lastError(), "Invalid handle ...");
+    EXPECT_EQ(missing.open(dir.file("missing.vhd")).message(), "Invalid handle ...");
 
     // The command line goes by the signature, whatever the name.
     const OpenedImage opened = openImage(write(bytes, "disk.bin"));
@@ -191,8 +190,8 @@ TEST_F(VhdReaderTest, NameCheckOnlyWhenAsked) {
 TEST_F(VhdReaderTest, RefusesFilesWithoutVhdStructures) {
     auto openBytes = [&](const std::vector<std::uint8_t>& bytes) {
         VhdReader reader;
-        const bool ok = reader.open(write(bytes, "x.vhd"));
-        return ok ? std::string("opened") : reader.lastError();
+        const Status opened = reader.open(write(bytes, "x.vhd"));
+        return opened ? std::string("opened") : opened.message();
     };
     EXPECT_NE(openBytes({}).find("no footer"), std::string::npos);
     EXPECT_NE(openBytes(std::vector<std::uint8_t>(4096, 0x11)).find("no footer"), std::string::npos);
@@ -254,7 +253,7 @@ TEST_F(VhdReaderTest, DifferencingDiskReadsThroughItsParentSectorBySector) {
     child.parentSectors = {2 * 4096 + 5, 2 * 4096 + 6, 2 * 4096 + 100};
     const std::string path = write(child, "child.vhd");
     VhdReader reader;
-    ASSERT_TRUE(reader.open(path)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(path)));
     std::vector<std::uint8_t> expected(child.virtualSize);
     for (std::uint64_t i = 0; i < expected.size(); ++i) expected[i] = testing::patternByte(i);
     expectWholeDisk(reader, expected);
@@ -262,7 +261,7 @@ TEST_F(VhdReaderTest, DifferencingDiskReadsThroughItsParentSectorBySector) {
 
     child.parentRelativePath.clear();
     const std::string absolute = write(child, "absolute.vhd");
-    ASSERT_TRUE(reader.open(absolute)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(absolute)));
     EXPECT_EQ(testing::readAt(reader, 2 * 2 * kMiB + 5 * 512, 4)[0], testing::patternByte(2 * 2 * kMiB + 5 * 512));
 
     child.parentUniqueIdSeed = 0x61;
@@ -274,9 +273,9 @@ TEST_F(VhdReaderTest, DifferencingDiskReadsThroughItsParentSectorBySector) {
     child.parentAbsolutePath.clear();
     child.parentName = "gone.vhd";
     const std::string orphan = write(child, "orphan.vhd");
-    EXPECT_FALSE(reader.open(orphan));
-    EXPECT_NE(reader.lastError().find(dir.file("gone.vhd")), std::string::npos) << reader.lastError();
-    EXPECT_NE(reader.lastError().find("name it with --parent"), std::string::npos);
+    const Status orphaned = reader.open(orphan);
+    EXPECT_NE(orphaned.message().find(dir.file("gone.vhd")), std::string::npos) << orphaned.message();
+    EXPECT_NE(orphaned.message().find("name it with --parent"), std::string::npos);
 }
 
 // The test-only writer against an independent reader: qemu-img reads its dynamic disk as we do. qemu's VHD driver
@@ -308,7 +307,7 @@ TEST_F(VhdReaderTest, QemuReadsTheWritersDisksAsWeDo) {
     const std::string childPath = write(child, "child.vhd");
     const std::vector<std::uint8_t> qemu = qemuRaw(childPath);
     VhdReader reader;
-    ASSERT_TRUE(reader.open(childPath)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(childPath)));
     const std::vector<std::uint8_t> ours = readAt(reader, 0, child.virtualSize);
     ASSERT_EQ(qemu.size(), ours.size());
     const std::vector<std::uint8_t> parent = testing::expectedVhdDisk(base);

@@ -8,6 +8,7 @@
 #include "support/image_file_test.h"
 #include "support/put_bytes.h"
 #include "support/reader_checks.h"
+#include "support/status_check.h"
 #include "support/vhdx_builder.h"
 
 namespace halvard {
@@ -50,6 +51,30 @@ TEST_F(VhdxReaderTest, ReadsTheWholeDiskAsTheImageHoldsIt) {
     EXPECT_EQ(reader.sectorsPerBlock(), 2048u);
     EXPECT_EQ(reader.allocatedBlocks(), 4u);
     expectWholeDisk(reader, testing::expectedDisk(spec));
+}
+
+// A reader opened again on another image must not read through the first image's parent.
+TEST_F(VhdxReaderTest, ReopenedReaderForgetsTheEarlierParent) {
+    VhdxSpec base;
+    base.allocatedBlocks = {1};
+    const std::string basePath = write(base, "base.vhdx");
+    VhdxSpec child;
+    child.hasParent = true;
+    ImageOverrides overrides;
+    overrides.parentPath = basePath;
+    overrides.forceParent = true;  // the built child carries no parent linkage
+    VhdxReader reader;
+    reader.setOverrides(overrides);
+    ASSERT_TRUE(succeeded(reader.open(write(child, "child.avhdx"))));
+    ASSERT_EQ(reader.parentChain(), std::vector<std::string>{basePath});
+    EXPECT_FALSE(reader.parentNotes().empty());
+    EXPECT_EQ(readAt(reader, kMiB + 5, 1)[0], testing::patternByte(kMiB + 5));
+
+    reader.setOverrides({});
+    ASSERT_TRUE(succeeded(reader.open(write(VhdxSpec{}, "plain.vhdx"))));
+    EXPECT_TRUE(reader.parentChain().empty());
+    EXPECT_TRUE(reader.parentNotes().empty());
+    EXPECT_EQ(readAt(reader, kMiB + 5, 1)[0], 0);
 }
 
 TEST_F(VhdxReaderTest, SectorLevelEdgeCases) {
@@ -180,8 +205,7 @@ TEST_F(VhdxReaderTest, FallsBackToPositionsWithoutKnownGuids) {
     // so the older rule keeps entry 1 and finds no geometry.
     spec.metadataRegionFirst = true;
     VhdxReader misplaced;
-    EXPECT_FALSE(misplaced.open(write(spec, "meta-first.vhdx")));
-    EXPECT_NE(misplaced.lastError().find("block size"), std::string::npos);
+    EXPECT_NE(misplaced.open(write(spec, "meta-first.vhdx")).message().find("block size"), std::string::npos);
 }
 
 TEST_F(VhdxReaderTest, DamagedRegionTableFallsBackToItsCopy) {
@@ -200,8 +224,8 @@ TEST_F(VhdxReaderTest, RefusesWhatItCannotReadWithTheUsersMessage) {
         VhdxReader reader;
         reader.setMessageSink(&messages);
         reader.setOverrides(overrides);
-        const bool ok = reader.open(path);
-        return std::make_pair(ok, reader.lastError());
+        const Status opened = reader.open(path);
+        return std::make_pair(opened.ok(), opened.message());
     };
     VhdxSpec spec;
     spec.allocatedBlocks = {0};

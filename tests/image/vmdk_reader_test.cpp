@@ -13,6 +13,7 @@
 #include "support/vdi_builder.h"
 #include "support/vhdx_builder.h"
 #include "support/vmdk_builder.h"
+#include "support/status_check.h"
 
 namespace halvard {
 namespace {
@@ -36,7 +37,8 @@ protected:
     }
     std::string refusal(const std::vector<std::uint8_t>& bytes) {
         VmdkReader reader;
-        return reader.open(write(bytes, "bad.vmdk")) ? std::string("opened") : reader.lastError();
+        const Status opened = reader.open(write(bytes, "bad.vmdk"));
+        return opened ? std::string("opened") : opened.message();
     }
     // A flat parent disk of 0x77 bytes whose descriptor carries `cid`.
     void writeParent(const std::string& name, const std::string& cid, std::uint64_t sectors) {
@@ -203,8 +205,7 @@ TEST_F(VmdkReaderTest, RefusesWhatIsNoSparseExtentOrCannotBeRead) {
     EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 300)).find("cut short"),
               std::string::npos);
     VmdkReader missing;
-    EXPECT_FALSE(missing.open(dir.file("missing.vmdk")));
-    EXPECT_EQ(missing.lastError(), "Invalid handle ...");
+    EXPECT_EQ(missing.open(dir.file("missing.vmdk")).message(), "Invalid handle ...");
 }
 
 TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
@@ -218,7 +219,7 @@ TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
         "ddb.adapterType = \"lsilogic\"\n",
         "disk.vmdk");
     VmdkReader reader;
-    ASSERT_TRUE(reader.open(descriptor)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(descriptor)));
     EXPECT_TRUE(reader.isFlat());
     EXPECT_EQ(reader.descriptor().adapterType, "lsilogic");
     std::vector<std::uint8_t> expected(2 * kMiB);
@@ -238,7 +239,7 @@ TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
         "# Disk DescriptorFile\nversion=1\ncreateType=\"twoGbMaxExtentSparse\"\nRW 4096 SPARSE \"split-s001.vmdk\"\n",
         "split.vmdk");
     VmdkReader sparse;
-    ASSERT_TRUE(sparse.open(split)) << sparse.lastError();
+    ASSERT_TRUE(succeeded(sparse.open(split)));
     expectWholeDisk(sparse, testing::expectedVmdkDisk(spec));
     EXPECT_EQ(sparse.descriptor().createType, "twoGbMaxExtentSparse");
 }
@@ -248,7 +249,8 @@ TEST_F(VmdkReaderTest, DescriptorFilesItCannotServeAreRefusedClearly) {
         const std::string path =
             writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\n" + extents, "d.vmdk");
         VmdkReader reader;
-        return reader.open(path) ? std::string("opened") : reader.lastError();
+        const Status opened = reader.open(path);
+        return opened ? std::string("opened") : opened.message();
     };
     EXPECT_NE(refusedText("").find("no extents"), std::string::npos);
     EXPECT_NE(refusedText("RW 100 VMFSSPARSE \"a-delta.vmdk\"\n").find("type VMFSSPARSE"), std::string::npos);
@@ -264,7 +266,7 @@ TEST_F(VmdkReaderTest, DescriptorFilesItCannotServeAreRefusedClearly) {
     VmdkReader piped;
     EXPECT_FALSE(piped.open(writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\nRW 100 FLAT \"pipe.img\" 0\n",
                                       "p.vmdk")));
-    EXPECT_EQ(piped.lastErrorDetail(), "not a regular file or a block device");
+    EXPECT_EQ(piped.failureDetail(), "not a regular file or a block device");
 }
 
 TEST_F(VmdkReaderTest, InfoReportsGrainsAndParent) {
@@ -308,7 +310,7 @@ TEST_F(VmdkReaderTest, DescriptorLaysManyExtentsEndToEnd) {
         "RW 2048 FLAT \"d-f001.vmdk\" 4\nRW 1000 ZERO\nRW 4096 SPARSE \"d-s002.vmdk\"\nRDONLY 100 FLAT \"d-f003.vmdk\" 0\n",
         "d.vmdk");
     VmdkReader reader;
-    ASSERT_TRUE(reader.open(path)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(path)));
     EXPECT_EQ(reader.extentCount(), 4u);
     EXPECT_EQ(reader.totalSectors, 2048u + 1000 + 4096 + 100);
     std::vector<std::uint8_t> expected(flat.begin() + 4 * 512, flat.end());
@@ -332,8 +334,8 @@ TEST_F(VmdkReaderTest, DescriptorLaysManyExtentsEndToEnd) {
         "# Disk DescriptorFile\nversion=1\ncreateType=\"twoGbMaxExtentSparse\"\nRW 4096 SPARSE \"d-s002.vmdk\"\n"
         "RW 4096 SPARSE \"d-s009.vmdk\"\n",
         "m.vmdk");
-    EXPECT_FALSE(reader.open(missing));
-    EXPECT_NE(reader.lastError().find(dir.file("d-s009.vmdk")), std::string::npos) << reader.lastError();
+    const Status refused = reader.open(missing);
+    EXPECT_NE(refused.message().find(dir.file("d-s009.vmdk")), std::string::npos) << refused.message();
 }
 
 // A child disk reads what it does not hold from its parent; zero grains stay zeros; a parent of another CID is
@@ -348,7 +350,7 @@ TEST_F(VmdkReaderTest, ChildDiskReadsThroughTheParentItWasMadeFrom) {
     spec.zeroGrains = {2};
     const std::string child = write(spec, "child.vmdk");
     VmdkReader reader;
-    ASSERT_TRUE(reader.open(child)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(child)));
     std::vector<std::uint8_t> expected(4096 * 512, 0x77);
     for (std::size_t i = 65536; i < 2 * 65536; ++i) expected[i] = testing::patternByte(i);
     std::fill(expected.begin() + 2 * 65536, expected.begin() + 3 * 65536, 0);
@@ -371,11 +373,11 @@ TEST_F(VmdkReaderTest, ChildDiskReadsThroughTheParentItWasMadeFrom) {
     spec.parentCID = "aaaa0001";
     spec.parentFileNameHint = "gone.vmdk";
     const std::string orphan = write(spec, "orphan.vmdk");
-    EXPECT_TRUE(reader.open(orphan)) << reader.lastError();
+    EXPECT_TRUE(succeeded(reader.open(orphan)));
     reader.setOverrides({});
-    EXPECT_FALSE(reader.open(orphan));
-    EXPECT_NE(reader.lastError().find("gone.vmdk was not found; name it with --parent"), std::string::npos)
-        << reader.lastError();
+    const Status orphaned = reader.open(orphan);
+    EXPECT_NE(orphaned.message().find("gone.vmdk was not found; name it with --parent"), std::string::npos)
+        << orphaned.message();
 }
 
 TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {

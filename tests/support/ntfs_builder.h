@@ -79,8 +79,7 @@ ByteVector compressibleText(std::size_t size);
 class MemoryReader final : public DiskReader {
 public:
     explicit MemoryReader(ByteVector bytes);
-    bool open(const std::string&) override { return true; }
-    std::string formatName() const override { return "MEMORY"; }
+    Status open(const std::string&) override { return {}; }
     bool seek(std::int64_t offset, int origin = 0) override;
     bool read(void* buffer, std::size_t length) override;
 

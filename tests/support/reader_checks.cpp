@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "support/vhdx_builder.h"
+#include "support/status_check.h"
 
 namespace halvard::testing {
 
@@ -53,16 +54,16 @@ void expectReadingLeavesImageAlone(DiskReader& reader, const std::string& path, 
 
 void expectParentRefusedUnlessForced(DiskReader& reader, const std::string& path, ImageOverrides overrides) {
     reader.setOverrides(overrides);
-    EXPECT_FALSE(reader.open(path));
-    EXPECT_NE(reader.lastError().find("--force-parent"), std::string::npos) << reader.lastError();
+    const Status refused = reader.open(path);
+    EXPECT_NE(refused.message().find("--force-parent"), std::string::npos) << refused.message();
     overrides.forceParent = true;
     reader.setOverrides(overrides);
-    EXPECT_TRUE(reader.open(path)) << reader.lastError();
+    EXPECT_TRUE(succeeded(reader.open(path)));
 }
 
 void expectAbsurdTableBounded(DiskReader& reader, const std::string& path, std::uint64_t fileSize,
                               std::size_t blockSize) {
-    ASSERT_TRUE(reader.open(path)) << reader.lastError();
+    ASSERT_TRUE(succeeded(reader.open(path)));
     EXPECT_LE(reader.blockMap.size(), fileSize / 4);
     std::vector<std::uint8_t> data(2 * blockSize, 0xEE);
     reader.seek(0);

@@ -29,11 +29,6 @@ std::string formatted(const char* format, std::uint64_t a, std::uint64_t b) {
 
 }  // namespace
 
-ExtEngine::ExtEngine(DiskReader& reader, const VolumeRecord& volume)
-    : reader_(reader, volume), volumeSize_(volumeSizeBytes(volume)) {}
-
-void ExtEngine::attachVolume() { reader_.attach(); }
-
 bool ExtEngine::readBytes(std::uint64_t offset, std::vector<std::uint8_t>& buffer) const {
     return reader_.read(offset, buffer);
 }
@@ -50,7 +45,7 @@ bool ExtEngine::readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer
 }
 
 bool ExtEngine::readSuperblock() {
-    if (volumeSize_ <= 1536) return false;
+    if (volumeSize() <= 1536) return false;
     auto take = [this](const Superblock& candidate, std::uint64_t offset) {
         super_ = candidate;
         superblockOffset_ = offset;
@@ -76,12 +71,12 @@ bool ExtEngine::readSuperblock() {
         const Superblock inPlace = Superblock::read(chunk);
         if (inPlace.usable()) return take(inPlace, kSuperblockOffset);
     }
-    for (std::uint64_t start = kSuperblockOffset; start + 512 < volumeSize_; start += kSearchChunk) {
+    for (std::uint64_t start = kSuperblockOffset; start + 512 < volumeSize(); start += kSearchChunk) {
         if (pollStop()) return false;
         // One chunk plus the rest of the last copy that starts inside it.
-        chunk.assign(std::min<std::uint64_t>(kSearchChunk + kSuperblockSize, volumeSize_ - start), 0);
+        chunk.assign(std::min<std::uint64_t>(kSearchChunk + kSuperblockSize, volumeSize() - start), 0);
         readBytes(start, chunk);
-        for (std::uint64_t at = 0; at < kSearchChunk && start + at + 512 < volumeSize_; at += 512) {
+        for (std::uint64_t at = 0; at < kSearchChunk && start + at + 512 < volumeSize(); at += 512) {
             const Superblock candidate = Superblock::read(slice(chunk, at, kSuperblockSize));
             if (candidate.usable()) return take(candidate, start + at);
         }

@@ -17,10 +17,9 @@
 
 #include "common/texts.h"
 #include "fs/block_file.h"
-#include "fs/engine_wiring.h"
+#include "fs/volume_engine.h"
 #include "fs/ext/ext_format.h"
 #include "fs/ext/ext_journal.h"
-#include "fs/volume_reader.h"
 
 namespace halvard {
 
@@ -49,14 +48,12 @@ enum class ExtRecoverable { Yes, Partly, No };
 
 inline constexpr std::uint32_t kExtRootKey = 0;
 
-class ExtEngine : public EngineWiring {
+class ExtEngine : public VolumeEngine {
 public:
-    ExtEngine(DiskReader& reader, const VolumeRecord& volume);
-    ExtEngine(const ExtEngine&) = delete;
-    ExtEngine& operator=(const ExtEngine&) = delete;
+    using VolumeEngine::VolumeEngine;
 
-    // The parse, in this order (the steps after readGroupDescriptors only when both reads succeeded).
-    void attachVolume();
+    // The parse, in this order (attachVolume first; the steps after readGroupDescriptors only when both reads
+    // succeeded).
     bool readSuperblock();
     bool readGroupDescriptors();
     void collectInodes();
@@ -80,7 +77,6 @@ public:
     // "-OE" ... "-UR" of the inode's permission bits.
     static std::string permissionText(std::uint16_t mode);
 
-    std::uint64_t volumeSize() const { return volumeSize_; }
     std::uint64_t blockSize() const { return blockSize_; }
     std::uint64_t groupCount() const { return groupCount_; }
     std::uint64_t superblockOffset() const { return superblockOffset_; }
@@ -146,8 +142,6 @@ private:
     // set, so later polls are not taken for a new request).
     bool pollStop();
 
-    VolumeReader reader_;
-    std::uint64_t volumeSize_ = 0;
     ext_format::Superblock super_;
     std::uint64_t superblockOffset_ = 0;
     std::uint64_t shift_ = 0;

@@ -41,11 +41,6 @@ std::uint64_t blocksOf(const std::vector<Extent>& extents) {
 
 }  // namespace
 
-HfsPlusEngine::HfsPlusEngine(DiskReader& reader, const VolumeRecord& volume)
-    : reader_(reader, volume), volumeSize_(volumeSizeBytes(volume)) {}
-
-void HfsPlusEngine::attachVolume() { reader_.attach(); }
-
 void HfsPlusEngine::insertTopItem() {
     if (treeControl) topItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
 }
@@ -62,7 +57,7 @@ bool HfsPlusEngine::readVolumeHeader() {
 
 std::uint64_t HfsPlusEngine::volumeBlocks() const {
     const std::uint64_t bs = header_.blockSize;
-    if (header_.totalBlocks == 0 && bs != 0) return volumeSize_ / bs;
+    if (header_.totalBlocks == 0 && bs != 0) return volumeSize() / bs;
     return header_.totalBlocks;
 }
 
@@ -142,7 +137,7 @@ void HfsPlusEngine::forEachNode(const std::vector<Extent>& extents, std::uint64_
 std::uint64_t HfsPlusEngine::nodesToRead(const HeaderRecord& tree, std::uint64_t forkBlocks) const {
     // A damaged header can claim billions of nodes: no more are read than the file and the volume hold.
     std::uint64_t total = std::min<std::uint64_t>(tree.totalNodes, forkBlocks * header_.blockSize / tree.nodeSize);
-    if (volumeSize_ != 0) total = std::min<std::uint64_t>(total, volumeSize_ / tree.nodeSize);
+    if (volumeSize() != 0) total = std::min<std::uint64_t>(total, volumeSize() / tree.nodeSize);
     return total;
 }
 
@@ -199,12 +194,12 @@ bool HfsPlusEngine::scanCatalogLeafNodes() {
                                                                                      : kDefaultCatalogNodeSize;
     scanned_ = true;
     // The volume record's size is whole MiB; the header's own size reaches the last block, as far as the disk goes.
-    std::uint64_t volumeBytes = std::max<std::uint64_t>(volumeSize_, std::uint64_t{header_.totalBlocks} * bs);
+    std::uint64_t volumeBytes = std::max<std::uint64_t>(volumeSize(), std::uint64_t{header_.totalBlocks} * bs);
     const std::uint64_t disk = reader_.diskBytesFromStart();
     if (disk != 0)
-        volumeBytes = std::min(volumeBytes, std::max(disk, volumeSize_));
-    else if (volumeSize_ != 0)
-        volumeBytes = volumeSize_;
+        volumeBytes = std::min(volumeBytes, std::max(disk, volumeSize()));
+    else if (volumeSize() != 0)
+        volumeBytes = volumeSize();
     reporting.setRange(0, static_cast<std::uint32_t>(std::min<std::uint64_t>(volumeBytes / bs, 0xFFFFFFFFULL)));
     // Nodes start at block boundaries of the catalog file, and at node boundaries inside a block.
     const std::uint64_t step = std::min<std::uint64_t>(bs, nodeSize_);

@@ -19,9 +19,8 @@
 #include <vector>
 
 #include "fs/block_file.h"
-#include "fs/engine_wiring.h"
+#include "fs/volume_engine.h"
 #include "fs/hfsplus/hfs_format.h"
-#include "fs/volume_reader.h"
 
 namespace halvard {
 
@@ -56,13 +55,10 @@ struct CatalogNode {
     std::vector<std::uint16_t> offsets;
 };
 
-class HfsPlusEngine : public EngineWiring {
+class HfsPlusEngine : public VolumeEngine {
 public:
-    HfsPlusEngine(DiskReader& reader, const VolumeRecord& volume);
-    HfsPlusEngine(const HfsPlusEngine&) = delete;
-    HfsPlusEngine& operator=(const HfsPlusEngine&) = delete;
+    using VolumeEngine::VolumeEngine;
 
-    void attachVolume();
     // Inserts the volume's top item (when there is a tree).
     void insertTopItem();
     bool readVolumeHeader();
@@ -122,8 +118,6 @@ private:
     void takeRecords(const CatalogNode& node, Bytes bytes, bool live);
     bool pollStop() const;
 
-    VolumeReader reader_;
-    std::uint64_t volumeSize_ = 0;
     hfs_format::VolumeHeader header_;
     bool headerRead_ = false;
     std::uint64_t nodeSize_ = 0;
