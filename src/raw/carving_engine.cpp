@@ -136,7 +136,6 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
         },
         volumeSize_);
     for (std::uint64_t b = 0; b < blocks && !buffer.empty(); ++b) {
-        finishReadAhead();
         next_ = std::max(next_, unstored.next(std::max(next_, b * kBlockSize), kSector));
         b = std::max(b, next_ / kBlockSize);
         if (b >= blocks) break;
@@ -145,8 +144,7 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
         const std::uint64_t blockStart = b * kBlockSize;
         const std::uint64_t blockEnd = std::min(blockStart + kBlockSize, volumeSize_);
         if (next_ >= blockEnd) continue;  // skipped as part of a file found earlier
-        if (!takeReadAhead(blockStart, buffer)) readBlock(blockStart, buffer);
-        if (blockEnd < volumeSize_) startReadAhead(blockEnd);
+        readBlock(blockStart, buffer);
         bool stopped = false;
         while (next_ < blockEnd) {
             if (stop_.stopNow()) {
@@ -157,8 +155,6 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
         }
         if (stopped) break;
     }
-    finishReadAhead();
-    readAhead_ = {};
     reporting_.setPosition(progressEnd);
     skippedBytes_ = unstored.skippedBytes();
     if (skippedBytes_) reporting_.setStatus(unstoredSkipText(skippedBytes_));
@@ -199,35 +195,6 @@ void CarvingEngine::indexStartEntries() {
         }
         group->entries[*first].push_back(static_cast<std::uint16_t>(i));  // in table order
     }
-}
-
-void CarvingEngine::startReadAhead(std::uint64_t blockStart) {
-    readAhead_.held = false;
-    try {
-        if (!readAhead_.thread) readAhead_.thread = std::make_unique<HelperThread>();
-        readAhead_.buffer.resize(kBlockSize + kSector);
-        readAhead_.blockStart = blockStart;
-        readAhead_.held = readAhead_.thread->post([this, blockStart] { readBlock(blockStart, readAhead_.buffer); });
-    } catch (const std::exception&) {
-        // No memory: the block is read when its turn comes.
-    }
-}
-
-void CarvingEngine::finishReadAhead() {
-    if (!readAhead_.thread) return;
-    try {
-        readAhead_.thread->wait();
-    } catch (const std::exception&) {
-        readAhead_.held = false;
-    }
-}
-
-bool CarvingEngine::takeReadAhead(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer) {
-    finishReadAhead();
-    if (!readAhead_.held || readAhead_.blockStart != blockStart || readAhead_.buffer.size() != buffer.size()) return false;
-    readAhead_.held = false;
-    std::swap(buffer, readAhead_.buffer);
-    return true;
 }
 
 bool CarvingEngine::signaturesMatchZeros() const {
@@ -292,7 +259,6 @@ bool CarvingEngine::settledByFormatCheck(std::size_t definition, std::uint64_t a
     // A volume full of starts whose ends never come (hostile or badly damaged) would have every check read its
     // whole window; past the budget the signatures decide, as for a check that cannot.
     if (checkBytesLeft_ == 0) return false;
-    finishReadAhead();
     std::uint64_t limit = volumeSize_ - at;
     if (d.approxFileSize > 0) limit = std::min(limit, static_cast<std::uint64_t>(d.approxFileSize));
     CandidateBytes bytes(*reader_, at, limit);

@@ -5,11 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "common/helper_thread.h"
 #include "common/sinks.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
@@ -74,12 +72,6 @@ private:
     void indexStartEntries();
     void prepareTree();
     void readBlock(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer);
-    // The block after the one being examined is read on a helper thread meanwhile. One thread at a time uses the
-    // reader: every other read waits for the read ahead first.
-    void startReadAhead(std::uint64_t blockStart);
-    void finishReadAhead();
-    // Moves the block read ahead into `buffer` when it is the one at `blockStart`.
-    bool takeReadAhead(std::uint64_t blockStart, std::vector<std::uint8_t>& buffer);
     // Examines the sector at `o` of the block; sets next_ to the next offset to examine.
     void examineSector(const std::vector<std::uint8_t>& buffer, std::uint64_t blockStart, std::uint64_t o);
     int matchStart(const std::uint8_t* window) const;
@@ -118,13 +110,6 @@ private:
     std::uint64_t checkBytesLeft_ = 0;  // what the format checks may still read in this scan
     std::uint64_t volumeSize_ = 0;
     std::uint64_t next_ = 0;  // offset of the next sector to examine
-    struct ReadAhead {
-        std::unique_ptr<HelperThread> thread;
-        std::uint64_t blockStart = 0;
-        bool held = false;  // buffer holds (once the thread is done) the block at blockStart
-        std::vector<std::uint8_t> buffer;
-    };
-    ReadAhead readAhead_;
     DiskReader* reader_ = nullptr;
     TreeControl* tree_ = nullptr;
     Reporting reporting_;
