@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <sys/statvfs.h>
 #include <system_error>
@@ -109,14 +110,18 @@ std::vector<Stretch> stretchesOf(const DiskReader& reader, std::uint64_t offset,
     return stretches;
 }
 
-// Sectors of one chunk that cannot be read; they stay zeros in `buffer`.
-std::uint64_t countUnreadable(DiskReader& reader, std::uint64_t offset, std::uint8_t* buffer,
-                              std::size_t length) {
+// Reads a chunk again sector by sector after a failed read: the sectors that cannot be read become zeros in
+// `buffer` (it still holds an earlier chunk's bytes). Returns how many there were.
+std::uint64_t readSectorBySector(DiskReader& reader, std::uint64_t offset, std::uint8_t* buffer,
+                                 std::size_t length) {
     std::uint64_t unreadable = 0;
     for (std::size_t at = 0; at < length; at += kSectorSize) {
         const std::size_t n = std::min<std::size_t>(kSectorSize, length - at);
         reader.seek(static_cast<std::int64_t>(offset + at));
-        if (!reader.read(buffer + at, n)) ++unreadable;
+        if (!reader.read(buffer + at, n)) {
+            std::memset(buffer + at, 0, n);
+            ++unreadable;
+        }
     }
     return unreadable;
 }
@@ -175,7 +180,13 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     UnstoredSkip unstored([&reader](std::uint64_t offset, std::uint64_t limit) { return reader.storedRunOnDisk(offset, limit); },
                           result.totalBytes);
     struct Chunk {
-        std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(kExportChunkSize);
+        // Taken the first time a chunk is read here rather than copied by the kernel; never cleared, as every
+        // read fills it whole.
+        std::unique_ptr<std::uint8_t[]> buffer;
+        std::uint8_t* bytes() {
+            if (!buffer) buffer.reset(new std::uint8_t[kExportChunkSize]);
+            return buffer.get();
+        }
         std::uint64_t offset = 0;
         std::size_t length = 0;
         // Set when the chunk lies as it is in image files, in these stretches one after the other: the kernel
@@ -184,6 +195,11 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     };
     bool kernelCopies = true;  // until the kernel refuses once (another file system, say)
     Chunk reading, writing;
+    auto readChunk = [&](Chunk& chunk) {
+        reader.seek(static_cast<std::int64_t>(chunk.offset));
+        if (!reader.read(chunk.bytes(), chunk.length))
+            result.unreadableSectors += readSectorBySector(reader, chunk.offset, chunk.bytes(), chunk.length);
+    };
     // Reads the chunk at or after `from` that holds stored bytes; false when none is left.
     auto readNext = [&](std::uint64_t from, Chunk& chunk) {
         const std::uint64_t stored = unstored.next(from, kSectorSize);
@@ -193,15 +209,13 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
         chunk.stretches.clear();
         if (kernelCopies) chunk.stretches = stretchesOf(reader, chunk.offset, chunk.length);
         if (!chunk.stretches.empty()) return true;
-        reader.seek(static_cast<std::int64_t>(chunk.offset));
-        if (!reader.read(chunk.bytes.data(), chunk.length))
-            result.unreadableSectors += countUnreadable(reader, chunk.offset, chunk.bytes.data(), chunk.length);
+        readChunk(chunk);
         return true;
     };
     // Copies a chunk that lies in one file inside the kernel, or writes what is not zeros of the bytes read.
     constexpr int kNotCopied = -1;
     auto writeChunk = [fd](const Chunk& chunk) {
-        if (chunk.stretches.empty()) return writeNonZero(fd, chunk.bytes.data(), chunk.length, chunk.offset);
+        if (chunk.stretches.empty()) return writeNonZero(fd, chunk.buffer.get(), chunk.length, chunk.offset);
         for (const Stretch& s : chunk.stretches)
             if (!s.where.file->copyTo(s.where.offset, s.length, fd, s.diskOffset)) return kNotCopied;
         return 0;
@@ -239,9 +253,7 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
             // What was copied is written again from the bytes read here; later chunks are read, not copied.
             kernelCopies = false;
             writing.stretches.clear();
-            reader.seek(static_cast<std::int64_t>(writing.offset));
-            if (!reader.read(writing.bytes.data(), writing.length))
-                result.unreadableSectors += countUnreadable(reader, writing.offset, writing.bytes.data(), writing.length);
+            readChunk(writing);
             error = writeChunk(writing);
         }
         if (error != 0) {

@@ -98,6 +98,18 @@ bool ImageFile::copyTo(std::uint64_t offset, std::uint64_t length, int outFd, st
     if (fd_ < 0 || overlay_ || offset > size_ || length > size_ - offset || offset + length > INT64_MAX ||
         outOffset > static_cast<std::uint64_t>(INT64_MAX) - length)
         return false;
+    while (length > 0) {
+        // Holes of this file are left out: they read as zeros, and so does the target where nothing is written.
+        const StoredRun run = dataRun(offset, length);
+        if (run.stored && !copyRange(offset, run.length, outFd, outOffset)) return false;
+        offset += run.length;
+        outOffset += run.length;
+        length -= run.length;
+    }
+    return true;
+}
+
+bool ImageFile::copyRange(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) const {
     auto in = static_cast<off_t>(offset);
     auto out = static_cast<off_t>(outOffset);
     while (length > 0) {

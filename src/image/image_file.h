@@ -39,13 +39,16 @@ public:
 
     // Copies `length` bytes at `offset` into the file `outFd` at `outOffset` inside the kernel, without passing
     // them through this process. False when the kernel cannot (another file system, an overlay, past the end, an
-    // error); what was copied then is to be written again by the caller.
+    // error); what was copied then is to be written again by the caller. Holes of this file are not copied: the
+    // target's range must read as zeros already, as a freshly sized sparse file does.
     bool copyTo(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) const;
 
     // Reads `length` bytes at `offset` into a vector, shorter where the file ends.
     std::vector<std::uint8_t> readVector(std::uint64_t offset, std::size_t length) const;
 
 private:
+    bool copyRange(std::uint64_t offset, std::uint64_t length, int outFd, std::uint64_t outOffset) const;
+
     int fd_ = -1;
     std::uint64_t size_ = 0;
     std::shared_ptr<const FileOverlay> overlay_;

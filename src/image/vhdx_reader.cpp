@@ -110,8 +110,10 @@ void VhdxReader::readBat() {
     blockMap.clear();
     blockMap.reserve(entries);
     blockStates_.clear();
+    blockStates_.reserve(entries);
     bitmapOffsets_.clear();
     batEntries_.clear();
+    batEntries_.reserve(entries);
     allocatedBlocks_ = 0;
     blocksPastEnd_ = 0;
     blocksWithoutPlace_ = 0;

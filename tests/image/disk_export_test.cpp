@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <filesystem>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -108,6 +109,18 @@ TEST_F(DiskExportTest, UnreadableSectorsAreWrittenAsZerosAndCounted) {
     auto expected = testing::expectedDisk(spec);
     std::fill(expected.end() - kMiB / 2, expected.end(), 0);
     EXPECT_EQ(testing::readFile(out), expected);
+
+    // The same in a later chunk, read into a buffer that still holds an earlier chunk's data: every chunk here
+    // has a block the image does not store, so none is copied by the kernel.
+    spec.virtualSize = 15 * kMiB;
+    spec.allocatedBlocks = {0, 1, 3, 4, 5, 6, 7, 8, 10, 11, 12, 14};
+    auto later = open(spec);
+    const std::string laterOut = dir.file("later.img");
+    const ExportResult laterResult = exportDiskImage(*later, later->totalSectors, laterOut, recorder.reporting(), {});
+    EXPECT_EQ(laterResult.unreadableSectors, kMiB / 2 / 512);
+    auto laterExpected = testing::expectedDisk(spec);
+    std::fill(laterExpected.end() - kMiB / 2, laterExpected.end(), 0);
+    EXPECT_EQ(testing::readFile(laterOut), laterExpected);
 }
 
 TEST_F(DiskExportTest, NamesFollowTheImageAndNeverReplaceAFile) {
@@ -208,6 +221,40 @@ TEST_F(DiskExportTest, OutputIsSparseWhereTheDiskHoldsZeros) {
     EXPECT_EQ(std::filesystem::file_size(out), empty.virtualSize);
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_blocks, 0);
+}
+
+// Blocks the kernel copies keep the holes the image file itself has (an image written sparsely by its tool):
+// they read as zeros and are not written, as a copy by other tools leaves them.
+TEST_F(DiskExportTest, KernelCopyLeavesTheImageFilesHolesOut) {
+    VhdxSpec spec;
+    spec.virtualSize = 16 * kMiB;
+    spec.blockSize = 8 * kMiB;
+    spec.allocatedBlocks = {0, 1};
+    const std::string path = dir.file("holed.vhdx");
+    testing::writeFile(path, testing::buildVhdx(spec));
+    VhdxReader probe;
+    ASSERT_TRUE(probe.open(path));
+    const auto stretch = probe.fileStretch(0, spec.blockSize);
+    ASSERT_TRUE(stretch.has_value());
+    {
+        const int fd = ::open(path.c_str(), O_RDWR);
+        ASSERT_GE(fd, 0);
+        const int punched = ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                                        static_cast<off_t>(stretch->offset + 2 * kMiB), static_cast<off_t>(4 * kMiB));
+        ::close(fd);
+        if (punched != 0) GTEST_SKIP() << "the file system here cannot punch holes";
+    }
+    VhdxReader reader;
+    ASSERT_TRUE(reader.open(path));
+    const std::string out = dir.file("out.img");
+    const ExportResult result = exportDiskImage(reader, reader.totalSectors, out, recorder.reporting(), {});
+    EXPECT_EQ(result.outcome, ExportOutcome::Completed);
+    auto expected = testing::expectedDisk(spec);
+    std::fill(expected.begin() + 2 * kMiB, expected.begin() + 6 * kMiB, 0);
+    EXPECT_TRUE(testing::readFile(out) == expected);
+    struct stat st {};
+    ASSERT_EQ(::stat(out.c_str(), &st), 0);
+    EXPECT_LE(static_cast<std::uint64_t>(st.st_blocks) * 512, 12 * kMiB + 64 * 1024);
 }
 
 // The target fills up while the copy runs (another program takes the space after the first chunk): the write
