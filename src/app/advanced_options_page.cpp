@@ -63,7 +63,7 @@ AdvancedOptionsPage::AdvancedOptionsPage(ApplicationState& state, const VolumeRe
 
     backButton_ = addNavigationButton(QStringLiteral("Back"), "backButton", &AdvancedOptionsPage::back);
     nextButton_ = addNavigationButton(QStringLiteral("Next"), "nextButton", &AdvancedOptionsPage::next);
-    addHiddenExitButton(&AdvancedOptionsPage::exitApplication);
+    addHiddenExitButton();
 
     worker_ = std::make_unique<PageWorker>(*this, workerRow_.progress, status_);
     workerRow_.pauseAndResume(*worker_);
@@ -160,15 +160,11 @@ void AdvancedOptionsPage::back() {
     deleteLater();
 }
 
-void AdvancedOptionsPage::exitApplication() {
+void AdvancedOptionsPage::closeApplication() {
     stopRequested_.store(1);
     status_->setText(QStringLiteral("All thread Stopped"));
     worker_->gate().releaseAll();
     endApplication();
 }
-
-void AdvancedOptionsPage::accept() { exitApplication(); }
-
-void AdvancedOptionsPage::closeApplication() { exitApplication(); }
 
 }  // namespace halvard::gui

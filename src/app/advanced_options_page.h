@@ -51,10 +51,9 @@ public slots:
     void stop();
     void next();
     void back();
-    void exitApplication();
-    void accept() override;
 
 protected:
+    // Stops the finders and ends the application.
     void closeApplication() override;
 
 private:

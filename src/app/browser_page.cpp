@@ -121,7 +121,7 @@ BrowserPage::BrowserPage(ApplicationState& state, const VolumeRecord& volume, Pa
 
     backButton_ = addNavigationButton(QStringLiteral("Back"), "backButton", &BrowserPage::back);
     saveButton_ = addNavigationButton(QStringLiteral("Save"), "saveButton", &BrowserPage::save);
-    addHiddenExitButton(&BrowserPage::exitApplication);
+    addHiddenExitButton();
 
     foundList_ = new QComboBox(this);
     foundList_->setObjectName(QStringLiteral("foundList"));
@@ -261,7 +261,7 @@ void BrowserPage::back() {
     deleteLater();
 }
 
-void BrowserPage::exitApplication() {
+void BrowserPage::closeApplication() {
     if (view_) {
         stopRequested_.store(1);
         status_->setText(QStringLiteral("All thread Stopped"));
@@ -270,10 +270,6 @@ void BrowserPage::exitApplication() {
     worker_->gate().releaseAll();
     endApplication();
 }
-
-void BrowserPage::accept() { exitApplication(); }
-
-void BrowserPage::closeApplication() { exitApplication(); }
 
 void BrowserPage::keyPressEvent(QKeyEvent* event) {
     const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;

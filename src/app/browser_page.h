@@ -69,16 +69,13 @@ public slots:
     // Saves the folder selected in the tree into a folder the user picks.
     void save();
     void search();
-    // Stops the work and ends the application.
-    void exitApplication();
-    // Enter (the hidden EXIT button).
-    void accept() override;
 
     void labelClicked(QTreeWidgetItem* item);
     void itemExpanded(QTreeWidgetItem* item);
     void itemDoubleClicked(QTreeWidgetItem* item);
 
 protected:
+    // Stops the work and ends the application.
     void closeApplication() override;
     void keyPressEvent(QKeyEvent* event) override;
 

@@ -54,6 +54,8 @@ public:
 public slots:
     void browse();
     void next();
+    // Enter elsewhere: the first page closes as its OK does (the run ends; nothing needs stopping yet).
+    void accept() override { QDialog::accept(); }
 
 protected:
     // Enter in the path box reads a typed or pasted path; elsewhere it is the page's OK command.

@@ -352,11 +352,7 @@ void ParsingModesPage::back() {
     deleteLater();
 }
 
-void ParsingModesPage::accept() { endWhenIdle(); }
-
-void ParsingModesPage::closeApplication() { endWhenIdle(); }
-
-void ParsingModesPage::endWhenIdle() {
+void ParsingModesPage::closeApplication() {
     if (exporting()) {
         // Let the export leave after its chunk in progress; its end steps end the application.
         endWhenIdle_ = true;

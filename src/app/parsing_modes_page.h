@@ -77,10 +77,9 @@ public slots:
     void stopExport();
     void next();
     void back();
-    // Enter: ends the application without a question.
-    void accept() override;
 
 protected:
+    // Ends the application, after an export in progress has stopped.
     void closeApplication() override;
 
 private:
@@ -88,7 +87,6 @@ private:
     void exportEnded(const ExportResult& result);
     void setExportControlsEnabled(bool enabled);
     void showExportProgress(bool visible);
-    void endWhenIdle();
 
     ImageHandover handover_;
     QString outputPath_;

@@ -312,8 +312,6 @@ void RawRecoveryPage::back() {
     deleteLater();
 }
 
-void RawRecoveryPage::accept() { closeApplication(); }
-
 void RawRecoveryPage::closeApplication() {
     stopRequested_.store(1);
     worker_->gate().releaseAll();

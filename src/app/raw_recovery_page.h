@@ -60,10 +60,9 @@ public slots:
     void resume() { worker_->resume(); }
     void stop();
     void back();
-    // Enter (the hidden Exit command): ends the application; the page's destruction stops a running scan.
-    void accept() override;
 
 protected:
+    // Stops a running scan and ends the application.
     void closeApplication() override;
 
 private:

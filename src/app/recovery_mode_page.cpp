@@ -103,6 +103,4 @@ void RecoveryModePage::back() {
     deleteLater();
 }
 
-void RecoveryModePage::accept() { endApplication(); }
-
 }  // namespace halvard::gui

@@ -39,8 +39,6 @@ public slots:
     void chooseDeep();
     void next();
     void back();
-    // Enter: ends the application without a question.
-    void accept() override;
 
 private:
     void showAdvancedInputs(bool visible, bool formattedChoice);

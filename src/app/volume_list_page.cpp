@@ -433,11 +433,7 @@ void VolumeListPage::back() {
     deleteLater();
 }
 
-void VolumeListPage::accept() { endWhenIdle(); }
-
-void VolumeListPage::closeApplication() { endWhenIdle(); }
-
-void VolumeListPage::endWhenIdle() {
+void VolumeListPage::closeApplication() {
     if (worker_->busy()) {
         // The scan still appends to the records: let it stop first; its end steps end the application.
         endWhenIdle_ = true;

@@ -77,10 +77,9 @@ public slots:
     void addCustomVolume();
     void next();
     void back();
-    // Enter: ends the application without a question.
-    void accept() override;
 
 protected:
+    // Ends the application, after a scan in progress has stopped.
     void closeApplication() override;
 
 private:
@@ -100,7 +99,6 @@ private:
     void itemClicked(int row);
     void setCustomControlsEnabled(bool enabled);
     void showScanControls(bool visible);
-    void endWhenIdle();
 
     ScanChoices choices_;
     std::vector<VolumeRecord> records_;

@@ -194,6 +194,12 @@ void WizardPage::addNavigationButton(QPushButton* button) {
 
 void WizardPage::closeApplication() { endApplication(); }
 
+void WizardPage::addHiddenExitButton() {
+    auto* button = makeButton(QStringLiteral("EXIT"), this, "exitButton");
+    button->hide();
+    connect(button, &QPushButton::clicked, this, &WizardPage::accept);
+}
+
 void WizardPage::endApplication() {
     WizardPage* first = this;
     for (QWidget* widget = parentWidget(); widget; widget = widget->parentWidget())

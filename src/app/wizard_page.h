@@ -58,6 +58,8 @@ public:
 
     // Escape and the close box: ask before the application ends.
     void reject() override;
+    // Enter where no button takes it (and the hidden "EXIT" button): the application ends without a question.
+    void accept() override { closeApplication(); }
 
     // Shows `next` in this page's place (position, size, maximised) and hides this page: the wizard is one window
     // to the user. Null just hides this page.
@@ -80,12 +82,7 @@ protected:
         return button;
     }
     // The hidden "EXIT" button, which the keyboard's Enter command of the page presses.
-    template <typename Page>
-    void addHiddenExitButton(void (Page::*slot)()) {
-        auto* button = makeButton(QStringLiteral("EXIT"), this, "exitButton");
-        button->hide();
-        connect(button, &QPushButton::clicked, static_cast<Page*>(this), slot);
-    }
+    void addHiddenExitButton();
 
     // The close question was answered Yes and the home page is open: end the application from this page. Pages
     // with work of their own stop it first.
