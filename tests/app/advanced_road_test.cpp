@@ -23,16 +23,12 @@
 #include "image/image_kind.h"
 #include "wizard_road.h"
 
-using halvard::ApplicationState;
-using halvard::VolumeRecord;
-using halvard::gui::AdvancedOptionsPage;
-using halvard::gui::RecoveryModePage;
-using halvard::gui::BrowserPage;
+using namespace halvard;
+using namespace halvard::gui;
 using namespace halvard::gui::testing;
 
 namespace {
 
-const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
 // An advanced scan reads whole volumes: it may take longer than the wizard's other work.
 constexpr int kWorkTimeoutMs = 30000;
 

@@ -23,8 +23,6 @@ using halvard::gui::BrowserPage;
 
 namespace {
 
-const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
-
 // One regular file the volume holds, as its maker wrote it.
 struct SourceFile {
     QString path;  // from the volume's root, '/'-joined, no leading '/'

@@ -30,17 +30,11 @@
 #include "image/image_kind.h"
 #include "wizard_road.h"
 
-using halvard::ApplicationState;
-using halvard::ParseMode;
-using halvard::VolumeRecord;
-using halvard::gui::RecoveryModePage;
-using halvard::gui::ImagePage;
-using halvard::gui::BrowserPage;
+using namespace halvard;
+using namespace halvard::gui;
 using namespace halvard::gui::testing;
 
 namespace {
-
-const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
 
 struct ManifestLine {
     bool folder = false;

@@ -30,9 +30,31 @@ using halvard::gui::ScanMode;
 using namespace halvard::gui::testing;
 using halvard::testing::VhdxSpec;
 
-Q_DECLARE_METATYPE(ScanMode)
-
 namespace {
+
+// One way through the page's controls, and what Next must hand over after it.
+struct ChoicesCase {
+    bool advance = false;
+    bool gpt = false;
+    bool doNotSkip = false;
+    bool custom = false;
+    bool standardAfterwards = false;  // the standard scan chosen again after the ticks
+    QString start;
+    QString end;
+    ScanMode mode = ScanMode::Standard;
+    qint64 startSector = 0;
+    qint64 endSector = 0;
+};
+
+// The value fields the image page hands over, and the overrides they must become.
+struct OverridesCase {
+    QString size;
+    QString block;
+    QString sector;
+    qint64 diskBytes = 0;
+    quint32 blockBytes = 0;
+    quint32 sectorBytes = 0;
+};
 
 const QString kSpaceWarning =
     QStringLiteral("Make sure you have sufficient disk space at saving location of Image File");
@@ -100,6 +122,9 @@ QByteArray diskBytes(const VhdxSpec& spec, std::uint64_t length) {
 }
 
 }  // namespace
+
+Q_DECLARE_METATYPE(ChoicesCase)
+Q_DECLARE_METATYPE(OverridesCase)
 
 class ParsingModesPageTest : public QObject {
     Q_OBJECT
@@ -183,53 +208,36 @@ private slots:
     }
 
     void nextHandsTheChoicesOver_data() {
-        QTest::addColumn<bool>("advance");
-        QTest::addColumn<bool>("gpt");
-        QTest::addColumn<bool>("doNotSkip");
-        QTest::addColumn<bool>("custom");
-        QTest::addColumn<bool>("standardAfterwards");
-        QTest::addColumn<QString>("start");
-        QTest::addColumn<QString>("end");
-        QTest::addColumn<ScanMode>("mode");
-        QTest::addColumn<qint64>("startSector");
-        QTest::addColumn<qint64>("endSector");
-        QTest::newRow("standard") << false << false << false << false << false << "2048" << "4096" << ScanMode::Standard
-                                  << qint64(0) << qint64(0);
-        QTest::newRow("standard, GPT") << false << true << false << false << false << "0" << "0" << ScanMode::Standard
-                                       << qint64(0) << qint64(0);
-        QTest::newRow("advanced, no skipping") << true << false << true << false << false << "2048" << "4096"
-                                               << ScanMode::Advanced << qint64(0) << qint64(0);
-        QTest::newRow("advanced, range") << true << false << false << true << false << "2048" << "4096000"
-                                         << ScanMode::Advanced << qint64(2048) << qint64(4096000);
-        QTest::newRow("range past 32 bits") << true << false << false << true << false << "4294967296"
-                                            << "9000000000" << ScanMode::Advanced << qint64(4294967296LL)
-                                            << qint64(9000000000LL);
-        QTest::newRow("range ticked, then standard") << true << false << false << true << true << "100" << "200"
-                                                     << ScanMode::Standard << qint64(100) << qint64(200);
-        QTest::newRow("empty range fields") << true << false << false << true << false << "" << ""
-                                            << ScanMode::Advanced << qint64(0) << qint64(0);
+        QTest::addColumn<ChoicesCase>("way");
+        QTest::newRow("standard") << ChoicesCase{.start = "2048", .end = "4096"};
+        QTest::newRow("standard, GPT") << ChoicesCase{.gpt = true, .start = "0", .end = "0"};
+        QTest::newRow("advanced, no skipping")
+            << ChoicesCase{.advance = true, .doNotSkip = true, .start = "2048", .end = "4096",
+                           .mode = ScanMode::Advanced};
+        QTest::newRow("advanced, range")
+            << ChoicesCase{.advance = true, .custom = true, .start = "2048", .end = "4096000",
+                           .mode = ScanMode::Advanced, .startSector = 2048, .endSector = 4096000};
+        QTest::newRow("range past 32 bits")
+            << ChoicesCase{.advance = true, .custom = true, .start = "4294967296", .end = "9000000000",
+                           .mode = ScanMode::Advanced, .startSector = 4294967296LL, .endSector = 9000000000LL};
+        QTest::newRow("range ticked, then standard")
+            << ChoicesCase{.advance = true, .custom = true, .standardAfterwards = true, .start = "100", .end = "200",
+                           .startSector = 100, .endSector = 200};
+        QTest::newRow("empty range fields")
+            << ChoicesCase{.advance = true, .custom = true, .start = "", .end = "", .mode = ScanMode::Advanced};
     }
     void nextHandsTheChoicesOver() {
-        QFETCH(bool, advance);
-        QFETCH(bool, gpt);
-        QFETCH(bool, doNotSkip);
-        QFETCH(bool, custom);
-        QFETCH(bool, standardAfterwards);
-        QFETCH(QString, start);
-        QFETCH(QString, end);
-        QFETCH(ScanMode, mode);
-        QFETCH(qint64, startSector);
-        QFETCH(qint64, endSector);
+        QFETCH(ChoicesCase, way);
 
         Page p(handoverFor(QStringLiteral("/images/disk.vhdx")));
         p.page->show();
-        if (advance) p.find<QRadioButton>("advanceScanButton")->click();
-        if (gpt) p.box("gptBox")->click();
-        if (doNotSkip) p.box("doNotSkipBox")->click();
-        if (custom) p.box("customSettingBox")->click();
-        p.find<QLineEdit>("startSectorEdit")->setText(start);
-        p.find<QLineEdit>("endSectorEdit")->setText(end);
-        if (standardAfterwards) p.find<QRadioButton>("standardScanButton")->click();
+        if (way.advance) p.find<QRadioButton>("advanceScanButton")->click();
+        if (way.gpt) p.box("gptBox")->click();
+        if (way.doNotSkip) p.box("doNotSkipBox")->click();
+        if (way.custom) p.box("customSettingBox")->click();
+        p.find<QLineEdit>("startSectorEdit")->setText(way.start);
+        p.find<QLineEdit>("endSectorEdit")->setText(way.end);
+        if (way.standardAfterwards) p.find<QRadioButton>("standardScanButton")->click();
 
         ScanChoices seen;
         int made = 0;
@@ -243,49 +251,40 @@ private slots:
         QCOMPARE(made, 1);
         QCOMPARE(seen.imagePath, QStringLiteral("/images/disk.vhdx"));
         QVERIFY(seen.imageChosen);
-        QCOMPARE(seen.scanMode, mode);
-        QCOMPARE(seen.gptFlag, gpt);
-        QCOMPARE(seen.doNotSkipFlag, doNotSkip);
-        QCOMPARE(qint64(seen.startSector), startSector);
-        QCOMPARE(qint64(seen.endSector), endSector);
+        QCOMPARE(seen.scanMode, way.mode);
+        QCOMPARE(seen.gptFlag, way.gpt);
+        QCOMPARE(seen.doNotSkipFlag, way.doNotSkip);
+        QCOMPARE(qint64(seen.startSector), way.startSector);
+        QCOMPARE(qint64(seen.endSector), way.endSector);
         // The volume list page could not be made: the page says so and stays.
         QCOMPARE(p.messages.shown, QStringList{QStringLiteral("error creating PopulateDriveDlgptr")});
         QVERIFY(p.page->isVisible());
     }
 
     void valueFieldsBecomeOverrides_data() {
-        QTest::addColumn<QString>("size");
-        QTest::addColumn<QString>("block");
-        QTest::addColumn<QString>("sector");
-        QTest::addColumn<qint64>("diskBytes");
-        QTest::addColumn<quint32>("blockBytes");
-        QTest::addColumn<quint32>("sectorBytes");
-        QTest::newRow("as read") << "130048" << "33554432" << "512" << qint64(130048) * qint64(kMiB)
-                                 << quint32(33554432) << quint32(512);
-        QTest::newRow("empty fields keep the image's values") << "" << "" << "" << qint64(0) << quint32(0)
-                                                              << quint32(0);
+        QTest::addColumn<OverridesCase>("fields");
+        QTest::newRow("as read")
+            << OverridesCase{.size = "130048", .block = "33554432", .sector = "512",
+                             .diskBytes = qint64(130048) * qint64(kMiB), .blockBytes = 33554432, .sectorBytes = 512};
+        QTest::newRow("empty fields keep the image's values") << OverridesCase{.size = "", .block = "", .sector = ""};
         // Values that do not fit are no override rather than a wrapped one.
-        QTest::newRow("too large") << "8796093022208" << "4294967296" << "99999999999" << qint64(0)
-                                   << quint32(0) << quint32(0);
-        QTest::newRow("largest that fit") << "8796093022207" << "4294967295" << "4096"
-                                          << qint64(8796093022207LL) * qint64(kMiB) << quint32(4294967295u)
-                                          << quint32(4096);
+        QTest::newRow("too large")
+            << OverridesCase{.size = "8796093022208", .block = "4294967296", .sector = "99999999999"};
+        QTest::newRow("largest that fit")
+            << OverridesCase{.size = "8796093022207", .block = "4294967295", .sector = "4096",
+                             .diskBytes = qint64(8796093022207LL) * qint64(kMiB), .blockBytes = 4294967295u,
+                             .sectorBytes = 4096};
     }
     void valueFieldsBecomeOverrides() {
-        QFETCH(QString, size);
-        QFETCH(QString, block);
-        QFETCH(QString, sector);
-        QFETCH(qint64, diskBytes);
-        QFETCH(quint32, blockBytes);
-        QFETCH(quint32, sectorBytes);
+        QFETCH(OverridesCase, fields);
         ImageHandover handover = handoverFor(QStringLiteral("disk.vhdx"));
-        handover.diskSizeText = size;
-        handover.blockSizeText = block;
-        handover.logicalSectorSizeText = sector;
+        handover.diskSizeText = fields.size;
+        handover.blockSizeText = fields.block;
+        handover.logicalSectorSizeText = fields.sector;
         Page p(handover);
-        QCOMPARE(qint64(p.state.overrides.userDiskSize), diskBytes);
-        QCOMPARE(p.state.overrides.userBlockSize, blockBytes);
-        QCOMPARE(p.state.overrides.userLogicalSectorSize, sectorBytes);
+        QCOMPARE(qint64(p.state.overrides.userDiskSize), fields.diskBytes);
+        QCOMPARE(p.state.overrides.userBlockSize, fields.blockBytes);
+        QCOMPARE(p.state.overrides.userLogicalSectorSize, fields.sectorBytes);
     }
 
     void blockSizeOverrideReachesTheVolumeListReader() {

@@ -18,10 +18,8 @@
 #include "disk_images.h"
 #include "recording_sink.h"
 
-using halvard::ApplicationState;
-using halvard::gui::ParsingModesPage;
-using halvard::gui::VolumeListPage;
-using halvard::gui::ImagePage;
+using namespace halvard;
+using namespace halvard::gui;
 using namespace halvard::gui::testing;
 
 namespace {

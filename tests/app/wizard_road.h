@@ -19,6 +19,9 @@
 
 namespace halvard::gui::testing {
 
+// Where the fixture scripts leave the images the road is walked on.
+inline const QString kFixtures = QStringLiteral(HALVARD_FIXTURE_DIR);
+
 inline QStringList firstColumn(QTableWidget* list) {
     QStringList texts;
     for (int row = 0; row < list->rowCount(); ++row) texts << list->item(row, 0)->text();

@@ -24,7 +24,7 @@ using testing::VdiSpec;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-class VdiReaderTest : public testing::ImageFileTest<VdiSpec> {
+class VdiReaderTest : public testing::ImageFileTest<VdiSpec, VdiReader> {
 protected:
     VdiReaderTest() : ImageFileTest("disk.vdi", testing::buildVdi, 300 * 1024 + 1536 + 3) {}
 };
@@ -118,11 +118,6 @@ TEST_F(VdiReaderTest, AnEmptyImageOpensAndReadsAsZeros) {
 }
 
 TEST_F(VdiReaderTest, RefusesHeadersItCannotReadWith) {
-    auto refusal = [&](const std::vector<std::uint8_t>& bytes) {
-        VdiReader reader;
-        const Status opened = reader.open(write(bytes, "bad.vdi"));
-        return opened ? std::string("opened") : opened.message();
-    };
     VdiSpec spec;
     spec.allocatedBlocks = {0};
     const auto good = testing::buildVdi(spec);
@@ -142,8 +137,7 @@ TEST_F(VdiReaderTest, RefusesHeadersItCannotReadWith) {
     EXPECT_NE(refusal(sizeless).find("damaged"), std::string::npos);
     EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 400)).find("cut short"),
               std::string::npos);
-    VdiReader missing;
-    EXPECT_EQ(missing.open(dir.file("missing.vdi")).message(), "Invalid handle ...");
+    EXPECT_EQ(refusalAt(dir.file("missing.vdi")), "Invalid handle ...");
 }
 
 TEST_F(VdiReaderTest, InfoAndDetection) {
@@ -234,16 +228,12 @@ TEST(VdiHostileInput, AbsurdCountsAndOffsetsAreBounded) {
 }
 
 TEST(VdiHostileInput, RandomDamageNeverCrashes) {
-    TempDir dir;
     VdiSpec spec;
     spec.virtualSize = 3 * kMiB;
     spec.blockSize = 256 * 1024;
     spec.allocatedBlocks = {0, 5, 11};
-    const std::string path = dir.file("damaged.vdi");
-    testing::forEachDamagedCopy(testing::buildVdi(spec), {{64, 336, 368, 380, 512}, 48, 8, 200, 777}, path, [&] {
-        VdiReader reader;
-        if (reader.open(path)) testing::readAtEach(reader, {0, 256 * 1024 - 512, std::int64_t{1} << 40}, 64 * 1024);
-    });
+    testing::openDamagedCopies<VdiReader>(testing::buildVdi(spec), {{64, 336, 368, 380, 512}, 48, 8, 200, 777},
+                                          "damaged.vdi", spec.blockSize, 64 * 1024);
 }
 
 }  // namespace

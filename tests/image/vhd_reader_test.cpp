@@ -35,7 +35,7 @@ VhdSpec fixedSpec(std::uint64_t size) {
     return spec;
 }
 
-class VhdReaderTest : public testing::ImageFileTest<VhdSpec> {
+class VhdReaderTest : public testing::ImageFileTest<VhdSpec, VhdReader> {
 protected:
     VhdReaderTest() : ImageFileTest("disk.vhd", testing::buildVhd, 333 * 1024 + 512 + 17) {}
 };
@@ -172,8 +172,7 @@ TEST_F(VhdReaderTest, NameCheckOnlyWhenAsked) {
     VhdReader unchecked;
     unchecked.setRequireName(false);
     EXPECT_TRUE(unchecked.open(write(bytes, "disk.img")));
-    VhdReader missing;
-    EXPECT_EQ(missing.open(dir.file("missing.vhd")).message(), "Invalid handle ...");
+    EXPECT_EQ(refusalAt(dir.file("missing.vhd")), "Invalid handle ...");
 
     // The command line goes by the signature, whatever the name.
     const OpenedImage opened = openImage(write(bytes, "disk.bin"));
@@ -188,27 +187,22 @@ TEST_F(VhdReaderTest, NameCheckOnlyWhenAsked) {
 }
 
 TEST_F(VhdReaderTest, RefusesFilesWithoutVhdStructures) {
-    auto openBytes = [&](const std::vector<std::uint8_t>& bytes) {
-        VhdReader reader;
-        const Status opened = reader.open(write(bytes, "x.vhd"));
-        return opened ? std::string("opened") : opened.message();
-    };
-    EXPECT_NE(openBytes({}).find("no footer"), std::string::npos);
-    EXPECT_NE(openBytes(std::vector<std::uint8_t>(4096, 0x11)).find("no footer"), std::string::npos);
+    EXPECT_NE(refusal({}).find("no footer"), std::string::npos);
+    EXPECT_NE(refusal(std::vector<std::uint8_t>(4096, 0x11)).find("no footer"), std::string::npos);
 
     VhdSpec spec;
     spec.allocatedBlocks = {0};
     auto noHeader = testing::buildVhd(spec);
     std::memcpy(noHeader.data() + 512, "notsparse", 8);
-    EXPECT_NE(openBytes(noHeader).find("dynamic disk header"), std::string::npos);
+    EXPECT_NE(refusal(noHeader).find("dynamic disk header"), std::string::npos);
 
     auto truncated = testing::buildVhd(spec);
     truncated.resize(700);  // inside the dynamic header, before the table
-    EXPECT_NE(openBytes(truncated).find("block table"), std::string::npos);
+    EXPECT_NE(refusal(truncated).find("block table"), std::string::npos);
 
     auto unknownType = testing::buildVhd(fixedSpec(kMiB));
     testing::putBe32(unknownType, unknownType.size() - 512 + 60, 7);
-    EXPECT_NE(openBytes(unknownType).find("disk type 7"), std::string::npos);
+    EXPECT_NE(refusal(unknownType).find("disk type 7"), std::string::npos);
 }
 
 TEST_F(VhdReaderTest, DifferencingDiskIsReportedWithItsParent) {
@@ -393,21 +387,14 @@ TEST(VhdHostileInput, TableClaimingMoreThanTheCeilingIsCut) {
 // Damage anywhere in the structures must end in a refusal or in reads, never in a crash or a read outside a
 // buffer (this runs under the sanitizers too).
 TEST(VhdHostileInput, RandomDamageNeverCrashes) {
-    TempDir dir;
     VhdSpec spec;
     spec.virtualSize = 5 * kMiB;
     spec.blockSize = 512 * 1024;
     spec.allocatedBlocks = {0, 3, 9};
     const auto pristine = testing::buildVhd(spec);
-    const std::string path = dir.file("damaged.vhd");
-    testing::forEachDamagedCopy(pristine, {{0, 40, 512, 512 + 24, 1536, pristine.size() - 512}, 64, 10, 200, 4242},
-                                path, [&] {
-                                    VhdReader reader;
-                                    if (reader.open(path)) {
-                                        testing::readAtEach(reader, {0, 512 * 1024 - 512, std::int64_t{1} << 40},
-                                                            64 * 1024);
-                                    }
-                                });
+    testing::openDamagedCopies<VhdReader>(
+        pristine, {{0, 40, 512, 512 + 24, 1536, pristine.size() - 512}, 64, 10, 200, 4242}, "damaged.vhd",
+        spec.blockSize, 64 * 1024);
 }
 
 TEST_F(VhdReaderTest, NeverWritesToTheImage) {

@@ -27,18 +27,13 @@ using testing::VmdkSpec;
 
 constexpr std::uint64_t kMiB = 1024 * 1024;
 
-class VmdkReaderTest : public testing::ImageFileTest<VmdkSpec> {
+class VmdkReaderTest : public testing::ImageFileTest<VmdkSpec, VmdkReader> {
 protected:
     VmdkReaderTest()
         : ImageFileTest("disk.vmdk", [](const VmdkSpec& spec) { return testing::buildVmdk(spec); },
                         100 * 1024 + 512 + 9) {}
     std::string writeText(const std::string& text, const std::string& name) {
         return write(std::vector<std::uint8_t>(text.begin(), text.end()), name);
-    }
-    std::string refusal(const std::vector<std::uint8_t>& bytes) {
-        VmdkReader reader;
-        const Status opened = reader.open(write(bytes, "bad.vmdk"));
-        return opened ? std::string("opened") : opened.message();
     }
     // A flat parent disk of 0x77 bytes whose descriptor carries `cid`.
     void writeParent(const std::string& name, const std::string& cid, std::uint64_t sectors) {
@@ -204,8 +199,7 @@ TEST_F(VmdkReaderTest, RefusesWhatIsNoSparseExtentOrCannotBeRead) {
     EXPECT_NE(refusal(algorithm).find("compression algorithm 9"), std::string::npos);
     EXPECT_NE(refusal(std::vector<std::uint8_t>(good.begin(), good.begin() + 300)).find("cut short"),
               std::string::npos);
-    VmdkReader missing;
-    EXPECT_EQ(missing.open(dir.file("missing.vmdk")).message(), "Invalid handle ...");
+    EXPECT_EQ(refusalAt(dir.file("missing.vmdk")), "Invalid handle ...");
 }
 
 TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
@@ -246,11 +240,7 @@ TEST_F(VmdkReaderTest, DescriptorFileWithOneExtent) {
 
 TEST_F(VmdkReaderTest, DescriptorFilesItCannotServeAreRefusedClearly) {
     auto refusedText = [&](const std::string& extents) {
-        const std::string path =
-            writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\n" + extents, "d.vmdk");
-        VmdkReader reader;
-        const Status opened = reader.open(path);
-        return opened ? std::string("opened") : opened.message();
+        return refusalAt(writeText("# Disk DescriptorFile\nversion=1\ncreateType=\"x\"\n" + extents, "d.vmdk"));
     };
     EXPECT_NE(refusedText("").find("no extents"), std::string::npos);
     EXPECT_NE(refusedText("RW 100 VMFSSPARSE \"a-delta.vmdk\"\n").find("type VMFSSPARSE"), std::string::npos);
@@ -421,7 +411,6 @@ TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {
 }
 
 TEST(VmdkHostileInput, RandomDamageNeverCrashes) {
-    TempDir dir;
     for (bool compressed : {false, true}) {
         VmdkSpec spec;
         spec.capacity = 3000;
@@ -435,13 +424,8 @@ TEST(VmdkHostileInput, RandomDamageNeverCrashes) {
         const testing::Damage damage{{0, 40, 512, layout.directory * 512, layout.tables[0] * 512,
                                       layout.firstGrain * 512},
                                      80, 10, 200, compressed ? 31337u : 2024u};
-        const std::string path = dir.file("damaged.vmdk");
-        testing::forEachDamagedCopy(pristine, damage, path, [&] {
-            VmdkReader reader;
-            if (!reader.open(path)) return;
-            testing::readAtEach(reader, {0, 8192 - 512, std::int64_t{1} << 40}, 40 * 1024);
-            reader.countGrains();
-        });
+        testing::openDamagedCopies<VmdkReader>(pristine, damage, "damaged.vmdk", spec.grainSize * 512, 40 * 1024,
+                                               [](VmdkReader& reader) { reader.countGrains(); });
     }
 }
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-namespace halvard::testing {
+#include "support/put_bytes.h"
 
-using ByteVector = std::vector<std::uint8_t>;
+namespace halvard::testing {
 
 // A FAT volume of 512-byte sectors and clusters, one FAT, a 32-slot root region on FAT12/16 (the root is
 // cluster 2 on FAT32). The entry width follows from the cluster count as on a real volume, so `totalSectors`

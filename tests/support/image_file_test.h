@@ -1,6 +1,6 @@
 #pragma once
 // The base of an image reader's tests: images written into a folder of the test's own, from bytes or from a
-// builder's spec, and the whole-disk read in the reader's odd-sized pieces.
+// builder's spec, what a fresh reader says on opening one, and the whole-disk read in the reader's odd-sized pieces.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -14,7 +14,7 @@
 
 namespace halvard::testing {
 
-template <class Spec>
+template <class Spec, class Reader>
 class ImageFileTest : public ::testing::Test {
 protected:
     using Build = std::function<std::vector<std::uint8_t>(const Spec&)>;
@@ -29,6 +29,18 @@ protected:
         return path;
     }
     std::string write(const Spec& spec, const std::string& name = {}) { return write(build_(spec), name); }
+
+    // What a fresh reader says on opening `path`: "opened", or why it refused.
+    std::string refusalAt(const std::string& path) const {
+        Reader reader;
+        const Status opened = reader.open(path);
+        return opened ? std::string("opened") : opened.message();
+    }
+    // The same for `bytes`, written under the default name's ending (some readers look at it).
+    std::string refusal(const std::vector<std::uint8_t>& bytes) {
+        return refusalAt(write(bytes, "refused" + defaultName_.substr(defaultName_.rfind('.'))));
+    }
+
     void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected) const {
         testing::expectWholeDisk(reader, expected, pieceLength_);
     }

@@ -6,10 +6,9 @@
 #include <vector>
 
 #include "image/read_write_interface.h"
+#include "support/put_bytes.h"
 
 namespace halvard::testing {
-
-using ByteVector = std::vector<std::uint8_t>;
 
 // Windows file time of a Unix time.
 std::uint64_t fileTime(std::int64_t unixSeconds, std::uint32_t hundredNanos = 0);

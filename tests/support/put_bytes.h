@@ -7,6 +7,9 @@
 
 namespace halvard::testing {
 
+// The bytes of a structure, sector or volume a test builds.
+using ByteVector = std::vector<std::uint8_t>;
+
 inline void putLe(std::vector<std::uint8_t>& b, std::uint64_t at, std::uint64_t value, int width) {
     for (int i = 0; i < width; ++i) b[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }

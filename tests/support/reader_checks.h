@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image/read_write_interface.h"
+#include "support/vhdx_builder.h"
 
 namespace halvard::testing {
 
@@ -51,5 +52,22 @@ void forEachDamagedCopy(const std::vector<std::uint8_t>& pristine, const Damage&
 
 // Seeks to each offset and reads `length` bytes there; only the safety of the reads matters, not their results.
 void readAtEach(DiskReader& reader, std::initializer_list<std::int64_t> offsets, std::size_t length);
+
+// Each damaged copy of `pristine`, written as `name` into a folder of its own, is opened by a fresh `Reader`. Where
+// it opens, `length` bytes are read at the disk's start, at the last sector of its first block of `blockSize`
+// bytes and far past its end, then `alsoTry` runs on it.
+template <class Reader>
+void openDamagedCopies(const std::vector<std::uint8_t>& pristine, const Damage& damage, const std::string& name,
+                       std::uint64_t blockSize, std::size_t length,
+                       const std::function<void(Reader&)>& alsoTry = {}) {
+    const TempDir dir;
+    const std::string path = dir.file(name);
+    forEachDamagedCopy(pristine, damage, path, [&] {
+        Reader reader;
+        if (!reader.open(path)) return;
+        readAtEach(reader, {0, static_cast<std::int64_t>(blockSize) - 512, std::int64_t{1} << 40}, length);
+        if (alsoTry) alsoTry(reader);
+    });
+}
 
 }  // namespace halvard::testing

@@ -17,10 +17,7 @@ namespace halvard {
 namespace {
 
 using namespace ext_format;
-using ByteVector = std::vector<std::uint8_t>;
-using testing::putBe32;
-using testing::putLe16;
-using testing::putLe32;
+using namespace testing;  // the byte writers and their buffer type
 
 
 // One directory record with a file-type byte.

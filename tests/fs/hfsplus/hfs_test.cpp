@@ -20,9 +20,7 @@ namespace halvard {
 namespace {
 
 using namespace hfs_format;
-using ByteVector = std::vector<std::uint8_t>;
-using testing::putBe16;
-using testing::putBe32;
+using namespace testing;  // the byte writers and their buffer type
 
 constexpr std::uint32_t kBlock = 4096;
 
