@@ -125,6 +125,9 @@ void AdvancedOptionsPage::findersEnded(const std::shared_ptr<std::optional<Advan
     fill(clusterSizeList_, f.clusterSizes);
     fill(heapList_, f.heaps, f.heapOffsets);
     showLists(true, f.heapList);
+    // The list was hidden while the finders ran, so the page opened with the focus elsewhere (on Help); the
+    // message box hands the focus back to the list, where Enter and the arrow keys belong.
+    foundList_->setFocus(Qt::OtherFocusReason);
     messages().information(f.message);
     nextButton_->setEnabled(true);
     status_->setText(QString::fromStdString(f.doneStatus));

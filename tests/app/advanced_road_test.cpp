@@ -189,6 +189,7 @@ private:
         QVERIFY2(road.messages.shown.last().startsWith(QStringLiteral("Number of ")), qPrintable(road.messages.shown.last()));
         QVERIFY(child<QLabel>(options, "statusText")->text().startsWith(QStringLiteral("Parsing done.Click")));
         QVERIFY(!child(options, "stopButton")->isVisible());
+        QCOMPARE(options->focusWidget(), child<QComboBox>(options, "foundList"));  // not Help: Enter ends the run
         pick(options);
         auto* sizes = child<QComboBox>(options, "clusterSizeList");
         sizes->setCurrentIndex(sizes->findText(QString::fromLatin1(clusterSize)));
