@@ -6,9 +6,11 @@ TreeItemId RawResultTree::insertItem(TreeItemId parent, const std::string& text,
                                      std::optional<std::uint64_t> data) {
     return onUi(
         [&](QtTreeControl& tree) {
-            const TreeItemId id = tree.insertItem(parent, text, icon, colour, data);
+            // Read before the new item joins: once it does, a ticked parent counts it (unticked) among its children.
             QTreeWidgetItem* above = tree.itemOf(parent);
-            if (QTreeWidgetItem* item = tree.itemOf(id); item && above) item->setCheckState(0, above->checkState(0));
+            const Qt::CheckState inherited = above ? above->checkState(0) : Qt::Unchecked;
+            const TreeItemId id = tree.insertItem(parent, text, icon, colour, data);
+            if (QTreeWidgetItem* item = tree.itemOf(id)) item->setCheckState(0, inherited);
             return id;
         },
         kNoTreeItem);

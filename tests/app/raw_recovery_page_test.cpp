@@ -7,7 +7,9 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 #include "app/raw_recovery_page.h"
 #include "app/raw_result_tree.h"
@@ -28,6 +30,19 @@ namespace {
 
 constexpr std::size_t kMiB = 1048576;
 
+// Runs `work` on a thread of its own, as the carving worker does, while this (the user-interface) thread serves
+// the calls it hands over.
+template <typename Work>
+void onWorker(Work work) {
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        work();
+        done = true;
+    });
+    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    worker.join();
+}
+
 std::vector<char> pngLike() {
     std::vector<char> bytes(3000, 'x');
     const char start[] = "\x89PNG";
@@ -45,6 +60,7 @@ private slots:
     void editorWritesAndPageCarvesAndSaves();
     void parseWithoutDefinitionsRefuses();
     void pauseStopAndResumeSayWhatTheyDo();
+    void resultTreeFilledFromAWorker();
 
 private:
     QTemporaryDir dir_;
@@ -147,5 +163,37 @@ void RawRecoveryPageTest::pauseStopAndResumeSayWhatTheyDo() {
     QVERIFY(child<QLabel>(&page, "fileListTitle")->text() == QStringLiteral("File(s) List"));
 }
 
+// The carving worker fills the tree: a result found after its category was ticked joins it ticked, so the tick
+// still saves everything in it; once the widget is gone the calls do nothing and find nothing.
+void RawRecoveryPageTest::resultTreeFilledFromAWorker() {
+    using halvard::CheckState;
+    using halvard::TreeIcon;
+    auto* widget = new QTreeWidget;
+    halvard::gui::RawResultTree tree(widget);
+    halvard::TreeItemId top = halvard::kNoTreeItem, category = top, first = top, second = top;
+    onWorker([&] {
+        top = tree.insertItem(halvard::kNoTreeItem, "RAW RECOVERY ", TreeIcon::Folder);
+        category = tree.insertItem(top, "Pictures", TreeIcon::Folder);
+        first = tree.insertItem(category, "1048576 .png", TreeIcon::File, halvard::TreeColour::Normal, 0);
+    });
+    QVERIFY(first != halvard::kNoTreeItem);
+    tree.setChecked(category, true);
+    QCOMPARE(tree.checkState(first), CheckState::Checked);
+    onWorker([&] { second = tree.insertItem(category, "2097152 .png", TreeIcon::File, halvard::TreeColour::Normal, 1); });
+    QCOMPARE(tree.checkState(second), CheckState::Checked);
+    QCOMPARE(tree.checkState(category), CheckState::Checked);
+    QCOMPARE(tree.itemData(second), std::optional<std::uint64_t>(1));
+    QCOMPARE(tree.nextSibling(first), second);
+    QCOMPARE(tree.itemIcon(second), TreeIcon::File);
+
+    delete widget;
+    halvard::TreeItemId late = top;
+    onWorker([&] { late = tree.insertItem(category, "3145728 .png", TreeIcon::File); });
+    QCOMPARE(late, halvard::kNoTreeItem);
+    QCOMPARE(tree.itemText(first), std::string());
+    QCOMPARE(tree.firstChild(halvard::kNoTreeItem), halvard::kNoTreeItem);
+}
+
 QTEST_MAIN(RawRecoveryPageTest)
 #include "raw_recovery_page_test.moc"
+
