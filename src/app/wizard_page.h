@@ -84,8 +84,8 @@ protected:
     // The hidden "EXIT" button, which the keyboard's Enter command of the page presses.
     void addHiddenExitButton();
 
-    // The close question was answered Yes and the home page is open: end the application from this page. Pages
-    // with work of their own stop it first.
+    // Ends the application from this page: after Yes to the close question (the home page is then open), or on
+    // Enter. Pages with work of their own stop it first.
     virtual void closeApplication();
 
     // Ends the application from any page of the chain: the first page (the main window) closes, which ends the
