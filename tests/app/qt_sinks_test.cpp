@@ -13,10 +13,12 @@
 #include <thread>
 
 #include "app/qt_sinks.h"
+#include "on_worker.h"
 
 using halvard::gui::QtMessageSink;
 using halvard::gui::QtProgressSink;
 using halvard::gui::QtStatusSink;
+using halvard::gui::testing::onWorker;
 
 namespace {
 
@@ -52,18 +54,6 @@ private:
     QMessageBox::StandardButton press_;
     QTimer poll_;
 };
-
-// Runs `work` on a thread of its own while this thread keeps handling events, and waits for it to end.
-template <typename Work>
-void onWorker(Work work) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        work();
-        done = true;
-    });
-    while (!done) QTest::qWait(5);
-    worker.join();
-}
 
 }  // namespace
 

@@ -7,14 +7,13 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
-#include <atomic>
 #include <fstream>
-#include <thread>
 
 #include "app/raw_recovery_page.h"
 #include "app/raw_result_tree.h"
 #include "app/signature_editor_dialog.h"
 #include "image/image_kind.h"
+#include "on_worker.h"
 #include "page_lookup.h"
 #include "raw/signature_file.h"
 #include "recording_sink.h"
@@ -25,23 +24,11 @@ using halvard::gui::RawRecoveryPage;
 using halvard::gui::SignatureEditorDialog;
 using halvard::gui::testing::RecordingMessageSink;
 using halvard::gui::testing::child;
+using halvard::gui::testing::onWorker;
 
 namespace {
 
 constexpr std::size_t kMiB = 1048576;
-
-// Runs `work` on a thread of its own, as the carving worker does, while this (the user-interface) thread serves
-// the calls it hands over.
-template <typename Work>
-void onWorker(Work work) {
-    std::atomic<bool> done{false};
-    std::thread worker([&] {
-        work();
-        done = true;
-    });
-    while (!done) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    worker.join();
-}
 
 std::vector<char> pngLike() {
     std::vector<char> bytes(3000, 'x');
