@@ -1,7 +1,7 @@
 #pragma once
 // One thread kept for short jobs handed over one at a time: the caller posts a job, goes on with its own work and
-// waits for the job when it needs what it did. Cheaper than a thread per job when there are thousands of them
-// (a volume read ahead block by block).
+// waits for the job when it needs what it did. Cheaper than a thread per job when there are hundreds of them
+// (an export writing one chunk while it reads the next).
 #include <condition_variable>
 #include <exception>
 #include <functional>
