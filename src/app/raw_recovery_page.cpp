@@ -59,7 +59,12 @@ RawRecoveryPage::RawRecoveryPage(ApplicationState& state, const VolumeRecord& vo
 
     auto* input = new QGroupBox(QStringLiteral(
         "Click Parse button to add default file settings or create your own file to process raw recovery."));
-    auto* inputRow = new QHBoxLayout(input);
+    // The path on a row of its own: beside the buttons it was squeezed to a few letters in a page of usual width.
+    auto* inputRows = new QVBoxLayout(input);
+    auto* pathRow = new QHBoxLayout;
+    auto* inputRow = new QHBoxLayout;
+    inputRows->addLayout(pathRow);
+    inputRows->addLayout(inputRow);
     pathEdit_ = new QLineEdit(defaultPath_);
     pathEdit_->setObjectName(QStringLiteral("signaturePath"));
     browseButton_ = button("browse", "...");
@@ -68,12 +73,13 @@ RawRecoveryPage::RawRecoveryPage(ApplicationState& state, const VolumeRecord& vo
     loadDefault_->setObjectName(QStringLiteral("loadDefault"));
     loadDefault_->setChecked(true);
     settingButton_ = button("setting", "Setting");
-    inputRow->addWidget(pathEdit_, 1);
-    inputRow->addWidget(browseButton_);
+    pathRow->addWidget(pathEdit_, 1);
+    pathRow->addWidget(browseButton_);
     inputRow->addWidget(parseButton_);
     inputRow->addWidget(loadDefault_);
     inputRow->addWidget(settingButton_);
     inputRow->addWidget(new QLabel(QStringLiteral("[Add new signatures in \n new/existing file]")));
+    inputRow->addStretch(1);
     contentLayout()->addWidget(input);
 
     auto* splitter = new QSplitter;
