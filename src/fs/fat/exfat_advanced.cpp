@@ -16,6 +16,8 @@ constexpr std::size_t kCandidateRead = 2048;
 // A directory walked on this road is read whole, up to this much (131,072 entries): a damaged length must not
 // claim the memory of every directory above it in the walk.
 constexpr std::uint64_t kMaxWalkedDirectory = 4ULL * 1024 * 1024;
+// The first sector of the backup boot region (the main region is sectors 0 to 11).
+constexpr std::uint64_t kExfatBackupBootSector = 12;
 
 ExFatEntry syntheticRecord(const ExFatEntry& model, const char* name, std::int32_t index) {
     ExFatEntry e = model;
@@ -44,7 +46,8 @@ std::vector<std::uint64_t> ExFatEngine::findHeapStarts(std::int64_t limit) {
 
 FatFindings ExFatEngine::findStructures(std::int64_t limit) {
     FatFindings found;
-    found.bootValid = checkBootSector();
+    // The backup boot region starts at sector 12: where the main boot sector is gone, it gives the geometry.
+    found.bootValid = checkBootSector() || checkBootSector(kExfatBackupBootSector);
     if (found.bootValid) found.bootClusterValue = ExfatBootSector::read(boot_).sectorsPerClusterShift;
     if (limit < 1) limit = 3;
     found.fats = findFatTables(limit);

@@ -27,8 +27,8 @@ std::optional<CalendarTime> stampTime(std::uint32_t stamp, std::uint8_t tenMs = 
 
 }  // namespace
 
-bool ExFatEngine::checkBootSector() {
-    if (!readBootSector()) {
+bool ExFatEngine::checkBootSector(std::uint64_t sector) {
+    if (!readBootSector(sector)) {
         reporting.inform("cant read file");
         return false;
     }

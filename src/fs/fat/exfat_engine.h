@@ -44,7 +44,7 @@ public:
     std::string notInFormatText() const override { return "Selected Drive is not in exFat Format"; }
 
     // Needs "EXFAT" at offset 3 and sector and cluster sizes an exFAT volume can have.
-    bool checkBootSector();
+    bool checkBootSector(std::uint64_t sector = 0);
     // Reads the whole root directory along its chain. False when there is no root cluster to read.
     bool loadRootDirectory();
     std::size_t parseRootDirectory();

@@ -17,6 +17,11 @@ inline constexpr const char* kOrphanEntry = "ORPHAN ENTRY";
 constexpr int kMaxDepth = 64;
 // Bytes read around a candidate: its sector and the three after it, room for a long name's run.
 constexpr std::size_t kCandidateRead = 2048;
+// Where mkfs.fat and the other formatting tools put the FAT32 backup boot sector (the field that says so is in the
+// boot sector itself).
+constexpr std::uint64_t kFat32BackupBootSector = 6;
+// Volumes with fewer clusters than this are FAT12.
+constexpr std::uint64_t kFat12MaxClusters = 4085;
 
 FatEntry syntheticRecord(const char* name, std::uint8_t attributes, std::int32_t index) {
     FatEntry e;
@@ -36,7 +41,9 @@ std::vector<std::uint64_t> FatEngine::findFatTables(std::int64_t limit) {
 
 FatFindings FatEngine::findStructures(std::int64_t limit) {
     FatFindings found;
-    found.bootValid = checkBootSector();
+    // A FAT32 volume keeps a copy of its boot sector at sector 6: where the first is gone, the copy gives the
+    // geometry, and its cluster size leads the offered ones.
+    found.bootValid = checkBootSector() || (kind() == FatKind::Fat32 && checkBootSector(kFat32BackupBootSector));
     bootGeometry_ = found.bootValid;
     if (found.bootValid) found.bootClusterValue = geometry_.sectorsPerCluster;
     found.fats = findFatTables(limit < 1 ? 3 : limit);
@@ -136,8 +143,11 @@ void FatEngine::settleAdvancedGeometry() {
         rootStart = rootMarker_ && !bootGeometry_ ? *rootMarker_ : g.clusterOffset(g.rootCluster ? g.rootCluster : 2);
         rootEnd = rootStart + cs;
     }
-    const std::uint64_t maxClusters = g.fatBits == 32 ? 0x0FFFFFF7ULL : g.fatBits == 16 ? 0xFFF7ULL : 0xFF7ULL;
     const std::uint64_t dataClusters = size > g.dataStart && cs ? (size - g.dataStart) / cs : 0;
+    // Without a boot sector the cluster count decides the entry width, as it does for a formatting tool: a
+    // FAT12 table read as FAT16 would end every directory after its first cluster.
+    if (!bootGeometry_ && g.fatBits == 16 && dataClusters < kFat12MaxClusters) g.fatBits = 12;
+    const std::uint64_t maxClusters = g.fatBits == 32 ? 0x0FFFFFF7ULL : g.fatBits == 16 ? 0xFFF7ULL : 0xFF7ULL;
     g.clusterLimit = static_cast<std::uint32_t>(std::min(dataClusters + 2, maxClusters));
     const std::uint64_t fatBytes = (static_cast<std::uint64_t>(g.clusterLimit) * g.fatBits + 7) / 8;
     g.fatBytes = size > g.fatStart ? std::min(fatBytes, size - g.fatStart) : 0;

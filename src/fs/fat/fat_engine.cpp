@@ -11,8 +11,8 @@ bool isFatDirectoryAttribute(std::uint8_t attributes) {
     return attributes != kLongNameAttribute && (attributes & 0x10) != 0 && (attributes & 0x08) == 0;
 }
 
-bool FatEngine::checkBootSector() {
-    readBootSector();
+bool FatEngine::checkBootSector(std::uint64_t sector) {
+    readBootSector(sector);
     const FatBootSector b = FatBootSector::read(boot_);
     if (!(b.oemMsdos || b.oemBsd || b.plausibleBpb) || !isOwnKind(b) || !b.usableGeometry()) return false;
     useGeometry(b.geometry(volumeSize, fat12Hint()), false);

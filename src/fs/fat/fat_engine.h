@@ -40,7 +40,7 @@ public:
 
     // Accepts the volume's first sector when it names its maker ("MSDOS", on FAT32 also "BSD") or carries a BIOS
     // parameter block a formatting tool could have written, and it is of this engine's kind.
-    bool checkBootSector();
+    bool checkBootSector(std::uint64_t sector = 0);
     // The FAT entry of a cluster; the end mark when the drive was formatted (its chains are gone).
     std::uint32_t nextCluster(std::uint32_t cluster) const;
     // Walks the root directory, loaded before, and every directory below it. Returns the record count.

@@ -109,9 +109,9 @@ void FatFamilyEngine::scanClusters(std::uint64_t clusterSize, const std::functio
     if (unstored.skippedBytes()) reporting.setStatus(unstoredSkipText(unstored.skippedBytes()));
 }
 
-bool FatFamilyEngine::readBootSector() {
+bool FatFamilyEngine::readBootSector(std::uint64_t sector) {
     boot_.assign(512, 0);
-    return reader_.read(0, boot_.data(), boot_.size());
+    return reader_.read(sector * 512, boot_.data(), boot_.size());
 }
 
 bool FatFamilyEngine::readClusters(std::uint32_t first, std::uint64_t count, std::uint8_t* buffer) const {

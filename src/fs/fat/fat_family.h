@@ -176,8 +176,8 @@ protected:
     // piece read, so that what runs on past the cluster can be looked at. Ends at the volume's end, where the disk
     // cannot be read any more, or when the stop flag is set. Progress 0..1000.
     void scanClusters(std::uint64_t clusterSize, const std::function<void(Bytes, std::uint64_t)>& visit);
-    // Reads the first 512 bytes of the volume into the boot sector buffer.
-    bool readBootSector();
+    // Reads the volume's 512-byte sector `sector` (the boot sector, or a backup of it) into the boot sector buffer.
+    bool readBootSector(std::uint64_t sector = 0);
     // Reads a run of clusters; false (and zeros) for the part outside the volume or unreadable.
     bool readClusters(std::uint32_t first, std::uint64_t count, std::uint8_t* buffer) const;
     // Reads the clusters of a directory in chain order, at most `maxBytes`, claiming each in readDirClusters; a
