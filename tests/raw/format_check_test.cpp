@@ -69,7 +69,50 @@ Buffer segment(std::uint8_t marker, const Buffer& payload) {
     return b;
 }
 
-Buffer jpeg(bool thumbnail) {
+// Huffman tables for the synthetic scans: DC code "0" for size 11, AC code "0" for the end of block, so that each
+// block is 13 bits: 0, eleven bits of DC difference, 0.
+Buffer jpegTables() {
+    Buffer dht{0x00, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 11};
+    put(dht, Buffer{0x10, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x00});
+    return segment(0xC4, dht);
+}
+
+// The entropy-coded data of `blocks` such blocks, their DC bits from `seed`, stuffed, with a restart marker after
+// every `interval` blocks (0: none), the last byte filled with one-bits.
+Buffer jpegScanData(std::size_t blocks, std::uint8_t seed, std::size_t interval = 0) {
+    Buffer out;
+    const Buffer values = filler(blocks, seed);
+    std::uint32_t acc = 0;
+    int count = 0;
+    const auto flush = [&](bool pad) {
+        if (pad && count % 8) {
+            const int fill = 8 - count % 8;
+            acc = acc << fill | ((1U << fill) - 1);
+            count += fill;
+        }
+        while (count >= 8) {
+            const auto byte = static_cast<std::uint8_t>(acc >> (count - 8));
+            out.push_back(byte);
+            if (byte == 0xFF) out.push_back(0x00);
+            count -= 8;
+        }
+    };
+    for (std::size_t b = 0; b < blocks; ++b) {
+        if (interval && b && b % interval == 0) {
+            flush(true);
+            put(out, Buffer{0xFF, static_cast<std::uint8_t>(0xD0 + (b / interval - 1) % 8)});
+        }
+        acc = acc << 13 | (std::uint32_t{values[b]} << 3 | (b & 7)) << 1;
+        count += 13;
+        flush(false);
+    }
+    flush(true);
+    return out;
+}
+
+// A grey 256 x 160 picture (640 blocks) in one sequential scan, restarted every 320 blocks.
+constexpr std::size_t kJpegBlocks = 640;
+Buffer jpegHead(bool thumbnail, std::size_t interval = 320) {
     Buffer b{0xFF, 0xD8};
     Buffer exif;
     put(exif, std::string_view("Exif\0\0", 6));
@@ -79,12 +122,16 @@ Buffer jpeg(bool thumbnail) {
     }
     put(b, segment(0xE1, exif));
     put(b, segment(0xDB, filler(65)));
-    put(b, segment(0xC0, Buffer{8, 0, 16, 0, 16, 1, 1, 0x11, 0}));
-    put(b, segment(0xC4, filler(20)));
+    put(b, segment(0xC0, Buffer{8, 0, 160, 1, 0, 1, 1, 0x11, 0}));
+    put(b, jpegTables());
+    if (interval) put(b, segment(0xDD, Buffer{static_cast<std::uint8_t>(interval >> 8), static_cast<std::uint8_t>(interval)}));
     put(b, segment(0xDA, Buffer{1, 1, 0, 0, 63, 0}));
-    put(b, entropy(500));
-    put(b, Buffer{0xFF, 0x00, 0x12, 0xFF, 0xD0, 0x34});  // stuffed byte, restart marker
-    put(b, entropy(300));
+    return b;
+}
+
+Buffer jpeg(bool thumbnail) {
+    Buffer b = jpegHead(thumbnail);
+    put(b, jpegScanData(kJpegBlocks, 3, 320));
     put(b, Buffer{0xFF, 0xD9});
     return b;
 }
@@ -92,14 +139,22 @@ Buffer jpeg(bool thumbnail) {
 TEST(FormatCheck, JpegEndsAtTheEoiAfterTheScanNotInsideTheThumbnail) {
     expectWholeAndCut(FormatCheck::Jpeg, jpeg(true), 200);
     expectWholeAndCut(FormatCheck::Jpeg, jpeg(false), 200);
+    // The synthetic data holds stuffed bytes and a restart marker, as a photo's does.
+    const Buffer data = jpegScanData(kJpegBlocks, 3, 320);
+    bool stuffed = false, restart = false;
+    for (std::size_t i = 0; i + 1 < data.size(); ++i) {
+        stuffed = stuffed || (data[i] == 0xFF && data[i + 1] == 0x00);
+        restart = restart || (data[i] == 0xFF && data[i + 1] == 0xD0);
+    }
+    EXPECT_TRUE(stuffed && restart);
     // A second scan after a table segment (progressive files) is walked too.
-    Buffer progressive = jpeg(false);
-    progressive.resize(progressive.size() - 2);
-    put(progressive, segment(0xC4, filler(10)));
-    put(progressive, segment(0xDA, Buffer{1, 1, 0, 0, 63, 0}));
-    put(progressive, entropy(100));
-    put(progressive, Buffer{0xFF, 0xD9});
-    expectWholeAndCut(FormatCheck::Jpeg, progressive, 200);
+    Buffer second = jpeg(false);
+    second.resize(second.size() - 2);
+    put(second, jpegTables());
+    put(second, segment(0xDA, Buffer{1, 1, 0, 0, 63, 0}));
+    put(second, jpegScanData(kJpegBlocks, 9, 320));
+    put(second, Buffer{0xFF, 0xD9});
+    expectWholeAndCut(FormatCheck::Jpeg, second, 200);
 }
 
 TEST(FormatCheck, JpegLookAlikesAndDamage) {
@@ -117,6 +172,50 @@ TEST(FormatCheck, JpegLookAlikesAndDamage) {
     overwritten[overwritten.size() - 100] = 0xFF;
     overwritten[overwritten.size() - 99] = 0xD8;
     EXPECT_EQ(check(FormatCheck::Jpeg, overwritten).verdict, CheckVerdict::Undecided);
+}
+
+// Scans whose markers are all in place but whose coded data is not the frame's: each is a damaged file.
+TEST(FormatCheck, JpegWhoseScanDoesNotDecodeIsDamaged) {
+    const auto withScan = [](const Buffer& data, std::size_t interval = 320) {
+        Buffer b = jpegHead(false, interval);
+        put(b, data);
+        put(b, Buffer{0xFF, 0xD9});
+        put(b, filler(100, 5));
+        return b;
+    };
+    const auto verdict = [](const Buffer& b) { return check(FormatCheck::Jpeg, b).verdict; };
+    EXPECT_EQ(verdict(withScan(jpegScanData(kJpegBlocks, 3, 320))), CheckVerdict::Confirmed);
+    EXPECT_EQ(verdict(withScan(jpegScanData(kJpegBlocks, 3, 0), 0)), CheckVerdict::Confirmed);
+    // Pieces of two pictures: the first half of one scan, then the second half of another from a little
+    // further on, so that its 13-bit blocks do not continue where the first piece's left off.
+    const Buffer one = jpegScanData(kJpegBlocks, 3, 0), two = jpegScanData(kJpegBlocks, 9, 0);
+    Buffer spliced(one.begin(), one.begin() + 501);
+    spliced.insert(spliced.end(), two.begin() + 505, two.end());
+    EXPECT_EQ(verdict(withScan(spliced, 0)), CheckVerdict::Undecided);
+    // Blocks missing at the end, and blocks more than the frame has.
+    EXPECT_EQ(verdict(withScan(jpegScanData(kJpegBlocks - 8, 3, 320))), CheckVerdict::Undecided);
+    EXPECT_EQ(verdict(withScan(jpegScanData(kJpegBlocks + 8, 3, 320))), CheckVerdict::Undecided);
+    // A restart marker one interval late (the first interval holds too many blocks) or with the wrong number.
+    EXPECT_EQ(verdict(withScan(jpegScanData(kJpegBlocks, 3, 400))), CheckVerdict::Undecided);
+    Buffer renumbered = jpegScanData(kJpegBlocks, 3, 320);
+    for (std::size_t i = 0; i + 1 < renumbered.size(); ++i)
+        if (renumbered[i] == 0xFF && renumbered[i + 1] == 0xD0) renumbered[i + 1] = 0xD3;
+    EXPECT_EQ(verdict(withScan(renumbered)), CheckVerdict::Undecided);
+    // A code no table defines (a one-bit where the DC code must be).
+    Buffer badCode = jpegScanData(kJpegBlocks, 3, 320);
+    badCode[40] = badCode[41] = 0xFE;
+    EXPECT_EQ(verdict(withScan(badCode)), CheckVerdict::Undecided);
+    // A Huffman table with more codes than its lengths can hold, and a scan naming a table never defined.
+    Buffer overfull = jpeg(false);
+    const std::size_t dht = 81 + 13 + 5;  // the DC table's count of 1-bit codes, after the frame header
+    ASSERT_EQ(overfull[dht - 4], 0xC4);
+    overfull[dht] = 3;
+    EXPECT_NE(verdict(overfull), CheckVerdict::Confirmed);
+    Buffer noTable = jpeg(false);
+    const std::size_t sos = noTable.size() - jpegScanData(kJpegBlocks, 3, 320).size() - 2 - 10;
+    ASSERT_EQ(noTable[sos + 1], 0xDA);
+    noTable[sos + 6] = 0x22;  // DC and AC tables 2
+    EXPECT_EQ(verdict(noTable), CheckVerdict::Undecided);
 }
 
 Buffer chunk(std::string_view type, const Buffer& data) {

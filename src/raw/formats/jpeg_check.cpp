@@ -1,9 +1,12 @@
 // JPEG: the marker segments up to the first scan, then the entropy-coded data, in which only stuffed bytes
 // (FF 00) and restart markers may follow an FF; any other marker ends the scan and is read as a segment. The file
 // ends at the EOI after a scan: an EOI inside an Exif thumbnail lies within its APP1 segment and is skipped whole.
+// Huffman-coded scans are decoded as far as their codes (see jpeg_scan.h): one that does not decode to the end
+// is a damaged file, such as one whose clusters came from two pictures.
 #include <cstring>
 
 #include "raw/formats/format_checks.h"
+#include "raw/formats/jpeg_scan.h"
 
 namespace halvard::formats {
 
@@ -57,6 +60,7 @@ CheckOutcome checkJpeg(CandidateBytes& bytes) {
     std::uint64_t at = 2;
     bool frame = false;
     bool scanned = false;
+    JpegScanWalker walker;
     for (int segments = 0;; ++segments) {
         const Bytes marker = exactly(bytes, at, 4);
         if (marker.empty()) {
@@ -78,12 +82,22 @@ CheckOutcome checkJpeg(CandidateBytes& bytes) {
         if (isStandalone(type) || type == 0x00) return broken;
         const std::uint16_t length = be16(marker, 2);
         if (length < 2) return broken;
+        const std::uint64_t payloadAt = at + 4;
         at += 2 + std::uint64_t{length};
-        if (isFrameHeader(type)) frame = true;
+        // The segments the scan walk needs; a malformed one is a damaged file.
+        const bool needed = type == 0xC4 || type == 0xDD || type == 0xDA || isFrameHeader(type);
+        const Bytes payload = needed ? exactly(bytes, payloadAt, length - 2U) : Bytes{};
+        if (needed && payload.size() != length - 2U) return CheckOutcome::undecided();
+        if (type == 0xC4 && !walker.takeHuffmanTables(payload)) return broken;
+        if (type == 0xDD && !walker.takeRestartInterval(payload)) return broken;
+        if (isFrameHeader(type)) {
+            if (!walker.takeFrame(type, payload)) return broken;
+            frame = true;
+        }
         if (type == 0xDA) {
             if (!frame) return broken;
             scanned = true;
-            const auto end = endOfScan(bytes, at);
+            const auto end = walker.walkable() ? walker.walkScan(payload, bytes, at) : endOfScan(bytes, at);
             if (!end) return CheckOutcome::undecided();
             at = *end;
         }
