@@ -6,7 +6,10 @@
 #     with exit status 0;
 #   - volume 1 (its group descriptors zeroed, the copy in group 1 intact): every name fls listed before the damage
 #     is listed, and a note says the copy was read;
-#   - volume 2 (the descriptors and their copy zeroed): refused as damaged, exit status 2, never an empty listing.
+#   - volume 2 (the descriptors and their copy zeroed): refused as damaged, exit status 2, never an empty listing;
+#   - volume 3 (written by the kernel driver, a file removed with rm and nothing left of its map): `save` of its
+#     folder exits 0, the removed file counted as not recoverable, the other saved; a save that cannot write
+#     (an output folder that is a file's) still exits 2.
 #
 #   ext_special_matches_fls.sh BUILD_DIR FIXTURE_DIR
 set -euo pipefail
@@ -104,6 +107,26 @@ if [[ $status == 2 && ! -s $TMP/ls2.txt ]] && grep -q "damaged" "$TMP/ls2.err"; 
     pass "volume 2: group descriptors and their copy zeroed: refused as damaged, exit status 2"
 else
     fail "volume 2: exit status $status, $(wc -l <"$TMP/ls2.txt") lines, $(head -1 "$TMP/ls2.err")"
+fi
+
+# Volume 3: a kernel-removed file nothing describes any more.
+out=$TMP/saved3
+status=0
+"$HALVARD" save "$disk" --volume 3 --path /docs --out "$out" >"$TMP/save3.txt" 2>"$TMP/save3.err" || status=$?
+if [[ $status == 0 ]] && grep -q "^2 files written .*, 1 not recoverable, 0 failed$" "$TMP/save3.txt" &&
+    grep -q "not saved: .*/gone.bin: not recoverable" "$TMP/save3.err" && [[ $(cat "$out/kept.txt") == "this file stays" ]] &&
+    [[ ! -e $out/gone.bin ]]; then
+    pass "volume 3: save of a folder with a lost removed file exits 0 and counts it as not recoverable"
+else
+    fail "volume 3: save exit status $status: $(cat "$TMP/save3.txt") $(head -2 "$TMP/save3.err")"
+fi
+touch "$TMP/file_in_the_way"
+status=0
+"$HALVARD" save "$disk" --volume 3 --path /docs/kept.txt --out "$TMP/file_in_the_way/x" >/dev/null 2>&1 || status=$?
+if [[ $status == 2 ]]; then
+    pass "volume 3: a save that cannot write still exits 2"
+else
+    fail "volume 3: a save into an impossible folder exited $status"
 fi
 
 check_end
