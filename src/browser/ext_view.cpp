@@ -7,6 +7,20 @@
 
 namespace halvard {
 
+namespace {
+
+SpecialKind specialKind(const ExtEntry& e) {
+    switch (e.mode & 0xF000) {
+    case 0x2000: return SpecialKind::characterDevice;
+    case 0x6000: return SpecialKind::blockDevice;
+    case 0x1000: return SpecialKind::fifo;
+    case 0xC000: return SpecialKind::socket;
+    default: return SpecialKind::none;
+    }
+}
+
+}  // namespace
+
 bool ExtView::parse(const ParseContext& context, ParseMode mode) {
     if (mode != ParseMode::Standard) return false;
     try {
@@ -80,7 +94,19 @@ EntryDetails ExtView::details(EntryId entry) const {
         d.recoverable = kTexts[static_cast<int>(engine_.recoverable(static_cast<std::uint32_t>(entry)))];
     }
     if (e->isSymlink()) d.target = engine_.linkTarget(static_cast<std::uint32_t>(entry));
+    d.special = specialKind(*e);
     return d;
+}
+
+bool ExtView::skipWhenSaving(EntryId entry) const {
+    const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
+    return e && e->isSpecial();
+}
+
+std::string ExtView::skipNote(EntryId entry) const {
+    const ExtEntry* e = engine_.entry(static_cast<std::int64_t>(entry));
+    if (!e || !e->isSpecial()) return {};
+    return std::string(specialKindText(specialKind(*e))) + ", which has no content to save";
 }
 
 std::unique_ptr<FileContent> ExtView::openContent(EntryId entry) {

@@ -26,6 +26,10 @@ public:
     EntryDetails details(EntryId entry) const override;
 
     std::unique_ptr<FileContent> openContent(EntryId entry) override;
+    // Device nodes, FIFOs and sockets hold no content on the volume.
+    bool skipWhenSaving(EntryId entry) const override;
+    std::string skipNote(EntryId entry) const override;
+    std::string damageNote() const override { return engine_.damage(); }
     // The inode number: every name of one file shows the same id.
     std::string entryIdText(EntryId entry) const override;
 

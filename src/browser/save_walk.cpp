@@ -53,16 +53,22 @@ public:
 
     void saveFile(EntryId file, const std::string& folder) {
         ++filesDone_;
+        const std::string name = view_.name(file);
         if (view_.skipWhenSaving(file)) {
             ++summary.skipped;
+            if (std::string note = view_.skipNote(file); !note.empty())
+                summary.skipNotes.push_back(hostPathFor(folder, name) + ": " + note);
             return;
         }
-        const std::string name = view_.name(file);
         const std::string path = uniqueHostPath(hostPathFor(folder, name));
         reporting_.reporting.setStatus("saving File  " + path);
         if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("File size: " + view_.savingSizeText(file));
         const FileSaveResult result = view_.saveFile(file, path);
         if (reporting_.fileSizeLine) reporting_.fileSizeLine->setStatus("");
+        if (!result.written && result.unrecoverable) {
+            summary.unrecoverable.push_back(path + ": " + result.error);
+            return;
+        }
         if (!result.written) {
             summary.failures.push_back(path + ": " + (result.error.empty() ? "not written" : result.error));
             summary.diskFull = summary.diskFull || result.diskFull;

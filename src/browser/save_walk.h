@@ -16,9 +16,13 @@ struct SaveSummary {
     std::uint64_t folders = 0;      // sub-folders created (or already there)
     std::uint64_t bytes = 0;        // content bytes written
     std::uint64_t damaged = 0;      // files written with unreadable parts as zeros
-    std::uint64_t skipped = 0;      // files the engine passes over ("$BadClus")
+    std::uint64_t skipped = 0;      // files the engine passes over ("$BadClus", device nodes)
+    std::vector<std::string> skipNotes;  // "host path: why", for skipped entries the engine says why of
     std::uint64_t uninitialized = 0;  // files written up to their initialized size, zeros after it
     std::vector<std::string> failures;  // "host path: reason", one per file or folder that could not be written
+    // "host path: reason", one per removed file known to be lost (its blocks or inode gone): nothing this save
+    // could have written, so not a failure.
+    std::vector<std::string> unrecoverable;
     // "name from the image -> host path", one per file or folder written under another name than its own: a
     // name the host cannot take as it is (slashes, control characters, "..", over-long), or one already taken.
     std::vector<std::string> renamed;

@@ -26,6 +26,14 @@ using EntryId = std::uint64_t;
 // The volume's top item ("ROOT"): a folder whose children are the view's top level. Engines never use this id.
 inline constexpr EntryId kVolumeRoot = ~0ULL;
 
+// Entries that are neither file, folder nor link: nodes whose content is not on the volume (ext).
+enum class SpecialKind { none, characterDevice, blockDevice, fifo, socket };
+
+// The kind's name in JSON ("character_device", "block_device", "fifo", "socket"); empty for none.
+const char* specialKindName(SpecialKind kind);
+// The kind as a sentence part for people ("a character device", ...).
+const char* specialKindText(SpecialKind kind);
+
 // What a list row shows of an entry, and what the command line prints.
 struct EntryDetails {
     std::string name;
@@ -38,6 +46,7 @@ struct EntryDetails {
     bool accessedDateOnly = false;  // the engine keeps no time of day for the last access (FAT): show the date
     std::string recoverable;  // removed files of engines that can tell: "yes", "partly" or "no"; else empty
     std::string target;  // where a link, junction or mount point leads (shown, never followed); empty: none
+    SpecialKind special = SpecialKind::none;  // a device node, FIFO or socket: no content to save
 };
 
 // The access column of a list row: the time text, or the date text alone when the engine keeps no time of day.
@@ -103,6 +112,8 @@ public:
 
     // Entries the save walk passes over (NTFS: "$BadClus"), and folders it does not descend into (NTFS: ".").
     virtual bool skipWhenSaving(EntryId) const { return false; }
+    // Why a skipped entry is passed over, for a note in the save's report; empty: no note.
+    virtual std::string skipNote(EntryId) const { return {}; }
     virtual bool descendWhenSaving(EntryId) const { return true; }
 
     // The engine's own id of an entry, for the command line's JSON (NTFS: the MFT record number).
@@ -112,6 +123,9 @@ public:
     virtual std::string saveDoneText() const { return "Saving process done"; }
 
     virtual ParseTexts parseTexts() const { return {}; }
+    // What the last parse found damaged: why it refused the volume, or how it went on (a copy read in place of a
+    // damaged table). Empty when nothing.
+    virtual std::string damageNote() const { return {}; }
 
     // The file-size line while a folder is saved: the size in whole KiB followed by " kb" (NTFS: its size text).
     virtual std::string savingSizeText(EntryId entry) const { return std::to_string(details(entry).size / 1024) + " kb"; }

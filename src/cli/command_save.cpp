@@ -78,8 +78,12 @@ int runSave(const SaveOptions& options, const Streams& s) {
     if (summary.uninitialized)
         s.out << ", " << summary.uninitialized << " written up to their initialized size (zeros after it)";
     if (summary.skipped) s.out << ", " << summary.skipped << " skipped";
+    if (!summary.unrecoverable.empty()) s.out << ", " << summary.unrecoverable.size() << " not recoverable";
     s.out << ", " << summary.failures.size() << " failed\n";
     for (const std::string& renamed : summary.renamed) s.out << "saved under another name: " << renamed << "\n";
+    // Notes, not failures: what the volume no longer holds, or what has no content, leaves the status alone.
+    for (const std::string& note : summary.skipNotes) printError(s, "skipped: " + note);
+    for (const std::string& lost : summary.unrecoverable) printError(s, "not saved: " + lost);
     for (const std::string& failure : summary.failures) printError(s, "not saved: " + failure);
     if (summary.stopped || interrupt.interrupted()) printError(s, "stopped: the files counted above were saved, the rest not");
     if (summary.diskFull) printError(s, std::string(kInsufficientSpaceText) + " (" + options.out + "); the save stopped there");

@@ -33,6 +33,18 @@ void appendJsonTime(std::string& out, const char* key, const std::optional<Calen
     }
 }
 
+// The type letter of a device node, FIFO or socket, as ls and fls write it; `other` for the rest.
+char specialLetter(SpecialKind kind, char other) {
+    switch (kind) {
+    case SpecialKind::characterDevice: return 'c';
+    case SpecialKind::blockDevice: return 'b';
+    case SpecialKind::fifo: return 'p';
+    case SpecialKind::socket: return 's';
+    case SpecialKind::none: break;
+    }
+    return other;
+}
+
 std::string timeColumn(const std::optional<CalendarTime>& t) { return t ? timeText(*t) : std::string(); }
 
 }  // namespace
@@ -56,16 +68,18 @@ std::string entryJsonText(const VolumeView& view, const std::string& path, Entry
     appendJsonField(j, "id", view.entryIdText(entry));
     if (!d.recoverable.empty()) appendJsonField(j, "recoverable", d.recoverable);
     if (!d.target.empty()) appendJsonField(j, "target", d.target);
+    if (d.special != SpecialKind::none) appendJsonField(j, "kind", specialKindName(d.special));
     j += "\n}";
     return j;
 }
 
 void printEntryLine(std::ostream& out, const VolumeView& view, const std::string& path, EntryId entry) {
-    // "Fd SIZE  TIME  ATTRIBUTES  PATH": the size right-aligned in 12 columns, the time in 20, the attributes in 8.
+    // "Fd SIZE  TIME  ATTRIBUTES  PATH" (F: "d", "-", or "c", "b", "p", "s" for device nodes, FIFOs and sockets):
+    // the size right-aligned in 12 columns, the time in 20, the attributes in 8.
     const EntryDetails d = view.details(entry);
     std::string line;
     line.reserve(64 + path.size());
-    line += d.folder ? 'd' : '-';
+    line += d.folder ? 'd' : specialLetter(d.special, '-');
     line += d.deleted ? 'X' : ' ';
     line += ' ';
     const std::string& size = d.folder ? std::string() : d.sizeText;
@@ -95,8 +109,10 @@ std::string bodyfileLine(const VolumeView& view, const std::string& path, EntryI
         else
             line += c;
     }
-    const char kind = d.folder ? 'd' : !d.target.empty() ? 'l' : 'r';  // a junction stays a folder
-    line += '|' + view.entryIdText(entry) + '|' + kind + '/' + kind + "rwxrwxrwx|0|0|" + std::to_string(d.size);
+    const char kind = d.folder ? 'd' : !d.target.empty() ? 'l' : specialLetter(d.special, 'r');  // a junction stays a folder
+    // fls names a socket's inode type "h" (its "s" is a shadow inode).
+    const char metaKind = d.special == SpecialKind::socket ? 'h' : kind;
+    line += '|' + view.entryIdText(entry) + '|' + kind + '/' + metaKind + "rwxrwxrwx|0|0|" + std::to_string(d.size);
     line += '|' + seconds(d.accessed) + '|' + seconds(d.modified) + "|0|" + seconds(d.created) + '\n';
     return line;
 }

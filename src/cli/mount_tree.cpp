@@ -89,6 +89,10 @@ struct stat MountTree::attributes(EntryId entry) const {
     if (d.folder) {
         st.st_mode = S_IFDIR | 0555;
         st.st_nlink = 2;
+    } else if (d.special != SpecialKind::none) {
+        // What the node is, with no device number: nothing on the host is reached through it.
+        static constexpr mode_t kTypes[] = {0, S_IFCHR, S_IFBLK, S_IFIFO, S_IFSOCK};
+        st.st_mode = kTypes[static_cast<int>(d.special)] | 0444;
     } else if (!d.target.empty()) {
         st.st_mode = S_IFLNK | 0444;
         st.st_size = static_cast<off_t>(d.target.size());
@@ -103,6 +107,7 @@ struct stat MountTree::attributes(EntryId entry) const {
 
 int MountTree::open(EntryId entry) {
     if (entry == kVolumeRoot || isFolder(entry)) return EISDIR;
+    if (view_.details(entry).special != SpecialKind::none) return ENXIO;
     if (auto known = open_.find(entry); known != open_.end()) {
         ++known->second.users;
         return 0;

@@ -121,10 +121,14 @@ std::optional<ParsedVolume> openParsedVolume(const VolumeOptions& options, const
             printError(streams, "stopped while reading volume " + options.volume);
             return std::nullopt;
         }
-        printError(streams, "volume " + options.volume + " is not a readable " + parsed->volume.fileSystem + " volume");
+        const std::string why = parsed->view->damageNote();
+        printError(streams, "volume " + options.volume + " is not a readable " + parsed->volume.fileSystem + " volume" +
+                                (why.empty() ? "" : ": " + why));
         return std::nullopt;
     }
     terminal.finish();
+    if (const std::string note = parsed->view->damageNote(); !note.empty())
+        printError(streams, "volume " + options.volume + ": " + note);
     status = kExitOk;
     return parsed;
 }

@@ -55,6 +55,12 @@ std::unique_ptr<FileContent> refusedContent(std::string why) {
     return memoryContent({}, std::move(facts));
 }
 
+std::unique_ptr<FileContent> unrecoverableContent(std::string why) {
+    auto content = refusedContent(std::move(why));
+    content->facts.unrecoverable = true;
+    return content;
+}
+
 // ---- layout -------------------------------------------------------------------------------------------------
 
 void ContentLayout::add(Kind kind, std::uint64_t length, std::uint64_t volumeOffset) {
@@ -142,6 +148,7 @@ SaveOutcome saveContent(FileContent& content, const std::string& hostPath) {
     SaveOutcome result;
     if (!facts.refused.empty()) {
         result.error = facts.refused;
+        result.unrecoverable = facts.unrecoverable;
         return result;
     }
     if (!facts.symlinkTarget.empty()) return saveSymlink(facts.symlinkTarget, hostPath, facts);

@@ -28,6 +28,7 @@ struct ContentTime {
 // What the save needs beside the bytes.
 struct ContentFacts {
     std::string refused;              // why the file cannot be had at all (the content is then empty)
+    bool unrecoverable = false;       // refused because the file is known to be lost, not for a fault of this read
     bool damaged = false;             // damage known from the layout alone (a cut or made-up part)
     bool uninitializedZeros = false;  // zeros after the initialized size stand for what was never written
     std::optional<ContentTime> accessed, modified;
@@ -46,6 +47,8 @@ public:
 
 // A content that could not be opened, with the reason.
 std::unique_ptr<FileContent> refusedContent(std::string why);
+// A removed file known to be lost (its blocks or its inode went to other files), with the reason.
+std::unique_ptr<FileContent> unrecoverableContent(std::string why);
 
 // Reads bytes of the volume (offsets from its start); false, and zeros where unread, when any part failed.
 using VolumeRead = std::function<bool(std::uint64_t offset, void* buffer, std::size_t length)>;
@@ -101,6 +104,7 @@ struct SaveOutcome {
     std::uint64_t bytes = 0;
     std::string error;
     bool diskFull = false;
+    bool unrecoverable = false;  // not written because the file is known to be lost (`error` says why)
     bool uninitializedZeros = false;  // written up to its initialized size, zeros after it
 };
 

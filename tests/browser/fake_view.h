@@ -19,12 +19,14 @@ public:
         std::optional<CalendarTime> modified;
         bool damaged = false;  // saved with unreadable parts written as zeros
         std::string target;    // a link's target
+        SpecialKind special = SpecialKind::none;  // a device node, FIFO or socket: skipped by the save
+        std::string lost;      // a removed file known to be lost: why
     };
 
     EntryId add(EntryId parent, const std::string& name, bool folder, const std::string& content = {},
                 bool deleted = false) {
         const EntryId id = entries.size();
-        entries.push_back({name, folder, deleted, content, {}, {}, false, {}});
+        entries.push_back({name, folder, deleted, content, {}, {}, false, {}, SpecialKind::none, {}});
         (parent == kVolumeRoot ? top : entries[parent].children).push_back(id);
         return id;
     }
@@ -45,10 +47,12 @@ public:
         d.sizeText = std::to_string(d.size) + " Bytes";
         d.modified = entries.at(e).modified;
         d.target = entries.at(e).target;
+        d.special = entries.at(e).special;
         return d;
     }
     std::unique_ptr<FileContent> openContent(EntryId e) override {
         const std::string& content = entries.at(e).content;
+        if (!entries.at(e).lost.empty()) return unrecoverableContent(entries.at(e).lost);
         ContentFacts facts;
         facts.damaged = entries.at(e).damaged;
         return memoryContent({content.begin(), content.end()}, std::move(facts));
@@ -58,7 +62,12 @@ public:
         if (result.written) savedPaths.push_back(hostPath);
         return result;
     }
-    bool skipWhenSaving(EntryId e) const override { return entries.at(e).name == "$BadClus"; }
+    bool skipWhenSaving(EntryId e) const override {
+        return entries.at(e).name == "$BadClus" || entries.at(e).special != SpecialKind::none;
+    }
+    std::string skipNote(EntryId e) const override {
+        return entries.at(e).special != SpecialKind::none ? specialKindText(entries.at(e).special) : "";
+    }
     bool descendWhenSaving(EntryId e) const override { return entries.at(e).name != "."; }
     void renameEntry(EntryId e, const std::string& name) override { entries.at(e).name = name; }
 

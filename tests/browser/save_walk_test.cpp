@@ -193,6 +193,29 @@ TEST(SaveWalk, AFullDiskStopsTheWalkAndSaysSo) {
     EXPECT_FALSE(summary.failures.empty());
 }
 
+// What the volume no longer holds, and what has no content, are counted apart from the failures: a script reads
+// the failures as what this save could have written and did not.
+TEST(SaveWalk, LostFilesAndDeviceNodesAreCountedNotFailed) {
+    testing::TempDir out;
+    FakeView view;
+    const EntryId root = view.add(kVolumeRoot, "r", true);
+    view.add(root, "kept.txt", false, "kept");
+    const EntryId lost = view.add(root, "lost.txt", false, {}, true);
+    view.entries[lost].lost = "not recoverable: its blocks are not known";
+    const EntryId fifo = view.add(root, "pipe", false);
+    view.entries[fifo].special = SpecialKind::fifo;
+    const SaveSummary summary = saveFolder(view, root, out.path());
+    EXPECT_EQ(summary.files, 1u);
+    EXPECT_TRUE(summary.failures.empty());
+    ASSERT_EQ(summary.unrecoverable.size(), 1u);
+    EXPECT_EQ(summary.unrecoverable[0], out.file("lost.txt") + ": not recoverable: its blocks are not known");
+    EXPECT_FALSE(fs::exists(out.file("lost.txt")));
+    EXPECT_EQ(summary.skipped, 1u);
+    ASSERT_EQ(summary.skipNotes.size(), 1u);
+    EXPECT_EQ(summary.skipNotes[0], out.file("pipe") + ": a FIFO");
+    EXPECT_FALSE(fs::exists(out.file("pipe")));
+}
+
 TEST(EntryWalk, PathsPreferLiveEntriesAndWalkDepthFirst) {
     FakeView view;
     const EntryId docs = view.add(kVolumeRoot, "Docs", true);

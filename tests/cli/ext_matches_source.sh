@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Checks the ext2/3/4 engine on the volumes that tests/fixtures/make_ext_fixtures.sh builds:
 #   - `halvard ls --recursive --json` lists exactly the folders, files and links of each volume's
-#     source folder (after the removals), with their sizes and modification times; no device node
-#     or FIFO appears;
+#     source folder (after the removals), with their sizes and modification times, and its device
+#     nodes and FIFO with their kind;
 #   - its live regular files are those of The Sleuth Kit's `fls -r -p`;
 #   - `halvard save` writes every file with the source's content (sparse ones with their holes,
 #     links as links to their target) and modification time.
@@ -32,8 +32,12 @@ if kind == "listing":
     # lost+found is the volume's, not the source's; removed entries are checked elsewhere.
     want = {(r[2], r[1] == "d", int(r[3]) if r[1] != "d" else None, int(r[5])) for r in rows if r[1] in "fld"}
     got = set()
+    nodes = {e["path"]: e["kind"] for e in ours if "kind" in e and not e["deleted"]}
+    want_nodes = {"/dev/null_char": "character_device", "/dev/loop_block": "block_device", "/dev/pipe": "fifo"}
+    if nodes != want_nodes:
+        problems.append("device nodes: %r" % nodes)
     for e in ours:
-        if e["path"] == "/lost+found" or e["deleted"]:
+        if e["path"] == "/lost+found" or e["deleted"] or "kind" in e:
             continue
         mtime = int(__import__("calendar").timegm(__import__("time").strptime(e["modified"], "%Y-%m-%dT%H:%M:%S")))
         got.add((e["path"], e["is_dir"], None if e["is_dir"] else e["size"], mtime))
@@ -45,7 +49,8 @@ elif kind == "fls":
         meta, _, path = line.rstrip("\n").partition("\t")
         if meta.startswith("r/r") and "*" not in meta and not path.startswith("$OrphanFiles"):
             fls.add("/" + path)
-    files = {e["path"] for e in ours if not e["is_dir"] and not e["deleted"]} - {r[2] for r in rows if r[1] == "l"}
+    files = {e["path"] for e in ours if not e["is_dir"] and not e["deleted"] and "kind" not in e}
+    files -= {r[2] for r in rows if r[1] == "l"}
     problems += ["only fls: %s" % p for p in sorted(fls - files)]
     problems += ["only halvard: %s" % p for p in sorted(files - fls)]
 elif kind == "saved":

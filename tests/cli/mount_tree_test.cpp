@@ -89,5 +89,23 @@ TEST(MountTree, LinksAndFoldersShowTheirKindReadOnly) {
     EXPECT_EQ(tree.attributes(f.live).st_mode & 0222, 0u) << "nothing is writable";
 }
 
+// Device nodes, FIFOs and sockets are what they are, with no device number and nothing to open.
+TEST(MountTree, DeviceNodesKeepTheirKind) {
+    MountFixture f;
+    const SpecialKind kinds[] = {SpecialKind::characterDevice, SpecialKind::blockDevice, SpecialKind::fifo,
+                                 SpecialKind::socket};
+    const mode_t types[] = {S_IFCHR, S_IFBLK, S_IFIFO, S_IFSOCK};
+    for (int i = 0; i < 4; ++i) {
+        const EntryId node = f.view.add(f.docs, "node" + std::to_string(i), false, "garbage");
+        f.view.entries[node].special = kinds[i];
+        cli::MountTree tree(f.view, true);
+        const struct stat st = tree.attributes(node);
+        EXPECT_EQ(st.st_mode & S_IFMT, types[i]);
+        EXPECT_EQ(st.st_rdev, 0u);
+        EXPECT_EQ(st.st_size, 0);
+        EXPECT_EQ(tree.open(node), ENXIO);
+    }
+}
+
 }  // namespace
 }  // namespace halvard

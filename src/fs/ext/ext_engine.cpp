@@ -85,20 +85,53 @@ bool ExtEngine::readSuperblock() {
 }
 
 bool ExtEngine::readGroupDescriptors() {
+    damage_.clear();
     if (blockSize_ == 0) return false;
     const std::uint64_t superBlock = (superblockOffset_ - shift_) / blockSize_;
     if (groupCount_ > kMaxDescriptorTable / descriptorSize_) return false;
+    if (!readDescriptorTable(superBlock + 1)) return false;
+    if (rootReadable()) return true;
+    // A damaged table names no root folder, and the walk would find nothing: the copy that follows the
+    // superblock of another group (1, or 0 when the superblock read is a copy) is tried, as e2fsck does.
+    const bool primary = super_.blockGroupNumber == 0;
+    const std::string what = primary ? "group descriptors" : "group descriptors after the superblock copy";
+    const bool tableSound = firstTableInVolume();
+    const std::uint64_t otherGroup = primary ? 1 : 0;
+    if (!super_.hasMetaGroups() && otherGroup < groupCount_) {
+        const std::uint64_t copyBlock = super_.firstDataBlock + otherGroup * super_.blocksPerGroup + 1;
+        if (readDescriptorTable(copyBlock) && rootReadable()) {
+            damage_ = "its " + what + " are damaged; their copy in group " + std::to_string(otherGroup) + " was read";
+            return true;
+        }
+        readDescriptorTable(superBlock + 1);
+    }
+    // A sound table whose root inode is damaged still leads to the other inodes (removed files without names).
+    if (tableSound) {
+        damage_ = "its root folder's inode is damaged: the folders cannot be walked";
+        return true;
+    }
+    damage_ = "the volume is damaged: its " + what + " (and their copies) name no inode table";
+    return false;
+}
+
+bool ExtEngine::firstTableInVolume() const {
+    const GroupDescriptor group = GroupDescriptor::read(slice(descriptors_, 0, descriptorSize_), descriptorSize_);
+    const std::uint64_t tableBlocks = (inodesPerGroup_ * inodeSize_ + blockSize_ - 1) / blockSize_;
+    return group.inodeTable != 0 && blockInVolume(group.inodeTable, tableBlocks);
+}
+
+bool ExtEngine::readDescriptorTable(std::uint64_t firstBlock) {
     std::uint64_t length = groupCount_ * descriptorSize_;
     if (length % blockSize_ != 0) length = (length + 511) / 512 * 512;
     descriptors_.assign(length, 0);
-    if (!super_.hasMetaGroups()) return readBytes(shift_ + (superBlock + 1) * blockSize_, descriptors_);
+    if (!super_.hasMetaGroups()) return readBytes(shift_ + firstBlock * blockSize_, descriptors_);
     // Spread descriptors: the first blocks follow the superblock, each later one sits at the start of the group it
     // describes first (after that group's superblock copy).
     const std::uint64_t perBlock = blockSize_ / descriptorSize_;
     std::vector<std::uint8_t> block;
     bool ok = true;
     for (std::uint64_t i = 0; i * perBlock < groupCount_; ++i) {
-        std::uint64_t at = superBlock + 1 + i;
+        std::uint64_t at = firstBlock + i;
         if (i >= super_.firstMetaGroup) {
             const std::uint64_t group = i * perBlock;
             at = super_.firstDataBlock + group * super_.blocksPerGroup + (super_.groupHasSuperblock(group) ? 1 : 0);
@@ -110,6 +143,11 @@ bool ExtEngine::readGroupDescriptors() {
                     descriptors_.begin() + static_cast<std::ptrdiff_t>(offset));
     }
     return ok;
+}
+
+bool ExtEngine::rootReadable() const {
+    Inode root;
+    return readInode(2, root) && root.isDirectory() && root.linkCount != 0;
 }
 
 void ExtEngine::collectInodes() {
@@ -165,10 +203,11 @@ const ExtEngine::InodeSummary* ExtEngine::summary(std::uint32_t number) const {
     return it != inodes_.end() && it->number == number ? &*it : nullptr;
 }
 
-BlockList ExtEngine::blocksOf(const Inode& inode, std::uint64_t size) const {
+BlockList ExtEngine::blocksOf(const Inode& inode, std::uint64_t size, bool* incomplete) const {
     const std::uint64_t wantBlocks = size / blockSize_ + (size % blockSize_ != 0);
-    return blocksOfInode(inode, blockSize_, wantBlocks,
-                         [this](std::uint64_t b, std::vector<std::uint8_t>& buf) { return readBlock(b, buf); });
+    return blocksOfInode(
+        inode, blockSize_, wantBlocks,
+        [this](std::uint64_t b, std::vector<std::uint8_t>& buf) { return readBlock(b, buf); }, incomplete);
 }
 
 bool ExtEngine::addEntry(std::uint32_t folder, const DirectoryRecord& record, bool belowRemoved) {
@@ -204,7 +243,7 @@ bool ExtEngine::addEntry(std::uint32_t folder, const DirectoryRecord& record, bo
     } else {
         e.mode = recordMode != 0 ? recordMode : (e.removed ? 0x8000 : 0);
     }
-    if (!e.isFolder() && !e.isFile()) return false;
+    if (!e.isFolder() && !e.isFile() && !e.isSpecial()) return false;
     if (entries_.size() >= 0xFFFFFFFFu) return false;
     entries_[folder].children.push_back(static_cast<std::uint32_t>(entries_.size()));
     entries_.push_back(std::move(e));
@@ -246,7 +285,7 @@ void ExtEngine::walkFolder(std::uint32_t key, std::uint32_t inodeNumber, bool re
     Inode inode;
     BlockList runs;
     if (!readInode(inodeNumber, inode) || !inode.isDirectory()) return;
-    if (removed && !inode.mapsBlocks()) {
+    if (removed && !inode.mapsBlocks(blockSize_)) {
         const std::optional<RemovedInode> earlier = removedInode(inodeNumber);
         if (!earlier) return;
         inode = earlier->inode;
@@ -397,7 +436,7 @@ std::string ExtEngine::linkTarget(std::uint32_t key) const {
     const ExtEntry* e = entry(key);
     Inode inode;
     if (!e || !e->isSymlink() || !e->inodeDescribes || !readInode(e->inode, inode) || !inode.isSymlink()) return {};
-    if (inode.isFastSymlink()) return std::string(inode.blocks.begin(), inode.blocks.begin() + inode.size);
+    if (inode.isFastSymlink(blockSize_)) return std::string(inode.blocks.begin(), inode.blocks.begin() + inode.size);
     if (inode.hasInlineData()) return inode.inlineContent();
     // A longer target sits in the link's first block; no target is longer than a block.
     const BlockList runs = blocksOf(inode, std::min<std::uint64_t>(inode.size, blockSize_));
@@ -426,15 +465,16 @@ std::unique_ptr<FileContent> ExtEngine::openExtContent(std::uint32_t key) const 
     facts.accessed = ContentTime{e->accessTime, 0};
     facts.modified = ContentTime{e->modifyTime, 0};
     if (e->removed) {
-        if (!e->inodeDescribes) return refusedContent("not recoverable: its inode now belongs to another file");
-        if (!e->sizeKnown) return refusedContent("not recoverable: its blocks are not known");
+        if (!e->inodeDescribes) return unrecoverableContent("not recoverable: its inode now belongs to another file");
+        if (!e->sizeKnown) return unrecoverableContent("not recoverable: its blocks are not known");
         if (e->size == 0) return memoryContent({}, std::move(facts));
         RemovedBlocks blocks = removedBlocks(*e);
-        if (blocks.free.empty()) return refusedContent("not recoverable: its blocks are not known");
+        if (blocks.free.empty()) return unrecoverableContent("not recoverable: its blocks are not known");
         // Blocks in use again by other files, or no longer named by the map, are left as zeros.
         facts.damaged = !blocks.whole();
         return blockFileContent(reader_, blockFile(*e, std::move(blocks.free)), std::move(facts));
     }
+    if (e->isSpecial()) return refusedContent("no content: not a regular file");
     Inode inode;
     if (!readInode(e->inode, inode)) return refusedContent("inode not readable");
     if (inode.isSymlink()) {
@@ -449,7 +489,11 @@ std::unique_ptr<FileContent> ExtEngine::openExtContent(std::uint32_t key) const 
         facts.damaged = content.size() < e->size;
         return memoryContent({content.begin(), content.end()}, std::move(facts));
     }
-    return blockFileContent(reader_, blockFile(*e, blocksOf(inode, e->size)), std::move(facts));
+    // Blocks an unreadable or damaged part of the map would have named are zeros, and the file is damaged.
+    bool incomplete = false;
+    BlockList runs = blocksOf(inode, e->size, &incomplete);
+    facts.damaged = incomplete;
+    return blockFileContent(reader_, blockFile(*e, std::move(runs)), std::move(facts));
 }
 
 }  // namespace halvard

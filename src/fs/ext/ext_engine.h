@@ -41,6 +41,11 @@ struct ExtEntry {
     bool isSymlink() const { return (mode & 0xF000) == 0xA000; }
     // What the tree shows as a file: regular files and symbolic links.
     bool isFile() const { return (mode & 0xF000) == 0x8000 || isSymlink(); }
+    // Device nodes, FIFOs and sockets: listed, but their content is not on the volume.
+    bool isSpecial() const {
+        const std::uint16_t type = mode & 0xF000;
+        return type == 0x2000 || type == 0x6000 || type == 0x1000 || type == 0xC000;
+    }
 };
 
 // How much of a removed file can be saved: its blocks all free again, some, or none (or none known).
@@ -72,10 +77,13 @@ public:
     std::string linkTarget(std::uint32_t key) const;
 
     const ExtEntry* entry(std::int64_t key) const;
-    // The children of an entry, folders, files and links only, in their folder's order.
+    // The children of an entry (folders, files, links, device nodes, FIFOs and sockets), in their folder's order.
     std::vector<std::uint32_t> childKeys(std::int64_t key) const;
     // "-OE" ... "-UR" of the inode's permission bits.
     static std::string permissionText(std::uint16_t mode);
+
+    // What the parse found damaged and how it went on (or why it could not); empty when nothing.
+    const std::string& damage() const { return damage_; }
 
     std::uint64_t blockSize() const { return blockSize_; }
     std::uint64_t groupCount() const { return groupCount_; }
@@ -108,11 +116,17 @@ private:
     };
 
     bool readBlock(std::uint64_t block, std::vector<std::uint8_t>& buffer) const;
+    // The descriptor table from `firstBlock` on (spread tables: their first blocks from there).
+    bool readDescriptorTable(std::uint64_t firstBlock);
+    // The table leads to a root folder in use.
+    bool rootReadable() const;
+    // Group 0's inode table lies inside the volume.
+    bool firstTableInVolume() const;
     bool readBytes(std::uint64_t offset, std::vector<std::uint8_t>& buffer) const;
     bool blockInVolume(std::uint64_t block, std::uint64_t count = 1) const;
     bool readInode(std::uint32_t number, ext_format::Inode& inode) const;
     const InodeSummary* summary(std::uint32_t number) const;
-    BlockList blocksOf(const ext_format::Inode& inode, std::uint64_t size) const;
+    BlockList blocksOf(const ext_format::Inode& inode, std::uint64_t size, bool* incomplete = nullptr) const;
     std::optional<RemovedInode> removedInode(std::uint32_t number) const;
     std::optional<RemovedInode> journalInode(std::uint32_t number, const ext_format::Inode& now) const;
     // Reads the blocks of a removed file's map (indirect and extent-tree blocks) as they were at the copy's
@@ -154,6 +168,7 @@ private:
     bool hasFileType_ = false;
     bool stopCleared_ = false;
     std::vector<std::uint8_t> descriptors_;
+    std::string damage_;
     ext_format::Journal journal_;
 
     // In inode order.

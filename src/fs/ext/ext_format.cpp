@@ -7,7 +7,10 @@ namespace halvard::ext_format {
 
 namespace {
 
-constexpr std::uint64_t kMaxExtentDepth = 5;
+// The kernel builds trees of at most 5 levels, but other tools leave deeper ones that still read well; the walk
+// follows what the tree holds up to a depth no volume needs (2^32 blocks take 6 levels of 1 KiB nodes), which
+// also bounds the recursion a hostile depth field could ask for.
+constexpr std::uint64_t kMaxExtentDepth = 32;
 
 // Joins blocks that continue the previous run.
 class RunBuilder {
@@ -50,10 +53,14 @@ void walkPointer(std::uint32_t pointer, int level, std::uint64_t logical, std::u
 }
 
 // `nodeBudget` counts the tree blocks still to be read: a damaged tree whose index entries point at one block
-// over and over would otherwise be walked an exponential number of times.
+// over and over would otherwise be walked an exponential number of times. `incomplete` is set where a part of the
+// tree that maps blocks of the file could not be walked.
 void walkExtentNode(Bytes node, std::uint64_t depthBudget, std::uint64_t wantBlocks, const ReadBlock& readBlock,
-                    RunBuilder& runs, std::uint64_t& nodeBudget) {
-    if (le16(node, 0) != kExtentMagic || node.size() < 12) return;
+                    RunBuilder& runs, std::uint64_t& nodeBudget, bool& incomplete) {
+    if (le16(node, 0) != kExtentMagic || node.size() < 12) {
+        incomplete = true;
+        return;
+    }
     const std::uint64_t depth = le16(node, 6);
     const std::uint64_t count = std::min<std::uint64_t>(le16(node, 2), (node.size() - 12) / 12);
     for (std::uint64_t i = 0; i < count; ++i) {
@@ -67,15 +74,21 @@ void walkExtentNode(Bytes node, std::uint64_t depthBudget, std::uint64_t wantBlo
             if (logical >= wantBlocks) continue;
             runs.add(logical, physical, std::min(length, wantBlocks - logical), unwritten);
         } else {
-            // A tree deeper than the format allows, or a child that is not one level down, is damaged.
-            if (depthBudget == 0 || nodeBudget == 0) return;
             if (le32(entry, 0) >= wantBlocks) continue;  // maps only blocks past the file's end
+            // A tree deeper than any volume needs, or one with more nodes than the file has blocks, is damaged.
+            if (depthBudget == 0 || nodeBudget == 0) {
+                incomplete = true;
+                return;
+            }
             const std::uint64_t child = (static_cast<std::uint64_t>(le16(entry, 8)) << 32) | le32(entry, 4);
             std::vector<std::uint8_t> block;
             --nodeBudget;
-            if (!readBlock(child, block)) continue;
-            if (std::uint64_t{le16(block, 6)} + 1 != depth) continue;
-            walkExtentNode(block, depthBudget - 1, wantBlocks, readBlock, runs, nodeBudget);
+            // An unreadable child, or one that is not one level down, leaves its blocks unknown.
+            if (!readBlock(child, block) || std::uint64_t{le16(block, 6)} + 1 != depth) {
+                incomplete = true;
+                continue;
+            }
+            walkExtentNode(block, depthBudget - 1, wantBlocks, readBlock, runs, nodeBudget, incomplete);
         }
     }
 }
@@ -183,6 +196,7 @@ Inode Inode::read(Bytes d) {
     const Bytes area = slice(d, 0x28, kBlockArea);
     std::copy(area.begin(), area.end(), i.blocks.begin());
     i.generation = le32(d, 0x64);
+    i.attributeBlock = le32(d, 0x68) | (static_cast<std::uint64_t>(le16(d, 0x76)) << 32);
     if (i.hasInlineData()) {
         const Bytes tail = inlineDataAttribute(d);
         i.inlineData.assign(i.blocks.begin(), i.blocks.end());
@@ -210,8 +224,15 @@ Bytes inlineDataAttribute(Bytes inode) {
     return {};
 }
 
-bool Inode::mapsBlocks() const {
-    if (isFastSymlink() || hasInlineData()) return false;
+std::uint64_t Inode::dataSectors(std::uint64_t blockSize) const {
+    const std::uint64_t perBlock = blockSize / 512;
+    const std::uint64_t all = (flags & kInodeFlagHugeFile) ? std::uint64_t{sectors} * perBlock : sectors;
+    const std::uint64_t attribute = attributeBlock != 0 ? perBlock : 0;
+    return all - std::min(all, attribute);
+}
+
+bool Inode::mapsBlocks(std::uint64_t blockSize) const {
+    if (isFastSymlink(blockSize) || hasInlineData()) return false;
     if (usesExtents()) return le16(blocks, 2) != 0;
     return !allZero(blocks);
 }
@@ -234,22 +255,26 @@ BlockList blockMapRuns(const Inode& inode, std::uint64_t blockSize, std::uint64_
     return std::move(runs.list);
 }
 
-BlockList extentBlocks(const Inode& inode, std::uint64_t, std::uint64_t wantBlocks, const ReadBlock& readBlock) {
+BlockList extentBlocks(const Inode& inode, std::uint64_t, std::uint64_t wantBlocks, const ReadBlock& readBlock,
+                       bool* incomplete) {
     RunBuilder runs;
     // A sound tree has fewer leaves than the file has blocks (every leaf maps at least one), and fewer index
     // blocks than leaves.
     std::uint64_t nodeBudget = 2 * std::min<std::uint64_t>(wantBlocks, std::uint64_t{1} << 20) + 8;
-    walkExtentNode(inode.blocks, kMaxExtentDepth, wantBlocks, readBlock, runs, nodeBudget);
+    bool cut = false;
+    walkExtentNode(inode.blocks, kMaxExtentDepth, wantBlocks, readBlock, runs, nodeBudget, cut);
+    if (incomplete) *incomplete = cut;
     BlockList list = std::move(runs.list);
     std::stable_sort(list.begin(), list.end(), [](const BlockRun& a, const BlockRun& b) { return a.logical < b.logical; });
     return list;
 }
 
 BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
-                        const ReadBlock& readBlock) {
+                        const ReadBlock& readBlock, bool* incomplete) {
+    if (incomplete) *incomplete = false;
     // Inline content sits in the inode: its block area holds no block numbers.
     if (inode.hasInlineData()) return {};
-    if (inode.usesExtents()) return extentBlocks(inode, blockSize, wantBlocks, readBlock);
+    if (inode.usesExtents()) return extentBlocks(inode, blockSize, wantBlocks, readBlock, incomplete);
     return blockMapRuns(inode, blockSize, wantBlocks, readBlock);
 }
 

@@ -96,6 +96,7 @@ struct Inode {
     std::uint32_t flags = 0;       // 0x20
     std::array<std::uint8_t, kBlockArea> blocks{};  // 0x28
     std::uint32_t generation = 0;  // 0x64: differs between the files that use one inode in turn
+    std::uint64_t attributeBlock = 0;  // 0x68 (+ 0x76 high part): the extended-attribute block; 0 when none
     // Inline data: the block area followed by the value of the inode's "system.data" attribute (kept in the
     // inode's extra space). Empty for other inodes.
     std::vector<std::uint8_t> inlineData;
@@ -114,9 +115,14 @@ struct Inode {
         return std::string(inlineData.begin(), inlineData.begin() + length);
     }
     // The block area still names blocks (the kernel clears it when it removes a file).
-    bool mapsBlocks() const;
-    // A short link keeps its target in the block area instead of a block.
-    bool isFastSymlink() const { return isSymlink() && size < kBlockArea && sectors == 0; }
+    bool mapsBlocks(std::uint64_t blockSize) const;
+    // The 512-byte units of content blocks: the attribute block is counted in `sectors` too.
+    std::uint64_t dataSectors(std::uint64_t blockSize) const;
+    // A short link keeps its target in the block area instead of a block: it has no content block (its
+    // attribute block aside), as the kernel and e2fsprogs decide.
+    bool isFastSymlink(std::uint64_t blockSize) const {
+        return isSymlink() && !hasInlineData() && size < kBlockArea && dataSectors(blockSize) == 0;
+    }
     // Removed: no name holds it any more (the kernel and e2fsprogs also set the deletion time).
     bool isRemoved() const { return mode != 0 && (linkCount == 0 || deletionTime != 0); }
 };
@@ -132,12 +138,13 @@ using ReadBlock = std::function<bool(std::uint64_t block, std::vector<std::uint8
 // blocks. Zero pointers are holes; an unreadable indirect block leaves its range as holes.
 BlockList blockMapRuns(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
                             const ReadBlock& readBlock);
-// The runs of an extent tree, following index nodes to the leaves.
+// The runs of an extent tree, following index nodes to the leaves. `incomplete` (when given) is set when a node
+// that maps blocks of the file could not be read or is damaged: those blocks are then missing from the list.
 BlockList extentBlocks(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
-                       const ReadBlock& readBlock);
+                       const ReadBlock& readBlock, bool* incomplete = nullptr);
 // Whichever of the two the inode uses.
 BlockList blocksOfInode(const Inode& inode, std::uint64_t blockSize, std::uint64_t wantBlocks,
-                        const ReadBlock& readBlock);
+                        const ReadBlock& readBlock, bool* incomplete = nullptr);
 
 // One record of a directory block.
 struct DirectoryRecord {

@@ -62,7 +62,7 @@ std::optional<ExtEngine::RemovedInode> ExtEngine::journalInode(std::uint32_t num
         // ... while it still had its map and size: before the removal began, or an empty file.
         const bool whole = copy.linkCount > 0 || copy.deletionTime == 0;
         if (!whole) continue;
-        if (copy.size > 0 ? copy.mapsBlocks() : copy.sectors == 0)
+        if (copy.size > 0 ? copy.mapsBlocks(blockSize_) : copy.sectors == 0)
             return RemovedInode{copy, it->order};
     }
     return std::nullopt;
@@ -72,7 +72,7 @@ std::optional<ExtEngine::RemovedInode> ExtEngine::removedInode(std::uint32_t num
     Inode now;
     if (!readInode(number, now) || !now.isRemoved()) return std::nullopt;
     // Removed by a tool that keeps the map (e2fsprogs, older drivers): the inode itself says it all.
-    if (now.size > 0 && now.mapsBlocks()) return RemovedInode{now, std::nullopt};
+    if (now.size > 0 && now.mapsBlocks(blockSize_)) return RemovedInode{now, std::nullopt};
     return journalInode(number, now);
 }
 

@@ -242,7 +242,7 @@ TEST(ExtInlineData, TheContentIsTheBlockAreaThenTheSystemDataAttribute) {
     const Inode inode = Inode::read(raw);
     ASSERT_EQ(inode.inlineData.size(), 70u);
     EXPECT_EQ(std::string(inode.inlineData.begin() + 58, inode.inlineData.end()), "gh0123456789");
-    EXPECT_FALSE(inode.mapsBlocks());
+    EXPECT_FALSE(inode.mapsBlocks(1024));
     EXPECT_TRUE(blocksOfInode(inode, 1024, 1, [](std::uint64_t, std::vector<std::uint8_t>&) { return true; }).empty());
 
     ByteVector bad = raw;
@@ -356,8 +356,12 @@ TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
 
     std::map<std::string, EntryId> top;
     for (EntryId e : view.topLevel()) top[view.name(e)] = e;
-    // No "." or "..", and the device node is neither file nor folder.
-    EXPECT_EQ(top.size(), 6u);
+    // No "." or ".."; the device node is listed with its kind, neither file nor folder.
+    EXPECT_EQ(top.size(), 7u);
+    ASSERT_TRUE(top.count("loop0"));
+    EXPECT_FALSE(view.isFolder(top["loop0"]));
+    EXPECT_EQ(view.details(top["loop0"]).special, SpecialKind::blockDevice);
+    EXPECT_EQ(view.details(top["file.txt"]).special, SpecialKind::none);
     ASSERT_TRUE(top.count("file.txt") && top.count("sub") && top.count("again.txt") && top.count("link"));
     EXPECT_TRUE(view.isFolder(top["sub"]));
     EXPECT_EQ(view.details(top["file.txt"]).attributes, "-OR-GR-UW-UR");
@@ -563,6 +567,206 @@ TEST(ExtEngine, DamagedMetadataNeverLeadsOutsideItsBuffers) {
         if (view.parse({}, ParseMode::Standard)) testing::exerciseView(view, folder);
     }
     std::filesystem::remove(std::filesystem::path(folder) / "saved");
+}
+
+// A link is fast when it has no content block: the attribute block an inode with 128 bytes keeps its attributes
+// in is counted in its sectors too (File ACL set, 2 sectors of a 1024-byte block), and must be left out.
+TEST(ExtInode, AFastLinkWithAnAttributeBlockIsStillFast) {
+    ByteVector raw(128, 0);
+    putLe16(raw, 0x00, 0xA1FF);
+    putLe32(raw, 0x04, 9);
+    std::memcpy(raw.data() + 0x28, "sub/a.txt", 9);
+    EXPECT_TRUE(Inode::read(raw).isFastSymlink(1024));
+    putLe32(raw, 0x1C, 2);  // the attribute block's sectors ...
+    EXPECT_FALSE(Inode::read(raw).isFastSymlink(1024)) << "no attribute block: a block of content";
+    putLe32(raw, 0x68, 541);  // ... with the attribute block set
+    const Inode fast = Inode::read(raw);
+    EXPECT_EQ(fast.attributeBlock, 541u);
+    EXPECT_TRUE(fast.isFastSymlink(1024));
+    EXPECT_FALSE(fast.mapsBlocks(1024));
+    putLe32(raw, 0x1C, 4);  // a slow link: its target block beside the attribute block
+    EXPECT_FALSE(Inode::read(raw).isFastSymlink(1024));
+    putLe32(raw, 0x68, 0);
+    putLe16(raw, 0x76, 1);  // the high part of the attribute block's number
+    putLe32(raw, 0x1C, 8);
+    EXPECT_TRUE(Inode::read(raw).isFastSymlink(4096));
+    EXPECT_EQ(Inode::read(raw).attributeBlock, 1ULL << 32);
+}
+
+// An extent tree `depth` levels deep, one node per level at blocks 100, 101, ..., its leaf mapping logical block
+// 0 to block 900.
+struct ChainTree {
+    BlockSource source;
+    Inode inode;
+    explicit ChainTree(std::uint16_t depth) {
+        auto header = [](std::uint8_t* b, std::uint16_t entries, std::uint16_t level) {
+            const std::uint16_t magic = kExtentMagic, max = 4;
+            std::memcpy(b, &magic, 2);
+            std::memcpy(b + 2, &entries, 2);
+            std::memcpy(b + 4, &max, 2);
+            std::memcpy(b + 6, &level, 2);
+        };
+        inode.flags = kInodeFlagExtents;
+        header(inode.blocks.data(), 1, depth);
+        const std::uint32_t first = 100;
+        std::memcpy(inode.blocks.data() + 16, &first, 4);
+        for (std::uint16_t level = depth; level-- > 0;) {
+            ByteVector& node = source.blocks[100 + (depth - 1 - level)] = ByteVector(1024, 0);
+            header(node.data(), 1, level);
+            if (level > 0) {
+                putLe32(node, 16, 100 + (depth - level));
+            } else {
+                putLe16(node, 16, 1);
+                putLe32(node, 20, 900);
+            }
+        }
+    }
+};
+
+TEST(ExtBlockMap, DeepExtentTreesAreReadAndAWalkThatStopsSaysSo) {
+    // Seven levels, deeper than the kernel builds but what other tools leave: read whole.
+    ChainTree seven(7);
+    bool incomplete = true;
+    BlockList runs = blocksOfInode(seven.inode, 1024, 1, seven.source.reader(), &incomplete);
+    ASSERT_EQ(runs.size(), 1u);
+    EXPECT_EQ(runs[0].physical, 900u);
+    EXPECT_FALSE(incomplete);
+    // Deeper than any volume needs: the walk stops, and says its blocks are unknown.
+    ChainTree hostile(60);
+    runs = blocksOfInode(hostile.inode, 1024, 1000, hostile.source.reader(), &incomplete);
+    EXPECT_TRUE(runs.empty());
+    EXPECT_TRUE(incomplete);
+    // A node that cannot be read, or has lost its magic, leaves the file incomplete too.
+    ChainTree unreadable(3);
+    unreadable.source.volumeBlocks = 101;
+    blocksOfInode(unreadable.inode, 1024, 1, unreadable.source.reader(), &incomplete);
+    EXPECT_TRUE(incomplete);
+    ChainTree noMagic(3);
+    noMagic.source.blocks[101][0] = 0;
+    blocksOfInode(noMagic.inode, 1024, 1, noMagic.source.reader(), &incomplete);
+    EXPECT_TRUE(incomplete);
+    // Index entries past the file's end are not walked, and are no damage.
+    ChainTree past(3);
+    const std::uint32_t later = 5;
+    std::memcpy(past.inode.blocks.data() + 12, &later, 4);
+    EXPECT_TRUE(blocksOfInode(past.inode, 1024, 1, past.source.reader(), &incomplete).empty());
+    EXPECT_FALSE(incomplete);
+}
+
+// The small volume with inode 18 ("deep.bin", 1000 bytes at block 40) mapped through a chain of extent nodes at
+// blocks 50, 51, ...
+ByteVector deepTreeVolume(std::uint16_t depth) {
+    ByteVector v = smallVolume();
+    v.resize(128 * 1024, 0);
+    putLe32(v, 1024 + 0x04, 128);
+    const std::size_t at = 5 * 1024 + 17 * 128;
+    putLe16(v, at, 0x81A4);
+    putLe32(v, at + 4, 1000);
+    putLe16(v, at + 0x1A, 1);
+    putLe32(v, at + 0x20, kInodeFlagExtents);
+    ChainTree tree(depth);
+    std::memcpy(v.data() + at + 0x28, tree.inode.blocks.data(), kBlockArea);
+    putLe32(v, at + 0x28 + 16, 50);
+    for (std::uint16_t i = 0; i < depth; ++i) {
+        ByteVector node = tree.source.blocks[100 + i];
+        if (i + 1 < depth) putLe32(node, 16, 51 + i);
+        else putLe32(node, 20, 40);
+        std::memcpy(v.data() + (50 + i) * 1024, node.data(), 1024);
+    }
+    // A live name after again.txt, whose record keeps the removed names in its slack.
+    putLe16(v, 20 * 1024 + 80 + 4, 52);
+    putRecord(v, 20 * 1024 + 132, 18, 1024 - 132, "deep.bin", 1);
+    return v;
+}
+
+TEST(ExtEngine, AFileBehindADeepExtentTreeIsSavedAndOneBeyondTheWalkIsDamaged) {
+    const auto folder = std::filesystem::temp_directory_path() / "halvard_ext_deep_test";
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    for (const std::uint16_t depth : {7, 40}) {
+        const ByteVector volume = deepTreeVolume(depth);
+        testing::MemoryReader reader(volume);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        std::map<std::string, EntryId> top;
+        for (EntryId e : view.topLevel()) top[view.name(e)] = e;
+        ASSERT_TRUE(top.count("deep.bin"));
+        const std::string path = (folder / std::to_string(depth)).string();
+        const FileSaveResult saved = view.saveFile(top["deep.bin"], path);
+        ASSERT_TRUE(saved.written);
+        const std::string content = readHostFile(path);
+        ASSERT_EQ(content.size(), 1000u);
+        if (depth == 7) {
+            EXPECT_FALSE(saved.damaged);
+            EXPECT_EQ(content.substr(0, 3), "ABC");
+        } else {
+            EXPECT_TRUE(saved.damaged) << "zeros for blocks the walk could not reach are damage";
+            EXPECT_EQ(content[0], '\0');
+        }
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// Group descriptors zeroed: the copy after group 1's superblock copy is read instead; with no copy, the parse
+// refuses the volume and says why rather than listing an empty volume.
+TEST(ExtEngine, ZeroedGroupDescriptorsAreReadFromTheirCopyOrRefused) {
+    // Two groups of 32 blocks; the copy of the superblock at block 33, of the descriptors at 34.
+    ByteVector v = smallVolume();
+    putLe32(v, 1024 + 0x20, 32);
+    putLe32(v, 1024 + 0x28, 12);
+    putLe32(v, 1024 + 0x00, 24);
+    std::memcpy(v.data() + 34 * 1024, v.data() + 2 * 1024, 64);
+    std::fill_n(v.begin() + 2 * 1024, 1024, 0);
+    // Inodes 13..24 live in group 1: its table at block 60 (only the descriptors' copy names it).
+    putLe32(v, 34 * 1024 + 32 + 8, 60);
+    std::memcpy(v.data() + 60 * 1024, v.data() + 5 * 1024 + 12 * 128, 12 * 128);
+    {
+        testing::MemoryReader reader(v);
+        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+        std::map<std::string, EntryId> top;
+        for (EntryId e : view.topLevel()) top[view.name(e)] = e;
+        EXPECT_TRUE(top.count("file.txt") && top.count("sub") && top.count("link"));
+        EXPECT_EQ(view.details(top["link"]).target, "file.txt");
+        EXPECT_NE(view.damageNote().find("copy in group 1"), std::string::npos) << view.damageNote();
+    }
+    std::fill_n(v.begin() + 34 * 1024, 1024, 0);
+    testing::MemoryReader reader(v);
+    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    EXPECT_FALSE(view.parse({}, ParseMode::Standard));
+    EXPECT_NE(view.damageNote().find("damaged"), std::string::npos) << view.damageNote();
+}
+
+// Device nodes, FIFOs and sockets: listed, passed over by the save with a note, never read as block maps.
+TEST(ExtEngine, DeviceNodesAreListedWithTheirKindAndSkippedWhenSaving) {
+    ByteVector v = smallVolume();
+    // inode 13 ("loop0") is a block device whose block area holds its device number; inodes 19..21 join it.
+    const std::uint16_t modes[] = {0x2190, 0x11A4, 0xC1ED};
+    const char* names[] = {"null", "pipe", "sock"};
+    putLe16(v, 20 * 1024 + 80 + 4, 52);
+    for (int i = 0; i < 3; ++i) {
+        const std::size_t at = 5 * 1024 + (18 + i) * 128;
+        putLe16(v, at, modes[i]);
+        putLe16(v, at + 0x1A, 1);
+        putLe32(v, at + 0x28, 0x0103);
+        const std::size_t record = 20 * 1024 + 132 + i * 16;
+        putRecord(v, record, 19 + i, i == 2 ? 1024 - 164 : 16, names[i], i == 0 ? 3 : i == 1 ? 5 : 6);
+    }
+    testing::MemoryReader reader(v);
+    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ASSERT_TRUE(view.parse({}, ParseMode::Standard));
+    std::map<std::string, EntryId> top;
+    for (EntryId e : view.topLevel()) top[view.name(e)] = e;
+    ASSERT_TRUE(top.count("null") && top.count("pipe") && top.count("sock") && top.count("loop0"));
+    EXPECT_EQ(view.details(top["null"]).special, SpecialKind::characterDevice);
+    EXPECT_EQ(view.details(top["pipe"]).special, SpecialKind::fifo);
+    EXPECT_EQ(view.details(top["sock"]).special, SpecialKind::socket);
+    for (const char* name : {"null", "pipe", "sock", "loop0"}) {
+        EXPECT_TRUE(view.skipWhenSaving(top[name])) << name;
+        EXPECT_FALSE(view.openContent(top[name])->facts.refused.empty()) << name << ": read as a block map";
+    }
+    EXPECT_EQ(view.skipNote(top["pipe"]), "a FIFO, which has no content to save");
+    EXPECT_TRUE(view.skipNote(top["file.txt"]).empty());
 }
 
 }  // namespace
