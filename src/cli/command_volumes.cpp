@@ -24,7 +24,7 @@ void printTable(std::ostream& out, const std::vector<VolumeRecord>& records) {
     out << line;
     for (const VolumeRecord& r : records) {
         std::snprintf(line, sizeof line, "%-8s %-30s %-14s %lld\n", r.volumeName.c_str(), r.fileSystem.c_str(),
-                      r.sizeText.c_str(), static_cast<long long>(r.startSector));
+                      volumeSizeText(r).c_str(), static_cast<long long>(r.startSector));
         out << line;
     }
 }
@@ -35,10 +35,11 @@ nlohmann::ordered_json toJson(const std::vector<VolumeRecord>& records) {
         const VolumeRecord& r = records[i];
         list.push_back({{"volume", i},
                         {"file_system", r.fileSystem},
-                        {"size_text", r.sizeText},
+                        {"size_text", volumeSizeText(r)},
                         {"size_mib", sizeMiB(r)},
                         {"size_sectors", volumeSectors(r)},
                         {"start_sector", r.startSector}});
+        if (!r.note.empty()) list.back()["note"] = r.note;
     }
     return list;
 }
@@ -57,6 +58,8 @@ int runVolumes(const VolumesOptions& options, const Streams& s) {
         s.err << "halvard: no volumes found" << (options.scan.advanced ? "" : "; try --advanced") << '\n';
     else
         printTable(s.out, records);
+    for (const VolumeRecord& r : records)
+        if (!r.note.empty()) s.err << "halvard: note: volume " << r.volumeName << " " << r.note << '\n';
     return stoppableEnd(s, stopped, "the volumes above were found before the stop");
 }
 

@@ -58,7 +58,25 @@ std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& 
     if (volume.rfind("custom:", 0) == 0) {
         std::string error;
         auto record = parseCustomVolume(volume, error);
-        if (!record) printError(streams, "--volume " + volume + ": " + error);
+        if (!record) {
+            printError(streams, "--volume " + volume + ": " + error);
+            return record;
+        }
+        // Only the disk's sectors can be read: a volume running past its end is cut there (a start past it
+        // leaves nothing to read).
+        const std::uint64_t disk = reader.totalSectors;
+        const std::uint64_t sectors = volumeSectors(*record);
+        if (disk != 0 && static_cast<std::uint64_t>(record->startSector) >= disk) {
+            printError(streams, "--volume " + volume + ": START is past the disk's end (" + std::to_string(disk) +
+                                    " sectors)");
+            return std::nullopt;
+        }
+        if (disk != 0 && sectors > disk - static_cast<std::uint64_t>(record->startSector)) {
+            record->note = cutAtDiskEndNote(sectors, disk, record->startSector);
+            record->sectorCount = disk - static_cast<std::uint64_t>(record->startSector);
+            record->sizeText = std::to_string(wholeMiB(record->sectorCount));
+            streams.err << "halvard: note: volume " << volume << " " << record->note << '\n';
+        }
         return record;
     }
     std::size_t index = 0;
@@ -78,6 +96,8 @@ std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& 
                                 ")");
         return std::nullopt;
     }
+    if (!records[index].note.empty())
+        streams.err << "halvard: note: volume " << index << " " << records[index].note << '\n';
     return records[index];
 }
 

@@ -36,6 +36,71 @@ bool isExtSuperblock(Bytes s) {
     return le32(s, 24) <= 6 && le32(s, 4) != 0 && le32(s, 0) != 0;
 }
 
+BootSectorFacts extFacts(Bytes s) {
+    BootSectorFacts facts;
+    if (!fits(s, 0, 512) || le16(s, 56) != 0xEF53) return facts;
+    const std::uint32_t logBlock = le32(s, 24);
+    if (logBlock > 6) return facts;
+    const std::uint64_t blockSize = 1024ULL << logBlock;
+    const std::uint32_t firstDataBlock = le32(s, 20);
+    const std::uint32_t inodes = le32(s, 0);
+    const std::uint32_t blocksPerGroup = le32(s, 32);
+    const std::uint32_t inodesPerGroup = le32(s, 40);
+    // 1 KiB blocks leave block 0 to the boot sectors (bigalloc volumes start at 0 even then).
+    if (firstDataBlock > (blockSize == 1024 ? 1U : 0U)) return facts;
+    if (inodes == 0 || blocksPerGroup == 0 || inodesPerGroup == 0 || inodesPerGroup > inodes) return facts;
+    if (inodesPerGroup > 8 * blockSize || le16(s, 90) != 0) return facts;
+    std::uint64_t blocks = le32(s, 4);
+    if ((le32(s, 96) & 0x80) != 0) blocks |= static_cast<std::uint64_t>(le32(s, 336)) << 32;  // 64-bit volume
+    if (blocks <= firstDataBlock || blocks > (~0ULL >> 13) / blockSize) return facts;
+    facts.kind = BootKind::Ext;
+    facts.sizeBytes = blocks * blockSize;
+    facts.extentSectors = facts.sizeBytes / 512;
+    return facts;
+}
+
+bool isPlausibleMbr(Bytes s, std::uint64_t diskSectors, bool* used) {
+    if (used) *used = false;
+    if (!fits(s, 0, 512) || u8(s, 510) != 0x55 || u8(s, 511) != 0xAA) return false;
+    bool any = false;
+    for (std::size_t at = 446; at < 510; at += 16) {
+        const std::uint8_t flag = u8(s, at);
+        if (flag != 0x00 && flag != 0x80) return false;
+        if (u8(s, at + 4) == 0) continue;
+        const std::uint32_t first = le32(s, at + 8);
+        if (first == 0 || le32(s, at + 12) == 0 || (diskSectors != 0 && first >= diskSectors)) return false;
+        any = true;
+    }
+    if (used) *used = any;
+    return true;
+}
+
+BootSectorFacts bareVolumeFacts(Bytes head, std::uint64_t diskSectors) {
+    if (!fits(head, 0, 2048)) return {};
+    bool used = false;
+    const bool table = isPlausibleMbr(head, diskSectors, &used) && used;
+    const BootSectorFacts boot = classifyBootSector(head);
+    switch (boot.kind) {
+        case BootKind::Ntfs:
+        case BootKind::Exfat:
+            // Both name their file system at offset 3 (classifyBootSector requires the text by default).
+            if (boot.extentSectors > 0) return boot;
+            break;
+        case BootKind::Fat16:
+        case BootKind::Fat32:
+            if (!table && boot.extentSectors > 0 && isPlausibleFatBpb(head)) return boot;
+            break;
+        default:
+            break;
+    }
+    if (table) return {};
+    const Bytes behind = head.subspan(1024);
+    if (const BootSectorFacts ext = extFacts(behind); ext.kind == BootKind::Ext) return ext;
+    if (const BootSectorFacts hfs = hfsPlusFacts(behind); hfs.kind == BootKind::HfsPlus && hfs.extentSectors > 0)
+        return hfs;
+    return {};
+}
+
 bool isPlausibleFatBpb(Bytes s) {
     if (!fits(s, 0, 512)) return false;
     const std::uint8_t jump = u8(s, 0);

@@ -7,7 +7,7 @@
 
 namespace halvard {
 
-enum class BootKind { None, Ntfs, Fat16, Fat32, FatOther, Exfat, HfsPlus };
+enum class BootKind { None, Ntfs, Fat16, Fat32, FatOther, Exfat, HfsPlus, Ext };
 
 struct BootSectorFacts {
     BootKind kind = BootKind::None;
@@ -37,6 +37,25 @@ BootSectorFacts hfsPlusFacts(Bytes sector);
 // True when the 1024 bytes at the volume's byte 1024 are an ext2/3/4 superblock (magic 0xEF53, a block size of
 // 1 to 64 KiB, blocks and inodes counted).
 bool isExtSuperblock(Bytes superblock);
+
+// Facts of an ext2/3/4 volume by its primary superblock (at least its first 512 bytes): the magic, a block size
+// of 1 to 64 KiB, the first data block that block size implies, blocks and inodes counted, groups of a sane size
+// and group number 0 (backup copies in later groups are not volumes of their own). The size is blocks x block
+// size, with the high half of the block count on 64-bit volumes. Stricter than isExtSuperblock: the whole-disk
+// scan tests every sector with it.
+BootSectorFacts extFacts(Bytes superblock);
+
+// True when sector 0 of the disk holds a partition table rather than a volume's boot sector: the boot signature,
+// every slot's boot flag 0x00 or 0x80, and every used slot starting after sector 0 and inside a disk of
+// `diskSectors` (0 = unknown) with a nonzero length. `used` tells whether any slot is used.
+bool isPlausibleMbr(Bytes sector, std::uint64_t diskSectors, bool* used = nullptr);
+
+// What sector 0 holds when it is not a partition table: the facts of a volume that starts there, by its boot
+// sector (NTFS, FAT12/16/32, exFAT) or, at byte 1024, its HFS+ header or ext superblock; kind None when sector 0
+// is a partition table or nothing is recognised. `head` holds the disk's first 2048 bytes. FAT and NTFS boot
+// sectors end in 55AA as an MBR does, so the table wins where its slots make sense and are used, except against a
+// boot sector that names its file system ("NTFS    ", "EXFAT   ") and carries a sound parameter block.
+BootSectorFacts bareVolumeFacts(Bytes head, std::uint64_t diskSectors);
 
 // True when the sector starts like an exFAT boot sector (jump 0xEB 0x3C/0x58/0x76, "EXFA" at offset 3).
 bool isExfatBootSector(Bytes sector);

@@ -54,8 +54,13 @@ private:
     // Lists an NTFS, FAT or exFAT volume found by its boot sector (when its size is at least one sector) with its
     // status text; true when listed.
     bool recordBootSector(const BootSectorFacts& facts, std::int64_t start);
-    void append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector,
+    // Appends a record whose size text is `sizePattern` ("%lld   MB", "%lld  MB", "%lld") of its whole MiB. A
+    // volume running past the end of a disk of known size is cut at that end, with a note in the record.
+    void append(const std::string& fileSystem, const char* sizePattern, std::int64_t startSector,
                 std::uint64_t sectors);
+    // Standard scan: lists the volume that starts at sector 0 of a disk without a partition table; true when
+    // one was listed.
+    bool listBareVolume(DiskReader& reader);
     bool stopNow() const { return StopPoll(&stopRequested, pauseGate).stopNow(); }
     bool readSectors(DiskReader& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer);
 

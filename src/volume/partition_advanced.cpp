@@ -14,12 +14,6 @@ constexpr std::uint64_t kChunkBytes = 1024 * 1024;
 constexpr std::uint64_t kChunkSectors = kChunkBytes / 512;
 constexpr std::uint64_t kLargestHfsMiB = 20971519;
 
-std::string format(const char* pattern, long long value) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, pattern, value);
-    return buffer;
-}
-
 }  // namespace
 
 int Partition::advancedScan(DiskReader& reader, std::uint64_t totalSectors) {
@@ -54,15 +48,25 @@ int Partition::advancedScan(DiskReader& reader, std::uint64_t totalSectors) {
             const std::uint64_t sectors = facts.sizeBytes / 512;
             if (sectors >= 1 && wholeMiB(sectors) <= static_cast<long long>(kLargestHfsMiB)) {
                 reporting.setStatus("found HFS+...");
-                append("HFS+", format("%lld  MB", wholeMiB(sectors)), static_cast<std::int64_t>(volumeStart), sectors);
+                append("HFS+", "%lld  MB", static_cast<std::int64_t>(volumeStart), sectors);
                 listed = true;
             }
             listed = listed || sectors > 0;  // a larger volume is still jumped over
         } else {
             facts = classifyBootSector(sector, rules);
-            if (facts.kind == BootKind::None) return index + 1;
-            hit = true;
-            listed = recordBootSector(facts, static_cast<std::int64_t>(number));
+            if (facts.kind != BootKind::None) {
+                hit = true;
+                listed = recordBootSector(facts, static_cast<std::int64_t>(number));
+            } else {
+                // An ext superblock lies 1024 bytes into its volume, as the HFS+ header does.
+                facts = extFacts(sector);
+                if (facts.kind == BootKind::None || number < 2) return index + 1;
+                hit = true;
+                volumeStart = number - 2;
+                reporting.setStatus("found extX...");
+                append("extX", "%lld   MB", static_cast<std::int64_t>(volumeStart), facts.extentSectors);
+                listed = true;
+            }
         }
         // Go on right behind the volume: its first sector after its last one.
         if (volumeSizeFlag && listed && facts.extentSectors > 0) {

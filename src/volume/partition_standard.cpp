@@ -75,12 +75,20 @@ bool Partition::readSectors(DiskReader& reader, std::uint64_t byteOffset, std::v
     return reader.read(buffer.data(), buffer.size());
 }
 
-void Partition::append(const std::string& fileSystem, const std::string& sizeText, std::int64_t startSector,
+void Partition::append(const std::string& fileSystem, const char* sizePattern, std::int64_t startSector,
                        std::uint64_t sectors) {
     VolumeRecord record;
+    // A table entry or header can claim any size; only the disk's sectors can be read (starts past the end are
+    // not listed by the callers).
+    if (diskSectors_ != 0 && startSector >= 0 && static_cast<std::uint64_t>(startSector) < diskSectors_ &&
+        sectors > diskSectors_ - static_cast<std::uint64_t>(startSector)) {
+        record.note = cutAtDiskEndNote(sectors, diskSectors_, startSector);
+        reporting.setStatus("Volume " + std::to_string(records_.size()) + " " + record.note);
+        sectors = diskSectors_ - static_cast<std::uint64_t>(startSector);
+    }
     record.fileSystem = fileSystem;
     record.volumeName = std::to_string(records_.size());
-    record.sizeText = sizeText;
+    record.sizeText = format(sizePattern, wholeMiB(sectors));
     record.startSector = startSector;
     record.sectorCount = sectors;
     records_.push_back(record);
@@ -169,24 +177,23 @@ std::string Partition::classifyMbrEntry(DiskReader& reader, std::uint8_t type, s
 bool Partition::recordBootSector(const BootSectorFacts& facts, std::int64_t start) {
     // NTFS's extent holds the backup boot sector behind the counted sectors: the same size the table gives.
     const std::uint64_t sectors = facts.extentSectors;
-    const long long mib = wholeMiB(sectors);
     switch (facts.kind) {
         case BootKind::Ntfs:
             if (sectors == 0) return false;
             reporting.setStatus(format("found NTFS %lld...", ++ntfsCount_));
-            append("NTFS", format("%lld   MB", mib), start, sectors);
+            append("NTFS", "%lld   MB", start, sectors);
             return true;
         case BootKind::Fat32:
             reporting.setStatus("found FAT 32...");
-            if (sectors > 0) append("FAT32", format("%lld  MB", mib), start, sectors);
+            if (sectors > 0) append("FAT32", "%lld  MB", start, sectors);
             return sectors > 0;
         case BootKind::Fat16:
             reporting.setStatus("found FAT 16...");
-            if (sectors > 0) append(facts.fat12 ? "FAT12" : "FAT16", format("%lld  MB", mib), start, sectors);
+            if (sectors > 0) append(facts.fat12 ? "FAT12" : "FAT16", "%lld  MB", start, sectors);
             return sectors > 0;
         case BootKind::Exfat:
             reporting.setStatus("found FAT 64...");
-            if (sectors > 0) append("FAT64", format("%lld  MB", mib), start, sectors);
+            if (sectors > 0) append("FAT64", "%lld  MB", start, sectors);
             return sectors > 0;
         case BootKind::FatOther:
             reporting.setStatus("found unknown...");
@@ -208,13 +215,39 @@ int Partition::standardScan(DiskReader& reader) {
             result = walkGpt(reader, header, sectorSize);
         } else {
             reporting.setStatus("No GPT header found; reading the MBR...");
-            result = walkMbr(reader);
+            result = listBareVolume(reader) ? 0 : walkMbr(reader);
         }
     } else {
-        result = walkMbr(reader);
+        result = listBareVolume(reader) ? 0 : walkMbr(reader);
     }
     reporting.setPosition(kScanProgressEnd);
     return result;
+}
+
+bool Partition::listBareVolume(DiskReader& reader) {
+    std::vector<std::uint8_t> head(2048);
+    if (!readSectors(reader, 0, head)) return false;
+    const BootSectorFacts facts = bareVolumeFacts(head, diskSectors_);
+    switch (facts.kind) {
+        case BootKind::Ntfs:
+        case BootKind::Fat16:
+        case BootKind::Fat32:
+        case BootKind::Exfat:
+            if (!recordBootSector(facts, 0)) return false;
+            break;
+        case BootKind::Ext:
+            reporting.setStatus("found extX...");
+            append("extX", "%lld   MB", 0, facts.extentSectors);
+            break;
+        case BootKind::HfsPlus:
+            reporting.setStatus("found HFS+...");
+            append("HFS+", "%lld  MB", 0, facts.extentSectors);
+            break;
+        default:
+            return false;
+    }
+    reporting.setStatus("No partition table: the disk is one volume, from sector 0.");
+    return true;
 }
 
 // Records primaries in table order, then the logical volumes of the extended chain. Empty slots are skipped
@@ -240,7 +273,7 @@ int Partition::walkMbr(DiskReader& reader) {
         if (diskSectors_ && start >= diskSectors_) continue;  // a slot pointing past the disk is garbage
         const std::string fileSystem = classifyMbrEntry(reader, entry.type, start, false);
         const std::uint64_t sectors = entry.sectorCount * scale;
-        append(fileSystem, format("%lld   MB", wholeMiB(sectors)), static_cast<std::int64_t>(start), sectors);
+        append(fileSystem, "%lld   MB", static_cast<std::int64_t>(start), sectors);
     }
     if (extendedBase != 0) return walkExtendedChain(reader, extendedBase, scale);
     return 0;
@@ -270,7 +303,7 @@ int Partition::walkExtendedChain(DiskReader& reader, std::uint64_t extendedBase,
             if (diskSectors_ && start >= diskSectors_) continue;
             const std::string fileSystem = classifyMbrEntry(reader, entry.type, start, true);
             const std::uint64_t sectors = entry.sectorCount * scale;
-            append(fileSystem, format("%lld   MB", wholeMiB(sectors)), static_cast<std::int64_t>(start), sectors);
+            append(fileSystem, "%lld   MB", static_cast<std::int64_t>(start), sectors);
         }
         if (!linked) break;
         ebr = extendedBase + nextOffset;
@@ -330,8 +363,7 @@ int Partition::walkGpt(DiskReader& reader, Bytes header, std::uint64_t sectorSiz
                 // The last LBA belongs to the partition. The column names the file system found, not the label.
                 const std::string found = probeFileSystem(reader, start);
                 const std::uint64_t sectors = (entry.last - entry.first + 1) * scale;
-                append(found.empty() ? entry.typeName : found, format("%lld", wholeMiB(sectors)),
-                       static_cast<std::int64_t>(start), sectors);
+                append(found.empty() ? entry.typeName : found, "%lld", static_cast<std::int64_t>(start), sectors);
                 continue;
             }
         }

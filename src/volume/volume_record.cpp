@@ -42,4 +42,17 @@ std::uint64_t volumeSizeBytes(const VolumeRecord& record) {
     return sectors >= kLargest ? ~0ULL : sectors * 512ULL;
 }
 
+std::string volumeSizeText(const VolumeRecord& record) {
+    return std::to_string(volumeSectors(record) / 2048) + "   MB";
+}
+
+std::string cutAtDiskEndNote(std::uint64_t sectors, std::uint64_t diskSectors, std::int64_t startSector) {
+    const std::uint64_t left = startSector >= 0 && static_cast<std::uint64_t>(startSector) < diskSectors
+                                   ? diskSectors - static_cast<std::uint64_t>(startSector)
+                                   : 0;
+    return "runs past the disk's end (" + std::to_string(sectors) + " sectors from sector " +
+           std::to_string(startSector) + ", the disk has " + std::to_string(diskSectors) + "): cut to " +
+           std::to_string(left) + " sectors";
+}
+
 }  // namespace halvard

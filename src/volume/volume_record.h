@@ -14,7 +14,12 @@ struct VolumeRecord {
     std::int64_t startSector = 0;  // in 512-byte sectors from the start of the virtual disk
     // The size in 512-byte sectors; 0 when only the size text is known (a volume given in MiB by hand).
     std::uint64_t sectorCount = 0;
+    // What the scanner changed about the volume as it found it (cut at the disk's end); empty when nothing.
+    std::string note;
 };
+
+// The note of a volume that runs past the end of a disk of `diskSectors`, cut from `sectors` to what is left.
+std::string cutAtDiskEndNote(std::uint64_t sectors, std::uint64_t diskSectors, std::int64_t startSector);
 
 // The number at the start of the size text (MiB); 0 when there is none.
 std::int64_t sizeMiB(const VolumeRecord& record);
@@ -28,6 +33,10 @@ std::uint64_t volumeSizeBytes(const VolumeRecord& record);
 // Where the volume begins, in bytes from the start of the virtual disk; none for a negative start sector or one
 // whose byte offset does not fit a signed 64-bit offset (a hand-made start can be any number).
 std::optional<std::int64_t> volumeStartOffset(const VolumeRecord& record);
+
+// The size for the command line's lists, one form for every volume: "%lld   MB" of the whole MiB (the record's own
+// size text keeps the form its scan gives it, which differs by file system and table).
+std::string volumeSizeText(const VolumeRecord& record);
 
 // The whole MiB of a count of 512-byte sectors, for the size texts.
 inline long long wholeMiB(std::uint64_t sectors) { return static_cast<long long>(sectors / 2048); }

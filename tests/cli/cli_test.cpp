@@ -191,5 +191,35 @@ TEST(CliVolumes, AnEmptyDiskSaysSo) {
     EXPECT_NE(run.err.find("no volumes found; try --advanced"), std::string::npos);
 }
 
+// A partition or a hand-made volume running past the disk's end is cut at it, and stderr says so; the size
+// text has one form whatever found the volume.
+TEST(CliVolumes, VolumesPastTheDiskEndAreCut) {
+    testing::TempDir dir;
+    const std::string image = dir.file("disk.raw");
+    {
+        testing::DiskBuilder d(image, 4096);
+        d.putMbr(0, {{0x01, 2048, 0xFFFFFFFF}});
+        d.putSector(2048, testing::fat16BootSector(2048, 2, "mkfs.fat"));
+    }
+    CliRun run = halvardCli({"volumes", image, "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    auto j = nlohmann::json::parse(run.out);
+    ASSERT_EQ(j.size(), 1u);
+    EXPECT_EQ(j[0]["size_sectors"], 2048);
+    EXPECT_EQ(j[0]["size_text"], "1   MB");
+    EXPECT_NE(j[0].value("note", "").find("cut to 2048 sectors"), std::string::npos) << j[0];
+    EXPECT_NE(run.err.find("note: volume 0 runs past the disk's end"), std::string::npos) << run.err;
+    run = halvardCli({"volumes", image, "--advanced", "--json"});
+    j = nlohmann::json::parse(run.out);
+    ASSERT_EQ(j.size(), 1u);
+    EXPECT_EQ(j[0]["size_text"], "1   MB");  // the same form for a FAT boot sector found by the scan
+
+    run = halvardCli({"carve", image, "--volume", "custom:RAW:1024:2000000", "--out", dir.file("out")});
+    EXPECT_NE(run.err.find("cut to 3072 sectors"), std::string::npos) << run.err;
+    run = halvardCli({"carve", image, "--volume", "custom:RAW:4096:1", "--out", dir.file("out2")});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("START is past the disk's end"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace halvard

@@ -87,14 +87,12 @@ GPT_TYPES = {"C12A7328-F81F-11D2-BA4B-00A0C93EC93B": "EFI System",
              "48465300-0000-11AA-AA11-00306543ECAC": "Apple HFS+"}
 
 
-# Size texts: "N   MB" (three blanks) for table entries and NTFS boot sectors, "N  MB" (two)
-# for FAT, exFAT and HFS+ boot sectors and headers, "N" for GPT partitions known by name only.
+# Size texts: "N   MB" (three blanks) for every volume, whatever found it.
 def mb3(n):
     return "%d   MB" % n
 
 
-def mb2(n):
-    return "%d  MB" % n
+mb2 = mb3
 
 
 # MBR type byte -> file_system; 0x07 depends on the boot sector, 0xAF on the volume header.
@@ -151,7 +149,7 @@ def expect_gpt(rows):
         else:
             fs = ("HFS+" if p.fs == "hfsplus" else "extX" if p.fs.startswith("ext") else
                   GPT_TYPES.get(p.type.upper(), "Unknown"))
-            recs.append(rec(fs, p.sectors, str(p.sectors // 2048), p.start))
+            recs.append(rec(fs, p.sectors, mb3(p.sectors // 2048), p.start))
             continue
         if r is not None and own > 0:
             recs.append(r)
@@ -172,6 +170,8 @@ def found_by_scan(p):
         r = rec("FAT64", sectors, mb2(mib), p.start)
     elif p.fs == "hfsplus":
         r = rec("HFS+", sectors, mb2(mib), p.start) if mib < 20971520 else None
+    elif p.fs.startswith("ext"):
+        r = rec("extX", sectors, mb3(mib), p.start)
     else:
         return None
     return r if sectors > 0 else None

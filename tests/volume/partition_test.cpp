@@ -116,7 +116,10 @@ TEST_F(ScannerTest, NoTableNoRecords) {
     d.putSector(0, garbage);  // no boot signature
     EXPECT_TRUE(scan().empty());
     d.putMbr(0, {{0x07, 20000, 100}, {0x0C, 5000, 0xFFFFFFFF}});  // the first starts past the disk's end
-    EXPECT_EQ(scan(), (std::vector<Found>{{"FAT32", "2097151   MB", 5000}}));
+    // The second runs past it: cut at the disk's end, with a note.
+    EXPECT_EQ(scan(), (std::vector<Found>{{"FAT32", "2   MB", 5000}}));
+    EXPECT_EQ(records[0].sectorCount, 5000u);
+    EXPECT_NE(records[0].note.find("cut to 5000 sectors"), std::string::npos) << records[0].note;
 }
 
 TEST_F(ScannerTest, GptWalkClassifiesByBootSector) {
@@ -134,7 +137,7 @@ TEST_F(ScannerTest, GptWalkClassifiesByBootSector) {
     EXPECT_EQ(records[2].sectorCount, 99000u);
     EXPECT_EQ(records[1].sectorCount, 60385u);
     // Without the GPT box the protective entry is all the MBR shows.
-    EXPECT_EQ(scan(false), (std::vector<Found>{{"Unknown", "2097151   MB", 1}}));
+    EXPECT_EQ(scan(false), (std::vector<Found>{{"Unknown", "195   MB", 1}}));
 }
 
 TEST_F(ScannerTest, GptEntriesAreReadWhereTheHeaderSays) {
@@ -311,6 +314,55 @@ TEST_F(ScannerTest, GptTypesWithoutAFileSystemAndExtInside) {
                                               {"Linux filesystem", "1", 4096},
                                               {"Linux swap", "1", 6144},
                                               {"Unknown", "4", 8192}}));
+}
+
+Sector fullExtSuperblock(std::uint32_t blocks) {
+    Sector s = extSuperblock(blocks);
+    s[20] = 1;     // first data block
+    s[33] = 0x20;  // 8192 blocks per group
+    s[40] = 16;    // inodes per group
+    return s;
+}
+
+// A disk without a partition table is one volume from sector 0, whatever its file system; sector 0 of a FAT or
+// NTFS volume is not read as an MBR although it ends in 55AA.
+TEST_F(ScannerTest, BareVolumesAreVolumeZero) {
+    auto d = disk(80000);
+    d.putSector(0, testing::fat32BootSector(80000, "mkfs.fat"));
+    EXPECT_EQ(scan(), (std::vector<Found>{{"FAT32", "39  MB", 0}}));
+    d.putSector(0, testing::ntfsBootSector(79999));
+    EXPECT_EQ(scan(), (std::vector<Found>{{"NTFS", "39   MB", 0}}));
+    EXPECT_EQ(records[0].sectorCount, 80000u);
+    EXPECT_EQ(scan(true), (std::vector<Found>{{"NTFS", "39   MB", 0}}));  // no GPT header either
+    d.putSector(0, testing::fat16BootSector(40000, 40, "mkfs.fat"));
+    EXPECT_EQ(scan(), (std::vector<Found>{{"FAT16", "19  MB", 0}}));
+    d.putSector(0, testing::exfatBootSector(90000));  // larger than the disk: cut
+    EXPECT_EQ(scan(), (std::vector<Found>{{"FAT64", "39  MB", 0}}));
+    EXPECT_FALSE(records[0].note.empty());
+    d.putSector(0, Sector(512, 0));
+    d.put(1024, fullExtSuperblock(20000));
+    EXPECT_EQ(scan(), (std::vector<Found>{{"extX", "19   MB", 0}}));
+    EXPECT_EQ(records[0].sectorCount, 40000u);
+    d.put(1024, testing::hfsPlusHeader(4096, 2000));
+    EXPECT_EQ(scan(), (std::vector<Found>{{"HFS+", "7  MB", 0}}));
+}
+
+// The advanced scan finds ext volumes by their superblock, 1024 bytes in, with the size the standard scan gives
+// when the partition fits the file system; backup superblocks are not volumes.
+TEST_F(ScannerTest, AdvancedScanFindsExtVolumes) {
+    auto d = disk(40000);
+    d.putMbr(0, {{0x83, 2048, 24000}, {0x83, 28672, 2000}});
+    d.put(2048 * 512 + 1024, fullExtSuperblock(12000));
+    Sector backup = fullExtSuperblock(12000);
+    backup[90] = 1;  // group 1's copy, in block 8193
+    d.put((2048 + 2 * 8193) * 512, backup);
+    d.put(28672 * 512 + 1024, fullExtSuperblock(1000));
+    scan();
+    const auto standard = records;
+    EXPECT_EQ(advanced(), (std::vector<Found>{{"extX", "11   MB", 2048}, {"extX", "0   MB", 28672}}));
+    EXPECT_EQ(records[0].sectorCount, standard[0].sectorCount);
+    EXPECT_EQ(records[1].sectorCount, standard[1].sectorCount);
+    EXPECT_EQ(advanced(false).size(), 2u);
 }
 
 // Both scans give a volume the same size, and the custom settings' end sector is its last sector.
