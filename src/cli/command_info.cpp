@@ -56,6 +56,8 @@ nlohmann::ordered_json toJson(const ImageInfo& info, bool check) {
         j["blocks_by_state"] = states;
     }
     if (info.kind != ImageKind::Vhdx) j["parents"] = info.parents;
+    if (info.missingParent)
+        j["missing_parent"] = {{"named", info.missingParent->named}, {"looked_for", info.missingParent->lookedFor}};
     if (info.kind == ImageKind::Qcow2) {
         nlohmann::ordered_json snapshots = nlohmann::ordered_json::array();
         for (const auto& s : info.snapshots)
@@ -90,6 +92,12 @@ void printText(std::ostream& out, const ImageInfo& info, bool check) {
     }
     if (info.kind != ImageKind::Vhdx)
         for (const auto& parent : info.parents) row("Parent:               ", parent);
+    if (info.missingParent) {
+        std::string places;
+        for (const auto& place : info.missingParent->lookedFor) places += (places.empty() ? "" : ", ") + place;
+        row("Parent:               ", (info.missingParent->named.empty() ? std::string("(no name)") : info.missingParent->named) +
+                                          " (not found" + (places.empty() ? std::string() : "; looked for " + places) + ")");
+    }
     if (info.kind == ImageKind::Qcow2) {
         for (const auto& s : info.snapshots)
             row("Snapshot:             ", s.name + " (ID " + s.id + ", " + bytes(s.diskSize) + ")");
@@ -106,7 +114,10 @@ int runInfo(const InfoOptions& options, const Streams& s) {
         // Checking a large image's block table takes a moment: say what is going on meanwhile.
         TerminalReporting progress(s.err, s.errIsTerminal && options.check);
         progress.setStatus("checking " + options.image + "...");
-        info = describeImage(options.image, options.overrides);
+        // A child whose parent is missing is described from its own headers; reading it is still refused.
+        ImageOverrides overrides = options.overrides;
+        overrides.openWithoutParent = true;
+        info = describeImage(options.image, overrides);
     }
     if (!info.ok) {
         printError(s, info.error);

@@ -1,5 +1,6 @@
 #include "image/disk_export.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include "common/bytes.h"
 #include "common/helper_thread.h"
 #include "common/host_files.h"
+#include "common/texts.h"
 #include "image/unstored_skip.h"
 
 namespace halvard {
@@ -41,6 +43,29 @@ int reserveSpace(int fd, std::uint64_t bytes, std::uint64_t stored) {
         static_cast<unsigned __int128>(vfs.f_bavail) * vfs.f_frsize < stored)
         return ENOSPC;
     return ::ftruncate(fd, static_cast<off_t>(bytes)) == 0 ? 0 : errno;
+}
+
+// The largest size the file system lets `fd` take, below `tooLarge` (which it refused): found by trying, as
+// no call states it. The file is left empty.
+std::uint64_t largestFileSize(int fd, std::uint64_t tooLarge) {
+    std::uint64_t fits = 0, refused = tooLarge;
+    while (refused - fits > 1) {
+        const std::uint64_t mid = fits + (refused - fits) / 2;
+        if (mid <= static_cast<std::uint64_t>(INT64_MAX) && ::ftruncate(fd, static_cast<off_t>(mid)) == 0)
+            fits = mid;
+        else
+            refused = mid;
+    }
+    if (::ftruncate(fd, 0) != 0) { /* the file is removed all the same */ }
+    return fits;
+}
+
+std::string fileTooLargeText(std::uint64_t bytes, std::uint64_t largest) {
+    return "The file system of the saving location cannot hold a file of " + std::to_string(bytes) + " bytes (" +
+           sizeText(static_cast<std::int64_t>(std::min<std::uint64_t>(bytes, INT64_MAX))) +
+           "): the largest file it allows is " + std::to_string(largest) + " bytes (" +
+           sizeText(static_cast<std::int64_t>(std::min<std::uint64_t>(largest, INT64_MAX))) +
+           "); save the disk to another file system";
 }
 
 bool writeAll(int fd, const std::uint8_t* data, std::size_t length, std::uint64_t offset, int& error) {
@@ -153,6 +178,8 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     ExportResult result;
     if (totalSectors == 0) totalSectors = reader.imageFileSize / kSectorSize;
     result.totalBytes = totalSectors * kSectorSize;
+    // The whole disk ends where the disk does, inside its last sector when that is only partly there.
+    if (totalSectors == reader.totalSectors) result.totalBytes = std::min(result.totalBytes, reader.diskBytes());
     auto failWith = [&](ExportOutcome outcome, const std::string& message) {
         result.outcome = outcome;
         result.message = message;
@@ -163,9 +190,17 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     const int fd = ::open(outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
     if (const int rc = reserveSpace(fd, result.totalBytes, reader.storedBytesOnDisk(0, result.totalBytes)); rc != 0) {
+        // A file system whose files cannot be that large (16 TiB on ext4 with 4 KiB blocks) refuses the size
+        // however much room it has: that is not a lack of space.
+        if (rc == EFBIG) {
+            const std::uint64_t largest = largestFileSize(fd, result.totalBytes);
+            ::close(fd);
+            ::unlink(outputPath.c_str());
+            return failWith(ExportOutcome::FileTooLarge, fileTooLargeText(result.totalBytes, largest));
+        }
         ::close(fd);
         ::unlink(outputPath.c_str());
-        if (rc == ENOSPC || rc == EFBIG || rc == EDQUOT) return failWith(ExportOutcome::InsufficientSpace, kInsufficientSpaceText);
+        if (rc == ENOSPC || rc == EDQUOT) return failWith(ExportOutcome::InsufficientSpace, kInsufficientSpaceText);
         return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
     }
 

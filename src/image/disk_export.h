@@ -21,6 +21,7 @@ enum class ExportOutcome {
     Stopped,             // the user stopped it; the partial file stays
     CreateFailed,        // "File cannot be Created"
     InsufficientSpace,   // the target has less free space than the disk's size; nothing written, no file left
+    FileTooLarge,        // the target's file system allows no file as large as the disk; nothing written, no file left
     WriteFailed,         // disk full or another write error; the partial file stays
 };
 

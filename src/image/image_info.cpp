@@ -102,7 +102,7 @@ void describeVdi(const VdiReader& vdi, ImageInfo& info) {
     if (vdi.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vdi.blocksPastEnd(), "blocks"));
     info.parents = vdi.parentChain();
     for (const std::string& note : vdi.parentNotes()) info.warnings.push_back(note);
-    if (info.differencing && info.parents.empty())
+    if (info.differencing && info.parents.empty() && !vdi.missingParent())
         info.warnings.push_back("differencing image without a parent UUID: blocks kept in the parent read as zeros");
 }
 
@@ -141,7 +141,7 @@ void describeQcow2(const Qcow2Reader& qcow2, ImageInfo& info) {
     info.blockSize = qcow2.clusterSize();
     info.logicalSectorSize = kSectorSize;
     info.totalBlocks = blocksFor(info.virtualSize, info.blockSize);
-    info.differencing = !qcow2.parentChain().empty();
+    info.differencing = !qcow2.parentChain().empty() || qcow2.missingParent();
     info.parents = qcow2.parentChain();
     const Qcow2Reader::ClusterCount clusters = qcow2.countClusters();
     info.allocatedBlocks = clusters.allocated;
@@ -198,7 +198,7 @@ ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides
     }
     DiskReader& reader = *opened.reader;
     info.fileSize = reader.imageFileSize;
-    info.virtualSize = reader.totalSectors * kSectorSize;
+    info.virtualSize = reader.diskBytes();
     info.totalBlocks = reader.blockMap.size();
     if (auto* vhdx = dynamic_cast<VhdxReader*>(&reader)) {
         describeVhdx(path, *vhdx, info);
@@ -218,6 +218,12 @@ ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides
         info.allocatedBlocks = info.totalBlocks;
     }
     for (const std::string& parent : info.parents) info.parentFormats.push_back(formatOfFile(parent));
+    info.missingParent = reader.missingParent();
+    if (info.missingParent) {
+        info.differencing = true;
+        info.warnings.push_back(info.missingParent->text);
+        if (info.kind == ImageKind::Vhdx) info.damage.push_back(info.missingParent->text);
+    }
     // Other formats: what reading them found is the damage.
     if (info.kind != ImageKind::Vhdx) info.damage = info.warnings;
     info.ok = true;

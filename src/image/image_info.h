@@ -1,10 +1,12 @@
 #pragma once
 // What `halvard info` reports about an image.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "image/image_kind.h"
+#include "image/read_write_interface.h"
 
 namespace halvard {
 
@@ -34,6 +36,8 @@ struct ImageInfo {
     } log;
     std::vector<std::string> parents;  // also qcow2's backing files
     std::vector<std::string> parentFormats;  // the format of each parent, in the same order
+    // A differencing image described without its parent, which was not found (a damage of the chain).
+    std::optional<MissingParent> missingParent;
     // qcow2: the internal snapshots.
     struct Snapshot {
         std::string id;
@@ -47,6 +51,8 @@ struct ImageInfo {
     std::vector<std::string> damage;
 };
 
+// With `overrides.openWithoutParent` a differencing image whose parent is not found is described from its own
+// headers, the missing parent counted as damage; otherwise it is refused as reading it would be.
 ImageInfo describeImage(const std::string& path, const ImageOverrides& overrides = {});
 
 // A VHDX's geometry as its headers and metadata state it, read as the image page reads them (the older rule for

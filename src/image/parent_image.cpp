@@ -19,11 +19,34 @@ std::string pathBesideChild(const std::string& childPath, const std::string& nam
     return (std::filesystem::path(childPath).parent_path() / parent).lexically_normal().string();
 }
 
+namespace {
+
+constexpr const char* kChainTooLongText = "the chain of parent images is longer than ";
+
+// The chain named in one line: its first and last images, and how many lie between.
+std::string chainTooLongText(const std::vector<std::string>& chainBelow, const std::string& path) {
+    std::vector<std::string> chain(chainBelow.rbegin(), chainBelow.rend());  // the child first
+    chain.push_back(path);
+    constexpr std::size_t kShown = 3;
+    std::string names;
+    for (std::size_t i = 0; i < chain.size(); ++i) {
+        if (i == kShown && chain.size() > 2 * kShown) {
+            names += ", ... (" + std::to_string(chain.size() - 2 * kShown) + " more)";
+            i = chain.size() - kShown;
+        }
+        names += (names.empty() ? "" : ", ") + chain[i];
+    }
+    return kChainTooLongText + std::to_string(kMaxParentChain) + " (" + std::to_string(chain.size()) +
+           " images: " + names + ")";
+}
+
+}  // namespace
+
 OpenedParent openParentImage(const std::string& path, const std::vector<std::string>& chainBelow,
                              const ImageOverrides& childOverrides) {
     OpenedParent result;
     if (chainBelow.size() >= kMaxParentChain) {
-        result.error = "the chain of parent images is longer than " + std::to_string(kMaxParentChain);
+        result.error = chainTooLongText(chainBelow, path);
         return result;
     }
     if (std::find(chainBelow.begin(), chainBelow.end(), canonicalImagePath(path)) != chainBelow.end()) {
@@ -35,7 +58,9 @@ OpenedParent openParentImage(const std::string& path, const std::vector<std::str
     overrides.forceParent = childOverrides.forceParent;
     OpenedImage opened = openImage(path, overrides, nullptr, chainBelow);
     if (!opened.reader) {
-        result.error = "the parent image " + opened.error;
+        // A chain too long is told once, naming its ends, not once per image on the way down.
+        const std::size_t tooLong = opened.error.find(kChainTooLongText);
+        result.error = tooLong != std::string::npos ? opened.error.substr(tooLong) : "the parent image " + opened.error;
         return result;
     }
     result.reader = std::move(opened.reader);

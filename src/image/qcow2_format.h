@@ -25,6 +25,7 @@ inline constexpr std::uint64_t kKnownIncompatible = (1ULL << 5) - 1;
 // L1 and L2 entries.
 inline constexpr std::uint64_t kOffsetMask = 0x00FFFFFFFFFFFE00ULL;  // bits 9 to 55: a host offset
 inline constexpr std::uint64_t kCompressedFlag = 1ULL << 62;
+inline constexpr std::uint64_t kCopiedFlag = 1ULL << 63;  // the cluster is used once: it is allocated
 inline constexpr std::uint64_t kZeroFlag = 1ULL;  // standard L2 entries of version 3 without extended L2
 inline constexpr unsigned kSubclusters = 32;      // per cluster, with extended L2 entries
 

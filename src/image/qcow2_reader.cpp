@@ -32,6 +32,7 @@ Status Qcow2Reader::open(const std::string& path) {
     notes_.clear();
     backingName_.clear();
     l2Cache_.clear();
+    l1AtHeader_.clear();
     cachedClusterOffset_ = ~0ULL;
 
     // The header and its extensions lie in the first cluster.
@@ -125,7 +126,13 @@ Status Qcow2Reader::readL1(std::uint64_t offset, std::uint32_t entries) {
     std::vector<std::uint8_t> raw(needed * 8);
     if (file_.readAt(offset, raw.data(), raw.size()) != raw.size()) return fail("the qcow2 L1 table cannot be read", file_.error());
     blockMap.resize(needed);
-    for (std::uint64_t i = 0; i < needed; ++i) blockMap[i] = be64(raw, i * 8) & qcow2::kOffsetMask;
+    for (std::uint64_t i = 0; i < needed; ++i) {
+        const std::uint64_t entry = be64(raw, i * 8);
+        blockMap[i] = entry & qcow2::kOffsetMask;
+        if (entry != 0 && blockMap[i] == 0) l1AtHeader_.insert(i);
+    }
+    l1Offset_ = offset;
+    l1Bytes_ = needed * 8;
     return {};
 }
 
@@ -133,7 +140,8 @@ Status Qcow2Reader::openBacking(const std::string& childPath, const std::string&
     OpenedParent parent = openParentImage(path, chainForParent(childPath), overrides_);
     if (!parent.reader) {
         const bool missing = overrides_.parentPath.empty() && !std::filesystem::exists(path);
-        if (missing) return fail("the backing file " + path + " was not found; name it with --parent");
+        if (missing)
+            return parentNotFound({backingName_, {path}, "the backing file " + path + " was not found; name it with --parent"});
         return fail(parent.error);
     }
     adoptParent(std::move(parent.reader), path);
@@ -141,11 +149,22 @@ Status Qcow2Reader::openBacking(const std::string& childPath, const std::string&
     return {};
 }
 
+bool Qcow2Reader::inMetadata(std::uint64_t host, std::uint64_t length) const {
+    auto overlaps = [host, length](std::uint64_t start, std::uint64_t bytes) {
+        return bytes != 0 && host < start + bytes && start < host + length;
+    };
+    const std::uint64_t refcountBytes = std::uint64_t{header_.refcountTableClusters} * header_.clusterSize();
+    return overlaps(0, header_.clusterSize()) || overlaps(l1Offset_, l1Bytes_) ||
+           (header_.refcountTableOffset < imageFileSize && overlaps(header_.refcountTableOffset, refcountBytes));
+}
+
 const std::vector<std::uint64_t>* Qcow2Reader::l2Table(std::uint64_t index) const {
     if (const auto it = l2Cache_.find(index); it != l2Cache_.end()) return &it->second;
     const std::uint64_t offset = index < blockMap.size() ? blockMap[index] : 0;
     const std::uint64_t bytes = header_.clusterSize();
-    if (offset == 0 || offset % bytes != 0 || offset >= imageFileSize || bytes > imageFileSize - offset) return nullptr;
+    if (offset == 0 || offset % bytes != 0 || offset >= imageFileSize || bytes > imageFileSize - offset ||
+        inMetadata(offset, bytes))
+        return nullptr;
     if (l2Cache_.size() * bytes >= kMaxCachedL2Bytes) l2Cache_.clear();
     std::vector<std::uint8_t> raw(bytes);
     if (file_.readAt(offset, raw.data(), raw.size()) != raw.size()) return nullptr;
@@ -166,7 +185,7 @@ Qcow2Reader::Piece Qcow2Reader::resolve(std::uint64_t offset) const {
     const Piece::Kind hole = parent_ ? Piece::Kind::Backing : Piece::Kind::Zero;
     if (l1Index >= blockMap.size()) return piece;
     if (blockMap[l1Index] == 0) {
-        piece.kind = hole;
+        piece.kind = l1AtHeader_.count(l1Index) ? Piece::Kind::Unreadable : hole;
         piece.length = (l2Entries - l2Index) * clusterSize - inCluster;
         return piece;
     }
@@ -181,7 +200,7 @@ Qcow2Reader::Piece Qcow2Reader::resolve(std::uint64_t offset) const {
 Qcow2Reader::Piece Qcow2Reader::compressedPiece(std::uint64_t entry, std::uint64_t inCluster) const {
     const qcow2::CompressedCluster c = qcow2::compressedCluster(entry, header_.clusterBits);
     Piece piece;
-    piece.kind = Piece::Kind::Compressed;
+    piece.kind = inMetadata(c.hostOffset, c.storedLength) ? Piece::Kind::Unreadable : Piece::Kind::Compressed;
     piece.hostOffset = c.hostOffset;
     piece.storedLength = c.storedLength;
     piece.length = header_.clusterSize() - inCluster;
@@ -198,8 +217,12 @@ Qcow2Reader::Piece Qcow2Reader::resolveStandard(const std::vector<std::uint64_t>
     auto kindOf = [this](std::uint64_t e) {
         if (e & qcow2::kCompressedFlag) return Piece::Kind::Compressed;
         if (header_.version >= 3 && (e & qcow2::kZeroFlag)) return Piece::Kind::Zero;
-        if ((e & qcow2::kOffsetMask) == 0) return parent_ ? Piece::Kind::Backing : Piece::Kind::Zero;
-        return Piece::Kind::Data;
+        if ((e & qcow2::kOffsetMask) == 0) {
+            // Marked as allocated without an offset: it names the header as its data.
+            if (e & qcow2::kCopiedFlag) return Piece::Kind::Unreadable;
+            return parent_ ? Piece::Kind::Backing : Piece::Kind::Zero;
+        }
+        return inMetadata(e & qcow2::kOffsetMask, header_.clusterSize()) ? Piece::Kind::Unreadable : Piece::Kind::Data;
     };
     piece.kind = kindOf(entry);
     const std::uint64_t host = entry & qcow2::kOffsetMask;
@@ -233,7 +256,8 @@ Qcow2Reader::Piece Qcow2Reader::resolveExtended(const std::vector<std::uint64_t>
     auto kindOf = [&](unsigned sub) {
         if (bitmap & (1ULL << (32 + sub))) return Piece::Kind::Zero;
         if (bitmap & (1ULL << sub))
-            return host != 0 && host % clusterSize == 0 ? Piece::Kind::Data : Piece::Kind::Unreadable;
+            return host != 0 && host % clusterSize == 0 && !inMetadata(host, clusterSize) ? Piece::Kind::Data
+                                                                                          : Piece::Kind::Unreadable;
         return parent_ ? Piece::Kind::Backing : Piece::Kind::Zero;
     };
     const auto first = static_cast<unsigned>(inCluster / subSize);
@@ -307,12 +331,18 @@ Qcow2Reader::ClusterCount Qcow2Reader::countClusters() const {
     const std::uint64_t l2Entries = h.l2Entries();
     const unsigned words = h.l2EntryWords();
     std::set<std::uint64_t> used;  // host clusters of the tables and of the data clusters
-    std::uint64_t tablesPastEnd = 0, clustersPastEnd = 0, usedTwice = 0, misaligned = 0;
+    std::uint64_t tablesPastEnd = 0, clustersPastEnd = 0, usedTwice = 0, misaligned = 0, tablesInMetadata = 0,
+                  clustersInMetadata = 0, compressedCut = 0;
     auto claim = [&](std::uint64_t hostCluster) {
         if (!used.insert(hostCluster).second) ++usedTwice;
     };
+    tablesInMetadata += l1AtHeader_.size();
     for (std::uint64_t i = 0; i < blockMap.size(); ++i) {
         if (blockMap[i] == 0) continue;
+        if (inMetadata(blockMap[i], clusterSize)) {
+            ++tablesInMetadata;
+            continue;
+        }
         if (blockMap[i] % clusterSize != 0 || blockMap[i] >= imageFileSize || clusterSize > imageFileSize - blockMap[i]) {
             ++tablesPastEnd;
             continue;
@@ -331,22 +361,39 @@ Qcow2Reader::ClusterCount Qcow2Reader::countClusters() const {
                 ++count.allocated;
                 ++count.compressed;
                 if (c.hostOffset >= imageFileSize) ++clustersPastEnd;
+                else if (inMetadata(c.hostOffset, c.storedLength)) ++clustersInMetadata;
+                // The last sector of a compressed cluster may lie past the end; its data must still decode.
+                else if (c.storedLength > imageFileSize - c.hostOffset && !decompressedCluster(c.hostOffset, c.storedLength))
+                    ++compressedCut;
                 continue;  // compressed clusters share host clusters by design
             }
             const std::uint64_t host = entry & qcow2::kOffsetMask;
             const bool zero = words == 2 ? (bitmap >> 32) == 0xFFFFFFFFULL
                                          : h.version >= 3 && (entry & qcow2::kZeroFlag) != 0;
             if (zero && host == 0) ++count.zero;
-            if (host == 0) continue;
+            if (host == 0) {
+                if (words == 1 && !zero && (entry & qcow2::kCopiedFlag)) ++clustersInMetadata;
+                continue;
+            }
             ++count.allocated;
             if (host % clusterSize != 0) ++misaligned;
             else if (host >= imageFileSize) ++clustersPastEnd;
+            else if (inMetadata(host, clusterSize)) ++clustersInMetadata;
             // Internal snapshots share clusters with the current state on purpose; only one state is walked.
             else claim(host / clusterSize);
         }
     }
     if (tablesPastEnd)
         count.damage.push_back(std::to_string(tablesPastEnd) + " L2 tables lie past the end of the file or off a cluster boundary");
+    if (tablesInMetadata)
+        count.damage.push_back(std::to_string(tablesInMetadata) +
+                               " L1 entries point at the image's own header or tables; their clusters are unreadable");
+    if (clustersInMetadata)
+        count.damage.push_back(std::to_string(clustersInMetadata) +
+                               " clusters point at the image's own header or tables; they are unreadable");
+    if (compressedCut)
+        count.damage.push_back(std::to_string(compressedCut) +
+                               " compressed clusters run past the end of the file and cannot be decoded");
     if (clustersPastEnd) count.damage.push_back(std::to_string(clustersPastEnd) + " clusters lie past the end of the file");
     if (misaligned) count.damage.push_back(std::to_string(misaligned) + " data clusters do not start on a cluster boundary");
     if (usedTwice) count.damage.push_back(std::to_string(usedTwice) + " clusters are used twice");

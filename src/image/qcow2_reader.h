@@ -1,5 +1,6 @@
 #pragma once
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -57,6 +58,9 @@ private:
     Status openBacking(const std::string& childPath, const std::string& path);
     // L2 table `index` of the L1 table (cached); null when it cannot be read.
     const std::vector<std::uint64_t>* l2Table(std::uint64_t index) const;
+    // Whether `length` bytes at `host` overlap the image's own header or tables (the first cluster, the L1 and
+    // refcount tables): data or an L2 table placed there is damage, and reads as unreadable.
+    bool inMetadata(std::uint64_t host, std::uint64_t length) const;
     // The decompressed cluster whose data starts at `hostOffset`; null when it cannot be read.
     const std::uint8_t* decompressedCluster(std::uint64_t hostOffset, std::uint64_t storedLength) const;
 
@@ -65,6 +69,10 @@ private:
     std::uint64_t diskBytes_ = 0;
     std::string backingName_;
     std::vector<std::string> notes_;
+    std::uint64_t l1Offset_ = 0;
+    std::uint64_t l1Bytes_ = 0;
+    // L1 entries that are set but give no offset: they name the header as their L2 table.
+    std::set<std::uint64_t> l1AtHeader_;
 
     // Caches; a reader serves one thread at a time.
     mutable std::map<std::uint64_t, std::vector<std::uint64_t>> l2Cache_;

@@ -1,5 +1,8 @@
 #include "image/raw_reader.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace halvard {
 
 namespace {
@@ -9,11 +12,27 @@ constexpr std::uint64_t kRawBlockSectors = 2048;  // 1 MiB per block-map entry
 Status RawReader::open(const std::string& path) {
     if (Status opened = openImageFile(path, "invalid handle ..."); !opened) return opened;
     if (imageFileSize < kSectorSize) return fail("The image file is empty or shorter than one sector");
-    totalSectors = imageFileSize / kSectorSize;
+    totalSectors = imageFileSize / kSectorSize + (imageFileSize % kSectorSize != 0);
     const std::uint64_t blocks = (imageFileSize + kRawBlockSectors * kSectorSize - 1) / (kRawBlockSectors * kSectorSize);
     blockMap.reserve(blocks);
     for (std::uint64_t i = 0; i < blocks; ++i) blockMap.push_back(i * kRawBlockSectors);
     return {};
+}
+
+bool RawReader::read(void* buffer, std::size_t length) {
+    std::int64_t start = 0;
+    const std::uint64_t diskEnd = totalSectors * kSectorSize;
+    if (__builtin_add_overflow(currentPosition_, volumeBaseOffset, &start) || start < 0 ||
+        static_cast<std::uint64_t>(start) >= diskEnd || length > diskEnd - static_cast<std::uint64_t>(start))
+        return DiskReader::read(buffer, length);  // reaches outside the disk: reported as every reader does
+    // Inside the disk only the file's end can cut the read short, and past it lies the tail of the last sector.
+    const auto offset = static_cast<std::uint64_t>(start);
+    const std::uint64_t inFile = offset < imageFileSize ? std::min<std::uint64_t>(length, imageFileSize - offset) : 0;
+    const std::size_t got = inFile ? file_.readAt(offset, buffer, static_cast<std::size_t>(inFile)) : 0;
+    std::memset(static_cast<std::uint8_t*>(buffer) + got, 0, length - got);
+    currentPosition_ += static_cast<std::int64_t>(length);
+    lastBlockAllocated = true;
+    return got == inFile;
 }
 
 SectorMapping RawReader::mapSector(std::uint64_t sector) const {

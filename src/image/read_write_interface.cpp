@@ -27,6 +27,13 @@ void DiskReader::dropParent() {
     parent_.reset();
     parentChain_.clear();
     parentNotes_.clear();
+    missingParent_.reset();
+}
+
+Status DiskReader::parentNotFound(MissingParent missing) {
+    if (!overrides_.openWithoutParent) return fail(missing.text);
+    missingParent_ = std::move(missing);
+    return {};
 }
 
 std::vector<std::string> DiskReader::chainForParent(const std::string& childPath) const {

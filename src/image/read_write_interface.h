@@ -29,6 +29,17 @@ struct ImageOverrides {
     std::string parentPath;                   // a differencing disk's parent, instead of the one its locator names
     bool forceParent = false;                 // read through a parent whose data-write GUID does not match
     std::string snapshot;                     // qcow2: the internal snapshot to read (name or ID), not the current state
+    // A differencing image whose parent is not found opens all the same, without it, so that its own headers can be
+    // described (what it holds of its own; what it leaves to the parent is not there). Only for describing.
+    bool openWithoutParent = false;
+};
+
+// A differencing image's parent that was not found: the name the image gives it, the places looked at, and the
+// sentence that says so.
+struct MissingParent {
+    std::string named;
+    std::vector<std::string> lookedFor;
+    std::string text;
 };
 
 // Where one sector of the virtual disk lives.
@@ -90,6 +101,10 @@ public:
     };
     virtual std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const;
 
+    // How many bytes the disk holds: its sectors, unless its last sector is only partly there (a flat file of an
+    // odd length), which copies of the whole disk then end with.
+    virtual std::uint64_t diskBytes() const { return totalSectors * kSectorSize; }
+
     // The sector size the guest used (partition tables count in it); reads still address 512-byte sectors.
     virtual std::uint64_t logicalSectorSize() const { return kSectorSize; }
 
@@ -110,6 +125,8 @@ public:
     // was noticed about them on the way.
     const std::vector<std::string>& parentChain() const { return parentChain_; }
     const std::vector<std::string>& parentNotes() const { return parentNotes_; }
+    // Set when the image was opened without its parent because none was found (ImageOverrides::openWithoutParent).
+    const std::optional<MissingParent>& missingParent() const { return missingParent_; }
     std::int64_t currentPosition() const { return currentPosition_; }
 
 protected:
@@ -133,6 +150,8 @@ protected:
     // A parent that is not the one this image was made from (`text` says how): refused unless the user forces it,
     // then read through with a note.
     Status acceptMismatchedParent(const std::string& text);
+    // The parent was not found: refuses the open with `missing.text`, unless the overrides open the image without it.
+    Status parentNotFound(MissingParent missing);
     // Reads through `parent` from now on; its chain follows `path` in this image's chain.
     void adoptParent(std::unique_ptr<DiskReader> parent, const std::string& path);
     // Where a sector this image leaves to its parent lives, with the run cut at `runLimit` sectors. A child larger
@@ -147,6 +166,7 @@ protected:
     std::unique_ptr<DiskReader> parent_;
     std::vector<std::string> parentChain_;
     std::vector<std::string> parentNotes_;
+    std::optional<MissingParent> missingParent_;
 
 private:
     std::string failureDetail_;

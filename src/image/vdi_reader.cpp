@@ -81,9 +81,14 @@ std::string VdiReader::findParent(const std::string& childPath, const Guid& uuid
 Status VdiReader::openParent(const std::string& childPath) {
     std::string path = overrides_.parentPath;
     if (path.empty()) path = findParent(childPath, header_.parentUuid);
-    if (path.empty())
-        return fail("the parent image (UUID " + header_.parentUuid.text() +
-                    ") was not found beside the child or in the folder above; name it with --parent");
+    if (path.empty()) {
+        const std::filesystem::path folder = std::filesystem::path(childPath).parent_path();
+        return parentNotFound({"UUID " + header_.parentUuid.text(),
+                               {(folder.empty() ? std::filesystem::path(".") : folder).string(),
+                                folder.parent_path().empty() ? std::string(".") : folder.parent_path().string()},
+                               "the parent image (UUID " + header_.parentUuid.text() +
+                                   ") was not found beside the child or in the folder above; name it with --parent"});
+    }
     OpenedParent parent = openParentImage(path, chainForParent(childPath), overrides_);
     if (!parent.reader) return fail(parent.error);
     // The child names its parent by UUID; another image (a --parent of the wrong disk) would mix two disks.

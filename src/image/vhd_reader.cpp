@@ -69,7 +69,9 @@ Status VhdReader::openParent(const std::string& childPath) {
                 path = candidate;
                 break;
             }
-        if (path.empty()) return fail(parentNotFoundText(candidates, "its locators name no path"));
+        if (path.empty())
+            return parentNotFound({layout_.header.parentName, candidates,
+                                   parentNotFoundText(candidates, "its locators name no path")});
     }
     OpenedParent parent = openParentImage(path, chainForParent(childPath), overrides_);
     if (!parent.reader) return fail(parent.error);

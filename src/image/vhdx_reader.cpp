@@ -55,7 +55,10 @@ Status VhdxReader::openLink(const std::string& path, std::vector<std::string> ch
     const std::vector<std::string> candidates = vhdx::parentCandidates(locator, path);
     for (const std::string& candidate : candidates)
         if (std::filesystem::is_regular_file(candidate)) return openParent(candidate, chain);
-    return fail(parentNotFoundText(candidates, "its locator names no path"));
+    std::string named;
+    for (const char* key : {"relative_path", "absolute_win32_path", "volume_path"})
+        if (const auto it = locator.entries.find(key); named.empty() && it != locator.entries.end()) named = it->second;
+    return parentNotFound({named, candidates, parentNotFoundText(candidates, "its locator names no path")});
 }
 
 Status VhdxReader::openParent(const std::string& path, const std::vector<std::string>& chain) {

@@ -162,7 +162,11 @@ Status VmdkReader::openParent(const std::string& childPath) {
             std::string name = hint;
             std::replace(name.begin(), name.end(), '\\', '/');
             const std::string beside = pathBesideChild(childPath, fs::path(name).filename().string());
-            if (!fs::exists(beside)) return fail("the parent image " + path + " was not found; name it with --parent");
+            if (!fs::exists(beside)) {
+                std::vector<std::string> lookedFor{path};
+                if (beside != path) lookedFor.push_back(beside);
+                return parentNotFound({hint, lookedFor, "the parent image " + path + " was not found; name it with --parent"});
+            }
             path = beside;
         }
     }

@@ -228,7 +228,15 @@ TEST_F(Qcow2ReaderTest, RefusesLoopsLongChainsMissingBackingFilesAndWhatItCannot
         write(Qcow2Builder(link), "link" + std::to_string(i) + ".qcow2");
     }
     EXPECT_EQ(refusal(dir.file("link63.qcow2")), "opened");  // 64 images
-    EXPECT_TRUE(contains(refusal(dir.file("link65.qcow2")), "longer than 64"));
+    // Told in one line that names the ends of the chain, not every image in it.
+    const std::string tooLong = refusal(dir.file("link65.qcow2"));
+    EXPECT_TRUE(contains(tooLong, "longer than 64")) << tooLong;
+    EXPECT_TRUE(contains(tooLong, "link65.qcow2") && contains(tooLong, "link64.qcow2") && contains(tooLong, "link1.qcow2") &&
+                contains(tooLong, "(59 more)") && contains(tooLong, "65 images"))
+        << tooLong;
+    EXPECT_FALSE(contains(tooLong, "link30.qcow2")) << tooLong;
+    EXPECT_LT(tooLong.size(), 600u) << tooLong;
+    EXPECT_EQ(tooLong.find('\n'), std::string::npos);
 
     Qcow2Spec orphan;
     orphan.backingName = "gone.qcow2";
@@ -303,6 +311,54 @@ TEST_F(Qcow2ReaderTest, CheckFindsTablesAndClustersOutsideTheFileAndClustersUsed
     ASSERT_TRUE(info.ok) << info.error;
     EXPECT_EQ(info.format, "QCOW2");
     EXPECT_EQ(info.damage.size(), 3u);
+}
+
+// Tables or data placed on the image's own header or tables, and a compressed cluster cut off by the file's end:
+// damage the check names, and blocks that read as unreadable rather than as zeros or as the header's bytes.
+TEST_F(Qcow2ReaderTest, CheckFindsClustersOnTheImagesOwnMetadataAndCompressedClustersCutShort) {
+    Qcow2Spec spec;
+    spec.size = 64ULL << 20;  // two L2 tables
+    Qcow2Builder builder(spec);
+    builder.addDataCluster(0);
+    builder.setEntry(1, qcow2::kCopiedFlag);                   // allocated, at offset 0: the header
+    builder.setEntry(2, kCluster | qcow2::kCopiedFlag);        // the L1 table's cluster
+    builder.setL1(1, qcow2::kCopiedFlag);                      // the second L2 table is the header
+    // Last in the file (its stored deflate data starts 100 bytes on), then cut off halfway through its data.
+    const std::uint64_t compressedAt = builder.bytes().size() + 100;
+    builder.addCompressedCluster(3);
+    std::vector<std::uint8_t> bytes = builder.bytes();
+    bytes.resize(compressedAt + kCluster / 2);
+    testing::writeFile(dir.file("disk.qcow2"), bytes);
+
+    Qcow2Reader reader;
+    ASSERT_TRUE(succeeded(reader.open(dir.file("disk.qcow2"))));
+    bool ok = true;
+    EXPECT_EQ(readAt(reader, 0, 512, &ok), pattern(0, 512));
+    EXPECT_TRUE(ok);
+    for (const std::uint64_t offset : {kCluster, 2 * kCluster, 3 * kCluster, (kCluster / 8) * kCluster + 4096}) {
+        ok = true;
+        EXPECT_EQ(readAt(reader, offset, 512, &ok), std::vector<std::uint8_t>(512, 0)) << offset;
+        EXPECT_FALSE(ok) << offset;
+    }
+    const ImageInfo info = describeImage(dir.file("disk.qcow2"));
+    ASSERT_TRUE(info.ok) << info.error;
+    std::string all;
+    for (const auto& d : info.damage) all += d + "\n";
+    EXPECT_TRUE(contains(all, "1 L1 entries point at the image's own header or tables")) << all;
+    EXPECT_TRUE(contains(all, "2 clusters point at the image's own header or tables")) << all;
+    EXPECT_TRUE(contains(all, "1 compressed clusters run past the end of the file and cannot be decoded")) << all;
+
+    // A compressed cluster whose last sector only runs past the end, as writers leave the last one, is sound.
+    Qcow2Builder whole(spec);
+    whole.setEntry(1, 0);  // the L2 table comes first
+    const std::uint64_t wholeAt = whole.bytes().size() + 100;
+    whole.addCompressedCluster(0);
+    std::vector<std::uint8_t> wholeBytes = whole.bytes();
+    wholeBytes.resize(wholeAt + kCluster + 5);  // the stored blocks' data and their 5-byte header, mid-sector
+    testing::writeFile(dir.file("whole.qcow2"), wholeBytes);
+    const ImageInfo sound = describeImage(dir.file("whole.qcow2"));
+    ASSERT_TRUE(sound.ok) << sound.error;
+    EXPECT_TRUE(sound.damage.empty()) << sound.damage.front();
 }
 
 // A file with another format's signature is never read as a raw disk of its own bytes.
