@@ -1,5 +1,6 @@
 // halvard info IMAGE [--check] [--json]: what the image says about the disk it holds, and with --check what is
 // damaged in it.
+#include <algorithm>
 #include <memory>
 #include <nlohmann/json.hpp>
 
@@ -74,7 +75,8 @@ void printText(std::ostream& out, const ImageInfo& info, bool check) {
     row("Format:               ", info.format);
     if (!info.version.empty()) row("Format version:       ", info.version);
     row("Virtual disk size:    ",
-        bytes(info.virtualSize) + " (" + sizeText(static_cast<std::int64_t>(info.virtualSize)) + ", " +
+        bytes(info.virtualSize) + " (" +
+            sizeText(static_cast<std::int64_t>(std::min<std::uint64_t>(info.virtualSize, INT64_MAX))) + ", " +
             std::to_string(info.virtualSize / 1048576) + " MB)");
     row("Block size:           ", bytes(info.blockSize));
     row("Logical sector size:  ", bytes(info.logicalSectorSize));

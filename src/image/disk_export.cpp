@@ -237,7 +237,8 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     };
     // Reads the chunk at or after `from` that holds stored bytes; false when none is left.
     auto readNext = [&](std::uint64_t from, Chunk& chunk) {
-        const std::uint64_t stored = unstored.next(from, kSectorSize);
+        // Whole chunks only, so that no byte jumped as unreadable is read (and counted) again.
+        const std::uint64_t stored = unstored.next(from, kExportChunkSize);
         if (stored >= result.totalBytes) return false;
         chunk.offset = stored / kExportChunkSize * kExportChunkSize;
         chunk.length = static_cast<std::size_t>(std::min<std::uint64_t>(kExportChunkSize, result.totalBytes - chunk.offset));
@@ -316,6 +317,8 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
         if (result.outcome == ExportOutcome::Stopped) break;
     }
 
+    // What lies past the image's tables or its file's end was jumped in one step, not read sector by sector.
+    result.unreadableSectors += unstored.unreadableBytes() / kSectorSize;
     // A copy that did not finish must not look whole: cut the file back to what was written.
     if (result.bytesDone < result.totalBytes) {
         if (::ftruncate(fd, static_cast<off_t>(result.bytesDone)) != 0) { /* the partial file stays as it is */ }

@@ -83,6 +83,8 @@ std::size_t ImageFile::readAt(std::uint64_t offset, void* buffer, std::size_t le
 
 StoredRun ImageFile::dataRun(std::uint64_t offset, std::uint64_t length) const {
     const StoredRun unknown{true, length};
+    // Past the end of the file nothing can be read, however far the caller asks.
+    if (fd_ >= 0 && !overlay_ && offset >= size_ && length > 0) return {true, length, true};
     if (fd_ < 0 || length == 0 || overlay_ || offset >= size_ || offset > static_cast<std::uint64_t>(INT64_MAX))
         return unknown;
     const off_t data = ::lseek(fd_, static_cast<off_t>(offset), SEEK_DATA);

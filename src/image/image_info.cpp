@@ -76,6 +76,7 @@ void describeVhd(const VhdReader& vhd, ImageInfo& info) {
     if (vhd.isFixed() && layout.dataLength < footer.currentSize)
         info.warnings.push_back("the disk size of " + std::to_string(footer.currentSize) + " bytes is larger than the " +
                                 std::to_string(layout.dataLength) + " bytes of data the fixed disk's file holds");
+    info.warnings.insert(info.warnings.end(), vhd.damage().begin(), vhd.damage().end());
     info.parents = vhd.parentChain();
     for (const std::string& note : vhd.parentNotes()) info.warnings.push_back(note);
 }
@@ -99,6 +100,7 @@ void describeVdi(const VdiReader& vdi, ImageInfo& info) {
     if (info.differencing) info.notes.push_back("parent image UUID: " + h.parentUuid.text());
     if (vdi.zeroBlocks()) info.notes.push_back(std::to_string(vdi.zeroBlocks()) + " blocks are marked as zero blocks");
     for (const auto& note : vdi.notes()) info.notes.push_back(note);
+    info.warnings.insert(info.warnings.end(), vdi.damage().begin(), vdi.damage().end());
     if (vdi.blocksPastEnd()) info.warnings.push_back(pastEndWarning(vdi.blocksPastEnd(), "blocks"));
     info.parents = vdi.parentChain();
     for (const std::string& note : vdi.parentNotes()) info.warnings.push_back(note);
@@ -132,6 +134,7 @@ void describeVmdk(const VmdkReader& vmdk, ImageInfo& info) {
     for (const std::string& note : vmdk.parentNotes()) info.warnings.push_back(note);
     if (vmdk.extentCount() > 1) info.notes.push_back(std::to_string(vmdk.extentCount()) + " extents");
     for (const auto& note : vmdk.notes()) info.notes.push_back(note);
+    info.warnings.insert(info.warnings.end(), vmdk.damage().begin(), vmdk.damage().end());
 }
 
 void describeQcow2(const Qcow2Reader& qcow2, ImageInfo& info) {

@@ -10,6 +10,7 @@
 #include "image/raw_reader.h"
 #include "image/vdi_reader.h"
 #include "image/vhd_reader.h"
+#include "image/vhdx_format.h"
 #include "image/vhdx_reader.h"
 #include "image/vmdk_reader.h"
 
@@ -27,6 +28,60 @@ std::string imageKindName(ImageKind kind) {
     return "RAW";
 }
 
+namespace {
+
+// A VHDX whose first bytes were overwritten: a header ("head") and a region table ("regi") in their places, each
+// passing its CRC-32C. A flat disk does not carry both by chance.
+bool hasVhdxStructures(const ImageFile& file) {
+    if (file.size() < vhdx::kRegionTable2Offset) return false;
+    const auto headerOk = [&file](std::uint64_t at) {
+        const vhdx::Header h = vhdx::parseHeader(file.readVector(at, 4096));
+        return h.signatureOk && h.checksumOk;
+    };
+    const auto regionsOk = [&file](std::uint64_t at) {
+        const vhdx::RegionTable t = vhdx::parseRegionTable(file.readVector(at, vhdx::kRegionTableSize));
+        return t.signatureOk && t.checksumOk;
+    };
+    return (headerOk(vhdx::kHeader1Offset) || headerOk(vhdx::kHeader2Offset)) &&
+           (regionsOk(vhdx::kRegionTable1Offset) || regionsOk(vhdx::kRegionTable2Offset));
+}
+
+// A qcow2 header whose magic was hit: every other field in its range and consistent with the rest and with the
+// file (tables cluster-aligned inside it, an L1 table large enough for the disk). A flat disk's first sector
+// (boot code, a partition table, zeros) does not meet all of them.
+bool hasQcow2Header(const ImageFile& file, Bytes head) {
+    if (head.size() < 104) return false;
+    const std::uint32_t version = be32(head, 4);
+    const std::uint32_t clusterBits = be32(head, 20);
+    if ((version != 2 && version != 3) || clusterBits < qcow2::kMinClusterBits || clusterBits > qcow2::kMaxClusterBits)
+        return false;
+    const std::uint64_t cluster = 1ULL << clusterBits;
+    const std::uint64_t size = be64(head, 24);
+    const std::uint32_t crypt = be32(head, 32);
+    const std::uint32_t l1Size = be32(head, 36);
+    const std::uint64_t l1Offset = be64(head, 40);
+    const std::uint64_t refcountOffset = be64(head, 48);
+    const std::uint32_t refcountClusters = be32(head, 56);
+    const std::uint32_t snapshots = be32(head, 60);
+    const std::uint64_t snapshotsOffset = be64(head, 64);
+    const std::uint64_t fileSize = file.size();
+    const auto placed = [&](std::uint64_t offset) { return offset >= cluster && offset % cluster == 0 && offset < fileSize; };
+    if (size == 0 || size > qcow2::kMaxVirtualSize || crypt > 2 || !placed(l1Offset) || !placed(refcountOffset) ||
+        refcountClusters == 0 || refcountClusters > (1U << 20) || (snapshots != 0 && !placed(snapshotsOffset)))
+        return false;
+    // Each L1 entry covers at most one L2 table of cluster/8 entries, a cluster each.
+    const std::uint64_t perL1 = cluster * (cluster / 8);
+    if (static_cast<std::uint64_t>(l1Size) < (size + perL1 - 1) / perL1 || l1Size > (1U << 25)) return false;
+    if (version == 3) {
+        const std::uint32_t refcountOrder = be32(head, 96);
+        const std::uint32_t headerLength = be32(head, 100);
+        if (refcountOrder > 6 || headerLength < 104 || headerLength % 8 != 0 || headerLength >= cluster) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 ImageKind detectImageKind(const ImageFile& file) {
     const auto head = file.readVector(0, 1024);
     if (hasSignature(head, 0, "vhdxfile")) return ImageKind::Vhdx;
@@ -39,6 +94,10 @@ ImageKind detectImageKind(const ImageFile& file) {
         const auto tail = file.readVector(file.size() - 512, 512);
         if (hasSignature(tail, 0, "conectix") || hasSignature(tail, 1, "conectix")) return ImageKind::Vhd;
     }
+    // Signatures hit by damage: where the rest of a format's structures stand, the file is that format, never a
+    // flat disk of its own bytes.
+    if (hasVhdxStructures(file)) return ImageKind::Vhdx;
+    if (hasQcow2Header(file, head)) return ImageKind::Qcow2;
     return ImageKind::Raw;
 }
 
@@ -163,6 +222,9 @@ OpenedImage openImage(const std::string& path, const ImageOverrides& overrides, 
     reader->setChainBelow(chainBelow);
     if (const Status opened = reader->open(path); !opened) {
         result.error = path + ": " + opened.message();
+        if (result.kind == ImageKind::Qcow2 && be32(probe.readVector(0, 4), 0) != qcow2::kMagic)
+            result.error = path + ": a damaged qcow2 image: its magic (\"QFI\\xfb\") is hit, but the rest of its "
+                                  "header holds together; it is not read as a flat disk";
         if (!reader->failureDetail().empty()) result.error += " (" + reader->failureDetail() + ")";
         return result;
     }

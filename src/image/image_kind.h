@@ -13,7 +13,9 @@ enum class ImageKind { Vhdx, Vhd, Vdi, Vmdk, Qcow2, Raw };
 std::string imageKindName(ImageKind kind);
 
 // Looks at the signatures of an open file: "vhdxfile" at 0, "conectix" at 0 or in the last sector, the VDI
-// signature at 64, "KDMV" or a VMDK descriptor at 0, "QFI\xfb" at 0; anything else is a flat raw image.
+// signature at 64, "KDMV" or a VMDK descriptor at 0, "QFI\xfb" at 0. Where a signature is hit but the format's
+// other structures stand (a VHDX's headers and region tables passing their checksums, a qcow2 header whose fields
+// hold together), the file is that format; anything else is a flat raw image.
 ImageKind detectImageKind(const ImageFile& file);
 
 // The name of a format this program does not read ("QED", "gzip", ...) when the file carries its signature:

@@ -15,8 +15,8 @@ StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const Dis
             if (!parent || offset >= parentBytes) return {false, length};
             return parent->storedRunOnDisk(offset, std::min(length, parentBytes - offset));
         case DiskPiece::Kind::Zero: return {false, length};
-        case DiskPiece::Kind::Decoded:
-        case DiskPiece::Kind::Unreadable: break;
+        case DiskPiece::Kind::Unreadable: return {true, length, true};
+        case DiskPiece::Kind::Decoded: break;
     }
     return {true, length};
 }

@@ -141,7 +141,7 @@ StoredRun DiskReader::storedRunAt(std::uint64_t diskOffset) const {
     const std::uint64_t length = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
     switch (mapping.state) {
         case SectorMapping::State::Unallocated: return {false, length};
-        case SectorMapping::State::BeyondMap: return {true, length};
+        case SectorMapping::State::BeyondMap: return {true, length, true};
         case SectorMapping::State::Allocated: break;
     }
     const ImageFile& source = mapping.source ? *mapping.source : file_;
@@ -166,7 +166,7 @@ StoredRun DiskReader::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t li
     run.length = std::max<std::uint64_t>(run.length, 1);
     while (run.length < limit) {
         StoredRun next = storedRunAt(diskOffset + run.length);
-        if (next.stored != run.stored) break;
+        if (next.stored != run.stored || next.unreadable != run.unreadable) break;
         run.length += std::max<std::uint64_t>(next.length, 1);
     }
     run.length = std::min(run.length, limit);
@@ -183,7 +183,7 @@ std::uint64_t DiskReader::storedBytesOnDisk(std::uint64_t diskOffset, std::uint6
     std::uint64_t stored = 0;
     for (std::uint64_t done = 0; done < length;) {
         const StoredRun run = storedRunOnDisk(diskOffset + done, length - done);
-        if (run.stored) stored += run.length;
+        if (run.stored && !run.unreadable) stored += run.length;
         done += run.length;
     }
     return stored;

@@ -83,13 +83,14 @@ public:
 
     // Whether the image stores the bytes at `offset` (+ `volumeBaseOffset`), and for how many bytes that holds,
     // looking no further than `limit` bytes (the answer's length is between 1 and `limit` when `limit` is not 0).
-    // Bytes that are not stored read as zeros, so scans may jump over them. What a reader cannot tell, places that
-    // cannot be read and offsets outside the disk count as stored: a caller then reads them as it would without
-    // asking.
+    // Bytes that are not stored read as zeros, so scans may jump over them. What a reader cannot tell and offsets
+    // outside the disk count as stored: a caller then reads them as it would without asking. Places that cannot be
+    // read (past the image's tables or its file's end) count as stored and unreadable, the whole stretch in one
+    // answer, so that a scan passes over them in one step.
     StoredRun storedRun(std::int64_t offset, std::uint64_t limit) const;
     // The same with `diskOffset` counted from the disk's start, whatever the volume base.
     StoredRun storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const;
-    // How many of the `length` bytes from `diskOffset` on the image stores.
+    // How many of the `length` bytes from `diskOffset` on the image stores and can read.
     std::uint64_t storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const;
 
     // The file that holds the `length` bytes at disk offset `diskOffset` as they are, back to back, and where they

@@ -1,5 +1,7 @@
 #include "image/vdi_format.h"
 
+#include <cstdint>
+
 namespace halvard::vdi {
 
 namespace {
@@ -52,6 +54,8 @@ std::string checkHeader(const Header& h) {
     if (h.signatureOk && (h.version >> 16 != 1 || (h.version & 0xFFFF) == 0))
         return "Unsupported VDI version " + versionText(h.version);
     if (h.headerSize == 0 || h.diskSize == 0) return "The VDI header is damaged (header size or disk size is 0)";
+    if (h.diskSize > static_cast<std::uint64_t>(INT64_MAX))
+        return "The VDI header is damaged (a disk size of " + std::to_string(h.diskSize) + " bytes is beyond any disk)";
     if (h.blockSize < 512 || h.blockSize > kMaxBlockSize || (h.blockSize & (h.blockSize - 1)) != 0)
         return "Unsupported VDI block size " + std::to_string(h.blockSize) +
                " (it must be a power of two from 512 bytes to 256 MiB)";

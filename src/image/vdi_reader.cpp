@@ -23,6 +23,7 @@ bool isStored(std::uint64_t entry) { return entry < vdi::kZeroBlock; }
 Status VdiReader::open(const std::string& path) {
     if (Status opened = openImageFile(path); !opened) return opened;
     notes_.clear();
+    damage_.clear();
     allocatedBlocks_ = zeroBlocks_ = blocksPastEnd_ = 0;
 
     const auto head = file_.readVector(0, vdi::kHeaderSize);
@@ -35,9 +36,12 @@ Status VdiReader::open(const std::string& path) {
         readLe32Table(file_, header_.blockMapOffset, header_.blocks, "the block map", notes_);
     if (map.empty()) return fail("The VDI block map lies outside the file (is the image cut short?)");
     const std::uint64_t needed = header_.diskSize / header_.blockSize + (header_.diskSize % header_.blockSize != 0);
-    if (header_.blocks < needed)
-        notes_.push_back("the block map holds " + std::to_string(header_.blocks) + " entries but the disk needs " +
-                         std::to_string(needed) + "; the rest of the disk cannot be read");
+    if (map.size() < needed)
+        damage_.push_back("the block map describes " + std::to_string(map.size()) + " of the disk's " +
+                          std::to_string(needed) + " blocks; the rest of the disk cannot be read");
+    if (header_.dataOffset > imageFileSize)
+        damage_.push_back("the data area starts at " + std::to_string(header_.dataOffset) +
+                          ", past the end of the file (" + std::to_string(imageFileSize) + " bytes)");
     blockMap.assign(map.begin(), map.end());
     for (std::uint64_t i = 0; i < map.size(); ++i) {
         const std::uint32_t entry = map[i];
@@ -45,7 +49,8 @@ Status VdiReader::open(const std::string& path) {
         if (entry == vdi::kZeroBlock) ++zeroBlocks_;
         if (!isStored(entry)) continue;
         ++allocatedBlocks_;
-        if (blockFileOffset(entry) >= imageFileSize) ++blocksPastEnd_;
+        // A block the file holds only in part is lost in part.
+        if (blockFileOffset(entry) + header_.blockSize > imageFileSize) ++blocksPastEnd_;
     }
     if (header_.allocatedBlocks != allocatedBlocks_)
         notes_.push_back("the header counts " + std::to_string(header_.allocatedBlocks) +
@@ -123,7 +128,11 @@ SectorMapping VdiReader::mapSector(std::uint64_t sector) const {
     const std::uint64_t sectorsPerBlock = header_.blockSize / kSectorSize;
     const std::uint64_t block = sector / sectorsPerBlock;
     const std::uint64_t within = sector % sectorsPerBlock;
-    if (block >= blockMap.size()) return mapping;
+    if (block >= blockMap.size()) {
+        // Past the block map: nothing there can be found, up to the disk's end.
+        mapping.runSectors = sector < totalSectors ? totalSectors - sector : 1;
+        return mapping;
+    }
     const std::uint64_t entry = blockMap[block];
     if (parent_ && entry == vdi::kUnallocated) {
         // The parent's block, and the run of them that follows.

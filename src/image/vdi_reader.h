@@ -17,6 +17,8 @@ public:
     std::uint64_t zeroBlocks() const { return zeroBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
     const std::vector<std::string>& notes() const { return notes_; }
+    // What the open found that keeps part of the disk from being read as it was written.
+    const std::vector<std::string>& damage() const { return damage_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
@@ -32,6 +34,7 @@ private:
     std::uint64_t zeroBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
     std::vector<std::string> notes_;
+    std::vector<std::string> damage_;
 };
 
 }  // namespace halvard

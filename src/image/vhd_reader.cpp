@@ -21,12 +21,17 @@ Status VhdReader::open(const std::string& path) {
     if (Status opened = openImageFile(path); !opened) return opened;
     allocatedBlocks_ = 0;
     blocksPastEnd_ = 0;
+    damage_.clear();
+    blocksOverStructures_.clear();
     sectorsPerBlock_ = 0;
     dataSectors_ = 0;
     bitmaps_.clear();
 
     layout_ = vhd::readLayout(file_);
     if (!layout_.status) return fail(layout_.status.message());
+    if (layout_.footer.currentSize > static_cast<std::uint64_t>(INT64_MAX))
+        return fail("The VHD footer is damaged (a disk size of " + std::to_string(layout_.footer.currentSize) +
+                    " bytes is beyond any disk)");
     totalSectors = layout_.footer.currentSize / kSectorSize;
 
     if (layout_.fixed) {
@@ -35,6 +40,7 @@ Status VhdReader::open(const std::string& path) {
         const std::uint64_t entries = (dataSectors_ + kFlatMapSectors - 1) / kFlatMapSectors;
         blockMap.reserve(entries);
         for (std::uint64_t i = 0; i < entries; ++i) blockMap.push_back(i * kFlatMapSectors);
+        // The footer's size stands (it is the disk's); what the file does not hold is unreadable, in one answer.
         if (dataSectors_ < totalSectors)
             layout_.notes.push_back("the file holds " + std::to_string(layout_.dataLength) +
                                     " bytes of data, less than the disk size; the rest cannot be read");
@@ -48,14 +54,32 @@ Status VhdReader::open(const std::string& path) {
     const std::uint64_t entries = table.size() / 4;
     if (entries == 0) return fail("The VHD block table is empty or lies outside the file (is the image cut short?)");
     const std::uint64_t needed = (totalSectors + sectorsPerBlock_ - 1) / sectorsPerBlock_;
+    if (entries < needed)
+        damage_.push_back("the block table describes " + std::to_string(entries) + " of the disk's " +
+                          std::to_string(needed) + " blocks; the rest of the disk cannot be read");
+    // The footer copy, the dynamic header and the block table (the entries the disk needs; a damaged count may
+    // claim the whole file): a block placed over them would read them as data.
+    const std::uint64_t structures[3][2] = {{0, vhd::kFooterSize},
+                                            {layout_.headerOffset, layout_.headerOffset + vhd::kDynamicHeaderSize},
+                                            {layout_.tableOffset, layout_.tableOffset + std::min(entries, needed) * 4}};
     blockMap.reserve(entries);
     for (std::uint64_t i = 0; i < entries; ++i) {
         const std::uint32_t entry = be32(table, i * 4);
         blockMap.push_back(entry);
         if (entry == vhd::kUnallocated || i >= needed) continue;
         ++allocatedBlocks_;
-        if (static_cast<std::uint64_t>(entry) * kSectorSize + bitmapBytes_ >= imageFileSize) ++blocksPastEnd_;
+        const std::uint64_t start = static_cast<std::uint64_t>(entry) * kSectorSize;
+        const std::uint64_t end = start + bitmapBytes_ + layout_.blockSize;
+        if (start + bitmapBytes_ >= imageFileSize) ++blocksPastEnd_;
+        for (const auto& s : structures)
+            if (start < s[1] && s[0] < end) {
+                blocksOverStructures_.insert(i);
+                break;
+            }
     }
+    if (!blocksOverStructures_.empty())
+        damage_.push_back(std::to_string(blocksOverStructures_.size()) +
+                          " blocks are placed over the image's footer copy, header or block table; they cannot be read");
     if (layout_.footer.diskType == vhd::kDifferencing) return openParent(path);
     return {};
 }
@@ -108,7 +132,11 @@ bool VhdReader::sectorInChild(std::uint64_t block, std::uint64_t within) const {
 SectorMapping VhdReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (layout_.fixed) {
-        if (sector >= dataSectors_) return mapping;
+        if (sector >= dataSectors_) {
+            // Past the data the file holds: unreadable up to the disk's end, in one answer.
+            mapping.runSectors = sector < totalSectors ? totalSectors - sector : 1;
+            return mapping;
+        }
         mapping.state = SectorMapping::State::Allocated;
         mapping.fileOffset = sector * kSectorSize;
         mapping.runSectors = dataSectors_ - sector;
@@ -117,9 +145,14 @@ SectorMapping VhdReader::mapSector(std::uint64_t sector) const {
     if (sectorsPerBlock_ == 0) return mapping;
     const std::uint64_t block = sector / sectorsPerBlock_;
     const std::uint64_t within = sector % sectorsPerBlock_;
-    if (block >= blockMap.size()) return mapping;
+    if (block >= blockMap.size()) {
+        // Past the block table: nothing there can be found, up to the disk's end.
+        mapping.runSectors = sector < totalSectors ? totalSectors - sector : 1;
+        return mapping;
+    }
     mapping.runSectors = sectorsPerBlock_ - within;
     const std::uint64_t entry = blockMap[block];
+    if (entry != vhd::kUnallocated && blocksOverStructures_.count(block)) return mapping;  // unreadable
     if (entry == vhd::kUnallocated) {
         if (parent_) return parentMapping(sector, mapping.runSectors);
         mapping.state = SectorMapping::State::Unallocated;

@@ -2,6 +2,7 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "image/read_write_interface.h"
@@ -30,6 +31,8 @@ public:
     // Blocks the BAT places in the file (among those the disk size needs), and those placed past its end.
     std::uint64_t allocatedBlocks() const { return allocatedBlocks_; }
     std::uint64_t blocksPastEnd() const { return blocksPastEnd_; }
+    // What the open found that keeps part of the disk from being read as it was written.
+    const std::vector<std::string>& damage() const { return damage_; }
 
 protected:
     SectorMapping mapSector(std::uint64_t sector) const override;
@@ -46,6 +49,8 @@ private:
     std::uint64_t dataSectors_ = 0;  // fixed disks
     std::uint64_t allocatedBlocks_ = 0;
     std::uint64_t blocksPastEnd_ = 0;
+    std::vector<std::string> damage_;
+    std::unordered_set<std::uint64_t> blocksOverStructures_;  // their data would be the file's own header or table
     mutable std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps_;  // by block, read when first needed
     mutable std::mutex bitmapMutex_;
 };

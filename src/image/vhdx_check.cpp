@@ -135,6 +135,8 @@ std::vector<std::string> checkVhdx(const std::string& path, const VhdxReader& re
     std::vector<std::string> found;
     ImageFile file;
     if (!file.open(path)) return {"the image file cannot be read again: " + file.error()};
+    if (!vhdx::hasFileIdentifier(file.readVector(0, 8)))
+        found.push_back("the file identifier (\"vhdxfile\") at the start is damaged; the image was told by its headers");
     checkHeadersAndRegions(file, found);
     checkMetadata(reader.layout(), found);
     checkSizeAndTable(reader, file.size(), found);

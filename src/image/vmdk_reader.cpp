@@ -10,7 +10,7 @@ namespace halvard {
 namespace {
 
 constexpr std::size_t kMaxExtents = 4096;                // a 2 GiB split of an 8 TiB disk
-constexpr std::uint64_t kMaxDiskSectors = 1ULL << 54;    // 8 EiB: byte offsets of the disk stay in int64
+constexpr std::uint64_t kMaxDiskSectors = (1ULL << 54) - 1;  // just under 8 EiB: byte offsets stay in int64
 
 // The extent file named by a descriptor, next to the descriptor; empty when the name would lead elsewhere.
 std::string extentPath(const std::string& descriptorPath, const std::string& name) {
@@ -34,6 +34,7 @@ std::int64_t cidValue(const std::string& text) {
 Status VmdkReader::open(const std::string& path) {
     if (Status opened = openImageFile(path); !opened) return opened;
     notes_.clear();
+    damage_.clear();
     descriptor_ = {};
     extents_.clear();
     firstSparse_ = nullptr;
@@ -110,8 +111,8 @@ Status VmdkReader::addExtent(const std::string& descriptorPath, const vmdk::Exte
     const std::uint64_t inFile = (fileSize - flat.offset) / kSectorSize;
     flat.stored = std::min(extent.sectors, inFile);
     if (inFile < extent.sectors)
-        notes_.push_back("the flat extent file " + dataPath + " holds " + std::to_string(inFile) + " of its " +
-                         std::to_string(extent.sectors) + " sectors; the rest cannot be read");
+        damage_.push_back("the flat extent file " + dataPath + " holds " + std::to_string(inFile) + " of its " +
+                          std::to_string(extent.sectors) + " sectors; the rest cannot be read");
     flat.file = std::move(file);
     extents_.push_back(std::move(flat));
     totalSectors += extent.sectors;
@@ -138,9 +139,17 @@ Status VmdkReader::addSparseExtent(std::unique_ptr<ImageFile> file, const std::s
     extent.sectors = alone ? capacity : sectors;
     if (alone && capacity > kMaxDiskSectors) {
         extent.sectors = kMaxDiskSectors;
-        notes_.push_back("the header's capacity of " + std::to_string(capacity) + " sectors is beyond any disk; " +
-                         std::to_string(kMaxDiskSectors) + " sectors are read");
+        damage_.push_back("the header's capacity of " + std::to_string(capacity) + " sectors is beyond any disk; " +
+                          std::to_string(kMaxDiskSectors) + " sectors are read");
     }
+    // What the grain directory (as far as the file holds it) can describe; past it nothing can be found.
+    const std::uint64_t covered =
+        sparse->directory().size() > UINT64_MAX / sparse->sectorsPerGrainTable()
+            ? UINT64_MAX
+            : sparse->directory().size() * sparse->sectorsPerGrainTable();
+    if (covered < extent.sectors)
+        damage_.push_back("the grain directory describes " + std::to_string(covered) + " of the extent's " +
+                          std::to_string(extent.sectors) + " sectors; the rest cannot be read");
     if (extent.sectors > kMaxDiskSectors - totalSectors) return fail("The VMDK extents add up to more than any disk holds");
     extent.path = path;
     extent.sparse = std::move(sparse);

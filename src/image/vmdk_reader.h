@@ -29,6 +29,8 @@ public:
     bool isCompressed() const { return firstSparse_ && firstSparse_->compressed(); }
     std::size_t extentCount() const { return extents_.size(); }
     const std::vector<std::string>& notes() const { return notes_; }
+    // What the open found that keeps part of the disk from being read as it was written.
+    const std::vector<std::string>& damage() const { return damage_; }
 
     // Walks every grain table of every sparse extent (for the information command).
     using GrainCount = VmdkSparseExtent::GrainCount;
@@ -60,6 +62,7 @@ private:
     const VmdkSparseExtent* firstSparse_ = nullptr;
     vmdk::SparseHeader noHeader_;
     std::vector<std::string> notes_;
+    std::vector<std::string> damage_;
 };
 
 }  // namespace halvard

@@ -9,6 +9,13 @@
 
 namespace halvard {
 
+namespace {
+
+// Runs of sectors stay small enough that their byte lengths fit in 64 bits.
+constexpr std::uint64_t kMaxRunSectors = 1ULL << 54;
+
+}  // namespace
+
 std::string VmdkSparseExtent::open(std::unique_ptr<ImageFile> file, vmdk::Descriptor& embedded,
                                    std::vector<std::string>& notes) {
     file_ = std::move(file);
@@ -91,7 +98,12 @@ VmdkSparseExtent::Mapping VmdkSparseExtent::map(std::uint64_t sector) const {
     Mapping mapping;
     if (sectorsPerGrainTable_ == 0) return mapping;
     const std::uint64_t index = sector / sectorsPerGrainTable_;
-    if (index >= directory_.size()) return mapping;
+    if (index >= directory_.size()) {
+        // Past the grain directory: nothing can be found up to the extent's end, in one answer (the caller cuts it
+        // at the extent's size).
+        mapping.sectors = sector < header_.capacity ? std::min(header_.capacity - sector, kMaxRunSectors) : 1;
+        return mapping;
+    }
     const std::uint64_t inTable = sector % sectorsPerGrainTable_;
     const std::uint64_t grain = inTable / grainSize_;
     const std::uint64_t within = inTable % grainSize_;
@@ -101,8 +113,8 @@ VmdkSparseExtent::Mapping VmdkSparseExtent::map(std::uint64_t sector) const {
         return mapping;
     }
     const std::vector<std::uint32_t>& table = grainTable(index);
-    if (grain >= table.size()) {  // the table is cut short by the end of the file
-        mapping.sectors = grainSize_ - within;
+    if (grain >= table.size()) {  // the table is cut short by the end of the file: the rest of it is lost
+        mapping.sectors = sectorsPerGrainTable_ - inTable;
         return mapping;
     }
     const std::uint64_t entry = table[grain];

@@ -132,7 +132,10 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
     const bool readZeros = !reader_ || signaturesMatchZeros();
     UnstoredSkip unstored(
         [this, readZeros](std::uint64_t offset, std::uint64_t limit) {
-            return readZeros ? StoredRun{true, limit} : reader_->storedRun(static_cast<std::int64_t>(offset), limit);
+            if (!reader_) return StoredRun{true, limit};
+            const StoredRun run = reader_->storedRun(static_cast<std::int64_t>(offset), limit);
+            // Zeros may then hold a file's start and are read; what cannot be read at all is still jumped.
+            return readZeros && !run.unreadable ? StoredRun{true, run.length} : run;
         },
         volumeSize_);
     for (std::uint64_t b = 0; b < blocks && !buffer.empty(); ++b) {
