@@ -353,9 +353,14 @@ bool BrowserPage::chooseOutputFolder() {
 }
 
 void BrowserPage::reportSaveFailures(const SaveSummary& summary) {
-    if (summary.failures.empty() && !summary.diskFull) return;
-    std::string text = std::to_string(summary.failures.size()) + " item(s) could not be saved";
-    if (!summary.failures.empty()) text += ", the first: " + summary.failures.front();
+    // Files known to be lost are no failure of the save, but the page still names them.
+    const std::size_t notSaved = summary.failures.size() + summary.unrecoverable.size();
+    if (notSaved == 0 && !summary.diskFull) return;
+    std::string text = std::to_string(notSaved) + " item(s) could not be saved";
+    if (!summary.failures.empty())
+        text += ", the first: " + summary.failures.front();
+    else if (!summary.unrecoverable.empty())
+        text += ", the first: " + summary.unrecoverable.front();
     if (summary.diskFull) text += std::string("\n") + kInsufficientSpaceText + "; the save stopped there.";
     messages().information(text);
 }

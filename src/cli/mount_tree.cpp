@@ -26,7 +26,9 @@ const MountTree::Listing& MountTree::folderListing(EntryId folder) {
     std::set<std::string> taken;
     for (EntryId child : childrenOf(view_, folder)) {
         if (!showDeleted_ && view_.isDeleted(child)) continue;
-        if (view_.skipWhenSaving(child)) continue;  // what a save passes over ("$BadClus")
+        // What a save passes over ("$BadClus"), but device nodes, FIFOs and sockets, which are shown as what they
+        // are.
+        if (view_.skipWhenSaving(child) && view_.details(child).special == SpecialKind::none) continue;
         const std::string name = view_.name(child);
         if (name.empty()) continue;
         // As a save names them: the safe host name, then " (1)", " (2)"... for the second and later of one name.

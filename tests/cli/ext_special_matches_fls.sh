@@ -4,6 +4,7 @@
 #     body file's mode as `fls -m` writes it), links with an attribute block keep their target and are saved as
 #     links, `save` skips the nodes with a note and counts the removed file nothing describes as not recoverable,
 #     with exit status 0;
+#   - the mount of volume 0 shows the nodes as what they are, with no device number (when FUSE is there);
 #   - volume 1 (its group descriptors zeroed, the copy in group 1 intact): every name fls listed before the damage
 #     is listed, and a note says the copy was read;
 #   - volume 2 (the descriptors and their copy zeroed): refused as damaged, exit status 2, never an empty listing;
@@ -79,6 +80,22 @@ if [[ $(readlink "$out/fast_link") == sub/a.txt && -L $out/slow_link && -z $want
     pass "volume 0: links with an attribute block saved as links, a file with one saved whole, no node written"
 else
     fail "volume 0: saved links or files differ: $(ls -l "$out" | tr '\n' ' ')"
+fi
+
+# The mount: each node as what it is.
+if command -v fusermount3 >/dev/null && [[ -c /dev/fuse ]]; then
+    mkdir -p "$TMP/mnt"
+    if "$HALVARD" mount "$disk" --volume 0 "$TMP/mnt" >/dev/null 2>&1; then
+        kinds=$(stat -c '%n %F %t:%T' "$TMP/mnt"/{fifo,chardev,blockdev,sock} 2>&1 | sed "s|$TMP/mnt/||" | tr '\n' ';' || true)
+        fusermount3 -u "$TMP/mnt" || true
+        if [[ $kinds == "fifo fifo 0:0;chardev character special file 0:0;blockdev block special file 0:0;sock socket 0:0;" ]]; then
+            pass "volume 0: the mount shows the nodes as what they are, with no device number"
+        else
+            fail "volume 0: the mount shows the nodes as: $kinds"
+        fi
+    else
+        fail "volume 0: mount failed"
+    fi
 fi
 
 # Volume 1: the descriptor table's copy.

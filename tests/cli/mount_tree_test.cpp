@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 
 #include "browser/fake_view.h"
@@ -104,6 +105,8 @@ TEST(MountTree, DeviceNodesKeepTheirKind) {
         EXPECT_EQ(st.st_rdev, 0u);
         EXPECT_EQ(st.st_size, 0);
         EXPECT_EQ(tree.open(node), ENXIO);
+        const std::vector<std::string> listed = names(tree.listing(f.docs));
+        EXPECT_NE(std::find(listed.begin(), listed.end(), "node" + std::to_string(i)), listed.end());
     }
 }
 

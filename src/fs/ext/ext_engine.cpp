@@ -110,7 +110,7 @@ bool ExtEngine::readGroupDescriptors() {
         damage_ = "its root folder's inode is damaged: the folders cannot be walked";
         return true;
     }
-    damage_ = "the volume is damaged: its " + what + " (and their copies) name no inode table";
+    damage_ = "its " + what + " are damaged, and so is any copy of them (they name no inode table)";
     return false;
 }
 

@@ -132,7 +132,7 @@ private:
     // Reads the blocks of a removed file's map (indirect and extent-tree blocks) as they were at the copy's
     // transaction: the newest journal copy from then that still holds the map, else the block as it stands.
     ext_format::ReadBlock mapReader(std::optional<std::uint32_t> journalOrder) const;
-    BlockList removedRuns(const RemovedInode& removed, std::uint64_t size) const;
+    BlockList removedRuns(const RemovedInode& removed, std::uint64_t size, bool* incomplete = nullptr) const;
     RemovedBlocks removedBlocks(const ExtEntry& e) const;
     bool blockIsFree(std::uint64_t block, std::map<std::uint64_t, std::vector<std::uint8_t>>& bitmaps) const;
     // The block's content as it stands, then each of its journal copies, newest first, until `visit` says stop.

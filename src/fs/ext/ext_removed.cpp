@@ -94,9 +94,9 @@ ReadBlock ExtEngine::mapReader(std::optional<std::uint32_t> journalOrder) const 
     };
 }
 
-BlockList ExtEngine::removedRuns(const RemovedInode& removed, std::uint64_t size) const {
+BlockList ExtEngine::removedRuns(const RemovedInode& removed, std::uint64_t size, bool* incomplete) const {
     const std::uint64_t wantBlocks = size / blockSize_ + (size % blockSize_ != 0);
-    return blocksOfInode(removed.inode, blockSize_, wantBlocks, mapReader(removed.journalOrder));
+    return blocksOfInode(removed.inode, blockSize_, wantBlocks, mapReader(removed.journalOrder), incomplete);
 }
 
 bool ExtEngine::blockIsFree(std::uint64_t block, std::map<std::uint64_t, std::vector<std::uint8_t>>& bitmaps) const {
@@ -126,7 +126,8 @@ ExtEngine::RemovedBlocks ExtEngine::removedBlocks(const ExtEntry& e) const {
     if (!removed) return result;
     // The block bitmap of each group met, read once.
     std::map<std::uint64_t, std::vector<std::uint8_t>> bitmaps;
-    const BlockList runs = removedRuns(*removed, e.size);
+    bool walkIncomplete = false;
+    const BlockList runs = removedRuns(*removed, e.size, &walkIncomplete);
     // A map read in part (a block of it cleared in every copy) names fewer blocks than the inode counts, beyond
     // what the map's own blocks and an attribute block explain.
     std::uint64_t mapped = 0;
@@ -137,7 +138,8 @@ ExtEngine::RemovedBlocks ExtEngine::removedBlocks(const ExtEntry& e) const {
     // Indirect blocks hold a block number each, extent leaves a run each; a few more for the upper levels.
     const std::uint64_t perBlock = blockSize_ / 4, perLeaf = (blockSize_ - 12) / 12;
     const std::uint64_t mapOwnBlocks = mapped / perBlock + mapped / (perBlock * perBlock) + runs.size() / perLeaf + 6;
-    result.mapIncomplete = allocated > mapped + mapOwnBlocks;
+    // An extent tree whose walk stopped short is incomplete whatever the counts say.
+    result.mapIncomplete = walkIncomplete || allocated > mapped + mapOwnBlocks;
     for (const BlockRun& run : runs) {
         for (std::uint64_t k = 0; k < run.count; ++k) {
             if (!run.unwritten && !blockIsFree(run.physical + k, bitmaps)) {
