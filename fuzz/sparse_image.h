@@ -42,6 +42,10 @@ public:
 
 protected:
     SectorMapping mapSector(std::uint64_t) const override { return {}; }
+    // Every byte is held (and read by `read`), though nothing is mapped to a file.
+    StoredRun storedRunAt(std::uint64_t diskOffset) const override {
+        return {true, totalSectors * kSectorSize - diskOffset};
+    }
 
 private:
     const SparseImage& image_;
