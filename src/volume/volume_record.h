@@ -15,7 +15,7 @@ struct VolumeRecord {
     // The size in 512-byte sectors; 0 when only the size text is known (a volume given in MiB by hand).
     std::uint64_t sectorCount = 0;
     // What the scanner changed about the volume as it found it (cut at the disk's end); empty when nothing.
-    std::string note;
+    std::string note{};
 };
 
 // The note of a volume that runs past the end of a disk of `diskSectors`, cut from `sectors` to what is left.
