@@ -1,6 +1,7 @@
 #include "raw/formats/jpeg_scan.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace halvard::formats {
 
@@ -88,6 +89,17 @@ private:
     }
 
     void fill() {
+        // Straight from the view while no FF comes: the usual case, a byte at a time without the checks below.
+        if (!stopped_ && at_ >= chunkStart_ && at_ - chunkStart_ + 8 <= chunk_.size()) {
+            const std::uint8_t* p = chunk_.data() + (at_ - chunkStart_);
+            const std::uint8_t* const start = p;
+            while (count_ <= 56 && *p != 0xFF) {
+                acc_ = acc_ << 8 | *p++;
+                count_ += 8;
+            }
+            at_ += static_cast<std::uint64_t>(p - start);
+            if (count_ > 56) return;
+        }
         while (count_ <= 56) {
             int byte = stopped_ ? -1 : byteAt(at_);
             if (byte == 0xFF) {
@@ -300,6 +312,9 @@ std::optional<std::uint64_t> JpegScanWalker::walkScan(Bytes payload, CandidateBy
                     }
                 } else if (kind == Kind::AcRefine) {
                     std::uint64_t& set = only.nonzero[static_cast<std::size_t>(unit)];
+                    // The coefficients ss..se.
+                    const std::uint64_t band = (se == 63 ? ~std::uint64_t{0} : (std::uint64_t{1} << (se + 1)) - 1) &
+                                               ~((std::uint64_t{1} << ss) - 1);
                     std::uint32_t k = ss;
                     if (eobRun == 0) {
                         for (; k <= se; ++k) {
@@ -314,15 +329,15 @@ std::optional<std::uint64_t> JpegScanWalker::walkScan(Bytes payload, CandidateBy
                                 eobRun = (1U << r) + bits.get(r);
                                 break;
                             }
-                            // Set coefficients take a correction bit; the run counts the zero ones passed.
-                            for (; k <= se; ++k) {
-                                if (set >> k & 1) {
-                                    bits.get(1);
-                                } else {
-                                    if (r == 0) break;
-                                    --r;
-                                }
-                            }
+                            // The run passes r zero coefficients and stops at the next zero one (or the band's
+                            // end); each set coefficient passed takes a correction bit.
+                            const std::uint64_t from = band & ~((std::uint64_t{1} << k) - 1);
+                            std::uint64_t zeros = ~set & from;
+                            for (; r > 0 && zeros; --r) zeros &= zeros - 1;
+                            const std::uint32_t stop = zeros ? static_cast<std::uint32_t>(std::countr_zero(zeros)) : se + 1;
+                            const std::uint64_t below = stop >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << stop) - 1;
+                            for (int n = std::popcount(set & from & below); n > 0; n -= 16) bits.get(std::min(n, 16));
+                            k = stop;
                             if (s != 0) {
                                 if (k > se) return std::nullopt;
                                 set |= std::uint64_t{1} << k;
@@ -330,8 +345,11 @@ std::optional<std::uint64_t> JpegScanWalker::walkScan(Bytes payload, CandidateBy
                         }
                     }
                     if (eobRun > 0) {
-                        for (; k <= se; ++k)
-                            if (set >> k & 1) bits.get(1);
+                        // One correction bit per set coefficient left in the band, taken together.
+                        if (k <= se) {
+                            const std::uint64_t rest = band & ~((std::uint64_t{1} << k) - 1);
+                            for (int n = std::popcount(set & rest); n > 0; n -= 16) bits.get(std::min(n, 16));
+                        }
                         --eobRun;
                     }
                 }
