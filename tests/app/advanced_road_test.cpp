@@ -117,8 +117,8 @@ private slots:
         wholeRoad(v, QStringLiteral("FAT32"), "1", QStringLiteral("Scanning process completed..."),
                   [&](AdvancedOptionsPage* options) {
                       QCOMPARE(child<QComboBox>(options, "foundList")->itemText(0), QStringLiteral("FAT32_ENTRY:0"));
-                      // Without a boot sector the list starts with the usual first size.
-                      QCOMPARE(child<QComboBox>(options, "clusterSizeList")->itemText(0), QStringLiteral("2"));
+                      // With sector 0 zeroed, the backup boot sector's cluster size leads the list.
+                      QCOMPARE(child<QComboBox>(options, "clusterSizeList")->itemText(0), QStringLiteral("1"));
                   });
     }
 

@@ -114,9 +114,10 @@ private:
     }
 
     // NTFS (1 GiB claimed, at 2048) and a partition of a type nobody knows (at 4096).
+    // Large enough for its 1 GiB NTFS entry (a volume past the disk's end would be cut); the image stays sparse.
     QString ntfsAndUnknownDisk() {
         return image(QStringLiteral("mbr.vhdx"),
-                     diskSpec(16 * kMiB, mbrDisk({{0x07, 2048, 2097152}, {0x99, 4096, 2048}})));
+                     diskSpec(1040 * kMiB, mbrDisk({{0x07, 2048, 2097152}, {0x99, 4096, 2048}})));
     }
 
 private slots:
