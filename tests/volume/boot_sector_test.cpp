@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <algorithm>
 
 #include "support/disk_builder.h"
 #include "volume/boot_sector.h"
@@ -31,8 +31,8 @@ Sector extSuperblock(std::uint32_t blocks, std::uint32_t logBlockSize = 0) {
 // The disk's first 2048 bytes: sector 0, then what lies at byte 1024.
 Sector head(const Sector& sector0, const Sector& at1024 = {}) {
     Sector h(2048, 0);
-    std::memcpy(h.data(), sector0.data(), std::min<std::size_t>(sector0.size(), 1024));
-    std::memcpy(h.data() + 1024, at1024.data(), std::min<std::size_t>(at1024.size(), 1024));
+    std::copy_n(sector0.begin(), std::min<std::size_t>(sector0.size(), 1024), h.begin());
+    std::copy_n(at1024.begin(), std::min<std::size_t>(at1024.size(), 1024), h.begin() + 1024);
     return h;
 }
 
