@@ -43,7 +43,7 @@ public:
 protected:
     SectorMapping mapSector(std::uint64_t) const override { return {}; }
     // Every byte is held (and read by `read`), though nothing is mapped to a file.
-    StoredRun storedRunAt(std::uint64_t diskOffset) const override {
+    StoredRun storedRunAt(std::uint64_t diskOffset, std::uint64_t) const override {
         return {true, totalSectors * kSectorSize - diskOffset};
     }
 

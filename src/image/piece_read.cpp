@@ -6,8 +6,8 @@
 namespace halvard {
 
 StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const DiskReader* parent,
-                         std::uint64_t parentBytes) {
-    const std::uint64_t length = std::max<std::uint64_t>(piece.length, 1);
+                         std::uint64_t parentBytes, std::uint64_t limit) {
+    const std::uint64_t length = std::min(std::max<std::uint64_t>(piece.length, 1), std::max<std::uint64_t>(limit, 1));
     switch (piece.kind) {
         case DiskPiece::Kind::File:
             return piece.file ? piece.file->dataRun(piece.fileOffset, length) : StoredRun{true, length};
@@ -101,8 +101,8 @@ std::optional<DiskReader::FileStretch> PieceDiskReader::fileStretch(std::uint64_
     return pieceFileStretch(piece(diskOffset, false), length);
 }
 
-StoredRun PieceDiskReader::storedRunAt(std::uint64_t diskOffset) const {
-    return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes());
+StoredRun PieceDiskReader::storedRunAt(std::uint64_t diskOffset, std::uint64_t limit) const {
+    return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes(), limit);
 }
 
 }  // namespace halvard

@@ -33,8 +33,9 @@ struct PieceReadState {
 // Whether the piece at disk offset `offset` is stored: file bytes unless the file has a hole there, decoded bytes,
 // the parent's answer for a parent's piece (nothing past the parent's `parentBytes`), unreadable pieces as stored
 // (their reads report them); zeros are not.
+// No further than `limit` bytes is looked at: in a chain each parent is asked about what its child asks, no more.
 StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const DiskReader* parent,
-                         std::uint64_t parentBytes);
+                         std::uint64_t parentBytes, std::uint64_t limit);
 
 // Where the `length` bytes of a piece lie as they are in one file; none unless it is a File piece that long.
 std::optional<DiskReader::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length);
@@ -50,7 +51,7 @@ public:
     std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
 protected:
-    StoredRun storedRunAt(std::uint64_t diskOffset) const override;
+    StoredRun storedRunAt(std::uint64_t diskOffset, std::uint64_t limit) const override;
     // What lies at disk offset `offset`; `decode`: fill in the bytes of a Decoded piece (reads need them, maps not).
     virtual DiskPiece piece(std::uint64_t offset, bool decode) const = 0;
 

@@ -135,10 +135,11 @@ bool DiskReader::read(void* buffer, std::size_t length) {
     return complete;
 }
 
-StoredRun DiskReader::storedRunAt(std::uint64_t diskOffset) const {
+StoredRun DiskReader::storedRunAt(std::uint64_t diskOffset, std::uint64_t limit) const {
     const SectorMapping mapping = mapSector(diskOffset / kSectorSize);
     const std::uint64_t inSector = diskOffset % kSectorSize;
-    const std::uint64_t length = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
+    const std::uint64_t length =
+        std::min(std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector, std::max<std::uint64_t>(limit, 1));
     switch (mapping.state) {
         case SectorMapping::State::Unallocated: return {false, length};
         case SectorMapping::State::BeyondMap: return {true, length, true};
@@ -162,10 +163,10 @@ StoredRun DiskReader::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t li
     if (diskOffset >= diskEnd || blockMap.empty()) return {true, limit};
     limit = std::min(limit, diskEnd - diskOffset);
     // Neighbouring answers of one kind join (block after block of an empty disk), up to the limit.
-    StoredRun run = storedRunAt(diskOffset);
+    StoredRun run = storedRunAt(diskOffset, limit);
     run.length = std::max<std::uint64_t>(run.length, 1);
     while (run.length < limit) {
-        StoredRun next = storedRunAt(diskOffset + run.length);
+        StoredRun next = storedRunAt(diskOffset + run.length, limit - run.length);
         if (next.stored != run.stored || next.unreadable != run.unreadable) break;
         run.length += std::max<std::uint64_t>(next.length, 1);
     }

@@ -134,9 +134,10 @@ protected:
     // Maps one virtual-disk sector (volumeBaseOffset already added).
     virtual SectorMapping mapSector(std::uint64_t sector) const = 0;
 
-    // One answer of the map at `diskOffset` (inside the disk), at least 1 byte long; storedRunOnDisk joins them.
+    // One answer of the map at `diskOffset` (inside the disk), at least 1 byte long and looking no further than
+    // `limit` bytes (a parent is asked about no more than its child was); storedRunOnDisk joins them.
     // By default from mapSector: allocated sectors are stored unless their file has a hole there.
-    virtual StoredRun storedRunAt(std::uint64_t diskOffset) const;
+    virtual StoredRun storedRunAt(std::uint64_t diskOffset, std::uint64_t limit) const;
 
     // Records a failure of `open`: `text` is the user's message, `detail` the system's reason if any.
     Status fail(const std::string& text, const std::string& detail = {});

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "image/piece_read.h"
 #include "image/qcow2_reader.h"
 #include "image/raw_reader.h"
 #include "image/unstored_skip.h"
@@ -182,6 +183,85 @@ TEST_F(StoredRunsTest, ChainsAskTheParentForWhatTheChildLeavesToIt) {
     auto vhd = openBuilt<VhdReader>(dir.file("diff.vhd"), testing::buildVhd(diff));
     EXPECT_EQ(storedRanges(*vhd), (Ranges{{0, 2 * kMiB}, {4 * kMiB, 4 * kMiB + 4 * kKiB}, {4 * kMiB + 8 * kKiB, 6 * kMiB}}));
     expectUnstoredReadsZero(*vhd);
+}
+
+// Each level of a deep chain holds its own scattered clusters; the answers join over the whole chain, whatever
+// the width of the questions.
+TEST_F(StoredRunsTest, DeepChainsWithScatteredClustersAnswerEveryClusterOnce) {
+    constexpr unsigned kDepth = 24;
+    std::set<std::uint64_t> stored;
+    std::string below;
+    std::uint64_t cluster = 0;
+    for (unsigned level = 0; level < kDepth; ++level) {
+        testing::Qcow2Spec spec;
+        spec.backingName = below;
+        testing::Qcow2Builder image(spec);
+        cluster = image.clusterSize();
+        for (std::uint64_t c = level; c < 256; c += kDepth + 3) {
+            image.addDataCluster(c);
+            stored.insert(c);
+        }
+        below = "level" + std::to_string(level) + ".qcow2";
+        testing::writeFile(dir.file(below), image.bytes());
+    }
+    auto reader = std::make_unique<Qcow2Reader>();
+    ASSERT_TRUE(reader->open(dir.file(below)));
+    ASSERT_EQ(reader->parentChain().size(), kDepth - 1);
+    EXPECT_EQ(storedRanges(*reader), blockRanges(stored, cluster));
+    EXPECT_EQ(storedRanges(*reader, 3 * cluster / 2), blockRanges(stored, cluster));
+}
+
+// A parent that stores every other 4 KiB and remembers the widest question it was asked.
+class AlternatingParent final : public DiskReader {
+public:
+    AlternatingParent() {
+        totalSectors = 8 * kMiB / 512;
+        blockMap = {0};  // a map to answer by
+    }
+    Status open(const std::string&) override { return {}; }
+    mutable std::uint64_t widestQuestion = 0;
+
+protected:
+    SectorMapping mapSector(std::uint64_t) const override { return {}; }
+    StoredRun storedRunAt(std::uint64_t offset, std::uint64_t limit) const override {
+        widestQuestion = std::max(widestQuestion, limit);
+        return {(offset / (4 * kKiB)) % 2 == 0, std::min(4 * kKiB - offset % (4 * kKiB), limit)};
+    }
+};
+
+// A child that leaves its whole disk to its parent, in one piece.
+class ParentOnlyChild final : public PieceDiskReader {
+public:
+    explicit ParentOnlyChild(std::unique_ptr<DiskReader> parent) {
+        totalSectors = 8 * kMiB / 512;
+        blockMap = {0};
+        adoptParent(std::move(parent), "parent");
+    }
+    Status open(const std::string&) override { return {}; }
+
+protected:
+    SectorMapping mapSector(std::uint64_t) const override { return {}; }
+    DiskPiece piece(std::uint64_t offset, bool) const override {
+        DiskPiece piece;
+        piece.kind = DiskPiece::Kind::Parent;
+        piece.length = totalSectors * 512 - offset;
+        return piece;
+    }
+};
+
+// A parent asked about its child's whole piece, where the child needs a sliver, does the work of that piece again
+// at every level of a chain: a 16-deep chain with scattered writes never finished its export that way.
+TEST(StoredRunQuestions, AParentIsAskedAboutNoMoreThanItsChildWas) {
+    auto parent = std::make_unique<AlternatingParent>();
+    const AlternatingParent& asked = *parent;
+    ParentOnlyChild child(std::move(parent));
+    const StoredRun run = child.storedRunOnDisk(kMiB, 512);
+    EXPECT_TRUE(run.stored);
+    EXPECT_EQ(run.length, 512u);
+    EXPECT_GT(asked.widestQuestion, 0u);
+    EXPECT_LE(asked.widestQuestion, 512u);
+    EXPECT_EQ(child.storedRunOnDisk(kMiB + 4 * kKiB, 64 * kKiB).length, 4 * kKiB);
+    EXPECT_LE(asked.widestQuestion, 64 * kKiB);
 }
 
 // A raw image tells its holes through the host file system; so does the file behind any allocated block.

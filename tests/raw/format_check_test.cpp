@@ -31,13 +31,6 @@ Buffer filler(std::size_t n, std::uint8_t seed = 7) {
     }
     return b;
 }
-// Random bytes with no FF in them, as entropy-coded JPEG data is once stuffing is taken out.
-Buffer entropy(std::size_t n) {
-    Buffer b = filler(n, 3);
-    for (auto& v : b)
-        if (v == 0xFF) v = 0xFE;
-    return b;
-}
 
 CheckOutcome check(FormatCheck format, const Buffer& data) {
     CandidateBytes bytes{Bytes(data)};

@@ -88,7 +88,9 @@ public:
 protected:
     SectorMapping mapSector(std::uint64_t) const override { return {}; }
     // Every byte is held (and read by `read`), though nothing is mapped to a file.
-    StoredRun storedRunAt(std::uint64_t diskOffset) const override { return {true, totalSectors * 512 - diskOffset}; }
+    StoredRun storedRunAt(std::uint64_t diskOffset, std::uint64_t) const override {
+        return {true, totalSectors * 512 - diskOffset};
+    }
 
 private:
     std::int64_t position_ = 0;
