@@ -13,7 +13,7 @@ StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const Dis
             return piece.file ? piece.file->dataRun(piece.fileOffset, length) : StoredRun{true, length};
         case DiskPiece::Kind::Parent:
             if (!parent || offset >= parentBytes) return {false, length};
-            return parent->storedRunOnDisk(offset, std::min(length, parentBytes - offset));
+            return parent->storedAnswerOnDisk(offset, std::min(length, parentBytes - offset));
         case DiskPiece::Kind::Zero: return {false, length};
         case DiskPiece::Kind::Unreadable: return {true, length, true};
         case DiskPiece::Kind::Decoded: break;

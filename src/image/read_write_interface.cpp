@@ -157,20 +157,25 @@ std::optional<DiskReader::FileStretch> DiskReader::fileStretch(std::uint64_t dis
     return FileStretch{mapping.source, mapping.fileOffset};
 }
 
-StoredRun DiskReader::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
+StoredRun DiskReader::storedAnswerOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
     const std::uint64_t diskEnd = totalSectors * kSectorSize;
     if (limit == 0) return {true, 0};
     if (diskOffset >= diskEnd || blockMap.empty()) return {true, limit};
     limit = std::min(limit, diskEnd - diskOffset);
-    // Neighbouring answers of one kind join (block after block of an empty disk), up to the limit.
     StoredRun run = storedRunAt(diskOffset, limit);
-    run.length = std::max<std::uint64_t>(run.length, 1);
+    run.length = std::clamp<std::uint64_t>(run.length, 1, limit);
+    return run;
+}
+
+StoredRun DiskReader::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
+    StoredRun run = storedAnswerOnDisk(diskOffset, limit);
+    limit = std::min(limit, std::max(totalSectors * kSectorSize, diskOffset + run.length) - diskOffset);
+    // Neighbouring answers of one kind join (block after block of an empty disk), up to the limit.
     while (run.length < limit) {
-        StoredRun next = storedRunAt(diskOffset + run.length, limit - run.length);
+        const StoredRun next = storedAnswerOnDisk(diskOffset + run.length, limit - run.length);
         if (next.stored != run.stored || next.unreadable != run.unreadable) break;
-        run.length += std::max<std::uint64_t>(next.length, 1);
+        run.length += next.length;
     }
-    run.length = std::min(run.length, limit);
     return run;
 }
 

@@ -90,6 +90,10 @@ public:
     StoredRun storedRun(std::int64_t offset, std::uint64_t limit) const;
     // The same with `diskOffset` counted from the disk's start, whatever the volume base.
     StoredRun storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const;
+    // One answer of the map there, neighbours of its kind not joined: what a child asks of its parent. The child
+    // joins the answers itself; a parent joining them too would look past each of its runs, throw that look away,
+    // and be asked it again, at every level of a chain.
+    StoredRun storedAnswerOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const;
     // How many of the `length` bytes from `diskOffset` on the image stores and can read.
     std::uint64_t storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const;
 
