@@ -42,32 +42,31 @@ void exerciseImage(ImageKind kind, const std::uint8_t* data, std::size_t size) {
     const std::uint64_t sectors = reader->totalSectors;
     for (std::uint64_t i = 0; i <= 16; ++i) {
         const std::uint64_t sector = sectors ? (sectors - 1) / 16 * i : i;
-        if (reader->seek(static_cast<std::int64_t>(sector * kSectorSize))) reader->read(buffer.data(), buffer.size());
+        reader->readAt(sector * kSectorSize, buffer.data(), buffer.size());
     }
-    reader->seek(0);
-    reader->read(buffer.data(), 4096);
+    reader->readAt(0, buffer.data(), 4096);
     // Scans and the export ask the map of the whole disk: whatever size the header claims, it answers in whole
     // stretches, never sector by sector (a hang here is a regression).
     const std::uint64_t end = sectors * kSectorSize;
-    UnstoredSkip skip([&reader](std::uint64_t offset, std::uint64_t limit) { return reader->storedRunOnDisk(offset, limit); },
+    UnstoredSkip skip([&reader](std::uint64_t offset, std::uint64_t limit) { return reader->storedRun(offset, limit); },
                       end);
     for (std::uint64_t at = 0, steps = 0; at < end && steps < 4096; ++steps) {
         at = skip.next(at, kSectorSize);
         if (at < end) at = std::max(at + kSectorSize, skip.storedEnd());
     }
-    reader->storedBytesOnDisk(0, end);
+    reader->storedBytes(0, end);
 }
 
 void exerciseVolume(std::initializer_list<VolumeChoice> choices, const std::uint8_t* data, std::size_t size) {
     if (size < 1 || choices.size() == 0) return;
     const VolumeChoice& choice = std::data(choices)[data[0] % choices.size()];
     const SparseImage image(data + 1, size - 1, kMaxVolumeBytes);
-    SparseDisk disk(image);
+    const auto disk = std::make_shared<SparseDisk>(image);
     VolumeRecord volume;
     volume.fileSystem = choice.fileSystem;
     volume.volumeName = "1";
     volume.sizeText = std::to_string((image.size() + (1 << 20) - 1) >> 20) + "   MB";
-    auto view = createVolumeView(disk, volume);
+    auto view = createVolumeView(onDevice(volume, disk));
     if (!view || !view->parse({}, choice.mode)) return;
     testing::exerciseView(*view, scratchFolder(), kSaveLimit);
 }

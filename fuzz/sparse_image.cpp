@@ -47,25 +47,14 @@ SparseDisk::SparseDisk(const SparseImage& image) : image_(image) {
     imageFileSize = image.size();
 }
 
-bool SparseDisk::seek(std::int64_t offset, int origin) {
-    currentPosition_ = offset;
-    std::int64_t at = 0;
-    if (origin != 0 || __builtin_add_overflow(offset, volumeBaseOffset, &at)) return false;
-    return at >= 0 && static_cast<std::uint64_t>(at) < image_.size();
-}
-
-bool SparseDisk::read(void* buffer, std::size_t length) {
+bool SparseDisk::readAt(std::uint64_t from, void* buffer, std::size_t length) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
-    std::int64_t from = 0, end = 0;
-    if (__builtin_add_overflow(currentPosition_, volumeBaseOffset, &from) || from < 0 ||
-        __builtin_add_overflow(from, static_cast<std::int64_t>(length), &end)) {
+    if (length > UINT64_MAX - from) {
         std::memset(out, 0, length);
         return false;
     }
-    image_.copy(static_cast<std::uint64_t>(from), out, length);
-    if (__builtin_add_overflow(currentPosition_, static_cast<std::int64_t>(length), &currentPosition_))
-        currentPosition_ = INT64_MAX;
-    return static_cast<std::uint64_t>(end) <= image_.size();
+    image_.copy(from, out, length);
+    return from + length <= image_.size();
 }
 
 namespace {

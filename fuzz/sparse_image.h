@@ -37,8 +37,7 @@ class SparseDisk final : public DiskReader {
 public:
     explicit SparseDisk(const SparseImage& image);
     Status open(const std::string&) override { return {}; }
-    bool seek(std::int64_t offset, int origin = 0) override;
-    bool read(void* buffer, std::size_t length) override;
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t length) const override;
 
 protected:
     SectorMapping mapSector(std::uint64_t) const override { return {}; }

@@ -10,15 +10,15 @@ using namespace halvard;
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 1) return 0;
     const fuzzing::SparseImage image(data + 1, size - 1, 64ULL << 20);
-    fuzzing::SparseDisk disk(image);
+    const auto disk = std::make_shared<fuzzing::SparseDisk>(image);
     std::vector<VolumeRecord> records;
     Partition standard(records);
     standard.gptFlag = data[0] & 1;
     standard.standardScan(disk);
     Partition advanced(records);
     advanced.volumeSizeFlag = data[0] & 2;
-    advanced.endSector = static_cast<std::int64_t>(std::min<std::uint64_t>(disk.totalSectors, 16384));
-    advanced.advancedScan(disk, disk.totalSectors);
+    advanced.endSector = static_cast<std::int64_t>(std::min<std::uint64_t>(disk->totalSectors, 16384));
+    advanced.advancedScan(disk, disk->totalSectors);
     for (const VolumeRecord& record : records) volumeSizeBytes(record);
     return 0;
 }

@@ -97,7 +97,7 @@ void AdvancedOptionsPage::start() {
         workerRow_.setVisible(false);
         return;
     }
-    view_ = createVolumeView(*reader, volume_);
+    view_ = createVolumeView(onDevice(volume_, state().activeReader));
     const std::string selected = view_ ? view_->parseTexts().selected : std::string();
     if (!selected.empty()) status_->setText(QString::fromStdString(selected));
     ParseContext context;

@@ -16,7 +16,7 @@ inline constexpr std::int32_t kImagePageId = 142;
 struct ApplicationState {
     std::uint8_t formattedDriveFlag = 0;
     std::uint64_t totalSectors = 0;
-    std::unique_ptr<DiskReader> activeReader;
+    std::shared_ptr<DiskReader> activeReader;  // volumes hold it too, through their devices
     std::int32_t sourcePage = 0;
     ImageOverrides overrides;  // userDiskSize, userBlockSize, userLogicalSectorSize
     ImageKind imageKind = ImageKind::Vhdx;  // what the image page found the chosen image to be

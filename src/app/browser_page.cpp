@@ -167,7 +167,7 @@ void BrowserPage::start() {
     volumeData_->setText(QString::fromStdString(volume_.label.empty() ? volume_.volumeName : volume_.label));
     DiskReader* reader = state().activeReader.get();
     if (recoveryMode_ != ParseMode::Advanced) {
-        ownView_ = reader ? createVolumeView(*reader, volume_) : nullptr;
+        ownView_ = reader ? createVolumeView(onDevice(volume_, state().activeReader)) : nullptr;
         view_ = ownView_.get();
     }
     if (!view_) {

@@ -218,13 +218,13 @@ void RawRecoveryPage::parse() {
         parseEnded(true);
         return;
     }
-    reader->volumeBaseOffset = *volumeStart;
+    carvedVolume_ = volumeDevice(state().activeReader, volume_);
     backButton_->setEnabled(false);
     saveButton_->setEnabled(false);
     stopRequested_.store(0);
     CarvingEngine* engine = engine_.get();
     engine->setVolumeSize(volumeSize);
-    engine->setReader(reader);
+    engine->setDevice(carvedVolume_.get());
     engine->setTreeControl(tree_.get());
     engine->setReporting(worker_->reporting());
     engine->setStopPoll(StopPoll(&stopRequested_, &worker_->gate()));
@@ -286,8 +286,8 @@ void RawRecoveryPage::save() {
         return;
     }
     const QString folder = chooseFolder_ ? chooseFolder_(this) : QString();
-    DiskReader* reader = state().activeReader.get();
-    if (folder.isEmpty() || !reader) return;
+    const DevicePtr volume = carvedVolume_;
+    if (folder.isEmpty() || !volume) return;
     backButton_->setEnabled(false);
     saveButton_->setEnabled(false);
     workerRow_.setVisible(true);
@@ -296,8 +296,8 @@ void RawRecoveryPage::save() {
     const StopPoll poll(&stopRequested_, &worker_->gate());
     auto outcome = std::make_shared<CarvedFilesOutcome>();
     const std::string path = QFile::encodeName(folder).toStdString();
-    worker_->start([reader, chosen = std::move(chosen), path, reporting, poll,
-                    outcome] { *outcome = writeCarvedFiles(*reader, chosen, path, reporting, poll); },
+    worker_->start([volume, chosen = std::move(chosen), path, reporting, poll,
+                    outcome] { *outcome = writeCarvedFiles(*volume, chosen, path, reporting, poll); },
                    [this, outcome, folder] {
                        backButton_->setEnabled(true);
                        saveButton_->setEnabled(true);

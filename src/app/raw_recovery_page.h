@@ -77,6 +77,7 @@ private:
     bool imageChosen_ = false;
     QString defaultPath_;
     std::unique_ptr<CarvingEngine> engine_;
+    DevicePtr carvedVolume_;  // the volume the engine scans, its results read from it
     std::unique_ptr<RawResultTree> tree_;
     StopFlag stopRequested_{0};
     Chooser chooseSignatureFile_;

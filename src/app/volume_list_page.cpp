@@ -221,7 +221,7 @@ void VolumeListPage::standardScan() {
         scanner_->reporting = worker_->reporting();
         clearList();
         records_.clear();
-        scanner_->standardScan(*reader);
+        scanner_->standardScan(state().activeReader);
         for (std::size_t i = 0; i < records_.size(); ++i) {
             records_[i].volumeName = std::to_string(i);
             addListItem(records_[i], false);
@@ -272,7 +272,7 @@ void VolumeListPage::advancedScan() {
     backButton_->setEnabled(false);
     filterButton_->setEnabled(false);
     const std::uint64_t totalSectors = state().totalSectors;
-    worker_->start([scanner, reader, totalSectors] { scanner->advancedScan(*reader, totalSectors); },
+    worker_->start([scanner, disk = DevicePtr(state().activeReader), totalSectors] { scanner->advancedScan(disk, totalSectors); },
                    [this] { advancedScanEnded(); });
 }
 

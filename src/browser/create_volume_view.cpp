@@ -10,13 +10,13 @@
 
 namespace halvard {
 
-std::unique_ptr<VolumeView> createVolumeView(DiskReader& reader, const VolumeRecord& volume) {
+std::unique_ptr<VolumeView> createVolumeView(const VolumeRecord& volume) {
     std::string type = volume.fileSystem;
     std::transform(type.begin(), type.end(), type.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (type == "ntfs") return makeNtfsView(reader, volume);
-    if (auto fat = makeFatView(reader, volume, type)) return fat;
-    if (type == "extx") return makeExtView(reader, volume);
-    if (type == "hfs+") return makeHfsView(reader, volume);
+    if (type == "ntfs") return makeNtfsView(volume);
+    if (auto fat = makeFatView(volume, type)) return fat;
+    if (type == "extx") return makeExtView(volume);
+    if (type == "hfs+") return makeHfsView(volume);
     return nullptr;
 }
 

@@ -33,7 +33,6 @@ bool ExtView::parse(const ParseContext& context, ParseMode mode) {
 
 bool ExtView::runParse(const ParseContext& context) {
     wireEngine(engine_, context);
-    engine_.attachVolume();
     if (engine_.volumeSize() == 0 || !engine_.readSuperblock() || !engine_.readGroupDescriptors()) return false;
     engine_.collectInodes();
     engine_.readJournal();
@@ -114,8 +113,8 @@ std::unique_ptr<FileContent> ExtView::openContent(EntryId entry) {
     return engine_.openExtContent(static_cast<std::uint32_t>(entry));
 }
 
-std::unique_ptr<VolumeView> makeExtView(DiskReader& reader, const VolumeRecord& volume) {
-    return std::make_unique<ExtView>(reader, volume);
+std::unique_ptr<VolumeView> makeExtView(const VolumeRecord& volume) {
+    return std::make_unique<ExtView>(volume);
 }
 
 }  // namespace halvard

@@ -12,7 +12,7 @@ namespace halvard {
 
 class ExtView final : public VolumeView {
 public:
-    ExtView(DiskReader& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+    explicit ExtView(const VolumeRecord& volume) : engine_(volume) {}
 
     bool parse(const ParseContext& context, ParseMode mode) override;
 
@@ -41,6 +41,6 @@ private:
     ExtEngine engine_;
 };
 
-std::unique_ptr<VolumeView> makeExtView(DiskReader& reader, const VolumeRecord& volume);
+std::unique_ptr<VolumeView> makeExtView(const VolumeRecord& volume);
 
 }  // namespace halvard

@@ -147,17 +147,17 @@ std::unique_ptr<FileContent> FatView::openContent(EntryId entry) {
     return engine_->openContent(static_cast<std::size_t>(entry));
 }
 
-std::unique_ptr<VolumeView> makeFatView(DiskReader& reader, const VolumeRecord& volume,
+std::unique_ptr<VolumeView> makeFatView(const VolumeRecord& volume,
                                         const std::string& type) {
     std::unique_ptr<FatFamilyEngine> engine;
     if (type == "fat12")
-        engine = std::make_unique<Fat16Engine>(reader, volume, true);
+        engine = std::make_unique<Fat16Engine>(volume, true);
     else if (type == "fat16" || type == "fat")
-        engine = std::make_unique<Fat16Engine>(reader, volume);
+        engine = std::make_unique<Fat16Engine>(volume);
     else if (type == "fat32")
-        engine = std::make_unique<Fat32Engine>(reader, volume);
+        engine = std::make_unique<Fat32Engine>(volume);
     else if (type == "fat64" || type == "exfat")
-        engine = std::make_unique<ExFatEngine>(reader, volume);
+        engine = std::make_unique<ExFatEngine>(volume);
     if (!engine) return nullptr;
     return std::make_unique<FatView>(std::move(engine));
 }

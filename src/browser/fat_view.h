@@ -55,7 +55,7 @@ private:
 };
 
 // Views for the file-system texts "fat12", "fat16"/"fat", "fat32" and "fat64"/"exfat" (lower case).
-std::unique_ptr<VolumeView> makeFatView(DiskReader& reader, const VolumeRecord& volume,
+std::unique_ptr<VolumeView> makeFatView(const VolumeRecord& volume,
                                         const std::string& type);
 
 }  // namespace halvard

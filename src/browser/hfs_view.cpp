@@ -31,7 +31,6 @@ bool HfsView::parse(const ParseContext& context, ParseMode mode) {
 
 bool HfsView::runParse(const ParseContext& context, ParseMode mode) {
     wireEngine(engine_, context);
-    engine_.attachVolume();
     engine_.insertTopItem();
     if (!engine_.readVolumeHeader()) return false;
     // The overflow extents come first: the catalog itself may continue in them.
@@ -107,8 +106,8 @@ ParseTexts HfsView::parseTexts() const {
     return texts;
 }
 
-std::unique_ptr<VolumeView> makeHfsView(DiskReader& reader, const VolumeRecord& volume) {
-    return std::make_unique<HfsView>(reader, volume);
+std::unique_ptr<VolumeView> makeHfsView(const VolumeRecord& volume) {
+    return std::make_unique<HfsView>(volume);
 }
 
 }  // namespace halvard

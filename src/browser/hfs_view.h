@@ -12,7 +12,7 @@ namespace halvard {
 
 class HfsView final : public VolumeView {
 public:
-    HfsView(DiskReader& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+    explicit HfsView(const VolumeRecord& volume) : engine_(volume) {}
 
     bool parse(const ParseContext& context, ParseMode mode) override;
 
@@ -38,6 +38,6 @@ private:
     HfsPlusEngine engine_;
 };
 
-std::unique_ptr<VolumeView> makeHfsView(DiskReader& reader, const VolumeRecord& volume);
+std::unique_ptr<VolumeView> makeHfsView(const VolumeRecord& volume);
 
 }  // namespace halvard

@@ -8,7 +8,7 @@
 
 namespace halvard {
 
-NtfsView::NtfsView(DiskReader& reader, const VolumeRecord& volume) : engine_(reader, volume) {}
+NtfsView::NtfsView(const VolumeRecord& volume) : engine_(volume) {}
 
 bool NtfsView::parse(const ParseContext& context, ParseMode mode) {
     // The advanced road needs the candidate and cluster size the user picked from the finder's lists.
@@ -25,7 +25,6 @@ std::optional<AdvancedFindings> NtfsView::findStructures(const ParseContext& con
     wireEngine(engine_, context);
     std::vector<std::uint64_t> offsets;
     try {
-        engine_.attachVolumeBase();
         engine_.readBootSector();
         engine_.findMftEntries(limit < 1 ? 3 : limit);
         for (const NtfsEntry& candidate : engine_.mftCandidates) offsets.push_back(candidate.recordOffset);
@@ -52,7 +51,6 @@ bool NtfsView::runParse(const ParseContext& context, ParseMode mode) {
     engine_.resetParse();
     wireEngine(engine_, context);
 
-    engine_.attachVolumeBase();
     if (engine_.treeControl) engine_.insertRootItem();
     engine_.parseMode = mode;
     engine_.showStreams = context.namedStreams;
@@ -161,8 +159,8 @@ std::string NtfsView::entryIdText(EntryId entry) const {
     return std::to_string(engine_.entries[entry].recordNumber);
 }
 
-std::unique_ptr<VolumeView> makeNtfsView(DiskReader& reader, const VolumeRecord& volume) {
-    return std::make_unique<NtfsView>(reader, volume);
+std::unique_ptr<VolumeView> makeNtfsView(const VolumeRecord& volume) {
+    return std::make_unique<NtfsView>(volume);
 }
 
 }  // namespace halvard

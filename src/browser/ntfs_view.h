@@ -19,7 +19,7 @@ namespace halvard {
 
 class NtfsView final : public VolumeView {
 public:
-    NtfsView(DiskReader& reader, const VolumeRecord& volume);
+    explicit NtfsView(const VolumeRecord& volume);
 
     bool parse(const ParseContext& context, ParseMode mode) override;
 
@@ -58,6 +58,6 @@ private:
     std::uint32_t clusterSectors_ = 0;
 };
 
-std::unique_ptr<VolumeView> makeNtfsView(DiskReader& reader, const VolumeRecord& volume);
+std::unique_ptr<VolumeView> makeNtfsView(const VolumeRecord& volume);
 
 }  // namespace halvard

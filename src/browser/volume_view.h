@@ -15,7 +15,7 @@
 #include "common/worker.h"
 #include "fs/file_content.h"
 #include "fs/parse_mode.h"
-#include "image/read_write_interface.h"
+#include "image/device.h"
 #include "volume/volume_record.h"
 
 namespace halvard {
@@ -159,8 +159,8 @@ public:
 std::vector<EntryId> childrenOf(const VolumeView& view, EntryId folder);
 bool isFolderEntry(const VolumeView& view, EntryId entry);
 
-// Creates the view for a volume's file-system text (compared without regard to case), reading through `reader`
-// (whose volumeBaseOffset the parse sets). Null when no engine reads that type.
-std::unique_ptr<VolumeView> createVolumeView(DiskReader& reader, const VolumeRecord& volume);
+// Creates the view for a volume's file-system text (compared without regard to case), reading through the
+// volume's device. Null when no engine reads that type.
+std::unique_ptr<VolumeView> createVolumeView(const VolumeRecord& volume);
 
 }  // namespace halvard

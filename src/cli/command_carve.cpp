@@ -108,8 +108,8 @@ int runCarve(const CarveOptions& options, const Streams& s) {
         printError(s, opened.error);
         return kExitFailed;
     }
-    DiskReader& reader = *opened.reader;
-    const auto volume = selectVolume(reader, options.volume, options.scan, s);
+    const DevicePtr disk = std::move(opened.reader);
+    const auto volume = selectVolume(disk, options.volume, options.scan, s);
     if (!volume) return options.volume.rfind("custom:", 0) == 0 ? kExitUsage : kExitFailed;
 
     TerminalReporting terminal(s.err, s.errIsTerminal);
@@ -124,12 +124,9 @@ int runCarve(const CarveOptions& options, const Streams& s) {
         printError(s, "zero size volume..");
         return kExitFailed;
     }
-    // selectVolume refuses a hand-made start no disk has, and the scans list none.
-    reader.volumeBaseOffset = volumeStartOffset(*volume).value_or(0);
-
     InterruptStop interrupt;
     engine.setVolumeSize(volumeSize);
-    engine.setReader(&reader);
+    engine.setDevice(volume->device.get());
     engine.setReporting({&terminal, &terminal, nullptr});  // the page's "done.." box has no place here
     engine.setStopPoll(interrupt.poll());
     // Programs get each result as it is found; people get them grouped by category, with counts, at the end.
@@ -165,7 +162,7 @@ int runCarve(const CarveOptions& options, const Streams& s) {
     std::vector<CarveResult> chosen;
     for (const CarveResult* r : results) chosen.push_back(*r);
     const CarvedFilesOutcome outcome =
-        writeCarvedFiles(reader, chosen, options.out, terminal.reporting(), interrupt.poll());
+        writeCarvedFiles(*volume->device, chosen, options.out, terminal.reporting(), interrupt.poll());
     terminal.finish();
     s.err << outcome.filesWritten << " files written to " << options.out << '\n';
     if (outcome.unreadableFiles)

@@ -47,7 +47,7 @@ int runExport(const ExportOptions& options, const Streams& s) {
         printError(s, opened.error);
         return kExitFailed;
     }
-    DiskReader& reader = *opened.reader;
+    const DiskReader& reader = *opened.reader;
 
     TerminalReporting terminal(s.err, s.errIsTerminal);
     ExportResult result;

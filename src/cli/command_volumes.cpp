@@ -51,7 +51,7 @@ int runVolumes(const VolumesOptions& options, const Streams& s) {
         return kExitFailed;
     }
     bool stopped = false;
-    const std::vector<VolumeRecord> records = scanVolumes(*opened.reader, options.scan, s, &stopped);
+    const std::vector<VolumeRecord> records = scanVolumes(std::move(opened.reader), options.scan, s, &stopped);
     if (options.json)
         s.out << jsonText(toJson(records)) << '\n';
     else if (records.empty())

@@ -18,7 +18,7 @@ void addScanOptions(CLI::App& command, ScanOptions& options) {
                      "Advanced scan: go on inside each volume found (finds backup boot sectors, older volumes)");
 }
 
-std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& options, const Streams& streams,
+std::vector<VolumeRecord> scanVolumes(const DevicePtr& disk, const ScanOptions& options, const Streams& streams,
                                       bool* stopped) {
     std::vector<VolumeRecord> records;
     TerminalReporting terminal(streams.err, streams.errIsTerminal);
@@ -26,25 +26,23 @@ std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& opt
     InterruptStop interrupt;
     interrupt.forwardTo(scanner.stopRequested);
     scanner.reporting = {&terminal, &terminal, nullptr};
-    reader.volumeBaseOffset = 0;
     if (options.advanced) {
         scanner.volumeSizeFlag = !options.noSkip;
         scanner.startSector = options.start;
         scanner.endSector = options.end;
-        scanner.advancedScan(reader, reader.totalSectors);
+        scanner.advancedScan(disk, sectorsOf(*disk));
     } else {
         scanner.gptFlag = options.gpt;
         if (!options.gpt) {
             std::vector<std::uint8_t> header(512);
-            const std::int64_t at = static_cast<std::int64_t>(reader.logicalSectorSize());
-            reader.seek(at);
-            if (reader.read(header.data(), header.size()) && hasSignature(header, 0, "EFI PART")) {
+            if (disk->readAt(disk->logicalSectorSize(), header.data(), header.size()) &&
+                hasSignature(header, 0, "EFI PART")) {
                 scanner.gptFlag = true;
                 terminal.finish();
                 streams.err << "halvard: sector 1 holds a GPT header; walking the GPT\n";
             }
         }
-        scanner.standardScan(reader);
+        scanner.standardScan(disk);
     }
     terminal.finish();
     if (stopped) *stopped = interrupt.interrupted();
@@ -53,7 +51,7 @@ std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& opt
     return records;
 }
 
-std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& volume,
+std::optional<VolumeRecord> selectVolume(const DevicePtr& disk, const std::string& volume,
                                          const ScanOptions& options, const Streams& streams) {
     if (volume.rfind("custom:", 0) == 0) {
         std::string error;
@@ -64,19 +62,20 @@ std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& 
         }
         // Only the disk's sectors can be read: a volume running past its end is cut there (a start past it
         // leaves nothing to read).
-        const std::uint64_t disk = reader.totalSectors;
+        const std::uint64_t diskSectors = sectorsOf(*disk);
         const std::uint64_t sectors = volumeSectors(*record);
-        if (disk != 0 && static_cast<std::uint64_t>(record->startSector) >= disk) {
-            printError(streams, "--volume " + volume + ": START is past the disk's end (" + std::to_string(disk) +
+        if (diskSectors != 0 && static_cast<std::uint64_t>(record->startSector) >= diskSectors) {
+            printError(streams, "--volume " + volume + ": START is past the disk's end (" + std::to_string(diskSectors) +
                                     " sectors)");
             return std::nullopt;
         }
-        if (disk != 0 && sectors > disk - static_cast<std::uint64_t>(record->startSector)) {
-            record->note = cutAtDiskEndNote(sectors, disk, record->startSector);
-            record->sectorCount = disk - static_cast<std::uint64_t>(record->startSector);
+        if (diskSectors != 0 && sectors > diskSectors - static_cast<std::uint64_t>(record->startSector)) {
+            record->note = cutAtDiskEndNote(sectors, diskSectors, record->startSector);
+            record->sectorCount = diskSectors - static_cast<std::uint64_t>(record->startSector);
             record->sizeText = std::to_string(wholeMiB(record->sectorCount));
             streams.err << "halvard: note: volume " << volume << " " << record->note << '\n';
         }
+        record->device = volumeDevice(disk, *record);
         return record;
     }
     std::size_t index = 0;
@@ -86,7 +85,7 @@ std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& 
         return std::nullopt;
     }
     bool stopped = false;
-    const std::vector<VolumeRecord> records = scanVolumes(reader, options, streams, &stopped);
+    const std::vector<VolumeRecord> records = scanVolumes(disk, options, streams, &stopped);
     if (stopped) {
         printError(streams, "stopped while scanning the disk for volumes");
         return std::nullopt;

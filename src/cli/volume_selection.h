@@ -27,12 +27,12 @@ void addScanOptions(CLI::App& command, ScanOptions& options);
 // Runs the scan the options ask for. Without --gpt, a disk whose sector 1 carries "EFI PART" is walked as GPT all
 // the same, and a line on stderr says so. Progress shows on stderr when it is a terminal; Ctrl-C ends the scan,
 // and `stopped` (when given) tells whether it did.
-std::vector<VolumeRecord> scanVolumes(DiskReader& reader, const ScanOptions& options, const Streams& streams,
+std::vector<VolumeRecord> scanVolumes(const DevicePtr& disk, const ScanOptions& options, const Streams& streams,
                                       bool* stopped = nullptr);
 
 // Resolves `--volume`: a number from the scan, or a hand-made volume. On failure prints the error and returns
 // nullopt.
-std::optional<VolumeRecord> selectVolume(DiskReader& reader, const std::string& volume,
+std::optional<VolumeRecord> selectVolume(const DevicePtr& disk, const std::string& volume,
                                          const ScanOptions& options, const Streams& streams);
 
 }  // namespace halvard::cli

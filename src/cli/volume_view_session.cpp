@@ -79,13 +79,13 @@ std::optional<ParsedVolume> openVolumeView(const VolumeOptions& options, const S
     }
     ParsedVolume parsed;
     parsed.reader = std::move(opened.reader);
-    auto volume = selectVolume(*parsed.reader, options.volume, options.scan, streams);
+    auto volume = selectVolume(parsed.reader, options.volume, options.scan, streams);
     if (!volume) {
         status = options.volume.rfind("custom:", 0) == 0 ? kExitUsage : kExitFailed;
         return std::nullopt;
     }
     parsed.volume = *volume;
-    parsed.view = createVolumeView(*parsed.reader, parsed.volume);
+    parsed.view = createVolumeView(parsed.volume);
     if (!parsed.view) {
         printError(streams, "volume " + options.volume + " holds " + parsed.volume.fileSystem +
                                 ", which cannot be read (yet); use --volume custom:FS:START:SIZE_MB to read it as "

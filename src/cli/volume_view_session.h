@@ -33,7 +33,7 @@ void addVolumeChoice(CLI::App& command, VolumeOptions& options);
 void addVolumeOptions(CLI::App& command, VolumeOptions& options);
 
 struct ParsedVolume {
-    std::unique_ptr<DiskReader> reader;
+    std::shared_ptr<DiskReader> reader;
     VolumeRecord volume;
     std::unique_ptr<VolumeView> view;
 };

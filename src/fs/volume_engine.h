@@ -10,12 +10,10 @@ namespace halvard {
 
 class VolumeEngine : public EngineWiring {
 public:
-    VolumeEngine(DiskReader& reader, const VolumeRecord& volume) : reader_(reader, volume) {}
+    explicit VolumeEngine(const VolumeRecord& volume) : reader_(volume) {}
     VolumeEngine(const VolumeEngine&) = delete;
     VolumeEngine& operator=(const VolumeEngine&) = delete;
 
-    // The parse's first step: reads from here on address the volume.
-    void attachVolume() { reader_.attach(); }
     // The size the volume record gives; 0 when it gives none.
     std::uint64_t volumeSize() const { return reader_.volumeSize(); }
 

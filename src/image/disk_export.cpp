@@ -137,13 +137,12 @@ std::vector<Stretch> stretchesOf(const DiskReader& reader, std::uint64_t offset,
 
 // Reads a chunk again sector by sector after a failed read: the sectors that cannot be read become zeros in
 // `buffer` (it still holds an earlier chunk's bytes). Returns how many there were.
-std::uint64_t readSectorBySector(DiskReader& reader, std::uint64_t offset, std::uint8_t* buffer,
+std::uint64_t readSectorBySector(const DiskReader& reader, std::uint64_t offset, std::uint8_t* buffer,
                                  std::size_t length) {
     std::uint64_t unreadable = 0;
     for (std::size_t at = 0; at < length; at += kSectorSize) {
         const std::size_t n = std::min<std::size_t>(kSectorSize, length - at);
-        reader.seek(static_cast<std::int64_t>(offset + at));
-        if (!reader.read(buffer + at, n)) {
+        if (!reader.readAt(offset + at, buffer + at, n)) {
             std::memset(buffer + at, 0, n);
             ++unreadable;
         }
@@ -173,7 +172,7 @@ std::string exportProgressText(std::uint64_t bytesDone, std::uint64_t totalBytes
     return buffer;
 }
 
-ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, const std::string& outputPath,
+ExportResult exportDiskImage(const DiskReader& reader, std::uint64_t totalSectors, const std::string& outputPath,
                              const Reporting& reporting, const StopPoll& stop) {
     ExportResult result;
     if (totalSectors == 0) totalSectors = reader.imageFileSize / kSectorSize;
@@ -189,7 +188,7 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
 
     const int fd = ::open(outputPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return failWith(ExportOutcome::CreateFailed, "File cannot be Created");
-    if (const int rc = reserveSpace(fd, result.totalBytes, reader.storedBytesOnDisk(0, result.totalBytes)); rc != 0) {
+    if (const int rc = reserveSpace(fd, result.totalBytes, reader.storedBytes(0, result.totalBytes)); rc != 0) {
         // A file system whose files cannot be that large (16 TiB on ext4 with 4 KiB blocks) refuses the size
         // however much room it has: that is not a lack of space.
         if (rc == EFBIG) {
@@ -212,7 +211,7 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
 
     // Chunks the image stores nothing of are holes already; the others are read here while the one before is
     // written on a second thread.
-    UnstoredSkip unstored([&reader](std::uint64_t offset, std::uint64_t limit) { return reader.storedRunOnDisk(offset, limit); },
+    UnstoredSkip unstored([&reader](std::uint64_t offset, std::uint64_t limit) { return reader.storedRun(offset, limit); },
                           result.totalBytes);
     struct Chunk {
         // Taken the first time a chunk is read here rather than copied by the kernel; never cleared, as every
@@ -231,8 +230,7 @@ ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, con
     bool kernelCopies = true;  // until the kernel refuses once (another file system, say)
     Chunk reading, writing;
     auto readChunk = [&](Chunk& chunk) {
-        reader.seek(static_cast<std::int64_t>(chunk.offset));
-        if (!reader.read(chunk.bytes(), chunk.length))
+        if (!reader.readAt(chunk.offset, chunk.bytes(), chunk.length))
             result.unreadableSectors += readSectorBySector(reader, chunk.offset, chunk.bytes(), chunk.length);
     };
     // Reads the chunk at or after `from` that holds stored bytes; false when none is left.

@@ -40,11 +40,11 @@ std::string exportProgressText(std::uint64_t bytesDone, std::uint64_t totalBytes
 // Status line when the copy ends.
 inline constexpr const char* kExportDoneText = "Image Saved, click next to continue recovery proess.";
 
-// Exports the disk behind `reader` (opened, volumeBaseOffset 0) of `totalSectors` sectors (0: the image file's
+// Exports the disk behind `reader` (opened) of `totalSectors` sectors (0: the image file's
 // size) into `outputPath`, replacing any file of that name. Checks the target's free space first, so a target
 // that is too small fails before anything is copied; zero runs are left as holes. Polls `stop` once per chunk. Messages go through `reporting` as they
 // happen; the result tells the outcome. A stopped or failed copy leaves the file as long as what was written.
-ExportResult exportDiskImage(DiskReader& reader, std::uint64_t totalSectors, const std::string& outputPath,
+ExportResult exportDiskImage(const DiskReader& reader, std::uint64_t totalSectors, const std::string& outputPath,
                              const Reporting& reporting, const StopPoll& stop);
 
 }  // namespace halvard

@@ -13,7 +13,7 @@ StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const Dis
             return piece.file ? piece.file->dataRun(piece.fileOffset, length) : StoredRun{true, length};
         case DiskPiece::Kind::Parent:
             if (!parent || offset >= parentBytes) return {false, length};
-            return parent->storedAnswerOnDisk(offset, std::min(length, parentBytes - offset));
+            return parent->storedAnswer(offset, std::min(length, parentBytes - offset));
         case DiskPiece::Kind::Zero: return {false, length};
         case DiskPiece::Kind::Unreadable: return {true, length, true};
         case DiskPiece::Kind::Decoded: break;
@@ -26,21 +26,18 @@ std::optional<DiskReader::FileStretch> pieceFileStretch(const DiskPiece& piece, 
     return DiskReader::FileStretch{piece.file, piece.fileOffset};
 }
 
-bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve) {
+bool readPieces(const PieceReadState& state, std::uint64_t at, void* buffer, std::size_t length,
+                const PieceResolver& resolve) {
     auto* out = static_cast<std::uint8_t*>(buffer);
     bool complete = true;
     std::size_t done = 0;
     while (done < length) {
-        std::int64_t signedOffset = 0;
-        if (__builtin_add_overflow(state.position, state.base, &signedOffset) || signedOffset < 0 ||
-            state.position > INT64_MAX - static_cast<std::int64_t>(length - done) ||
-            static_cast<std::uint64_t>(signedOffset) >= state.diskBytes) {
-            // Before the disk's start or past its end: nothing to read there.
+        const std::uint64_t offset = at + done;
+        if (offset < at || offset >= state.diskBytes) {
+            // Past the disk's end (or the largest offset): nothing to read there.
             std::memset(out + done, 0, length - done);
-            state.position += static_cast<std::int64_t>(std::min<std::uint64_t>(length - done, INT64_MAX - state.position));
             return false;
         }
-        const auto offset = static_cast<std::uint64_t>(signedOffset);
         const DiskPiece piece = resolve(offset);
         const auto chunk = static_cast<std::size_t>(
             std::min<std::uint64_t>({length - done, std::max<std::uint64_t>(piece.length, 1), state.diskBytes - offset}));
@@ -67,10 +64,7 @@ bool readPieces(PieceReadState state, void* buffer, std::size_t length, const Pi
                     state.parent && offset < state.parentBytes
                         ? static_cast<std::size_t>(std::min<std::uint64_t>(chunk, state.parentBytes - offset))
                         : 0;
-                if (fromParent) {
-                    state.parent->seek(static_cast<std::int64_t>(offset));
-                    if (!state.parent->read(target, fromParent)) complete = false;
-                }
+                if (fromParent && !state.parent->readAt(offset, target, fromParent)) complete = false;
                 std::memset(target + fromParent, 0, chunk - fromParent);
                 break;
             }
@@ -81,28 +75,27 @@ bool readPieces(PieceReadState state, void* buffer, std::size_t length, const Pi
                 break;
         }
         done += chunk;
-        state.position += static_cast<std::int64_t>(chunk);
     }
-    std::int64_t next = 0;
-    if (!__builtin_add_overflow(state.position, state.base, &next) && next >= 0 &&
-        static_cast<std::uint64_t>(next) < state.diskBytes)
-        state.lastBlockAllocated = resolve(static_cast<std::uint64_t>(next)).allocated();
     return complete;
 }
 
-bool PieceDiskReader::read(void* buffer, std::size_t length) {
-    PieceReadState state{currentPosition_, volumeBaseOffset, totalSectors * kSectorSize, parent_.get(), parentBytes(),
-                         lastBlockAllocated};
-    return readPieces(state, buffer, length, [this](std::uint64_t offset) { return piece(offset, true); });
+bool PieceDiskReader::readAt(std::uint64_t offset, void* buffer, std::size_t length) const {
+    const PieceReadState state{totalSectors * kSectorSize, parent_.get(), parentBytes()};
+    const auto lock = lockPieces();
+    return readPieces(state, offset, buffer, length, [this](std::uint64_t at) { return piece(at, true); });
 }
 
 std::optional<DiskReader::FileStretch> PieceDiskReader::fileStretch(std::uint64_t diskOffset, std::uint64_t length) const {
     if (diskOffset >= totalSectors * kSectorSize) return std::nullopt;
+    const auto lock = lockPieces();
     return pieceFileStretch(piece(diskOffset, false), length);
 }
 
 StoredRun PieceDiskReader::storedRunAt(std::uint64_t diskOffset, std::uint64_t limit) const {
-    return storedPieceRun(piece(diskOffset, false), diskOffset, parent_.get(), parentBytes(), limit);
+    auto lock = lockPieces();
+    const DiskPiece found = piece(diskOffset, false);
+    lock.unlock();
+    return storedPieceRun(found, diskOffset, parent_.get(), parentBytes(), limit);
 }
 
 }  // namespace halvard

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 
 #include "image/read_write_interface.h"
 
@@ -22,12 +23,9 @@ struct DiskPiece {
 using PieceResolver = std::function<DiskPiece(std::uint64_t offset)>;
 
 struct PieceReadState {
-    std::int64_t& position;        // the reader's current position; moved on past the request
-    std::int64_t base;             // volumeBaseOffset
     std::uint64_t diskBytes;       // offsets from here on lie past the disk's end
-    DiskReader* parent;    // for Parent pieces; may be null
+    const DiskReader* parent;      // for Parent pieces; may be null
     std::uint64_t parentBytes;     // a smaller parent reads as zeros past its end
-    bool& lastBlockAllocated;
 };
 
 // Whether the piece at disk offset `offset` is stored: file bytes unless the file has a hole there, decoded bytes,
@@ -40,22 +38,28 @@ StoredRun storedPieceRun(const DiskPiece& piece, std::uint64_t offset, const Dis
 // Where the `length` bytes of a piece lie as they are in one file; none unless it is a File piece that long.
 std::optional<DiskReader::FileStretch> pieceFileStretch(const DiskPiece& piece, std::uint64_t length);
 
-// Reads `length` bytes at the state's position as DiskReader::read does: what cannot be read is zeros and
-// makes the result false.
-bool readPieces(PieceReadState state, void* buffer, std::size_t length, const PieceResolver& resolve);
+// Reads `length` bytes at disk offset `at` as DiskReader::readAt does: what cannot be read is zeros and makes the
+// result false.
+bool readPieces(const PieceReadState& state, std::uint64_t at, void* buffer, std::size_t length,
+                const PieceResolver& resolve);
 
 // A reader whose disk is made of such pieces: its reads, stored runs and file stretches all come from `piece`.
+// `piece` may fill caches and hands out decoded bytes that live in them, so one thread at a time asks it and
+// uses what it gave.
 class PieceDiskReader : public DiskReader {
 public:
-    bool read(void* buffer, std::size_t length) override;
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t length) const override;
     std::optional<FileStretch> fileStretch(std::uint64_t diskOffset, std::uint64_t length) const override;
 
 protected:
     StoredRun storedRunAt(std::uint64_t diskOffset, std::uint64_t limit) const override;
     // What lies at disk offset `offset`; `decode`: fill in the bytes of a Decoded piece (reads need them, maps not).
     virtual DiskPiece piece(std::uint64_t offset, bool decode) const = 0;
+    // Held while the caches behind `piece` are used; a reader's own map lookups outside reads take it too.
+    std::unique_lock<std::mutex> lockPieces() const { return std::unique_lock(piecesMutex_); }
 
 private:
+    mutable std::mutex piecesMutex_;
     std::uint64_t parentBytes() const { return parent_ ? parent_->totalSectors * kSectorSize : 0; }
 };
 

@@ -272,6 +272,7 @@ Qcow2Reader::Piece Qcow2Reader::resolveExtended(const std::vector<std::uint64_t>
 SectorMapping Qcow2Reader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (sector >= totalSectors) return mapping;
+    const auto lock = lockPieces();  // a child reads through this image
     const Piece piece = resolve(sector * kSectorSize);
     // Compressed clusters cannot be read in place: `read` serves them, and nothing maps through this image.
     mapping.state = piece.kind == Piece::Kind::Data || piece.kind == Piece::Kind::Compressed

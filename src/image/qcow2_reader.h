@@ -16,6 +16,7 @@ namespace halvard {
 // Clusters the image does not hold read through the backing file (any format this program reads), or as zeros.
 class Qcow2Reader final : public PieceDiskReader {
 public:
+    const char* formatName() const override { return "qcow2 image"; }
     Status open(const std::string& path) override;
 
     const qcow2::Header& header() const { return header_; }

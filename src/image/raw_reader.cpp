@@ -19,19 +19,14 @@ Status RawReader::open(const std::string& path) {
     return {};
 }
 
-bool RawReader::read(void* buffer, std::size_t length) {
-    std::int64_t start = 0;
+bool RawReader::readAt(std::uint64_t offset, void* buffer, std::size_t length) const {
     const std::uint64_t diskEnd = totalSectors * kSectorSize;
-    if (__builtin_add_overflow(currentPosition_, volumeBaseOffset, &start) || start < 0 ||
-        static_cast<std::uint64_t>(start) >= diskEnd || length > diskEnd - static_cast<std::uint64_t>(start))
-        return DiskReader::read(buffer, length);  // reaches outside the disk: reported as every reader does
+    if (offset >= diskEnd || length > diskEnd - offset)
+        return DiskReader::readAt(offset, buffer, length);  // reaches outside the disk: reported as every reader does
     // Inside the disk only the file's end can cut the read short, and past it lies the tail of the last sector.
-    const auto offset = static_cast<std::uint64_t>(start);
     const std::uint64_t inFile = offset < imageFileSize ? std::min<std::uint64_t>(length, imageFileSize - offset) : 0;
     const std::size_t got = inFile ? file_.readAt(offset, buffer, static_cast<std::size_t>(inFile)) : 0;
     std::memset(static_cast<std::uint8_t*>(buffer) + got, 0, length - got);
-    currentPosition_ += static_cast<std::int64_t>(length);
-    lastBlockAllocated = true;
     return got == inFile;
 }
 

@@ -9,7 +9,8 @@ namespace halvard {
 class RawReader final : public DiskReader {
 public:
     Status open(const std::string& path) override;
-    bool read(void* buffer, std::size_t length) override;
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t length) const override;
+    const char* formatName() const override { return "raw image"; }
     std::uint64_t diskBytes() const override { return imageFileSize; }
 
 protected:

@@ -16,6 +16,7 @@ Status DiskReader::fail(const std::string& text, const std::string& detail) {
 
 Status DiskReader::openImageFile(const std::string& path, const char* invalidText) {
     if (!file_.open(path)) return fail(invalidText, file_.error());
+    imagePath_ = path;
     imageFileSize = file_.size();
     blockMap.clear();
     totalSectors = 0;
@@ -50,7 +51,6 @@ Status DiskReader::acceptMismatchedParent(const std::string& text) {
 
 void DiskReader::adoptParent(std::unique_ptr<DiskReader> parent, const std::string& path) {
     parent_ = std::move(parent);
-    parent_->volumeBaseOffset = 0;
     parentChain_ = {path};
     parentChain_.insert(parentChain_.end(), parent_->parentChain().begin(), parent_->parentChain().end());
 }
@@ -62,75 +62,39 @@ SectorMapping DiskReader::parentMapping(std::uint64_t sector, std::uint64_t runL
     return mapping;
 }
 
-namespace {
-
-// position + base as a disk offset; false when it is negative or does not fit (hostile offsets from a volume).
-bool diskOffset(std::int64_t position, std::int64_t base, std::uint64_t& out) {
-    std::int64_t sum = 0;
-    if (__builtin_add_overflow(position, base, &sum) || sum < 0) return false;
-    out = static_cast<std::uint64_t>(sum);
-    return true;
-}
-
-}  // namespace
-
-bool DiskReader::seek(std::int64_t offset, int origin) {
-    currentPosition_ = offset;
-    if (origin != 0 || blockMap.empty()) return false;
-    std::uint64_t virtualOffset = 0;
-    if (!diskOffset(offset, volumeBaseOffset, virtualOffset)) return false;
-    const SectorMapping mapping = mapSector(virtualOffset / kSectorSize);
-    if (mapping.state == SectorMapping::State::BeyondMap) return false;
-    lastBlockAllocated = mapping.state == SectorMapping::State::Allocated;
-    return true;
+std::string DiskReader::description() const {
+    const std::size_t slash = imagePath_.rfind('/');
+    return std::string(formatName()) + " " + (slash == std::string::npos ? imagePath_ : imagePath_.substr(slash + 1));
 }
 
 // Serves the request run by run: all sectors of one mapping run (normally the rest of a block) with one file
 // read, or one zero fill. The observable result is the same as reading sector by sector.
-bool DiskReader::read(void* buffer, std::size_t length) {
+bool DiskReader::readAt(std::uint64_t offset, void* buffer, std::size_t length) const {
     auto* out = static_cast<std::uint8_t*>(buffer);
     bool complete = true;
-    std::int64_t position = currentPosition_;
     std::size_t done = 0;
     while (done < length) {
-        std::uint64_t v = 0;
-        std::size_t chunk;
-        if (!diskOffset(position, volumeBaseOffset, v) || blockMap.empty()) {
-            chunk = std::min<std::size_t>(length - done, kSectorSize);
-            std::memset(out + done, 0, chunk);
-            complete = false;
-        } else {
-            const std::uint64_t inSector = v % kSectorSize;
-            const SectorMapping mapping = mapSector(v / kSectorSize);
-            const std::uint64_t runBytes = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
-            chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, runBytes));
-            if (mapping.state == SectorMapping::State::Allocated) {
-                const ImageFile& source = mapping.source ? *mapping.source : file_;
-                const std::size_t got = source.readAt(mapping.fileOffset + inSector, out + done, chunk);
-                if (got < chunk) {
-                    std::memset(out + done + got, 0, chunk - got);
-                    complete = false;
-                }
-            } else {
-                std::memset(out + done, 0, chunk);
-                if (mapping.state == SectorMapping::State::BeyondMap) complete = false;
-            }
-        }
-        done += chunk;
-        if (__builtin_add_overflow(position, static_cast<std::int64_t>(chunk), &position)) {
-            std::memset(out + done, 0, length - done);  // nothing lies past the largest offset
-            currentPosition_ = INT64_MAX;
+        const std::uint64_t v = offset + done;
+        if (v < offset || blockMap.empty()) {  // past the largest offset, or no map to read by
+            std::memset(out + done, 0, length - done);
             return false;
         }
-    }
-    currentPosition_ = position;
-    // Map the next position as a seek would, so lastBlockAllocated describes it; running off the end of the
-    // map after the last requested byte is not a failure of this read.
-    std::uint64_t next = 0;
-    if (diskOffset(position, volumeBaseOffset, next) && !blockMap.empty()) {
-        const SectorMapping mapping = mapSector(next / kSectorSize);
-        if (mapping.state != SectorMapping::State::BeyondMap)
-            lastBlockAllocated = mapping.state == SectorMapping::State::Allocated;
+        const std::uint64_t inSector = v % kSectorSize;
+        const SectorMapping mapping = mapSector(v / kSectorSize);
+        const std::uint64_t runBytes = std::max<std::uint64_t>(mapping.runSectors, 1) * kSectorSize - inSector;
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, runBytes));
+        if (mapping.state == SectorMapping::State::Allocated) {
+            const ImageFile& source = mapping.source ? *mapping.source : file_;
+            const std::size_t got = source.readAt(mapping.fileOffset + inSector, out + done, chunk);
+            if (got < chunk) {
+                std::memset(out + done + got, 0, chunk - got);
+                complete = false;
+            }
+        } else {
+            std::memset(out + done, 0, chunk);
+            if (mapping.state == SectorMapping::State::BeyondMap) complete = false;
+        }
+        done += chunk;
     }
     return complete;
 }
@@ -157,7 +121,7 @@ std::optional<DiskReader::FileStretch> DiskReader::fileStretch(std::uint64_t dis
     return FileStretch{mapping.source, mapping.fileOffset};
 }
 
-StoredRun DiskReader::storedAnswerOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
+StoredRun DiskReader::storedAnswer(std::uint64_t diskOffset, std::uint64_t limit) const {
     const std::uint64_t diskEnd = totalSectors * kSectorSize;
     if (limit == 0) return {true, 0};
     if (diskOffset >= diskEnd || blockMap.empty()) return {true, limit};
@@ -167,28 +131,24 @@ StoredRun DiskReader::storedAnswerOnDisk(std::uint64_t diskOffset, std::uint64_t
     return run;
 }
 
-StoredRun DiskReader::storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const {
-    StoredRun run = storedAnswerOnDisk(diskOffset, limit);
-    limit = std::min(limit, std::max(totalSectors * kSectorSize, diskOffset + run.length) - diskOffset);
+StoredRun DiskReader::storedRun(std::uint64_t diskOffset, std::uint64_t limit) const {
+    StoredRun run = storedAnswer(diskOffset, limit);
+    const std::uint64_t diskEnd = totalSectors * kSectorSize;
+    if (diskOffset >= diskEnd || blockMap.empty()) return run;
+    limit = std::min(limit, diskEnd - diskOffset);
     // Neighbouring answers of one kind join (block after block of an empty disk), up to the limit.
     while (run.length < limit) {
-        const StoredRun next = storedAnswerOnDisk(diskOffset + run.length, limit - run.length);
+        const StoredRun next = storedAnswer(diskOffset + run.length, limit - run.length);
         if (next.stored != run.stored || next.unreadable != run.unreadable) break;
         run.length += next.length;
     }
     return run;
 }
 
-StoredRun DiskReader::storedRun(std::int64_t offset, std::uint64_t limit) const {
-    std::uint64_t onDisk = 0;
-    if (!diskOffset(offset, volumeBaseOffset, onDisk)) return {true, limit};
-    return storedRunOnDisk(onDisk, limit);
-}
-
-std::uint64_t DiskReader::storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const {
+std::uint64_t DiskReader::storedBytes(std::uint64_t diskOffset, std::uint64_t length) const {
     std::uint64_t stored = 0;
     for (std::uint64_t done = 0; done < length;) {
-        const StoredRun run = storedRunOnDisk(diskOffset + done, length - done);
+        const StoredRun run = storedRun(diskOffset + done, length - done);
         if (run.stored && !run.unreadable) stored += run.length;
         done += run.length;
     }

@@ -1,9 +1,7 @@
 #pragma once
-// The one way every part reads the virtual disk. Callers address the disk as the guest saw it, by byte offsets
-// relative to `volumeBaseOffset`; the concrete reader maps each sector to its place in the image file, and sectors
-// of blocks the image never allocated read as zeros.
-//
-// Use: seek(offset), then read(buffer, length); read moves on by itself.
+// The virtual disk of an image, as the device every other part reads through. Callers address the disk as the
+// guest saw it, by byte offsets; each format's reader maps them to their place in the image file (or its parent's),
+// and blocks the image never allocated read as zeros.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,6 +11,7 @@
 
 #include "common/sinks.h"
 #include "common/status.h"
+#include "image/device.h"
 #include "image/image_file.h"
 #include "image/stored_run.h"
 
@@ -53,26 +52,22 @@ struct SectorMapping {
     std::uint64_t runSectors = 1;
 };
 
-class DiskReader {
+class DiskReader : public Device {
 public:
-    DiskReader() = default;
-    DiskReader(const DiskReader&) = delete;
-    DiskReader& operator=(const DiskReader&) = delete;
-    virtual ~DiskReader() = default;
 
     // Opens the image and builds `blockMap`. A failure says why; its text is also shown through the message sink
     // when one is set. What an open that succeeds noticed (a damaged table, a forced parent) the readers keep as
     // notes (`parentNotes()` and each format's own).
     virtual Status open(const std::string& path) = 0;
 
-    // Reads `length` bytes from the current position into `buffer`. Sectors of unallocated blocks read as zeros.
-    // Returns false when any part of the request could not be read (beyond the block map, or a failed or short
-    // read of the image file); those bytes are zeros in `buffer` and the rest is read all the same.
-    virtual bool read(void* buffer, std::size_t length);
-
-    // Makes `offset` (+ `volumeBaseOffset`) the current position. `origin` must be 0 (from the disk's start).
-    // Returns false when the sector lies beyond the block map, the map is empty, or the offset is negative.
-    virtual bool seek(std::int64_t offset, int origin = 0);
+    // Sectors of unallocated blocks read as zeros; a part beyond the block map, or a failed or short read of the
+    // image file, makes the read false (those bytes are zeros). Safe from several threads: the readers that keep
+    // caches guard them.
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t length) const override;
+    std::uint64_t size() const override { return diskBytes(); }
+    std::string description() const override;
+    // The image format's name ("VHDX"), for the description.
+    virtual const char* formatName() const { return "disk image"; }
 
     // Where a sector of the virtual disk lives (`source` filled in), for a child image reading through this one.
     SectorMapping locate(std::uint64_t sector) const {
@@ -81,21 +76,16 @@ public:
         return mapping;
     }
 
-    // Whether the image stores the bytes at `offset` (+ `volumeBaseOffset`), and for how many bytes that holds,
-    // looking no further than `limit` bytes (the answer's length is between 1 and `limit` when `limit` is not 0).
-    // Bytes that are not stored read as zeros, so scans may jump over them. What a reader cannot tell and offsets
-    // outside the disk count as stored: a caller then reads them as it would without asking. Places that cannot be
-    // read (past the image's tables or its file's end) count as stored and unreadable, the whole stretch in one
-    // answer, so that a scan passes over them in one step.
-    StoredRun storedRun(std::int64_t offset, std::uint64_t limit) const;
-    // The same with `diskOffset` counted from the disk's start, whatever the volume base.
-    StoredRun storedRunOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const;
+    // What a reader cannot tell and offsets outside the disk count as stored: a caller then reads them as it would
+    // without asking. Places that cannot be read (past the image's tables or its file's end) count as stored and
+    // unreadable, the whole stretch in one answer, so that a scan passes over them in one step.
+    StoredRun storedRun(std::uint64_t diskOffset, std::uint64_t limit) const override;
     // One answer of the map there, neighbours of its kind not joined: what a child asks of its parent. The child
     // joins the answers itself; a parent joining them too would look past each of its runs, throw that look away,
     // and be asked it again, at every level of a chain.
-    StoredRun storedAnswerOnDisk(std::uint64_t diskOffset, std::uint64_t limit) const;
+    StoredRun storedAnswer(std::uint64_t diskOffset, std::uint64_t limit) const;
     // How many of the `length` bytes from `diskOffset` on the image stores and can read.
-    std::uint64_t storedBytesOnDisk(std::uint64_t diskOffset, std::uint64_t length) const;
+    std::uint64_t storedBytes(std::uint64_t diskOffset, std::uint64_t length) const;
 
     // The file that holds the `length` bytes at disk offset `diskOffset` as they are, back to back, and where they
     // start in it; none when they are not one such stretch (zeros, a parent's blocks elsewhere, compressed data,
@@ -111,12 +101,10 @@ public:
     virtual std::uint64_t diskBytes() const { return totalSectors * kSectorSize; }
 
     // The sector size the guest used (partition tables count in it); reads still address 512-byte sectors.
-    virtual std::uint64_t logicalSectorSize() const { return kSectorSize; }
+    std::uint64_t logicalSectorSize() const override { return kSectorSize; }
 
     std::vector<std::uint64_t> blockMap;
-    std::int64_t volumeBaseOffset = 0;
     std::uint64_t imageFileSize = 0;
-    bool lastBlockAllocated = true;
     // Virtual disk size / 512 as `open` found it (after the overrides); the application copies it.
     std::uint64_t totalSectors = 0;
 
@@ -132,10 +120,9 @@ public:
     const std::vector<std::string>& parentNotes() const { return parentNotes_; }
     // Set when the image was opened without its parent because none was found (ImageOverrides::openWithoutParent).
     const std::optional<MissingParent>& missingParent() const { return missingParent_; }
-    std::int64_t currentPosition() const { return currentPosition_; }
 
 protected:
-    // Maps one virtual-disk sector (volumeBaseOffset already added).
+    // Maps one virtual-disk sector.
     virtual SectorMapping mapSector(std::uint64_t sector) const = 0;
 
     // One answer of the map at `diskOffset` (inside the disk), at least 1 byte long and looking no further than
@@ -165,10 +152,10 @@ protected:
     SectorMapping parentMapping(std::uint64_t sector, std::uint64_t runLimit) const;
 
     ImageFile file_;
+    std::string imagePath_;  // as opened, for the description
     ImageOverrides overrides_;
     MessageSink* messages_ = nullptr;
     std::vector<std::string> chainBelow_;
-    std::int64_t currentPosition_ = 0;
     std::unique_ptr<DiskReader> parent_;
     std::vector<std::string> parentChain_;
     std::vector<std::string> parentNotes_;

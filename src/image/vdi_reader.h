@@ -10,6 +10,7 @@ namespace halvard {
 // child and in the folder above, as snapshots are laid out); zero blocks read as zeros.
 class VdiReader final : public DiskReader {
 public:
+    const char* formatName() const override { return "VDI image"; }
     Status open(const std::string& path) override;
 
     const vdi::Header& header() const { return header_; }

@@ -17,6 +17,7 @@ namespace halvard {
 // blocks it holds the sectors its bitmap leaves to the parent.
 class VhdReader final : public DiskReader {
 public:
+    const char* formatName() const override { return "VHD image"; }
     Status open(const std::string& path) override;
 
     // The pages accept only names ending in "vhd"; the command line detects the format by signature and turns

@@ -16,6 +16,7 @@ namespace halvard {
 // overrides say not to. A differencing disk reads the blocks and sectors it does not hold through its parent.
 class VhdxReader final : public DiskReader {
 public:
+    const char* formatName() const override { return "VHDX image"; }
     Status open(const std::string& path) override;
 
     // The image page and the volume list page accept only names ending in "vhdx"; the command line detects the

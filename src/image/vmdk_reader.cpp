@@ -254,6 +254,7 @@ DiskPiece VmdkReader::piece(std::uint64_t offset, bool decode) const {
 SectorMapping VmdkReader::mapSector(std::uint64_t sector) const {
     SectorMapping mapping;
     if (sector >= totalSectors) return mapping;
+    const auto lock = lockPieces();  // a child reads through this image
     const DiskPiece p = piece(sector * kSectorSize, false);
     if (p.kind == DiskPiece::Kind::Unreadable) return mapping;
     mapping.state = p.allocated() ? SectorMapping::State::Allocated : SectorMapping::State::Unallocated;

@@ -17,6 +17,7 @@ namespace halvard {
 // `blockMap` is the grain directory when the disk is one sparse extent, else one entry per extent.
 class VmdkReader final : public PieceDiskReader {
 public:
+    const char* formatName() const override { return "VMDK image"; }
     Status open(const std::string& path) override;
 
     const vmdk::Descriptor& descriptor() const { return descriptor_; }

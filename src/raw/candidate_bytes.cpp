@@ -14,7 +14,7 @@ constexpr std::size_t kWindow = 4 * CandidateBytes::kMaxView;
 
 CandidateBytes::CandidateBytes(Bytes memory) : memory_(memory), limit_(memory.size()) {}
 
-CandidateBytes::CandidateBytes(DiskReader& reader, std::uint64_t start, std::uint64_t limit)
+CandidateBytes::CandidateBytes(const Device& reader, std::uint64_t start, std::uint64_t limit)
     : reader_(&reader), start_(start), limit_(limit), window_(kWindow) {}
 
 Bytes CandidateBytes::view(std::uint64_t offset, std::size_t length) {
@@ -27,7 +27,7 @@ Bytes CandidateBytes::view(std::uint64_t offset, std::size_t length) {
         const std::uint64_t end = std::min(limit_, from + kWindow);
         const std::size_t wanted = static_cast<std::size_t>((end - from + kSector - 1) / kSector * kSector);
         std::fill(window_.begin(), window_.end(), 0);
-        if (reader_->seek(static_cast<std::int64_t>(start_ + from), 0)) reader_->read(window_.data(), wanted);
+        reader_->readAt(start_ + from, window_.data(), wanted);
         bytesRead_ += wanted;
         windowOffset_ = from;
         windowLength_ = static_cast<std::size_t>(end - from);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "common/bytes.h"
-#include "image/read_write_interface.h"
+#include "image/device.h"
 
 namespace halvard {
 
@@ -18,8 +18,8 @@ public:
 
     // The whole candidate in memory (tests, fuzzing); the limit is the span's size.
     explicit CandidateBytes(Bytes memory);
-    // `start` is a byte offset from the reader's volumeBaseOffset. Unreadable sectors read as zeros.
-    CandidateBytes(DiskReader& reader, std::uint64_t start, std::uint64_t limit);
+    // `start` is a byte offset on `device`. Unreadable sectors read as zeros.
+    CandidateBytes(const Device& device, std::uint64_t start, std::uint64_t limit);
 
     std::uint64_t limit() const { return limit_; }
     // Bytes read from the reader so far.
@@ -35,7 +35,7 @@ public:
 
 private:
     Bytes memory_;
-    DiskReader* reader_ = nullptr;
+    const Device* reader_ = nullptr;
     std::uint64_t start_ = 0;
     std::uint64_t limit_ = 0;
     std::vector<std::uint8_t> window_;

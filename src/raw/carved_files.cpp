@@ -12,7 +12,7 @@ constexpr std::size_t kChunk = 1048576;
 
 // Copies one result; false when the host file failed (the message is shown). `unreadable` is set when a read
 // of the image failed.
-bool writeOne(DiskReader& reader, const CarveResult& result, const std::string& path,
+bool writeOne(const Device& reader, const CarveResult& result, const std::string& path,
               const Reporting& reporting, StopPoll stop, std::vector<std::uint8_t>& buffer, bool& unreadable,
               bool& stopped) {
     HostFile out;
@@ -22,7 +22,6 @@ bool writeOne(DiskReader& reader, const CarveResult& result, const std::string& 
     }
     std::uint64_t done = 0;
     const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(result.length, 0));
-    bool sought = reader.seek(static_cast<std::int64_t>(result.startOffset), 0);
     while (done < total) {
         if (stop.stopNow()) {
             stopped = true;
@@ -30,7 +29,8 @@ bool writeOne(DiskReader& reader, const CarveResult& result, const std::string& 
         }
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(kChunk, total - done));
         std::fill_n(buffer.begin(), n, 0);
-        if (!sought || !reader.read(buffer.data(), n)) unreadable = true;
+        if (result.startOffset < 0 || !reader.readAt(static_cast<std::uint64_t>(result.startOffset) + done, buffer.data(), n))
+            unreadable = true;
         if (!out.write(buffer.data(), n)) {
             reporting.inform("Cannot write " + path + ": " + out.error());
             return false;
@@ -46,7 +46,7 @@ bool writeOne(DiskReader& reader, const CarveResult& result, const std::string& 
 
 }  // namespace
 
-CarvedFilesOutcome writeCarvedFiles(DiskReader& reader, const std::vector<CarveResult>& chosen,
+CarvedFilesOutcome writeCarvedFiles(const Device& volume, const std::vector<CarveResult>& chosen,
                                     const std::string& folder, const Reporting& reporting, StopPoll stop) {
     CarvedFilesOutcome outcome;
     std::vector<std::uint8_t> buffer(kChunk);
@@ -60,7 +60,7 @@ CarvedFilesOutcome writeCarvedFiles(DiskReader& reader, const std::vector<CarveR
         }
         reporting.setStatus("Saving " + chosen[i].name);
         bool unreadable = false;
-        if (writeOne(reader, chosen[i], uniqueHostPath(hostPathFor(folder, chosen[i].name)), reporting, stop, buffer, unreadable,
+        if (writeOne(volume, chosen[i], uniqueHostPath(hostPathFor(folder, chosen[i].name)), reporting, stop, buffer, unreadable,
                      outcome.stopped)) {
             ++outcome.filesWritten;
             if (unreadable) ++outcome.unreadableFiles;

@@ -1,6 +1,6 @@
 #pragma once
-// Writing carved files: the bytes [start, start + length) of each chosen result, read through the reader (its
-// volumeBaseOffset at the volume's start), into one folder under the result's name. Existing files are never
+// Writing carved files: the bytes [start, start + length) of each chosen result, read from the volume's device,
+// into one folder under the result's name. Existing files are never
 // replaced: a name already taken gets " (1)", " (2)", ... before its extension.
 #include <cstdint>
 #include <string>
@@ -8,7 +8,7 @@
 
 #include "common/sinks.h"
 #include "common/worker.h"
-#include "image/read_write_interface.h"
+#include "image/device.h"
 #include "raw/carving_engine.h"
 
 namespace halvard {
@@ -21,7 +21,7 @@ struct CarvedFilesOutcome {
 };
 
 // Progress counts files; the status line names the file being written.
-CarvedFilesOutcome writeCarvedFiles(DiskReader& reader, const std::vector<CarveResult>& chosen,
+CarvedFilesOutcome writeCarvedFiles(const Device& volume, const std::vector<CarveResult>& chosen,
                                     const std::string& folder, const Reporting& reporting, StopPoll stop);
 
 }  // namespace halvard

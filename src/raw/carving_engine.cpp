@@ -133,7 +133,7 @@ bool CarvingEngine::carveVolume(const std::string& outputPath) {
     UnstoredSkip unstored(
         [this, readZeros](std::uint64_t offset, std::uint64_t limit) {
             if (!reader_) return StoredRun{true, limit};
-            const StoredRun run = reader_->storedRun(static_cast<std::int64_t>(offset), limit);
+            const StoredRun run = reader_->storedRun(offset, limit);
             // Zeros may then hold a file's start and are read; what cannot be read at all is still jumped.
             return readZeros && !run.unreadable ? StoredRun{true, run.length} : run;
         },
@@ -171,11 +171,11 @@ void CarvingEngine::readBlock(std::uint64_t blockStart, std::vector<std::uint8_t
     const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), volumeSize_ - blockStart));
     std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(wanted), buffer.end(), 0);
     // Unreadable sectors come back as zeros; the scan goes on over them.
-    if (!reader_ || !reader_->seek(static_cast<std::int64_t>(blockStart), 0)) {
+    if (!reader_) {
         std::fill(buffer.begin(), buffer.end(), 0);
         return;
     }
-    reader_->read(buffer.data(), wanted);
+    reader_->readAt(blockStart, buffer.data(), wanted);
 }
 
 void CarvingEngine::indexStartEntries() {

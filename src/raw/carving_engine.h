@@ -11,7 +11,7 @@
 #include "common/sinks.h"
 #include "common/tree_control.h"
 #include "common/worker.h"
-#include "image/read_write_interface.h"
+#include "image/device.h"
 #include "raw/signature_definition.h"
 
 namespace halvard {
@@ -40,8 +40,8 @@ public:
     const std::vector<SignatureDefinition>& definitions() const { return definitions_; }
 
     void setVolumeSize(std::uint64_t bytes) { volumeSize_ = bytes; }
-    // The reader's volumeBaseOffset must already point at the volume's start.
-    void setReader(DiskReader* reader) { reader_ = reader; }
+    // The volume to scan, its offsets counted from the volume's start.
+    void setDevice(const Device* device) { reader_ = device; }
     void setTreeControl(TreeControl* tree) { tree_ = tree; }
     void setReporting(const Reporting& reporting) { reporting_ = reporting; }
     void setStopPoll(StopPoll poll) { stop_ = poll; }
@@ -110,7 +110,7 @@ private:
     std::uint64_t checkBytesLeft_ = 0;  // what the format checks may still read in this scan
     std::uint64_t volumeSize_ = 0;
     std::uint64_t next_ = 0;  // offset of the next sector to examine
-    DiskReader* reader_ = nullptr;
+    const Device* reader_ = nullptr;
     TreeControl* tree_ = nullptr;
     Reporting reporting_;
     StopPoll stop_;

@@ -1,8 +1,8 @@
 #pragma once
 // The volume scanner. The standard scan walks the partition tables (the MBR with its chain of extended boot
 // records, or the GPT); the advanced scan reads the whole disk, or a sector range, and tests every sector for a
-// boot sector or volume header. Both read through the reader with volumeBaseOffset 0 and append one
-// VolumeRecord per volume to the vector they are given.
+// boot sector or volume header. Both read the disk's device and append one VolumeRecord per volume, with its
+// device on the disk, to the vector they are given.
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -10,7 +10,7 @@
 #include "common/bytes.h"
 #include "common/sinks.h"
 #include "common/worker.h"
-#include "image/read_write_interface.h"
+#include "image/device.h"
 #include "volume/boot_sector.h"
 #include "volume/volume_record.h"
 
@@ -35,22 +35,22 @@ public:
     std::function<void(const VolumeRecord&)> onVolumeFound;
 
     // Returns 0 when done, or an error code when a table sector cannot be read (the records so far stay).
-    int standardScan(DiskReader& reader);
+    int standardScan(const DevicePtr& disk);
     // Returns 1 when the run ends normally (end of disk, end sector passed, stop), else an error code.
-    int advancedScan(DiskReader& reader, std::uint64_t totalSectors);
+    int advancedScan(const DevicePtr& disk, std::uint64_t totalSectors);
 
     // Probes of the sector at `sector` (the exFAT boot sector; the HFS+ header two sectors further on).
-    bool exfatProbe(DiskReader& reader, std::uint64_t sector);
-    bool hfsPlusProbe(DiskReader& reader, std::uint64_t sector);
+    bool exfatProbe(const Device& reader, std::uint64_t sector);
+    bool hfsPlusProbe(const Device& reader, std::uint64_t sector);
     // The file-system text of the volume starting at `sector`, by its boot sector, HFS+ header or ext superblock;
     // empty when none is recognised.
-    std::string probeFileSystem(DiskReader& reader, std::uint64_t sector);
+    std::string probeFileSystem(const Device& reader, std::uint64_t sector);
 
 private:
-    int walkMbr(DiskReader& reader);
-    int walkExtendedChain(DiskReader& reader, std::uint64_t extendedBase, std::uint64_t lbaScale);
-    std::string classifyMbrEntry(DiskReader& reader, std::uint8_t type, std::uint64_t start, bool logical);
-    int walkGpt(DiskReader& reader, Bytes header, std::uint64_t logicalSectorSize);
+    int walkMbr(const Device& reader);
+    int walkExtendedChain(const Device& reader, std::uint64_t extendedBase, std::uint64_t lbaScale);
+    std::string classifyMbrEntry(const Device& reader, std::uint8_t type, std::uint64_t start, bool logical);
+    int walkGpt(const Device& reader, Bytes header, std::uint64_t logicalSectorSize);
     // Lists an NTFS, FAT or exFAT volume found by its boot sector (when its size is at least one sector) with its
     // status text; true when listed.
     bool recordBootSector(const BootSectorFacts& facts, std::int64_t start);
@@ -60,11 +60,12 @@ private:
                 std::uint64_t sectors);
     // Standard scan: lists the volume that starts at sector 0 of a disk without a partition table; true when
     // one was listed.
-    bool listBareVolume(DiskReader& reader);
+    bool listBareVolume(const Device& reader);
     bool stopNow() const { return StopPoll(&stopRequested, pauseGate).stopNow(); }
-    bool readSectors(DiskReader& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer);
+    bool readSectors(const Device& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer);
 
     std::vector<VolumeRecord>& records_;
+    DevicePtr disk_;
     std::uint64_t diskSectors_ = 0;  // 0 when unknown
     int ntfsCount_ = 0;
 };

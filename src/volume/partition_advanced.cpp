@@ -16,7 +16,9 @@ constexpr std::uint64_t kLargestHfsMiB = 20971519;
 
 }  // namespace
 
-int Partition::advancedScan(DiskReader& reader, std::uint64_t totalSectors) {
+int Partition::advancedScan(const DevicePtr& disk, std::uint64_t totalSectors) {
+    disk_ = disk;
+    const Device& reader = *disk;
     diskSectors_ = totalSectors;
     ntfsCount_ = 0;
     reporting.setStatus("Scanning partition.....");
@@ -77,7 +79,7 @@ int Partition::advancedScan(DiskReader& reader, std::uint64_t totalSectors) {
     };
 
     // What the image does not store reads as zeros, and no sector of zeros is a boot sector or header.
-    UnstoredSkip unstored([&reader](std::uint64_t offset, std::uint64_t limit) { return reader.storedRunOnDisk(offset, limit); },
+    UnstoredSkip unstored([&reader](std::uint64_t offset, std::uint64_t limit) { return reader.storedRun(offset, limit); },
                           totalSectors * 512);
     bool stopped = false;
     auto showPosition = [&] {
@@ -92,9 +94,8 @@ int Partition::advancedScan(DiskReader& reader, std::uint64_t totalSectors) {
             if (current >= totalSectors) break;
         }
         if (hasEnd && end < current) break;
-        reader.seek(static_cast<std::int64_t>(current * 512));
         // An unreadable part (a truncated image) reads as zeros and holds nothing to find; the scan goes on.
-        reader.read(chunk.data(), chunk.size());
+        reader.readAt(current * 512, chunk.data(), chunk.size());
         const std::uint64_t limit = std::min<std::uint64_t>(kChunkSectors, totalSectors - current);
         std::uint64_t index = 0;
         while (index < limit) {

@@ -70,9 +70,8 @@ std::string format(const char* pattern, long long value) {
 
 }  // namespace
 
-bool Partition::readSectors(DiskReader& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer) {
-    reader.seek(static_cast<std::int64_t>(byteOffset));
-    return reader.read(buffer.data(), buffer.size());
+bool Partition::readSectors(const Device& reader, std::uint64_t byteOffset, std::vector<std::uint8_t>& buffer) {
+    return reader.readAt(byteOffset, buffer.data(), buffer.size());
 }
 
 void Partition::append(const std::string& fileSystem, const char* sizePattern, std::int64_t startSector,
@@ -91,21 +90,22 @@ void Partition::append(const std::string& fileSystem, const char* sizePattern, s
     record.sizeText = format(sizePattern, wholeMiB(sectors));
     record.startSector = startSector;
     record.sectorCount = sectors;
+    record.device = volumeDevice(disk_, record);
     records_.push_back(record);
     if (onVolumeFound) onVolumeFound(records_.back());
 }
 
-bool Partition::exfatProbe(DiskReader& reader, std::uint64_t sector) {
+bool Partition::exfatProbe(const Device& reader, std::uint64_t sector) {
     std::vector<std::uint8_t> buffer(512);
     return readSectors(reader, sector * 512, buffer) && isExfatBootSector(buffer);
 }
 
-bool Partition::hfsPlusProbe(DiskReader& reader, std::uint64_t sector) {
+bool Partition::hfsPlusProbe(const Device& reader, std::uint64_t sector) {
     std::vector<std::uint8_t> buffer(512);
     return readSectors(reader, (sector + 2) * 512, buffer) && isHfsPlusHeader(buffer);
 }
 
-std::string Partition::probeFileSystem(DiskReader& reader, std::uint64_t sector) {
+std::string Partition::probeFileSystem(const Device& reader, std::uint64_t sector) {
     std::vector<std::uint8_t> head(2048);
     if (!readSectors(reader, sector * 512, head)) return {};
     const BootSectorFacts facts = classifyBootSector(head);
@@ -129,7 +129,7 @@ std::string Partition::probeFileSystem(DiskReader& reader, std::uint64_t sector)
 
 // The file-system text of a primary or logical MBR slot, by its type (and, for the types that do not settle it,
 // by a look at the volume), with the status text of the find.
-std::string Partition::classifyMbrEntry(DiskReader& reader, std::uint8_t type, std::uint64_t start,
+std::string Partition::classifyMbrEntry(const Device& reader, std::uint8_t type, std::uint64_t start,
                                         bool logical) {
     switch (type) {
         case 0x01:
@@ -203,8 +203,10 @@ bool Partition::recordBootSector(const BootSectorFacts& facts, std::int64_t star
     }
 }
 
-int Partition::standardScan(DiskReader& reader) {
-    diskSectors_ = reader.totalSectors;
+int Partition::standardScan(const DevicePtr& disk) {
+    disk_ = disk;
+    const Device& reader = *disk;
+    diskSectors_ = sectorsOf(reader);
     ntfsCount_ = 0;
     const std::uint64_t sectorSize = reader.logicalSectorSize();
     std::vector<std::uint8_t> head(2 * sectorSize);
@@ -224,7 +226,7 @@ int Partition::standardScan(DiskReader& reader) {
     return result;
 }
 
-bool Partition::listBareVolume(DiskReader& reader) {
+bool Partition::listBareVolume(const Device& reader) {
     std::vector<std::uint8_t> head(2048);
     if (!readSectors(reader, 0, head)) return false;
     const BootSectorFacts facts = bareVolumeFacts(head, diskSectors_);
@@ -253,7 +255,7 @@ bool Partition::listBareVolume(DiskReader& reader) {
 // Records primaries in table order, then the logical volumes of the extended chain. Empty slots are skipped
 // rather than ending the walk, and slots after the extended partition are read too: both occur on disks that
 // were repartitioned.
-int Partition::walkMbr(DiskReader& reader) {
+int Partition::walkMbr(const Device& reader) {
     const std::uint64_t scale = reader.logicalSectorSize() / 512;
     std::vector<std::uint8_t> mbr(512);
     if (!readSectors(reader, 0, mbr)) return EIO;
@@ -279,7 +281,7 @@ int Partition::walkMbr(DiskReader& reader) {
     return 0;
 }
 
-int Partition::walkExtendedChain(DiskReader& reader, std::uint64_t extendedBase, std::uint64_t scale) {
+int Partition::walkExtendedChain(const Device& reader, std::uint64_t extendedBase, std::uint64_t scale) {
     std::uint64_t ebr = extendedBase;
     std::uint64_t ebrOffset = 0;  // the current record's position relative to the extended base
     std::set<std::uint64_t> visited;
@@ -312,7 +314,7 @@ int Partition::walkExtendedChain(DiskReader& reader, std::uint64_t extendedBase,
     return 0;
 }
 
-int Partition::walkGpt(DiskReader& reader, Bytes header, std::uint64_t sectorSize) {
+int Partition::walkGpt(const Device& reader, Bytes header, std::uint64_t sectorSize) {
     // The whole 64-bit entry array position, and the header's own count and entry size, within sane bounds.
     const std::uint64_t arrayLba = le64(header, 72);
     std::uint32_t count = le32(header, 80);

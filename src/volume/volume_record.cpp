@@ -4,6 +4,8 @@
 #include <cctype>
 #include <limits>
 
+#include "image/device_slice.h"
+
 namespace halvard {
 
 std::int64_t sizeMiB(const VolumeRecord& record) {
@@ -40,6 +42,18 @@ std::optional<std::int64_t> volumeStartOffset(const VolumeRecord& record) {
 std::uint64_t volumeSizeBytes(const VolumeRecord& record) {
     const std::uint64_t sectors = volumeSectors(record);
     return sectors >= kLargest ? ~0ULL : sectors * 512ULL;
+}
+
+DevicePtr volumeDevice(const DevicePtr& disk, const VolumeRecord& record) {
+    if (!disk) return nullptr;
+    const std::optional<std::int64_t> start = volumeStartOffset(record);
+    const std::uint64_t base = start ? std::min<std::uint64_t>(static_cast<std::uint64_t>(*start), disk->size()) : disk->size();
+    return std::make_shared<DeviceSlice>(disk, base, disk->size() - base, "volume " + record.volumeName);
+}
+
+VolumeRecord onDevice(VolumeRecord record, const DevicePtr& disk) {
+    record.device = volumeDevice(disk, record);
+    return record;
 }
 
 std::string volumeSizeText(const VolumeRecord& record) {

@@ -4,6 +4,8 @@
 #include <optional>
 #include <string>
 
+#include "image/device.h"
+
 namespace halvard {
 
 struct VolumeRecord {
@@ -16,7 +18,16 @@ struct VolumeRecord {
     std::uint64_t sectorCount = 0;
     // What the scanner changed about the volume as it found it (cut at the disk's end); empty when nothing.
     std::string note{};
+    // What the volume is read through (volumeDevice); offsets on it count from the volume's start.
+    DevicePtr device{};
 };
+
+// The device a volume of `disk` is read through: the disk from the volume's start to the disk's end. The engines
+// bound their reads by their own geometry, and read on past the volume's size where the file system says it goes
+// on (a damaged table may give it too small). Holds nothing for a start outside the disk; none without a disk.
+DevicePtr volumeDevice(const DevicePtr& disk, const VolumeRecord& record);
+// The record with its device on `disk`.
+VolumeRecord onDevice(VolumeRecord record, const DevicePtr& disk);
 
 // The note of a volume that runs past the end of a disk of `diskSectors`, cut from `sectors` to what is left.
 std::string cutAtDiskEndNote(std::uint64_t sectors, std::uint64_t diskSectors, std::int64_t startSector);

@@ -48,7 +48,7 @@ std::uint64_t scanQuestions(const DiskReader& reader, std::uint64_t* unreadable 
     UnstoredSkip skip(
         [&](std::uint64_t offset, std::uint64_t limit) {
             ++questions;
-            return reader.storedRunOnDisk(offset, limit);
+            return reader.storedRun(offset, limit);
         },
         end);
     for (std::uint64_t at = 0; at < end && questions < 10000;) {
@@ -84,7 +84,7 @@ TEST_P(ClaimedSizeTest, DamageIsReportedAndTheMapAnswersInStretches) {
     std::uint64_t unreadable = 0;
     EXPECT_LT(scanQuestions(reader, &unreadable), 64u);
     // The export's free-space check: only what can be read is counted, and the file holds no more than that.
-    EXPECT_LE(reader.storedBytesOnDisk(0, reader.totalSectors * kSectorSize), reader.imageFileSize);
+    EXPECT_LE(reader.storedBytes(0, reader.totalSectors * kSectorSize), reader.imageFileSize);
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
     // A read past what the file and its tables hold fails rather than passing zeros off as the disk's.
     if (unreadable) {

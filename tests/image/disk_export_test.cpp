@@ -289,8 +289,7 @@ TEST_F(DiskExportTest, TargetFillingUpDuringTheCopyKeepsThePartialFile) {
     const auto written = testing::readFile(out);
     EXPECT_EQ(written.size(), kExportChunkSize);
     std::vector<std::uint8_t> expected(kExportChunkSize);
-    reader->seek(0);
-    reader->read(expected.data(), expected.size());
+    reader->readAt(0, expected.data(), expected.size());
     EXPECT_TRUE(written == expected);
 }
 

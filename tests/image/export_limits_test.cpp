@@ -45,13 +45,11 @@ TEST(ExportLimits, OddSizedFlatImageIsCopiedByteForByte) {
     EXPECT_EQ(reader.totalSectors, 121u);
     EXPECT_EQ(reader.diskBytes(), 61441u);
     std::vector<std::uint8_t> last(512, 0xCC);
-    ASSERT_TRUE(reader.seek(120 * 512));
-    EXPECT_TRUE(reader.read(last.data(), last.size()));
+    EXPECT_TRUE(reader.readAt(120 * 512, last.data(), last.size()));
     EXPECT_EQ(last[0], bytes[61440]);
     EXPECT_EQ(std::count(last.begin() + 1, last.end(), 0), 511);
     std::vector<std::uint8_t> beyond(1024);
-    reader.seek(120 * 512);
-    EXPECT_FALSE(reader.read(beyond.data(), beyond.size()));  // runs past the disk's last sector
+    EXPECT_FALSE(reader.readAt(120 * 512, beyond.data(), beyond.size()));  // runs past the disk's last sector
 
     const ImageInfo info = describeImage(path);
     ASSERT_TRUE(info.ok) << info.error;

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "image/device_slice.h"
 #include "image/piece_read.h"
 #include "image/qcow2_reader.h"
 #include "image/raw_reader.h"
@@ -37,7 +38,7 @@ Ranges storedRanges(const DiskReader& reader, std::uint64_t limit = ~0ULL) {
     Ranges ranges;
     const std::uint64_t end = reader.totalSectors * 512;
     for (std::uint64_t at = 0; at < end;) {
-        const StoredRun run = reader.storedRunOnDisk(at, std::min(limit, end - at));
+        const StoredRun run = reader.storedRun(at, std::min(limit, end - at));
         EXPECT_GE(run.length, 1u);
         EXPECT_LE(run.length, std::min(limit, end - at));
         if (run.length == 0) break;
@@ -275,7 +276,7 @@ TEST(StoredRunQuestions, EachLevelOfAChainIsAskedAboutWhatItsChildNeedsOnce) {
 
     // A question of 512 bytes is one of 512 bytes all the way down.
     for (const ScatteredLevel* level = &top; level; level = level->parent()) level->widestQuestion = 0;
-    EXPECT_EQ(top.storedRunOnDisk(kMiB + 512, 512).length, 512u);
+    EXPECT_EQ(top.storedRun(kMiB + 512, 512).length, 512u);
     for (const ScatteredLevel* level = &top; level; level = level->parent())
         EXPECT_LE(level->widestQuestion, 512u);
 }
@@ -297,15 +298,15 @@ TEST_F(StoredRunsTest, RawImagesAnswerThroughTheHostFilesHoles) {
     ASSERT_TRUE(reader.open(path));
     EXPECT_EQ(storedRanges(reader), (Ranges{{kMiB, kMiB + 64 * kKiB}, {5 * kMiB, 5 * kMiB + 64 * kKiB}}));
     expectUnstoredReadsZero(reader);
-    EXPECT_EQ(reader.storedBytesOnDisk(0, 8 * kMiB), 128 * kKiB);
+    EXPECT_EQ(reader.storedBytes(0, 8 * kMiB), 128 * kKiB);
 
-    // Offsets count from the volume base, as reads do; outside the disk counts as stored.
-    reader.volumeBaseOffset = static_cast<std::int64_t>(kMiB);
-    EXPECT_TRUE(reader.storedRun(0, kMiB).stored);
-    EXPECT_EQ(reader.storedRun(0, kMiB).length, 64 * kKiB);
-    EXPECT_FALSE(reader.storedRun(static_cast<std::int64_t>(64 * kKiB), kMiB).stored);
-    EXPECT_TRUE(reader.storedRun(-static_cast<std::int64_t>(2 * kMiB), 512).stored);
-    EXPECT_TRUE(reader.storedRunOnDisk(9 * kMiB, 512).stored);
+    // A slice counts from its base, as its reads do; outside the disk counts as stored.
+    const DeviceSlice volume(DevicePtr(DevicePtr(), &reader), kMiB, 8 * kMiB, "volume 0");
+    EXPECT_TRUE(volume.storedRun(0, kMiB).stored);
+    EXPECT_EQ(volume.storedRun(0, kMiB).length, 64 * kKiB);
+    EXPECT_FALSE(volume.storedRun(64 * kKiB, kMiB).stored);
+    EXPECT_TRUE(reader.storedRun(9 * kMiB, 512).stored);
+    EXPECT_TRUE(volume.storedRun(8 * kMiB, 512).stored);
 }
 
 TEST(UnstoredSkip, JumpsWholeStepsOverUnstoredPartsAndAsksOncePerStoredStretch) {

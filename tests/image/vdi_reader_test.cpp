@@ -42,12 +42,13 @@ TEST_F(VdiReaderTest, DynamicImageReadsThroughItsBlockMap) {
 
     // The last sector of block 1, then the zero block: one sector of data, then zeros, and no failure.
     bool ok = false;
-    const auto got = readAt(reader, static_cast<std::int64_t>(2 * kMiB - 512), 4096, &ok);
+    const auto got = readAt(reader, static_cast<std::uint64_t>(2 * kMiB - 512), 4096, &ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(got[7], testing::patternByte(2 * kMiB - 512 + 7));
     EXPECT_TRUE(allZero(got, 512));
-    EXPECT_FALSE(reader.lastBlockAllocated);
-    EXPECT_FALSE(reader.seek(static_cast<std::int64_t>(reader.blockMap.size() * kMiB)));
+    EXPECT_FALSE(reader.storedRun(2 * kMiB, 512).stored);
+    std::vector<std::uint8_t> beyond(512);
+    EXPECT_FALSE(reader.readAt(reader.blockMap.size() * kMiB, beyond.data(), beyond.size()));
 }
 
 TEST_F(VdiReaderTest, ZeroBlocksReadAsZerosWhateverTheFileHolds) {

@@ -53,14 +53,14 @@ TEST_F(VhdReaderTest, DynamicDiskReadsThroughTheBatAndSkipsEachBlocksBitmap) {
 
     // 4096 bytes from the last sector of an allocated block into an unallocated one.
     bool ok = false;
-    auto got = readAt(reader, static_cast<std::int64_t>(8 * kMiB - 512), 4096, &ok);
+    auto got = readAt(reader, static_cast<std::uint64_t>(8 * kMiB - 512), 4096, &ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(got[0], testing::patternByte(8 * kMiB - 512));
     EXPECT_TRUE(allZero(got, 512));
-    EXPECT_FALSE(reader.lastBlockAllocated);
+    EXPECT_FALSE(reader.storedRun(8 * kMiB, 512).stored);
 
     // The block index equal to the table's length is beyond the map.
-    EXPECT_FALSE(reader.seek(static_cast<std::int64_t>(reader.blockMap.size() * 2 * kMiB)));
+    EXPECT_FALSE(reader.readAt(reader.blockMap.size() * 2 * kMiB, got.data(), 512));
 }
 
 TEST_F(VhdReaderTest, BatAndBlockSizeComeFromTheDynamicHeader) {
@@ -110,7 +110,7 @@ TEST_F(VhdReaderTest, FixedDiskIsTheFileBeforeItsFooter) {
     expectWholeDisk(reader, testing::expectedVhdDisk(spec));
     // The footer is not part of the disk.
     bool ok = true;
-    const auto past = readAt(reader, static_cast<std::int64_t>(spec.virtualSize), 512, &ok);
+    const auto past = readAt(reader, static_cast<std::uint64_t>(spec.virtualSize), 512, &ok);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(allZero(past));
 
@@ -337,9 +337,8 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     VhdReader huge;
     ASSERT_TRUE(huge.open(path));
     EXPECT_EQ(huge.totalSectors, (~0ULL >> 1) / 512);
-    EXPECT_FALSE(huge.seek(std::int64_t{1} << 50));
     std::vector<std::uint8_t> sector(512);
-    EXPECT_FALSE(huge.read(sector.data(), sector.size()));
+    EXPECT_FALSE(huge.readAt(std::uint64_t{1} << 50, sector.data(), sector.size()));
 
     // A table offset outside the file and an unusable block size fall back to the classic layout.
     auto g = testing::buildVhd(spec);
@@ -352,8 +351,7 @@ TEST(VhdHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     EXPECT_EQ(fallback.blockSize(), 2 * kMiB);
     EXPECT_EQ(fallback.layout().notes.size(), 2u);
     std::vector<std::uint8_t> block(512);
-    fallback.seek(static_cast<std::int64_t>(2 * kMiB + 512));
-    EXPECT_TRUE(fallback.read(block.data(), block.size()));
+    EXPECT_TRUE(fallback.readAt(2 * kMiB + 512, block.data(), block.size()));
     EXPECT_EQ(block[0], testing::patternByte(2 * kMiB + 512));
 }
 

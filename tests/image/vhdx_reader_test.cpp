@@ -4,6 +4,7 @@
 #include <cstring>
 #include <sys/stat.h>
 
+#include "image/device_slice.h"
 #include "image/vhdx_reader.h"
 #include "support/image_file_test.h"
 #include "support/put_bytes.h"
@@ -87,58 +88,56 @@ TEST_F(VhdxReaderTest, SectorLevelEdgeCases) {
     bool ok = false;
 
     // 4096 bytes from the last sector of an allocated block into an unallocated one.
-    auto got = readAt(reader, static_cast<std::int64_t>(kMiB - 512), 4096, &ok);
+    auto got = readAt(reader, static_cast<std::uint64_t>(kMiB - 512), 4096, &ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(0, std::memcmp(got.data(), expected.data() + kMiB - 512, 512));
     EXPECT_TRUE(std::all_of(got.begin() + 512, got.end(), [](auto b) { return b == 0; }));
 
     // One sector of an unallocated block: zeros and true; the flag then describes the next sector.
-    got = readAt(reader, static_cast<std::int64_t>(kMiB), 512, &ok);
+    got = readAt(reader, static_cast<std::uint64_t>(kMiB), 512, &ok);
     EXPECT_TRUE(ok);
     EXPECT_TRUE(std::all_of(got.begin(), got.end(), [](auto b) { return b == 0; }));
-    EXPECT_FALSE(reader.lastBlockAllocated);
-    got = readAt(reader, static_cast<std::int64_t>(2 * kMiB - 512), 512, &ok);
-    EXPECT_TRUE(reader.lastBlockAllocated);  // the following sector opens allocated block 2
+    EXPECT_FALSE(reader.storedRun(kMiB, 512).stored);
+    EXPECT_TRUE(reader.storedRun(2 * kMiB, 512).stored);  // allocated block 2
 
     // 1023 bytes: one whole sector and 511 bytes of the next.
     got = readAt(reader, 0, 1023, &ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(0, std::memcmp(got.data(), expected.data(), 1023));
-    EXPECT_EQ(reader.currentPosition(), 1023);
 
     // An offset inside a sector reads from that byte.
     got = readAt(reader, 2 * kMiB + 100, 10, &ok);
     EXPECT_EQ(0, std::memcmp(got.data(), expected.data() + 2 * kMiB + 100, 10));
 
-    // The last sector of the map reads fine; running off the map after it is not a failure.
-    got = readAt(reader, static_cast<std::int64_t>(spec.virtualSize - 512), 512, &ok);
+    // The last sector of the map reads fine.
+    got = readAt(reader, static_cast<std::uint64_t>(spec.virtualSize - 512), 512, &ok);
     EXPECT_TRUE(ok);
 
     // A block index equal to the map's length is beyond it.
-    EXPECT_FALSE(reader.seek(static_cast<std::int64_t>(reader.blockMap.size() * kMiB)));
-    EXPECT_FALSE(reader.seek(-512));
+    EXPECT_FALSE(reader.readAt(reader.blockMap.size() * kMiB, got.data(), 512));
     // A read past the map is served as zeros and reported.
-    got = readAt(reader, static_cast<std::int64_t>(reader.blockMap.size() * kMiB - 512), 1024, &ok);
+    got = readAt(reader, static_cast<std::uint64_t>(reader.blockMap.size() * kMiB - 512), 1024, &ok);
     EXPECT_FALSE(ok);
     EXPECT_TRUE(std::all_of(got.begin() + 512, got.end(), [](auto b) { return b == 0; }));
 }
 
-TEST_F(VhdxReaderTest, VolumeBaseOffsetMakesOffsetsVolumeRelative) {
+TEST_F(VhdxReaderTest, ASliceMakesOffsetsVolumeRelative) {
     VhdxSpec spec;
     spec.virtualSize = 4 * kMiB;
     spec.allocatedBlocks = {1};
-    VhdxReader reader;
-    ASSERT_TRUE(reader.open(write(spec)));
+    auto reader = std::make_shared<VhdxReader>();
+    ASSERT_TRUE(reader->open(write(spec)));
     const auto expected = testing::expectedDisk(spec);
-    reader.volumeBaseOffset = 2048 * 512;
+    const DeviceSlice volume(reader, kMiB, 2 * kMiB, "volume 0");
     std::vector<std::uint8_t> data(1536);
-    ASSERT_TRUE(reader.seek(0));
-    EXPECT_EQ(reader.currentPosition(), 0);
-    ASSERT_TRUE(reader.read(data.data(), 512));
-    EXPECT_EQ(reader.currentPosition(), 512);
-    ASSERT_TRUE(reader.read(data.data() + 512, 1024));
-    EXPECT_EQ(reader.currentPosition(), 1536);
+    ASSERT_TRUE(volume.readAt(0, data.data(), 512));
+    ASSERT_TRUE(volume.readAt(512, data.data() + 512, 1024));
     EXPECT_EQ(0, std::memcmp(data.data(), expected.data() + kMiB, data.size()));
+    // Past the slice's end nothing is read, though the disk goes on.
+    EXPECT_FALSE(volume.readAt(2 * kMiB - 512, data.data(), 1024));
+    EXPECT_TRUE(std::all_of(data.begin() + 512, data.begin() + 1024, [](auto b) { return b == 0; }));
+    EXPECT_EQ(volume.storedRun(0, 4 * kMiB).length, kMiB);
+    EXPECT_FALSE(volume.storedRun(kMiB, 4 * kMiB).stored);
 }
 
 TEST_F(VhdxReaderTest, BatSkipsSectorBitmapEntriesByChunkRatio) {
@@ -156,8 +155,7 @@ TEST_F(VhdxReaderTest, BatSkipsSectorBitmapEntriesByChunkRatio) {
     EXPECT_NE(reader.blockMap[128], 0u);
     EXPECT_EQ(reader.blockMap[128] - reader.blockMap[127], 32u * 2048);
     std::vector<std::uint8_t> data(512);
-    ASSERT_TRUE(reader.seek(static_cast<std::int64_t>(128 * 32 * kMiB + 10 * 512)));
-    ASSERT_TRUE(reader.read(data.data(), 512));
+    ASSERT_TRUE(reader.readAt(128 * 32 * kMiB + 10 * 512, data.data(), 512));
     EXPECT_EQ(data[3], testing::patternByte(128 * 32 * kMiB + 10 * 512 + 3));
 
     spec.logicalSectorSize = 4096;
@@ -185,8 +183,7 @@ TEST_F(VhdxReaderTest, FindsRegionsAndItemsByGuidWhateverTheirOrder) {
     EXPECT_EQ(reader.virtualDiskSize(), spec.virtualSize);
     const auto expected = testing::expectedDisk(spec);
     std::vector<std::uint8_t> data(spec.virtualSize);
-    reader.seek(0);
-    ASSERT_TRUE(reader.read(data.data(), data.size()));
+    ASSERT_TRUE(reader.readAt(0, data.data(), data.size()));
     EXPECT_EQ(data, expected);
 }
 
@@ -265,7 +262,7 @@ TEST_F(VhdxReaderTest, OverridesReplaceTheImagesGeometry) {
     spec.allocatedBlocks = {0};
     const std::string path = write(spec);
     VhdxReader reader;
-    reader.setOverrides(geometry(static_cast<std::int64_t>(16 * kMiB), static_cast<std::uint32_t>(kMiB), 0));
+    reader.setOverrides(geometry(static_cast<std::uint64_t>(16 * kMiB), static_cast<std::uint32_t>(kMiB), 0));
     ASSERT_TRUE(reader.open(path));
     EXPECT_EQ(reader.blockSize(), kMiB);
     EXPECT_EQ(reader.sectorsPerBlock(), 2048u);
@@ -282,8 +279,7 @@ TEST_F(VhdxReaderTest, BlocksPastTheEndOfATruncatedImageReadAsZerosAndAreReporte
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
     const auto expected = testing::expectedDisk(spec);
     std::vector<std::uint8_t> data(2 * kMiB);
-    reader.seek(0);
-    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_FALSE(reader.readAt(0, data.data(), data.size()));
     EXPECT_EQ(0, std::memcmp(data.data(), expected.data(), kMiB - 4096));
     EXPECT_TRUE(std::all_of(data.begin() + kMiB - 4096, data.end(), [](auto b) { return b == 0; }));
 }
@@ -314,8 +310,7 @@ TEST(VhdxHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     EXPECT_EQ(reader.layout().regionTable.entries.size(), vhdx::kMaxRegionEntries);
     EXPECT_EQ(reader.blocksPastEnd(), 1u);
     std::vector<std::uint8_t> data(2 * 1024 * 1024);
-    reader.seek(0);
-    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_FALSE(reader.readAt(0, data.data(), data.size()));
     EXPECT_EQ(data[5], testing::patternByte(5));
     EXPECT_TRUE(std::all_of(data.begin() + 1024 * 1024, data.end(), [](auto b) { return b == 0; }));
 }
@@ -340,12 +335,12 @@ TEST(ReaderOffsets, OffsetsNearTheLimitAreRefusedNotWrapped) {
     testing::writeFile(path, testing::buildVhdx(spec));
     VhdxReader reader;
     ASSERT_TRUE(reader.open(path));
-    reader.volumeBaseOffset = INT64_MAX - 100;
-    EXPECT_FALSE(reader.seek(200));
     std::vector<std::uint8_t> data(4096, 0xEE);
-    reader.volumeBaseOffset = 0;
-    reader.seek(INT64_MAX - 1000);
-    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_FALSE(reader.readAt(UINT64_MAX - 1000, data.data(), data.size()));
+    EXPECT_TRUE(std::all_of(data.begin(), data.end(), [](auto b) { return b == 0; }));
+    std::fill(data.begin(), data.end(), 0xEE);
+    const DeviceSlice high(DevicePtr(DevicePtr(), &reader), 512, UINT64_MAX - 512, "volume 0");
+    EXPECT_FALSE(high.readAt(UINT64_MAX - 1000, data.data(), data.size()));
     EXPECT_TRUE(std::all_of(data.begin(), data.end(), [](auto b) { return b == 0; }));
 }
 

@@ -136,7 +136,7 @@ TEST_F(VmdkReaderTest, CompressedGrainsBehindMarkers) {
     EXPECT_TRUE(ok);
     EXPECT_EQ(got[0], testing::patternByte(9 * 65536 + 1000));
     EXPECT_TRUE(allZero(got, 65536 - 1000));
-    EXPECT_FALSE(reader.lastBlockAllocated);
+    EXPECT_FALSE(reader.storedRun(10 * 65536, 512).stored);
     // A request that would run past the largest offset fails without wrapping around.
     readAt(reader, INT64_MAX - 100, 512, &ok);
     EXPECT_FALSE(ok);
@@ -310,8 +310,7 @@ TEST_F(VmdkReaderTest, DescriptorLaysManyExtentsEndToEnd) {
     expected.insert(expected.end(), 50 * 512, 0x3C);
     expected.resize(expected.size() + 50 * 512, 0);
     std::vector<std::uint8_t> head(expected.size());
-    reader.seek(0);
-    EXPECT_FALSE(reader.read(head.data(), head.size()));  // the last extent's file holds 50 of its 100 sectors
+    EXPECT_FALSE(reader.readAt(0, head.data(), head.size()));  // the last extent's file holds 50 of its 100 sectors
     EXPECT_TRUE(head == expected);
     bool ok = false;
     const auto across = readAt(reader, 2048 * 512 - 100, 1000 * 512 + 300, &ok);  // flat, zero, sparse
@@ -383,8 +382,7 @@ TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     VmdkReader reader;
     ASSERT_TRUE(reader.open(path));
     std::vector<std::uint8_t> data(256 * 1024, 0xEE);
-    reader.seek(0);
-    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_FALSE(reader.readAt(0, data.data(), data.size()));
     EXPECT_EQ(data[5], testing::patternByte(5));
     EXPECT_TRUE(allZero(data, 65536));
     EXPECT_EQ(reader.countGrains().pastEnd, 1u);
@@ -405,8 +403,7 @@ TEST(VmdkHostileInput, AbsurdCountsAndOffsetsAreBounded) {
     testing::writeFile(path, g);
     VmdkReader lost;
     ASSERT_TRUE(lost.open(path));
-    EXPECT_FALSE(lost.seek(0));
-    EXPECT_FALSE(lost.read(data.data(), 512));
+    EXPECT_FALSE(lost.readAt(0, data.data(), 512));
     EXPECT_FALSE(lost.countGrains().complete);
 }
 

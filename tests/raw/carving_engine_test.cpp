@@ -46,7 +46,7 @@ public:
         : reader(std::move(volume)) {
         engine.addDefinitions(std::move(definitions));
         engine.setVolumeSize(reader.bytes.size());
-        engine.setReader(&reader);
+        engine.setDevice(&reader);
         engine.setTreeControl(&tree);
         EXPECT_TRUE(engine.carveVolume("out"));
     }
@@ -171,7 +171,7 @@ TEST(CarvingEngine, StopEndsTheScanButKeepsStartsFoundSoFar) {
     CarvingEngine engine;
     engine.addDefinitions({definition("st", {0x53, 0x54}, {0x45, 0x4E}, 2 * kMiB)});
     engine.setVolumeSize(volume.size());
-    engine.setReader(&reader);
+    engine.setDevice(&reader);
     engine.setReporting({&progress, nullptr, nullptr});
     engine.setStopPoll(StopPoll(&flag, nullptr));
     EXPECT_TRUE(engine.carveVolume("out"));

@@ -278,22 +278,19 @@ MemoryReader::MemoryReader(ByteVector data) : bytes(std::move(data)) {
     totalSectors = bytes.size() / 512;
 }
 
-bool MemoryReader::seek(std::int64_t offset, int) {
-    position_ = offset + volumeBaseOffset;
-    return position_ >= 0 && static_cast<std::uint64_t>(position_) < bytes.size();
-}
-
-bool MemoryReader::read(void* buffer, std::size_t length) {
+bool MemoryReader::readAt(std::uint64_t from, void* buffer, std::size_t length) const {
     ++reads;
     auto* out = static_cast<std::uint8_t*>(buffer);
     std::memset(out, 0, length);
-    if (position_ < 0) return false;
-    const auto from = static_cast<std::uint64_t>(position_);
     std::size_t available = 0;
     if (from < bytes.size()) available = static_cast<std::size_t>(std::min<std::uint64_t>(length, bytes.size() - from));
     if (available) std::memcpy(out, bytes.data() + from, available);
-    position_ += static_cast<std::int64_t>(length);
     return available == length;
+}
+
+VolumeRecord on(const Device& device, VolumeRecord record) {
+    record.device = volumeDevice(DevicePtr(DevicePtr(), &device), record);
+    return record;
 }
 
 NtfsVolumeBuilder::NtfsVolumeBuilder(std::uint64_t clusterSize_, std::uint64_t clusters_, std::uint32_t recordSize_,

@@ -1,12 +1,14 @@
 #pragma once
 // NTFS structures for tests, built byte by byte: MFT records with their attributes and update sequence, run lists,
 // an LZNT1 compressor, and small volumes held in memory behind a reader.
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "image/read_write_interface.h"
 #include "support/put_bytes.h"
+#include "volume/volume_record.h"
 
 namespace halvard::testing {
 
@@ -79,11 +81,10 @@ class MemoryReader final : public DiskReader {
 public:
     explicit MemoryReader(ByteVector bytes);
     Status open(const std::string&) override { return {}; }
-    bool seek(std::int64_t offset, int origin = 0) override;
-    bool read(void* buffer, std::size_t length) override;
+    bool readAt(std::uint64_t offset, void* buffer, std::size_t length) const override;
 
     ByteVector bytes;
-    std::uint64_t reads = 0;
+    mutable std::atomic<std::uint64_t> reads = 0;
 
 protected:
     SectorMapping mapSector(std::uint64_t) const override { return {}; }
@@ -91,10 +92,10 @@ protected:
     StoredRun storedRunAt(std::uint64_t diskOffset, std::uint64_t) const override {
         return {true, totalSectors * 512 - diskOffset};
     }
-
-private:
-    std::int64_t position_ = 0;
 };
+
+// `record` read through `device`, which the caller keeps alive for as long as the record is used.
+VolumeRecord on(const Device& device, VolumeRecord record = {});
 
 // A small NTFS volume: boot sector, an MFT of `mftRecords` slots at `mftCluster`, the root directory (record 5)
 // and $MFT (record 0) made for you; add more records and cluster contents.

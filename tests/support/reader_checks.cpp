@@ -11,10 +11,9 @@
 
 namespace halvard::testing {
 
-std::vector<std::uint8_t> readAt(DiskReader& reader, std::int64_t offset, std::size_t length, bool* ok) {
+std::vector<std::uint8_t> readAt(const Device& reader, std::uint64_t offset, std::size_t length, bool* ok) {
     std::vector<std::uint8_t> data(length, 0xEE);
-    reader.seek(offset);
-    const bool result = reader.read(data.data(), length);
+    const bool result = reader.readAt(offset, data.data(), length);
     if (ok) *ok = result;
     return data;
 }
@@ -24,12 +23,12 @@ bool allZero(const std::vector<std::uint8_t>& bytes, std::size_t from) {
                        [](std::uint8_t b) { return b == 0; });
 }
 
-void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength) {
+void expectWholeDisk(const DiskReader& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength) {
     ASSERT_EQ(reader.totalSectors * 512, expected.size());
     for (std::uint64_t at = 0; at < expected.size();) {
         const std::size_t length = static_cast<std::size_t>(std::min<std::uint64_t>(pieceLength, expected.size() - at));
         bool ok = false;
-        const auto got = readAt(reader, static_cast<std::int64_t>(at), length, &ok);
+        const auto got = readAt(reader, at, length, &ok);
         ASSERT_TRUE(ok) << "at " << at;
         ASSERT_EQ(0, std::memcmp(got.data(), expected.data() + at, length)) << "at " << at;
         at += length;
@@ -43,8 +42,7 @@ void expectReadingLeavesImageAlone(DiskReader& reader, const std::string& path, 
     ::stat(path.c_str(), &st0);
     ASSERT_TRUE(reader.open(path));
     std::vector<std::uint8_t> data(length);
-    reader.seek(0);
-    reader.read(data.data(), data.size());
+    reader.readAt(0, data.data(), data.size());
     struct stat st1 {};
     ::stat(path.c_str(), &st1);
     EXPECT_EQ(before, readFile(path));
@@ -66,8 +64,7 @@ void expectAbsurdTableBounded(DiskReader& reader, const std::string& path, std::
     ASSERT_TRUE(succeeded(reader.open(path)));
     EXPECT_LE(reader.blockMap.size(), fileSize / 4);
     std::vector<std::uint8_t> data(2 * blockSize, 0xEE);
-    reader.seek(0);
-    EXPECT_FALSE(reader.read(data.data(), data.size()));
+    EXPECT_FALSE(reader.readAt(0, data.data(), data.size()));
     EXPECT_EQ(data[7], patternByte(7));
     EXPECT_TRUE(allZero(data, blockSize));
 }
@@ -91,12 +88,9 @@ void forEachDamagedCopy(const std::vector<std::uint8_t>& pristine, const Damage&
     }
 }
 
-void readAtEach(DiskReader& reader, std::initializer_list<std::int64_t> offsets, std::size_t length) {
+void readAtEach(const Device& reader, std::initializer_list<std::uint64_t> offsets, std::size_t length) {
     std::vector<std::uint8_t> data(length);
-    for (const std::int64_t at : offsets) {
-        reader.seek(at);
-        reader.read(data.data(), data.size());
-    }
+    for (const std::uint64_t at : offsets) reader.readAt(at, data.data(), data.size());
 }
 
 }  // namespace halvard::testing

@@ -12,7 +12,7 @@
 namespace halvard::testing {
 
 // Seeks and reads `length` bytes (the buffer starts as 0xEE, so unwritten bytes show); `ok` gets read's result.
-std::vector<std::uint8_t> readAt(DiskReader& reader, std::int64_t offset, std::size_t length,
+std::vector<std::uint8_t> readAt(const Device& reader, std::uint64_t offset, std::size_t length,
                                  bool* ok = nullptr);
 
 // True when every byte from `from` on is zero.
@@ -20,7 +20,7 @@ bool allZero(const std::vector<std::uint8_t>& bytes, std::size_t from = 0);
 
 // Reads the whole disk in pieces of `pieceLength` bytes (pick an odd size, so pieces cross block boundaries and
 // allocated/unallocated edges) and expects every read to succeed with `expected`'s bytes.
-void expectWholeDisk(DiskReader& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength);
+void expectWholeDisk(const DiskReader& reader, const std::vector<std::uint8_t>& expected, std::size_t pieceLength);
 
 // Makes the image at `path` read-only, opens it with `reader` and reads its first `length` bytes, then expects the
 // file's bytes and modification time to be as they were.
@@ -51,7 +51,7 @@ void forEachDamagedCopy(const std::vector<std::uint8_t>& pristine, const Damage&
                         const std::function<void()>& tryImage);
 
 // Seeks to each offset and reads `length` bytes there; only the safety of the reads matters, not their results.
-void readAtEach(DiskReader& reader, std::initializer_list<std::int64_t> offsets, std::size_t length);
+void readAtEach(const Device& reader, std::initializer_list<std::uint64_t> offsets, std::size_t length);
 
 // Each damaged copy of `pristine`, written as `name` into a folder of its own, is opened by a fresh `Reader`. Where
 // it opens, `length` bytes are read at the disk's start, at the last sector of its first block of `blockSize`
@@ -65,7 +65,7 @@ void openDamagedCopies(const std::vector<std::uint8_t>& pristine, const Damage& 
     forEachDamagedCopy(pristine, damage, path, [&] {
         Reader reader;
         if (!reader.open(path)) return;
-        readAtEach(reader, {0, static_cast<std::int64_t>(blockSize) - 512, std::int64_t{1} << 40}, length);
+        readAtEach(reader, {0, blockSize - 512, std::uint64_t{1} << 40}, length);
         if (alsoTry) alsoTry(reader);
     });
 }

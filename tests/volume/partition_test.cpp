@@ -30,22 +30,22 @@ class ScannerTest : public ::testing::Test {
 protected:
     DiskBuilder disk(std::uint64_t sectors) { return DiskBuilder(dir.file("disk.raw"), sectors); }
 
-    std::vector<Found> scan(bool gpt = false) { return run([&](Partition& p, DiskReader& r) {
+    std::vector<Found> scan(bool gpt = false) { return run([&](Partition& p, const std::shared_ptr<DiskReader>& r) {
         p.gptFlag = gpt;
         p.standardScan(r);
     }); }
     std::vector<Found> advanced(bool skip = true, std::int64_t start = 0, std::int64_t end = 0) {
-        return run([&](Partition& p, DiskReader& r) {
+        return run([&](Partition& p, const std::shared_ptr<DiskReader>& r) {
             p.volumeSizeFlag = skip;
             p.startSector = start;
             p.endSector = end;
-            EXPECT_EQ(p.advancedScan(r, r.totalSectors), 1);
+            EXPECT_EQ(p.advancedScan(r, r->totalSectors), 1);
         });
     }
     template <typename Body>
     std::vector<Found> run(Body body) {
-        RawReader reader;
-        EXPECT_TRUE(reader.open(dir.file("disk.raw")));
+        auto reader = std::make_shared<RawReader>();
+        EXPECT_TRUE(reader->open(dir.file("disk.raw")));
         records.clear();
         log = {};
         Partition scanner(records);
@@ -200,9 +200,9 @@ TEST_F(ScannerTest, GptOnFourKibibyteSectorDisks) {
     std::copy(plain.begin(), plain.begin() + 3 * spec.blockSize, file.begin() + static_cast<std::ptrdiff_t>(payload));
     testing::writeFile(image, file);
 
-    VhdxReader reader;
-    ASSERT_TRUE(reader.open(image));
-    ASSERT_EQ(reader.logicalSectorSize(), 4096u);
+    auto reader = std::make_shared<VhdxReader>();
+    ASSERT_TRUE(reader->open(image));
+    ASSERT_EQ(reader->logicalSectorSize(), 4096u);
     records.clear();
     Partition scanner(records);
     scanner.gptFlag = true;
@@ -255,11 +255,11 @@ TEST_F(ScannerTest, AdvancedScanStopsWhenAsked) {
     d.putSector(4096, testing::ntfsBootSector(20479));
     d.putSector(100000, testing::ntfsBootSector(20479));
     std::size_t seen = 0;
-    auto found = run([&](Partition& p, DiskReader& r) {
+    auto found = run([&](Partition& p, const std::shared_ptr<DiskReader>& r) {
         p.onVolumeFound = [&](const VolumeRecord&) {
             if (++seen == 1) p.stopRequested = 1;
         };
-        p.advancedScan(r, r.totalSectors);
+        p.advancedScan(r, r->totalSectors);
     });
     EXPECT_EQ(found.size(), 1u);
     EXPECT_EQ(log.texts.back(), "Scanned Partitions");

@@ -128,8 +128,7 @@ class Fat16Engine final : public FatEngine {
 public:
     // `fat12` when the volume is known as FAT12 (the entry width is still taken from the cluster count when the
     // boot sector gives one).
-    Fat16Engine(DiskReader& reader, VolumeRecord volume, bool fat12 = false)
-        : FatEngine(reader, std::move(volume)), fat12_(fat12) {}
+    explicit Fat16Engine(VolumeRecord volume, bool fat12 = false) : FatEngine(std::move(volume)), fat12_(fat12) {}
 
     std::string notInFormatText() const override { return "Selected Drive is not in Fat16 Format"; }
     FatKind kind() const override { return FatKind::Fat16; }

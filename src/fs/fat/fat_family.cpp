@@ -18,14 +18,13 @@ constexpr std::uint64_t kFinderChunk = 10 * 1024 * 1024;
 constexpr std::uint64_t kScanRead = 1024 * 1024;
 }  // namespace
 
-FatFamilyEngine::FatFamilyEngine(DiskReader& reader, VolumeRecord volume)
-    : reader_(reader, volume), volume_(std::move(volume)) {
+FatFamilyEngine::FatFamilyEngine(VolumeRecord volume)
+    : reader_(volume), volume_(std::move(volume)) {
     volumeSize = volumeSizeBytes(volume_);
     if (volumeSize == ~0ULL) volumeSize = 0;
 }
 
 bool FatFamilyEngine::attachReader() {
-    reader_.attach();
     if (treeControl) rootItem_ = treeControl->insertItem(kNoTreeItem, rootName, TreeIcon::Root);
     return true;
 }

@@ -25,7 +25,7 @@
 #include "fs/fat/fat_table.h"
 #include "fs/file_content.h"
 #include "fs/volume_reader.h"
-#include "image/read_write_interface.h"
+#include "image/device.h"
 #include "image/unstored_skip.h"
 #include "volume/volume_record.h"
 
@@ -79,7 +79,7 @@ enum class FatKind { Fat16, Fat32, ExFat };
 
 class FatFamilyEngine : public EngineWiring {
 public:
-    FatFamilyEngine(DiskReader& reader, VolumeRecord volume);
+    explicit FatFamilyEngine(VolumeRecord volume);
     FatFamilyEngine(const FatFamilyEngine&) = delete;
     FatFamilyEngine& operator=(const FatFamilyEngine&) = delete;
     virtual ~FatFamilyEngine() = default;

@@ -28,7 +28,7 @@ constexpr std::uint64_t kMaxInt64 = static_cast<std::uint64_t>(std::numeric_limi
 
 }  // namespace
 
-NtfsEngine::NtfsEngine(DiskReader& reader, VolumeRecord volume) : reader_(reader, volume), volume_(std::move(volume)) {}
+NtfsEngine::NtfsEngine(VolumeRecord volume) : reader_(volume), volume_(std::move(volume)) {}
 
 void NtfsEngine::resetParse() {
     entries.clear();

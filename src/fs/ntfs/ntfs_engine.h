@@ -30,7 +30,7 @@
 #include "fs/ntfs/mft_record.h"
 #include "fs/parse_mode.h"
 #include "fs/volume_reader.h"
-#include "image/read_write_interface.h"
+#include "image/device.h"
 #include "volume/volume_record.h"
 
 namespace halvard {
@@ -112,7 +112,7 @@ struct NtfsName {
 
 class NtfsEngine : public EngineWiring {
 public:
-    NtfsEngine(DiskReader& reader, VolumeRecord volume);
+    explicit NtfsEngine(VolumeRecord volume);
     NtfsEngine(const NtfsEngine&) = delete;
     NtfsEngine& operator=(const NtfsEngine&) = delete;
 
@@ -138,7 +138,6 @@ public:
     // Forgets what an earlier parse found, so that the engine can parse again.
     void resetParse();
     // Sets the reader's volume base to the volume's start; every offset the engine uses is relative to it.
-    void attachVolumeBase() { reader_.attach(); }
     bool readBootSector();
     void insertRootItem();
     bool locateMft();

@@ -336,7 +336,7 @@ std::string readHostFile(const std::string& path) {
 // What the standard parse of `volume` says of the top-level entry `name`: whether it can be recovered.
 std::string recoverableOf(const ByteVector& volume, const std::string& name) {
     testing::MemoryReader reader(volume);
-    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
     if (!view.parse({}, ParseMode::Standard)) return "volume not parsed";
     for (EntryId e : view.topLevel())
         if (view.name(e) == name) return view.details(e).recoverable;
@@ -350,7 +350,7 @@ TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
     shifted.resize(2 * 1024 * 1024, 0);
     testing::MemoryReader reader(shifted);
     VolumeRecord record{"extX", "", "0", "2", 0};
-    ExtView view(reader, record);
+    ExtView view(testing::on(reader, record));
     ASSERT_TRUE(view.parse({}, ParseMode::Standard));
     EXPECT_EQ(view.engine().shift(), 512u);
 
@@ -393,7 +393,7 @@ TEST(ExtEngine, FindsAVolumeThatStartsLaterThanItsRecordAndReadsItsTree) {
 TEST(ExtEngine, RemovedNamesKeepTheirInodeOnlyWhileNoOtherFileHasIt) {
     const ByteVector volume = smallVolume();
     testing::MemoryReader reader(volume);
-    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
     ASSERT_TRUE(view.parse({}, ParseMode::Standard));
     std::map<std::string, EntryId> top;
     for (EntryId e : view.topLevel()) top[view.name(e)] = e;
@@ -485,7 +485,7 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
     for (const bool journal : {false, true}) {
         const ByteVector volume = clearedVolume(journal);
         testing::MemoryReader reader(volume);
-        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
         ASSERT_TRUE(view.parse({}, ParseMode::Standard));
         EntryId gone = 0;
         for (EntryId e : view.topLevel())
@@ -516,7 +516,7 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
     std::fill_n(nameless.begin() + 20 * 1024 + 100, 16, 0);
     {
         testing::MemoryReader reader(nameless);
-        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
         ASSERT_TRUE(view.parse({}, ParseMode::Standard));
         std::map<std::string, EntryId> top;
         for (EntryId e : view.topLevel()) top[view.name(e)] = e;
@@ -534,7 +534,7 @@ TEST(ExtEngine, AClearedRemovedFileIsFoundThroughTheJournalOrSaidToBeLost) {
     putLe32(partial, 52 * 1024 + 14 * 128 - 1024 + 0x1C, 2 * 40);
     {
         testing::MemoryReader reader(partial);
-        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
         ASSERT_TRUE(view.parse({}, ParseMode::Standard));
         for (EntryId e : view.topLevel()) {
             if (view.name(e) != "gone.txt") continue;
@@ -563,7 +563,7 @@ TEST(ExtEngine, DamagedMetadataNeverLeadsOutsideItsBuffers) {
             damaged[1024 + (seed >> 8) % (21 * 1024)] = static_cast<std::uint8_t>(seed >> 24);
         }
         testing::MemoryReader reader(damaged);
-        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
         if (view.parse({}, ParseMode::Standard)) testing::exerciseView(view, folder);
     }
     std::filesystem::remove(std::filesystem::path(folder) / "saved");
@@ -686,7 +686,7 @@ TEST(ExtEngine, AFileBehindADeepExtentTreeIsSavedAndOneBeyondTheWalkIsDamaged) {
     for (const std::uint16_t depth : {7, 40}) {
         const ByteVector volume = deepTreeVolume(depth);
         testing::MemoryReader reader(volume);
-        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
         ASSERT_TRUE(view.parse({}, ParseMode::Standard));
         std::map<std::string, EntryId> top;
         for (EntryId e : view.topLevel()) top[view.name(e)] = e;
@@ -722,7 +722,7 @@ TEST(ExtEngine, ZeroedGroupDescriptorsAreReadFromTheirCopyOrRefused) {
     std::memcpy(v.data() + 60 * 1024, v.data() + 5 * 1024 + 12 * 128, 12 * 128);
     {
         testing::MemoryReader reader(v);
-        ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+        ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
         ASSERT_TRUE(view.parse({}, ParseMode::Standard));
         std::map<std::string, EntryId> top;
         for (EntryId e : view.topLevel()) top[view.name(e)] = e;
@@ -732,7 +732,7 @@ TEST(ExtEngine, ZeroedGroupDescriptorsAreReadFromTheirCopyOrRefused) {
     }
     std::fill_n(v.begin() + 34 * 1024, 1024, 0);
     testing::MemoryReader reader(v);
-    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
     EXPECT_FALSE(view.parse({}, ParseMode::Standard));
     EXPECT_NE(view.damageNote().find("damaged"), std::string::npos) << view.damageNote();
 }
@@ -753,7 +753,7 @@ TEST(ExtEngine, DeviceNodesAreListedWithTheirKindAndSkippedWhenSaving) {
         putRecord(v, record, 19 + i, i == 2 ? 1024 - 164 : 16, names[i], i == 0 ? 3 : i == 1 ? 5 : 6);
     }
     testing::MemoryReader reader(v);
-    ExtView view(reader, VolumeRecord{"extX", "", "0", "1", 0});
+    ExtView view(testing::on(reader, VolumeRecord{"extX", "", "0", "1", 0}));
     ASSERT_TRUE(view.parse({}, ParseMode::Standard));
     std::map<std::string, EntryId> top;
     for (EntryId e : view.topLevel()) top[view.name(e)] = e;

@@ -130,7 +130,7 @@ struct Advanced {
         VolumeRecord record;
         record.fileSystem = type;
         record.sizeText = size;
-        view = makeFatView(reader, record, type);
+        view = makeFatView(testing::on(reader, record), type);
         found = view->findStructures({}, 3);
     }
     std::string parse(std::size_t fat, const std::string& cluster, std::size_t heap = 0) {
@@ -251,11 +251,11 @@ TEST(FatAdvancedRoad, FindersStopAtTheirLimit) {
     MemoryReader reader(image);
     VolumeRecord record;
     record.sizeText = "2   MB";
-    Fat16Engine fat16(reader, record);
+    Fat16Engine fat16(testing::on(reader, record));
     fat16.attachReader();
     EXPECT_EQ(fat16.findFatTables(3), (std::vector<std::uint64_t>{4096, 8192, 12288}));
     EXPECT_EQ(fat16.findFatTables(-1).size(), 1u);
-    ExFatEngine exfat(reader, record);
+    ExFatEngine exfat(testing::on(reader, record));
     exfat.attachReader();
     EXPECT_EQ(exfat.findFatTables(3).size(), 3u);
     EXPECT_EQ(exfat.findHeapStarts(3).size(), 4u);
@@ -293,7 +293,7 @@ TEST(FatAdvancedRoad, ExfatBuildsFromWholeSets) {
     VolumeRecord record;
     record.fileSystem = "FAT64";
     record.sizeText = "1   MB";
-    FatView view(std::make_unique<ExFatEngine>(reader, record));
+    FatView view(std::make_unique<ExFatEngine>(testing::on(reader, record)));
     const auto found = view.findStructures({}, 3);
     ASSERT_TRUE(found);
     EXPECT_EQ(found->foundOffsets, std::vector<std::uint64_t>{1024});

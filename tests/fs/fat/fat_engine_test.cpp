@@ -32,7 +32,7 @@ struct Parsed {
         record.sizeText = "2   MB";
         std::string type = fileSystem;
         for (char& c : type) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        view = makeFatView(reader, record, type);
+        view = makeFatView(testing::on(reader, record), type);
         ParseContext context;
         context.tree = &tree;
         context.formattedDrive = formatted;

@@ -158,7 +158,7 @@ TEST(HfsNode, RecordOffsetsAndKeysOutsideTheNodeEndTheWalk) {
 TEST(HfsEngine, ReadsASplitCatalogOverflowExtentsAndKeepsLiveRecordsFirst) {
     testing::MemoryReader reader(smallVolume());
     VolumeRecord record{"HFS+", "", "0", "1", 0};
-    HfsView view(reader, record);
+    HfsView view(testing::on(reader, record));
     MemoryTree tree;
     ParseContext context;
     context.tree = &tree;
@@ -203,7 +203,7 @@ TEST(HfsEngine, ReadsASplitCatalogOverflowExtentsAndKeepsLiveRecordsFirst) {
     std::filesystem::remove(path);
 
     // The scan finds the same leaf records without the B-tree.
-    HfsView scanned(reader, record);
+    HfsView scanned(testing::on(reader, record));
     ASSERT_TRUE(scanned.parse({}, ParseMode::Deep));
     std::map<std::string, EntryId> scannedTop;
     for (EntryId e : scanned.topLevel()) scannedTop[scanned.name(e)] = e;
@@ -214,7 +214,7 @@ TEST(HfsEngine, ABlockSizeThatIsNoPowerOfTwoAbortsTheParse) {
     ByteVector volume = smallVolume();
     putBe32(volume, 1024 + 0x28, 3000);
     testing::MemoryReader reader(volume);
-    HfsView view(reader, VolumeRecord{"HFS+", "", "0", "1", 0});
+    HfsView view(testing::on(reader, VolumeRecord{"HFS+", "", "0", "1", 0}));
     EXPECT_FALSE(view.parse({}, ParseMode::Standard));
     EXPECT_FALSE(view.parse({}, ParseMode::Deep));
 }
@@ -235,7 +235,7 @@ TEST(HfsEngine, DamagedNodesNeverLeadOutsideTheirBuffers) {
         }
         testing::MemoryReader reader(damaged);
         for (ParseMode mode : {ParseMode::Standard, ParseMode::Deep}) {
-            HfsView view(reader, VolumeRecord{"HFS+", "", "0", "1", 0});
+            HfsView view(testing::on(reader, VolumeRecord{"HFS+", "", "0", "1", 0}));
             if (view.parse({}, mode)) testing::exerciseView(view, folder);
         }
     }

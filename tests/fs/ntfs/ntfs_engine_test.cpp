@@ -33,7 +33,7 @@ const std::uint64_t kTime = testing::fileTime(1600000000, 1234567);
 struct Parsed {
     Parsed(ByteVector image, ParseMode mode, std::uint64_t sizeMiB = 0, StopFlag* stopFlag = nullptr,
            bool streams = false)
-        : reader(std::move(image)), view(reader, volumeRecord(sizeMiB)) {
+        : reader(std::move(image)), view(testing::on(reader, volumeRecord(sizeMiB))) {
         ParseContext context;
         context.namedStreams = streams;
         context.tree = &tree;
@@ -694,7 +694,7 @@ TEST(NtfsScan, AdvancedFinderOffersMftButNotItsMirror) {
     v.setRecord(16, named(5, "found.txt").build());
     MemoryReader reader(v.image());
     VolumeRecord record = Parsed::volumeRecord(8);
-    NtfsEngine engine(reader, record);
+    NtfsEngine engine(testing::on(reader, record));
     engine.readBootSector();
     EXPECT_EQ(engine.findMftEntries(3), 1u);
     ASSERT_EQ(engine.mftCandidates.size(), 1u);

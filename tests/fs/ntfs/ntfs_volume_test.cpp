@@ -103,7 +103,7 @@ protected:
         volume.sizeText = "8";
     }
     std::unique_ptr<VolumeView> parse(ParseMode mode) {
-        auto view = makeNtfsView(reader, volume);
+        auto view = makeNtfsView(testing::on(reader, volume));
         ParseContext context;
         context.tree = &tree;
         EXPECT_TRUE(view->parse(context, mode));
@@ -191,7 +191,7 @@ TEST_F(NtfsRealVolume, BlankBootSectorStillListsEverything) {
     std::fill(image.begin(), image.begin() + 512, 0);
     std::fill(image.end() - 512, image.end(), 0);
     testing::MemoryReader memory(image);
-    auto view = makeNtfsView(memory, volume);
+    auto view = makeNtfsView(testing::on(memory, volume));
     ParseContext context;
     ASSERT_TRUE(view->parse(context, ParseMode::Standard));
     const Listing listing = Listing::of(*view);
@@ -210,7 +210,7 @@ std::size_t survive(const ByteVector& image, std::uint64_t sizeMiB, const std::s
         VolumeRecord volume;
         volume.fileSystem = "NTFS";
         volume.sizeText = std::to_string(sizeMiB);
-        auto view = makeNtfsView(reader, volume);
+        auto view = makeNtfsView(testing::on(reader, volume));
         MemoryTree tree;
         ParseContext context;
         context.tree = &tree;
